@@ -1,0 +1,68 @@
+// CodingContextStore: the per-agent store of file contexts, import records, indexes and the
+// reports built on them. Tarnel passes arguments through and relies only on the results
+// documented here; everything else about the store is the implementation's.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/json.h"
+
+namespace vantory {
+
+class CodingContextStore {
+ public:
+  virtual ~CodingContextStore() = default;
+
+  // {"status": "cache_hit" | "cache_miss", "freshness": "fresh" | "stale", "code_flow": ...,
+  // ...} for the context stored under `file_path` (already normalised). Counts an access.
+  virtual Json retrieve_file_context(const std::string& agent_id, const std::string& file_path) = 0;
+
+  // One section of an agent's data. For "file_contexts": the array of file contexts in stored
+  // (indexing) order.
+  virtual Json _load_agent_data(const std::string& agent_id, const std::string& section) = 0;
+
+  // Replaces one section of an agent's data with `value`.
+  virtual void _save_agent_data(const std::string& agent_id, const std::string& section,
+                                const Json& value) = 0;
+
+  // The store's index over every agent's files; its content is the store's own. Tarnel
+  // never replaces it as a whole: see _drop_global_index_entries.
+  Json _global_index = Json::object();
+
+  // Persists _global_index.
+  virtual void _save_global_index() = 0;
+
+  // Removes from _global_index the entries of `agent_id` and only them (in memory; persisted by
+  // _save_global_index). Other agents' entries stay.
+  virtual void _drop_global_index_entries(const std::string& agent_id) = 0;
+
+  // Deletes the stored context of `file_path` (as given). True when one was deleted.
+  virtual bool delete_code_mem(const std::string& agent_id, const std::string& file_path) = 0;
+
+  // A page of the agent's indexed files with totals.
+  virtual Json list_code_mems(const std::string& agent_id, std::int64_t limit,
+                              std::int64_t offset) = 0;
+
+  // The token-savings report, the detailed cache statistics and the usage report.
+  virtual Json get_token_savings_report(const std::string& agent_id) = 0;
+  virtual Json get_detailed_cache_stats(const std::string& agent_id) = 0;
+  virtual Json get_usage_report(const std::string& agent_id) = 0;
+
+  // Removes the context of `file_path`: {"removed": bool, "hash_ids": [vector ids of the
+  // removed context's chunks], ...}. `hash_ids` is required when `removed` is true.
+  virtual Json invalidate_with_vectors(const std::string& agent_id, const std::string& file_path) = 0;
+
+  // Removes every stale context: {"hash_ids": [...], "invalidated": ..., "files": ...}, all
+  // three required.
+  virtual Json invalidate_stale(const std::string& agent_id) = 0;
+
+  // The import records ({"module": dotted name}) of the stored file `file_path`: a JSON array.
+  virtual Json get_file_imports(const std::string& agent_id, const std::string& file_path) = 0;
+
+  // The importer records ({"file_path": ...}) of files that import the module `module_name`
+  // (a file stem): a JSON array.
+  virtual Json find_importers(const std::string& agent_id, const std::string& module_name) = 0;
+};
+
+}  // namespace vantory

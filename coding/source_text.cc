@@ -1,0 +1,32 @@
+#include "coding/source_text.h"
+
+#include "coding/records.h"
+#include "common/error.h"
+#include "common/files.h"
+#include "common/message_text.h"
+#include "common/unicode.h"
+
+namespace vantory {
+
+std::string read_source_text(const std::string& path) {
+  return translate_newlines(decode_utf8_lossy(read_file(path)));
+}
+
+Json units_to_chunk_records(const std::vector<std::unique_ptr<CodeUnit>>& units) {
+  Json records = Json::array();
+  for (const auto& unit : units) {
+    if (!unit) throw TypeError("the chunker answered an empty code unit");
+    Json record = unit->to_dict();
+    if (!record.is_object()) {
+      throw TypeError(std::string("to_dict must answer a dict, not ") + type_name(record));
+    }
+    if (!records::truthy(records::get_or(record, "summary", nullptr))) {
+      const Json* name = records::find(record, "name");
+      record["summary"] = "Code unit: " + (name ? value_text(*name) : std::string("unnamed"));
+    }
+    records.push_back(std::move(record));
+  }
+  return records;
+}
+
+}  // namespace vantory

@@ -1,0 +1,24 @@
+// Turning a source file on disk into chunk records through the chunking component.
+// Internal to libtarnel; shared by ingestion and delta update.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "coding/chunking.h"
+#include "common/json.h"
+
+namespace vantory {
+
+// The whole file at `path` as text: UTF-8 with every undecodable byte sequence replaced by
+// U+FFFD, and "\r\n" and "\r" translated to "\n". Throws OSError (missing, a directory,
+// unreadable).
+std::string read_source_text(const std::string& path);
+
+// The chunk records of `units`, in order: each unit's to_dict(); a record whose "summary" is
+// missing or false gets "Code unit: " followed by the text of its "name" ("unnamed" when it has
+// none). Throws what to_dict throws, and TypeError when a record is not an object.
+Json units_to_chunk_records(const std::vector<std::unique_ptr<CodeUnit>>& units);
+
+}  // namespace vantory

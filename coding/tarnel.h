@@ -1,0 +1,179 @@
+// Tarnel: high-level API for coding context storage.
+//
+// Navigation tools for MCP: list_directory, search_codebase, get_token_savings.
+// CRUD: index_file (create), reindex_file (update), remove_index (delete),
+// list_indexed_files (list all). Memory-style aliases (create_mem, get_mem, update_mem,
+// delete_mem, list_mems) give the same operations under a second vocabulary.
+//
+// A Tarnel owns one instance of each outside code-memory component (store, ambrel, builder,
+// retriever, filesystem) and drives them; it keeps no code memory of its own. Every operation
+// is scoped by an agent id and answers a JSON value. Expected failures are answered with error
+// objects {"status": "error", "message": ...}; failures raised inside a component reach the
+// caller unchanged (as exceptions), except in the chunking steps of index_file and
+// delta_update. An operation documented to answer an object throws TypeError when a
+// component answers anything but an object or null.
+//
+// Thread safety: none. A Tarnel serves one caller at a time; share it between threads only
+// behind a lock of your own.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "coding/component_provider.h"
+#include "common/json.h"
+
+namespace vantory {
+
+class Tarnel {
+ public:
+  // Builds the components over `root_path` (handed unchanged to the store and the vector
+  // component; not checked, created or normalised) through `provider`, in the order store,
+  // ambrel, builder, retriever, filesystem. A null provider means default_component_provider().
+  // A component constructor that throws makes this constructor throw; the components already
+  // built are released.
+  explicit Tarnel(std::string root_path = "./.vantory_coding",
+                  std::shared_ptr<ComponentProvider> provider = nullptr);
+  ~Tarnel();
+  Tarnel(const Tarnel&) = delete;
+  Tarnel& operator=(const Tarnel&) = delete;
+
+  // --- Navigation and index CRUD ---
+
+  // List indexed files through the VFS, organized by language.
+  // {"status": "ok", "path": path or "/", "items": [...], "count": n}.
+  Json list_directory(const std::string& agent_id, const std::string& path = "");
+
+  // Remove a file's index (alias delete_mem). The store's answer, unchanged.
+  bool remove_index(const std::string& agent_id, const std::string& file_path);
+
+  // List all indexed files (alias list_mems). The store's answer, unchanged.
+  Json list_indexed_files(const std::string& agent_id, std::int64_t limit = 50,
+                          std::int64_t offset = 0);
+
+  // --- Ingestion ---
+
+  // Index a file into code memory (alias create_mem); without chunks, falls back to local
+  // parsing of the file. `chunks` is a JSON array of chunk records or null (TypeError
+  // otherwise). Answers the builder's object, or an error object.
+  Json index_file(const std::string& agent_id, const std::string& file_path,
+                  const Json& chunks = nullptr);
+
+  // Re-index a file in code memory (alias update_mem); without chunks, falls back to local
+  // parsing of the file.
+  Json reindex_file(const std::string& agent_id, const std::string& file_path,
+                    const Json& chunks = nullptr);
+
+  // Estimate tokens for a file on disk: the integer part of size in bytes x 0.25; 0 when the
+  // file is missing or cannot be measured. Never throws.
+  std::int64_t _estimate_file_tokens(const std::string& file_path);
+
+  // Shared logic of index_file and reindex_file.
+  Json _ingest_file(const std::string& agent_id, const std::string& file_path,
+                    const Json& chunks = nullptr);
+
+  // --- Search ---
+
+  // Search the indexed codebase with hybrid semantic and keyword search (alias get_mem).
+  // `file_paths` is a JSON array of strings or null. With `trace_calls`, adds "call_chain";
+  // with `group_by` "semantic_purpose", adds "grouped_results".
+  Json search_codebase(const std::string& agent_id, const std::string& query,
+                       std::int64_t top_k = 5, const Json& file_paths = nullptr,
+                       bool trace_calls = false,
+                       const std::optional<std::string>& group_by = std::nullopt);
+
+  // --- Reports and invalidation ---
+
+  // Get the token savings report. The store's object, unchanged.
+  Json get_token_savings(const std::string& agent_id);
+
+  // Comprehensive cache statistics with per-file freshness and recommendations; the enhanced
+  // replacement for get_token_savings. The store's object, unchanged.
+  Json cache_stats(const std::string& agent_id);
+
+  // Aggregate usage analytics: access counts, tokens, indexing stats. The store's object.
+  Json usage_report(const std::string& agent_id);
+
+  // Explicitly invalidate cache entries; scope 'file', 'stale' or 'all'. Scope "all" drops only
+  // this agent's entries from the store's global index. Scope "file" without a file_path
+  // answers an error object saying that it needs one.
+  Json invalidate_cache(const std::string& agent_id,
+                        const std::optional<std::string>& file_path = std::nullopt,
+                        const std::string& scope = "file");
+
+  // --- Snapshots ---
+
+  // Create an immutable snapshot of all cached contexts; wraps CodingFileSystem.commit_snapshot.
+  Json create_snapshot(const std::string& agent_id, const std::string& message = "Snapshot");
+
+  // Compare two snapshots and return the diff; wraps CodingFileSystem.get_diff.
+  Json compare_snapshots(const std::string& agent_id, const std::string& sha_a,
+                         const std::string& sha_b);
+
+  // --- Summaries ---
+
+  // A file's context at configurable verbosity levels: brief (about 50 tokens), normal (code
+  // flow), detailed (full chunks). Re-indexes the file first when it is missing or stale.
+  Json summarize_context(const std::string& agent_id, const std::string& file_path,
+                         const std::string& verbosity = "brief");
+
+  // --- Analyses ---
+
+  // Build the import/dependency graph for a list of files; shows what these files import and
+  // what imports them; max 10 files per call. `file_paths` is a JSON array of strings.
+  Json dependency_graph(const std::string& agent_id, const Json& file_paths,
+                        std::int64_t depth = 1);
+
+  // Check for circular dependencies in the indexed codebase.
+  Json circular_dependency_check(const std::string& agent_id);
+
+  // Code usage within a file: defined versus used functions, unused parameters.
+  Json usage_analysis(const std::string& agent_id, const std::string& file_path);
+
+  // Incrementally re-index a file, only processing changed chunks; compares old vs new chunks
+  // by hash_id, skips unchanged, removes stale.
+  Json delta_update(const std::string& agent_id, const std::string& file_path);
+
+  // --- Timing ---
+
+  // Performance timing data for key operations, scoped to the life of the instance.
+  // {"status": "ok", "profile": {op: {"avg_ms": ..., "count": ...}, ...}}; `agent_id` is
+  // accepted and not used.
+  Json performance_profile(const std::string& agent_id);
+
+  // Record a performance measurement under `op`; names other than the four tracked ones are
+  // ignored.
+  void _record_perf(const std::string& op, double elapsed_ms);
+
+  // --- Backward-compatible aliases ---
+
+  Json create_mem(const std::string& agent_id, const std::string& file_path,
+                  const Json& chunks = nullptr);
+  Json get_mem(const std::string& agent_id, const std::string& query, std::int64_t top_k = 5,
+               const Json& file_paths = nullptr);
+  Json update_mem(const std::string& agent_id, const std::string& file_path,
+                  const Json& chunks = nullptr);
+  bool delete_mem(const std::string& agent_id, const std::string& file_path);
+  Json list_mems(const std::string& agent_id, std::int64_t limit = 50, std::int64_t offset = 0);
+
+ private:
+  // Kept first so that it outlives the components it made (it may own their code).
+  std::shared_ptr<ComponentProvider> _provider;
+
+ public:
+  std::unique_ptr<CodingContextStore> store;
+  std::unique_ptr<CodingAmbrel> ambrel;
+  std::unique_ptr<CodingMemoryBuilder> builder;
+  std::unique_ptr<CodingHybridRetriever> retriever;
+  std::unique_ptr<CodingFileSystem> filesystem;
+  // Operation name -> {"total_ms", "count", "last_ms"}: "indexing", "retrieval", "search",
+  // "embedding", in this order; never grows or shrinks.
+  Json _perf_tracker;
+
+  // The provider the components came from (binds the chunking component at call time).
+  ComponentProvider& provider() { return *_provider; }
+};
+
+}  // namespace vantory

@@ -1,0 +1,33 @@
+// Whole-file reads and writes with the failure texts users know from Python
+// ("[Errno 2] No such file or directory: '/x/y'"). Thread-safe.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vantory {
+
+// The bytes of the file at `path`. Throws OSError (a directory, a missing or unreadable file).
+std::string read_file(const std::string& path);
+
+// Replaces the file at `path` with `data` atomically: written to a temporary file in the same
+// directory, flushed to disk, renamed over the old file. A crash leaves either the old or the
+// new content, never a truncated file. Throws OSError; the temporary file is removed then.
+void write_file_atomic(const std::string& path, std::string_view data);
+
+// Creates `path` and its missing parents; an existing directory is fine. Throws OSError.
+void make_directories(const std::string& path);
+
+// True when something exists at `path` (symbolic links followed).
+bool path_exists(const std::string& path);
+
+// True when `path` is an existing directory (symbolic links followed).
+bool is_directory(const std::string& path);
+
+// Deletes the file at `path`. Throws OSError (missing file included).
+void remove_file(const std::string& path);
+
+// The Python-style text of an OS failure: "[Errno N] <strerror>: '<path>'".
+std::string os_error_text(int err, const std::string& path);
+
+}  // namespace vantory

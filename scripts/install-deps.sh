@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the build, the tests and the benchmarks need.
+# Idempotent: packages already present are skipped, and the package index is refreshed
+# only when something has to be installed.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config
+  # libraries
+  nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libicu-dev libpcre2-dev
+  libsqlite3-dev libtree-sitter-dev
+  # tests
+  libgtest-dev libgmock-dev libcpp-httplib-dev nodejs npm
+  # benchmarks and their peers
+  libbenchmark-dev python3 python3-numpy python3-faiss universal-ctags
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+# npm ships with the machine's own Node.js on some images; do not fight it.
+if command -v npm >/dev/null 2>&1; then
+  filtered=()
+  for p in "${missing[@]}"; do
+    case "$p" in nodejs|npm) ;; *) filtered+=("$p") ;; esac
+  done
+  missing=("${filtered[@]+"${filtered[@]}"}")
+fi
+
+if [ "${#missing[@]}" -eq 0 ]; then
+  echo "install-deps: everything is installed"
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,14 @@
+#include "common/sha256.h"
+
+#include <gtest/gtest.h>
+
+namespace vantory {
+namespace {
+
+TEST(Sha256, LowerCaseHex) {
+  EXPECT_EQ(sha256_hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(sha256_hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+}
+
+}  // namespace
+}  // namespace vantory
