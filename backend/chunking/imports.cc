@@ -196,6 +196,13 @@ void ImportReader::javascript(TSNode node) {
   TSNode specifier{};
   if (type_is(node, "import_statement") || type_is(node, "export_statement")) {
     specifier = field(node, "source");
+    if (ts_node_is_null(specifier)) {
+      // import x = require("y");
+      for_each_named_child(node, [&](TSNode child, TSFieldId) {
+        if (type_is(child, "import_require_clause")) specifier = field(child, "source");
+        return ts_node_is_null(specifier);
+      });
+    }
   } else if (type_is(node, "call_expression")) {
     TSNode function = field(node, "function");
     if (ts_node_is_null(function) ||

@@ -88,7 +88,8 @@ std::vector<RowRange> split_rows(const SourceLines& lines, std::size_t first, st
   std::vector<RowRange> pieces;
   std::size_t row = first;
   while (row <= last) {
-    while (row <= last && lines.blank(row)) ++row;
+    // A piece never starts with the closing brackets of the code before it.
+    while (row <= last && !has_alnum(lines.line(row))) ++row;
     if (row > last) break;
     std::size_t end = std::min(last, row + max_rows - 1);
     if (end < last) {
@@ -101,7 +102,7 @@ std::vector<RowRange> split_rows(const SourceLines& lines, std::size_t first, st
     }
     std::size_t next = end + 1;
     while (end > row && lines.blank(end)) --end;
-    if (has_alnum(lines.rows(row, end))) pieces.push_back({row, end});
+    pieces.push_back({row, end});
     row = next;
   }
   return pieces;

@@ -35,10 +35,10 @@ struct RowRange {
   std::size_t last;
 };
 
-// Rows `first`..`last` cut into pieces of at most `max_rows` rows with leading and trailing
-// blank rows dropped; a cut falls on a blank row where the second half of a piece has one,
-// so that statements stay whole where the code allows. Pieces holding no letter or digit
-// (a lone "}" or ")") are left out.
+// Rows `first`..`last` cut into pieces of at most `max_rows` rows; a cut falls on a blank row
+// where the second half of a piece has one, so that statements stay whole where the code
+// allows. Pieces start at a row with a letter or digit (not at a lone "}" closing the code
+// before them) and end before trailing blank rows; rows with neither are left out.
 std::vector<RowRange> split_rows(const SourceLines& lines, std::size_t first, std::size_t last,
                                  std::size_t max_rows);
 

@@ -90,7 +90,12 @@ std::string call_target(std::string_view callee) {
 std::string block_summary(std::string_view first_line) {
   std::string_view trimmed = first_line.substr(std::min(first_line.find_first_not_of(" \t"),
                                                         first_line.size()));
-  bool docstring = !trimmed.empty() && (trimmed.front() == '"' || trimmed.front() == '\'');
+  std::size_t prefix = 0;  // r"""..., b'...'
+  while (prefix < 2 && prefix < trimmed.size() &&
+         std::string_view("rRbBuUfF").find(trimmed[prefix]) != std::string_view::npos) {
+    ++prefix;
+  }
+  bool docstring = prefix < trimmed.size() && (trimmed[prefix] == '"' || trimmed[prefix] == '\'');
   std::string summary = docstring ? first_meaningful_line(trimmed) : std::string();
   return summary.empty() ? one_line(first_line) : summary;
 }
