@@ -19,7 +19,9 @@ namespace vantory::backend {
 std::string detect_language(const std::string& file_path);
 
 // True when `bytes` (the start of a file, or all of it) look like a binary file rather than
-// text: a NUL byte, or mostly bytes that are neither UTF-8 text nor common control characters.
+// text: a NUL byte, or more than one character in ten a control character that text does not
+// use. Bytes that are not UTF-8 do not make text binary: a file in a legacy encoding is
+// chunked with them replaced.
 bool looks_binary(std::string_view bytes);
 
 // The modules that `text` (a whole file in `language`) imports, in file order, duplicates
