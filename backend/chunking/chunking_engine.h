@@ -27,7 +27,8 @@ bool looks_binary(std::string_view bytes);
 // The modules that `text` (a whole file in `language`) imports, in file order, duplicates
 // kept, as dotted names whose last component names the imported file's stem and whose first
 // names its top-level package ("os.path", "pkg.sub.util"; a relative "./lib/util.js" gives
-// "lib.util"). Empty for languages without imports.
+// "lib.util"). Empty for languages without imports and for files over 1 MB, which are not
+// parsed.
 std::vector<std::string> extract_imports(const std::string& language, std::string_view text);
 
 class ChunkingEngine {
