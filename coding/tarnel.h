@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -171,6 +172,9 @@ class Tarnel {
   // Operation name -> {"total_ms", "count", "last_ms"}: "indexing", "retrieval", "search",
   // "embedding", in this order; never grows or shrinks.
   Json _perf_tracker;
+  // Seconds on a monotonic clock (steady_clock by default), read just before and just after the
+  // one timed component call of an operation. Replaceable so that a test can see what is timed.
+  std::function<double()> _clock;
 
   // The provider the components came from (binds the chunking component at call time).
   ComponentProvider& provider() { return *_provider; }
