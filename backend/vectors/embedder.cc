@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "backend/vectors/local_embedder.h"
+#include "backend/vectors/remote_embedder.h"
 
 namespace vantory::backend {
 
@@ -25,8 +26,9 @@ Json describe_configured_embedder() {
   return {{"kind", "remote"}, {"name", "remote:" + url}, {"url", url}};
 }
 
-std::unique_ptr<Embedder> make_embedder(const std::string& /*root_path*/) {
-  return std::make_unique<LocalEmbedder>();
+std::unique_ptr<Embedder> make_embedder() {
+  if (configured_service_url().empty()) return std::make_unique<LocalEmbedder>();
+  return std::make_unique<RemoteEmbedder>();
 }
 
 std::string embedding_text(const Json& chunk) {

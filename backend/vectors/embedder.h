@@ -31,8 +31,7 @@ class Embedder {
 
 // The embedder that the environment selects: the remote service when REMOTE_EMBEDDING_URL,
 // EMBEDDING_API_URL or ORVANE_API_URL is set to a non-empty value, the local one otherwise.
-// The remote client keeps its embedding cache below `root_path`.
-std::unique_ptr<Embedder> make_embedder(const std::string& root_path);
+std::unique_ptr<Embedder> make_embedder();
 
 // The URL of the embedding service the environment names (REMOTE_EMBEDDING_URL, then
 // EMBEDDING_API_URL, then ORVANE_API_URL; empty values skipped); empty when none is named.

@@ -8,7 +8,7 @@
 namespace vantory::backend {
 
 VectorStore::VectorStore(const std::string& root_path)
-    : VectorStore(root_path, make_embedder(root_path)) {}
+    : VectorStore(root_path, make_embedder()) {}
 
 VectorStore::VectorStore(const std::string& root_path, std::unique_ptr<Embedder> embedder)
     : db_(root_path), embedder_(std::move(embedder)) {}
