@@ -1,0 +1,32 @@
+// Finds the units of a parsed file: classes, functions, methods and runs of imports.
+#pragma once
+
+#include <tree_sitter/api.h>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "backend/chunking/syntax.h"
+
+namespace vantory::backend {
+
+struct Definition {
+  std::string name;  // qualified by the enclosing classes: "Store.get"
+  std::string type;  // "class", "function", "method" or "import"
+  std::size_t first_row = 0;  // attached comments, decorators and attributes included
+  std::size_t last_row = 0;   // for a class: the last row before its first member
+  int parent = -1;            // the enclosing class, an index into the same list
+  std::string summary;        // docstring's first line, else the signature
+  std::vector<std::string> parameters;
+};
+
+// The definitions of the tree rooted at `root`, parsed from `text`, in no particular order.
+// Functions are leaves: what is nested in one belongs to it. Classes are opened: their
+// methods and nested classes are definitions of their own, and a class's own rows end before
+// its first member. Module-level (and namespace-level) imports are merged into runs of
+// adjacent import statements. Walks with an explicit stack, so nesting depth is unbounded.
+std::vector<Definition> find_definitions(const Syntax& syntax, TSNode root, std::string_view text);
+
+}  // namespace vantory::backend

@@ -1,0 +1,120 @@
+// What the node types of each tree-sitter grammar mean to the chunker, and small helpers over
+// tree-sitter nodes.
+#pragma once
+
+#include <tree_sitter/api.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantory::backend {
+
+enum class Lang : std::uint8_t { kPython, kJavaScript, kTypeScript, kTsx, kC, kCpp, kGo, kRust, kJava };
+
+// The part a node type plays in chunking.
+enum class Role : std::uint8_t {
+  kOther,
+  kImport,      // an import statement
+  kClass,       // a class-like definition whose body holds methods
+  kFunction,    // a function or method definition
+  kWrapper,     // a node that may wrap a definition (decorators, export, template, ...)
+  kContainer,   // a node whose children are statements at the level of its parent
+  kCall,        // a call expression
+  kIdentifier,  // a name that counts as a keyword
+  kComment,     // a comment, attached to the definition that follows it
+  kAttachment,  // a decorator or attribute, attached to the definition that follows it
+};
+
+// One grammar with its role table. Immutable once built; shared by every thread.
+class Syntax {
+ public:
+  // The syntax of `language` ("python", "javascript", "typescript", "tsx", "c", "cpp", "go",
+  // "rust", "java"), or null when the backend has no grammar for it.
+  static const Syntax* find(std::string_view language);
+
+  Lang lang() const { return lang_; }
+  const TSLanguage* grammar() const { return grammar_; }
+  Role role(TSNode node) const {
+    TSSymbol symbol = ts_node_symbol(node);
+    return symbol < roles_.size() ? roles_[symbol] : Role::kOther;
+  }
+  bool is_javascript_family() const {
+    return lang_ == Lang::kJavaScript || lang_ == Lang::kTypeScript || lang_ == Lang::kTsx;
+  }
+  bool is_c_family() const { return lang_ == Lang::kC || lang_ == Lang::kCpp; }
+
+  // Field ids by name, resolved once; 0 where the grammar has no such field.
+  TSFieldId field(std::string_view name) const;
+
+ private:
+  Syntax(Lang lang, const TSLanguage* grammar);
+
+  Lang lang_;
+  const TSLanguage* grammar_;
+  std::vector<Role> roles_;
+  std::vector<std::pair<std::string, TSFieldId>> fields_;
+};
+
+// Helpers over nodes of a tree parsed from `text`.
+inline bool type_is(TSNode node, const char* type) {
+  const char* t = ts_node_type(node);
+  return t != nullptr && std::string_view(t) == type;
+}
+inline std::string_view node_text(TSNode node, std::string_view text) {
+  std::uint32_t begin = ts_node_start_byte(node);
+  std::uint32_t end = ts_node_end_byte(node);
+  if (begin > text.size()) return {};
+  return text.substr(begin, std::min<std::size_t>(end, text.size()) - begin);
+}
+inline std::uint32_t first_row(TSNode node) { return ts_node_start_point(node).row; }
+// The row of the node's last byte: a node that ends with its line's "\n" (preprocessor lines)
+// ends on that line, not at the start of the next one.
+inline std::uint32_t last_row(TSNode node) {
+  TSPoint end = ts_node_end_point(node);
+  if (end.column == 0 && end.row > 0 && ts_node_end_byte(node) > ts_node_start_byte(node)) {
+    return end.row - 1;
+  }
+  return end.row;
+}
+inline TSNode child_by_field(TSNode node, TSFieldId field) {
+  return field == 0 ? TSNode{} : ts_node_child_by_field_id(node, field);
+}
+
+// Visits the named children of a node in order. `visit` returns false to stop.
+template <typename Visit>
+void for_each_named_child(TSNode node, Visit visit) {
+  TSTreeCursor cursor = ts_tree_cursor_new(node);
+  if (ts_tree_cursor_goto_first_child(&cursor)) {
+    do {
+      TSNode child = ts_tree_cursor_current_node(&cursor);
+      if (ts_node_is_named(child) && !visit(child, ts_tree_cursor_current_field_id(&cursor))) break;
+    } while (ts_tree_cursor_goto_next_sibling(&cursor));
+  }
+  ts_tree_cursor_delete(&cursor);
+}
+
+// Visits `root` and every node below it in document order, without recursion (trees of
+// deeply nested code are as deep as their nesting). `visit` returns false to stop.
+template <typename Visit>
+void walk_tree(TSNode root, Visit visit) {
+  TSTreeCursor cursor = ts_tree_cursor_new(root);
+  bool more = true;
+  while (more && visit(ts_tree_cursor_current_node(&cursor))) {
+    if (ts_tree_cursor_goto_first_child(&cursor)) continue;
+    while (!ts_tree_cursor_goto_next_sibling(&cursor)) {
+      if (!ts_tree_cursor_goto_parent(&cursor)) {
+        more = false;
+        break;
+      }
+    }
+  }
+  ts_tree_cursor_delete(&cursor);
+}
+
+// The first node below `node` (itself included), in document order, that names a value (an
+// identifier that is not a type name); null after `budget` nodes without one.
+TSNode first_identifier(const Syntax& syntax, TSNode node, int budget = 256);
+
+}  // namespace vantory::backend

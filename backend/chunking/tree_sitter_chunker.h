@@ -1,0 +1,48 @@
+// The chunker for the languages that have a tree-sitter grammar.
+#pragma once
+
+#include <tree_sitter/api.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "backend/chunking/syntax.h"
+#include "coding/chunking.h"
+
+namespace vantory::backend {
+
+// Files larger than this are cut into line windows without parsing: a parse of a generated
+// multi-megabyte file costs much and its units would be of little use.
+inline constexpr std::size_t kMaxParsedBytes = 1 << 20;
+
+// Largest run of remaining top-level code in one block unit.
+inline constexpr std::size_t kMaxBlockRows = 60;
+
+// Cuts source code into one unit per class, function and method, one per run of imports, and
+// blocks for the code between them. Holds one tree-sitter parser, reused for every file; not
+// thread-safe.
+class TreeSitterChunker : public Chunker {
+ public:
+  TreeSitterChunker(const Syntax& syntax, std::string language);
+  ~TreeSitterChunker() override;
+  TreeSitterChunker(const TreeSitterChunker&) = delete;
+  TreeSitterChunker& operator=(const TreeSitterChunker&) = delete;
+
+  // The units of `text` in file order (see chunk_record.h for the record); none for a file
+  // of white space. Syntax errors do not stop it: the parser recovers and the units around
+  // the error still come out. Throws ValueError "binary file: <path>" for binary content.
+  std::vector<std::unique_ptr<CodeUnit>> chunk_file(const std::string& text,
+                                                    const std::string& file_path) override;
+
+ private:
+  const Syntax& syntax_;
+  std::string language_;
+  TSParser* parser_;
+};
+
+// The modules that `text` in `language` imports, as extract_imports answers them. A file that
+// this thread has just chunked is not parsed again.
+std::vector<std::string> imports_of(const std::string& language, std::string_view text);
+
+}  // namespace vantory::backend

@@ -1,0 +1,178 @@
+// Input that chunkers must survive: syntax errors, deep nesting, binary data, empty and huge
+// files, untranslated line ends; and the line-window chunker for other text.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "backend/chunking/chunking_engine.h"
+#include "common/error.h"
+#include "tests/backend/chunking/chunk_test_util.h"
+
+namespace vantory::backend::testing {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+
+std::string repeat(std::string_view piece, int times) {
+  std::string out;
+  out.reserve(piece.size() * static_cast<std::size_t>(times));
+  for (int i = 0; i < times; ++i) out.append(piece);
+  return out;
+}
+
+struct SurvivalCase {
+  std::string label;
+  std::string language;
+  std::string source;
+  std::vector<std::string> expected_units;  // each must be among the records
+};
+
+void PrintTo(const SurvivalCase& c, std::ostream* out) { *out << c.label; }
+
+class Survives : public ::testing::TestWithParam<SurvivalCase> {};
+
+TEST_P(Survives, AndStillFindsTheUnitsAroundTheTrouble) {
+  const SurvivalCase& c = GetParam();
+  std::vector<Json> records = chunk(c.language, c.source);
+  expect_consistent(records, c.source);
+  for (const std::string& name : c.expected_units) {
+    EXPECT_THAT(names_of(records), Contains(name));
+  }
+}
+
+constexpr int kDeep = 10000;
+
+INSTANTIATE_TEST_SUITE_P(
+    BadInput, Survives,
+    ::testing::Values(
+        SurvivalCase{"python_syntax_error", "python",
+                     "def ok():\n    return 1\n\ndef broken(:\n    pass\n\n"
+                     "class Fine:\n    def m(self):\n        return 2\n",
+                     {"ok", "Fine", "Fine.m"}},
+        SurvivalCase{"javascript_unclosed", "javascript",
+                     "function first() { return 1; }\nfunction second( {\n  let x = ;\n",
+                     {"first"}},
+        SurvivalCase{"c_garbage", "c", "int good(void) { return 0; }\n@@@ !!! ###\nint x = ;\n",
+                     {"good"}},
+        SurvivalCase{"java_missing_semicolons", "java",
+                     "class A {\n  void f() { int x = 1 }\n  void g() { return }\n}\n",
+                     {"A", "A.f", "A.g"}},
+        SurvivalCase{"python_deep_brackets", "python",
+                     "x = " + repeat("[", kDeep) + repeat("]", kDeep) + "\ndef f():\n    return 1\n",
+                     {"f"}},
+        SurvivalCase{"cpp_deep_namespaces", "cpp",
+                     repeat("namespace a {\n", kDeep) + "void f() { g(); }\n" + repeat("}\n", kDeep),
+                     {"f"}},
+        SurvivalCase{"javascript_deep_calls", "javascript",
+                     repeat("f(", kDeep) + repeat(")", kDeep) + ";\nfunction g() { return 1; }\n",
+                     {"g"}},
+        SurvivalCase{"c_deep_blocks", "c",
+                     "int f(void) " + repeat("{", kDeep) + repeat("}", kDeep) +
+                         "\nint g(void) { return 1; }\n",
+                     {"f", "g"}},
+        SurvivalCase{"rust_deep_use_lists", "rust",
+                     "use a::" + repeat("{b::", kDeep) + "c" + repeat("}", kDeep) +
+                         ";\nfn main() {}\n",
+                     {"imports", "main"}},
+        SurvivalCase{"python_replacement_characters", "python",
+                     "def Gr\xC3\xB6\xC3\x9F" "e(x):\n    return '\xEF\xBF\xBD'  # \xEF\xBF\xBD\n",
+                     {"Gr\xC3\xB6\xC3\x9F" "e"}},
+        SurvivalCase{"python_only_comments", "python", "# one\n# two\n", {"lines 1-2"}}),
+    [](const auto& info) { return info.param.label; });
+
+TEST(Keywords, LowerCaseNonAsciiIdentifiers) {
+  std::vector<Json> records = chunk("python", "def Gr\xC3\xB6\xC3\x9F" "e():\n    return \xC3\x84pfel\n");
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_THAT(records[0]["keywords"].get<std::vector<std::string>>(),
+              ElementsAre("gr\xC3\xB6\xC3\x9F" "e", "\xC3\xA4pfel"));
+}
+
+TEST(DeepNesting, ImportsOfDeepUseListsStillExpand) {
+  std::string source = "use a::" + repeat("{b::", kDeep) + "c" + repeat("}", kDeep) + ";\n";
+  std::vector<std::string> modules = extract_imports("rust", source);
+  ASSERT_EQ(modules.size(), 1u);
+  EXPECT_EQ(modules[0].size(), std::string("a.c").size() + 2 * kDeep);
+}
+
+TEST(BinaryContent, IsRefusedWithTheFilePath) {
+  const std::string data("\x7f" "ELF\x02\x01\x01\0\0\0\0\0", 12);
+  for (const std::string language : {"python", "cpp", "text"}) {
+    try {
+      chunk(language, data, "bin/tool");
+      ADD_FAILURE() << language << ": no error";
+    } catch (const ValueError& e) {
+      EXPECT_STREQ(e.what(), "binary file: bin/tool") << language;
+    }
+  }
+}
+
+TEST(EmptyInput, GivesNoChunks) {
+  for (const std::string language : {"python", "javascript", "go", "text"}) {
+    for (const std::string text : {"", "\n", "   \n\t\n\n"}) {
+      EXPECT_TRUE(chunk(language, text).empty()) << language;
+    }
+  }
+}
+
+TEST(UntranslatedLineEnds, GiveTheSameUnitsAndLines) {
+  const std::string translated = "import os\n\nclass A:\n    def m(self):\n        return os.sep\n";
+  std::string crlf;
+  for (char c : translated) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  std::vector<Json> plain = chunk("python", translated);
+  std::vector<Json> windows_style = chunk("python", crlf);
+  ASSERT_EQ(names_of(plain), names_of(windows_style));
+  for (std::size_t i = 0; i < plain.size(); ++i) {
+    EXPECT_EQ(plain[i]["start_line"], windows_style[i]["start_line"]);
+    EXPECT_EQ(plain[i]["end_line"], windows_style[i]["end_line"]);
+  }
+}
+
+TEST(Keywords, AreBoundedPerUnit) {
+  std::string body;
+  for (int i = 0; i < 300; ++i) body += "    name_" + std::to_string(i) + " = value" + std::to_string(i) + "\n";
+  std::vector<Json> records = chunk("python", "def many():\n" + body);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_LE(records[0]["keywords"].size(), 64u);
+  EXPECT_EQ(records[0]["keywords"][0], "many");
+}
+
+TEST(HugeFiles, AreCutIntoLineWindowsWithoutParsing) {
+  std::string source;
+  int lines = 0;
+  while (source.size() <= (1u << 20)) {
+    source += "def f" + std::to_string(lines) + "(x):\n    return x * 2  # padding padding padding\n";
+    lines += 2;
+  }
+  std::vector<Json> records = chunk("python", source);
+  ASSERT_GT(records.size(), 2u);
+  for (const Json& record : records) EXPECT_EQ(record["type"], "block");
+  EXPECT_EQ(records[0]["name"], "lines 1-60");
+  EXPECT_EQ(records[1]["start_line"], 56);
+  EXPECT_EQ(records.back()["end_line"], lines);
+}
+
+TEST(LineWindows, OverlapAndSkipBlankEdges) {
+  std::string text = "\n\n\n";
+  for (int i = 4; i <= 130; ++i) text += "line " + std::to_string(i) + "\n";
+  text += "\n\n";
+  std::vector<Json> records = chunk("text", text, "notes.txt");
+  EXPECT_THAT(names_of(records), ElementsAre("lines 4-60", "lines 56-115", "lines 111-130"));
+  EXPECT_EQ(records[0]["summary"], "line 4");
+  EXPECT_EQ(records[0]["type"], "block");
+  EXPECT_EQ(records[0]["language"], "text");
+  EXPECT_EQ(records[0]["file_path"], "notes.txt");
+  EXPECT_EQ(records[2]["content"].get<std::string>().substr(0, 8), "line 111");
+  EXPECT_THAT(records[0]["keywords"].get<std::vector<std::string>>(), Contains("line"));
+}
+
+TEST(LineWindows, ShortTextIsOneWindow) {
+  std::vector<Json> records = chunk("markdown", "# Title\n\nSome prose about parseConfig.\n");
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0]["start_line"], 1);
+  EXPECT_EQ(records[0]["end_line"], 3);
+  EXPECT_THAT(records[0]["keywords"].get<std::vector<std::string>>(),
+              ::testing::IsSupersetOf({"title", "parseconfig", "parse", "config"}));
+}
+
+}  // namespace
+}  // namespace vantory::backend::testing
