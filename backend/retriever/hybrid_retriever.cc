@@ -21,13 +21,14 @@ namespace {
 constexpr std::int64_t kCandidatesPerResult = 3;
 constexpr std::int64_t kMinCandidates = 30;
 
-// BM25 column weights: name, summary, keywords, content, identifier sub-words, path words.
+// BM25 column weights, in the order of the index: name, summary, keywords, content,
+// identifier sub-words, path words.
 constexpr const char* kKeywordSearch =
-    "SELECT c.id, bm25(chunk_fts, 4.0, 1.5, 2.0, 1.0, 0.7, 2.5) AS rank FROM chunk_fts "
+    "SELECT c.id, bm25(chunk_fts, 10.0, 2.0, 1.0, 1.0, 0.5, 5.0) AS rank FROM chunk_fts "
     "JOIN chunks c ON c.id = chunk_fts.rowid WHERE chunk_fts MATCH ?1 AND c.agent_id = ?2 "
     "ORDER BY rank LIMIT ?3";
 constexpr const char* kKeywordSearchFiltered =
-    "SELECT c.id, bm25(chunk_fts, 4.0, 1.5, 2.0, 1.0, 0.7, 2.5) AS rank FROM chunk_fts "
+    "SELECT c.id, bm25(chunk_fts, 10.0, 2.0, 1.0, 1.0, 0.5, 5.0) AS rank FROM chunk_fts "
     "JOIN chunks c ON c.id = chunk_fts.rowid WHERE chunk_fts MATCH ?1 AND c.agent_id = ?2 "
     "AND c.context_id IN (SELECT value FROM json_each(?4)) ORDER BY rank LIMIT ?3";
 
@@ -120,10 +121,15 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
 
   std::vector<std::vector<float>> query_vector = embedder.embed({query});
   if (!query_vector.empty() && !query_vector[0].empty()) {
+    const std::vector<float>& q = query_vector[0];
     index_.refresh(db, agent_id, table.generation(agent_id), embedder.name());
-    for (const auto& [id, similarity] : index_.nearest(query_vector[0],
-                                                        static_cast<std::size_t>(pool),
-                                                        allowed ? &*allowed : nullptr)) {
+    // Keyword hits are scored by their vectors too, so fusion never compares a real
+    // similarity with a missing one.
+    for (auto& [id, candidate] : candidates) {
+      candidate.vector = std::max(0.0f, index_.similarity(q, id));
+    }
+    for (const auto& [id, similarity] :
+         index_.nearest(q, static_cast<std::size_t>(pool), allowed ? &*allowed : nullptr)) {
       if (similarity <= 0) break;
       candidates[id].vector = similarity;
     }

@@ -1,6 +1,8 @@
 // HybridRetriever: the backend's CodingHybridRetriever. A query is answered by BM25 over the
-// keyword index (chunk names, summaries, keywords, content, identifier sub-words and file
-// path words, in falling weight) fused with the cosine similarity of the chunk vectors.
+// keyword index fused with the cosine similarity of the chunk vectors. The index weighs a
+// chunk's name most, then the words of its file's path, its summary, and its keywords,
+// content and the sub-words of the identifiers in its content least: agents ask for units
+// and modules by what they are called.
 //
 // Scores: the keyword score is the chunk's BM25 relative to the best hit of the query (0 to
 // 1); the vector score is the cosine similarity (negative counts as 0); the fused score is

@@ -19,6 +19,7 @@ void VectorIndex::refresh(Database& db, const std::string& agent_id, std::int64_
   chunk_ids_.clear();
   context_ids_.clear();
   rows_.clear();
+  row_of_chunk_.clear();
   Statement st = db.prepare(
       "SELECT c.id, c.context_id, c.hash_id, v.vector FROM chunks c JOIN vectors v "
       "ON v.agent_id = c.agent_id AND v.hash_id = c.hash_id "
@@ -41,7 +42,17 @@ void VectorIndex::refresh(Database& db, const std::string& agent_id, std::int64_
     chunk_ids_.push_back(st.column_int(0));
     context_ids_.push_back(st.column_int(1));
     rows_.push_back(it->second);
+    row_of_chunk_.emplace(chunk_ids_.back(), it->second);
   }
+}
+
+float VectorIndex::similarity(const std::vector<float>& query, std::int64_t chunk_id) const {
+  auto it = row_of_chunk_.find(chunk_id);
+  if (it == row_of_chunk_.end() || query.size() != dimension_) return 0;
+  const float* row = matrix_.data() + static_cast<std::size_t>(it->second) * dimension_;
+  float dot = 0;
+  for (std::size_t i = 0; i < dimension_; ++i) dot += row[i] * query[i];
+  return dot;
 }
 
 std::vector<std::pair<std::int64_t, float>> VectorIndex::nearest(

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -28,6 +29,9 @@ class VectorIndex {
       const std::vector<float>& query, std::size_t limit,
       const std::unordered_set<std::int64_t>* contexts) const;
 
+  // Cosine of `query` with the vector of chunk `chunk_id`; 0 when the chunk has none.
+  float similarity(const std::vector<float>& query, std::int64_t chunk_id) const;
+
   std::size_t size() const { return chunk_ids_.size(); }
 
  private:
@@ -39,6 +43,7 @@ class VectorIndex {
   std::vector<std::int64_t> chunk_ids_;    // per chunk
   std::vector<std::int64_t> context_ids_;  // per chunk
   std::vector<std::uint32_t> rows_;        // per chunk: its row of matrix_
+  std::unordered_map<std::int64_t, std::uint32_t> row_of_chunk_;
 };
 
 }  // namespace vantory::backend

@@ -117,7 +117,11 @@ Database::Database(const std::string& root_path) {
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     // WAL keeps readers and the writer apart; NORMAL synchronisation is durable across
     // process crashes (only a power loss can drop the last commits, never corrupt the file).
-    exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=OFF;");
+    // Indexing a tree commits once per file: a 64 MB page cache keeps the hot index pages
+    // between commits, and checkpointing every 32 MB of log rather than every 4 MB makes
+    // the file syncs rare.
+    exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536; "
+         "PRAGMA wal_autocheckpoint=8000;");
     ensure_schema(*this);
   } catch (...) {
     sqlite3_close(db_);

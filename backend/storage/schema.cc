@@ -78,13 +78,14 @@ CREATE TABLE imports(
 ) WITHOUT ROWID;
 CREATE INDEX imports_by_stem ON imports(agent_id, stem);
 CREATE TABLE vectors(
+  id INTEGER PRIMARY KEY,
   agent_id TEXT NOT NULL,
   hash_id TEXT NOT NULL,
   embedder TEXT NOT NULL,
   dim INTEGER NOT NULL,
   vector BLOB NOT NULL,
-  PRIMARY KEY(agent_id, hash_id)
-) WITHOUT ROWID;
+  UNIQUE(agent_id, hash_id)
+);
 CREATE TABLE sections(
   agent_id TEXT NOT NULL,
   section TEXT NOT NULL,

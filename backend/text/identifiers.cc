@@ -11,7 +11,6 @@ bool is_ascii_word_byte(unsigned char c) {
 }
 
 bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
-bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
 
 bool is_plain_ascii(std::string_view s) {
   for (unsigned char c : s) {
@@ -63,28 +62,7 @@ std::string lower_word(std::string_view word) {
 
 std::vector<std::string> split_identifier(std::string_view word) {
   std::vector<std::string> parts;
-  auto emit = [&](std::string_view part) {
-    if (!part.empty()) parts.push_back(lower_word(part));
-  };
-  std::size_t piece_start = 0;
-  for (std::size_t i = 0; i <= word.size(); ++i) {
-    if (i < word.size() && word[i] != '_') continue;
-    std::string_view piece = word.substr(piece_start, i - piece_start);
-    std::size_t start = 0;
-    for (std::size_t j = 1; j < piece.size(); ++j) {
-      char prev = piece[j - 1];
-      char cur = piece[j];
-      bool boundary = (is_upper(cur) && (is_lower(prev) || (prev >= '0' && prev <= '9'))) ||
-                      (is_upper(prev) && is_upper(cur) && j + 1 < piece.size() &&
-                       is_lower(piece[j + 1]));
-      if (boundary) {
-        emit(piece.substr(start, j - start));
-        start = j;
-      }
-    }
-    emit(piece.substr(start));
-    piece_start = i + 1;
-  }
+  visit_subwords(word, [&](std::string_view part) { parts.push_back(lower_word(part)); });
   return parts;
 }
 

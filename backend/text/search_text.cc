@@ -65,14 +65,17 @@ ChunkSearchText chunk_search_text(const Json& chunk, std::string_view file_path)
   text.content = string_member(chunk, "content");
   std::unordered_set<std::string_view> seen_words;
   std::unordered_set<std::string> seen_parts;
+  std::vector<std::string_view> parts;
   for (std::string_view word : words_of(text.content)) {
     if (!seen_words.insert(word).second) continue;
-    std::vector<std::string> parts = split_identifier(word);
+    parts.clear();
+    visit_subwords(word, [&](std::string_view part) { parts.push_back(part); });
     if (parts.size() < 2) continue;
-    for (std::string& part : parts) {
-      if (seen_parts.insert(part).second) {
+    for (std::string_view part : parts) {
+      std::string lowered = lower_word(part);
+      if (seen_parts.insert(lowered).second) {
         if (!text.subwords.empty()) text.subwords += ' ';
-        text.subwords += part;
+        text.subwords += lowered;
       }
     }
   }
@@ -113,9 +116,17 @@ std::vector<std::string> query_terms(std::string_view query) {
     if (std::find(into.begin(), into.end(), term) == into.end()) into.push_back(std::move(term));
   };
   std::string text = valid_utf8(query);
+  std::string previous;
   for (std::string_view word : words_of(text)) {
     std::string whole = lower_word(word);
     std::vector<std::string> parts = split_identifier(word);
+    // Two words in a row may name one identifier: "create connection" finds
+    // create_connection and createConnection.
+    if (!previous.empty() && !is_stop_word(previous) && !is_stop_word(whole)) {
+      add(previous + "_" + whole);
+      add(previous + whole);
+    }
+    previous = whole;
     add(std::move(whole));
     if (parts.size() < 2) continue;
     for (std::string& part : parts) add(std::move(part));

@@ -33,8 +33,9 @@ ChunkSearchText chunk_search_text(const Json& chunk, std::string_view file_path)
 // case ("/usr/lib/python3.11/json/decoder.py" -> "usr lib python3 11 json decoder").
 std::string path_terms(std::string_view path);
 
-// The distinct lower-cased terms of `query`: each word and, for compounds, its sub-words,
-// in order of first occurrence. Common English words are dropped unless nothing else is left.
+// The distinct lower-cased terms of `query`: each word, its sub-words when it is a compound,
+// and each pair of adjacent words joined as one identifier would be ("a_b", "ab"), in order
+// of first occurrence. Common English words are dropped unless nothing else is left.
 std::vector<std::string> query_terms(std::string_view query);
 
 // An FTS5 MATCH expression that matches any of `terms` ("a" OR "b"); empty for no terms.

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "backend/text/identifiers.h"
 
@@ -18,13 +19,6 @@ constexpr std::array<std::string_view, 42> kNoiseWords = {
     "int",    "void",   "public", "private", "static", "new",  "try",   "except", "raise",
     "as",     "pass",   "null",  "std",    "it",     "be"};
 
-bool is_noise(std::string_view word) {
-  for (std::string_view noise : kNoiseWords) {
-    if (noise == word) return true;
-  }
-  return false;
-}
-
 std::uint64_t fnv1a(std::string_view text) {
   std::uint64_t h = 1469598103934665603ULL;
   for (unsigned char c : text) {
@@ -32,6 +26,27 @@ std::uint64_t fnv1a(std::string_view text) {
     h *= 1099511628211ULL;
   }
   return h;
+}
+
+// FNV-1a of `term` lower-cased, without building the lower-cased text for ASCII terms.
+std::uint64_t term_hash(std::string_view term) {
+  std::uint64_t h = 1469598103934665603ULL;
+  for (unsigned char c : term) {
+    if (c >= 0x80) return fnv1a(lower_word(term));
+    if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
+    h ^= c;
+    h *= 1099511628211ULL;
+  }
+  return h;
+}
+
+const std::unordered_set<std::uint64_t>& noise_hashes() {
+  static const std::unordered_set<std::uint64_t> hashes = [] {
+    std::unordered_set<std::uint64_t> out;
+    for (std::string_view word : kNoiseWords) out.insert(term_hash(word));
+    return out;
+  }();
+  return hashes;
 }
 
 }  // namespace
@@ -53,21 +68,24 @@ std::vector<std::vector<float>> LocalEmbedder::embed(const std::vector<std::stri
 }
 
 std::vector<float> LocalEmbedder::embed_text(std::string_view text) {
-  std::unordered_map<std::string, int> counts;
+  std::unordered_map<std::uint64_t, int> counts;
+  auto count = [&](std::string_view term) {
+    if (term.size() < 2) return;
+    std::uint64_t h = term_hash(term);
+    if (!noise_hashes().count(h)) ++counts[h];
+  };
+  std::vector<std::string_view> parts;
   for (std::string_view word : words_of(text)) {
-    if (word.size() < 2 || (word[0] >= '0' && word[0] <= '9')) continue;
-    std::vector<std::string> parts = split_identifier(word);
-    std::string whole = lower_word(word);
-    if (!is_noise(whole)) ++counts[whole];
+    if (word[0] >= '0' && word[0] <= '9') continue;
+    count(word);
+    parts.clear();
+    visit_subwords(word, [&](std::string_view part) { parts.push_back(part); });
     if (parts.size() < 2) continue;
-    for (std::string& part : parts) {
-      if (part.size() > 1 && !is_noise(part)) ++counts[std::move(part)];
-    }
+    for (std::string_view part : parts) count(part);
   }
   std::vector<float> vector(kLocalDimension, 0.0f);
-  for (const auto& [term, count] : counts) {
-    std::uint64_t h = fnv1a(term);
-    double weight = 1.0 + std::log(static_cast<double>(count));
+  for (const auto& [h, n] : counts) {
+    double weight = 1.0 + std::log(static_cast<double>(n));
     double sign = (h >> 63) != 0 ? -1.0 : 1.0;
     vector[h % kLocalDimension] += static_cast<float>(sign * weight);
   }

@@ -31,8 +31,9 @@ TEST(IdentifierText, SplitsCompoundsTheWayCodeIsWritten) {
   }
   EXPECT_EQ(backend::path_terms("/usr/lib/python3.11/json/decoder.py"),
             "usr lib python3 11 json decoder");
-  EXPECT_EQ(backend::query_terms("how does the parseJSON work"),
-            (std::vector<std::string>{"parsejson", "parse", "json", "work"}));
+  EXPECT_EQ(backend::query_terms("how does the parseJSON helper"),
+            (std::vector<std::string>{"parsejson", "parse", "json", "parsejson_helper",
+                                      "parsejsonhelper", "helper"}));
   EXPECT_EQ(backend::query_terms("the of"), (std::vector<std::string>{"the", "of"}));
   EXPECT_EQ(backend::match_any({"a", "b_c"}), "\"a\" OR \"b_c\"");
 }
