@@ -1,0 +1,53 @@
+// FileContexts: one agent's stored file contexts, loaded once for one analysis.
+//
+// The analyses look files up by normalised path and walk every context several times; this
+// loads the array once, checks its shape, and normalises each stored path at most once, so a
+// lookup costs a hash probe instead of a scan that normalises every path again.
+//
+// Thread safety: none; one instance serves one call.
+// Internal to libtarnel.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "coding/coding_context_store.h"
+#include "common/json.h"
+
+namespace vantory {
+
+class FileContexts {
+ public:
+  // Asks the store once: _load_agent_data(agent_id, "file_contexts"). Throws TypeError when
+  // the answer is not an array, an element is not an object, or a `file_path` is present and
+  // not a string; whatever the store throws passes through.
+  FileContexts(CodingContextStore& store, const std::string& agent_id);
+
+  std::size_t size() const { return contexts_.size(); }
+  const Json& operator[](std::size_t i) const { return contexts_[i]; }
+
+  // The `file_path` of context `i` exactly as stored; "" when it has none.
+  std::string_view stored_path(std::size_t i) const;
+
+  // The normalised `file_path` of context `i`.
+  const std::string& normalized_path(std::size_t i);
+
+  // The first context whose normalised `file_path` equals `normalized`, or nothing.
+  std::optional<std::size_t> find(const std::string& normalized);
+
+  // The `chunks` of context `i` (empty when absent). TypeError when it is not an array.
+  const Json& chunks(std::size_t i) const;
+
+ private:
+  void normalize_all();
+
+  Json contexts_;
+  std::vector<std::string> normalized_;
+  std::unordered_map<std::string, std::size_t> first_by_path_;
+};
+
+}  // namespace vantory

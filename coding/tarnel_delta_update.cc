@@ -1,0 +1,116 @@
+// delta_update: re-indexes one file from disk and reports which of its chunks are new, gone or
+// unchanged, by content hash.
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "coding/file_contexts.h"
+#include "coding/record_views.h"
+#include "coding/records.h"
+#include "coding/source_text.h"
+#include "coding/tarnel.h"
+#include "common/error.h"
+#include "common/files.h"
+#include "common/message_text.h"
+#include "common/paths.h"
+#include "common/sha256.h"
+#include "common/unicode.h"
+
+namespace vantory {
+
+namespace {
+
+const Json kNull = nullptr;
+
+// The chunk's hash_id when it has a non-empty one.
+const std::string* hash_of(const Json& chunk) {
+  const Json& hash = records::get_or(chunk, "hash_id", kNull);
+  if (!records::truthy(hash)) return nullptr;
+  if (!hash.is_string()) {
+    throw TypeError(std::string("'hash_id' must be a string, not ") + type_name(hash));
+  }
+  return &hash.get_ref<const std::string&>();
+}
+
+struct FreshChunks {
+  std::string language;
+  Json records;
+};
+
+// Reads and chunks the file. Nothing has been changed yet, so any failure here is answered
+// rather than raised.
+FreshChunks chunk_file_on_disk(ChunkingComponent& chunking, const std::string& path) {
+  std::string content = read_source_text(path);
+  FreshChunks fresh;
+  fresh.language = chunking.detect_language(path);
+  std::unique_ptr<Chunker> chunker = chunking.get_chunker(fresh.language);
+  if (!chunker) throw RuntimeError("no chunker for language " + fresh.language);
+  fresh.records = units_to_chunk_records(chunker->chunk_file(content, path));
+  return fresh;
+}
+
+}  // namespace
+
+Json Tarnel::delta_update(const std::string& agent_id, const std::string& file_path) {
+  std::string path = normalize_path(file_path);
+  if (!path_exists(path)) return records::error_object("File not found: " + path);
+
+  std::unordered_set<std::string> old_hashes;
+  std::vector<const std::string*> old_order;
+  FileContexts contexts(*store, agent_id);
+  if (std::optional<std::size_t> old = contexts.find(path)) {
+    for (const Json& chunk : contexts.chunks(*old)) {
+      const std::string* hash = hash_of(records::as_record(chunk, "chunk"));
+      if (hash && old_hashes.insert(*hash).second) old_order.push_back(hash);
+    }
+  }
+
+  std::shared_ptr<ChunkingComponent> chunking = provider().bind_chunking();
+  FreshChunks fresh;
+  try {
+    fresh = chunk_file_on_disk(*chunking, path);
+  } catch (const std::exception& e) {
+    return records::error_object(std::string("Chunking failed: ") + e.what());
+  } catch (...) {
+    return records::error_object("Chunking failed: unknown error");
+  }
+
+  // Whitespace-insensitive: re-indenting or re-wrapping a unit keeps its hash, so its vector
+  // is kept too.
+  std::unordered_set<std::string> new_hashes;
+  for (Json& chunk : fresh.records) {
+    const Json& content = records::get_or(chunk, "content", kNull);
+    if (!hash_of(chunk) && records::truthy(content)) {
+      if (!content.is_string()) {
+        throw TypeError(std::string("'content' must be a string, not ") + type_name(content));
+      }
+      chunk["hash_id"] = sha256_hex(collapse_whitespace(content.get_ref<const std::string&>()));
+    }
+    if (const std::string* hash = hash_of(chunk)) new_hashes.insert(*hash);
+  }
+
+  std::size_t unchanged = 0;
+  Json removed = Json::array();
+  for (const std::string* hash : old_order) {
+    if (new_hashes.contains(*hash)) {
+      ++unchanged;
+    } else {
+      removed.push_back(*hash);
+    }
+  }
+  std::size_t added = new_hashes.size() - unchanged;
+
+  if (!removed.empty()) ambrel->delete_vectors(agent_id, removed);
+  std::size_t total = fresh.records.size();
+  builder->process_file_chunks(agent_id, path, fresh.records, fresh.language);
+
+  return Json{{"status", "delta_applied"},
+              {"file_path", path},
+              {"chunks_added", added},
+              {"chunks_removed", removed.size()},
+              {"chunks_unchanged", unchanged},
+              {"total_chunks", total}};
+}
+
+}  // namespace vantory

@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "common/error.h"
+#include "common/json_text.h"
+#include "tests/coding/fakes.h"
+
+namespace vantory {
+namespace {
+
+using ::testing::_;
+using ::testing::ByMove;
+using ::testing::InSequence;
+using ::testing::Invoke;
+using ::testing::Return;
+using testing::FakeUnit;
+using testing::MockChunker;
+using testing::TarnelWithFakes;
+
+// SHA-256 of the whitespace-collapsed texts the chunks below carry.
+const char* kHashF = "cd802a81ac4cf7aeeb2590e3bb12f85a4ef057fc4bcce6ed2f22ae31ed4242bf";  // def f(): return 1
+const char* kHashG = "10d3097ab5367d6a17d8b8badef0280c33e5094bde72258b46207b48564ca734";  // def g(x): return x + 1
+
+class DeltaUpdate : public ::testing::Test {
+ public:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vantory-delta-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    std::filesystem::create_directories(root_ + "/sub");
+    path_ = root_ + "/sub/m.py";
+    std::ofstream(path_, std::ios::binary) << "def f():\r\n  return 1\rdef g(x): return x + 1\n";
+  }
+  void TearDown() override { std::filesystem::remove_all(root_); }
+
+  // The chunker hands out one unit per record; it records the text it was given.
+  void expect_chunking(TarnelWithFakes& t, const Json& records) {
+    auto chunker = std::make_unique<MockChunker>();
+    MockChunker* raw = chunker.get();  // lives on inside the Tarnel's call
+    EXPECT_CALL(*t.mocks->chunking, detect_language(path_)).WillOnce(Return("python"));
+    EXPECT_CALL(*t.mocks->chunking, get_chunker("python"))
+        .WillOnce(Return(ByMove(std::unique_ptr<Chunker>(std::move(chunker)))));
+    EXPECT_CALL(*raw, chunk_file(_, path_)).WillOnce(Invoke([this, records](const std::string& text, auto&) {
+      chunked_text_ = text;
+      std::vector<std::unique_ptr<CodeUnit>> units;
+      for (const Json& record : records) units.push_back(std::make_unique<FakeUnit>(record));
+      return units;
+    }));
+  }
+
+  void expect_stored(TarnelWithFakes& t, const Json& chunks) {
+    Json contexts = Json::array({Json{{"file_path", "elsewhere.py"}},
+                                 Json{{"file_path", root_ + "/sub//./m.py"}, {"chunks", chunks}}});
+    EXPECT_CALL(*t.mocks->store, _load_agent_data("ag", "file_contexts")).WillOnce(Return(contexts));
+  }
+
+  std::string root_;
+  std::string path_;
+  std::string chunked_text_;
+};
+
+TEST_F(DeltaUpdate, HashesFillsSummariesAndHandsEveryChunkOn) {
+  TarnelWithFakes t;
+  InSequence order;
+  EXPECT_CALL(*t.mocks->store, _load_agent_data("ag", "file_contexts")).WillOnce(Return(Json::array()));
+  expect_chunking(t, Json::parse(R"([
+    {"name": "f", "content": "def f():\n  return 1", "summary": ""},
+    {"name": "g", "content": " def g(x):\treturn  x + 1 ", "summary": "adds one"},
+    {"type": "block", "content": ""},
+    {"name": "again", "content": "def f(): return 1", "hash_id": ""},
+    {"name": "given", "content": "x", "hash_id": "h-given"}])"));
+  Json handed;
+  EXPECT_CALL(*t.mocks->builder, process_file_chunks("ag", path_, _, "python"))
+      .WillOnce(Invoke([&](auto&, auto&, const Json& chunks, auto&) {
+        handed = chunks;
+        return Json{{"status", "ignored"}};
+      }));
+
+  Json result = t.tarnel.delta_update("ag", root_ + "//sub/./m.py");
+  EXPECT_EQ(dump_json(result), R"({"status": "delta_applied", "file_path": ")" + path_ +
+                                   R"(", "chunks_added": 3, "chunks_removed": 0, )"
+                                   R"("chunks_unchanged": 0, "total_chunks": 5})");
+  EXPECT_EQ(chunked_text_, "def f():\n  return 1\ndef g(x): return x + 1\n");
+  ASSERT_EQ(handed.size(), 5u);
+  EXPECT_EQ(dump_json(handed[0]), std::string(R"({"name": "f", "content": "def f():\n  return 1", )") +
+                                      R"("summary": "Code unit: f", "hash_id": ")" + kHashF + R"("})");
+  EXPECT_EQ(handed[1]["summary"], "adds one");
+  EXPECT_EQ(handed[1]["hash_id"], kHashG);
+  EXPECT_EQ(dump_json(handed[2]), R"({"type": "block", "content": "", "summary": "Code unit: unnamed"})");
+  EXPECT_EQ(handed[3]["hash_id"], kHashF);
+  EXPECT_EQ(handed[4]["hash_id"], "h-given");
+}
+
+TEST_F(DeltaUpdate, ComparesWithTheStoredHashes) {
+  const Json fresh = Json::parse(R"([{"name": "f", "content": "def  f():  return 1"},
+                                     {"name": "g", "content": "def g(x): return x + 1"}])");
+  struct Case {
+    const char* name;
+    Json stored;
+    const char* counts;
+    Json deleted;
+  };
+  const Case cases[] = {
+      {"unchanged file", Json::array({Json{{"hash_id", kHashF}}, Json{{"hash_id", kHashG}}}),
+       R"("chunks_added": 0, "chunks_removed": 0, "chunks_unchanged": 2)", nullptr},
+      {"changed file",
+       Json::parse(std::string(R"([{"hash_id": "old1"}, {"hash_id": ")") + kHashF +
+                   R"("}, {"hash_id": ""}, {"content": "x"}, {"hash_id": "old2"}, {"hash_id": "old1"}])"),
+       R"("chunks_added": 1, "chunks_removed": 2, "chunks_unchanged": 1)", Json::parse(R"(["old1", "old2"])")},
+  };
+  for (const Case& c : cases) {
+    TarnelWithFakes t;
+    InSequence order;
+    expect_stored(t, c.stored);
+    expect_chunking(t, fresh);
+    if (!c.deleted.is_null()) EXPECT_CALL(*t.mocks->ambrel, delete_vectors("ag", c.deleted));
+    EXPECT_CALL(*t.mocks->builder, process_file_chunks("ag", path_, _, "python")).WillOnce(Return(Json()));
+    Json result = t.tarnel.delta_update("ag", path_);
+    EXPECT_EQ(dump_json(result), R"({"status": "delta_applied", "file_path": ")" + path_ + R"(", )" +
+                                     c.counts + R"(, "total_chunks": 2})")
+        << c.name;
+  }
+}
+
+TEST_F(DeltaUpdate, FailuresBeforeAnyChangeAreAnswered) {
+  struct Case {
+    const char* name;
+    std::function<std::string(DeltaUpdate&, TarnelWithFakes&)> arrange;  // answers the path to pass
+    std::string message_start;
+  };
+  const Case cases[] = {
+      {"missing file", [](DeltaUpdate& f, TarnelWithFakes&) { return f.root_ + "/./sub//gone.py"; },
+       "File not found: " + root_ + "/sub/gone.py"},
+      {"a directory",
+       [](DeltaUpdate& f, TarnelWithFakes& t) {
+         f.expect_stored(t, Json::array());
+         return f.root_ + "/sub/";
+       },
+       "Chunking failed: [Errno 21] Is a directory: '" + root_ + "/sub'"},
+      {"the chunker fails",
+       [](DeltaUpdate& f, TarnelWithFakes& t) {
+         f.expect_stored(t, Json::array({Json{{"hash_id", "kept"}}}));
+         EXPECT_CALL(*t.mocks->chunking, detect_language(_)).WillOnce(Return("python"));
+         EXPECT_CALL(*t.mocks->chunking, get_chunker(_)).WillOnce(Invoke([](const std::string&) {
+           auto chunker = std::make_unique<MockChunker>();
+           EXPECT_CALL(*chunker, chunk_file(_, _)).WillOnce(Invoke([](auto&, auto&) -> std::vector<std::unique_ptr<CodeUnit>> {
+             throw std::runtime_error("parse error at line 3");
+           }));
+           return std::unique_ptr<Chunker>(std::move(chunker));
+         }));
+         return f.path_;
+       },
+       "Chunking failed: parse error at line 3"},
+      {"a unit cannot be converted",
+       [](DeltaUpdate& f, TarnelWithFakes& t) {
+         f.expect_stored(t, Json::array());
+         EXPECT_CALL(*t.mocks->chunking, detect_language(_)).WillOnce(Return("python"));
+         EXPECT_CALL(*t.mocks->chunking, get_chunker(_)).WillOnce(Invoke([](const std::string&) {
+           auto chunker = std::make_unique<MockChunker>();
+           EXPECT_CALL(*chunker, chunk_file(_, _)).WillOnce(Invoke([](auto&, auto&) {
+             std::vector<std::unique_ptr<CodeUnit>> units;
+             units.push_back(std::make_unique<FakeUnit>(Json::object(), true));
+             return units;
+           }));
+           return std::unique_ptr<Chunker>(std::move(chunker));
+         }));
+         return f.path_;
+       },
+       "Chunking failed: unit conversion failed"},
+      {"no chunker for the language",
+       [](DeltaUpdate& f, TarnelWithFakes& t) {
+         f.expect_stored(t, Json::array());
+         EXPECT_CALL(*t.mocks->chunking, detect_language(_)).WillOnce(Return("cobol"));
+         EXPECT_CALL(*t.mocks->chunking, get_chunker("cobol")).WillOnce(Invoke([](const std::string&) {
+           return std::unique_ptr<Chunker>();
+         }));
+         return f.path_;
+       },
+       "Chunking failed: no chunker for language cobol"},
+  };
+  for (const Case& c : cases) {
+    TarnelWithFakes t;  // strict: neither the vectors nor the builder may be touched
+    std::string path = c.arrange(*this, t);
+    Json result = t.tarnel.delta_update("ag", path);
+    EXPECT_EQ(result["status"], "error") << c.name;
+    EXPECT_EQ(result["message"], c.message_start) << c.name;
+    EXPECT_EQ(result.size(), 2u) << c.name;
+  }
+}
+
+TEST_F(DeltaUpdate, AnUnreadableFileIsAChunkingFailure) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  chmod(path_.c_str(), 0);
+  TarnelWithFakes t;
+  expect_stored(t, Json::array());
+  Json result = t.tarnel.delta_update("ag", path_);
+  EXPECT_EQ(result["message"], "Chunking failed: [Errno 13] Permission denied: '" + path_ + "'");
+}
+
+TEST_F(DeltaUpdate, AChunkingComponentThatCannotBeBoundReachesTheCaller) {
+  TarnelWithFakes t;
+  t.mocks->fail_chunking_bind = true;
+  expect_stored(t, Json::array({Json{{"hash_id", "kept"}}}));
+  EXPECT_THROW(t.tarnel.delta_update("ag", path_), std::runtime_error);
+  EXPECT_EQ(t.mocks->chunking_binds, 1);
+}
+
+TEST_F(DeltaUpdate, BadHashesFailBeforeAnyChange) {
+  TarnelWithFakes t;
+  expect_stored(t, Json::parse(R"([{"hash_id": 7}])"));
+  EXPECT_THROW(t.tarnel.delta_update("ag", path_), TypeError);
+
+  TarnelWithFakes fresh;
+  expect_stored(fresh, Json::array());
+  expect_chunking(fresh, Json::parse(R"([{"name": "f", "content": ["not", "text"]}])"));
+  try {
+    fresh.tarnel.delta_update("ag", path_);
+    ADD_FAILURE() << "no failure";
+  } catch (const TypeError& e) {
+    EXPECT_STREQ(e.what(), "'content' must be a string, not list");
+  }
+}
+
+}  // namespace
+}  // namespace vantory
