@@ -1,7 +1,6 @@
 #include "backend/builder/memory_builder.h"
 
 #include <chrono>
-#include <ctime>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -131,7 +130,7 @@ Json MemoryBuilder::process_file_chunks(const std::string& agent_id, const std::
                   {"file_size", facts.size ? Json(*facts.size) : Json(nullptr)},
                   {"file_mtime", facts.mtime_ns ? Json(ns_to_seconds(*facts.mtime_ns)) : Json(nullptr)},
                   {"file_hash", facts.sha256 ? Json(*facts.sha256) : Json(nullptr)},
-                  {"indexed_at", static_cast<double>(std::time(nullptr))}};
+                  {"indexed_at", now_seconds()}};
   std::size_t total = context["chunks"].size();
   std::size_t import_count = context["imports"].size();
 

@@ -1,10 +1,10 @@
 #include "backend/filesystem/snapshots.h"
 
-#include <ctime>
 #include <map>
 
 #include "backend/storage/database.h"
 #include "backend/store/context_table.h"
+#include "backend/store/file_facts.h"
 #include "common/json_text.h"
 #include "common/sha256.h"
 
@@ -59,7 +59,7 @@ std::string commit_snapshot(Database& db, const std::string& agent_id,
       .bind(2, sha)
       .bind(3, parent)
       .bind(4, message)
-      .bind(5, static_cast<double>(std::time(nullptr)))
+      .bind(5, now_seconds())
       .bind(6, dump_json(manifest))
       .run();
   db.prepare("UPDATE agents SET head_snapshot = ?2 WHERE agent_id = ?1")

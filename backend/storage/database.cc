@@ -175,4 +175,10 @@ void Transaction::commit() {
   open_ = false;
 }
 
+ReadTransaction::ReadTransaction(Database& db) : db_(db) { db_.exec("BEGIN DEFERRED"); }
+
+ReadTransaction::~ReadTransaction() {
+  sqlite3_exec(db_.handle(), "COMMIT", nullptr, nullptr, nullptr);
+}
+
 }  // namespace vantory::backend

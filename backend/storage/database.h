@@ -114,6 +114,19 @@ class Transaction {
   bool open_ = true;
 };
 
+// A read transaction (BEGIN DEFERRED): the reads made while it lives see one consistent
+// state, whatever other connections commit meanwhile. Ends on destruction.
+class ReadTransaction {
+ public:
+  explicit ReadTransaction(Database& db);
+  ~ReadTransaction();
+  ReadTransaction(const ReadTransaction&) = delete;
+  ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+ private:
+  Database& db_;
+};
+
 // The name of the database file below a root directory.
 inline constexpr const char* kDatabaseFileName = "code_memory.sqlite3";
 

@@ -1,6 +1,5 @@
 #include "backend/store/context_store.h"
 
-#include <ctime>
 #include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
@@ -18,12 +17,6 @@ namespace vantory::backend {
 namespace {
 
 constexpr const char* kFileContexts = "file_contexts";
-
-double now_seconds() {
-  struct timespec ts;
-  clock_gettime(CLOCK_REALTIME, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
 
 // Tokens of a text by the four-bytes-per-token estimate.
 std::int64_t tokens_of(std::size_t bytes) { return static_cast<std::int64_t>(bytes / 4); }
@@ -93,7 +86,16 @@ Json ContextStore::retrieve_file_context(const std::string& agent_id,
 }
 
 Json ContextStore::_load_agent_data(const std::string& agent_id, const std::string& section) {
-  if (section == kFileContexts) return table_.load(agent_id);
+  if (section == kFileContexts) {
+    ReadTransaction snapshot(db_);
+    std::int64_t generation = table_.generation(agent_id);
+    if (agent_id != cached_agent_ || generation != cached_generation_) {
+      cached_contexts_ = table_.load(agent_id);
+      cached_agent_ = agent_id;
+      cached_generation_ = generation;
+    }
+    return cached_contexts_;
+  }
   Statement st = db_.prepare("SELECT value FROM sections WHERE agent_id = ?1 AND section = ?2");
   st.bind(1, agent_id).bind(2, section);
   return st.step() ? parse_json(st.column_text_view(0)) : Json(nullptr);

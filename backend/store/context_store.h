@@ -38,7 +38,9 @@ class ContextStore : public CodingContextStore {
   Json retrieve_file_context(const std::string& agent_id, const std::string& file_path) override;
 
   // "file_contexts": the agent's contexts in indexing order (see ContextTable). Any other
-  // section: the value last saved under it, or null.
+  // section: the value last saved under it, or null. The contexts of the agent asked last
+  // are kept in memory until its data changes (in any process), since the analyses ask for
+  // all of them on every call.
   Json _load_agent_data(const std::string& agent_id, const std::string& section) override;
 
   // "file_contexts": replaces the agent's contexts with `value` (an array of context
@@ -114,6 +116,9 @@ class ContextStore : public CodingContextStore {
   Database db_;
   ContextTable table_;
   std::set<std::string> dropped_agents_;
+  std::string cached_agent_;
+  std::int64_t cached_generation_ = -1;
+  Json cached_contexts_;
 };
 
 }  // namespace vantory::backend

@@ -1,7 +1,6 @@
 #include "backend/store/context_table.h"
 
 #include <algorithm>
-#include <ctime>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -252,7 +251,7 @@ std::vector<std::string> ContextTable::put(const std::string& agent_id, const Js
   auto indexed = context.find("indexed_at");
   double indexed_at = indexed != context.end() && indexed->is_number()
                           ? indexed->get<double>()
-                          : static_cast<double>(std::time(nullptr));
+                          : now_seconds();
 
   Json record = Json::object();
   for (const auto& [key, value] : context.items()) {
@@ -298,6 +297,12 @@ std::vector<std::string> ContextTable::put(const std::string& agent_id, const Js
   std::int64_t context_id;
   std::string record_text = dump_json(record);
   auto chunk_count = static_cast<std::int64_t>(chunks.size());
+  if (existing && existing->context_hash == context_hash && existing->language == language &&
+      existing->facts.size == facts.size && existing->facts.mtime_ns == facts.mtime_ns &&
+      existing->facts.sha256 == facts.sha256) {
+    // Re-indexing an unchanged file writes nothing, so readers' caches stay valid.
+    return chunk_hashes(existing->id);
+  }
   if (existing) {
     context_id = existing->id;
     old_hashes = chunk_hashes(context_id);

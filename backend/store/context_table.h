@@ -62,9 +62,10 @@ class ContextTable {
   // --- Writing (inside a Transaction) ---
 
   // Stores `context` (a record as above whose file_path is normalised), replacing the context
-  // of the same path, which keeps its place in indexing order and its access counters.
-  // Answers the distinct hash ids of the chunks that the replaced context held (empty for a
-  // new file). Throws TypeError for a record of the wrong shape, ValueError for chunk records
+  // of the same path, which keeps its place in indexing order and its access counters. A
+  // context whose chunks, imports, language and file facts equal the stored ones is left as
+  // it is (nothing is written). Answers the distinct hash ids of the chunks that the
+  // replaced context held (empty for a new file). Throws TypeError for a record of the wrong shape, ValueError for chunk records
   // nested too deeply to be read back.
   std::vector<std::string> put(const std::string& agent_id, const Json& context);
 

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 
 #include "common/error.h"
 #include "common/files.h"
@@ -71,6 +72,12 @@ const char* staleness_reason(Freshness freshness) {
       return "created";
   }
   return "";
+}
+
+double now_seconds() {
+  struct timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
 double ns_to_seconds(std::int64_t ns) { return static_cast<double>(ns) / 1e9; }

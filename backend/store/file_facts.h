@@ -39,6 +39,9 @@ const char* freshness_name(Freshness freshness);
 // Why a file is stale: "modified", "deleted", "created"; "" for a fresh one.
 const char* staleness_reason(Freshness freshness);
 
+// Seconds since the epoch now, with the clock's fraction.
+double now_seconds();
+
 // Seconds since the epoch of a nanosecond time stamp, and back (to the nearest nanosecond).
 double ns_to_seconds(std::int64_t ns);
 std::int64_t seconds_to_ns(double seconds);

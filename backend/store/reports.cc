@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <ctime>
 #include <map>
 
 #include "backend/storage/database.h"
@@ -132,7 +131,7 @@ Json token_savings_report(Database& db, ContextTable& table, const std::string& 
 Json detailed_cache_stats(Database& db, ContextTable& table, const std::string& agent_id) {
   std::vector<ContextRow> rows = table.rows(agent_id);
   AgentCounters counters = read_counters(db, agent_id);
-  double now = static_cast<double>(std::time(nullptr));
+  double now = now_seconds();
   Json files = Json::array();
   std::vector<std::string> modified, deleted, created;
   std::int64_t total_chunks = 0;

@@ -121,8 +121,22 @@ TEST_F(TarnelBackendTest, UnreadableInputIsAnsweredAndStoresNothing) {
   EXPECT_EQ(tarnel_->list_indexed_files("agent")["total"], 2);
 
   std::string latin1 = write("latin1.py", "name = 'caf\xe9'\r\ndef f():\r\n    pass\r\n");
+  std::string big;
+  for (int i = 0; big.size() < 1500000; ++i) big += "def f" + std::to_string(i) + "():\n    return 1\n";
+  std::string large = write("large.py", big);
+  std::string nested = write("nested.py", "x = " + std::string(20000, '[') + std::string(20000, ']') +
+                                              "\ndef broken(:\n    pass\n");
+  for (const std::string& path : {latin1, large, nested}) {
+    Json indexed = tarnel_->index_file("agent", path);
+    // Chunked or refused with an answer, never a crash; what is stored reads back fresh.
+    if (indexed["status"] == "indexed") {
+      EXPECT_EQ(tarnel_->summarize_context("agent", path, "normal")["freshness"], "fresh") << path;
+    } else {
+      EXPECT_EQ(indexed["status"], "error") << path;
+    }
+  }
   EXPECT_EQ(tarnel_->index_file("agent", latin1)["status"], "indexed");
-  EXPECT_EQ(tarnel_->summarize_context("agent", latin1, "normal")["freshness"], "fresh");
+  EXPECT_EQ(tarnel_->delta_update("agent", latin1)["chunks_added"], 0);
 }
 
 }  // namespace
