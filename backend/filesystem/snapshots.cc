@@ -35,9 +35,12 @@ std::string commit_snapshot(Database& db, const std::string& agent_id,
   std::vector<ContextRow> rows = table.rows(agent_id);
   for (const ContextRow& row : rows) by_path[row.file_path] = &row;
 
-  Statement head = db.prepare("SELECT head_snapshot FROM agents WHERE agent_id = ?1");
-  head.bind(1, agent_id);
-  std::optional<std::string> parent = head.step() ? head.column_optional_text(0) : std::nullopt;
+  std::optional<std::string> parent;
+  {
+    Statement head = db.prepare("SELECT head_snapshot FROM agents WHERE agent_id = ?1");
+    head.bind(1, agent_id);
+    if (head.step()) parent = head.column_optional_text(0);
+  }
 
   Json manifest = Json::array();
   std::string addressed = "parent " + parent.value_or("") + "\nmessage " + message + "\n";

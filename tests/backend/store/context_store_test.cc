@@ -47,6 +47,21 @@ TEST_F(ContextStoreTest, ContextsPersistInIndexingOrderWithFileFacts) {
   EXPECT_TRUE(store()._load_agent_data("other agent", "file_contexts").empty());
 }
 
+TEST_F(ContextStoreTest, LoadedContextsFollowWritesOfOtherInstances) {
+  index("a.py", Json::array({chunk("a", "function", "def a(): pass")}));
+  ASSERT_EQ(store()._load_agent_data("agent", "file_contexts").size(), 1u);
+  Components other(root_);
+  other.builder->process_file_chunks("agent", "b.py", Json::array({chunk("b", "block", "b")}),
+                                     "python");
+  EXPECT_EQ(store()._load_agent_data("agent", "file_contexts").size(), 2u);
+  other.builder->process_file_chunks("agent", "a.py", Json::array({chunk("a2", "block", "a2")}),
+                                     "python");
+  EXPECT_EQ(store()._load_agent_data("agent", "file_contexts")[0]["chunks"][0]["name"], "a2");
+  other.store->delete_code_mem("agent", "b.py");
+  EXPECT_EQ(store()._load_agent_data("agent", "file_contexts").size(), 1u);
+  EXPECT_TRUE(store()._load_agent_data("other agent", "file_contexts").empty());
+}
+
 TEST_F(ContextStoreTest, SuppliedHashIdsAndUnknownKeysAreKept) {
   Json given = chunk("f", "function", "def f(): pass");
   given["hash_id"] = "my-id";
