@@ -107,6 +107,8 @@ CREATE TABLE snapshots(
   manifest TEXT NOT NULL,
   PRIMARY KEY(agent_id, sha)
 ) WITHOUT ROWID;
+INSERT INTO chunk_fts(chunk_fts, rank) VALUES('pgsz', 4050);
+INSERT INTO chunk_fts(chunk_fts, rank) VALUES('automerge', 8);
 PRAGMA user_version = 1;
 )sql";
 

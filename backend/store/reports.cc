@@ -165,8 +165,9 @@ Json detailed_cache_stats(Database& db, ContextTable& table, const std::string& 
   }
   if (!deleted.empty()) {
     recommendations.push_back("Invalidate " + std::to_string(deleted.size()) +
-                              files_word(deleted.size()) +
-                              " that no longer exist (invalidate_cache with scope 'stale'): " +
+                              files_word(deleted.size()) + " that no longer " +
+                              (deleted.size() == 1 ? "exists" : "exist") +
+                              " (invalidate_cache with scope 'stale'): " +
                               path_list(deleted));
   }
   if (!created.empty()) {

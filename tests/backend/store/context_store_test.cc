@@ -290,3 +290,51 @@ TEST_F(ContextStoreTest, ANewerDatabaseIsRefused) {
 
 }  // namespace
 }  // namespace vantory::testing
+
+namespace vantory::testing {
+namespace {
+
+TEST_F(BackendTest, ReportsCountWhatWasIndexedAndServed) {
+  std::string a = write("a.py", std::string(400, '#'));  // 100 tokens on disk
+  std::string b = write("b.py", std::string(80, '#'));
+  index(a, Json::array({chunk("alpha", "function", "def alpha(): return 1"),  // 5 tokens
+                        chunk("beta", "function", "def beta(): return 2")}));
+  index(b, Json::array({chunk("alpha", "function", "def alpha(): return 1")}));
+  store().retrieve_file_context("agent", a);
+  store().retrieve_file_context("agent", "missing.py");
+  Json found = c_->retriever->search("agent", "alpha", 5, nullptr);
+  ASSERT_EQ(found["results"].size(), 2u);
+
+  Json savings = store().get_token_savings_report("agent");
+  EXPECT_EQ(savings["indexed_file_tokens"], 120);
+  EXPECT_EQ(savings["searches"]["tokens_served"], 10);          // two 21-byte hits
+  EXPECT_EQ(savings["searches"]["tokens_if_files_read"], 120);  // a.py and b.py, once each
+  EXPECT_EQ(savings["retrievals"]["count"], 1);
+  EXPECT_EQ(savings["retrievals"]["tokens_if_files_read"], 100);
+  std::int64_t served = savings["tokens_served"];
+  EXPECT_EQ(served, 10 + savings["retrievals"]["tokens_served"].get<std::int64_t>());
+  EXPECT_EQ(savings["tokens_saved"], 220 - served);
+
+  Json usage = store().get_usage_report("agent");
+  EXPECT_EQ(usage["indexing"]["runs"], 2);
+  EXPECT_EQ(usage["indexing"]["chunks_embedded"], 2);
+  EXPECT_EQ(usage["indexing"]["chunks_reused"], 1);  // b.py's alpha is a.py's
+  EXPECT_EQ(usage["vectors"], 2);
+  EXPECT_EQ(usage["access"]["most_accessed"][0]["file_path"], a);
+  EXPECT_EQ(usage["access"]["retrieval_misses"], 1);
+  EXPECT_EQ(usage["searches"]["results_served"], 2);
+
+  write("a.py", "changed");
+  std::filesystem::remove(b);
+  Json stats = store().get_detailed_cache_stats("agent");
+  EXPECT_EQ(stats["stale_files"], 2);
+  EXPECT_EQ(stats["hit_rate"], 0.5);
+  EXPECT_EQ(stats["files"][0]["stale_reason"], "modified");
+  EXPECT_EQ(stats["files"][1]["stale_reason"], "deleted");
+  EXPECT_THAT(strings(stats["recommendations"]),
+              ::testing::ElementsAre("Re-index 1 changed file with delta_update: " + a,
+                                     ::testing::HasSubstr("1 file that no longer exists")));
+}
+
+}  // namespace
+}  // namespace vantory::testing
