@@ -31,9 +31,7 @@ class BackendProvider : public ComponentProvider {
   std::unique_ptr<CodingFileSystem> make_filesystem(CodingContextStore& store) override {
     return std::make_unique<VirtualFileSystem>(store);
   }
-  std::shared_ptr<ChunkingComponent> bind_chunking() override {
-    return make_chunking_component();
-  }
+  std::shared_ptr<ChunkingComponent> bind_chunking() override { return make_chunking_component(); }
 };
 
 }  // namespace

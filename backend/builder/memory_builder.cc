@@ -18,18 +18,10 @@ namespace vantory::backend {
 
 namespace {
 
-template <typename T>
-T& backend_component(auto& component, const char* what) {
-  auto* concrete = dynamic_cast<T*>(&component);
-  if (!concrete) {
-    throw TypeError(std::string("the memory builder needs the backend's own ") + what);
-  }
-  return *concrete;
-}
-
 bool needs_hash(const Json& chunk) {
   auto it = chunk.find("hash_id");
-  return it == chunk.end() || it->is_null() || (it->is_string() && it->get_ref<const std::string&>().empty());
+  return it == chunk.end() || it->is_null() ||
+         (it->is_string() && it->get_ref<const std::string&>().empty());
 }
 
 std::string hash_of(const Json& chunk) {
@@ -68,8 +60,8 @@ std::string content_hash_id(const std::string& content) {
 }
 
 MemoryBuilder::MemoryBuilder(CodingContextStore& store, CodingAmbrel& ambrel)
-    : store_(backend_component<ContextStore>(store, "context store")),
-      vectors_(backend_component<VectorStore>(ambrel, "vector store")) {}
+    : store_(backend_store(store, "the memory builder")),
+      vectors_(backend_vectors(ambrel, "the memory builder")) {}
 
 Json MemoryBuilder::process_file_chunks(const std::string& agent_id, const std::string& file_path,
                                         const Json& chunks, const std::string& language) {
@@ -122,15 +114,16 @@ Json MemoryBuilder::process_file_chunks(const std::string& agent_id, const std::
   }
   std::vector<std::vector<float>> vectors = embedder.embed(texts);
 
-  Json context = {{"file_path", path},
-                  {"language", language},
-                  {"chunks", std::move(records)},
-                  {"imports", std::move(imports)},
-                  {"external_imports", Json::array()},
-                  {"file_size", facts.size ? Json(*facts.size) : Json(nullptr)},
-                  {"file_mtime", facts.mtime_ns ? Json(ns_to_seconds(*facts.mtime_ns)) : Json(nullptr)},
-                  {"file_hash", facts.sha256 ? Json(*facts.sha256) : Json(nullptr)},
-                  {"indexed_at", now_seconds()}};
+  Json context = {
+      {"file_path", path},
+      {"language", language},
+      {"chunks", std::move(records)},
+      {"imports", std::move(imports)},
+      {"external_imports", Json::array()},
+      {"file_size", facts.size ? Json(*facts.size) : Json(nullptr)},
+      {"file_mtime", facts.mtime_ns ? Json(ns_to_seconds(*facts.mtime_ns)) : Json(nullptr)},
+      {"file_hash", facts.sha256 ? Json(*facts.sha256) : Json(nullptr)},
+      {"indexed_at", now_seconds()}};
   std::size_t total = context["chunks"].size();
   std::size_t import_count = context["imports"].size();
 
@@ -153,16 +146,11 @@ Json MemoryBuilder::process_file_chunks(const std::string& agent_id, const std::
   tx.commit();
   store_.note_indexed(agent_id, path);
 
-  return {{"status", "indexed"},
-          {"file_path", path},
-          {"language", language},
-          {"total_chunks", total},
-          {"new_chunks", new_chunks},
-          {"reused_chunks", reused_chunks},
-          {"removed_chunks", removed},
-          {"imports", import_count},
-          {"embedder", embedder.name()},
-          {"time_ms", round_places(elapsed_ms, 2)}};
+  return {{"status", "indexed"},         {"file_path", path},
+          {"language", language},        {"total_chunks", total},
+          {"new_chunks", new_chunks},    {"reused_chunks", reused_chunks},
+          {"removed_chunks", removed},   {"imports", import_count},
+          {"embedder", embedder.name()}, {"time_ms", round_places(elapsed_ms, 2)}};
 }
 
 }  // namespace vantory::backend

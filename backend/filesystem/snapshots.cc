@@ -26,8 +26,7 @@ std::map<std::string, std::string> manifest_of(Database& db, const std::string& 
 
 }  // namespace
 
-std::string commit_snapshot(Database& db, const std::string& agent_id,
-                            const std::string& message) {
+std::string commit_snapshot(Database& db, const std::string& agent_id, const std::string& message) {
   ContextTable table(db);
   Transaction tx(db);
   table.ensure_agent(agent_id);
@@ -117,9 +116,8 @@ Json diff_snapshots(Database& db, const std::string& agent_id, const std::string
   for (const auto& [path, hash] : before) {
     if (!after.count(path)) removed.push_back(path);
   }
-  std::string summary = std::to_string(added.size()) + " added, " +
-                        std::to_string(removed.size()) + " removed, " +
-                        std::to_string(modified.size()) + " modified, " +
+  std::string summary = std::to_string(added.size()) + " added, " + std::to_string(removed.size()) +
+                        " removed, " + std::to_string(modified.size()) + " modified, " +
                         std::to_string(unchanged) + " unchanged";
   return {{"from", *a},
           {"to", *b},

@@ -4,7 +4,6 @@
 #include <string_view>
 
 #include "backend/filesystem/snapshots.h"
-#include "common/error.h"
 #include "common/paths.h"
 
 namespace vantory::backend {
@@ -26,19 +25,18 @@ std::string requested(const std::string& path) {
 }
 
 Json file_entry(const ContextRow& row, std::string_view name, const std::string& path) {
-  return {{"name", name},         {"type", "file"},         {"path", path},
-          {"file_path", row.file_path}, {"language", row.language},
+  return {{"name", name},
+          {"type", "file"},
+          {"path", path},
+          {"file_path", row.file_path},
+          {"language", row.language},
           {"chunk_count", row.chunk_count}};
 }
 
 }  // namespace
 
 VirtualFileSystem::VirtualFileSystem(CodingContextStore& store)
-    : store_([&]() -> ContextStore& {
-        auto* concrete = dynamic_cast<ContextStore*>(&store);
-        if (!concrete) throw TypeError("the file-system view needs the backend's own context store");
-        return *concrete;
-      }()) {}
+    : store_(backend_store(store, "the file-system view")) {}
 
 Json VirtualFileSystem::list_dir(const std::string& agent_id, const std::string& path) {
   std::vector<ContextRow> rows = ContextTable(store_.database()).rows(agent_id);

@@ -32,17 +32,9 @@ constexpr const char* kKeywordSearchFiltered =
     "JOIN chunks c ON c.id = chunk_fts.rowid WHERE chunk_fts MATCH ?1 AND c.agent_id = ?2 "
     "AND c.context_id IN (SELECT value FROM json_each(?4)) ORDER BY rank LIMIT ?3";
 
-template <typename T>
-T& backend_component(auto& component, const char* what) {
-  auto* concrete = dynamic_cast<T*>(&component);
-  if (!concrete) throw TypeError(std::string("the retriever needs the backend's own ") + what);
-  return *concrete;
-}
-
 // The context ids the filter selects: files named exactly, and the files below named
 // directories.
-std::unordered_set<std::int64_t> filtered_contexts(ContextTable& table,
-                                                   const std::string& agent_id,
+std::unordered_set<std::int64_t> filtered_contexts(ContextTable& table, const std::string& agent_id,
                                                    const Json& filter) {
   std::vector<std::string> wanted;
   for (const Json& path : filter) {
@@ -73,8 +65,8 @@ struct Candidate {
 }  // namespace
 
 HybridRetriever::HybridRetriever(CodingContextStore& store, CodingAmbrel& ambrel)
-    : store_(backend_component<ContextStore>(store, "context store")),
-      vectors_(backend_component<VectorStore>(ambrel, "vector store")) {}
+    : store_(backend_store(store, "the retriever")),
+      vectors_(backend_vectors(ambrel, "the retriever")) {}
 
 Json HybridRetriever::search(const std::string& agent_id, const std::string& query,
                              std::int64_t top_k, const Json& file_paths_filter) {
@@ -142,7 +134,8 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
   std::sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) {
     return a.second.score != b.second.score ? a.second.score > b.second.score : a.first < b.first;
   });
-  if (static_cast<std::int64_t>(ranked.size()) > top_k) ranked.resize(static_cast<std::size_t>(top_k));
+  if (static_cast<std::int64_t>(ranked.size()) > top_k)
+    ranked.resize(static_cast<std::size_t>(top_k));
 
   Json& results = answer["results"];
   std::int64_t tokens_served = 0;

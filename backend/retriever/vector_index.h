@@ -32,8 +32,6 @@ class VectorIndex {
   // Cosine of `query` with the vector of chunk `chunk_id`; 0 when the chunk has none.
   float similarity(const std::vector<float>& query, std::int64_t chunk_id) const;
 
-  std::size_t size() const { return chunk_ids_.size(); }
-
  private:
   std::string agent_id_;
   std::string embedder_;

@@ -31,8 +31,8 @@ Statement& Statement::bind(int index, double value) {
 }
 
 Statement& Statement::bind(int index, std::string_view text) {
-  if (sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT,
-                          SQLITE_UTF8) != SQLITE_OK) {
+  if (sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8) !=
+      SQLITE_OK) {
     db_->fail("bind");
   }
   return *this;
@@ -66,9 +66,7 @@ bool Statement::is_null(int column) const {
   return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
 }
 
-std::int64_t Statement::column_int(int column) const {
-  return sqlite3_column_int64(stmt_, column);
-}
+std::int64_t Statement::column_int(int column) const { return sqlite3_column_int64(stmt_, column); }
 
 double Statement::column_double(int column) const { return sqlite3_column_double(stmt_, column); }
 
@@ -104,9 +102,9 @@ Database::Database(const std::string& root_path) {
   std::string root = root_path.empty() ? "." : root_path;
   make_directories(root);
   path_ = (root.back() == '/' ? root : root + "/") + kDatabaseFileName;
-  int rc = sqlite3_open_v2(path_.c_str(), &db_,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                           nullptr);
+  int rc =
+      sqlite3_open_v2(path_.c_str(), &db_,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
     sqlite3_close(db_);
@@ -120,8 +118,9 @@ Database::Database(const std::string& root_path) {
     // Indexing a tree commits once per file: a 64 MB page cache keeps the hot index pages
     // between commits, and checkpointing every 32 MB of log rather than every 4 MB makes
     // the file syncs rare.
-    exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536; "
-         "PRAGMA wal_autocheckpoint=8000;");
+    exec(
+        "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536; "
+        "PRAGMA wal_autocheckpoint=8000;");
     ensure_schema(*this);
   } catch (...) {
     sqlite3_close(db_);
@@ -139,8 +138,7 @@ Statement Database::prepare(const char* sql) {
   auto it = statements_.find(sql);
   if (it == statements_.end()) {
     sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) !=
-        SQLITE_OK) {
+    if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) {
       fail("prepare");
     }
     it = statements_.emplace(sql, stmt).first;

@@ -42,7 +42,9 @@ class Statement {
   Statement& bind(int index, double value);
   Statement& bind(int index, std::string_view text);
   Statement& bind(int index, const char* text) { return bind(index, std::string_view(text)); }
-  Statement& bind(int index, const std::string& text) { return bind(index, std::string_view(text)); }
+  Statement& bind(int index, const std::string& text) {
+    return bind(index, std::string_view(text));
+  }
   Statement& bind_blob(int index, const void* data, std::size_t size);
   Statement& bind_null(int index);
   template <typename T>

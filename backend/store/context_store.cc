@@ -23,8 +23,7 @@ std::int64_t tokens_of(std::size_t bytes) { return static_cast<std::int64_t>(byt
 
 }  // namespace
 
-ContextStore::ContextStore(const std::string& root_path)
-    : root_path_(root_path), db_(root_path), table_(db_) {
+ContextStore::ContextStore(const std::string& root_path) : db_(root_path), table_(db_) {
   load_global_index();
 }
 
@@ -202,8 +201,8 @@ void ContextStore::_drop_global_index_entries(const std::string& agent_id) {
 }
 
 void ContextStore::note_indexed(const std::string& agent_id, const std::string& file_path) {
-  Statement st = db_.prepare(
-      "SELECT entry FROM global_index WHERE agent_id = ?1 AND file_path = ?2");
+  Statement st =
+      db_.prepare("SELECT entry FROM global_index WHERE agent_id = ?1 AND file_path = ?2");
   st.bind(1, agent_id).bind(2, file_path);
   if (!_global_index.is_object()) _global_index = Json::object();
   if (st.step()) {
@@ -239,8 +238,12 @@ Json ContextStore::list_code_mems(const std::string& agent_id, std::int64_t limi
                      {"access_count", row.access_count}});
   }
   std::int64_t count = static_cast<std::int64_t>(files.size());
-  return {{"status", "ok"},  {"files", std::move(files)}, {"total", total},
-          {"count", count},  {"limit", limit},            {"offset", offset},
+  return {{"status", "ok"},
+          {"files", std::move(files)},
+          {"total", total},
+          {"count", count},
+          {"limit", limit},
+          {"offset", offset},
           {"has_more", offset + count < total}};
 }
 
@@ -264,11 +267,15 @@ Json ContextStore::invalidate_with_vectors(const std::string& agent_id,
   std::optional<std::vector<std::string>> hashes = table_.remove(agent_id, path);
   tx.commit();
   if (!hashes) {
-    return {{"removed", false}, {"hash_ids", Json::array()}, {"file_path", path},
+    return {{"removed", false},
+            {"hash_ids", Json::array()},
+            {"file_path", path},
             {"chunks_removed", 0}};
   }
   note_indexed(agent_id, path);
-  return {{"removed", true}, {"hash_ids", *hashes}, {"file_path", path},
+  return {{"removed", true},
+          {"hash_ids", *hashes},
+          {"file_path", path},
           {"chunks_removed", row ? row->chunk_count : 0}};
 }
 
@@ -350,6 +357,12 @@ void ContextStore::record_indexing(const std::string& agent_id, double elapsed_m
       .bind(4, reused)
       .bind(5, now_seconds())
       .run();
+}
+
+ContextStore& backend_store(CodingContextStore& store, const char* user) {
+  auto* concrete = dynamic_cast<ContextStore*>(&store);
+  if (!concrete) throw TypeError(std::string(user) + " needs the backend's own context store");
+  return *concrete;
 }
 
 }  // namespace vantory::backend

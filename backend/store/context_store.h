@@ -94,12 +94,11 @@ class ContextStore : public CodingContextStore {
   // --- For the other backend components ---
 
   Database& database() { return db_; }
-  const std::string& root_path() const { return root_path_; }
 
   // Counts one search that served `results` chunks: `tokens_served` tokens of content instead
   // of `tokens_baseline` tokens of the whole files they came from.
-  void record_search(const std::string& agent_id, std::int64_t results,
-                     std::int64_t tokens_served, std::int64_t tokens_baseline);
+  void record_search(const std::string& agent_id, std::int64_t results, std::int64_t tokens_served,
+                     std::int64_t tokens_baseline);
 
   // Counts one indexing run of `elapsed_ms` that embedded `embedded` chunks and reused the
   // vectors of `reused`. Call inside the indexing transaction.
@@ -112,7 +111,6 @@ class ContextStore : public CodingContextStore {
  private:
   void load_global_index();
 
-  std::string root_path_;
   Database db_;
   ContextTable table_;
   std::set<std::string> dropped_agents_;
@@ -120,5 +118,9 @@ class ContextStore : public CodingContextStore {
   std::int64_t cached_generation_ = -1;
   Json cached_contexts_;
 };
+
+// The backend's ContextStore behind `store`, for the components that share its database.
+// Throws TypeError naming `user` when `store` is some other implementation.
+ContextStore& backend_store(CodingContextStore& store, const char* user);
 
 }  // namespace vantory::backend

@@ -167,8 +167,8 @@ std::optional<ContextRow> ContextTable::find(const std::string& agent_id,
 }
 
 std::vector<ContextRow> ContextTable::rows(const std::string& agent_id) {
-  static const std::string sql = std::string("SELECT ") + kContextColumns +
-                                 " FROM contexts WHERE agent_id = ?1 ORDER BY seq";
+  static const std::string sql =
+      std::string("SELECT ") + kContextColumns + " FROM contexts WHERE agent_id = ?1 ORDER BY seq";
   Statement st = db_.prepare(sql.c_str());
   st.bind(1, agent_id);
   std::vector<ContextRow> out;
@@ -195,13 +195,6 @@ Json ContextTable::import_records(std::int64_t context_id) {
   Json imports = Json::array();
   while (st.step()) imports.push_back(parse_json(st.column_text_view(0)));
   return imports;
-}
-
-std::int64_t ContextTable::count_chunks(const std::string& agent_id) {
-  Statement st = db_.prepare(
-      "SELECT COALESCE(SUM(chunk_count), 0) FROM contexts WHERE agent_id = ?1");
-  st.bind(1, agent_id);
-  return st.step() ? st.column_int(0) : 0;
 }
 
 std::vector<std::string> ContextTable::chunk_hashes(std::int64_t context_id) {
@@ -249,9 +242,8 @@ std::vector<std::string> ContextTable::put(const std::string& agent_id, const Js
   }
   FileFacts facts = facts_of(context);
   auto indexed = context.find("indexed_at");
-  double indexed_at = indexed != context.end() && indexed->is_number()
-                          ? indexed->get<double>()
-                          : now_seconds();
+  double indexed_at =
+      indexed != context.end() && indexed->is_number() ? indexed->get<double>() : now_seconds();
 
   Json record = Json::object();
   for (const auto& [key, value] : context.items()) {

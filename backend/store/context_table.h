@@ -56,8 +56,6 @@ class ContextTable {
   // The chunk records and the import records of one context, in order.
   Json chunk_records(std::int64_t context_id);
   Json import_records(std::int64_t context_id);
-  // Total number of chunks the agent has stored.
-  std::int64_t count_chunks(const std::string& agent_id);
 
   // --- Writing (inside a Transaction) ---
 
@@ -65,8 +63,8 @@ class ContextTable {
   // of the same path, which keeps its place in indexing order and its access counters. A
   // context whose chunks, imports, language and file facts equal the stored ones is left as
   // it is (nothing is written). Answers the distinct hash ids of the chunks that the
-  // replaced context held (empty for a new file). Throws TypeError for a record of the wrong shape, ValueError for chunk records
-  // nested too deeply to be read back.
+  // replaced context held (empty for a new file). Throws TypeError for a record of the wrong shape,
+  // ValueError for chunk records nested too deeply to be read back.
   std::vector<std::string> put(const std::string& agent_id, const Json& context);
 
   // Removes the context of `file_path` (normalised): the distinct hash ids of its chunks, or

@@ -167,14 +167,12 @@ Json detailed_cache_stats(Database& db, ContextTable& table, const std::string& 
     recommendations.push_back("Invalidate " + std::to_string(deleted.size()) +
                               files_word(deleted.size()) + " that no longer " +
                               (deleted.size() == 1 ? "exists" : "exist") +
-                              " (invalidate_cache with scope 'stale'): " +
-                              path_list(deleted));
+                              " (invalidate_cache with scope 'stale'): " + path_list(deleted));
   }
   if (!created.empty()) {
-    recommendations.push_back("Re-index " + std::to_string(created.size()) +
-                              files_word(created.size()) +
-                              " indexed from supplied chunks that now exist on disk: " +
-                              path_list(created));
+    recommendations.push_back(
+        "Re-index " + std::to_string(created.size()) + files_word(created.size()) +
+        " indexed from supplied chunks that now exist on disk: " + path_list(created));
   }
   if (missing_vectors > 0) {
     recommendations.push_back(std::to_string(missing_vectors) +
@@ -227,10 +225,9 @@ Json usage_report(Database& db, ContextTable& table, const std::string& agent_id
   for (const ContextRow& row : rows) {
     if (row.access_count > 0) by_access.push_back(&row);
   }
-  std::stable_sort(by_access.begin(), by_access.end(),
-                   [](const ContextRow* a, const ContextRow* b) {
-                     return a->access_count > b->access_count;
-                   });
+  std::stable_sort(
+      by_access.begin(), by_access.end(),
+      [](const ContextRow* a, const ContextRow* b) { return a->access_count > b->access_count; });
   Json most_accessed = Json::array();
   for (std::size_t i = 0; i < by_access.size() && i < kMostAccessed; ++i) {
     most_accessed.push_back(
@@ -243,47 +240,47 @@ Json usage_report(Database& db, ContextTable& table, const std::string& agent_id
   snapshots.bind(1, agent_id);
   std::int64_t snapshot_count = snapshots.step() ? snapshots.column_int(0) : 0;
 
-  Json avg_ms = counters.index_runs > 0
-                    ? Json(round_places(counters.index_ms / static_cast<double>(counters.index_runs), 2))
-                    : Json(0.0);
-  Json avg_results =
-      counters.searches > 0
-          ? Json(round_places(static_cast<double>(counters.search_results) /
-                                  static_cast<double>(counters.searches),
-                              2))
+  Json avg_ms =
+      counters.index_runs > 0
+          ? Json(round_places(counters.index_ms / static_cast<double>(counters.index_runs), 2))
           : Json(0.0);
-  return {{"status", "ok"},
-          {"agent_id", agent_id},
-          {"files_indexed", rows.size()},
-          {"chunks_indexed", chunks},
-          {"vectors", count_vectors(db, agent_id)},
-          {"languages", std::move(language_counts)},
-          {"embedder", describe_configured_embedder()},
-          {"access",
-           {{"total_accesses", accesses},
-            {"files_accessed", accessed},
-            {"never_accessed", static_cast<std::int64_t>(rows.size()) - accessed},
-            {"retrieval_misses", counters.retrieval_misses},
-            {"most_accessed", std::move(most_accessed)}}},
-          {"tokens",
-           {{"indexed", indexed_tokens},
-            {"served", served},
-            {"saved", std::max<std::int64_t>(0, baseline - served)}}},
-          {"indexing",
-           {{"runs", counters.index_runs},
-            {"total_ms", round_places(counters.index_ms, 2)},
-            {"avg_ms", std::move(avg_ms)},
-            {"chunks_embedded", counters.chunks_embedded},
-            {"chunks_reused", counters.chunks_reused},
-            {"last_indexed_at", counters.last_indexed_at ? Json(*counters.last_indexed_at)
-                                                         : Json(nullptr)}}},
-          {"searches",
-           {{"count", counters.searches},
-            {"results_served", counters.search_results},
-            {"avg_results", std::move(avg_results)}}},
-          {"snapshots", snapshot_count},
-          {"storage",
-           {{"database_bytes", file_bytes(db.path()) + file_bytes(db.path() + "-wal")}}}};
+  Json avg_results = counters.searches > 0
+                         ? Json(round_places(static_cast<double>(counters.search_results) /
+                                                 static_cast<double>(counters.searches),
+                                             2))
+                         : Json(0.0);
+  return {
+      {"status", "ok"},
+      {"agent_id", agent_id},
+      {"files_indexed", rows.size()},
+      {"chunks_indexed", chunks},
+      {"vectors", count_vectors(db, agent_id)},
+      {"languages", std::move(language_counts)},
+      {"embedder", describe_configured_embedder()},
+      {"access",
+       {{"total_accesses", accesses},
+        {"files_accessed", accessed},
+        {"never_accessed", static_cast<std::int64_t>(rows.size()) - accessed},
+        {"retrieval_misses", counters.retrieval_misses},
+        {"most_accessed", std::move(most_accessed)}}},
+      {"tokens",
+       {{"indexed", indexed_tokens},
+        {"served", served},
+        {"saved", std::max<std::int64_t>(0, baseline - served)}}},
+      {"indexing",
+       {{"runs", counters.index_runs},
+        {"total_ms", round_places(counters.index_ms, 2)},
+        {"avg_ms", std::move(avg_ms)},
+        {"chunks_embedded", counters.chunks_embedded},
+        {"chunks_reused", counters.chunks_reused},
+        {"last_indexed_at",
+         counters.last_indexed_at ? Json(*counters.last_indexed_at) : Json(nullptr)}}},
+      {"searches",
+       {{"count", counters.searches},
+        {"results_served", counters.search_results},
+        {"avg_results", std::move(avg_results)}}},
+      {"snapshots", snapshot_count},
+      {"storage", {{"database_bytes", file_bytes(db.path()) + file_bytes(db.path() + "-wal")}}}};
 }
 
 }  // namespace vantory::backend

@@ -12,10 +12,10 @@ namespace vantory::backend {
 namespace {
 
 constexpr std::array<std::string_view, 37> kStopWords = {
-    "a",    "an",   "and",   "are",  "as",   "at",    "be",   "by",    "can",  "do",
-    "does", "for",  "from",  "how",  "i",    "in",    "into", "is",    "it",   "me",
-    "of",   "on",   "or",    "show", "that", "the",   "this", "to",    "used", "uses",
-    "what", "when", "where", "which", "who", "why",   "with"};
+    "a",    "an",   "and",   "are",   "as",   "at",  "be",   "by", "can",  "do",
+    "does", "for",  "from",  "how",   "i",    "in",  "into", "is", "it",   "me",
+    "of",   "on",   "or",    "show",  "that", "the", "this", "to", "used", "uses",
+    "what", "when", "where", "which", "who",  "why", "with"};
 
 bool is_stop_word(std::string_view word) {
   return std::find(kStopWords.begin(), kStopWords.end(), word) != kStopWords.end();
@@ -85,7 +85,8 @@ ChunkSearchText chunk_search_text(const Json& chunk, std::string_view file_path)
 
 std::string path_terms(std::string_view path) {
   std::size_t slash = path.rfind('/');
-  std::string_view dirs = slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+  std::string_view dirs =
+      slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
   std::string_view base = slash == std::string_view::npos ? path : path.substr(slash + 1);
   std::size_t dot = base.rfind('.');
   if (dot != std::string_view::npos && dot > 0) base = base.substr(0, dot);

@@ -17,7 +17,7 @@ namespace vantory::backend {
 
 // The keyword-index columns of one chunk record, in the order of the index's columns.
 struct ChunkSearchText {
-  std::string name;      // the name followed by the sub-words of its compound parts
+  std::string name;  // the name followed by the sub-words of its compound parts
   std::string summary;
   std::string keywords;  // the keywords joined by blanks
   std::string content;   // the content, as valid UTF-8

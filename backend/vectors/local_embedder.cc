@@ -13,11 +13,11 @@ namespace {
 
 // Words that occur in nearly every unit of some language carry no meaning for similarity.
 constexpr std::array<std::string_view, 42> kNoiseWords = {
-    "self",   "cls",    "def",   "return", "if",     "else",   "elif",  "for",   "in",
-    "not",    "and",    "or",    "is",     "none",   "true",   "false", "import", "from",
-    "the",    "a",      "an",    "of",     "to",     "this",   "const", "let",   "var",
-    "int",    "void",   "public", "private", "static", "new",  "try",   "except", "raise",
-    "as",     "pass",   "null",  "std",    "it",     "be"};
+    "self", "cls",  "def",    "return",  "if",     "else", "elif",  "for",    "in",
+    "not",  "and",  "or",     "is",      "none",   "true", "false", "import", "from",
+    "the",  "a",    "an",     "of",      "to",     "this", "const", "let",    "var",
+    "int",  "void", "public", "private", "static", "new",  "try",   "except", "raise",
+    "as",   "pass", "null",   "std",     "it",     "be"};
 
 std::uint64_t fnv1a(std::string_view text) {
   std::uint64_t h = 1469598103934665603ULL;

@@ -20,9 +20,9 @@ std::vector<float> usable(const PythonVector& vector) {
 }  // namespace
 
 RemoteEmbedder::RemoteEmbedder()
-    : RemoteEmbedder(std::make_shared<RemoteEmbeddingClient>(
-          std::nullopt, std::nullopt, "dense-embedding", std::nullopt, 60,
-          /*cache_embeddings=*/false)) {}
+    : RemoteEmbedder(std::make_shared<RemoteEmbeddingClient>(std::nullopt, std::nullopt,
+                                                             "dense-embedding", std::nullopt, 60,
+                                                             /*cache_embeddings=*/false)) {}
 
 RemoteEmbedder::RemoteEmbedder(std::shared_ptr<RemoteEmbeddingClient> client)
     : client_(std::move(client)), name_("remote:" + client_->api_url) {}
@@ -39,7 +39,8 @@ Json RemoteEmbedder::describe() const {
 std::vector<std::vector<float>> RemoteEmbedder::embed(const std::vector<std::string>& texts) {
   std::vector<std::vector<float>> vectors;
   if (texts.size() != 1) {
-    for (const PythonVector& vector : client_->embed_batch(texts)) vectors.push_back(usable(vector));
+    for (const PythonVector& vector : client_->embed_batch(texts))
+      vectors.push_back(usable(vector));
     return vectors;
   }
   const std::string& text = texts.front();

@@ -1,15 +1,13 @@
 #include "backend/vectors/vector_rows.h"
 
-#include <cstring>
-
 #include "backend/storage/database.h"
 
 namespace vantory::backend {
 
 bool has_vector(Database& db, const std::string& agent_id, const std::string& hash_id,
                 const std::string& embedder) {
-  Statement st = db.prepare(
-      "SELECT 1 FROM vectors WHERE agent_id = ?1 AND hash_id = ?2 AND embedder = ?3");
+  Statement st =
+      db.prepare("SELECT 1 FROM vectors WHERE agent_id = ?1 AND hash_id = ?2 AND embedder = ?3");
   st.bind(1, agent_id).bind(2, hash_id).bind(3, embedder);
   return st.step();
 }
@@ -52,19 +50,6 @@ std::int64_t count_vectors(Database& db, const std::string& agent_id) {
   Statement st = db.prepare("SELECT COUNT(*) FROM vectors WHERE agent_id = ?1");
   st.bind(1, agent_id);
   return st.step() ? st.column_int(0) : 0;
-}
-
-std::string encode_vector(const std::vector<float>& vector) {
-  std::string blob(vector.size() * sizeof(float), '\0');
-  if (!vector.empty()) std::memcpy(blob.data(), vector.data(), blob.size());
-  return blob;
-}
-
-std::vector<float> decode_vector(std::string_view blob) {
-  if (blob.size() % sizeof(float) != 0) return {};
-  std::vector<float> vector(blob.size() / sizeof(float));
-  if (!vector.empty()) std::memcpy(vector.data(), blob.data(), blob.size());
-  return vector;
 }
 
 }  // namespace vantory::backend

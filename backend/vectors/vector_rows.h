@@ -37,9 +37,4 @@ int drop_all_unreferenced_vectors(Database& db, const std::string& agent_id);
 // Number of vectors the agent holds.
 std::int64_t count_vectors(Database& db, const std::string& agent_id);
 
-// The bytes of a vector as stored (native float32, little-endian on every supported target),
-// and back. Decoding a blob whose size is not a multiple of four answers an empty vector.
-std::string encode_vector(const std::vector<float>& vector);
-std::vector<float> decode_vector(std::string_view blob);
-
 }  // namespace vantory::backend

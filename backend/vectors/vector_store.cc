@@ -7,8 +7,7 @@
 
 namespace vantory::backend {
 
-VectorStore::VectorStore(const std::string& root_path)
-    : VectorStore(root_path, make_embedder()) {}
+VectorStore::VectorStore(const std::string& root_path) : VectorStore(root_path, make_embedder()) {}
 
 VectorStore::VectorStore(const std::string& root_path, std::unique_ptr<Embedder> embedder)
     : db_(root_path), embedder_(std::move(embedder)) {}
@@ -27,6 +26,12 @@ void VectorStore::delete_vectors(const std::string& agent_id, const Json& hash_i
     ContextTable(db_).bump_generation(agent_id);
   }
   tx.commit();
+}
+
+VectorStore& backend_vectors(CodingAmbrel& ambrel, const char* user) {
+  auto* concrete = dynamic_cast<VectorStore*>(&ambrel);
+  if (!concrete) throw TypeError(std::string(user) + " needs the backend's own vector store");
+  return *concrete;
 }
 
 }  // namespace vantory::backend

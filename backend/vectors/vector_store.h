@@ -36,4 +36,8 @@ class VectorStore : public CodingAmbrel {
   std::unique_ptr<Embedder> embedder_;
 };
 
+// The backend's VectorStore behind `ambrel`. Throws TypeError naming `user` when `ambrel` is
+// some other implementation.
+VectorStore& backend_vectors(CodingAmbrel& ambrel, const char* user);
+
 }  // namespace vantory::backend

@@ -43,7 +43,8 @@ double cpu_seconds(int who) {
 std::vector<std::string> source_files(const std::string& root, std::uintmax_t& bytes) {
   std::vector<std::string> files;
   bytes = 0;
-  for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied);
+  for (auto it =
+           fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied);
        it != fs::recursive_directory_iterator(); ++it) {
     std::string name = it->path().filename().string();
     if (it->is_directory() &&
@@ -170,7 +171,8 @@ std::uintmax_t database_bytes(const std::string& root) {
 
 int main(int argc, char** argv) {
   std::string source = argc > 1 ? argv[1] : "/usr/lib/python3.11";
-  std::string work = argc > 2 ? argv[2] : fs::temp_directory_path().string() + "/vantory-backend-bench";
+  std::string work =
+      argc > 2 ? argv[2] : fs::temp_directory_path().string() + "/vantory-backend-bench";
   fs::remove_all(work);
   fs::create_directories(work);
   std::string root = work + "/.vantory_coding";
@@ -184,8 +186,8 @@ int main(int argc, char** argv) {
   double ctags_s = time_ctags(files, work, ctags_cpu);
   std::printf("ctags (same files, median of 3): %.3f s wall, %.3f s cpu\n", ctags_s, ctags_cpu);
 
-  vantory::Tarnel tarnel(root, std::shared_ptr<vantory::ComponentProvider>(
-                                   vantory_backend_component_provider()));
+  vantory::Tarnel tarnel(
+      root, std::shared_ptr<vantory::ComponentProvider>(vantory_backend_component_provider()));
   const std::string agent = "bench";
   int failures = 0;
   double cpu_start = cpu_seconds(RUSAGE_SELF);
@@ -199,17 +201,18 @@ int main(int argc, char** argv) {
   }
   double index_s = seconds_since(start);
   double index_cpu = cpu_seconds(RUSAGE_SELF) - cpu_start;
-  std::printf("index_file from empty: %.3f s wall, %.3f s cpu, %.1f files/s, %.2f MB/s, "
-              "%d failed\n",
-              index_s, index_cpu, static_cast<double>(files.size()) / index_s, mb / index_s,
-              failures);
+  std::printf(
+      "index_file from empty: %.3f s wall, %.3f s cpu, %.1f files/s, %.2f MB/s, "
+      "%d failed\n",
+      index_s, index_cpu, static_cast<double>(files.size()) / index_s, mb / index_s, failures);
   std::printf("ratio index / ctags: %.2fx wall, %.2fx cpu (goal <= 5x)\n", index_s / ctags_s,
               index_cpu / ctags_cpu);
 
   // What every delta_update repeats whatever changed: reading and chunking the file, and
   // loading all of the agent's contexts to find the file's old chunks.
   cpu_start = cpu_seconds(RUSAGE_SELF);
-  std::shared_ptr<vantory::ChunkingComponent> chunking = vantory::backend::make_chunking_component();
+  std::shared_ptr<vantory::ChunkingComponent> chunking =
+      vantory::backend::make_chunking_component();
   for (const std::string& file : files) {
     chunking->get_chunker(chunking->detect_language(file))
         ->chunk_file(vantory::read_source_text(file), file);
@@ -222,10 +225,10 @@ int main(int argc, char** argv) {
     contexts = tarnel.store->_load_agent_data(agent, "file_contexts").size();
     load_cpu.push_back(cpu_seconds(RUSAGE_SELF) - cpu_start);
   }
-  std::printf("reading and chunking every file alone: %.3f s cpu (%.1f%% of indexing); all %zu "
-              "contexts loaded: %.0f ms cpu from the database, %.0f ms from memory\n",
-              chunk_cpu, 100.0 * chunk_cpu / index_cpu, contexts, load_cpu[0] * 1000,
-              load_cpu[1] * 1000);
+  std::printf(
+      "reading and chunking every file alone: %.3f s cpu (%.1f%% of indexing); all %zu "
+      "contexts loaded: %.0f ms cpu from the database, %.0f ms from memory\n",
+      chunk_cpu, 100.0 * chunk_cpu / index_cpu, contexts, load_cpu[0] * 1000, load_cpu[1] * 1000);
 
   cpu_start = cpu_seconds(RUSAGE_SELF);
   start = Clock::now();
@@ -237,10 +240,10 @@ int main(int argc, char** argv) {
   }
   double delta_s = seconds_since(start);
   double delta_cpu = cpu_seconds(RUSAGE_SELF) - cpu_start;
-  std::printf("delta_update, nothing changed: %.3f s wall, %.3f s cpu, %.1f%% of indexing "
-              "wall, %.1f%% cpu (goal <= 15%%); %ld chunks added, %ld removed\n",
-              delta_s, delta_cpu, 100.0 * delta_s / index_s, 100.0 * delta_cpu / index_cpu, added,
-              removed);
+  std::printf(
+      "delta_update, nothing changed: %.3f s wall, %.3f s cpu, %.1f%% of indexing "
+      "wall, %.1f%% cpu (goal <= 15%%); %ld chunks added, %ld removed\n",
+      delta_s, delta_cpu, 100.0 * delta_s / index_s, 100.0 * delta_cpu / index_cpu, added, removed);
 
   tarnel.search_codebase(agent, "warm up");
   std::vector<double> latencies;
@@ -259,15 +262,15 @@ int main(int argc, char** argv) {
       ++found;
     } else {
       std::printf("  miss: \"%s\" (wanted %s; best %s)\n", query.text, query.expected,
-                  answer["results"].empty()
-                      ? "nothing"
-                      : answer["results"][0].value("file_path", "").c_str());
+                  answer["results"].empty() ? "nothing"
+                                            : answer["results"][0].value("file_path", "").c_str());
     }
   }
-  std::printf("search_codebase, %zu queries: p50 %.2f ms, p95 %.2f ms (goal p50 < 20 ms); "
-              "expected file in top 5: %d/%zu\n",
-              latencies.size(), percentile(latencies, 0.5), percentile(latencies, 0.95), found,
-              latencies.size());
+  std::printf(
+      "search_codebase, %zu queries: p50 %.2f ms, p95 %.2f ms (goal p50 < 20 ms); "
+      "expected file in top 5: %d/%zu\n",
+      latencies.size(), percentile(latencies, 0.5), percentile(latencies, 0.95), found,
+      latencies.size());
 
   std::uintmax_t db = database_bytes(root);
   std::printf("database: %.1f MB, %.2f MB per MB of source\n", static_cast<double>(db) / 1e6,

@@ -1,10 +1,11 @@
 // The context store through the component interfaces: persistence, freshness,
 // invalidation, imports, paging and the agent-data sections.
+#include "backend/store/context_store.h"
+
 #include <gmock/gmock.h>
 #include <sys/stat.h>
 #include <utime.h>
 
-#include "backend/store/context_store.h"
 #include "backend_fixture.h"
 #include "common/error.h"
 #include "common/sha256.h"
@@ -102,10 +103,11 @@ TEST_F(ContextStoreTest, FreshnessFollowsTheFileOnDisk) {
 }
 
 TEST_F(ContextStoreTest, RetrievalAnswersTheCodeFlowAndCountsAccesses) {
-  index("svc.py", Json::array({chunk("imports", "import", "import db"),
-                               chunk("Store.save", "method", "...", {"self.check", "db.put"}),
-                               chunk("Store.check", "method", "..."),
-                               chunk("main", "function", "...", {"Store.save", "db.put", "db.put"})}));
+  index("svc.py",
+        Json::array({chunk("imports", "import", "import db"),
+                     chunk("Store.save", "method", "...", {"self.check", "db.put"}),
+                     chunk("Store.check", "method", "..."),
+                     chunk("main", "function", "...", {"Store.save", "db.put", "db.put"})}));
   store().retrieve_file_context("agent", "svc.py");
   Json answer = store().retrieve_file_context("agent", "./svc.py");
   EXPECT_EQ(answer["access_count"], 2);
@@ -196,12 +198,13 @@ TEST_F(ContextStoreTest, ListingPagesThroughTheFilesWithTotals) {
     std::vector<std::string> files;
     bool has_more;
   };
-  for (const Case& c : std::vector<Case>{{2, 0, {"f0.py", "f1.py"}, true},
-                                         {2, 4, {"f4.py"}, false},
-                                         {50, 0, {"f0.py", "f1.py", "f2.py", "f3.py", "f4.py"}, false},
-                                         {3, 9, {}, false},
-                                         {0, 0, {}, true},
-                                         {-1, -5, {}, true}}) {
+  for (const Case& c :
+       std::vector<Case>{{2, 0, {"f0.py", "f1.py"}, true},
+                         {2, 4, {"f4.py"}, false},
+                         {50, 0, {"f0.py", "f1.py", "f2.py", "f3.py", "f4.py"}, false},
+                         {3, 9, {}, false},
+                         {0, 0, {}, true},
+                         {-1, -5, {}, true}}) {
     Json page = store().list_code_mems("agent", c.limit, c.offset);
     EXPECT_EQ(strings(page["files"], "file_path"), c.files) << c.limit << "/" << c.offset;
     EXPECT_EQ(page["total"], 5);

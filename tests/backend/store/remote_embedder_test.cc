@@ -1,11 +1,12 @@
 // Chunk vectors from an embedding service: failed requests are not stored and are retried,
 // repeated queries are not sent twice, and the answers name the embedder.
+#include "backend/vectors/remote_embedder.h"
+
 #include <atomic>
 
 #include "backend/builder/memory_builder.h"
 #include "backend/retriever/hybrid_retriever.h"
 #include "backend/vectors/local_embedder.h"
-#include "backend/vectors/remote_embedder.h"
 #include "backend_fixture.h"
 #include "memory/embedding/remote_embedding_client.h"
 
@@ -20,7 +21,8 @@ class FakeServiceClient : public RemoteEmbeddingClient {
                               "dense-embedding", 256, 60, /*cache_embeddings=*/false) {}
   PythonVector _call_api(const std::string& text) override {
     ++calls;
-    if (text.find("unlucky") != std::string::npos) return PythonVector(std::vector<float>(256, 0.0f));
+    if (text.find("unlucky") != std::string::npos)
+      return PythonVector(std::vector<float>(256, 0.0f));
     return PythonVector(backend::LocalEmbedder::embed_text(text));
   }
   std::atomic<int> calls{0};

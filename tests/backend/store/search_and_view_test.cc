@@ -119,9 +119,11 @@ TEST_F(SearchTest, HonoursTopKAndTheFileFilter) {
 
 TEST_F(SearchTest, FollowsChangesAndCountsWhatItServed) {
   EXPECT_EQ(names(search("tokenize", 1)), std::vector<std::string>{"tokenize_words"});
-  index("text/tokenize.py", Json::array({chunk("split_sentences", "function", "def split_sentences(text): ...")}));
+  index("text/tokenize.py",
+        Json::array({chunk("split_sentences", "function", "def split_sentences(text): ...")}));
   EXPECT_EQ(names(search("split sentences", 1)), std::vector<std::string>{"split_sentences"});
-  EXPECT_THAT(names(search("tokenize_words")), ::testing::Not(::testing::Contains("tokenize_words")));
+  EXPECT_THAT(names(search("tokenize_words")),
+              ::testing::Not(::testing::Contains("tokenize_words")));
   c_->store->delete_code_mem("agent", "text/tokenize.py");
   EXPECT_THAT(search("split sentences")["results"], IsEmpty());
   EXPECT_THAT(c_->retriever->search("someone else", "user", 5, nullptr)["results"], IsEmpty());
@@ -145,13 +147,15 @@ TEST_F(BackendTest, DirectoryViewIsOrganisedByLanguage) {
     }
     return out;
   };
-  EXPECT_THAT(listing(""), ElementsAre("directory:javascript=javascript", "directory:python=python"));
+  EXPECT_THAT(listing(""),
+              ElementsAre("directory:javascript=javascript", "directory:python=python"));
   EXPECT_EQ(listing("/"), listing(""));
   EXPECT_THAT(listing("python"), ElementsAre("directory:srv/app=python/srv/app"));
-  EXPECT_THAT(listing("python/srv/app/"),
-              ElementsAre("directory:lib=python/srv/app/lib", "file:main.py=python/srv/app/main.py"));
+  EXPECT_THAT(listing("python/srv/app/"), ElementsAre("directory:lib=python/srv/app/lib",
+                                                      "file:main.py=python/srv/app/main.py"));
   EXPECT_THAT(listing("python/srv/app/lib"),
-              ElementsAre("directory:deep=python/srv/app/lib/deep", "file:util.py=python/srv/app/lib/util.py"));
+              ElementsAre("directory:deep=python/srv/app/lib/deep",
+                          "file:util.py=python/srv/app/lib/util.py"));
   EXPECT_THAT(listing("javascript"), ElementsAre("directory:web=javascript/web"));
   EXPECT_THAT(listing("python/nowhere"), IsEmpty());
   EXPECT_THAT(listing("rust"), IsEmpty());

@@ -4,6 +4,8 @@
 
 #include "backend_fixture.h"
 #include "coding/tarnel.h"
+#include "common/error.h"
+#include "tests/coding/fakes.h"
 
 namespace vantory::testing {
 namespace {
@@ -19,9 +21,10 @@ class TarnelBackendTest : public BackendTest {
     config_ = write("app/config.py",
                     "import json\n\n"
                     "def parse_config(path):\n    return json.load(open(path))\n");
-    server_ = write("app/server.py",
-                    "from app import config\n\n"
-                    "class RequestHandler:\n    def handle(self, request):\n        return request\n");
+    server_ =
+        write("app/server.py",
+              "from app import config\n\n"
+              "class RequestHandler:\n    def handle(self, request):\n        return request\n");
     tarnel_ = std::make_unique<Tarnel>(
         root_, std::shared_ptr<ComponentProvider>(vantory_backend_component_provider()));
     for (const std::string& path : {config_, server_}) {
@@ -40,8 +43,8 @@ TEST_F(TarnelBackendTest, IndexesSearchesAndSummarisesFilesFromDisk) {
   Json found = tarnel_->search_codebase("agent", "parse config", 3);
   ASSERT_FALSE(found["results"].empty());
   EXPECT_EQ(found["results"][0]["chunk"]["file_path"], config_);
-  Json only_server = tarnel_->search_codebase("agent", "parse config request", 5,
-                                              Json::array({server_}));
+  Json only_server =
+      tarnel_->search_codebase("agent", "parse config request", 5, Json::array({server_}));
   for (const Json& result : only_server["results"]) EXPECT_EQ(result["file_path"], server_);
 
   Json normal = tarnel_->summarize_context("agent", config_, "normal");
@@ -112,7 +115,9 @@ TEST_F(TarnelBackendTest, SnapshotsCompareTheCodeMemoryOverTime) {
 }
 
 TEST_F(TarnelBackendTest, UnreadableInputIsAnsweredAndStoresNothing) {
-  std::string binary = write("blob.py", std::string("\x7f" "ELF\0\0\1\2", 8));
+  std::string binary = write("blob.py", std::string("\x7f"
+                                                    "ELF\0\0\1\2",
+                                                    8));
   Json answer = tarnel_->index_file("agent", binary);
   EXPECT_EQ(answer["status"], "error");
   EXPECT_THAT(answer["message"].get<std::string>(), HasSubstr("Auto-chunking failed: "));
@@ -122,10 +127,12 @@ TEST_F(TarnelBackendTest, UnreadableInputIsAnsweredAndStoresNothing) {
 
   std::string latin1 = write("latin1.py", "name = 'caf\xe9'\r\ndef f():\r\n    pass\r\n");
   std::string big;
-  for (int i = 0; big.size() < 1500000; ++i) big += "def f" + std::to_string(i) + "():\n    return 1\n";
+  for (int i = 0; big.size() < 1500000; ++i)
+    big += "def f" + std::to_string(i) + "():\n    return 1\n";
   std::string large = write("large.py", big);
-  std::string nested = write("nested.py", "x = " + std::string(20000, '[') + std::string(20000, ']') +
-                                              "\ndef broken(:\n    pass\n");
+  std::string nested =
+      write("nested.py", "x = " + std::string(20000, '[') + std::string(20000, ']') +
+                             "\ndef broken(:\n    pass\n");
   for (const std::string& path : {latin1, large, nested}) {
     Json indexed = tarnel_->index_file("agent", path);
     // Chunked or refused with an answer, never a crash; what is stored reads back fresh.
@@ -137,6 +144,15 @@ TEST_F(TarnelBackendTest, UnreadableInputIsAnsweredAndStoresNothing) {
   }
   EXPECT_EQ(tarnel_->index_file("agent", latin1)["status"], "indexed");
   EXPECT_EQ(tarnel_->delta_update("agent", latin1)["chunks_added"], 0);
+}
+
+TEST(BackendProvider, RefusesComponentsOfAnotherImplementation) {
+  std::unique_ptr<ComponentProvider> provider(vantory_backend_component_provider());
+  MockStore store;
+  MockAmbrel ambrel;
+  EXPECT_THROW(provider->make_builder(store, ambrel), TypeError);
+  EXPECT_THROW(provider->make_retriever(store, ambrel), TypeError);
+  EXPECT_THROW(provider->make_filesystem(store), TypeError);
 }
 
 }  // namespace
