@@ -19,13 +19,16 @@ namespace vantory::backend {
 std::string detect_language(const std::string& file_path);
 
 // True when `bytes` (the start of a file, or all of it) look like a binary file rather than
-// text: a NUL byte, or mostly bytes that are neither UTF-8 text nor common control characters.
+// text: a NUL byte, or more than one character in ten a control character that text does not
+// use. Bytes that are not UTF-8 do not make text binary: a file in a legacy encoding is
+// chunked with them replaced.
 bool looks_binary(std::string_view bytes);
 
 // The modules that `text` (a whole file in `language`) imports, in file order, duplicates
 // kept, as dotted names whose last component names the imported file's stem and whose first
 // names its top-level package ("os.path", "pkg.sub.util"; a relative "./lib/util.js" gives
-// "lib.util"). Empty for languages without imports.
+// "lib.util"). Empty for languages without imports and for files over 1 MB, which are not
+// parsed.
 std::vector<std::string> extract_imports(const std::string& language, std::string_view text);
 
 class ChunkingEngine {

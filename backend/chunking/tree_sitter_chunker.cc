@@ -129,7 +129,7 @@ class FileChunker {
   const std::vector<std::string>& imports() const { return imports_; }
 
  private:
-  void assign_rows(const std::vector<Definition>& defs);
+  void assign_rows(std::vector<Definition> defs);
   void add_blocks();
   void scan_tree(TSNode root);
   void add_call(TSNode call);
@@ -148,8 +148,7 @@ class FileChunker {
 
 std::vector<ChunkRecord> FileChunker::run(TSNode root, const std::string& language,
                                           const std::string& file_path) {
-  std::vector<Definition> defs = find_definitions(s_, root, text_);
-  assign_rows(defs);
+  assign_rows(find_definitions(s_, root, text_));
   add_blocks();
   // Names first: they are the best keywords a unit has. Added only now that the unit list
   // no longer moves, because the collector keeps views of what it was given.
@@ -195,14 +194,14 @@ std::vector<ChunkRecord> FileChunker::run(TSNode root, const std::string& langua
   return records;
 }
 
-void FileChunker::assign_rows(const std::vector<Definition>& defs) {
+void FileChunker::assign_rows(std::vector<Definition> defs) {
   owner_.assign(lines_.count(), -1);
   units_.reserve(defs.size() + 16);
-  for (const Definition& def : defs) {
+  for (Definition& def : defs) {
     Unit unit;
-    unit.def = def;
-    unit.def.last_row = std::min(std::max(def.last_row, def.first_row), lines_.count() - 1);
-    unit.def.first_row = std::min(def.first_row, unit.def.last_row);
+    unit.def = std::move(def);
+    unit.def.last_row = std::min(std::max(unit.def.last_row, unit.def.first_row), lines_.count() - 1);
+    unit.def.first_row = std::min(unit.def.first_row, unit.def.last_row);
     units_.push_back(std::move(unit));
   }
   // Classes first, so that on a row shared with a member the member wins.

@@ -145,9 +145,11 @@ TEST(LooksBinary, TellsTextFromBinary) {
       {latin1_text, false},
       {std::string("a\0b", 3), true},
       {std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), true},
-      {mostly_replaced, true},
+      {mostly_replaced, false},
+      {"\xf0\xd2\xc9\xd7\xc5\xd4 koi8-r \xcd\xc9\xd2\n", false},
       {std::string(100, '\x01'), true},
-      {"\xff\xfe\xfd\xfc\xfb\xfa\xf9\xf8 binary", true},
+      {"abcdefgh\x01\x02", true},
+      {"abcdefghijklmnopqrs\x01", false},
   };
   for (const auto& [bytes, binary] : cases) {
     EXPECT_EQ(looks_binary(bytes), binary) << ::testing::PrintToString(bytes);

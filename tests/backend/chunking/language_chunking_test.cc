@@ -438,6 +438,24 @@ TEST_P(LanguageChunking, CallsInSourceOrderAndParameters) {
 INSTANTIATE_TEST_SUITE_P(AllLanguages, LanguageChunking, ::testing::ValuesIn(Cases()),
                          [](const auto& info) { return info.param.language; });
 
+TEST(CppChunking, OperatorsAndOutOfClassMethodsKeepTheirNames) {
+  const std::string source =
+      "struct V {\n"
+      "  bool operator==(const V& o) const { return true; }\n"
+      "};\n"
+      "V operator+(V a, V b) { return a; }\n"
+      "bool V::operator<(const V& o) const { return false; }\n"
+      "template <typename T> void Box<T>::put(T item) { items_.push_back(item); }\n";
+  std::vector<Json> records = chunk("cpp", source);
+  expect_consistent(records, source);
+  EXPECT_THAT(names_of(records),
+              ElementsAre("V", "V.operator==", "operator+", "V.operator<", "Box.put"));
+  EXPECT_EQ(records[2]["type"], "function");
+  EXPECT_EQ(records[3]["type"], "method");
+  EXPECT_EQ(records[4]["type"], "method");
+  EXPECT_EQ(parameter_names(records[4]), std::vector<std::string>{"item"});
+}
+
 TEST(PythonChunking, CallLinesAndKeywords) {
   std::vector<Json> records = chunk("python", kPython);
   const Json* save = find_chunk(records, "Store.save");

@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 
@@ -15,8 +16,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The Lib folder of the newest installed python3 (the one that holds os.py), or empty.
+// The Lib folder of the newest python3 under /usr/lib (the one that holds os.py), or empty.
+// VANTORY_PYTHON_LIB names another one (a Python built with its test suite is a good test).
 fs::path stdlib_dir() {
+  if (const char* dir = std::getenv("VANTORY_PYTHON_LIB")) return dir;
   fs::path best;
   std::error_code ec;
   for (const fs::directory_entry& entry : fs::directory_iterator("/usr/lib", ec)) {
