@@ -146,6 +146,15 @@ TEST(SummaryTest, ReindexErrorObjectsAreIgnoredButFailuresRaised) {
   EXPECT_THROW(t.tarnel.summarize_context("a", dir.path()), std::runtime_error);
 }
 
+TEST(SummaryTest, EmptyPathIsTheCurrentDirectoryAndFailsQuietly) {
+  TarnelWithFakes t;
+  EXPECT_CALL(*t.mocks->store, retrieve_file_context("a", "."))
+      .Times(2)
+      .WillRepeatedly(Return(Json{{"status", "cache_miss"}}));
+  EXPECT_CALL(*t.mocks->chunking, detect_language(".")).WillOnce(Return("text"));
+  EXPECT_EQ(t.tarnel.summarize_context("a", "")["message"], "Could not retrieve context: .");
+}
+
 TEST(SummaryTest, DeletedFileKeepsItsStaleContext) {
   ScratchDir dir;
   const std::string gone = dir.path() + "/gone.py";
@@ -170,6 +179,10 @@ TEST(SummaryTest, ContextThatCannotBeFoundAnswersAnError) {
       {"a miss for a path that does not exist", "nowhere/../missing.py",
        Json{{"status", "cache_miss"}}, nullptr, "Could not retrieve context: missing.py"},
       {"no status at all", "a.py", Json::object(), nullptr, "Could not retrieve context: a.py"},
+      {"a leading double slash stays", "//nowhere/x.py", Json{{"status", "cache_miss"}}, nullptr,
+       "Could not retrieve context: //nowhere/x.py"},
+      {"dot-dot above the root is dropped", "/../nowhere//x.py/", Json{{"status", "cache_miss"}},
+       nullptr, "Could not retrieve context: /nowhere/x.py"},
       {"a hit the store does not list", "a.py", kHit, contexts_with("b.py", Json::array()),
        "Context not found in store: a.py"},
       {"paths differ in case", "A.py", kHit, contexts_with("a.py", Json::array()),
