@@ -120,7 +120,8 @@ const std::vector<Entry>& entries() {
         {{"search_codebase",
           "Search the indexed codebase with hybrid semantic and keyword search (alias get_mem).",
           {agent, required("query", "string"), top_k, filter,
-           optional("trace_calls", "boolean", false), optional("group_by", "string|null", nullptr)}},
+           optional("trace_calls", "boolean", false),
+           optional("group_by", "string|null", nullptr)}},
          [](Tarnel& t, const Arguments& a) {
            return t.search_codebase(str(a[0]), str(a[1]), integer(a[2]), a[3], a[4].get<bool>(),
                                     optional_str(a[5]));

@@ -4,113 +4,90 @@
 
 #include "coding/component_provider.h"
 
+namespace vantory {
 namespace {
 
 std::atomic<int> live_providers{0};
 
-class Store : public vantory::CodingContextStore {
- public:
-  explicit Store(std::string root) : root_(std::move(root)) {}
-  vantory::Json retrieve_file_context(const std::string&, const std::string&) override {
-    return vantory::Json{{"status", "cache_miss"}};
-  }
-  vantory::Json _load_agent_data(const std::string&, const std::string&) override {
-    return vantory::Json::array();
-  }
-  void _save_agent_data(const std::string&, const std::string&, const vantory::Json&) override {}
+struct Store : CodingContextStore {
+  explicit Store(std::string root) : root(std::move(root)) {}
+  Json retrieve_file_context(const std::string&, const std::string&) override { return {}; }
+  Json _load_agent_data(const std::string&, const std::string&) override { return {}; }
+  void _save_agent_data(const std::string&, const std::string&, const Json&) override {}
   void _save_global_index() override {}
   void _drop_global_index_entries(const std::string&) override {}
   bool delete_code_mem(const std::string&, const std::string&) override { return false; }
-  vantory::Json list_code_mems(const std::string&, std::int64_t, std::int64_t) override {
-    return vantory::Json{{"root", root_}};
+  Json list_code_mems(const std::string&, std::int64_t, std::int64_t) override {
+    return Json{{"root", root}};
   }
-  vantory::Json get_token_savings_report(const std::string&) override { return nullptr; }
-  vantory::Json get_detailed_cache_stats(const std::string&) override { return nullptr; }
-  vantory::Json get_usage_report(const std::string&) override { return nullptr; }
-  vantory::Json invalidate_with_vectors(const std::string&, const std::string&) override {
-    return vantory::Json{{"removed", false}};
-  }
-  vantory::Json invalidate_stale(const std::string&) override { return nullptr; }
-  vantory::Json get_file_imports(const std::string&, const std::string&) override {
-    return vantory::Json::array();
-  }
-  vantory::Json find_importers(const std::string&, const std::string&) override {
-    return vantory::Json::array();
-  }
-
- private:
-  std::string root_;
+  Json get_token_savings_report(const std::string&) override { return {}; }
+  Json get_detailed_cache_stats(const std::string&) override { return {}; }
+  Json get_usage_report(const std::string&) override { return {}; }
+  Json invalidate_with_vectors(const std::string&, const std::string&) override { return {}; }
+  Json invalidate_stale(const std::string&) override { return {}; }
+  Json get_file_imports(const std::string&, const std::string&) override { return {}; }
+  Json find_importers(const std::string&, const std::string&) override { return {}; }
+  std::string root;
 };
 
-class Ambrel : public vantory::CodingAmbrel {
- public:
-  void delete_vectors(const std::string&, const vantory::Json&) override {}
+struct Ambrel : CodingAmbrel {
+  void delete_vectors(const std::string&, const Json&) override {}
 };
 
-class Builder : public vantory::CodingMemoryBuilder {
- public:
-  vantory::Json process_file_chunks(const std::string&, const std::string&,
-                                    const vantory::Json& chunks, const std::string&) override {
-    return vantory::Json{{"stored", chunks.size()}};
+struct Builder : CodingMemoryBuilder {
+  Json process_file_chunks(const std::string&, const std::string&, const Json&,
+                           const std::string&) override {
+    return {};
   }
 };
 
-class Retriever : public vantory::CodingHybridRetriever {
- public:
-  vantory::Json search(const std::string&, const std::string&, std::int64_t,
-                       const vantory::Json&) override {
-    return vantory::Json::object();
+struct Retriever : CodingHybridRetriever {
+  Json search(const std::string&, const std::string&, std::int64_t, const Json&) override {
+    return {};
   }
 };
 
-class FileSystem : public vantory::CodingFileSystem {
- public:
-  vantory::Json list_dir(const std::string&, const std::string&) override {
-    return vantory::Json{"from-test-backend"};
+struct FileSystem : CodingFileSystem {
+  Json list_dir(const std::string&, const std::string&) override {
+    return Json{"from-test-backend"};
   }
-  vantory::Json commit_snapshot(const std::string&, const std::string&) override {
-    return nullptr;
-  }
-  vantory::Json get_diff(const std::string&, const std::string&, const std::string&) override {
-    return nullptr;
-  }
+  Json commit_snapshot(const std::string&, const std::string&) override { return {}; }
+  Json get_diff(const std::string&, const std::string&, const std::string&) override { return {}; }
 };
 
-class Provider : public vantory::ComponentProvider {
- public:
+struct Provider : ComponentProvider {
   Provider() { ++live_providers; }
   ~Provider() override { --live_providers; }
-  std::unique_ptr<vantory::CodingContextStore> make_store(const std::string& root) override {
+  std::unique_ptr<CodingContextStore> make_store(const std::string& root) override {
     return std::make_unique<Store>(root);
   }
-  std::unique_ptr<vantory::CodingAmbrel> make_ambrel(const std::string&) override {
+  std::unique_ptr<CodingAmbrel> make_ambrel(const std::string&) override {
     return std::make_unique<Ambrel>();
   }
-  std::unique_ptr<vantory::CodingMemoryBuilder> make_builder(vantory::CodingContextStore&,
-                                                             vantory::CodingAmbrel&) override {
+  std::unique_ptr<CodingMemoryBuilder> make_builder(CodingContextStore&, CodingAmbrel&) override {
     return std::make_unique<Builder>();
   }
-  std::unique_ptr<vantory::CodingHybridRetriever> make_retriever(
-      vantory::CodingContextStore&, vantory::CodingAmbrel&) override {
+  std::unique_ptr<CodingHybridRetriever> make_retriever(CodingContextStore&,
+                                                        CodingAmbrel&) override {
     return std::make_unique<Retriever>();
   }
-  std::unique_ptr<vantory::CodingFileSystem> make_filesystem(
-      vantory::CodingContextStore&) override {
+  std::unique_ptr<CodingFileSystem> make_filesystem(CodingContextStore&) override {
     return std::make_unique<FileSystem>();
   }
-  std::shared_ptr<vantory::ChunkingComponent> bind_chunking() override {
+  std::shared_ptr<ChunkingComponent> bind_chunking() override {
     throw std::runtime_error("the test backend has no chunking");
   }
 };
 
 }  // namespace
+}  // namespace vantory
 
 extern "C" __attribute__((visibility("default"))) vantory::ComponentProvider*
 vantory_backend_component_provider() {
-  return new Provider();
+  return new vantory::Provider();
 }
 
 // How many providers of this library are alive, so a test can see that they are released.
 extern "C" __attribute__((visibility("default"))) int vantory_test_backend_live_providers() {
-  return live_providers.load();
+  return vantory::live_providers.load();
 }
