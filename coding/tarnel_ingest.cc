@@ -32,6 +32,8 @@ Json auto_chunk(ChunkingComponent& chunking, const std::string& file_path,
     return units_to_chunk_records(chunker->chunk_file(text, file_path));
   } catch (const std::exception& e) {
     return error_object(std::string("Auto-chunking failed: ") + e.what());
+  } catch (...) {
+    return error_object("Auto-chunking failed: unknown error");
   }
 }
 

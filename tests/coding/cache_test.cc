@@ -2,7 +2,7 @@
 
 #include "common/error.h"
 #include "common/json_text.h"
-#include "tests/coding/fakes.h"
+#include "tests/coding/test_support.h"
 
 namespace vantory {
 namespace {
@@ -11,24 +11,18 @@ using ::testing::_;
 using ::testing::Eq;
 using ::testing::InSequence;
 using ::testing::Return;
-using testing::TarnelWithFakes;
+using namespace vantory::testing;
 
 TEST(CacheTest, ReportsPassThroughTheStore) {
   using Report = Json (Tarnel::*)(const std::string&);
   const Json report = Json::parse(R"({"tokens_saved": 1200, "files": {"a.py": "fresh"}})");
   TarnelWithFakes t;
   EXPECT_CALL(*t.mocks->store, get_token_savings_report("a"))
-      .WillOnce(Return(report))
-      .WillOnce(Return(Json()))
-      .WillOnce(Return(Json::array()));
+      .WillOnce(Return(report)).WillOnce(Return(Json())).WillOnce(Return(Json::array()));
   EXPECT_CALL(*t.mocks->store, get_detailed_cache_stats("a"))
-      .WillOnce(Return(report))
-      .WillOnce(Return(Json()))
-      .WillOnce(Return(Json(0)));
+      .WillOnce(Return(report)).WillOnce(Return(Json())).WillOnce(Return(Json(0)));
   EXPECT_CALL(*t.mocks->store, get_usage_report("a"))
-      .WillOnce(Return(report))
-      .WillOnce(Return(Json()))
-      .WillOnce(Return(Json("report")));
+      .WillOnce(Return(report)).WillOnce(Return(Json())).WillOnce(Return(Json("report")));
   for (Report op : {&Tarnel::get_token_savings, &Tarnel::cache_stats, &Tarnel::usage_report}) {
     EXPECT_EQ(dump_json((t.tarnel.*op)("a")), dump_json(report));
     EXPECT_TRUE((t.tarnel.*op)("a").is_null());
@@ -36,77 +30,59 @@ TEST(CacheTest, ReportsPassThroughTheStore) {
   }
 }
 
-TEST(CacheTest, FileScopeDeletesTheVectorsTheStoreReports) {
+TEST(CacheTest, FileAndStaleScopesDeleteTheVectorsTheStoreReports) {
   struct Case {
-    const char* what;
-    Json store_answer;
+    const char* scope;
+    const char* store_answer;
     bool deletes;
     std::string answer;
   };
+  const std::string file = R"("scope": "file", "file_path": "./src//a.py", "vectors_cleaned": )";
   const Case cases[] = {
-      {"three vectors", Json::parse(R"({"removed": true, "hash_ids": ["h1", "h2", "h3"]})"), true,
-       R"({"status": "invalidated", "scope": "file", "file_path": "./src//a.py", )"
-       R"("vectors_cleaned": 3})"},
-      {"not indexed", Json::parse(R"({"removed": false})"), false,
-       R"({"status": "not_found", "scope": "file", "file_path": "./src//a.py", )"
+      {"file", R"({"removed": true, "hash_ids": ["h1", "h2", "h3"]})", true,
+       R"({"status": "invalidated", )" + file + "3}"},
+      {"file", R"({"removed": false})", false, R"({"status": "not_found", )" + file + "0}"},
+      {"file", R"({"removed": 1, "hash_ids": []})", false,
+       R"({"status": "invalidated", )" + file + "0}"},
+      {"file", R"({"removed": false, "hash_ids": ["h1"]})", false,
+       R"({"status": "not_found", )" + file + "1}"},
+      {"stale", R"({"files": [], "invalidated": 0, "hash_ids": []})", false,
+       R"({"status": "invalidated", "scope": "stale", "invalidated": 0, "files": [], )"
        R"("vectors_cleaned": 0})"},
-      {"removed without vectors", Json::parse(R"({"removed": 1, "hash_ids": []})"), false,
-       R"({"status": "invalidated", "scope": "file", "file_path": "./src//a.py", )"
-       R"("vectors_cleaned": 0})"},
-      {"ids reported but nothing removed",
-       Json::parse(R"({"removed": false, "hash_ids": ["h1"]})"), false,
-       R"({"status": "not_found", "scope": "file", "file_path": "./src//a.py", )"
-       R"("vectors_cleaned": 1})"},
+      {"stale", R"({"files": ["x.py"], "invalidated": {"n": 1}, "hash_ids": ["h", "h"]})", true,
+       R"({"status": "invalidated", "scope": "stale", "invalidated": {"n": 1}, )"
+       R"("files": ["x.py"], "vectors_cleaned": 2})"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.store_answer);
     TarnelWithFakes t;
+    const Json store_answer = Json::parse(c.store_answer);
     EXPECT_CALL(*t.mocks->store, invalidate_with_vectors("agent", "./src//a.py"))
-        .WillOnce(Return(c.store_answer));
+        .WillRepeatedly(Return(store_answer));
+    EXPECT_CALL(*t.mocks->store, invalidate_stale("agent")).WillRepeatedly(Return(store_answer));
     if (c.deletes) {
-      EXPECT_CALL(*t.mocks->ambrel, delete_vectors("agent", Eq(c.store_answer["hash_ids"])));
+      EXPECT_CALL(*t.mocks->ambrel, delete_vectors("agent", Eq(store_answer["hash_ids"])));
     }
-    EXPECT_EQ(dump_json(t.tarnel.invalidate_cache("agent", "./src//a.py")), c.answer);
+    EXPECT_EQ(dump_json(t.tarnel.invalidate_cache("agent", "./src//a.py", c.scope)), c.answer);
   }
 }
 
 TEST(CacheTest, MissingRequiredKeysAreKeyErrors) {
-  struct Case {
-    const char* scope;
-    Json store_answer;
+  const std::pair<const char*, const char*> cases[] = {
+      {"file", R"({"hash_ids": []})"},
+      {"file", R"({"removed": true})"},
+      {"stale", R"({"invalidated": 0, "files": []})"},
+      {"stale", R"({"hash_ids": [], "files": []})"},
+      {"stale", R"({"hash_ids": [], "invalidated": 0})"},
   };
-  const Case cases[] = {
-      {"file", Json::parse(R"({"hash_ids": []})")},
-      {"file", Json::parse(R"({"removed": true})")},
-      {"stale", Json::parse(R"({"invalidated": 0, "files": []})")},
-      {"stale", Json::parse(R"({"hash_ids": [], "files": []})")},
-      {"stale", Json::parse(R"({"hash_ids": [], "invalidated": 0})")},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(dump_json(c.store_answer));
+  for (const auto& [scope, store_answer] : cases) {
     TarnelWithFakes t;
-    EXPECT_CALL(*t.mocks->store, invalidate_with_vectors(_, _)).WillRepeatedly(Return(c.store_answer));
-    EXPECT_CALL(*t.mocks->store, invalidate_stale(_)).WillRepeatedly(Return(c.store_answer));
-    EXPECT_THROW(t.tarnel.invalidate_cache("a", "f.py", c.scope), KeyError);
+    EXPECT_CALL(*t.mocks->store, invalidate_with_vectors(_, _))
+        .WillRepeatedly(Return(Json::parse(store_answer)));
+    EXPECT_CALL(*t.mocks->store, invalidate_stale(_))
+        .WillRepeatedly(Return(Json::parse(store_answer)));
+    EXPECT_THROW(t.tarnel.invalidate_cache("a", "f.py", scope), KeyError) << store_answer;
   }
-  TarnelWithFakes t;
-  EXPECT_CALL(*t.mocks->store, invalidate_stale(_)).WillOnce(Return(Json()));
-  EXPECT_THROW(t.tarnel.invalidate_cache("a", std::nullopt, "stale"), TypeError);
-}
-
-TEST(CacheTest, StaleScopeCopiesTheStoresCounts) {
-  TarnelWithFakes t;
-  EXPECT_CALL(*t.mocks->store, invalidate_stale("a"))
-      .WillOnce(Return(Json::parse(R"({"files": [], "invalidated": 0, "hash_ids": []})")))
-      .WillOnce(Return(
-          Json::parse(R"({"files": ["x.py"], "invalidated": {"n": 1}, "hash_ids": ["h", "h"]})")));
-  EXPECT_EQ(dump_json(t.tarnel.invalidate_cache("a", std::nullopt, "stale")),
-            R"({"status": "invalidated", "scope": "stale", "invalidated": 0, "files": [], )"
-            R"("vectors_cleaned": 0})");
-  EXPECT_CALL(*t.mocks->ambrel, delete_vectors("a", Eq(Json{"h", "h"})));
-  EXPECT_EQ(dump_json(t.tarnel.invalidate_cache("a", "ignored.py", "stale")),
-            R"({"status": "invalidated", "scope": "stale", "invalidated": {"n": 1}, )"
-            R"("files": ["x.py"], "vectors_cleaned": 2})");
 }
 
 TEST(CacheTest, AllScopeClearsOnlyThisAgentsData) {
@@ -117,43 +93,33 @@ TEST(CacheTest, AllScopeClearsOnlyThisAgentsData) {
       {"file_path": "b.py"},
       {"file_path": "c.py", "chunks": [{"hash_id": "h2"}, {"hash_id": "h1"}]}])");
   {
-    InSequence in_order;
-    EXPECT_CALL(*t.mocks->store, _load_agent_data("agent", "file_contexts"))
-        .WillOnce(Return(contexts));
-    EXPECT_CALL(*t.mocks->ambrel, delete_vectors("agent", Eq(Json{"h1", "h2", "h1"})));
-    EXPECT_CALL(*t.mocks->store, _save_agent_data("agent", "file_contexts", Eq(Json::array())));
-    EXPECT_CALL(*t.mocks->store, _drop_global_index_entries("agent"));
-    EXPECT_CALL(*t.mocks->store, _save_global_index());
+    InSequence in_order;  // vectors go before the contexts that name them
+    for (const Json& loaded : {contexts, Json::array()}) {
+      EXPECT_CALL(*t.mocks->store, _load_agent_data("agent", "file_contexts"))
+          .WillOnce(Return(loaded));
+      if (!loaded.empty()) {
+        EXPECT_CALL(*t.mocks->ambrel, delete_vectors("agent", Eq(Json{"h1", "h2", "h1"})));
+      }
+      EXPECT_CALL(*t.mocks->store, _save_agent_data("agent", "file_contexts", Eq(Json::array())));
+      EXPECT_CALL(*t.mocks->store, _drop_global_index_entries("agent"));
+      EXPECT_CALL(*t.mocks->store, _save_global_index());
+    }
   }
   EXPECT_EQ(dump_json(t.tarnel.invalidate_cache("agent", std::nullopt, "all")),
             R"({"status": "invalidated", "scope": "all", "invalidated": 3, "vectors_cleaned": 3})");
-  EXPECT_EQ(dump_json(t.mocks->store->_global_index), R"({"other-agent": {"b.py": 1}})");
-}
-
-TEST(CacheTest, AllScopeWithoutContextsStillSaves) {
-  TarnelWithFakes t;
-  EXPECT_CALL(*t.mocks->store, _load_agent_data("a", "file_contexts"))
-      .WillOnce(Return(Json::array()));
-  EXPECT_CALL(*t.mocks->store, _save_agent_data("a", "file_contexts", Eq(Json::array())));
-  EXPECT_CALL(*t.mocks->store, _drop_global_index_entries("a"));
-  EXPECT_CALL(*t.mocks->store, _save_global_index());
-  EXPECT_EQ(dump_json(t.tarnel.invalidate_cache("a", "x.py", "all")),
+  EXPECT_EQ(dump_json(t.tarnel.invalidate_cache("agent", "x.py", "all")),
             R"({"status": "invalidated", "scope": "all", "invalidated": 0, "vectors_cleaned": 0})");
+  EXPECT_EQ(dump_json(t.mocks->store->_global_index), R"({"other-agent": {"b.py": 1}})");
 
-  EXPECT_CALL(*t.mocks->store, _load_agent_data("a", "file_contexts"))
+  EXPECT_CALL(*t.mocks->store, _load_agent_data("agent", "file_contexts"))
       .WillOnce(Return(Json::object()))
       .WillOnce(Return(Json::parse(R"([{"chunks": [3]}])")));
-  EXPECT_THROW(t.tarnel.invalidate_cache("a", std::nullopt, "all"), TypeError);
-  EXPECT_THROW(t.tarnel.invalidate_cache("a", std::nullopt, "all"), TypeError);
+  EXPECT_THROW(t.tarnel.invalidate_cache("agent", std::nullopt, "all"), TypeError);
+  EXPECT_THROW(t.tarnel.invalidate_cache("agent", std::nullopt, "all"), TypeError);
 }
 
 TEST(CacheTest, UnknownScopesAndFileScopeWithoutPathCallNothing) {
-  struct Case {
-    std::optional<std::string> file_path;
-    std::string scope;
-    std::string message;
-  };
-  const Case cases[] = {
+  const std::tuple<std::optional<std::string>, std::string, std::string> cases[] = {
       {"a.py", "files", "Invalid scope 'files'. Use 'file', 'stale', or 'all'."},
       {"a.py", "ALL", "Invalid scope 'ALL'. Use 'file', 'stale', or 'all'."},
       {std::nullopt, "", "Invalid scope ''. Use 'file', 'stale', or 'all'."},
@@ -161,11 +127,11 @@ TEST(CacheTest, UnknownScopesAndFileScopeWithoutPathCallNothing) {
       {"", "file", "Scope 'file' requires a file_path."},
   };
   TarnelWithFakes t;
-  for (const Case& c : cases) {
-    EXPECT_EQ(dump_json(t.tarnel.invalidate_cache("a", c.file_path, c.scope)),
-              dump_json(Json{{"status", "error"}, {"message", c.message}}));
+  for (const auto& [file_path, scope, message] : cases) {
+    EXPECT_EQ(dump_json(t.tarnel.invalidate_cache("a", file_path, scope)), error_text(message));
   }
-  EXPECT_EQ(t.tarnel.invalidate_cache("a")["message"], "Scope 'file' requires a file_path.");
+  EXPECT_EQ(dump_json(t.tarnel.invalidate_cache("a")),
+            error_text("Scope 'file' requires a file_path."));
 }
 
 }  // namespace

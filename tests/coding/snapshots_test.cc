@@ -1,60 +1,46 @@
 #include <gtest/gtest.h>
 
 #include "common/json_text.h"
-#include "tests/coding/fakes.h"
+#include "tests/coding/test_support.h"
 
 namespace vantory {
 namespace {
 
 using ::testing::Return;
-using testing::TarnelWithFakes;
-
-const char* const kSnapshotFailed =
-    R"({"status": "error", "message": "Snapshot failed. Is .vantory initialized? )"
-    R"j((Requires vantory DAG backend)"})j";
+using namespace vantory::testing;
 
 TEST(SnapshotsTest, CreationFailsOnAnyFalseIdentifier) {
-  struct Case {
-    std::string message;
-    Json sha;
-    std::string answer;
-  };
-  const Case cases[] = {
-      {"Snapshot", "3f2a", R"({"status": "ok", "sha": "3f2a", "message": "Snapshot"})"},
-      {"before refactor", "9c", R"({"status": "ok", "sha": "9c", "message": "before refactor"})"},
-      {"Snapshot", "", kSnapshotFailed},
-      {"Snapshot", nullptr, kSnapshotFailed},
-      {"Snapshot", false, kSnapshotFailed},
-  };
-  for (const Case& c : cases) {
-    TarnelWithFakes t;
-    EXPECT_CALL(*t.mocks->filesystem, commit_snapshot("a", c.message)).WillOnce(Return(c.sha));
-    Json answer = c.message == "Snapshot" ? t.tarnel.create_snapshot("a")
-                                          : t.tarnel.create_snapshot("a", c.message);
-    EXPECT_EQ(dump_json(answer), c.answer);
-  }
+  const std::string failed =
+      error_text("Snapshot failed. Is .vantory initialized? (Requires vantory DAG backend)");
+  TarnelWithFakes t;
+  EXPECT_CALL(*t.mocks->filesystem, commit_snapshot("a", "Snapshot"))
+      .WillOnce(Return("3f2a"))
+      .WillOnce(Return(""))
+      .WillOnce(Return(Json()))
+      .WillOnce(Return(false));
+  EXPECT_CALL(*t.mocks->filesystem, commit_snapshot("a", "before")).WillOnce(Return("9c"));
+  EXPECT_EQ(dump_json(t.tarnel.create_snapshot("a")),
+            R"({"status": "ok", "sha": "3f2a", "message": "Snapshot"})");
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(dump_json(t.tarnel.create_snapshot("a")), failed);
+  EXPECT_EQ(dump_json(t.tarnel.create_snapshot("a", "before")),
+            R"({"status": "ok", "sha": "9c", "message": "before"})");
 }
 
 TEST(SnapshotsTest, ComparisonFailsOnlyOnNull) {
-  struct Case {
-    Json diff;
-    std::string answer;
-  };
-  const Case cases[] = {
-      {Json::object(), R"({"status": "ok", "sha_a": "b2", "sha_b": "a1", "diff": {}})"},
-      {Json::array(), R"({"status": "ok", "sha_a": "b2", "sha_b": "a1", "diff": []})"},
-      {"", R"({"status": "ok", "sha_a": "b2", "sha_b": "a1", "diff": ""})"},
-      {Json::parse(R"({"added": ["x.py"]})"),
-       R"({"status": "ok", "sha_a": "b2", "sha_b": "a1", "diff": {"added": ["x.py"]}})"},
-      {nullptr,
-       R"({"status": "error", "message": "Could not compare snapshots b2 vs a1. )"
-       R"(Check SHAs or .vantory availability."})"},
-  };
-  for (const Case& c : cases) {
-    TarnelWithFakes t;
-    EXPECT_CALL(*t.mocks->filesystem, get_diff("a", "b2", "a1")).WillOnce(Return(c.diff));
-    EXPECT_EQ(dump_json(t.tarnel.compare_snapshots("a", "b2", "a1")), c.answer);
+  TarnelWithFakes t;
+  EXPECT_CALL(*t.mocks->filesystem, get_diff("a", "b2", "a1"))
+      .WillOnce(Return(Json::object()))
+      .WillOnce(Return(""))
+      .WillOnce(Return(Json::parse(R"({"added": ["x.py"]})")))
+      .WillOnce(Return(Json()));
+  for (const char* diff : {"{}", R"("")", R"({"added": ["x.py"]})"}) {
+    EXPECT_EQ(dump_json(t.tarnel.compare_snapshots("a", "b2", "a1")),
+              std::string(R"({"status": "ok", "sha_a": "b2", "sha_b": "a1", "diff": )") + diff +
+                  "}");
   }
+  EXPECT_EQ(dump_json(t.tarnel.compare_snapshots("a", "b2", "a1")),
+            error_text("Could not compare snapshots b2 vs a1. Check SHAs or .vantory "
+                       "availability."));
 }
 
 }  // namespace

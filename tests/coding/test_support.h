@@ -12,6 +12,7 @@
 
 #include "coding/chunking.h"
 #include "common/files.h"
+#include "common/json_text.h"
 #include "tests/coding/fakes.h"
 
 namespace vantory::testing {
@@ -60,6 +61,27 @@ class RecordingChunker : public Chunker {
   std::string* seen_text_;
   std::string* seen_path_;
 };
+
+// Throws from chunk_file, or (with `in_units`) answers one unit whose conversion throws.
+class BrokenChunker : public Chunker {
+ public:
+  explicit BrokenChunker(bool in_units) : in_units_(in_units) {}
+  std::vector<std::unique_ptr<CodeUnit>> chunk_file(const std::string&,
+                                                    const std::string&) override {
+    if (!in_units_) throw std::runtime_error("parse error at line 1");
+    std::vector<std::unique_ptr<CodeUnit>> units;
+    units.push_back(std::make_unique<FakeUnit>(Json::object(), true));
+    return units;
+  }
+
+ private:
+  bool in_units_;
+};
+
+// The text of the error object with `message`.
+inline std::string error_text(const std::string& message) {
+  return dump_json(Json{{"status", "error"}, {"message", message}});
+}
 
 // A clock that stands still until the test (or a fake component) moves it. Installed into a
 // Tarnel, it shows exactly which calls fall inside a timed interval.
