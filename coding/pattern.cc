@@ -84,11 +84,9 @@ std::vector<Pattern::Match> Pattern::find_all(std::string_view subject) const {
   while (auto found = match(subject, offset, false)) {
     offset = found->end;
     if (found->end == found->start) {
-      if (offset >= subject.size()) {
-        matches.push_back(std::move(*found));
-        break;
-      }
-      do ++offset; while (offset < subject.size() && is_continuation_byte(subject[offset]));
+      // Step past one whole character, or the same empty match would be found again.
+      ++offset;
+      while (offset < subject.size() && is_continuation_byte(subject[offset])) ++offset;
     }
     matches.push_back(std::move(*found));
   }

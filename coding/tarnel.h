@@ -133,18 +133,42 @@ class Tarnel {
   // --- Analyses ---
 
   // Build the import/dependency graph for a list of files; shows what these files import and
-  // what imports them; max 10 files per call. `file_paths` is a JSON array of strings.
+  // what imports them; max 10 files per call. `file_paths` is a JSON array of strings (TypeError
+  // otherwise, before any store access). Answers {"status": "ok", "results": {path as passed:
+  // {"status", "file", "file_path", "imports", "imported_by", "calls_to", "called_by",
+  // "external_packages", "unused_functions", "graph_summary"[, "transitive_imports"]}}}; more
+  // than ten paths answer an error object. With `depth` > 1 (any value above 1 alike), adds one
+  // level of the imported modules' own imports. Reads the store only: the file contexts once,
+  // get_file_imports and find_importers once per path, get_file_imports once per imported module
+  // that is an indexed file. Store failures and records of the wrong shape (KeyError, TypeError
+  // naming the member) reach the caller.
   Json dependency_graph(const std::string& agent_id, const Json& file_paths,
                         std::int64_t depth = 1);
 
-  // Check for circular dependencies in the indexed codebase.
+  // Check for circular dependencies in the indexed codebase. Answers {"has_circular_deps",
+  // "cycles_found", "graph_type" ("DCG" or "DAG"), "module_count"}: every cycle a depth-first
+  // search over the file stems meets, in the order met, each as its module names with the first
+  // repeated at the end. Reads the file contexts once and get_file_imports once per context.
+  // Store failures, an import record without "module" (KeyError) or of the wrong type
+  // (TypeError) reach the caller. Uses no recursion: any import chain is fine.
   Json circular_dependency_check(const std::string& agent_id);
 
-  // Code usage within a file: defined versus used functions, unused parameters.
+  // Code usage within a file: defined versus used functions, unused parameters. Answers
+  // {"functions_defined", "functions_used_externally", "functions_unused",
+  // "parameters_unused"}, or the error object "File not indexed: <file_path>". A parameter
+  // counts as used when its lower-cased name (without a leading * or **) occurs as a whole word
+  // in the function's body. Reads the file contexts once; records of the wrong shape reach the
+  // caller as KeyError or TypeError naming the member.
   Json usage_analysis(const std::string& agent_id, const std::string& file_path);
 
   // Incrementally re-index a file, only processing changed chunks; compares old vs new chunks
-  // by hash_id, skips unchanged, removes stale.
+  // by hash_id, skips unchanged, removes stale. Answers {"status": "delta_applied",
+  // "file_path", "chunks_added", "chunks_removed", "chunks_unchanged", "total_chunks"}, or an
+  // error object: "File not found: <path>" when nothing exists at the normalised path,
+  // "Chunking failed: <reason>" when reading or chunking fails (nothing is changed then).
+  // Writes: deletes the vectors of removed chunks, then hands every new chunk (with "summary"
+  // and "hash_id" filled in) to the builder. A chunking component that cannot be bound, and
+  // failures of the store, the vectors or the builder, reach the caller.
   Json delta_update(const std::string& agent_id, const std::string& file_path);
 
   // --- Timing ---

@@ -85,7 +85,8 @@ Json Tarnel::delta_update(const std::string& agent_id, const std::string& file_p
       if (!content.is_string()) {
         throw TypeError(std::string("'content' must be a string, not ") + type_name(content));
       }
-      chunk["hash_id"] = sha256_hex(collapse_whitespace(content.get_ref<const std::string&>()));
+      std::string hash = sha256_hex(collapse_whitespace(content.get_ref<const std::string&>()));
+      chunk["hash_id"] = std::move(hash);  // may move the chunk's members: `content` is spent
     }
     if (const std::string* hash = hash_of(chunk)) new_hashes.insert(*hash);
   }

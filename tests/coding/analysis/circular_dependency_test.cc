@@ -8,6 +8,7 @@
 #include "common/error.h"
 #include "common/json_text.h"
 #include "common/paths.h"
+#include "tests/coding/analysis/expect_error.h"
 #include "tests/coding/fakes.h"
 
 namespace vantory {
@@ -197,13 +198,8 @@ TEST(CircularDependencies, ImportRecordsOfTheWrongShapeFailTheCall) {
     EXPECT_CALL(*t.mocks->store, _load_agent_data(_, _))
         .WillOnce(Return(Json::parse(R"([{"file_path": "a.py"}])")));
     EXPECT_CALL(*t.mocks->store, get_file_imports(_, _)).WillOnce(Return(Json::parse(c.records)));
-    try {
-      t.tarnel.circular_dependency_check("ag");
-      ADD_FAILURE() << c.records << ": no failure";
-    } catch (const Error& e) {
-      EXPECT_STREQ(e.kind(), c.kind) << c.records;
-      EXPECT_EQ(std::string(e.what()), c.message) << c.records;
-    }
+    testing::expect_error([&] { t.tarnel.circular_dependency_check("ag"); }, c.kind, c.message,
+                          c.records);
   }
 }
 

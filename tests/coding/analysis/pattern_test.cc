@@ -36,6 +36,8 @@ TEST(Pattern, ClassesAreUnicodeAndBadBytesDoNotFail) {
   EXPECT_FALSE(space.matches_at("a b", 0));
   EXPECT_FALSE(space.matches_at("a", 1));
   EXPECT_THROW(Pattern("(unclosed"), ValueError);
+  // Empty matches advance by whole characters and end at the end of the subject.
+  EXPECT_EQ(Pattern("x*").find_all("äx").size(), 3u);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "common/error.h"
 #include "common/json_text.h"
+#include "tests/coding/analysis/expect_error.h"
 #include "tests/coding/fakes.h"
 
 namespace vantory {
@@ -125,13 +126,7 @@ TEST(UsageAnalysis, BadRecordsFailNamingTheMember) {
        "TypeError", "'target' must be a string, not list"},
   };
   for (const Case& c : cases) {
-    try {
-      analyse(c.contexts, "pkg/mod.py");
-      ADD_FAILURE() << c.name << ": no failure";
-    } catch (const Error& e) {
-      EXPECT_STREQ(e.kind(), c.kind) << c.name;
-      EXPECT_EQ(std::string(e.what()), c.message) << c.name;
-    }
+    testing::expect_error([&] { analyse(c.contexts, "pkg/mod.py"); }, c.kind, c.message, c.name);
   }
 }
 
