@@ -73,6 +73,7 @@ struct Exchange {
   bool has_location = false;
 
   Clock::duration timeout{};
+  Clock::duration deadline{};
   Clock::time_point started;
   Clock::time_point last_activity;
   bool connected = false;
@@ -164,7 +165,7 @@ int on_progress(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t
     ex->last_activity = now;
   }
   bool stalled = ex->connected && now - ex->last_activity >= ex->timeout;
-  bool too_long = now - ex->started >= ex->timeout * kMaxExchangeTimeouts;
+  bool too_long = now - ex->started >= ex->deadline;
   if (stalled || too_long) {
     ex->timed_out = true;
     return 1;
@@ -218,6 +219,9 @@ std::string http_request(const std::string& method, const std::string& url,
 
   Exchange ex;
   ex.timeout = std::chrono::seconds(settings.timeout_seconds);
+  ex.deadline = std::chrono::seconds(settings.deadline_seconds > 0
+                                         ? settings.deadline_seconds
+                                         : settings.timeout_seconds * kMaxExchangeTimeouts);
   ex.started = Clock::now();
   ex.last_activity = ex.started;
   char error_text[CURL_ERROR_SIZE] = {0};

@@ -43,16 +43,18 @@ class UrlError : public Error {
   const char* kind() const noexcept override { return "URLError"; }
 };
 
-struct HttpSettings {
-  // Bounds connecting (TLS handshake included) and each wait for data, in seconds (> 0).
-  std::int64_t timeout_seconds = 60;
-  // Verify the server's certificate and that it names the host.
-  bool verify_tls = false;
-};
-
 // An exchange still receiving data after this many time-outs is abandoned as timed out, so
 // a server that trickles bytes forever cannot hold a caller.
 inline constexpr std::int64_t kMaxExchangeTimeouts = 10;
+
+struct HttpSettings {
+  // Bounds connecting (TLS handshake included) and each wait for data, in seconds (> 0).
+  std::int64_t timeout_seconds = 60;
+  // Bounds the whole exchange, in seconds; 0 means kMaxExchangeTimeouts x timeout_seconds.
+  std::int64_t deadline_seconds = 0;
+  // Verify the server's certificate and that it names the host.
+  bool verify_tls = false;
+};
 
 // Bodies beyond this size are refused: an embedding answer is a few tens of KB.
 inline constexpr std::size_t kMaxResponseBytes = std::size_t{64} << 20;

@@ -33,14 +33,15 @@ bool is_numbers_array(const Json& value) {
   return value.is_array() && !value.empty() && is_number(value.front());
 }
 
-// The event id as one path segment: anything but unreserved characters is percent-encoded,
-// so an id cannot reach another path or smuggle bytes into the request line.
+// The event id as one path segment: anything but letters, digits, "-", "_" and "~" is
+// percent-encoded, so an id can neither climb to another path (not even as "..") nor smuggle
+// bytes into the request line.
 std::string path_segment(const std::string& text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   for (unsigned char c : text) {
     bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                      (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
+                      (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '~';
     if (unreserved) {
       out.push_back(static_cast<char>(c));
     } else {
