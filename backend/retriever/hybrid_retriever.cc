@@ -56,6 +56,36 @@ std::unordered_set<std::int64_t> filtered_contexts(ContextTable& table, const st
   return ids;
 }
 
+// The terms worth asking the keyword index for. A term that most chunks hold adds almost
+// nothing to BM25 but makes the index score every one of those chunks, so terms in more than
+// kCommonTermShare of the chunks are dropped, unless that would leave fewer than
+// kMinTerms: then the rarest are kept.
+constexpr double kCommonTermShare = 0.05;
+constexpr std::size_t kMinTerms = 2;
+
+std::vector<std::string> useful_terms(Database& db, const std::vector<std::string>& terms) {
+  Statement total_st = db.prepare("SELECT COALESCE(SUM(chunk_count), 0) FROM contexts");
+  double total = total_st.step() ? static_cast<double>(total_st.column_int(0)) : 0;
+  std::vector<std::pair<std::int64_t, std::string>> by_rarity;
+  std::vector<std::string> kept;
+  for (const std::string& term : terms) {
+    Statement st = db.prepare("SELECT doc FROM chunk_vocab WHERE term = ?1");
+    st.bind(1, term);
+    std::int64_t docs = st.step() ? st.column_int(0) : 0;
+    if (docs == 0) continue;  // no chunk holds it: nothing to ask for
+    by_rarity.emplace_back(docs, term);
+    if (static_cast<double>(docs) <= kCommonTermShare * total) kept.push_back(term);
+  }
+  if (kept.size() >= kMinTerms || kept.size() == by_rarity.size()) return kept;
+  std::stable_sort(by_rarity.begin(), by_rarity.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  kept.clear();
+  for (std::size_t i = 0; i < by_rarity.size() && i < kMinTerms; ++i) {
+    kept.push_back(by_rarity[i].second);
+  }
+  return kept;
+}
+
 struct Candidate {
   double keyword = 0;
   double vector = 0;
@@ -94,7 +124,7 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
   std::int64_t pool = std::max(kMinCandidates, top_k * kCandidatesPerResult);
 
   std::unordered_map<std::int64_t, Candidate> candidates;
-  std::vector<std::string> terms = query_terms(query);
+  std::vector<std::string> terms = useful_terms(db, query_terms(query));
   if (!terms.empty()) {
     Statement st = db.prepare(allowed ? kKeywordSearchFiltered : kKeywordSearch);
     st.bind(1, match_any(terms)).bind(2, agent_id).bind(3, pool);

@@ -107,6 +107,7 @@ CREATE TABLE snapshots(
   manifest TEXT NOT NULL,
   PRIMARY KEY(agent_id, sha)
 ) WITHOUT ROWID;
+CREATE VIRTUAL TABLE chunk_vocab USING fts5vocab(chunk_fts, 'row');
 INSERT INTO chunk_fts(chunk_fts, rank) VALUES('pgsz', 4050);
 INSERT INTO chunk_fts(chunk_fts, rank) VALUES('automerge', 8);
 PRAGMA user_version = 1;

@@ -8,6 +8,7 @@
 //                 it was indexed (size, mtime, SHA-256), and access counters.
 //   chunks        the chunk records of each context in order, with the text columns that the
 //                 keyword index reads (chunk_fts, an FTS5 index over them).
+//                 chunk_vocab tells how many chunks hold each term.
 //   imports       the import records of each context in order, with the module's stem.
 //   vectors       one float32 vector per chunk hash per agent, with the embedder that made it.
 //   sections      other named sections of an agent's data.

@@ -146,6 +146,19 @@ TEST_F(TarnelBackendTest, UnreadableInputIsAnsweredAndStoresNothing) {
   EXPECT_EQ(tarnel_->delta_update("agent", latin1)["chunks_added"], 0);
 }
 
+TEST_F(BackendTest, TarnelWithoutArgumentsUsesThisBackend) {
+  std::string previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir_);
+  {
+    Tarnel tarnel;
+    EXPECT_EQ(tarnel.index_file("agent", "m.py", Json::array({chunk("m", "block", "m = 1")}))["status"],
+              "indexed");
+    EXPECT_EQ(tarnel.search_codebase("agent", "m")["results"].size(), 1u);
+  }
+  std::filesystem::current_path(previous);
+  EXPECT_TRUE(std::filesystem::exists(dir_ + "/.vantory_coding/code_memory.sqlite3"));
+}
+
 TEST(BackendProvider, RefusesComponentsOfAnotherImplementation) {
   std::unique_ptr<ComponentProvider> provider(vantory_backend_component_provider());
   MockStore store;
