@@ -58,9 +58,11 @@ std::unordered_set<std::int64_t> filtered_contexts(ContextTable& table, const st
 
 // The terms worth asking the keyword index for. A term that most chunks hold adds almost
 // nothing to BM25 but makes the index score every one of those chunks, so terms in more than
-// kCommonTermShare of the chunks are dropped, unless that would leave fewer than
-// kMinTerms: then the rarest are kept.
+// kCommonTermShare of the chunks, and in more than kCommonTermDocs of them (small code bases
+// cost nothing to score), are dropped, unless that would leave fewer than kMinTerms: then
+// the rarest are kept.
 constexpr double kCommonTermShare = 0.05;
+constexpr std::int64_t kCommonTermDocs = 2000;
 constexpr std::size_t kMinTerms = 2;
 
 std::vector<std::string> useful_terms(Database& db, const std::vector<std::string>& terms) {
@@ -74,7 +76,9 @@ std::vector<std::string> useful_terms(Database& db, const std::vector<std::strin
     std::int64_t docs = st.step() ? st.column_int(0) : 0;
     if (docs == 0) continue;  // no chunk holds it: nothing to ask for
     by_rarity.emplace_back(docs, term);
-    if (static_cast<double>(docs) <= kCommonTermShare * total) kept.push_back(term);
+    if (docs <= kCommonTermDocs || static_cast<double>(docs) <= kCommonTermShare * total) {
+      kept.push_back(term);
+    }
   }
   if (kept.size() >= kMinTerms || kept.size() == by_rarity.size()) return kept;
   std::stable_sort(by_rarity.begin(), by_rarity.end(),
