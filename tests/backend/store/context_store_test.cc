@@ -233,6 +233,12 @@ TEST_F(ContextStoreTest, SavingAgentDataReplacesTheContexts) {
   EXPECT_EQ(loaded[1], contexts[0]);
   EXPECT_EQ(store().list_code_mems("agent", 50, 0)["files"][0]["access_count"], 1);
   EXPECT_EQ(store().get_usage_report("agent")["vectors"], 2);
+  // Import records of saved contexts answer importer queries.
+  reordered = store()._load_agent_data("agent", "file_contexts");
+  reordered[0]["imports"] = Json::array({{{"module", "pkg.helpers"}}});
+  store()._save_agent_data("agent", "file_contexts", reordered);
+  EXPECT_EQ(strings(store().find_importers("agent", "helpers"), "file_path"),
+            std::vector<std::string>{"b.py"});
 
   store()._save_agent_data("agent", "file_contexts", Json::array());
   EXPECT_TRUE(store()._load_agent_data("agent", "file_contexts").empty());

@@ -133,6 +133,21 @@ TEST_F(SearchTest, FollowsChangesAndCountsWhatItServed) {
   EXPECT_GT(savings["searches"]["tokens_served"].get<int>(), 0);
 }
 
+TEST_F(BackendTest, TermsThatMostChunksHoldDoNotDrownTheRareOnes) {
+  Json many = Json::array();
+  for (int i = 0; i < 2100; ++i) {
+    many.push_back(chunk("case" + std::to_string(i), "function",
+                         "def test_case(self): self.check(" + std::to_string(i) + ")"));
+  }
+  index("test_many.py", many);
+  index("lib/widget.py", Json::array({chunk("render_widget", "function", "def render_widget(): ...")}));
+  Json rare = c_->retriever->search("agent", "test check render widget", 3, nullptr);
+  ASSERT_FALSE(rare["results"].empty());
+  EXPECT_EQ(rare["results"][0]["chunk"]["name"], "render_widget");
+  // A query of common terms alone still answers.
+  EXPECT_EQ(c_->retriever->search("agent", "test check", 3, nullptr)["results"].size(), 3u);
+}
+
 TEST_F(BackendTest, DirectoryViewIsOrganisedByLanguage) {
   index("/srv/app/main.py", Json::array({chunk("a", "block", "a"), chunk("b", "block", "b")}));
   index("/srv/app/lib/util.py", Json::array({chunk("u", "block", "u")}));
