@@ -74,7 +74,10 @@ std::vector<std::string> useful_terms(Database& db, const std::vector<std::strin
     Statement st = db.prepare("SELECT doc FROM chunk_vocab WHERE term = ?1");
     st.bind(1, term);
     std::int64_t docs = st.step() ? st.column_int(0) : 0;
-    if (docs == 0) continue;  // no chunk holds it: nothing to ask for
+    // An ASCII term is its own token, so no count means no chunk holds it. The index folds
+    // diacritics of other terms, which it alone can look up.
+    bool ascii = std::all_of(term.begin(), term.end(), [](char c) { return c >= 0; });
+    if (docs == 0 && ascii) continue;
     by_rarity.emplace_back(docs, term);
     if (docs <= kCommonTermDocs || static_cast<double>(docs) <= kCommonTermShare * total) {
       kept.push_back(term);

@@ -91,6 +91,10 @@ TEST_F(SearchTest, FindsUnitsByNamesSubWordsAndPaths) {
   EXPECT_EQ(first["file_path"], "db/users.py");
   EXPECT_EQ(first["chunk"]["file_path"], "db/users.py");
   EXPECT_EQ(first["chunk"]["calls"][0]["target"], "conn.insert_row");
+  index("i18n.py", Json::array({chunk("größe_prüfen", "function", "def größe_prüfen(): ...")}));
+  Json umlauts = search("größe prüfen")["results"][0];
+  EXPECT_EQ(umlauts["chunk"]["name"], "größe_prüfen");
+  EXPECT_GT(umlauts["keyword_score"].get<double>(), 0);
   EXPECT_EQ(answer["search_type"], "hybrid");
   EXPECT_EQ(answer["embedder"], "local-hash-256");
 }
