@@ -32,8 +32,11 @@ class ComponentProvider {
 };
 
 // The project's own backend (SQLite store, vectors, builder, retriever, file-system view,
-// tree-sitter chunking), loaded from libvantory_backend beside libtarnel on first use. Throws
-// RuntimeError when the backend library cannot be loaded.
+// tree-sitter chunking), loaded at run time: the library named by the environment variable
+// VANTORY_BACKEND_LIBRARY when it is set, otherwise libvantory_backend.so beside libtarnel,
+// otherwise libvantory_backend.so on the loader's search path. The library stays loaded while
+// the provider (and so any Tarnel built over it) lives. Throws RuntimeError with the loader's
+// reason when the library cannot be loaded or lacks its entry point.
 std::shared_ptr<ComponentProvider> default_component_provider();
 
 }  // namespace vantory

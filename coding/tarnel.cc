@@ -1,6 +1,8 @@
 // Construction and the timing tracker.
 #include "coding/tarnel.h"
 
+#include <chrono>
+
 #include "common/rounding.h"
 
 namespace vantory {
@@ -8,6 +10,11 @@ namespace vantory {
 namespace {
 
 constexpr const char* kTrackedOperations[] = {"indexing", "retrieval", "search", "embedding"};
+
+double steady_seconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 }  // namespace
 
@@ -22,6 +29,7 @@ Tarnel::Tarnel(std::string root_path, std::shared_ptr<ComponentProvider> provide
   for (const char* op : kTrackedOperations) {
     _perf_tracker[op] = Json{{"total_ms", 0}, {"count", 0}, {"last_ms", 0}};
   }
+  _clock = steady_seconds;
 }
 
 Tarnel::~Tarnel() = default;

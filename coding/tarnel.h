@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,13 +44,16 @@ class Tarnel {
   // --- Navigation and index CRUD ---
 
   // List indexed files through the VFS, organized by language.
-  // {"status": "ok", "path": path or "/", "items": [...], "count": n}.
+  // {"status": "ok", "path": path or "/", "items": [...], "count": n}, `path` passed to the
+  // directory view as given ("" is the root). TypeError when the view answers a value without
+  // a length.
   Json list_directory(const std::string& agent_id, const std::string& path = "");
 
   // Remove a file's index (alias delete_mem). The store's answer, unchanged.
   bool remove_index(const std::string& agent_id, const std::string& file_path);
 
-  // List all indexed files (alias list_mems). The store's answer, unchanged.
+  // List all indexed files (alias list_mems). The store's answer, unchanged; `limit` and
+  // `offset` are the store's to bound. TypeError when it is neither an object nor null.
   Json list_indexed_files(const std::string& agent_id, std::int64_t limit = 50,
                           std::int64_t offset = 0);
 
@@ -57,7 +61,10 @@ class Tarnel {
 
   // Index a file into code memory (alias create_mem); without chunks, falls back to local
   // parsing of the file. `chunks` is a JSON array of chunk records or null (TypeError
-  // otherwise). Answers the builder's object, or an error object.
+  // otherwise, before anything runs). Answers the builder's object (the builder call is timed
+  // under "indexing"), or an error object when the file is missing or cannot be chunked.
+  // Failures to bind the chunking component, to detect the language or to store reach the
+  // caller; so does TypeError when the builder answers neither an object nor null.
   Json index_file(const std::string& agent_id, const std::string& file_path,
                   const Json& chunks = nullptr);
 
@@ -77,8 +84,10 @@ class Tarnel {
   // --- Search ---
 
   // Search the indexed codebase with hybrid semantic and keyword search (alias get_mem).
-  // `file_paths` is a JSON array of strings or null. With `trace_calls`, adds "call_chain";
-  // with `group_by` "semantic_purpose", adds "grouped_results".
+  // `file_paths` is a JSON array of strings or null (TypeError otherwise, before anything
+  // runs). Answers the retriever's object (its call timed under "search"); with `trace_calls`,
+  // adds "call_chain"; with `group_by` "semantic_purpose", adds "grouped_results". TypeError
+  // when the retriever answers anything but an object (null passes when no option is asked).
   Json search_codebase(const std::string& agent_id, const std::string& query,
                        std::int64_t top_k = 5, const Json& file_paths = nullptr,
                        bool trace_calls = false,
@@ -115,7 +124,9 @@ class Tarnel {
   // --- Summaries ---
 
   // A file's context at configurable verbosity levels: brief (about 50 tokens), normal (code
-  // flow), detailed (full chunks). Re-indexes the file first when it is missing or stale.
+  // flow), detailed (full chunks). Looks the file up under its normalised path and re-indexes
+  // it from disk first when the store reports it missing or stale. Error objects when no
+  // context can be found.
   Json summarize_context(const std::string& agent_id, const std::string& file_path,
                          const std::string& verbosity = "brief");
 
@@ -195,6 +206,9 @@ class Tarnel {
   // Operation name -> {"total_ms", "count", "last_ms"}: "indexing", "retrieval", "search",
   // "embedding", in this order; never grows or shrinks.
   Json _perf_tracker;
+  // Seconds on a monotonic clock (steady_clock by default), read just before and just after the
+  // one timed component call of an operation. Replaceable so that a test can see what is timed.
+  std::function<double()> _clock;
 
   // The provider the components came from (binds the chunking component at call time).
   ComponentProvider& provider() { return *_provider; }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "common/error.h"
 #include "common/message_text.h"
@@ -33,11 +34,6 @@ class Fd {
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
 
  private:
   int fd_;
@@ -73,23 +69,37 @@ std::string read_file(const std::string& path) {
   return data;
 }
 
-void write_file_atomic(const std::string& path, std::string_view data) {
+AtomicFileWriter::AtomicFileWriter(std::string path) : path_(std::move(path)) {
   static std::atomic<unsigned> counter{0};
-  std::string dir = parent_of(path);
-  std::size_t slash = path.rfind('/');
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string tmp = (dir == "/" ? "" : dir) + "/." + name + ".tmp." + std::to_string(::getpid()) +
-                    "." + std::to_string(counter.fetch_add(1));
-  Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-  if (fd.get() < 0) throw_os(errno, path);
-  auto fail = [&](int err) {
-    ::unlink(tmp.c_str());
-    throw_os(err, path);
-  };
+  std::string dir = parent_of(path_);
+  std::size_t slash = path_.rfind('/');
+  std::string name = slash == std::string::npos ? path_ : path_.substr(slash + 1);
+  tmp_ = (dir == "/" ? "" : dir) + "/." + name + ".tmp." + std::to_string(::getpid()) + "." +
+         std::to_string(counter.fetch_add(1));
+  fd_ = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd_ < 0) throw_os(errno, path_);
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    ::unlink(tmp_.c_str());
+  }
+}
+
+void AtomicFileWriter::fail(int err) {
+  ::close(fd_);
+  fd_ = -1;
+  ::unlink(tmp_.c_str());
+  throw_os(err, path_);
+}
+
+void AtomicFileWriter::append(std::string_view data) {
+  if (fd_ < 0) throw_os(EBADF, path_);
   const char* p = data.data();
   std::size_t left = data.size();
   while (left > 0) {
-    ssize_t n = ::write(fd.get(), p, left);
+    ssize_t n = ::write(fd_, p, left);
     if (n < 0) {
       if (errno == EINTR) continue;
       fail(errno);
@@ -97,9 +107,29 @@ void write_file_atomic(const std::string& path, std::string_view data) {
     p += n;
     left -= static_cast<std::size_t>(n);
   }
-  if (::fsync(fd.get()) != 0) fail(errno);
-  if (::close(fd.release()) != 0) fail(errno);
-  if (::rename(tmp.c_str(), path.c_str()) != 0) fail(errno);
+}
+
+void AtomicFileWriter::commit() {
+  if (fd_ < 0) throw_os(EBADF, path_);
+  if (::fsync(fd_) != 0) fail(errno);
+  int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) {
+    int err = errno;
+    ::unlink(tmp_.c_str());
+    throw_os(err, path_);
+  }
+  if (::rename(tmp_.c_str(), path_.c_str()) != 0) {
+    int err = errno;
+    ::unlink(tmp_.c_str());
+    throw_os(err, path_);
+  }
+}
+
+void write_file_atomic(const std::string& path, std::string_view data) {
+  AtomicFileWriter writer(path);
+  writer.append(data);
+  writer.commit();
 }
 
 void make_directories(const std::string& path) {

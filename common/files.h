@@ -15,6 +15,32 @@ std::string read_file(const std::string& path);
 // new content, never a truncated file. Throws OSError; the temporary file is removed then.
 void write_file_atomic(const std::string& path, std::string_view data);
 
+// A file replaced atomically but written piece by piece, for files too large to assemble in
+// memory first: the pieces go to a temporary file in the same directory and commit() flushes
+// it to disk and renames it over `path`. A writer destroyed before commit() removes its
+// temporary file and leaves `path` as it was. Not thread-safe.
+class AtomicFileWriter {
+ public:
+  // Creates the temporary file. Throws OSError.
+  explicit AtomicFileWriter(std::string path);
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+  // Appends `data`. Throws OSError.
+  void append(std::string_view data);
+
+  // Makes the written data the content of `path`. Throws OSError.
+  void commit();
+
+ private:
+  [[noreturn]] void fail(int err);
+
+  std::string path_;
+  std::string tmp_;
+  int fd_ = -1;
+};
+
 // Creates `path` and its missing parents; an existing directory is fine. Throws OSError.
 void make_directories(const std::string& path);
 

@@ -108,6 +108,38 @@ bool is_valid_utf8(std::string_view bytes) {
   return true;
 }
 
+std::string utf8_decode_error(std::string_view bytes) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    unsigned char c = static_cast<unsigned char>(bytes[i]);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t start = i;
+    char32_t cp = next_code_point(bytes, i);
+    if (cp != 0xFFFD || (i - start == 3 && bytes.substr(start, 3) == "\xEF\xBF\xBD")) continue;
+    // next_code_point stops on the first byte that cannot continue the sequence, or at the
+    // end of the input when the sequence is cut short.
+    const char* reason = (c < 0xC2 || c > 0xF4) ? "invalid start byte"
+                         : i == bytes.size()    ? "unexpected end of data"
+                                                : "invalid continuation byte";
+    std::size_t end = (c < 0xC2 || c > 0xF4) ? start + 1 : i;
+    std::string text = "'utf-8' codec can't decode ";
+    if (end - start == 1) {
+      static constexpr char kHex[] = "0123456789abcdef";
+      text += "byte 0x";
+      text.push_back(kHex[c >> 4]);
+      text.push_back(kHex[c & 0xF]);
+      text += " in position " + std::to_string(start);
+    } else {
+      text += "bytes in position " + std::to_string(start) + "-" + std::to_string(end - 1);
+    }
+    return text + ": " + reason;
+  }
+  return {};
+}
+
 std::string decode_utf8_lossy(std::string_view bytes) {
   if (is_valid_utf8(bytes)) return std::string(bytes);
   std::string out;

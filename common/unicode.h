@@ -48,6 +48,10 @@ std::string decode_utf8_lossy(std::string_view bytes);
 // True when `bytes` is well-formed UTF-8.
 bool is_valid_utf8(std::string_view bytes);
 
+// Why `bytes` cannot be read as UTF-8, in the words of Python's strict decoder ("'utf-8' codec
+// can't decode byte 0xff in position 0: invalid start byte"); empty for well-formed UTF-8.
+std::string utf8_decode_error(std::string_view bytes);
+
 // "\r\n" and lone "\r" become "\n" (universal newlines).
 std::string translate_newlines(std::string_view text);
 

@@ -54,5 +54,30 @@ TEST_F(FilesTest, FailuresCarryPythonStyleText) {
   EXPECT_THROW(remove_file(dir_ + "/f"), OSError);
 }
 
+TEST_F(FilesTest, PieceWiseWriterCommitsOrLeavesTheOldFile) {
+  std::string path = dir_ + "/big.json";
+  write_file_atomic(path, "old");
+  {
+    AtomicFileWriter writer(path);
+    writer.append("never ");
+    writer.append("committed");
+  }
+  EXPECT_EQ(read_file(path), "old");
+  {
+    AtomicFileWriter writer(path);
+    writer.append("{\"a\": ");
+    writer.append("[1.0]}");
+    writer.commit();
+    EXPECT_THROW(writer.append("late"), OSError);
+  }
+  EXPECT_EQ(read_file(path), "{\"a\": [1.0]}");
+  int entries = 0;
+  for (auto& e : std::filesystem::directory_iterator(dir_)) {
+    (void)e;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1);
+}
+
 }  // namespace
 }  // namespace vantory

@@ -10,5 +10,12 @@ TEST(Sha256, LowerCaseHex) {
   EXPECT_EQ(sha256_hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 
+TEST(Sha256, DigestIsTheBytesOfTheHex) {
+  auto digest = sha256_digest("abc");
+  EXPECT_EQ(digest[0], 0xba);
+  EXPECT_EQ(digest[1], 0x78);
+  EXPECT_EQ(digest[31], 0xad);
+}
+
 }  // namespace
 }  // namespace vantory

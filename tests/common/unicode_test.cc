@@ -52,5 +52,22 @@ TEST(Unicode, LossyDecodingReplacesMaximalSubparts) {
   EXPECT_EQ(translate_newlines("a\r\nb\rc\n\r\n"), "a\nb\nc\n\n");
 }
 
+TEST(Unicode, DecodeErrorsReadLikePythons) {
+  struct Case {
+    const char* bytes;
+    const char* error;
+  } cases[] = {
+      {"plain \xC3\xA9 \xEF\xBF\xBD", ""},
+      {"\xFF", "'utf-8' codec can't decode byte 0xff in position 0: invalid start byte"},
+      {"ab\x80", "'utf-8' codec can't decode byte 0x80 in position 2: invalid start byte"},
+      {"\xC3(", "'utf-8' codec can't decode byte 0xc3 in position 0: invalid continuation byte"},
+      {"\xE2\x82(", "'utf-8' codec can't decode bytes in position 0-1: invalid continuation byte"},
+      {"x\xE2\x82", "'utf-8' codec can't decode bytes in position 1-2: unexpected end of data"},
+      {"\xE2", "'utf-8' codec can't decode byte 0xe2 in position 0: unexpected end of data"},
+      {"\xED\xA0\x80", "'utf-8' codec can't decode byte 0xed in position 0: invalid continuation byte"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(utf8_decode_error(c.bytes), c.error) << c.bytes;
+}
+
 }  // namespace
 }  // namespace vantory

@@ -1,0 +1,156 @@
+#include "backend/builder/memory_builder.h"
+
+#include <chrono>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "backend/chunking/chunking_engine.h"
+#include "backend/store/file_facts.h"
+#include "backend/vectors/vector_rows.h"
+#include "common/error.h"
+#include "common/message_text.h"
+#include "common/paths.h"
+#include "common/rounding.h"
+#include "common/sha256.h"
+#include "common/unicode.h"
+
+namespace vantory::backend {
+
+namespace {
+
+bool needs_hash(const Json& chunk) {
+  auto it = chunk.find("hash_id");
+  return it == chunk.end() || it->is_null() ||
+         (it->is_string() && it->get_ref<const std::string&>().empty());
+}
+
+std::string hash_of(const Json& chunk) {
+  auto it = chunk.find("hash_id");
+  return it != chunk.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+// The modules the file imports: from the file itself when it is text on disk, otherwise
+// from the supplied chunks. A failure of the extractor leaves the file without imports
+// rather than unindexed.
+std::vector<std::string> modules_of(const std::string& language, const FileFacts& facts,
+                                    const std::string& bytes, const Json& chunks) {
+  std::string text;
+  if (facts.size) {
+    if (looks_binary(bytes)) return {};
+    text = translate_newlines(decode_utf8_lossy(bytes));
+  } else {
+    for (const Json& chunk : chunks) {
+      auto content = chunk.find("content");
+      if (content == chunk.end() || !content->is_string()) continue;
+      text += content->get_ref<const std::string&>();
+      text += '\n';
+    }
+  }
+  try {
+    return extract_imports(language, text);
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+}  // namespace
+
+std::string content_hash_id(const std::string& content) {
+  return sha256_hex(collapse_whitespace(content));
+}
+
+MemoryBuilder::MemoryBuilder(CodingContextStore& store, CodingAmbrel& ambrel)
+    : store_(backend_store(store, "the memory builder")),
+      vectors_(backend_vectors(ambrel, "the memory builder")) {}
+
+Json MemoryBuilder::process_file_chunks(const std::string& agent_id, const std::string& file_path,
+                                        const Json& chunks, const std::string& language) {
+  auto started = std::chrono::steady_clock::now();
+  if (!chunks.is_array()) {
+    throw TypeError(std::string("chunks must be a list, not ") + type_name(chunks));
+  }
+  std::string path = normalize_path(file_path);
+  Json records = Json::array();
+  for (const Json& chunk : chunks) {
+    if (!chunk.is_object()) {
+      throw TypeError(std::string("a chunk record must be a dict, not ") + type_name(chunk));
+    }
+    Json record = chunk;
+    auto content = record.find("content");
+    if (needs_hash(record) && content != record.end() && content->is_string() &&
+        !content->get_ref<const std::string&>().empty()) {
+      record["hash_id"] = content_hash_id(content->get_ref<const std::string&>());
+    }
+    records.push_back(std::move(record));
+  }
+
+  std::string bytes;
+  FileFacts facts = read_file_facts(path, &bytes);
+  Json imports = Json::array();
+  for (std::string& module : modules_of(language, facts, bytes, records)) {
+    imports.push_back({{"module", std::move(module)}});
+  }
+  bytes.clear();
+
+  // Which hashes need a vector, and which chunk's text makes it.
+  Embedder& embedder = vectors_.embedder();
+  Database& db = store_.database();
+  std::unordered_map<std::string, bool> held;
+  std::vector<std::string> to_embed;
+  std::vector<std::string> texts;
+  std::int64_t new_chunks = 0, reused_chunks = 0;
+  for (const Json& record : records) {
+    std::string hash = hash_of(record);
+    if (hash.empty()) continue;
+    auto [it, first] = held.try_emplace(hash, false);
+    if (first) {
+      it->second = has_vector(db, agent_id, hash, embedder.name());
+      if (!it->second) {
+        to_embed.push_back(hash);
+        texts.push_back(embedding_text(record));
+      }
+    }
+    ++(it->second ? reused_chunks : new_chunks);
+  }
+  std::vector<std::vector<float>> vectors = embedder.embed(texts);
+
+  Json context = {
+      {"file_path", path},
+      {"language", language},
+      {"chunks", std::move(records)},
+      {"imports", std::move(imports)},
+      {"external_imports", Json::array()},
+      {"file_size", facts.size ? Json(*facts.size) : Json(nullptr)},
+      {"file_mtime", facts.mtime_ns ? Json(ns_to_seconds(*facts.mtime_ns)) : Json(nullptr)},
+      {"file_hash", facts.sha256 ? Json(*facts.sha256) : Json(nullptr)},
+      {"indexed_at", now_seconds()}};
+  std::size_t total = context["chunks"].size();
+  std::size_t import_count = context["imports"].size();
+
+  ContextTable table(db);
+  Transaction tx(db);
+  std::vector<std::string> old_hashes = table.put(agent_id, context);
+  std::int64_t embedded = 0;
+  for (std::size_t i = 0; i < to_embed.size() && i < vectors.size(); ++i) {
+    if (vectors[i].empty()) continue;  // the service failed: tried again next time
+    put_vector(db, agent_id, to_embed[i], embedder.name(), vectors[i]);
+    ++embedded;
+  }
+  std::int64_t removed = 0;
+  for (const std::string& hash : old_hashes) {
+    if (!held.count(hash)) ++removed;
+  }
+  double elapsed_ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+  store_.record_indexing(agent_id, elapsed_ms, embedded, reused_chunks);
+  tx.commit();
+  store_.note_indexed(agent_id, path);
+
+  return {{"status", "indexed"},         {"file_path", path},
+          {"language", language},        {"total_chunks", total},
+          {"new_chunks", new_chunks},    {"reused_chunks", reused_chunks},
+          {"removed_chunks", removed},   {"imports", import_count},
+          {"embedder", embedder.name()}, {"time_ms", round_places(elapsed_ms, 2)}};
+}
+
+}  // namespace vantory::backend

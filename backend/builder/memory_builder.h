@@ -1,0 +1,48 @@
+// MemoryBuilder: the backend's CodingMemoryBuilder. It turns one file's chunk records into
+// a stored context with its import records, keyword-index rows and chunk vectors.
+//
+// Only chunks whose hash the agent holds no vector for (from the embedder in use) are
+// embedded; vectors that the file's old chunks leave unreferenced are dropped. Embedding
+// happens before the write transaction, so a slow embedding service never holds the
+// database's write lock.
+//
+// Thread safety: none; one caller at a time.
+#pragma once
+
+#include <string>
+
+#include "backend/store/context_store.h"
+#include "backend/vectors/vector_store.h"
+#include "coding/coding_memory_builder.h"
+
+namespace vantory::backend {
+
+class MemoryBuilder : public CodingMemoryBuilder {
+ public:
+  // `store` and `ambrel` must be the backend's ContextStore and VectorStore (TypeError
+  // otherwise); both must outlive the builder.
+  MemoryBuilder(CodingContextStore& store, CodingAmbrel& ambrel);
+
+  // Stores the context of `file_path` (normalised) from `chunks` (a JSON array of chunk
+  // records, stored as given except that a missing or empty "hash_id" of a chunk with
+  // content becomes the SHA-256 of its white-space-collapsed content). Imports come from the
+  // file when it exists and is text, otherwise from the chunks' content. Answers
+  // {"status": "indexed", "file_path", "language", "total_chunks", "new_chunks" (chunks whose
+  //  vector was made now), "reused_chunks" (chunks whose vector the agent held),
+  //  "removed_chunks" (hashes of the old context gone from the new one), "imports",
+  //  "embedder", "time_ms"}. Throws TypeError for chunks that are not an array of objects,
+  // ValueError for records nested too deeply, RuntimeError when the database fails (nothing
+  // is then stored).
+  Json process_file_chunks(const std::string& agent_id, const std::string& file_path,
+                           const Json& chunks, const std::string& language) override;
+
+ private:
+  ContextStore& store_;
+  VectorStore& vectors_;
+};
+
+// The hash id of a chunk's content: SHA-256 of the content with white-space runs collapsed
+// to one blank and the ends trimmed.
+std::string content_hash_id(const std::string& content);
+
+}  // namespace vantory::backend

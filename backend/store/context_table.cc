@@ -1,0 +1,433 @@
+#include "backend/store/context_table.h"
+
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+#include "backend/storage/database.h"
+#include "backend/text/search_text.h"
+#include "backend/vectors/vector_rows.h"
+#include "common/error.h"
+#include "common/json_text.h"
+#include "common/message_text.h"
+#include "common/paths.h"
+#include "common/sha256.h"
+
+namespace vantory::backend {
+
+namespace {
+
+// Records are read back with the depth limit of the JSON reader; leave room for the context
+// that holds them.
+constexpr int kMaxRecordDepth = kMaxJsonDepth - 10;
+
+constexpr const char* kContextColumns =
+    "id, file_path, language, context_hash, chunk_count, file_size, file_mtime_ns, file_hash, "
+    "indexed_at, access_count, last_access, tokens_served, tokens_baseline";
+
+ContextRow read_row(const Statement& st) {
+  ContextRow row;
+  row.id = st.column_int(0);
+  row.file_path = st.column_text(1);
+  row.language = st.column_text(2);
+  row.context_hash = st.column_text(3);
+  row.chunk_count = st.column_int(4);
+  row.facts.size = st.column_optional_int(5);
+  row.facts.mtime_ns = st.column_optional_int(6);
+  row.facts.sha256 = st.column_optional_text(7);
+  row.indexed_at = st.column_double(8);
+  row.access_count = st.column_int(9);
+  if (!st.is_null(10)) row.last_access = st.column_double(10);
+  row.tokens_served = st.column_int(11);
+  row.tokens_baseline = st.column_int(12);
+  return row;
+}
+
+// Depth of the deepest nesting in `value`, walked without recursion so that a hostile record
+// cannot exhaust the stack.
+int json_depth(const Json& value) {
+  int deepest = 0;
+  std::vector<std::pair<const Json*, int>> pending{{&value, 1}};
+  while (!pending.empty()) {
+    auto [node, depth] = pending.back();
+    pending.pop_back();
+    if (!node->is_structured()) continue;
+    deepest = std::max(deepest, depth);
+    if (deepest > kMaxRecordDepth) return deepest;
+    for (const Json& child : *node) pending.emplace_back(&child, depth + 1);
+  }
+  return deepest;
+}
+
+const Json& array_member(const Json& context, const char* key) {
+  static const Json kEmpty = Json::array();
+  auto it = context.find(key);
+  if (it == context.end() || it->is_null()) return kEmpty;
+  if (!it->is_array()) {
+    throw TypeError(std::string("a file context's '") + key + "' must be a list, not " +
+                    type_name(*it));
+  }
+  return *it;
+}
+
+std::string string_or(const Json& context, const char* key, const char* fallback) {
+  auto it = context.find(key);
+  if (it == context.end() || it->is_null()) return fallback;
+  if (!it->is_string()) {
+    throw TypeError(std::string("a file context's '") + key + "' must be a str, not " +
+                    type_name(*it));
+  }
+  return it->get<std::string>();
+}
+
+FileFacts facts_of(const Json& context) {
+  FileFacts facts;
+  auto size = context.find("file_size");
+  if (size != context.end() && size->is_number_integer()) facts.size = size->get<std::int64_t>();
+  auto mtime = context.find("file_mtime");
+  if (mtime != context.end() && mtime->is_number()) {
+    facts.mtime_ns = seconds_to_ns(mtime->get<double>());
+  }
+  auto hash = context.find("file_hash");
+  if (hash != context.end() && hash->is_string()) facts.sha256 = hash->get<std::string>();
+  return facts;
+}
+
+std::string hash_id_of(const Json& chunk) {
+  auto it = chunk.find("hash_id");
+  if (it == chunk.end() || !it->is_string()) return {};
+  return it->get<std::string>();
+}
+
+Json external_imports(const Json& imports, const std::unordered_set<std::string>& known) {
+  Json packages = Json::array();
+  std::unordered_set<std::string> seen;
+  for (const Json& record : imports) {
+    if (!record.is_object()) continue;
+    auto module = record.find("module");
+    if (module == record.end() || !module->is_string()) continue;
+    const std::string& name = module->get_ref<const std::string&>();
+    if (name.empty() || name[0] == '.') continue;  // relative: inside the project
+    std::string top = name.substr(0, name.find('.'));
+    if (top.empty() || known.count(top) || known.count(module_stem(name))) continue;
+    if (seen.insert(top).second) packages.push_back(top);
+  }
+  return packages;
+}
+
+}  // namespace
+
+std::string module_stem(const std::string& module) {
+  std::size_t dot = module.rfind('.');
+  return dot == std::string::npos ? module : module.substr(dot + 1);
+}
+
+std::vector<std::string> resolvable_stems(const std::string& file_path) {
+  std::string stem(file_stem(base_name(file_path)));
+  std::vector<std::string> stems{stem};
+  if (stem == "__init__" || stem == "index" || stem == "mod") {
+    std::size_t slash = file_path.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+      stems.emplace_back(base_name(std::string_view(file_path).substr(0, slash)));
+    }
+  }
+  return stems;
+}
+
+Json ContextTable::load(const std::string& agent_id) {
+  std::vector<ContextRow> all = rows(agent_id);
+  std::unordered_set<std::string> known;
+  for (const ContextRow& row : all) {
+    for (std::string& stem : resolvable_stems(row.file_path)) known.insert(std::move(stem));
+  }
+  Json contexts = Json::array();
+  Statement st = db_.prepare("SELECT id, record FROM contexts WHERE agent_id = ?1 ORDER BY seq");
+  st.bind(1, agent_id);
+  while (st.step()) {
+    std::int64_t id = st.column_int(0);
+    Json context = parse_json(st.column_text_view(1));
+    context["chunks"] = chunk_records(id);
+    Json imports = import_records(id);
+    context["external_imports"] = external_imports(imports, known);
+    context["imports"] = std::move(imports);
+    contexts.push_back(std::move(context));
+  }
+  return contexts;
+}
+
+std::optional<ContextRow> ContextTable::find(const std::string& agent_id,
+                                             const std::string& file_path) {
+  static const std::string sql = std::string("SELECT ") + kContextColumns +
+                                 " FROM contexts WHERE agent_id = ?1 AND file_path = ?2";
+  Statement st = db_.prepare(sql.c_str());
+  st.bind(1, agent_id).bind(2, file_path);
+  if (!st.step()) return std::nullopt;
+  return read_row(st);
+}
+
+std::vector<ContextRow> ContextTable::rows(const std::string& agent_id) {
+  static const std::string sql =
+      std::string("SELECT ") + kContextColumns + " FROM contexts WHERE agent_id = ?1 ORDER BY seq";
+  Statement st = db_.prepare(sql.c_str());
+  st.bind(1, agent_id);
+  std::vector<ContextRow> out;
+  while (st.step()) out.push_back(read_row(st));
+  return out;
+}
+
+Json ContextTable::chunk_records(std::int64_t context_id) {
+  Statement st = db_.prepare(
+      "SELECT record, content_moved, content FROM chunks WHERE context_id = ?1 ORDER BY ord");
+  st.bind(1, context_id);
+  Json chunks = Json::array();
+  while (st.step()) {
+    Json chunk = parse_json(st.column_text_view(0));
+    if (st.column_int(1) != 0) chunk["content"] = st.column_text(2);
+    chunks.push_back(std::move(chunk));
+  }
+  return chunks;
+}
+
+Json ContextTable::import_records(std::int64_t context_id) {
+  Statement st = db_.prepare("SELECT record FROM imports WHERE context_id = ?1 ORDER BY ord");
+  st.bind(1, context_id);
+  Json imports = Json::array();
+  while (st.step()) imports.push_back(parse_json(st.column_text_view(0)));
+  return imports;
+}
+
+std::vector<std::string> ContextTable::chunk_hashes(std::int64_t context_id) {
+  Statement st = db_.prepare(
+      "SELECT DISTINCT hash_id FROM chunks WHERE context_id = ?1 AND hash_id IS NOT NULL");
+  st.bind(1, context_id);
+  std::vector<std::string> hashes;
+  while (st.step()) hashes.push_back(st.column_text(0));
+  return hashes;
+}
+
+void ContextTable::delete_children(std::int64_t context_id) {
+  // The keyword index keeps no copy of the text: it is told what to forget from the rows.
+  db_.prepare(
+         "INSERT INTO chunk_fts(chunk_fts, rowid, fts_name, summary, keywords, content, "
+         "subwords, path_terms) SELECT 'delete', id, fts_name, summary, keywords, content, "
+         "subwords, path_terms FROM chunks WHERE context_id = ?1")
+      .bind(1, context_id)
+      .run();
+  db_.prepare("DELETE FROM chunks WHERE context_id = ?1").bind(1, context_id).run();
+  db_.prepare("DELETE FROM imports WHERE context_id = ?1").bind(1, context_id).run();
+}
+
+std::vector<std::string> ContextTable::put(const std::string& agent_id, const Json& context) {
+  if (!context.is_object()) {
+    throw TypeError(std::string("a file context must be a dict, not ") + type_name(context));
+  }
+  std::string file_path = string_or(context, "file_path", "");
+  std::string language = string_or(context, "language", "unknown");
+  const Json& chunks = array_member(context, "chunks");
+  const Json& imports = array_member(context, "imports");
+  for (const Json& chunk : chunks) {
+    if (!chunk.is_object()) {
+      throw TypeError(std::string("a chunk record must be a dict, not ") + type_name(chunk));
+    }
+    if (json_depth(chunk) > kMaxRecordDepth) {
+      throw ValueError("a chunk record of " + file_path + " is nested deeper than " +
+                       std::to_string(kMaxRecordDepth) + " levels");
+    }
+  }
+  for (const Json& record : imports) {
+    if (json_depth(record) > kMaxRecordDepth) {
+      throw ValueError("an import record of " + file_path + " is nested too deeply");
+    }
+  }
+  FileFacts facts = facts_of(context);
+  auto indexed = context.find("indexed_at");
+  double indexed_at =
+      indexed != context.end() && indexed->is_number() ? indexed->get<double>() : now_seconds();
+
+  Json record = Json::object();
+  for (const auto& [key, value] : context.items()) {
+    bool split_off = key == "chunks" || key == "imports" || key == "external_imports";
+    record[key] = split_off ? Json(nullptr) : value;
+  }
+  for (const char* key : {"chunks", "imports", "external_imports"}) {
+    if (!record.contains(key)) record[key] = nullptr;
+  }
+  record["file_path"] = file_path;
+
+  // The context hash covers what the file holds, not when it was indexed, so re-indexing an
+  // unchanged file leaves snapshots seeing it unmodified.
+  std::string hashed = file_path + '\0' + language + '\0';
+  std::vector<std::string> chunk_texts;
+  chunk_texts.reserve(chunks.size());
+  for (const Json& chunk : chunks) {
+    // The content lives in its own column, where the keyword index reads it.
+    Json stored = chunk;
+    auto content = stored.find("content");
+    std::string moved_content;
+    if (content != stored.end() && content->is_string()) {
+      moved_content = std::move(content->get_ref<std::string&>());
+      *content = nullptr;
+    }
+    chunk_texts.push_back(dump_json(stored));
+    hashed += chunk_texts.back();
+    hashed += '\0';
+    hashed += moved_content;
+    hashed += '\0';
+  }
+  std::vector<std::string> import_texts;
+  for (const Json& import : imports) {
+    import_texts.push_back(dump_json(import));
+    hashed += import_texts.back();
+    hashed += '\0';
+  }
+  std::string context_hash = sha256_hex(hashed);
+
+  ensure_agent(agent_id);
+  std::vector<std::string> old_hashes;
+  std::optional<ContextRow> existing = find(agent_id, file_path);
+  std::int64_t context_id;
+  std::string record_text = dump_json(record);
+  auto chunk_count = static_cast<std::int64_t>(chunks.size());
+  if (existing && existing->context_hash == context_hash && existing->language == language &&
+      existing->facts.size == facts.size && existing->facts.mtime_ns == facts.mtime_ns &&
+      existing->facts.sha256 == facts.sha256) {
+    // Re-indexing an unchanged file writes nothing, so readers' caches stay valid.
+    return chunk_hashes(existing->id);
+  }
+  if (existing) {
+    context_id = existing->id;
+    old_hashes = chunk_hashes(context_id);
+    delete_children(context_id);
+    Statement st = db_.prepare(
+        "UPDATE contexts SET language = ?2, record = ?3, context_hash = ?4, chunk_count = ?5, "
+        "file_size = ?6, file_mtime_ns = ?7, file_hash = ?8, indexed_at = ?9 WHERE id = ?1");
+    st.bind(1, context_id).bind(2, language).bind(3, record_text).bind(4, context_hash);
+    st.bind(5, chunk_count).bind(6, facts.size).bind(7, facts.mtime_ns).bind(8, facts.sha256);
+    st.bind(9, indexed_at);
+    st.run();
+  } else {
+    Statement st = db_.prepare(
+        "INSERT INTO contexts(agent_id, seq, file_path, language, record, context_hash, "
+        "chunk_count, file_size, file_mtime_ns, file_hash, indexed_at) VALUES(?1, "
+        "(SELECT COALESCE(MAX(seq), -1) + 1 FROM contexts WHERE agent_id = ?1), ?2, ?3, ?4, "
+        "?5, ?6, ?7, ?8, ?9, ?10)");
+    st.bind(1, agent_id).bind(2, file_path).bind(3, language).bind(4, record_text);
+    st.bind(5, context_hash).bind(6, chunk_count).bind(7, facts.size).bind(8, facts.mtime_ns);
+    st.bind(9, facts.sha256).bind(10, indexed_at);
+    st.run();
+    context_id = db_.last_insert_rowid();
+  }
+
+  std::unordered_set<std::string> new_hashes;
+  for (std::size_t i = 0; i < chunks.size(); ++i) {
+    const Json& chunk = chunks[i];
+    std::string hash_id = hash_id_of(chunk);
+    if (!hash_id.empty()) new_hashes.insert(hash_id);
+    auto content = chunk.find("content");
+    bool moved = content != chunk.end() && content->is_string();
+    ChunkSearchText text = chunk_search_text(chunk, file_path);
+    Statement st = db_.prepare(
+        "INSERT INTO chunks(context_id, agent_id, ord, hash_id, record, content_moved, "
+        "fts_name, summary, keywords, content, subwords, path_terms) "
+        "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
+    st.bind(1, context_id).bind(2, agent_id).bind(3, static_cast<std::int64_t>(i));
+    if (hash_id.empty()) {
+      st.bind_null(4);
+    } else {
+      st.bind(4, hash_id);
+    }
+    st.bind(5, chunk_texts[i]).bind(6, static_cast<std::int64_t>(moved ? 1 : 0));
+    st.bind(7, text.name).bind(8, text.summary).bind(9, text.keywords).bind(10, text.content);
+    st.bind(11, text.subwords).bind(12, text.path);
+    st.run();
+    std::int64_t chunk_id = db_.last_insert_rowid();
+    Statement fts = db_.prepare(
+        "INSERT INTO chunk_fts(rowid, fts_name, summary, keywords, content, subwords, "
+        "path_terms) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+    fts.bind(1, chunk_id).bind(2, text.name).bind(3, text.summary).bind(4, text.keywords);
+    fts.bind(5, text.content).bind(6, text.subwords).bind(7, text.path);
+    fts.run();
+  }
+  for (std::size_t i = 0; i < imports.size(); ++i) {
+    const Json& import = imports[i];
+    std::string module;
+    if (import.is_object()) {
+      auto it = import.find("module");
+      if (it != import.end() && it->is_string()) module = it->get<std::string>();
+    }
+    Statement st = db_.prepare(
+        "INSERT INTO imports(context_id, ord, agent_id, module, stem, record) "
+        "VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+    st.bind(1, context_id).bind(2, static_cast<std::int64_t>(i)).bind(3, agent_id);
+    st.bind(4, module).bind(5, module_stem(module)).bind(6, import_texts[i]);
+    st.run();
+  }
+
+  Json entry = {{"language", language},
+                {"chunk_count", chunk_count},
+                {"context_hash", context_hash},
+                {"indexed_at", indexed_at}};
+  db_.prepare("INSERT OR REPLACE INTO global_index(agent_id, file_path, entry) VALUES(?1, ?2, ?3)")
+      .bind(1, agent_id)
+      .bind(2, file_path)
+      .bind(3, dump_json(entry))
+      .run();
+
+  std::vector<std::string> gone;
+  for (const std::string& hash : old_hashes) {
+    if (!new_hashes.count(hash)) gone.push_back(hash);
+  }
+  drop_unreferenced_vectors(db_, agent_id, gone);
+  bump_generation(agent_id);
+  return old_hashes;
+}
+
+std::optional<std::vector<std::string>> ContextTable::remove(const std::string& agent_id,
+                                                             const std::string& file_path) {
+  std::optional<ContextRow> existing = find(agent_id, file_path);
+  if (!existing) return std::nullopt;
+  std::vector<std::string> hashes = chunk_hashes(existing->id);
+  delete_children(existing->id);
+  db_.prepare("DELETE FROM contexts WHERE id = ?1").bind(1, existing->id).run();
+  db_.prepare("DELETE FROM global_index WHERE agent_id = ?1 AND file_path = ?2")
+      .bind(1, agent_id)
+      .bind(2, file_path)
+      .run();
+  drop_unreferenced_vectors(db_, agent_id, hashes);
+  bump_generation(agent_id);
+  return hashes;
+}
+
+void ContextTable::clear(const std::string& agent_id) {
+  db_.prepare(
+         "INSERT INTO chunk_fts(chunk_fts, rowid, fts_name, summary, keywords, content, "
+         "subwords, path_terms) SELECT 'delete', id, fts_name, summary, keywords, content, "
+         "subwords, path_terms FROM chunks WHERE agent_id = ?1")
+      .bind(1, agent_id)
+      .run();
+  db_.prepare("DELETE FROM chunks WHERE agent_id = ?1").bind(1, agent_id).run();
+  db_.prepare("DELETE FROM imports WHERE agent_id = ?1").bind(1, agent_id).run();
+  db_.prepare("DELETE FROM contexts WHERE agent_id = ?1").bind(1, agent_id).run();
+  db_.prepare("DELETE FROM global_index WHERE agent_id = ?1").bind(1, agent_id).run();
+  bump_generation(agent_id);
+}
+
+void ContextTable::ensure_agent(const std::string& agent_id) {
+  db_.prepare("INSERT OR IGNORE INTO agents(agent_id) VALUES(?1)").bind(1, agent_id).run();
+}
+
+void ContextTable::bump_generation(const std::string& agent_id) {
+  ensure_agent(agent_id);
+  db_.prepare("UPDATE agents SET generation = generation + 1 WHERE agent_id = ?1")
+      .bind(1, agent_id)
+      .run();
+}
+
+std::int64_t ContextTable::generation(const std::string& agent_id) {
+  Statement st = db_.prepare("SELECT generation FROM agents WHERE agent_id = ?1");
+  st.bind(1, agent_id);
+  return st.step() ? st.column_int(0) : 0;
+}
+
+}  // namespace vantory::backend

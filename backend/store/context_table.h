@@ -1,0 +1,101 @@
+// ContextTable: an agent's file contexts in the database, with their chunk records, import
+// records and keyword-index rows, kept consistent with one another.
+//
+// A context record crosses the store's interface as one JSON object:
+//   {"file_path", "language", "chunks": [...], "imports": [{"module": ...}, ...],
+//    "external_imports": [...], "file_size", "file_mtime", "file_hash", "indexed_at", ...}
+// Stored, it is split: chunk records one per row (their content in a column the keyword index
+// reads), import records one per row (with the module's stem, for importer queries), and the
+// rest of the object as JSON. `external_imports` is not stored: it is worked out when the
+// contexts are read, from the files the agent has indexed by then, so indexing order does not
+// matter.
+//
+// Writers must hold a Transaction; each write bumps the agent's generation.
+// Thread safety: as the Database passed in.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "backend/store/file_facts.h"
+#include "common/json.h"
+
+namespace vantory::backend {
+
+class Database;
+
+// One stored context without its chunks.
+struct ContextRow {
+  std::int64_t id = 0;
+  std::string file_path;
+  std::string language;
+  std::string context_hash;
+  std::int64_t chunk_count = 0;
+  FileFacts facts;
+  double indexed_at = 0;
+  std::int64_t access_count = 0;
+  std::optional<double> last_access;
+  std::int64_t tokens_served = 0;
+  std::int64_t tokens_baseline = 0;
+};
+
+class ContextTable {
+ public:
+  explicit ContextTable(Database& db) : db_(db) {}
+
+  // --- Reading ---
+
+  // The agent's contexts as full records, in indexing order.
+  Json load(const std::string& agent_id);
+  // The context stored under `file_path` (normalised), without chunks.
+  std::optional<ContextRow> find(const std::string& agent_id, const std::string& file_path);
+  // All of the agent's contexts without chunks, in indexing order.
+  std::vector<ContextRow> rows(const std::string& agent_id);
+  // The chunk records and the import records of one context, in order.
+  Json chunk_records(std::int64_t context_id);
+  Json import_records(std::int64_t context_id);
+
+  // --- Writing (inside a Transaction) ---
+
+  // Stores `context` (a record as above whose file_path is normalised), replacing the context
+  // of the same path, which keeps its place in indexing order and its access counters. A
+  // context whose chunks, imports, language and file facts equal the stored ones is left as
+  // it is (nothing is written). Answers the distinct hash ids of the chunks that the
+  // replaced context held (empty for a new file). Throws TypeError for a record of the wrong shape,
+  // ValueError for chunk records nested too deeply to be read back.
+  std::vector<std::string> put(const std::string& agent_id, const Json& context);
+
+  // Removes the context of `file_path` (normalised): the distinct hash ids of its chunks, or
+  // nothing when there was no such context. Vectors left unreferenced are dropped.
+  std::optional<std::vector<std::string>> remove(const std::string& agent_id,
+                                                 const std::string& file_path);
+
+  // Removes every context of the agent. Its vectors stay for the caller to collect
+  // (drop_all_unreferenced_vectors) once it has stored what replaces them.
+  void clear(const std::string& agent_id);
+
+  // Creates the agent's row if missing.
+  void ensure_agent(const std::string& agent_id);
+  // Marks the agent's data as changed for readers that cache it.
+  void bump_generation(const std::string& agent_id);
+  // The agent's current generation (0 for an unknown agent).
+  std::int64_t generation(const std::string& agent_id);
+
+ private:
+  void delete_children(std::int64_t context_id);
+  std::vector<std::string> chunk_hashes(std::int64_t context_id);
+
+  Database& db_;
+};
+
+// The last dotted component of a module name, leading dots (relative imports) removed:
+// "pkg.sub.util" -> "util", "..models" -> "models".
+std::string module_stem(const std::string& module);
+
+// The stems a module name may resolve to among the agent's files: a file's stem, and for a
+// package's index file (__init__, index, mod) the name of its directory.
+std::vector<std::string> resolvable_stems(const std::string& file_path);
+
+}  // namespace vantory::backend

@@ -1,0 +1,69 @@
+#include "backend/text/identifiers.h"
+
+#include "common/unicode.h"
+
+namespace vantory::backend {
+
+namespace {
+
+bool is_ascii_word_byte(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
+
+bool is_plain_ascii(std::string_view s) {
+  for (unsigned char c : s) {
+    if (c >= 0x80) return false;
+  }
+  return true;
+}
+
+void append_lower_ascii(std::string& out, std::string_view s) {
+  for (char c : s) out.push_back(is_upper(c) ? static_cast<char>(c - 'A' + 'a') : c);
+}
+
+}  // namespace
+
+std::vector<std::string_view> words_of(std::string_view text) {
+  std::vector<std::string_view> words;
+  std::size_t pos = 0;
+  std::size_t start = std::string_view::npos;
+  while (pos < text.size()) {
+    std::size_t here = pos;
+    unsigned char c = static_cast<unsigned char>(text[pos]);
+    bool word_char;
+    if (c < 0x80) {
+      word_char = is_ascii_word_byte(c);
+      ++pos;
+    } else {
+      word_char = is_alnum(next_code_point(text, pos));
+    }
+    if (word_char) {
+      if (start == std::string_view::npos) start = here;
+    } else if (start != std::string_view::npos) {
+      words.push_back(text.substr(start, here - start));
+      start = std::string_view::npos;
+    }
+  }
+  if (start != std::string_view::npos) words.push_back(text.substr(start));
+  return words;
+}
+
+std::string lower_word(std::string_view word) {
+  if (is_plain_ascii(word)) {
+    std::string out;
+    out.reserve(word.size());
+    append_lower_ascii(out, word);
+    return out;
+  }
+  return to_lower(word);
+}
+
+std::vector<std::string> split_identifier(std::string_view word) {
+  std::vector<std::string> parts;
+  visit_subwords(word, [&](std::string_view part) { parts.push_back(lower_word(part)); });
+  return parts;
+}
+
+}  // namespace vantory::backend

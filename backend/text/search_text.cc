@@ -1,0 +1,154 @@
+#include "backend/text/search_text.h"
+
+#include <algorithm>
+#include <array>
+#include <unordered_set>
+
+#include "backend/text/identifiers.h"
+#include "common/unicode.h"
+
+namespace vantory::backend {
+
+namespace {
+
+constexpr std::array<std::string_view, 37> kStopWords = {
+    "a",    "an",   "and",   "are",   "as",   "at",  "be",   "by", "can",  "do",
+    "does", "for",  "from",  "how",   "i",    "in",  "into", "is", "it",   "me",
+    "of",   "on",   "or",    "show",  "that", "the", "this", "to", "used", "uses",
+    "what", "when", "where", "which", "who",  "why", "with"};
+
+bool is_stop_word(std::string_view word) {
+  return std::find(kStopWords.begin(), kStopWords.end(), word) != kStopWords.end();
+}
+
+std::string valid_utf8(std::string_view text) {
+  return is_valid_utf8(text) ? std::string(text) : decode_utf8_lossy(text);
+}
+
+std::string string_member(const Json& record, const char* key) {
+  auto it = record.find(key);
+  if (it == record.end() || !it->is_string()) return {};
+  return valid_utf8(it->get_ref<const std::string&>());
+}
+
+// `text` followed by the sub-words of its compound words, each distinct sub-word once.
+std::string with_subwords(const std::string& text) {
+  std::string out = text;
+  std::unordered_set<std::string> seen;
+  for (std::string_view word : words_of(text)) {
+    std::vector<std::string> parts = split_identifier(word);
+    if (parts.size() < 2) continue;
+    for (std::string& part : parts) {
+      if (seen.insert(part).second) {
+        out += ' ';
+        out += part;
+      }
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+ChunkSearchText chunk_search_text(const Json& chunk, std::string_view file_path) {
+  ChunkSearchText text;
+  text.name = with_subwords(string_member(chunk, "name"));
+  text.summary = string_member(chunk, "summary");
+  auto keywords = chunk.find("keywords");
+  if (keywords != chunk.end() && keywords->is_array()) {
+    for (const Json& keyword : *keywords) {
+      if (!keyword.is_string()) continue;
+      if (!text.keywords.empty()) text.keywords += ' ';
+      text.keywords += valid_utf8(keyword.get_ref<const std::string&>());
+    }
+  }
+  text.content = string_member(chunk, "content");
+  std::unordered_set<std::string_view> seen_words;
+  std::unordered_set<std::string> seen_parts;
+  std::vector<std::string_view> parts;
+  for (std::string_view word : words_of(text.content)) {
+    if (!seen_words.insert(word).second) continue;
+    parts.clear();
+    visit_subwords(word, [&](std::string_view part) { parts.push_back(part); });
+    if (parts.size() < 2) continue;
+    for (std::string_view part : parts) {
+      std::string lowered = lower_word(part);
+      if (seen_parts.insert(lowered).second) {
+        if (!text.subwords.empty()) text.subwords += ' ';
+        text.subwords += lowered;
+      }
+    }
+  }
+  text.path = path_terms(file_path);
+  return text;
+}
+
+std::string path_terms(std::string_view path) {
+  std::size_t slash = path.rfind('/');
+  std::string_view dirs =
+      slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+  std::string_view base = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  std::size_t dot = base.rfind('.');
+  if (dot != std::string_view::npos && dot > 0) base = base.substr(0, dot);
+  std::string out;
+  auto add = [&](std::string_view part) {
+    for (std::string_view word : words_of(part)) {
+      std::vector<std::string> parts = split_identifier(word);
+      std::string whole = lower_word(word);
+      if (!out.empty()) out += ' ';
+      out += whole;
+      if (parts.size() < 2) continue;
+      for (const std::string& sub : parts) {
+        out += ' ';
+        out += sub;
+      }
+    }
+  };
+  add(valid_utf8(dirs));
+  add(valid_utf8(base));
+  return out;
+}
+
+std::vector<std::string> query_terms(std::string_view query) {
+  std::vector<std::string> terms;
+  std::vector<std::string> stop_terms;
+  auto add = [&](std::string term) {
+    std::vector<std::string>& into = is_stop_word(term) ? stop_terms : terms;
+    if (std::find(into.begin(), into.end(), term) == into.end()) into.push_back(std::move(term));
+  };
+  std::string text = valid_utf8(query);
+  std::string previous;
+  for (std::string_view word : words_of(text)) {
+    std::string whole = lower_word(word);
+    std::vector<std::string> parts = split_identifier(word);
+    // Two words in a row may name one identifier: "create connection" finds
+    // create_connection and createConnection.
+    if (!previous.empty() && !is_stop_word(previous) && !is_stop_word(whole)) {
+      add(previous + "_" + whole);
+      add(previous + whole);
+    }
+    previous = whole;
+    add(std::move(whole));
+    if (parts.size() < 2) continue;
+    for (std::string& part : parts) add(std::move(part));
+  }
+  return terms.empty() ? stop_terms : terms;
+}
+
+std::string match_any(const std::vector<std::string>& terms) {
+  std::string expr;
+  for (const std::string& term : terms) {
+    if (!expr.empty()) expr += " OR ";
+    // Terms hold only word characters, so quoting cannot be broken out of; a quote inside
+    // would be doubled all the same.
+    expr += '"';
+    for (char c : term) {
+      if (c == '"') expr += '"';
+      expr += c;
+    }
+    expr += '"';
+  }
+  return expr;
+}
+
+}  // namespace vantory::backend

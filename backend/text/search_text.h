@@ -1,0 +1,44 @@
+// The texts that the keyword index holds for one chunk, and the terms of a search query.
+//
+// Identifiers are indexed whole (the index keeps underscores inside tokens) and, when they are
+// compounds, also by their sub-words, so a query for "file imports" finds get_file_imports and
+// a query for "get_file_imports" ranks that exact identifier first.
+//
+// Thread-safe: pure functions.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/json.h"
+
+namespace vantory::backend {
+
+// The keyword-index columns of one chunk record, in the order of the index's columns.
+struct ChunkSearchText {
+  std::string name;  // the name followed by the sub-words of its compound parts
+  std::string summary;
+  std::string keywords;  // the keywords joined by blanks
+  std::string content;   // the content, as valid UTF-8
+  std::string subwords;  // distinct sub-words of the compound identifiers in the content
+  std::string path;      // the words of the file path, without its extension
+};
+
+// The column texts of `chunk` (a chunk record) in the file `file_path`. Members of the wrong
+// type count as empty.
+ChunkSearchText chunk_search_text(const Json& chunk, std::string_view file_path);
+
+// The words of `path` for the index: directories and the stem, with their sub-words, lower
+// case ("/usr/lib/python3.11/json/decoder.py" -> "usr lib python3 11 json decoder").
+std::string path_terms(std::string_view path);
+
+// The distinct lower-cased terms of `query`: each word, its sub-words when it is a compound,
+// and each pair of adjacent words joined as one identifier would be ("a_b", "ab"), in order
+// of first occurrence. Common English words are dropped unless nothing else is left.
+std::vector<std::string> query_terms(std::string_view query);
+
+// An FTS5 MATCH expression that matches any of `terms` ("a" OR "b"); empty for no terms.
+std::string match_any(const std::vector<std::string>& terms);
+
+}  // namespace vantory::backend

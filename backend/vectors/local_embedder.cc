@@ -1,0 +1,101 @@
+#include "backend/vectors/local_embedder.h"
+
+#include <array>
+#include <cmath>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "backend/text/identifiers.h"
+
+namespace vantory::backend {
+
+namespace {
+
+// Words that occur in nearly every unit of some language carry no meaning for similarity.
+constexpr std::array<std::string_view, 42> kNoiseWords = {
+    "self", "cls",  "def",    "return",  "if",     "else", "elif",  "for",    "in",
+    "not",  "and",  "or",     "is",      "none",   "true", "false", "import", "from",
+    "the",  "a",    "an",     "of",      "to",     "this", "const", "let",    "var",
+    "int",  "void", "public", "private", "static", "new",  "try",   "except", "raise",
+    "as",   "pass", "null",   "std",     "it",     "be"};
+
+std::uint64_t fnv1a(std::string_view text) {
+  std::uint64_t h = 1469598103934665603ULL;
+  for (unsigned char c : text) {
+    h ^= c;
+    h *= 1099511628211ULL;
+  }
+  return h;
+}
+
+// FNV-1a of `term` lower-cased, without building the lower-cased text for ASCII terms.
+std::uint64_t term_hash(std::string_view term) {
+  std::uint64_t h = 1469598103934665603ULL;
+  for (unsigned char c : term) {
+    if (c >= 0x80) return fnv1a(lower_word(term));
+    if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
+    h ^= c;
+    h *= 1099511628211ULL;
+  }
+  return h;
+}
+
+const std::unordered_set<std::uint64_t>& noise_hashes() {
+  static const std::unordered_set<std::uint64_t> hashes = [] {
+    std::unordered_set<std::uint64_t> out;
+    for (std::string_view word : kNoiseWords) out.insert(term_hash(word));
+    return out;
+  }();
+  return hashes;
+}
+
+}  // namespace
+
+LocalEmbedder::LocalEmbedder() : name_("local-hash-" + std::to_string(kLocalDimension)) {}
+
+Json LocalEmbedder::describe() const {
+  return {{"kind", "local"},
+          {"name", name_},
+          {"dimension", kLocalDimension},
+          {"method", "feature hashing of identifier sub-words"}};
+}
+
+std::vector<std::vector<float>> LocalEmbedder::embed(const std::vector<std::string>& texts) {
+  std::vector<std::vector<float>> vectors;
+  vectors.reserve(texts.size());
+  for (const std::string& text : texts) vectors.push_back(embed_text(text));
+  return vectors;
+}
+
+std::vector<float> LocalEmbedder::embed_text(std::string_view text) {
+  std::unordered_map<std::uint64_t, int> counts;
+  auto count = [&](std::string_view term) {
+    if (term.size() < 2) return;
+    std::uint64_t h = term_hash(term);
+    if (!noise_hashes().count(h)) ++counts[h];
+  };
+  std::vector<std::string_view> parts;
+  for (std::string_view word : words_of(text)) {
+    if (word[0] >= '0' && word[0] <= '9') continue;
+    count(word);
+    parts.clear();
+    visit_subwords(word, [&](std::string_view part) { parts.push_back(part); });
+    if (parts.size() < 2) continue;
+    for (std::string_view part : parts) count(part);
+  }
+  std::vector<float> vector(kLocalDimension, 0.0f);
+  for (const auto& [h, n] : counts) {
+    double weight = 1.0 + std::log(static_cast<double>(n));
+    double sign = (h >> 63) != 0 ? -1.0 : 1.0;
+    vector[h % kLocalDimension] += static_cast<float>(sign * weight);
+  }
+  double norm = 0;
+  for (float x : vector) norm += static_cast<double>(x) * x;
+  norm = std::sqrt(norm);
+  if (norm > 0) {
+    for (float& x : vector) x = static_cast<float>(x / norm);
+  }
+  return vector;
+}
+
+}  // namespace vantory::backend

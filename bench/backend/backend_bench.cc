@@ -1,0 +1,293 @@
+// Indexes a source tree (the Python standard library by default) through Tarnel with the
+// default backend, one index_file per file, from an empty root; then delta_update over the
+// unchanged files, and 50 searches. Times universal-ctags over the same files in the same run
+// and prints the ratios.
+//
+// Usage: backend_bench [source-dir] [work-dir]
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "backend/chunking/chunking_engine.h"
+#include "coding/source_text.h"
+#include "coding/tarnel.h"
+
+extern "C" vantory::ComponentProvider* vantory_backend_component_provider();
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Processor seconds used so far by this process, or by its finished children.
+double cpu_seconds(int who) {
+  struct rusage usage;
+  getrusage(who, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The .py files of the tree, third-party packages and byte-code caches left out, sorted.
+std::vector<std::string> source_files(const std::string& root, std::uintmax_t& bytes) {
+  std::vector<std::string> files;
+  bytes = 0;
+  for (auto it =
+           fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied);
+       it != fs::recursive_directory_iterator(); ++it) {
+    std::string name = it->path().filename().string();
+    if (it->is_directory() &&
+        (name == "site-packages" || name == "dist-packages" || name == "__pycache__")) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    if (it->is_regular_file() && it->path().extension() == ".py") {
+      files.push_back(it->path().string());
+      bytes += it->file_size();
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
+}
+
+double percentile(std::vector<double> values, double p) {
+  std::sort(values.begin(), values.end());
+  if (values.empty()) return 0;
+  auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+  return values[std::min(index, values.size() - 1)];
+}
+
+// Wall time of universal-ctags over the same files (median of three runs); `cpu` receives its
+// processor time per run.
+double time_ctags(const std::vector<std::string>& files, const std::string& work, double& cpu) {
+  std::string list = work + "/ctags-files.txt";
+  {
+    std::ofstream out(list);
+    for (const std::string& file : files) out << file << '\n';
+  }
+  std::string command = "ctags --languages=Python -f " + work + "/tags -L " + list;
+  std::vector<double> runs;
+  double cpu_before = cpu_seconds(RUSAGE_CHILDREN);
+  for (int i = 0; i < 3; ++i) {
+    auto start = Clock::now();
+    if (std::system(command.c_str()) != 0) {
+      std::fprintf(stderr, "ctags failed: %s\n", command.c_str());
+      return 0;
+    }
+    runs.push_back(seconds_since(start));
+  }
+  cpu = (cpu_seconds(RUSAGE_CHILDREN) - cpu_before) / 3;
+  return median(runs);
+}
+
+// delta_update calls timed (evenly spread over the files).
+constexpr std::size_t kDeltaSample = 150;
+
+struct Query {
+  const char* text;
+  const char* expected;  // a path suffix that a top-5 result should have
+};
+
+constexpr Query kQueries[] = {
+    {"parse json decoder", "json/decoder.py"},
+    {"http cookie jar", "http/cookiejar.py"},
+    {"send email smtp", "smtplib.py"},
+    {"compress gzip file", "gzip.py"},
+    {"tar archive extract members", "tarfile.py"},
+    {"zip file read write", "zipfile.py"},
+    {"base64 encode decode", "base64.py"},
+    {"url parse query string", "urllib/parse.py"},
+    {"thread pool executor submit", "concurrent/futures/thread.py"},
+    {"event loop run until complete", "asyncio/base_events.py"},
+    {"ordered dict move to end", "collections/__init__.py"},
+    {"temporary directory cleanup", "tempfile.py"},
+    {"copy tree recursively", "shutil.py"},
+    {"argument parser add argument", "argparse.py"},
+    {"rotating file handler", "logging/handlers.py"},
+    {"csv reader dialect sniffer", "csv.py"},
+    {"xml element tree parse", "xml/etree/ElementTree.py"},
+    {"html parser handle starttag", "html/parser.py"},
+    {"pickle dump load", "pickle.py"},
+    {"random choice shuffle sample", "random.py"},
+    {"strptime time format", "_strptime.py"},
+    {"fraction limit denominator", "fractions.py"},
+    {"statistics median mean", "statistics.py"},
+    {"subprocess popen communicate", "subprocess.py"},
+    {"socket create connection", "socket.py"},
+    {"ssl wrap socket context", "ssl.py"},
+    {"uuid generate random", "uuid.py"},
+    {"hmac compare digest", "hmac.py"},
+    {"textwrap dedent fill", "textwrap.py"},
+    {"unified diff sequence matcher", "difflib.py"},
+    {"inspect signature parameters", "inspect.py"},
+    {"dataclass field default factory", "dataclasses.py"},
+    {"enum member value", "enum.py"},
+    {"lru cache wrapper", "functools.py"},
+    {"contextmanager decorator", "contextlib.py"},
+    {"typing generic type var", "typing.py"},
+    {"path glob iterdir", "pathlib.py"},
+    {"config parser read sections", "configparser.py"},
+    {"mime types guess extension", "mimetypes.py"},
+    {"test case assert equal", "unittest/case.py"},
+    {"doctest example runner", "doctest.py"},
+    {"debugger set breakpoint", "bdb.py"},
+    {"profile stats sort", "pstats.py"},
+    {"tokenize generate tokens", "tokenize.py"},
+    {"ast node visitor", "ast.py"},
+    {"wsgi simple server", "wsgiref/simple_server.py"},
+    {"ip address network", "ipaddress.py"},
+    {"sqlite3 connection cursor", "sqlite3"},
+    {"quoted printable encode", "quopri.py"},
+    {"heap push pop", "heapq.py"},
+};
+
+bool ends_with(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+std::uintmax_t database_bytes(const std::string& root) {
+  std::uintmax_t total = 0;
+  for (const auto& entry : fs::directory_iterator(root)) {
+    if (entry.is_regular_file()) total += entry.file_size();
+  }
+  return total;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string source = argc > 1 ? argv[1] : "/usr/lib/python3.11";
+  std::string work =
+      argc > 2 ? argv[2] : fs::temp_directory_path().string() + "/vantory-backend-bench";
+  fs::remove_all(work);
+  fs::create_directories(work);
+  std::string root = work + "/.vantory_coding";
+
+  std::uintmax_t bytes = 0;
+  std::vector<std::string> files = source_files(source, bytes);
+  double mb = static_cast<double>(bytes) / 1e6;
+  std::printf("source: %s, %zu files, %.1f MB\n", source.c_str(), files.size(), mb);
+
+  double ctags_cpu = 0;
+  double ctags_s = time_ctags(files, work, ctags_cpu);
+  std::printf("ctags (same files, median of 3): %.3f s wall, %.3f s cpu\n", ctags_s, ctags_cpu);
+
+  auto owned = std::make_unique<vantory::Tarnel>(
+      root, std::shared_ptr<vantory::ComponentProvider>(vantory_backend_component_provider()));
+  vantory::Tarnel& tarnel = *owned;
+  const std::string agent = "bench";
+  int failures = 0;
+  double cpu_start = cpu_seconds(RUSAGE_SELF);
+  auto start = Clock::now();
+  for (const std::string& file : files) {
+    vantory::Json answer = tarnel.index_file(agent, file);
+    if (answer.value("status", "") != "indexed") {
+      ++failures;
+      std::fprintf(stderr, "index_file %s: %s\n", file.c_str(), answer.dump().c_str());
+    }
+  }
+  double index_s = seconds_since(start);
+  double index_cpu = cpu_seconds(RUSAGE_SELF) - cpu_start;
+  std::printf(
+      "index_file from empty: %.3f s wall, %.3f s cpu, %.1f files/s, %.2f MB/s, "
+      "%d failed\n",
+      index_s, index_cpu, static_cast<double>(files.size()) / index_s, mb / index_s, failures);
+  std::printf("ratio index / ctags: %.2fx wall, %.2fx cpu (goal <= 5x)\n", index_s / ctags_s,
+              index_cpu / ctags_cpu);
+
+  // What every delta_update repeats whatever changed: reading and chunking the file, and
+  // loading all of the agent's contexts to find the file's old chunks.
+  cpu_start = cpu_seconds(RUSAGE_SELF);
+  std::shared_ptr<vantory::ChunkingComponent> chunking =
+      vantory::backend::make_chunking_component();
+  for (const std::string& file : files) {
+    chunking->get_chunker(chunking->detect_language(file))
+        ->chunk_file(vantory::read_source_text(file), file);
+  }
+  double chunk_cpu = cpu_seconds(RUSAGE_SELF) - cpu_start;
+  std::vector<double> load_cpu;
+  std::size_t contexts = 0;
+  for (int i = 0; i < 2; ++i) {  // from the database, then from the store's memory
+    cpu_start = cpu_seconds(RUSAGE_SELF);
+    contexts = tarnel.store->_load_agent_data(agent, "file_contexts").size();
+    load_cpu.push_back(cpu_seconds(RUSAGE_SELF) - cpu_start);
+  }
+  std::printf(
+      "reading and chunking every file alone: %.3f s cpu (%.1f%% of indexing); all %zu "
+      "contexts loaded: %.0f ms cpu from the database, %.0f ms from memory\n",
+      chunk_cpu, 100.0 * chunk_cpu / index_cpu, contexts, load_cpu[0] * 1000, load_cpu[1] * 1000);
+
+  // Every call loads all of the agent's contexts, so a pass over a large tree is quadratic:
+  // an evenly spread sample of the files is timed and the pass projected from it.
+  std::size_t step = std::max<std::size_t>(1, files.size() / kDeltaSample);
+  std::size_t sampled = 0;
+  long added = 0, removed = 0;
+  cpu_start = cpu_seconds(RUSAGE_SELF);
+  start = Clock::now();
+  for (std::size_t i = 0; i < files.size(); i += step) {
+    vantory::Json answer = tarnel.delta_update(agent, files[i]);
+    added += answer.value("chunks_added", 0);
+    removed += answer.value("chunks_removed", 0);
+    ++sampled;
+  }
+  double scale = static_cast<double>(files.size()) / static_cast<double>(sampled);
+  double delta_s = seconds_since(start) * scale;
+  double delta_cpu = (cpu_seconds(RUSAGE_SELF) - cpu_start) * scale;
+  std::printf("delta_update, nothing changed, %zu of %zu files timed: %.1f ms cpu per call; "
+              "whole pass %.1f s wall, %.1f s cpu, %.0f%% of indexing cpu (goal <= 15%%); "
+              "%ld chunks added, %ld removed\n",
+              sampled, files.size(), 1000 * delta_cpu / static_cast<double>(files.size()),
+              delta_s, delta_cpu, 100.0 * delta_cpu / index_cpu, added, removed);
+
+  tarnel.search_codebase(agent, "warm up");
+  std::vector<double> latencies;
+  int found = 0;
+  for (const Query& query : kQueries) {
+    auto query_start = Clock::now();
+    vantory::Json answer = tarnel.search_codebase(agent, query.text, 5);
+    latencies.push_back(seconds_since(query_start) * 1000);
+    bool hit = false;
+    for (const vantory::Json& result : answer["results"]) {
+      std::string path = result.value("file_path", "");
+      hit = hit || ends_with(path, query.expected) ||
+            path.find(std::string("/") + query.expected + "/") != std::string::npos;
+    }
+    if (hit) {
+      ++found;
+    } else {
+      std::printf("  miss: \"%s\" (wanted %s; best %s)\n", query.text, query.expected,
+                  answer["results"].empty() ? "nothing"
+                                            : answer["results"][0].value("file_path", "").c_str());
+    }
+  }
+  std::printf(
+      "search_codebase, %zu queries: p50 %.2f ms, p95 %.2f ms (goal p50 < 20 ms); "
+      "expected file in top 5: %d/%zu\n",
+      latencies.size(), percentile(latencies, 0.5), percentile(latencies, 0.95), found,
+      latencies.size());
+
+  owned.reset();  // the last connection to close folds the write-ahead log into the file
+  std::uintmax_t db = database_bytes(root);
+  std::printf("database: %.1f MB, %.2f MB per MB of source\n", static_cast<double>(db) / 1e6,
+              static_cast<double>(db) / static_cast<double>(bytes));
+  fs::remove_all(work);
+  return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,284 @@
+#include "memory/embedding/remote_embedding_client.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <exception>
+#include <limits>
+#include <thread>
+#include <utility>
+
+#include "common/error.h"
+#include "common/message_text.h"
+#include "common/files.h"
+#include "common/sha256.h"
+#include "common/unicode.h"
+#include "memory/embedding/embedding_log.h"
+
+#ifndef VANTORY_DEFAULT_EMBEDDING_HOST
+#define VANTORY_DEFAULT_EMBEDDING_HOST "localhost:7860"
+#endif
+
+namespace vantory {
+
+const std::string RemoteEmbeddingClient::DEFAULT_API_URL =
+    "https://" VANTORY_DEFAULT_EMBEDDING_HOST "/gradio_api/call/embed_dense";
+
+namespace {
+
+// An unset variable and an empty one both count as absent.
+std::optional<std::string> env_value(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || *value == '\0') return std::nullopt;
+  return std::string(value);
+}
+
+bool non_empty(const std::optional<std::string>& s) { return s.has_value() && !s->empty(); }
+
+std::string choose_api_url(const std::optional<std::string>& argument) {
+  if (non_empty(argument)) return *argument;
+  for (const char* name : {"REMOTE_EMBEDDING_URL", "EMBEDDING_API_URL", "ORVANE_API_URL"}) {
+    if (auto value = env_value(name)) return *value;
+  }
+  return RemoteEmbeddingClient::DEFAULT_API_URL;
+}
+
+std::optional<std::string> choose_api_key(const std::optional<std::string>& argument) {
+  if (non_empty(argument)) return argument;
+  for (const char* name : {"EMBEDDING_API_KEY", "ORVANE_API_KEY"}) {
+    if (auto value = env_value(name)) return value;
+  }
+  // HF_TOKEN as it stands: set but empty is kept, and means no key like unset does.
+  const char* token = std::getenv("HF_TOKEN");
+  if (token == nullptr) return std::nullopt;
+  return std::string(token);
+}
+
+// A decimal integer with optional surrounding white space, an optional sign and single
+// underscores between digits, as int() reads it. Throws ValueError otherwise.
+std::int64_t parse_decimal_integer(const std::string& text) {
+  auto fail = [&]() -> std::int64_t {
+    throw ValueError("invalid literal for int() with base 10: " + value_repr(text));
+  };
+  std::string_view s = strip_whitespace(text);
+  bool negative = false;
+  if (!s.empty() && (s[0] == '+' || s[0] == '-')) {
+    negative = s[0] == '-';
+    s.remove_prefix(1);
+  }
+  if (s.empty()) return fail();
+  // Accumulated as a negative number so the most negative value fits.
+  std::int64_t value = 0;
+  bool after_digit = false;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char c = s[i];
+    if (c == '_' && after_digit && i + 1 < s.size() && s[i + 1] != '_') {
+      after_digit = false;
+      continue;
+    }
+    if (c < '0' || c > '9') return fail();
+    int digit = c - '0';
+    if (value < (std::numeric_limits<std::int64_t>::min() + digit) / 10) {
+      throw ValueError("integer out of range: " + value_repr(text));
+    }
+    value = value * 10 - digit;
+    after_digit = true;
+  }
+  if (!negative) {
+    if (value == std::numeric_limits<std::int64_t>::min()) {
+      throw ValueError("integer out of range: " + value_repr(text));
+    }
+    return -value;
+  }
+  return value;
+}
+
+std::int64_t choose_dimension(const std::optional<std::int64_t>& argument) {
+  if (argument.has_value() && *argument != 0) return *argument;
+  if (auto value = env_value("REMOTE_EMBEDDING_DIMENSION")) return parse_decimal_integer(*value);
+  return RemoteEmbeddingClient::DEFAULT_DIMENSION;
+}
+
+std::int64_t checked_timeout(std::int64_t timeout) {
+  if (timeout < 1) {
+    throw ValueError("timeout must be at least 1 second, got " + std::to_string(timeout));
+  }
+  return timeout;
+}
+
+TlsSettings choose_tls(const std::optional<bool>& verify_argument) {
+  bool verify = false;
+  if (verify_argument.has_value()) {
+    verify = *verify_argument;
+  } else if (auto value = env_value("EMBEDDING_TLS_VERIFY")) {
+    std::string v = to_lower(strip_whitespace(*value));
+    verify = v == "1" || v == "true" || v == "yes" || v == "on";
+  }
+  return TlsSettings{verify, verify};
+}
+
+std::optional<std::string> choose_cache_path(const std::optional<std::string>& argument) {
+  if (non_empty(argument)) return argument;
+  return std::nullopt;
+}
+
+// The cache key of `text` as the number its 16 hex digits spell: the first 8 digest bytes.
+std::uint64_t packed_cache_key(const std::string& text) {
+  std::array<unsigned char, 32> digest = sha256_digest(text);
+  std::uint64_t key = 0;
+  for (int i = 0; i < 8; ++i) key = (key << 8) | digest[i];
+  return key;
+}
+
+}  // namespace
+
+RemoteEmbeddingClient::RemoteEmbeddingClient(std::optional<std::string> api_url_arg,
+                                             std::optional<std::string> api_key_arg,
+                                             std::string model_name_arg,
+                                             std::optional<std::int64_t> dimension_arg,
+                                             std::int64_t timeout_arg, bool cache_embeddings_arg,
+                                             std::optional<std::string> cache_path_arg,
+                                             std::optional<bool> verify_tls_arg)
+    : api_url(choose_api_url(api_url_arg)),
+      api_key(choose_api_key(api_key_arg)),
+      model_name(std::move(model_name_arg)),
+      dimension(choose_dimension(dimension_arg)),
+      timeout(checked_timeout(timeout_arg)),
+      cache_embeddings(cache_embeddings_arg),
+      _is_gradio(api_url.find("gradio_api") != std::string::npos ||
+                 api_url.find("/call/") != std::string::npos),
+      _cache_path(choose_cache_path(cache_path_arg)),
+      ssl_context(choose_tls(verify_tls_arg)) {
+  // A missing directory is created by the first save, not here.
+  if (_cache_path && path_exists(*_cache_path)) _load_cache();
+  log_embedding_line(std::string("Using ") + (_is_gradio ? "Gradio" : "REST") +
+                     " API: " + api_url);
+  log_embedding_line("Dimension: " + std::to_string(dimension.load()));
+}
+
+RemoteEmbeddingClient::~RemoteEmbeddingClient() = default;
+
+std::string RemoteEmbeddingClient::_get_cache_key(const std::string& text) {
+  return EmbeddingCache::unpack_key(packed_cache_key(text));
+}
+
+std::size_t RemoteEmbeddingClient::cache_size() const {
+  std::lock_guard<std::mutex> guard(lock);
+  return _cache.size();
+}
+
+std::string RemoteEmbeddingClient::_request(const std::string& method, const std::string& url,
+                                            const HttpHeaders& headers,
+                                            const std::string& body) const {
+  HttpSettings settings;
+  settings.timeout_seconds = timeout;
+  settings.verify_tls = ssl_context.verify_certificate;
+  return http_request(method, url, headers, body, settings);
+}
+
+PythonVector RemoteEmbeddingClient::_call_api(const std::string& text) {
+  HttpHeaders headers{{"Content-Type", "application/json"}};
+  if (non_empty(api_key)) headers.emplace_back("Authorization", "Bearer " + *api_key);
+  try {
+    return _is_gradio ? _call_gradio_api(text, headers) : _call_rest_api(text, headers);
+  } catch (const HttpStatusError& e) {
+    log_embedding_line("API HTTP error " + std::to_string(e.code()) + ": " + e.reason());
+  } catch (const UrlError& e) {
+    log_embedding_line(std::string("API URL error: ") + e.what());
+  } catch (const std::exception& e) {
+    log_embedding_line(std::string("API request failed: ") + e.what());
+  }
+  return zeros_vector(dimension.load());
+}
+
+PythonVector RemoteEmbeddingClient::_finalize_embedding(const Json& embedding_list) {
+  PythonVector embedding = create_vector(embedding_list);
+  double norm = vector_norm(embedding);
+  if (norm > 0) embedding = embedding / norm;
+  std::lock_guard<std::mutex> guard(lock);
+  std::int64_t length = static_cast<std::int64_t>(embedding.size());
+  if (length != dimension.load()) dimension.store(length);
+  return embedding;
+}
+
+PythonVector RemoteEmbeddingClient::embed(const std::string& text) {
+  std::uint64_t key = 0;
+  if (cache_embeddings) {
+    key = packed_cache_key(text);
+    std::lock_guard<std::mutex> guard(lock);
+    if (const PythonVector* hit = _cache.find(key)) return *hit;
+  }
+  PythonVector embedding = _call_api(text);
+  if (cache_embeddings) {
+    std::lock_guard<std::mutex> guard(lock);
+    _cache.insert_or_assign(key, embedding);
+    if (_cache.size() % kCacheSaveEvery == 0) _save_cache();
+  }
+  return embedding;
+}
+
+std::vector<PythonVector> RemoteEmbeddingClient::embed_batch(const std::vector<std::string>& texts,
+                                                             int max_workers) {
+  if (texts.empty()) return {};
+  log_embedding_line("Batch embedding " + std::to_string(texts.size()) + " texts with " +
+                     std::to_string(max_workers) + " workers...");
+  if (max_workers < 1) throw ValueError("max_workers must be greater than 0");
+
+  const std::size_t n = texts.size();
+  std::vector<std::optional<PythonVector>> results(n);
+  std::vector<std::exception_ptr> errors(n);
+  std::atomic<std::size_t> next{0};
+  // Set by the first failure: texts not started by then are skipped.
+  std::atomic<bool> stop{false};
+  auto work = [&] {
+    while (!stop.load()) {
+      std::size_t i = next.fetch_add(1);
+      if (i >= n) return;
+      try {
+        results[i] = embed(texts[i]);
+      } catch (...) {
+        errors[i] = std::current_exception();
+        stop.store(true);
+      }
+    }
+  };
+
+  std::vector<std::thread> pool;
+  std::size_t workers = std::min(n, static_cast<std::size_t>(max_workers));
+  pool.reserve(workers);
+  try {
+    for (std::size_t w = 0; w < workers; ++w) pool.emplace_back(work);
+  } catch (...) {
+    stop.store(true);
+    for (auto& t : pool) t.join();
+    throw;
+  }
+  for (auto& t : pool) t.join();
+
+  std::vector<PythonVector> collected;
+  collected.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (errors[i]) std::rethrow_exception(errors[i]);
+    collected.push_back(std::move(*results[i]));
+  }
+  return stack_vectors(std::move(collected));
+}
+
+double RemoteEmbeddingClient::cosine_similarity(const PythonVector& vec1,
+                                                const PythonVector& vec2) {
+  double norm1 = vector_norm(vec1);
+  double norm2 = vector_norm(vec2);
+  if (norm1 == 0 || norm2 == 0) return 0.0;
+  return vector_dot(vec1, vec2) / (norm1 * norm2);
+}
+
+std::vector<double> RemoteEmbeddingClient::batch_cosine_similarity(
+    const PythonVector& query_vec, const std::vector<PythonVector>& doc_vecs) {
+  if (doc_vecs.empty()) return {};
+  if (vector_norm(query_vec) == 0) return std::vector<double>(doc_vecs.size(), 0.0);
+  std::vector<double> scores;
+  scores.reserve(doc_vecs.size());
+  for (const PythonVector& doc : doc_vecs) scores.push_back(cosine_similarity(query_vec, doc));
+  return scores;
+}
+
+}  // namespace vantory

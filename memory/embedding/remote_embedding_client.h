@@ -1,0 +1,185 @@
+// RemoteEmbeddingClient: turns text into dense 32-bit float vectors by calling a remote
+// embedding service: a Gradio-served model (the default; submit, then read the event
+// stream) or a REST service (HuggingFace Inference API, OpenAI-compatible APIs).
+//
+// Embeddings are scaled to unit length and kept in an in-memory cache keyed by the first 16
+// hex digits of the text's SHA-256; with a cache directory the cache is mirrored to
+// <cache_path>/embedding_cache.json (loaded at construction, rewritten at every hundredth new
+// entry and by save_cache, deleted by clear_cache).
+//
+// An embedding never fails because of the service: an unreachable or misbehaving service
+// yields a zero vector of the current dimension, and one "[Embedding] ..." line on standard
+// error says why. Those zero vectors are cached like any other answer.
+//
+// Configuration comes from the constructor's arguments first, then from the environment:
+//   REMOTE_EMBEDDING_URL, EMBEDDING_API_URL, ORVANE_API_URL   endpoint, in this order
+//   EMBEDDING_API_KEY, ORVANE_API_KEY, HF_TOKEN               bearer token, in this order
+//   REMOTE_EMBEDDING_DIMENSION                                 expected length
+//   EMBEDDING_TLS_VERIFY                                       1 to verify certificates
+// TLS certificates and host names are not verified unless asked for.
+//
+// Thread safety: a client is shared by all threads of the process. `lock` guards the cache
+// and the updates of `dimension`; it is never held across a network request, so embed and
+// embed_batch overlap their requests.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/json.h"
+#include "memory/embedding/embedding_cache.h"
+#include "memory/embedding/http_client.h"
+#include "memory/embedding/python_vector.h"
+
+namespace vantory {
+
+// How this client speaks TLS.
+struct TlsSettings {
+  bool check_hostname = false;
+  bool verify_certificate = false;
+};
+
+class RemoteEmbeddingClient {
+ public:
+  // The default Gradio endpoint; its host and port are a build setting.
+  static const std::string DEFAULT_API_URL;
+  static constexpr std::int64_t DEFAULT_DIMENSION = 768;
+
+  // Result requests of one Gradio call, and the pause after each that found nothing.
+  static constexpr int kGradioMaxAttempts = 30;
+  static constexpr int kGradioPauseMilliseconds = 100;
+  // The cache file is rewritten whenever the number of entries becomes a multiple of this.
+  static constexpr std::size_t kCacheSaveEvery = 100;
+  static constexpr int kDefaultMaxWorkers = 10;
+
+  // Builds a client; no network traffic happens here. Empty strings count as absent.
+  //  api_url:   argument, else REMOTE_EMBEDDING_URL, EMBEDDING_API_URL, ORVANE_API_URL, else
+  //             DEFAULT_API_URL. An URL containing "gradio_api" or "/call/" selects the Gradio
+  //             protocol, any other the REST protocol.
+  //  api_key:   argument, else EMBEDDING_API_KEY, ORVANE_API_KEY, else HF_TOKEN.
+  //  dimension: argument when non-zero, else REMOTE_EMBEDDING_DIMENSION, else 768.
+  //  timeout:   seconds; bounds connecting and each wait for data of every request.
+  //  cache_path: directory of the cache file (relative to the working directory); the file
+  //             is loaded when the directory exists.
+  //  verify_tls: verify certificates and host names; absent means EMBEDDING_TLS_VERIFY
+  //             (1, true, yes or on), else off.
+  // Writes "[Embedding] Using <Gradio|REST> API: <url>" and "[Embedding] Dimension: <n>".
+  // Throws ValueError when REMOTE_EMBEDDING_DIMENSION is used and is not a decimal integer,
+  // or when `timeout` is less than 1.
+  explicit RemoteEmbeddingClient(std::optional<std::string> api_url = std::nullopt,
+                                 std::optional<std::string> api_key = std::nullopt,
+                                 std::string model_name = "dense-embedding",
+                                 std::optional<std::int64_t> dimension = std::nullopt,
+                                 std::int64_t timeout = 60, bool cache_embeddings = true,
+                                 std::optional<std::string> cache_path = std::nullopt,
+                                 std::optional<bool> verify_tls = std::nullopt);
+  virtual ~RemoteEmbeddingClient();
+
+  RemoteEmbeddingClient(const RemoteEmbeddingClient&) = delete;
+  RemoteEmbeddingClient& operator=(const RemoteEmbeddingClient&) = delete;
+
+  // --- Embedding operations ---
+
+  // The unit-length embedding of `text`: from the cache when caching is on and the text was
+  // seen, else from the service (then cached; the cache file is rewritten when the entry
+  // count becomes a multiple of 100). A zero vector when the service failed.
+  PythonVector embed(const std::string& text);
+
+  // The embeddings of `texts` in input order, each through embed, run on a pool of
+  // `max_workers` threads that lives for this call. Writes "[Embedding] Batch embedding <n>
+  // texts with <w> workers..." unless `texts` is empty. Throws ValueError when
+  // `max_workers` < 1; an exception raised for one text reaches the caller after the running
+  // work has finished (the first in input order), texts not yet started are skipped.
+  std::vector<PythonVector> embed_batch(const std::vector<std::string>& texts,
+                                        int max_workers = kDefaultMaxWorkers);
+
+  // dot / (norm1 * norm2), not clipped; 0.0 when either norm is 0.
+  static double cosine_similarity(const PythonVector& vec1, const PythonVector& vec2);
+
+  // cosine_similarity of `query_vec` with each of `doc_vecs`, in order.
+  static std::vector<double> batch_cosine_similarity(const PythonVector& query_vec,
+                                                     const std::vector<PythonVector>& doc_vecs);
+
+  // --- Cache ---
+
+  // Writes the cache file (nothing without a cache directory). Failures are reported on
+  // standard error and absorbed.
+  void save_cache();
+
+  // Empties the cache and deletes the cache file when there is one. Throws OSError when the
+  // file exists but cannot be deleted (the in-memory cache is emptied already).
+  void clear_cache();
+
+  // Number of cached embeddings.
+  std::size_t cache_size() const;
+
+  // The current expected embedding length (it follows the service's answers).
+  std::int64_t get_dimension() const { return dimension.load(); }
+
+  // --- Configuration, fixed by the constructor (dimension excepted) ---
+
+  const std::string api_url;
+  const std::optional<std::string> api_key;
+  const std::string model_name;
+  std::atomic<std::int64_t> dimension;
+  const std::int64_t timeout;
+  const bool cache_embeddings;
+  const bool _is_gradio;
+  const std::optional<std::string> _cache_path;
+  const TlsSettings ssl_context;
+
+  // --- Internal steps, open to subclasses and tests ---
+
+  // The cache key of `text`: the first 16 lower-case hex digits of its SHA-256.
+  static std::string _get_cache_key(const std::string& text);
+
+  // One embedding from the service: builds the headers, speaks the configured protocol and
+  // turns every failure into a logged zero vector of the current dimension. This is the seam
+  // where a subclass supplies embeddings without a network (tests, local embedders); embed
+  // and embed_batch call it on a miss, without holding `lock`.
+  virtual PythonVector _call_api(const std::string& text);
+
+  // The REST exchange: POST {"inputs": text, "options": {"wait_for_model": true}}. Throws
+  // on every failure.
+  PythonVector _call_rest_api(const std::string& text, const HttpHeaders& headers);
+
+  // The numbers of a REST answer (the accepted shapes, in order: an array of numbers, an
+  // array of arrays, {"data": [{"embedding" | "dense_embedding": ...}]}, {"embedding": ...},
+  // {"dense_embedding": ...}). Throws ValueError "Unknown embedding response format: ..."
+  // for any other value.
+  static Json _parse_response(const Json& data);
+
+  // The Gradio exchange: submit {"data": [text]}, then read the event stream of the event
+  // id up to 30 times. A submit answer without an event id is read as a REST answer. Answers
+  // a logged zero vector when no embedding arrives; throws on HTTP and submit failures.
+  PythonVector _call_gradio_api(const std::string& text, const HttpHeaders& headers);
+
+  // The numbers in the payload of one event-stream data line, or null.
+  static Json _parse_gradio_result(const Json& data);
+
+  // `embedding_list` as 32-bit floats scaled to unit length (unchanged when its norm is 0);
+  // sets `dimension` to its length. Throws TypeError unless it is an array of numbers.
+  PythonVector _finalize_embedding(const Json& embedding_list);
+
+  // Replaces the cache with the file's entries (all or nothing). Called by the constructor.
+  void _load_cache();
+
+  // Writes the cache file; the caller holds `lock`.
+  void _save_cache();
+
+ protected:
+  // Sends one request with this client's time-out and TLS settings.
+  std::string _request(const std::string& method, const std::string& url,
+                       const HttpHeaders& headers, const std::string& body) const;
+
+ private:
+  mutable std::mutex lock;
+  EmbeddingCache _cache;
+};
+
+}  // namespace vantory

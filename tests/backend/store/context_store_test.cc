@@ -1,0 +1,349 @@
+// The context store through the component interfaces: persistence, freshness,
+// invalidation, imports, paging and the agent-data sections.
+#include "backend/store/context_store.h"
+
+#include <gmock/gmock.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include "backend_fixture.h"
+#include "common/error.h"
+#include "common/sha256.h"
+
+namespace vantory::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
+
+using ContextStoreTest = BackendTest;
+
+TEST_F(ContextStoreTest, ContextsPersistInIndexingOrderWithFileFacts) {
+  std::string a = write("pkg/a.py", "import os\nimport pkg.b\n\ndef run(x):\n    return x\n");
+  std::string b = write("pkg/b.py", "def helper():\n    pass\n");
+  index(a, Json::array({chunk("run", "function", "def run(x):\n    return x", {"helper"})}));
+  index(b, Json::array({chunk("helper", "function", "def helper():\n    pass")}));
+  // Re-indexing a keeps its place.
+  Json answer = index(dir_ + "/pkg//./a.py",
+                      Json::array({chunk("run", "function", "def run(x):  return x")}));
+  EXPECT_EQ(answer["status"], "indexed");
+  EXPECT_EQ(answer["file_path"], a);
+  EXPECT_EQ(answer["reused_chunks"], 1);  // white space alone does not change the hash
+  EXPECT_EQ(answer["new_chunks"], 0);
+
+  open();
+  Json contexts = store()._load_agent_data("agent", "file_contexts");
+  ASSERT_EQ(contexts.size(), 2u);
+  EXPECT_EQ(contexts[0]["file_path"], a);
+  EXPECT_EQ(contexts[1]["file_path"], b);
+  const Json& first = contexts[0];
+  EXPECT_EQ(first["language"], "python");
+  EXPECT_EQ(first["chunks"][0]["content"], "def run(x):  return x");
+  EXPECT_EQ(first["chunks"][0]["hash_id"], sha256_hex("def run(x): return x"));
+  EXPECT_EQ(strings(first["imports"], "module"), (std::vector<std::string>{"os", "pkg.b"}));
+  EXPECT_EQ(strings(first["external_imports"]), std::vector<std::string>{"os"});
+  EXPECT_EQ(first["file_size"], 49);
+  EXPECT_EQ(first["file_hash"].get<std::string>().size(), 64u);
+  EXPECT_TRUE(store()._load_agent_data("other agent", "file_contexts").empty());
+}
+
+TEST_F(ContextStoreTest, LoadedContextsFollowWritesOfOtherInstances) {
+  index("a.py", Json::array({chunk("a", "function", "def a(): pass")}));
+  ASSERT_EQ(store()._load_agent_data("agent", "file_contexts").size(), 1u);
+  Components other(root_);
+  other.builder->process_file_chunks("agent", "b.py", Json::array({chunk("b", "block", "b")}),
+                                     "python");
+  EXPECT_EQ(store()._load_agent_data("agent", "file_contexts").size(), 2u);
+  other.builder->process_file_chunks("agent", "a.py", Json::array({chunk("a2", "block", "a2")}),
+                                     "python");
+  EXPECT_EQ(store()._load_agent_data("agent", "file_contexts")[0]["chunks"][0]["name"], "a2");
+  other.store->delete_code_mem("agent", "b.py");
+  EXPECT_EQ(store()._load_agent_data("agent", "file_contexts").size(), 1u);
+  EXPECT_TRUE(store()._load_agent_data("other agent", "file_contexts").empty());
+}
+
+TEST_F(ContextStoreTest, SuppliedHashIdsAndUnknownKeysAreKept) {
+  Json given = chunk("f", "function", "def f(): pass");
+  given["hash_id"] = "my-id";
+  given["extra"] = {{"nested", Json::array({1, 2.5, nullptr})}};
+  Json empty_content = chunk("g", "block", "");
+  index("nowhere/f.py", Json::array({given, empty_content}));
+  Json stored = store()._load_agent_data("agent", "file_contexts")[0]["chunks"];
+  EXPECT_EQ(stored[0], given);
+  EXPECT_FALSE(stored[1].contains("hash_id"));  // nothing to hash
+}
+
+TEST_F(ContextStoreTest, FreshnessFollowsTheFileOnDisk) {
+  std::string path = write("m.py", "x = 1\n");
+  index(path, Json::array({chunk("x", "block", "x = 1")}));
+  auto freshness = [&] {
+    Json answer = store().retrieve_file_context("agent", path);
+    EXPECT_EQ(answer["status"], "cache_hit");
+    return answer["freshness"].get<std::string>() +
+           (answer.contains("stale_reason") ? "/" + answer["stale_reason"].get<std::string>() : "");
+  };
+  EXPECT_EQ(freshness(), "fresh");
+  struct utimbuf times = {1000000000, 1000000000};
+  ASSERT_EQ(utime(path.c_str(), &times), 0);
+  EXPECT_EQ(freshness(), "fresh");  // touched, same content
+  write("m.py", "x = 2\n");
+  EXPECT_EQ(freshness(), "stale/modified");
+  std::filesystem::remove(path);
+  EXPECT_EQ(freshness(), "stale/deleted");
+
+  // Chunks supplied for a path with no file are fresh until a file appears there.
+  index(dir_ + "/later.py", Json::array({chunk("y", "block", "y = 1")}));
+  EXPECT_EQ(store().retrieve_file_context("agent", dir_ + "/later.py")["freshness"], "fresh");
+  write("later.py", "y = 1\n");
+  EXPECT_EQ(store().retrieve_file_context("agent", dir_ + "/later.py")["stale_reason"], "created");
+
+  Json miss = store().retrieve_file_context("agent", dir_ + "/never.py");
+  EXPECT_EQ(miss["status"], "cache_miss");
+}
+
+TEST_F(ContextStoreTest, RetrievalAnswersTheCodeFlowAndCountsAccesses) {
+  index("svc.py",
+        Json::array({chunk("imports", "import", "import db"),
+                     chunk("Store.save", "method", "...", {"self.check", "db.put"}),
+                     chunk("Store.check", "method", "..."),
+                     chunk("main", "function", "...", {"Store.save", "db.put", "db.put"})}));
+  store().retrieve_file_context("agent", "svc.py");
+  Json answer = store().retrieve_file_context("agent", "./svc.py");
+  EXPECT_EQ(answer["access_count"], 2);
+  const Json& units = answer["code_flow"]["units"];
+  ASSERT_EQ(units.size(), 3u);
+  EXPECT_EQ(units[0]["name"], "Store.save");
+  EXPECT_EQ(strings(units[0]["calls"]), (std::vector<std::string>{"self.check", "db.put"}));
+  EXPECT_EQ(strings(units[0]["called_by"]), std::vector<std::string>{"main"});
+  EXPECT_EQ(strings(units[1]["called_by"]), std::vector<std::string>{"Store.save"});
+  EXPECT_EQ(strings(units[2]["calls"]), (std::vector<std::string>{"Store.save", "db.put"}));
+  EXPECT_EQ(answer["code_flow"]["call_count"], 5);
+}
+
+TEST_F(ContextStoreTest, InvalidationAnswersTheVectorIdsItRemoved) {
+  Json shared = chunk("shared", "function", "def shared(): pass");
+  index("a.py", Json::array({chunk("a1", "function", "def a1(): pass"), shared, shared}));
+  index("b.py", Json::array({shared}));
+
+  Json answer = store().invalidate_with_vectors("agent", "./a.py");
+  EXPECT_EQ(answer["removed"], true);
+  EXPECT_THAT(strings(answer["hash_ids"]),
+              UnorderedElementsAre(sha256_hex("def a1(): pass"), sha256_hex("def shared(): pass")));
+  c_->ambrel->delete_vectors("agent", answer["hash_ids"]);
+  // b.py still holds the shared chunk, so its vector survives; a1's is gone.
+  Json usage = store().get_usage_report("agent");
+  EXPECT_EQ(usage["vectors"], 1);
+  EXPECT_EQ(usage["files_indexed"], 1);
+
+  Json missing = store().invalidate_with_vectors("agent", "a.py");
+  EXPECT_EQ(missing["removed"], false);
+  EXPECT_THAT(missing["hash_ids"], IsEmpty());
+}
+
+TEST_F(ContextStoreTest, InvalidateStaleRemovesChangedAndVanishedFilesOnly) {
+  std::string keep = write("keep.py", "k = 1\n");
+  std::string change = write("change.py", "c = 1\n");
+  std::string gone = write("gone.py", "g = 1\n");
+  index(keep, Json::array({chunk("k", "block", "k = 1")}));
+  index(change, Json::array({chunk("c", "block", "c = 1")}));
+  index(gone, Json::array({chunk("g", "block", "g = 1")}));
+  write("change.py", "c = 22\n");
+  std::filesystem::remove(gone);
+
+  Json answer = store().invalidate_stale("agent");
+  EXPECT_EQ(answer["invalidated"], 2);
+  EXPECT_EQ(strings(answer["files"]), (std::vector<std::string>{change, gone}));
+  EXPECT_THAT(strings(answer["hash_ids"]),
+              UnorderedElementsAre(sha256_hex("c = 1"), sha256_hex("g = 1")));
+  Json left = store()._load_agent_data("agent", "file_contexts");
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0]["file_path"], keep);
+  EXPECT_EQ(store().invalidate_stale("agent")["invalidated"], 0);
+}
+
+TEST_F(ContextStoreTest, ImportersAreFoundByModuleStem) {
+  index("app/main.py", Json::array({chunk("m", "block", "import lib.util\nimport requests\n")}));
+  index("app/other.py", Json::array({chunk("o", "block", "import util\n")}));
+  index("app/third.py", Json::array({chunk("t", "block", "import utility\nimport lib\n")}));
+  index("lib/util.py", Json::array({chunk("u", "block", "import os.path\n")}));
+  index("lib/__init__.py", Json::array({chunk("i", "block", "")}));
+
+  EXPECT_EQ(strings(store().find_importers("agent", "util"), "file_path"),
+            (std::vector<std::string>{"app/main.py", "app/other.py"}));
+  EXPECT_EQ(strings(store().find_importers("agent", "lib"), "file_path"),
+            std::vector<std::string>{"app/third.py"});
+  EXPECT_THAT(store().find_importers("agent", "nothing"), IsEmpty());
+  EXPECT_EQ(strings(store().get_file_imports("agent", "./app//main.py"), "module"),
+            (std::vector<std::string>{"lib.util", "requests"}));
+  EXPECT_THAT(store().get_file_imports("agent", "missing.py"), IsEmpty());
+
+  // External imports are worked out against everything indexed now, whatever the order.
+  std::map<std::string, std::vector<std::string>> externals;
+  for (const Json& context : store()._load_agent_data("agent", "file_contexts")) {
+    externals[context["file_path"]] = strings(context["external_imports"]);
+  }
+  EXPECT_EQ(externals["app/main.py"], std::vector<std::string>{"requests"});
+  EXPECT_EQ(externals["app/other.py"], std::vector<std::string>{});
+  EXPECT_EQ(externals["app/third.py"], std::vector<std::string>{"utility"});
+  EXPECT_EQ(externals["lib/util.py"], std::vector<std::string>{"os"});
+}
+
+TEST_F(ContextStoreTest, ListingPagesThroughTheFilesWithTotals) {
+  for (int i = 0; i < 5; ++i) {
+    index("f" + std::to_string(i) + ".py", Json::array({chunk("x", "block", std::to_string(i))}));
+  }
+  struct Case {
+    std::int64_t limit, offset;
+    std::vector<std::string> files;
+    bool has_more;
+  };
+  for (const Case& c :
+       std::vector<Case>{{2, 0, {"f0.py", "f1.py"}, true},
+                         {2, 4, {"f4.py"}, false},
+                         {50, 0, {"f0.py", "f1.py", "f2.py", "f3.py", "f4.py"}, false},
+                         {3, 9, {}, false},
+                         {0, 0, {}, true},
+                         {-1, -5, {}, true}}) {
+    Json page = store().list_code_mems("agent", c.limit, c.offset);
+    EXPECT_EQ(strings(page["files"], "file_path"), c.files) << c.limit << "/" << c.offset;
+    EXPECT_EQ(page["total"], 5);
+    EXPECT_EQ(page["count"], c.files.size());
+    EXPECT_EQ(page["has_more"], c.has_more) << c.limit << "/" << c.offset;
+  }
+  EXPECT_TRUE(store().delete_code_mem("agent", "./f1.py"));
+  EXPECT_FALSE(store().delete_code_mem("agent", "f1.py"));
+  EXPECT_EQ(store().list_code_mems("agent", 50, 0)["total"], 4);
+}
+
+TEST_F(ContextStoreTest, SavingAgentDataReplacesTheContexts) {
+  index("a.py", Json::array({chunk("a", "function", "def a(): pass")}));
+  index("b.py", Json::array({chunk("b", "function", "def b(): pass")}));
+  store().retrieve_file_context("agent", "b.py");
+  Json contexts = store()._load_agent_data("agent", "file_contexts");
+  Json reordered = Json::array({contexts[1], contexts[0]});
+  reordered[0]["note"] = "kept";
+  reordered.push_back(contexts[1]);  // a repeated path keeps its first place
+  store()._save_agent_data("agent", "file_contexts", reordered);
+
+  Json loaded = store()._load_agent_data("agent", "file_contexts");
+  ASSERT_EQ(loaded.size(), 2u);
+  EXPECT_EQ(loaded[0]["file_path"], "b.py");
+  EXPECT_FALSE(loaded[0].contains("note"));  // the later record of b.py won
+  EXPECT_EQ(loaded[1], contexts[0]);
+  EXPECT_EQ(store().list_code_mems("agent", 50, 0)["files"][0]["access_count"], 1);
+  EXPECT_EQ(store().get_usage_report("agent")["vectors"], 2);
+  // Import records of saved contexts answer importer queries.
+  reordered = store()._load_agent_data("agent", "file_contexts");
+  reordered[0]["imports"] = Json::array({{{"module", "pkg.helpers"}}});
+  store()._save_agent_data("agent", "file_contexts", reordered);
+  EXPECT_EQ(strings(store().find_importers("agent", "helpers"), "file_path"),
+            std::vector<std::string>{"b.py"});
+
+  store()._save_agent_data("agent", "file_contexts", Json::array());
+  EXPECT_TRUE(store()._load_agent_data("agent", "file_contexts").empty());
+  EXPECT_EQ(store().get_usage_report("agent")["vectors"], 0);
+
+  store()._save_agent_data("agent", "notes", {{"k", "v"}});
+  EXPECT_EQ(store()._load_agent_data("agent", "notes"), Json({{"k", "v"}}));
+  EXPECT_TRUE(store()._load_agent_data("agent", "other").is_null());
+
+  EXPECT_THROW(store()._save_agent_data("agent", "file_contexts", 5), TypeError);
+  EXPECT_THROW(store()._save_agent_data("agent", "file_contexts", Json::array({1})), TypeError);
+}
+
+TEST_F(ContextStoreTest, GlobalIndexDropsOneAgentAlone) {
+  index("a.py", Json::array({chunk("a", "block", "a")}), "python", "one");
+  index("b.py", Json::array({chunk("b", "block", "b")}), "python", "two");
+  EXPECT_TRUE(store()._global_index["one"].contains("a.py"));
+  EXPECT_EQ(store()._global_index["two"]["b.py"]["chunk_count"], 1);
+
+  // Another instance learns of a third agent; this one's stale copy must not erase it.
+  Components other(root_);
+  other.builder->process_file_chunks("three", "c.py", Json::array({chunk("c", "block", "c")}),
+                                     "python");
+  store()._drop_global_index_entries("one");
+  store()._save_global_index();
+  open();
+  EXPECT_FALSE(store()._global_index.contains("one"));
+  EXPECT_TRUE(store()._global_index.contains("two"));
+  EXPECT_TRUE(store()._global_index.contains("three"));
+  store()._global_index = 3;
+  EXPECT_THROW(store()._save_global_index(), TypeError);
+}
+
+TEST_F(ContextStoreTest, BadRecordsAreRefusedWithoutDamage) {
+  index("good.py", Json::array({chunk("g", "block", "good")}));
+  Json deep = Json::array();
+  for (int i = 0; i < 1100; ++i) deep = Json::array({deep});
+  Json nested = chunk("n", "block", "x");
+  nested["deep"] = deep;
+  EXPECT_THROW(index("bad.py", Json::array({nested})), ValueError);
+  EXPECT_THROW(index("bad.py", Json::array({1})), TypeError);
+  EXPECT_THROW(index("bad.py", Json({{"not", "an array"}})), TypeError);
+
+  // Invalid UTF-8 is stored as text with replacement characters, and reads back.
+  index("latin1.py", Json::array({chunk("caf\xe9", "block", "s = 'caf\xe9'")}));
+  open();
+  Json contexts = store()._load_agent_data("agent", "file_contexts");
+  ASSERT_EQ(contexts.size(), 2u);
+  EXPECT_EQ(contexts[1]["chunks"][0]["content"], "s = 'caf\xef\xbf\xbd'");
+}
+
+TEST_F(ContextStoreTest, ANewerDatabaseIsRefused) {
+  c_.reset();
+  backend::Database db(root_);
+  db.exec("PRAGMA user_version = 99");
+  EXPECT_THROW(backend::ContextStore store(root_), RuntimeError);
+}
+
+}  // namespace
+}  // namespace vantory::testing
+
+namespace vantory::testing {
+namespace {
+
+TEST_F(BackendTest, ReportsCountWhatWasIndexedAndServed) {
+  std::string a = write("a.py", std::string(400, '#'));  // 100 tokens on disk
+  std::string b = write("b.py", std::string(80, '#'));
+  index(a, Json::array({chunk("alpha", "function", "def alpha(): return 1"),  // 5 tokens
+                        chunk("beta", "function", "def beta(): return 2")}));
+  index(b, Json::array({chunk("alpha", "function", "def alpha(): return 1")}));
+  store().retrieve_file_context("agent", a);
+  store().retrieve_file_context("agent", "missing.py");
+  Json found = c_->retriever->search("agent", "alpha", 5, nullptr);
+  ASSERT_EQ(found["results"].size(), 2u);
+
+  Json savings = store().get_token_savings_report("agent");
+  EXPECT_EQ(savings["indexed_file_tokens"], 120);
+  EXPECT_EQ(savings["searches"]["tokens_served"], 10);          // two 21-byte hits
+  EXPECT_EQ(savings["searches"]["tokens_if_files_read"], 120);  // a.py and b.py, once each
+  EXPECT_EQ(savings["retrievals"]["count"], 1);
+  EXPECT_EQ(savings["retrievals"]["tokens_if_files_read"], 100);
+  std::int64_t served = savings["tokens_served"];
+  EXPECT_EQ(served, 10 + savings["retrievals"]["tokens_served"].get<std::int64_t>());
+  EXPECT_EQ(savings["tokens_saved"], 220 - served);
+
+  Json usage = store().get_usage_report("agent");
+  EXPECT_EQ(usage["indexing"]["runs"], 2);
+  EXPECT_EQ(usage["indexing"]["chunks_embedded"], 2);
+  EXPECT_EQ(usage["indexing"]["chunks_reused"], 1);  // b.py's alpha is a.py's
+  EXPECT_EQ(usage["vectors"], 2);
+  EXPECT_EQ(usage["access"]["most_accessed"][0]["file_path"], a);
+  EXPECT_EQ(usage["access"]["retrieval_misses"], 1);
+  EXPECT_EQ(usage["searches"]["results_served"], 2);
+
+  write("a.py", "changed");
+  std::filesystem::remove(b);
+  Json stats = store().get_detailed_cache_stats("agent");
+  EXPECT_EQ(stats["stale_files"], 2);
+  EXPECT_EQ(stats["hit_rate"], 0.5);
+  EXPECT_EQ(stats["files"][0]["stale_reason"], "modified");
+  EXPECT_EQ(stats["files"][1]["stale_reason"], "deleted");
+  EXPECT_THAT(strings(stats["recommendations"]),
+              ::testing::ElementsAre("Re-index 1 changed file with delta_update: " + a,
+                                     ::testing::HasSubstr("1 file that no longer exists")));
+}
+
+}  // namespace
+}  // namespace vantory::testing

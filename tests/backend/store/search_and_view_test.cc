@@ -1,0 +1,226 @@
+// The hybrid retriever, the directory view and snapshots through the component interfaces.
+#include <gmock/gmock.h>
+
+#include "backend/text/identifiers.h"
+#include "backend/text/search_text.h"
+#include "backend_fixture.h"
+#include "common/error.h"
+
+namespace vantory::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+TEST(IdentifierText, SplitsCompoundsTheWayCodeIsWritten) {
+  struct Case {
+    const char* word;
+    std::vector<std::string> parts;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"get_file_imports", {"get", "file", "imports"}},
+           {"HTTPServerError", {"http", "server", "error"}},
+           {"parseJSON", {"parse", "json"}},
+           {"utf8Decode", {"utf8", "decode"}},
+           {"__init__", {"init"}},
+           {"IOError", {"io", "error"}},
+           {"md5sum", {"md5sum"}},
+           {"Ünïcode_Wört", {"ünïcode", "wört"}},
+       }) {
+    EXPECT_EQ(backend::split_identifier(c.word), c.parts) << c.word;
+  }
+  EXPECT_EQ(backend::path_terms("/usr/lib/python3.11/json/decoder.py"),
+            "usr lib python3 11 json decoder");
+  EXPECT_EQ(backend::query_terms("how does the parseJSON helper"),
+            (std::vector<std::string>{"parsejson", "parse", "json", "parsejson_helper",
+                                      "parsejsonhelper", "helper"}));
+  EXPECT_EQ(backend::query_terms("the of"), (std::vector<std::string>{"the", "of"}));
+  EXPECT_EQ(backend::match_any({"a", "b_c"}), "\"a\" OR \"b_c\"");
+}
+
+class SearchTest : public BackendTest {
+ protected:
+  void SetUp() override {
+    BackendTest::SetUp();
+    index("db/users.py",
+          Json::array({chunk("save_user", "function",
+                             "def save_user(conn, user):\n    conn.insert_row('users', user)",
+                             {"conn.insert_row"}),
+                       chunk("load_user", "function",
+                             "def load_user(conn, user_id):\n    return conn.fetch(user_id)")}));
+    index("net/http_client.py",
+          Json::array({chunk("HttpClient.sendRequest", "method",
+                             "def sendRequest(self, url):\n    return self.session.get(url)"),
+                       chunk("HttpClient.close", "method", "def close(self): pass")}));
+    index("text/tokenize.py",
+          Json::array({chunk("tokenize_words", "function",
+                             "def tokenize_words(text):\n    return text.split()")}));
+  }
+  Json search(const std::string& query, std::int64_t top_k = 5, const Json& filter = nullptr) {
+    return c_->retriever->search("agent", query, top_k, filter);
+  }
+  static std::vector<std::string> names(const Json& answer) {
+    std::vector<std::string> out;
+    for (const Json& result : answer["results"]) out.push_back(result["chunk"]["name"]);
+    return out;
+  }
+};
+
+TEST_F(SearchTest, FindsUnitsByNamesSubWordsAndPaths) {
+  struct Case {
+    const char* query;
+    const char* best;
+  };
+  for (const Case& c : std::vector<Case>{{"save_user", "save_user"},
+                                         {"send request", "HttpClient.sendRequest"},
+                                         {"sendRequest", "HttpClient.sendRequest"},
+                                         {"insert row into users", "save_user"},
+                                         {"http client request", "HttpClient.sendRequest"},
+                                         {"tokenize", "tokenize_words"}}) {
+    Json answer = search(c.query);
+    ASSERT_FALSE(answer["results"].empty()) << c.query;
+    EXPECT_EQ(answer["results"][0]["chunk"]["name"], c.best) << c.query;
+    double previous = 2;
+    for (const Json& result : answer["results"]) {
+      EXPECT_LE(result["score"].get<double>(), previous) << c.query;
+      previous = result["score"];
+    }
+  }
+  Json answer = search("save_user");
+  const Json& first = answer["results"][0];
+  EXPECT_EQ(first["file_path"], "db/users.py");
+  EXPECT_EQ(first["chunk"]["file_path"], "db/users.py");
+  EXPECT_EQ(first["chunk"]["calls"][0]["target"], "conn.insert_row");
+  index("i18n.py", Json::array({chunk("größe_prüfen", "function", "def größe_prüfen(): ...")}));
+  Json umlauts = search("größe prüfen")["results"][0];
+  EXPECT_EQ(umlauts["chunk"]["name"], "größe_prüfen");
+  EXPECT_GT(umlauts["keyword_score"].get<double>(), 0);
+  EXPECT_EQ(answer["search_type"], "hybrid");
+  EXPECT_EQ(answer["embedder"], "local-hash-256");
+}
+
+TEST_F(SearchTest, HonoursTopKAndTheFileFilter) {
+  EXPECT_EQ(search("user", 1)["results"].size(), 1u);
+  EXPECT_THAT(search("user", 0)["results"], IsEmpty());
+  EXPECT_THAT(search("user", -3)["results"], IsEmpty());
+  struct Case {
+    Json filter;
+    std::vector<std::string> files;
+  };
+  for (const Case& c : std::vector<Case>{
+           {Json::array({"./net//http_client.py"}), {"net/http_client.py"}},
+           {Json::array({"net/"}), {"net/http_client.py"}},
+           {Json::array({"db", "text/tokenize.py"}), {"db/users.py", "text/tokenize.py"}},
+           {Json::array({"nowhere.py"}), {}},
+           {Json::array(), {}}}) {
+    Json answer = search("user text request close", 10, c.filter);
+    std::set<std::string> files;
+    for (const Json& result : answer["results"]) files.insert(result["file_path"]);
+    EXPECT_EQ(std::vector<std::string>(files.begin(), files.end()), c.files) << c.filter;
+  }
+  EXPECT_THROW(search("user", 5, "db/users.py"), TypeError);
+}
+
+TEST_F(SearchTest, FollowsChangesAndCountsWhatItServed) {
+  EXPECT_EQ(names(search("tokenize", 1)), std::vector<std::string>{"tokenize_words"});
+  index("text/tokenize.py",
+        Json::array({chunk("split_sentences", "function", "def split_sentences(text): ...")}));
+  EXPECT_EQ(names(search("split sentences", 1)), std::vector<std::string>{"split_sentences"});
+  EXPECT_THAT(names(search("tokenize_words")),
+              ::testing::Not(::testing::Contains("tokenize_words")));
+  c_->store->delete_code_mem("agent", "text/tokenize.py");
+  EXPECT_THAT(search("split sentences")["results"], IsEmpty());
+  EXPECT_THAT(c_->retriever->search("someone else", "user", 5, nullptr)["results"], IsEmpty());
+
+  Json savings = store().get_token_savings_report("agent");
+  EXPECT_EQ(savings["searches"]["count"], 4);
+  EXPECT_GT(savings["searches"]["tokens_served"].get<int>(), 0);
+}
+
+TEST_F(BackendTest, TermsThatMostChunksHoldDoNotDrownTheRareOnes) {
+  Json many = Json::array();
+  for (int i = 0; i < 2100; ++i) {
+    many.push_back(chunk("case" + std::to_string(i), "function",
+                         "def test_case(self): self.check(" + std::to_string(i) + ")"));
+  }
+  index("test_many.py", many);
+  index("lib/widget.py", Json::array({chunk("render_widget", "function", "def render_widget(): ...")}));
+  Json rare = c_->retriever->search("agent", "test check render widget", 3, nullptr);
+  ASSERT_FALSE(rare["results"].empty());
+  EXPECT_EQ(rare["results"][0]["chunk"]["name"], "render_widget");
+  // A query of common terms alone still answers.
+  EXPECT_EQ(c_->retriever->search("agent", "test check", 3, nullptr)["results"].size(), 3u);
+}
+
+TEST_F(BackendTest, DirectoryViewIsOrganisedByLanguage) {
+  index("/srv/app/main.py", Json::array({chunk("a", "block", "a"), chunk("b", "block", "b")}));
+  index("/srv/app/lib/util.py", Json::array({chunk("u", "block", "u")}));
+  index("/srv/app/lib/deep/x.py", Json::array({chunk("x", "block", "x")}));
+  index("web/index.js", Json::array({chunk("w", "block", "w")}), "javascript");
+
+  auto listing = [&](const std::string& path) {
+    std::vector<std::string> out;
+    for (const Json& entry : c_->filesystem->list_dir("agent", path)) {
+      out.push_back(entry["type"].get<std::string>() + ":" + entry["name"].get<std::string>() +
+                    "=" + entry["path"].get<std::string>());
+    }
+    return out;
+  };
+  EXPECT_THAT(listing(""),
+              ElementsAre("directory:javascript=javascript", "directory:python=python"));
+  EXPECT_EQ(listing("/"), listing(""));
+  EXPECT_THAT(listing("python"), ElementsAre("directory:srv/app=python/srv/app"));
+  EXPECT_THAT(listing("python/srv/app/"), ElementsAre("directory:lib=python/srv/app/lib",
+                                                      "file:main.py=python/srv/app/main.py"));
+  EXPECT_THAT(listing("python/srv/app/lib"),
+              ElementsAre("directory:deep=python/srv/app/lib/deep",
+                          "file:util.py=python/srv/app/lib/util.py"));
+  EXPECT_THAT(listing("javascript"), ElementsAre("directory:web=javascript/web"));
+  EXPECT_THAT(listing("python/nowhere"), IsEmpty());
+  EXPECT_THAT(listing("rust"), IsEmpty());
+
+  Json file = c_->filesystem->list_dir("agent", "python/srv/app/main.py");
+  ASSERT_EQ(file.size(), 1u);
+  EXPECT_EQ(file[0]["file_path"], "/srv/app/main.py");
+  EXPECT_EQ(file[0]["chunk_count"], 2);
+  EXPECT_EQ(file[0]["language"], "python");
+  EXPECT_EQ(c_->filesystem->list_dir("agent", "python")[0]["file_count"], 3);
+}
+
+TEST_F(BackendTest, SnapshotsAreContentAddressedAndCompared) {
+  CodingFileSystem& fs = *c_->filesystem;
+  Json empty = fs.commit_snapshot("agent", "empty");
+  index("a.py", Json::array({chunk("a", "block", "a = 1")}));
+  index("b.py", Json::array({chunk("b", "block", "b = 1")}));
+  Json first = fs.commit_snapshot("agent", "two files");
+  index("b.py", Json::array({chunk("b", "block", "b = 2")}));
+  index("c.py", Json::array({chunk("c", "block", "c = 1")}));
+  store().delete_code_mem("agent", "a.py");
+  index("a2.py", Json::array({chunk("a", "block", "a = 1")}));
+  Json second = fs.commit_snapshot("agent", "changed");
+  ASSERT_TRUE(first.is_string());
+  EXPECT_EQ(first.get<std::string>().size(), 64u);
+  EXPECT_NE(first, second);
+  EXPECT_NE(empty, first);
+
+  Json diff = fs.get_diff("agent", first, second);
+  EXPECT_EQ(strings(diff["added"]), (std::vector<std::string>{"a2.py", "c.py"}));
+  EXPECT_EQ(strings(diff["removed"]), std::vector<std::string>{"a.py"});
+  EXPECT_EQ(strings(diff["modified"]), std::vector<std::string>{"b.py"});
+  EXPECT_EQ(diff["unchanged"], 0);
+  Json same = fs.get_diff("agent", second.get<std::string>().substr(0, 7), second);
+  EXPECT_EQ(same["to"], second);
+  EXPECT_THAT(same["added"], IsEmpty());
+  EXPECT_EQ(same["unchanged"], 3);
+  EXPECT_TRUE(fs.get_diff("agent", first, "feedface").is_null());
+  EXPECT_TRUE(fs.get_diff("another agent", first, second).is_null());
+  EXPECT_TRUE(fs.get_diff("agent", "", second).is_null());
+
+  // A commit of an unchanged state still gets an identifier of its own: its parent differs.
+  Json third = fs.commit_snapshot("agent", "changed");
+  EXPECT_NE(third, second);
+  EXPECT_EQ(fs.get_diff("agent", second, third)["unchanged"], 3);
+}
+
+}  // namespace
+}  // namespace vantory::testing

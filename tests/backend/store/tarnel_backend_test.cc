@@ -1,0 +1,172 @@
+// Tarnel driving this backend: files indexed from disk, searched, summarised, reported on,
+// invalidated and snapshotted.
+#include <gmock/gmock.h>
+
+#include "backend_fixture.h"
+#include "coding/tarnel.h"
+#include "common/error.h"
+#include "tests/coding/fakes.h"
+
+namespace vantory::testing {
+namespace {
+
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+class TarnelBackendTest : public BackendTest {
+ protected:
+  void SetUp() override {
+    BackendTest::SetUp();
+    config_ = write("app/config.py",
+                    "import json\n\n"
+                    "def parse_config(path):\n    return json.load(open(path))\n");
+    server_ =
+        write("app/server.py",
+              "from app import config\n\n"
+              "class RequestHandler:\n    def handle(self, request):\n        return request\n");
+    tarnel_ = std::make_unique<Tarnel>(
+        root_, std::shared_ptr<ComponentProvider>(vantory_backend_component_provider()));
+    for (const std::string& path : {config_, server_}) {
+      ASSERT_EQ(tarnel_->index_file("agent", path)["status"], "indexed");
+    }
+  }
+  void TearDown() override {
+    tarnel_.reset();
+    BackendTest::TearDown();
+  }
+  std::string config_, server_;
+  std::unique_ptr<Tarnel> tarnel_;
+};
+
+TEST_F(TarnelBackendTest, IndexesSearchesAndSummarisesFilesFromDisk) {
+  Json found = tarnel_->search_codebase("agent", "parse config", 3);
+  ASSERT_FALSE(found["results"].empty());
+  EXPECT_EQ(found["results"][0]["chunk"]["file_path"], config_);
+  Json only_server =
+      tarnel_->search_codebase("agent", "parse config request", 5, Json::array({server_}));
+  for (const Json& result : only_server["results"]) EXPECT_EQ(result["file_path"], server_);
+
+  Json normal = tarnel_->summarize_context("agent", config_, "normal");
+  EXPECT_EQ(normal["status"], "ok");
+  EXPECT_EQ(normal["freshness"], "fresh");
+
+  // A changed file is re-indexed before it is summarised.
+  write("app/config.py", "def load_settings():\n    return {}\n");
+  Json detailed = tarnel_->summarize_context("agent", config_, "detailed");
+  EXPECT_EQ(detailed["status"], "ok");
+  std::string contents;
+  for (const Json& chunk : detailed["chunks"]) contents += chunk["content"].get<std::string>();
+  EXPECT_THAT(contents, HasSubstr("load_settings"));
+  EXPECT_THAT(contents, ::testing::Not(HasSubstr("parse_config")));
+
+  Json listing = tarnel_->list_directory("agent");
+  EXPECT_EQ(listing["count"], 1);
+  EXPECT_EQ(listing["items"][0]["name"], "python");
+  EXPECT_EQ(tarnel_->list_indexed_files("agent")["total"], 2);
+
+  Json savings = tarnel_->get_token_savings("agent");
+  EXPECT_EQ(savings["files_indexed"], 2);
+  EXPECT_EQ(savings["searches"]["count"], 2);
+  EXPECT_GT(savings["tokens_if_files_read"].get<int>(), 0);
+}
+
+TEST_F(TarnelBackendTest, ReportsRecommendWhatToReindexAndInvalidationFollowsThem) {
+  write("app/server.py", "class RequestHandler:\n    pass\n");
+  Json stats = tarnel_->cache_stats("agent");
+  EXPECT_EQ(stats["stale_files"], 1);
+  EXPECT_THAT(stats["recommendations"][0].get<std::string>(), HasSubstr(server_));
+
+  Json stale = tarnel_->invalidate_cache("agent", std::nullopt, "stale");
+  EXPECT_EQ(stale["invalidated"], 1);
+  EXPECT_GT(stale["vectors_cleaned"].get<int>(), 0);
+  EXPECT_EQ(tarnel_->usage_report("agent")["files_indexed"], 1);
+
+  Json file = tarnel_->invalidate_cache("agent", config_, "file");
+  EXPECT_EQ(file["status"], "invalidated");
+  EXPECT_EQ(tarnel_->usage_report("agent")["vectors"], 0);
+  EXPECT_EQ(tarnel_->invalidate_cache("agent", config_, "file")["status"], "not_found");
+}
+
+TEST_F(TarnelBackendTest, InvalidatingEverythingLeavesOtherAgentsAlone) {
+  tarnel_->index_file("other", config_);
+  Json all = tarnel_->invalidate_cache("agent", std::nullopt, "all");
+  EXPECT_EQ(all["invalidated"], 2);
+  EXPECT_EQ(tarnel_->usage_report("agent")["vectors"], 0);
+  EXPECT_EQ(tarnel_->list_indexed_files("agent")["total"], 0);
+  EXPECT_THAT(tarnel_->search_codebase("agent", "parse config")["results"], IsEmpty());
+  EXPECT_EQ(tarnel_->list_indexed_files("other")["total"], 1);
+  EXPECT_FALSE(tarnel_->search_codebase("other", "parse config")["results"].empty());
+  EXPECT_TRUE(tarnel_->store->_global_index.contains("other"));
+  EXPECT_FALSE(tarnel_->store->_global_index.contains("agent"));
+}
+
+TEST_F(TarnelBackendTest, SnapshotsCompareTheCodeMemoryOverTime) {
+  Json first = tarnel_->create_snapshot("agent");
+  ASSERT_EQ(first["status"], "ok");
+  write("app/config.py", "def parse_config(path):\n    return {}\n");
+  tarnel_->reindex_file("agent", config_);
+  Json second = tarnel_->create_snapshot("agent", "after edit");
+  Json diff = tarnel_->compare_snapshots("agent", first["sha"], second["sha"]);
+  ASSERT_EQ(diff["status"], "ok");
+  EXPECT_EQ(strings(diff["diff"]["modified"]), std::vector<std::string>{config_});
+  EXPECT_THAT(diff["diff"]["added"], IsEmpty());
+  EXPECT_EQ(tarnel_->compare_snapshots("agent", first["sha"], "unknown")["status"], "error");
+}
+
+TEST_F(TarnelBackendTest, UnreadableInputIsAnsweredAndStoresNothing) {
+  std::string binary = write("blob.py", std::string("\x7f"
+                                                    "ELF\0\0\1\2",
+                                                    8));
+  Json answer = tarnel_->index_file("agent", binary);
+  EXPECT_EQ(answer["status"], "error");
+  EXPECT_THAT(answer["message"].get<std::string>(), HasSubstr("Auto-chunking failed: "));
+  Json gone = tarnel_->index_file("agent", dir_ + "/missing.py");
+  EXPECT_EQ(gone["status"], "error");
+  EXPECT_EQ(tarnel_->list_indexed_files("agent")["total"], 2);
+
+  std::string latin1 = write("latin1.py", "name = 'caf\xe9'\r\ndef f():\r\n    pass\r\n");
+  std::string big;
+  for (int i = 0; big.size() < 1500000; ++i)
+    big += "def f" + std::to_string(i) + "():\n    return 1\n";
+  std::string large = write("large.py", big);
+  std::string nested =
+      write("nested.py", "x = " + std::string(20000, '[') + std::string(20000, ']') +
+                             "\ndef broken(:\n    pass\n");
+  for (const std::string& path : {latin1, large, nested}) {
+    Json indexed = tarnel_->index_file("agent", path);
+    // Chunked or refused with an answer, never a crash; what is stored reads back fresh.
+    if (indexed["status"] == "indexed") {
+      EXPECT_EQ(tarnel_->summarize_context("agent", path, "normal")["freshness"], "fresh") << path;
+    } else {
+      EXPECT_EQ(indexed["status"], "error") << path;
+    }
+  }
+  EXPECT_EQ(tarnel_->index_file("agent", latin1)["status"], "indexed");
+  EXPECT_EQ(tarnel_->delta_update("agent", latin1)["chunks_added"], 0);
+}
+
+TEST_F(BackendTest, TarnelWithoutArgumentsUsesThisBackend) {
+  std::string previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir_);
+  {
+    Tarnel tarnel;
+    EXPECT_EQ(tarnel.index_file("agent", "m.py", Json::array({chunk("m", "block", "m = 1")}))["status"],
+              "indexed");
+    EXPECT_EQ(tarnel.search_codebase("agent", "m")["results"].size(), 1u);
+  }
+  std::filesystem::current_path(previous);
+  EXPECT_TRUE(std::filesystem::exists(dir_ + "/.vantory_coding/code_memory.sqlite3"));
+}
+
+TEST(BackendProvider, RefusesComponentsOfAnotherImplementation) {
+  std::unique_ptr<ComponentProvider> provider(vantory_backend_component_provider());
+  MockStore store;
+  MockAmbrel ambrel;
+  EXPECT_THROW(provider->make_builder(store, ambrel), TypeError);
+  EXPECT_THROW(provider->make_retriever(store, ambrel), TypeError);
+  EXPECT_THROW(provider->make_filesystem(store), TypeError);
+}
+
+}  // namespace
+}  // namespace vantory::testing
