@@ -1,6 +1,6 @@
 // Digits are read eight at a time, and the decimal is turned into a double with the
 // multiplication by a 128-bit power of five of Eisel and Lemire ("Number Parsing at a
-// Gigabyte per Second"), or exactly with one floating-point operation when the digits and the
+// Gigabyte per Second"), or exactly with one floating-point product when the digits and the
 // power of ten are both exact doubles.
 #include "common/json_number.h"
 
@@ -275,10 +275,10 @@ const char* read_json_double(const char* first, const char* last, double& value)
   if (w == 0) {
     result = 0.0;
     negative = negative && !integral;
-  } else if (w <= (std::uint64_t{1} << 53) && exponent >= -22 && exponent <= 22) {
-    // Both operands are exact doubles, so one rounding gives the nearest double.
-    double d = static_cast<double>(w);
-    result = exponent < 0 ? d / kExactPowersOfTen[-exponent] : d * kExactPowersOfTen[exponent];
+  } else if (w <= (std::uint64_t{1} << 53) && exponent >= 0 && exponent <= 22) {
+    // Both operands are exact doubles, so one rounding gives the nearest double. (Negative
+    // exponents would need a division, slower than the product below.)
+    result = static_cast<double>(w) * kExactPowersOfTen[exponent];
   } else if (exponent < kSmallestPower || exponent > kLargestPower ||
              !eisel_lemire(w, exponent, result)) {
     return nullptr;

@@ -4,12 +4,16 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="$(cd "${1:-build}" && pwd)"
 bench="$build/bin/embedding_bench"
-"$bench" cache "$here/json_peer.py"
-"$bench" embed
-"$bench" batch
+# The library announces its vector type on standard error when it loads; the figures are on
+# standard output.
+quiet() { "$@" 2>/dev/null; }
+
+quiet "$bench" cache "$here/json_peer.py"
+quiet "$bench" embed
+quiet "$bench" batch
 # The cache of 100,000 entries (1.7 GB of text) lives on tmpfs while it is measured.
 cache_dir="$(mktemp -d /dev/shm/vantory-bench-memory-XXXXXX)"
 trap 'rm -rf "$cache_dir"' EXIT
 echo "client holding 100,000 cached 768-dim embeddings (goal <= 1.2x raw float32):"
-"$bench" memory fill "$cache_dir"
-"$bench" memory load "$cache_dir"
+quiet "$bench" memory fill "$cache_dir"
+quiet "$bench" memory load "$cache_dir"
