@@ -62,20 +62,6 @@ std::size_t FileReader::read(char* data, std::size_t size) {
   return got;
 }
 
-std::size_t FileReader::read_some(std::string& out, std::size_t max_bytes) {
-  std::size_t used = out.size();
-  out.resize(used + max_bytes);
-  std::size_t got = 0;
-  try {
-    got = read(out.data() + used, max_bytes);
-  } catch (...) {
-    out.resize(used);
-    throw;
-  }
-  out.resize(used + got);
-  return got;
-}
-
 std::string read_file(const std::string& path) {
   FileReader file(path);
   std::string data;

@@ -23,9 +23,6 @@ class FileReader {
   // OSError.
   std::size_t read(char* data, std::size_t size);
 
-  // Appends up to `max_bytes` more bytes to `out`; answers how many, 0 at the end.
-  std::size_t read_some(std::string& out, std::size_t max_bytes);
-
   // The size of the file when it was opened.
   std::size_t size_hint() const { return size_hint_; }
 

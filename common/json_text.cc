@@ -827,27 +827,31 @@ void parse_number_array_file(
     const std::function<void(std::string&& key, std::vector<double>& values)>& on_member) {
   constexpr std::size_t kPiece = std::size_t{1} << 20;
   FileReader file(path);
-  std::string buffer;
+  std::string buffer;       // holds the text at hand in [0, filled); grown, never shrunk
+  std::size_t filled = 0;
   std::size_t dropped = 0;  // bytes of the file before `buffer`
   std::size_t piece = kPiece;
   ArrayObjectInput in;
   in.extend = [&](std::size_t keep_from) {
     if (keep_from > 0) {
-      buffer.erase(0, keep_from);
+      std::memmove(buffer.data(), buffer.data() + keep_from, filled - keep_from);
+      filled -= keep_from;
       dropped += keep_from;
       piece = kPiece;
-    } else if (!buffer.empty()) {
+    } else if (filled > 0) {
       piece *= 2;  // one step keeps running past the text: grow faster than linearly
     }
-    in.complete = file.read_some(buffer, piece) == 0;
-    in.text = buffer;
+    if (buffer.size() < filled + piece) buffer.resize(filled + piece);
+    std::size_t got = file.read(buffer.data() + filled, piece);
+    filled += got;
+    in.complete = got == 0;
+    in.text = std::string_view(buffer.data(), filled);
   };
   // Counted only when a message needs it, from the file itself.
   in.origin = [&] {
     FileReader again(path);
-    std::string prefix;
-    while (prefix.size() < dropped && again.read_some(prefix, dropped - prefix.size()) > 0) {
-    }
+    std::string prefix(dropped, '\0');
+    prefix.resize(again.read(prefix.data(), dropped));
     TextOrigin origin;
     std::size_t last_break = prefix.rfind('\n');
     for (char c : prefix) origin.lines += c == '\n';

@@ -296,12 +296,17 @@ int bench_memory(const std::string& phase, const std::string& dir) {
 
 int main(int argc, char** argv) {
   std::string which = argc > 1 ? argv[1] : "";
-  // The library's diagnostics would drown the figures.
+  // The library's diagnostics would drown the figures; failures are reported on stdout.
   std::freopen("/dev/null", "w", stderr);
-  if (which == "cache" && argc > 2) return bench_cache(argv[2]);
-  if (which == "embed") return bench_embed();
-  if (which == "batch") return bench_batch();
-  if (which == "memory" && argc > 3) return bench_memory(argv[2], argv[3]);
+  try {
+    if (which == "cache" && argc > 2) return bench_cache(argv[2]);
+    if (which == "embed") return bench_embed();
+    if (which == "batch") return bench_batch();
+    if (which == "memory" && argc > 3) return bench_memory(argv[2], argv[3]);
+  } catch (const std::exception& e) {
+    std::printf("embedding_bench %s failed: %s\n", which.c_str(), e.what());
+    return 1;
+  }
   std::printf("usage: embedding_bench <cache PEER_SCRIPT | embed | batch | memory fill|load DIR>\n");
   return 2;
 }

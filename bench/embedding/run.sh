@@ -4,9 +4,9 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="$(cd "${1:-build}" && pwd)"
 bench="$build/bin/embedding_bench"
-# The library announces its vector type on standard error when it loads; the figures are on
-# standard output.
-quiet() { "$@" 2>/dev/null; }
+# The library announces its vector type on standard error when it loads; only that line is
+# kept off the figures, failures still show.
+quiet() { "$@" 2> >(grep -v 'numpy not available' >&2); }
 
 quiet "$bench" cache "$here/json_peer.py"
 quiet "$bench" embed
