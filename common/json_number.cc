@@ -240,10 +240,6 @@ const char* read_json_double(const char* first, const char* last, double& value)
   if (p + 1 < last && *p == '.' && is_digit(p[1])) {
     integral = false;
     const char* fraction = ++p;
-    if (w == 0) {
-      while (p < last && *p == '0') ++p;  // leading zeros carry no digits
-    }
-    const char* start = p;
     while (last - p >= 8) {
       std::uint64_t chunk = load8(p);
       if (!eight_digits(chunk)) break;
@@ -251,8 +247,12 @@ const char* read_json_double(const char* first, const char* last, double& value)
       p += 8;
     }
     while (p < last && is_digit(*p)) w = w * 10 + static_cast<unsigned>(*p++ - '0');
-    digits += static_cast<int>(p - start);
+    digits += static_cast<int>(p - fraction);
     exponent = -static_cast<int>(p - fraction);
+    if (digits > 19 && digits == static_cast<int>(p - fraction)) {
+      // Zeros before the first significant digit of "0.000123..." carry no digits.
+      for (const char* z = fraction; z < p && *z == '0'; ++z) --digits;
+    }
   }
   if (p < last && (*p == 'e' || *p == 'E')) {
     const char* q = p + 1;

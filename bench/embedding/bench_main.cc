@@ -122,7 +122,7 @@ std::string cache_text(std::size_t entries) {
 
 int bench_cache(const std::string& peer_script) {
   constexpr std::size_t kEntries = 10000;
-  constexpr int kRounds = 3;
+  constexpr int kRounds = 5;
   // The cache directory on disk, where a save ends with fsync, and on tmpfs, where it does not.
   std::string disk = temp_dir();
   std::string memory = "/dev/shm/vantory-bench-" + std::to_string(getpid());
