@@ -25,20 +25,6 @@ namespace {
   throw OSError(os_error_text(err, path));
 }
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 std::string parent_of(const std::string& path) {
   std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -48,24 +34,40 @@ std::string parent_of(const std::string& path) {
 
 }  // namespace
 
-std::string read_file(const std::string& path) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) throw_os(errno, path);
+FileReader::FileReader(const std::string& path) : path_(path) {
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) throw_os(errno, path);
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0) throw_os(errno, path);
-  if (S_ISDIR(st.st_mode)) throw_os(EISDIR, path);
-  std::string data;
-  if (st.st_size > 0) data.reserve(static_cast<std::size_t>(st.st_size));
-  char buf[1 << 16];
-  while (true) {
-    ssize_t n = ::read(fd.get(), buf, sizeof buf);
+  int err = ::fstat(fd_, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+  if (err != 0) {
+    ::close(fd_);
+    throw_os(err, path);
+  }
+  size_hint_ = st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
+}
+
+FileReader::~FileReader() { ::close(fd_); }
+
+std::size_t FileReader::read(char* data, std::size_t size) {
+  std::size_t got = 0;
+  while (got < size) {
+    ssize_t n = ::read(fd_, data + got, size - got);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw_os(errno, path);
+      throw_os(errno, path_);
     }
     if (n == 0) break;
-    data.append(buf, static_cast<std::size_t>(n));
+    got += static_cast<std::size_t>(n);
   }
+  return got;
+}
+
+std::string read_file(const std::string& path) {
+  FileReader file(path);
+  std::string data;
+  data.reserve(file.size_hint());
+  char buf[1 << 16];
+  while (std::size_t n = file.read(buf, sizeof buf)) data.append(buf, n);
   return data;
 }
 

@@ -10,6 +10,28 @@ namespace vantory {
 // The bytes of the file at `path`. Throws OSError (a directory, a missing or unreadable file).
 std::string read_file(const std::string& path);
 
+// Reads a file from its start, piece by piece. Not thread-safe.
+class FileReader {
+ public:
+  // Opens the file. Throws OSError (a directory, a missing or unreadable file).
+  explicit FileReader(const std::string& path);
+  ~FileReader();
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+
+  // Reads up to `size` more bytes into `data`; answers how many, 0 at the end. Throws
+  // OSError.
+  std::size_t read(char* data, std::size_t size);
+
+  // The size of the file when it was opened.
+  std::size_t size_hint() const { return size_hint_; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  std::size_t size_hint_ = 0;
+};
+
 // Replaces the file at `path` with `data` atomically: written to a temporary file in the same
 // directory, flushed to disk, renamed over the old file. A crash leaves either the old or the
 // new content, never a truncated file. Throws OSError; the temporary file is removed then.

@@ -11,6 +11,8 @@
 #include <utility>
 
 #include "common/error.h"
+#include "common/files.h"
+#include "common/json_number.h"
 #include "common/unicode.h"
 
 namespace vantory {
@@ -86,69 +88,98 @@ void append_json_string(std::string& out, std::string_view text) {
   out.push_back('"');
 }
 
-void append_json_double(std::string& out, double value) {
+namespace {
+
+// Writes `value` as Python's repr(float) lays it out into `out` (room for 24 bytes) and
+// answers the length. Built in a local buffer so that writing long arrays of numbers costs one
+// append per number.
+std::size_t write_repr(double value, char* out) {
   if (std::isnan(value)) {
-    out.append("NaN");
-    return;
+    std::memcpy(out, "NaN", 3);
+    return 3;
   }
   if (std::isinf(value)) {
-    out.append(value > 0 ? "Infinity" : "-Infinity");
-    return;
+    if (value > 0) {
+      std::memcpy(out, "Infinity", 8);
+      return 8;
+    }
+    std::memcpy(out, "-Infinity", 9);
+    return 9;
   }
   if (value == 0) {
-    out.append(std::signbit(value) ? "-0.0" : "0.0");
-    return;
+    if (std::signbit(value)) {
+      std::memcpy(out, "-0.0", 4);
+      return 4;
+    }
+    std::memcpy(out, "0.0", 3);
+    return 3;
   }
   // The shortest digits that read back to the same double, in scientific form: d[.ddd]e±XX.
-  char buf[40];
-  auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
-  const char* p = buf;
-  const char* end = res.ptr;
-  bool negative = false;
+  char sci[40];
+  char* end = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific).ptr;
+  const char* p = sci;
+  char* o = out;
   if (*p == '-') {
-    negative = true;
+    *o++ = '-';
     ++p;
   }
-  char digits[24];
-  int ndigits = 0;
-  const char* e = p;
-  while (e < end && *e != 'e') {
-    if (*e != '.') digits[ndigits++] = *e;
-    ++e;
-  }
+  const char* e = end - 1;
+  while (*e != 'e') --e;
+  // Digits: p[0], then the fraction digits after the point, if any.
+  const char* frac = p + 2;
+  int nfrac = e - p > 1 ? static_cast<int>(e - frac) : 0;
+  int ndigits = 1 + nfrac;
+  bool negative_exponent = e[1] == '-';
   int exponent = 0;
-  std::from_chars(e + 1 + (e[1] == '+' ? 1 : 0), end, exponent);
+  for (const char* d = e + 2; d < end; ++d) exponent = exponent * 10 + (*d - '0');
+  if (negative_exponent) exponent = -exponent;
   // Python's repr: positional when -4 <= exponent < 16, else exponent form.
   int decpt = exponent + 1;
-  if (negative) out.push_back('-');
   if (exponent >= -4 && exponent < 16) {
     if (decpt <= 0) {
-      out.append("0.");
-      out.append(static_cast<std::size_t>(-decpt), '0');
-      out.append(digits, ndigits);
+      *o++ = '0';
+      *o++ = '.';
+      for (int k = 0; k < -decpt; ++k) *o++ = '0';
+      *o++ = p[0];
+      std::memcpy(o, frac, nfrac);
+      o += nfrac;
     } else if (decpt < ndigits) {
-      out.append(digits, decpt);
-      out.push_back('.');
-      out.append(digits + decpt, ndigits - decpt);
+      *o++ = p[0];
+      std::memcpy(o, frac, decpt - 1);
+      o += decpt - 1;
+      *o++ = '.';
+      std::memcpy(o, frac + decpt - 1, ndigits - decpt);
+      o += ndigits - decpt;
     } else {
-      out.append(digits, ndigits);
-      out.append(static_cast<std::size_t>(decpt - ndigits), '0');
-      out.append(".0");
+      *o++ = p[0];
+      std::memcpy(o, frac, nfrac);
+      o += nfrac;
+      for (int k = ndigits; k < decpt; ++k) *o++ = '0';
+      *o++ = '.';
+      *o++ = '0';
     }
-    return;
+    return static_cast<std::size_t>(o - out);
   }
-  out.push_back(digits[0]);
-  if (ndigits > 1) {
-    out.push_back('.');
-    out.append(digits + 1, ndigits - 1);
+  *o++ = p[0];
+  if (nfrac > 0) {
+    *o++ = '.';
+    std::memcpy(o, frac, nfrac);
+    o += nfrac;
   }
-  out.push_back('e');
-  out.push_back(exponent < 0 ? '-' : '+');
-  int a = exponent < 0 ? -exponent : exponent;
-  if (a < 10) out.push_back('0');
-  char ebuf[8];
-  auto er = std::to_chars(ebuf, ebuf + sizeof ebuf, a);
-  out.append(ebuf, er.ptr);
+  *o++ = 'e';
+  *o++ = negative_exponent ? '-' : '+';
+  int a = negative_exponent ? -exponent : exponent;
+  if (a >= 100) *o++ = static_cast<char>('0' + a / 100);
+  *o++ = static_cast<char>('0' + a / 10 % 10);
+  *o++ = static_cast<char>('0' + a % 10);
+  return static_cast<std::size_t>(o - out);
+}
+
+}  // namespace
+
+void append_json_double(std::string& out, double value) {
+  char text[40];
+  out.append(text, write_repr(value, text));
 }
 
 std::string format_double(double value) {
@@ -158,12 +189,21 @@ std::string format_double(double value) {
 }
 
 void append_json_float_array(std::string& out, const float* values, std::size_t count) {
-  out.push_back('[');
+  // Room for the longest number and its separator is made once per number; the text is
+  // written in place.
+  std::size_t used = out.size();
+  out.resize(used + 2 + count * 26);
+  char* base = out.data();
+  base[used++] = '[';
   for (std::size_t i = 0; i < count; ++i) {
-    if (i) out.append(", ");
-    append_json_double(out, static_cast<double>(values[i]));
+    if (i) {
+      base[used++] = ',';
+      base[used++] = ' ';
+    }
+    used += write_repr(static_cast<double>(values[i]), base + used);
   }
-  out.push_back(']');
+  base[used++] = ']';
+  out.resize(used);
 }
 
 namespace {
@@ -232,20 +272,40 @@ std::string dump_json(const Json& value) {
 namespace {
 
 // A cursor over JSON text with the error messages Python's json module gives.
+// What came before the text a Reader holds, when that is a piece of a longer text: the
+// positions in error messages count from the start of the whole.
+struct TextOrigin {
+  std::size_t lines = 0;       // line breaks before the piece
+  std::size_t chars = 0;       // code points before the piece
+  std::size_t line_chars = 0;  // code points between the last line break and the piece
+};
+
+// Thrown instead of a syntax error while the text at hand is not the whole text: the error
+// may only be the end of the piece, and its message would cost a count from the start.
+struct NeedMoreText {};
+
 class Reader {
  public:
-  explicit Reader(std::string_view text) : s_(text) {}
+  // `partial`: `text` may stop before the end of the whole text.
+  explicit Reader(std::string_view text, const std::function<TextOrigin()>* origin = nullptr,
+                  bool partial = false)
+      : s_(text), origin_(origin), partial_(partial) {}
 
   [[noreturn]] void fail(const std::string& what, std::size_t at) const {
-    std::size_t line = 1, line_start = 0;
+    if (partial_) throw NeedMoreText{};
+    TextOrigin before = origin_ != nullptr && *origin_ ? (*origin_)() : TextOrigin{};
+    std::size_t line = before.lines + 1, line_start = 0;
+    bool new_line = false;
     for (std::size_t k = 0; k < at && k < s_.size(); ++k) {
       if (s_[k] == '\n') {
         ++line;
         line_start = k + 1;
+        new_line = true;
       }
     }
-    std::size_t column = code_point_count(s_.substr(line_start, at - line_start)) + 1;
-    std::size_t chars = code_point_count(s_.substr(0, at));
+    std::size_t column = code_point_count(s_.substr(line_start, at - line_start)) + 1 +
+                         (new_line ? 0 : before.line_chars);
+    std::size_t chars = before.chars + code_point_count(s_.substr(0, at));
     throw ValueError(what + ": line " + std::to_string(line) + " column " +
                      std::to_string(column) + " (char " + std::to_string(chars) + ")");
   }
@@ -262,6 +322,7 @@ class Reader {
   }
 
   bool at_end() const { return pos_ >= s_.size(); }
+  void seek(std::size_t pos) { pos_ = pos; }
   char peek() const { return pos_ < s_.size() ? s_[pos_] : '\0'; }
   std::size_t pos() const { return pos_; }
   void advance() { ++pos_; }
@@ -358,6 +419,17 @@ class Reader {
     double real = 0;
   };
 
+  // Reads a number straight into a double, the common case of the number-array files.
+  // Answers false, leaving the cursor where it was, for what the fast reader leaves alone
+  // (non-finite literals, very long or far out numbers, malformed text): the general reader
+  // then takes over with its exact results and errors.
+  bool read_real(double& out) {
+    const char* end = read_json_double(s_.data() + pos_, s_.data() + s_.size(), out);
+    if (end == nullptr) return false;
+    pos_ = static_cast<std::size_t>(end - s_.data());
+    return true;
+  }
+
   bool read_number(Number& n) {
     std::size_t start = pos_;
     std::size_t p = pos_;
@@ -443,6 +515,8 @@ class Reader {
 
   std::string_view s_;
   std::size_t pos_ = 0;
+  const std::function<TextOrigin()>* origin_;
+  bool partial_;
 };
 
 // Reads a scalar (anything but an array or object) at the cursor. Answers false when the
@@ -597,25 +671,72 @@ Json parse_json(std::string_view text) {
   }
 }
 
-void parse_number_array_object(
-    std::string_view text,
+namespace {
+
+// Text of a number-array object that may arrive in pieces.
+struct ArrayObjectInput {
+  std::string_view text;  // the text at hand
+  bool complete = true;   // `text` runs to the end of the whole
+  std::function<TextOrigin()> origin;
+  // Drops the text before `keep_from`, appends the next piece, refreshes the fields above.
+  std::function<void(std::size_t keep_from)> extend;
+};
+
+// The reading shared by the whole-text and the file form. It goes in steps (the opening,
+// each member, the end); a step that fails before the input is complete may only have met
+// the end of a piece, so it is run again with more text. Members are handed on only once
+// read whole, so none is reported twice.
+void read_number_array_object(
+    ArrayObjectInput& in,
     const std::function<void(std::string&& key, std::vector<double>& values)>& on_member) {
-  Reader r(text);
-  std::vector<double> values;
-  r.skip_ws();
-  if (r.peek() != '{') {
+  std::size_t pos = 0;
+  auto step = [&](const std::function<void(Reader&)>& body) {
+    while (true) {
+      Reader r(in.text, &in.origin, !in.complete);
+      r.seek(pos);
+      try {
+        body(r);
+        pos = r.pos();
+        return;
+      } catch (const NeedMoreText&) {
+      } catch (const Error&) {
+        if (in.complete) throw;
+      }
+      in.extend(pos);
+      pos = 0;
+    }
+  };
+  auto need_text = [&](Reader& r) {
+    if (r.at_end() && !in.complete) throw NeedMoreText{};
+  };
+
+  bool is_object = true, empty = false;
+  step([&](Reader& r) {
+    r.skip_ws();
+    need_text(r);
+    is_object = r.peek() == '{';
+    if (!is_object) return;
+    r.advance();
+    r.skip_ws();
+    need_text(r);
+    empty = r.peek() == '}';
+    if (empty) r.advance();
+  });
+  if (!is_object) {
     // Not an object: say what it is when it is JSON at all.
-    Json whole = parse_json(text);
+    while (!in.complete) in.extend(0);
+    Json whole = parse_json(in.text);
     throw TypeError(std::string("expected a JSON object, got ") + whole.type_name());
   }
-  r.advance();
-  r.skip_ws();
-  if (r.peek() == '}') {
-    r.advance();
-  } else {
-    while (true) {
+
+  std::string key;
+  std::vector<double> values;
+  bool last = empty;
+  while (!last) {
+    step([&](Reader& r) {
+      r.skip_ws();
       if (r.peek() != '"') r.fail("Expecting property name enclosed in double quotes", r.pos());
-      std::string key = r.read_string();
+      key = r.read_string();
       r.skip_ws();
       if (r.peek() != ':') r.fail("Expecting ':' delimiter", r.pos());
       r.advance();
@@ -638,7 +759,10 @@ void parse_number_array_object(
         while (true) {
           char c = r.peek();
           Reader::Number n;
-          if (c == 't' && r.consume_literal("true")) {
+          double real;
+          if (r.read_real(real)) {
+            values.push_back(real);
+          } else if (c == 't' && r.consume_literal("true")) {
             values.push_back(1.0);
           } else if (c == 'f' && r.consume_literal("false")) {
             values.push_back(0.0);
@@ -669,22 +793,77 @@ void parse_number_array_object(
           }
         }
       }
-      on_member(std::move(key), values);
+      // The delimiter must be at hand before the member is handed on.
       r.skip_ws();
+      need_text(r);
       char d = r.peek();
-      if (d == ',') {
-        r.advance();
-        r.skip_ws();
-      } else if (d == '}') {
-        r.advance();
-        break;
-      } else {
-        r.fail("Expecting ',' delimiter", r.pos());
-      }
-    }
+      if (d != ',' && d != '}') r.fail("Expecting ',' delimiter", r.pos());
+    });
+    on_member(std::move(key), values);
+    // The step stopped on the delimiter.
+    last = in.text[pos] == '}';
+    ++pos;
   }
-  r.skip_ws();
-  if (!r.at_end()) r.fail("Extra data", r.pos());
+
+  step([&](Reader& r) {
+    r.skip_ws();
+    need_text(r);
+    if (!r.at_end()) r.fail("Extra data", r.pos());
+  });
+}
+
+}  // namespace
+
+void parse_number_array_object(
+    std::string_view text,
+    const std::function<void(std::string&& key, std::vector<double>& values)>& on_member) {
+  ArrayObjectInput in;
+  in.text = text;
+  read_number_array_object(in, on_member);
+}
+
+void parse_number_array_file(
+    const std::string& path,
+    const std::function<void(std::string&& key, std::vector<double>& values)>& on_member) {
+  constexpr std::size_t kPiece = std::size_t{1} << 20;
+  FileReader file(path);
+  std::string buffer;       // holds the text at hand in [0, filled); grown, never shrunk
+  std::size_t filled = 0;
+  std::size_t dropped = 0;  // bytes of the file before `buffer`
+  std::size_t piece = kPiece;
+  ArrayObjectInput in;
+  in.extend = [&](std::size_t keep_from) {
+    if (keep_from > 0) {
+      std::memmove(buffer.data(), buffer.data() + keep_from, filled - keep_from);
+      filled -= keep_from;
+      dropped += keep_from;
+      piece = kPiece;
+    } else if (filled > 0) {
+      piece *= 2;  // one step keeps running past the text: grow faster than linearly
+    }
+    if (buffer.size() < filled + piece) buffer.resize(filled + piece);
+    std::size_t got = file.read(buffer.data() + filled, piece);
+    filled += got;
+    in.complete = got == 0;
+    in.text = std::string_view(buffer.data(), filled);
+  };
+  // Counted only when a message needs it, from the file itself.
+  in.origin = [&] {
+    FileReader again(path);
+    std::string prefix(dropped, '\0');
+    prefix.resize(again.read(prefix.data(), dropped));
+    TextOrigin origin;
+    std::size_t last_break = prefix.rfind('\n');
+    for (char c : prefix) origin.lines += c == '\n';
+    origin.chars = code_point_count(prefix);
+    origin.line_chars = last_break == std::string::npos
+                            ? origin.chars
+                            : code_point_count(std::string_view(prefix).substr(last_break + 1));
+    return origin;
+  };
+  in.complete = false;
+  in.extend(0);
+  read_number_array_object(in, on_member);
 }
 
 }  // namespace vantory

@@ -57,4 +57,11 @@ void parse_number_array_object(
     std::string_view text,
     const std::function<void(std::string&& key, std::vector<double>& values)>& on_member);
 
+// parse_number_array_object over the file at `path`, read in pieces of about a megabyte so
+// that a large file never sits in memory whole. Positions in messages count from the start of
+// the file. Also throws OSError when the file cannot be read.
+void parse_number_array_file(
+    const std::string& path,
+    const std::function<void(std::string&& key, std::vector<double>& values)>& on_member);
+
 }  // namespace vantory

@@ -91,53 +91,55 @@ void append_utf8(std::string& out, char32_t c) {
   }
 }
 
-bool is_valid_utf8(std::string_view bytes) {
+namespace {
+
+// Where the first sequence that is not UTF-8 starts (npos when there is none), and in `end`
+// where it stops: next_code_point stops on the first byte that cannot continue the sequence,
+// or at the end of the input when the sequence is cut short.
+std::size_t first_invalid_utf8(std::string_view bytes, std::size_t& end) {
   std::size_t i = 0;
   while (i < bytes.size()) {
-    unsigned char c = static_cast<unsigned char>(bytes[i]);
-    if (c < 0x80) {
+    if (static_cast<unsigned char>(bytes[i]) < 0x80) {
       ++i;
       continue;
     }
     std::size_t start = i;
     char32_t cp = next_code_point(bytes, i);
     if (cp == 0xFFFD && !(i - start == 3 && bytes.substr(start, 3) == "\xEF\xBF\xBD")) {
-      return false;
+      end = i;
+      return start;
     }
   }
-  return true;
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+bool is_valid_utf8(std::string_view bytes) {
+  std::size_t end;
+  return first_invalid_utf8(bytes, end) == std::string_view::npos;
 }
 
 std::string utf8_decode_error(std::string_view bytes) {
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    unsigned char c = static_cast<unsigned char>(bytes[i]);
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t start = i;
-    char32_t cp = next_code_point(bytes, i);
-    if (cp != 0xFFFD || (i - start == 3 && bytes.substr(start, 3) == "\xEF\xBF\xBD")) continue;
-    // next_code_point stops on the first byte that cannot continue the sequence, or at the
-    // end of the input when the sequence is cut short.
-    const char* reason = (c < 0xC2 || c > 0xF4) ? "invalid start byte"
-                         : i == bytes.size()    ? "unexpected end of data"
-                                                : "invalid continuation byte";
-    std::size_t end = (c < 0xC2 || c > 0xF4) ? start + 1 : i;
-    std::string text = "'utf-8' codec can't decode ";
-    if (end - start == 1) {
-      static constexpr char kHex[] = "0123456789abcdef";
-      text += "byte 0x";
-      text.push_back(kHex[c >> 4]);
-      text.push_back(kHex[c & 0xF]);
-      text += " in position " + std::to_string(start);
-    } else {
-      text += "bytes in position " + std::to_string(start) + "-" + std::to_string(end - 1);
-    }
-    return text + ": " + reason;
+  std::size_t i;
+  std::size_t start = first_invalid_utf8(bytes, i);
+  if (start == std::string_view::npos) return {};
+  unsigned char c = static_cast<unsigned char>(bytes[start]);
+  const char* reason = (c < 0xC2 || c > 0xF4) ? "invalid start byte"
+                       : i == bytes.size()    ? "unexpected end of data"
+                                              : "invalid continuation byte";
+  std::size_t end = (c < 0xC2 || c > 0xF4) ? start + 1 : i;
+  std::string text = "'utf-8' codec can't decode ";
+  if (end - start == 1) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    text += "byte 0x";
+    text.push_back(kHex[c >> 4]);
+    text.push_back(kHex[c & 0xF]);
+    text += " in position " + std::to_string(start);
+  } else {
+    text += "bytes in position " + std::to_string(start) + "-" + std::to_string(end - 1);
   }
-  return {};
+  return text + ": " + reason;
 }
 
 std::string decode_utf8_lossy(std::string_view bytes) {

@@ -1,6 +1,7 @@
 #include "apps/demo/local_embedding_service.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <stdexcept>
 
@@ -20,6 +21,12 @@ std::uint64_t fnv1a(std::string_view bytes) {
   return hash;
 }
 
+// httplib listens with a backlog of 5; a batch of more texts connects at once, so the queue
+// is widened by listening again on the bound socket.
+struct WideServer : httplib::Server {
+  void widen_backlog() { ::listen(svr_sock_, 128); }
+};
+
 }  // namespace
 
 std::vector<double> hashed_trigram_embedding(const std::string& text, std::size_t dimension) {
@@ -33,7 +40,7 @@ std::vector<double> hashed_trigram_embedding(const std::string& text, std::size_
 }
 
 LocalEmbeddingService::LocalEmbeddingService(std::size_t dimension)
-    : dimension_(dimension), server_(std::make_unique<httplib::Server>()) {
+    : dimension_(dimension), server_(std::make_unique<WideServer>()) {
   auto text_of = [](const httplib::Request& req, const char* member) -> std::string {
     Json body = parse_json(req.body);
     const Json& value = body.at(member);
@@ -73,6 +80,7 @@ LocalEmbeddingService::LocalEmbeddingService(std::size_t dimension)
                 });
   port_ = server_->bind_to_any_port("127.0.0.1");
   if (port_ <= 0) throw std::runtime_error("could not listen on 127.0.0.1");
+  static_cast<WideServer&>(*server_).widen_backlog();
   thread_ = std::thread([this] {
     server_->listen_after_bind();
     loop_ended_ = true;

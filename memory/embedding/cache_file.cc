@@ -29,10 +29,10 @@ void RemoteEmbeddingClient::_load_cache() {
   try {
     std::string cache_file = cache_file_path(*_cache_path);
     if (!path_exists(cache_file)) return;
-    std::string text = read_file(cache_file);
-    // Built aside and swapped in only once every member converted: all or nothing.
+    // Built aside and swapped in only once every member converted: all or nothing. The file
+    // is read in pieces, so a large cache never sits in memory twice.
     EmbeddingCache loaded;
-    parse_number_array_object(text, [&](std::string&& key, std::vector<double>& values) {
+    parse_number_array_file(cache_file, [&](std::string&& key, std::vector<double>& values) {
       loaded.insert_or_assign(key, PythonVector(std::span<const double>(values)));
     });
     std::size_t count = loaded.size();

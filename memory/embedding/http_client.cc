@@ -208,10 +208,9 @@ std::string http_request(const std::string& method, const std::string& url,
   // "Expect: 100-continue" with its one-second stall on larger bodies.
   std::unique_ptr<curl_slist, SlistDeleter> list;
   auto add = [&](const std::string& line) {
-    curl_slist* next = curl_slist_append(list.get(), line.c_str());
-    if (!next) throw RuntimeError("out of memory while building request headers");
-    (void)list.release();
-    list.reset(next);
+    curl_slist* head = curl_slist_append(list.get(), line.c_str());
+    if (!head) throw RuntimeError("out of memory while building request headers");
+    if (!list) list.reset(head);  // later appends keep the same head
   };
   for (const auto& [name, value] : headers) add(name + ": " + value);
   add("Accept:");

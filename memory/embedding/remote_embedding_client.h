@@ -59,7 +59,7 @@ class RemoteEmbeddingClient {
 
   // Builds a client; no network traffic happens here. Empty strings count as absent.
   //  api_url:   argument, else REMOTE_EMBEDDING_URL, EMBEDDING_API_URL, ORVANE_API_URL, else
-  //             DEFAULT_API_URL. An URL containing "gradio_api" or "/call/" selects the Gradio
+  //             DEFAULT_API_URL. A URL containing "gradio_api" or "/call/" selects the Gradio
   //             protocol, any other the REST protocol.
   //  api_key:   argument, else EMBEDDING_API_KEY, ORVANE_API_KEY, else HF_TOKEN.
   //  dimension: argument when non-zero, else REMOTE_EMBEDDING_DIMENSION, else 768.
@@ -166,18 +166,18 @@ class RemoteEmbeddingClient {
   // sets `dimension` to its length. Throws TypeError unless it is an array of numbers.
   PythonVector _finalize_embedding(const Json& embedding_list);
 
-  // Replaces the cache with the file's entries (all or nothing). Called by the constructor.
-  void _load_cache();
-
-  // Writes the cache file; the caller holds `lock`.
-  void _save_cache();
-
  protected:
   // Sends one request with this client's time-out and TLS settings.
   std::string _request(const std::string& method, const std::string& url,
                        const HttpHeaders& headers, const std::string& body) const;
 
  private:
+  // Replaces the cache with the file's entries (all or nothing). Called by the constructor.
+  void _load_cache();
+
+  // Writes the cache file; the caller holds `lock`.
+  void _save_cache();
+
   mutable std::mutex lock;
   EmbeddingCache _cache;
 };

@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <limits>
 
 #include "common/error.h"
+#include "common/files.h"
+#include "common/json_number.h"
 
 namespace vantory {
 namespace {
@@ -126,6 +131,80 @@ TEST(JsonRead, NumberArrayObject) {
   EXPECT_THROW(parse_number_array_object(R"({"a": [1, 2)", collect), ValueError);
   EXPECT_THROW(parse_number_array_object(R"({"a": [1]} x)", collect), ValueError);
   EXPECT_THROW(parse_number_array_object("not json", collect), ValueError);
+}
+
+TEST(JsonRead, FastNumbersMatchFromChars) {
+  const char* texts[] = {"0",      "-0.0",   "0.6000000238418579", "1e-05", "-1.5E+300",
+                         "12345678901234567", "1234567890123456789", "9007199254740993",
+                         "0.000123456789012345678", "4.9406564584124654e-324", "1e-64"};
+  for (const char* text : texts) {
+    std::string_view t(text);
+    double fast = 0, exact = 0;
+    const char* end = read_json_double(t.data(), t.data() + t.size(), fast);
+    std::from_chars(t.data(), t.data() + t.size(), exact);
+    if (end != nullptr) {
+      EXPECT_EQ(fast, exact) << text;  // nullptr: left to the general reader
+    }
+  }
+  double zero = 1;
+  ASSERT_NE(read_json_double("-0", "-0" + 2, zero), nullptr);
+  EXPECT_FALSE(std::signbit(zero));  // the integer -0 is plain zero
+  for (const char* bad : {"-", ".5", "x", "+1"}) {
+    EXPECT_EQ(read_json_double(bad, bad + std::strlen(bad), zero), nullptr) << bad;
+  }
+}
+
+// The file form reads in pieces; every member, every value and every message must be what the
+// whole-text form gives, wherever the pieces happen to end.
+TEST(JsonRead, NumberArrayFileReadsLikeTheWholeText) {
+  char dir_template[] = "/tmp/vantory-json-XXXXXX";
+  std::string dir = mkdtemp(dir_template);
+  std::string text = "{";
+  for (int i = 0; i < 1000; ++i) {
+    if (i) text += i % 7 ? ", " : ",\n ";
+    append_json_string(text, "k\u00e9y" + std::to_string(i));  // two-byte characters
+    text += ": [";
+    for (int j = 0; j < 300; ++j) text += (j ? ", " : "") + format_double((i * 300 + j) * 0.001);
+    text += "]";
+  }
+  text += ", \"long\": [" + std::string(3 << 20, '1') + "]}";  // one member beyond a piece
+
+  using Members = std::vector<std::pair<std::string, std::vector<double>>>;
+  auto outcome = [&](const std::function<void(const std::function<void(std::string&&,
+                                                                          std::vector<double>&)>&)>&
+                         parse) {
+    Members members;
+    std::string error;
+    try {
+      parse([&](std::string&& key, std::vector<double>& values) {
+        members.emplace_back(std::move(key), values);
+      });
+    } catch (const Error& e) {
+      error = std::string(e.kind()) + ": " + e.what();
+    }
+    return std::make_pair(members, error);
+  };
+  std::size_t late = text.size() - (3 << 20) - 100;  // past the first piece
+  std::size_t number = text.find(", ", late) + 2;
+  std::vector<std::string> variants = {
+      text,
+      text.substr(0, late),                                          // truncated
+      text.substr(0, number) + "x" + text.substr(number + 1),        // junk instead of a number
+      text.substr(0, number) + "\"s\", " + text.substr(number),      // a string among numbers
+      text + " extra",
+      "  [1, 2]",
+      "",
+  };
+  for (const std::string& variant : variants) {
+    write_file_atomic(dir + "/f.json", variant);
+    auto whole = outcome([&](const auto& on) { parse_number_array_object(variant, on); });
+    auto pieces = outcome([&](const auto& on) { parse_number_array_file(dir + "/f.json", on); });
+    EXPECT_EQ(pieces.second, whole.second);
+    EXPECT_EQ(pieces.first.size(), whole.first.size()) << whole.second;
+    EXPECT_TRUE(pieces.first == whole.first) << whole.second;
+  }
+  EXPECT_THROW(parse_number_array_file(dir + "/missing.json", [](auto&&, auto&) {}), OSError);
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

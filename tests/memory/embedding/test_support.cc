@@ -43,6 +43,14 @@ std::pair<X509*, EVP_PKEY*> make_certificate() {
   return {cert, key};
 }
 
+// httplib listens with a backlog of 5, so a batch connecting at once would see SYNs dropped
+// and retried a second later; listening again on the bound socket widens the queue.
+template <class Base>
+struct WideServer : Base {
+  using Base::Base;
+  void widen_backlog() { ::listen(this->svr_sock_, 128); }
+};
+
 }  // namespace
 
 TestServer::TestServer(bool https) : https_(https) {
@@ -50,11 +58,11 @@ TestServer::TestServer(bool https) : https_(https) {
   signal(SIGPIPE, SIG_IGN);
   if (https) {
     auto [cert, key] = make_certificate();
-    server_ = std::make_unique<httplib::SSLServer>(cert, key);
+    server_ = std::make_unique<WideServer<httplib::SSLServer>>(cert, key);
     X509_free(cert);
     EVP_PKEY_free(key);
   } else {
-    server_ = std::make_unique<httplib::Server>();
+    server_ = std::make_unique<WideServer<httplib::Server>>();
   }
   // Enough threads for every worker of a batch to be served at once.
   server_->new_task_queue = [] { return new httplib::ThreadPool(24); };
@@ -74,6 +82,11 @@ TestServer::~TestServer() {
 void TestServer::start() {
   port_ = server_->bind_to_any_port("127.0.0.1");
   if (port_ <= 0) throw std::runtime_error("test server could not bind");
+  if (https_) {
+    static_cast<WideServer<httplib::SSLServer>&>(*server_).widen_backlog();
+  } else {
+    static_cast<WideServer<httplib::Server>&>(*server_).widen_backlog();
+  }
   // The socket listens already: connections queue until the loop accepts them.
   thread_ = std::thread([this] {
     server_->listen_after_bind();
