@@ -1,6 +1,6 @@
 // The store's reports on cached contexts, and invalidation of cached contexts together with
 // their vectors.
-#include "coding/answers.h"
+#include "coding/record_views.h"
 #include "coding/records.h"
 #include "coding/tarnel.h"
 
@@ -13,8 +13,8 @@ Json collect_hash_ids(const Json& contexts) {
   records::expect_array(contexts, "file_contexts", false);
   Json ids = Json::array();
   for (const Json& context : contexts) {
-    for (const Json& chunk : records::get_array(expect_dict(context, "a file context"), "chunks")) {
-      const Json* hash_id = records::find(expect_dict(chunk, "a chunk record"), "hash_id");
+    for (const Json& chunk : records::get_array(records::as_record(context, "a file context"), "chunks")) {
+      const Json* hash_id = records::find(records::as_record(chunk, "a chunk record"), "hash_id");
       if (hash_id && records::truthy(*hash_id)) ids.push_back(*hash_id);
     }
   }
@@ -42,7 +42,7 @@ Json Tarnel::invalidate_cache(const std::string& agent_id,
                               const std::string& scope) {
   if (scope == "file" && file_path && !file_path->empty()) {
     Json result = store->invalidate_with_vectors(agent_id, *file_path);
-    bool removed = records::truthy(records::require(expect_dict(result, "invalidate_with_vectors"),
+    bool removed = records::truthy(records::require(records::as_record(result, "invalidate_with_vectors"),
                                                     "removed"));
     static const Json none = Json::array();
     const Json& hash_ids = removed ? records::require(result, "hash_ids")
@@ -56,7 +56,7 @@ Json Tarnel::invalidate_cache(const std::string& agent_id,
 
   if (scope == "stale") {
     Json result = store->invalidate_stale(agent_id);
-    const Json& hash_ids = records::require(expect_dict(result, "invalidate_stale"), "hash_ids");
+    const Json& hash_ids = records::require(records::as_record(result, "invalidate_stale"), "hash_ids");
     if (records::truthy(hash_ids)) ambrel->delete_vectors(agent_id, hash_ids);
     return Json{{"status", "invalidated"},
                 {"scope", "stale"},
@@ -82,8 +82,8 @@ Json Tarnel::invalidate_cache(const std::string& agent_id,
                 {"vectors_cleaned", records::length_of(hash_ids)}};
   }
 
-  if (scope == "file") return error_object("Scope 'file' requires a file_path.");
-  return error_object("Invalid scope '" + scope + "'. Use 'file', 'stale', or 'all'.");
+  if (scope == "file") return records::error_object("Scope 'file' requires a file_path.");
+  return records::error_object("Invalid scope '" + scope + "'. Use 'file', 'stale', or 'all'.");
 }
 
 }  // namespace vantory

@@ -4,7 +4,7 @@
 
 #include <exception>
 
-#include "coding/answers.h"
+#include "coding/record_views.h"
 #include "coding/records.h"
 #include "coding/source_text.h"
 #include "coding/tarnel.h"
@@ -23,7 +23,7 @@ namespace {
 Json auto_chunk(ChunkingComponent& chunking, const std::string& file_path,
                 const std::string& language) {
   if (!path_exists(file_path)) {
-    return error_object("File not found for auto-chunking: " + file_path);
+    return records::error_object("File not found for auto-chunking: " + file_path);
   }
   try {
     std::string text = read_source_text(file_path);
@@ -31,9 +31,9 @@ Json auto_chunk(ChunkingComponent& chunking, const std::string& file_path,
     if (!chunker) throw RuntimeError("no chunker for language " + language);
     return units_to_chunk_records(chunker->chunk_file(text, file_path));
   } catch (const std::exception& e) {
-    return error_object(std::string("Auto-chunking failed: ") + e.what());
+    return records::error_object(std::string("Auto-chunking failed: ") + e.what());
   } catch (...) {
-    return error_object("Auto-chunking failed: unknown error");
+    return records::error_object("Auto-chunking failed: unknown error");
   }
 }
 

@@ -3,7 +3,7 @@
 #include <array>
 #include <string_view>
 
-#include "coding/answers.h"
+#include "coding/record_views.h"
 #include "coding/records.h"
 #include "coding/tarnel.h"
 #include "coding/timing.h"
@@ -33,7 +33,7 @@ constexpr const char* kOtherBucket = "other";
 
 const Json& chunk_of(const Json& result) {
   static const Json empty = Json::object();
-  return expect_dict(records::get_or(expect_dict(result, "a search result"), "chunk", empty),
+  return records::as_record(records::get_or(records::as_record(result, "a search result"), "chunk", empty),
                      "a search result's chunk");
 }
 
@@ -46,7 +46,7 @@ Json call_chain(const Json& results) {
                     value_text(records::get_or(chunk, "name", "unknown")) + " [line " +
                     value_text(records::get_or(chunk, "start_line", 0)) + "]");
     for (const Json& call : records::get_array(chunk, "calls")) {
-      expect_dict(call, "a call record");
+      records::as_record(call, "a call record");
       chain.push_back("  \u2192 " + value_text(records::get_or(call, "target", no_value)) +
                       " [line " + value_text(records::get_or(call, "line", no_value)) + "]");
     }
@@ -87,7 +87,7 @@ Json Tarnel::search_codebase(const std::string& agent_id, const std::string& que
   bool grouping = group_by && *group_by == "semantic_purpose";
   if (!trace_calls && !grouping) return records::expect_object(std::move(results), "search");
 
-  expect_dict(results, "the search answer");
+  records::as_record(results, "the search answer");
   if (trace_calls) results["call_chain"] = call_chain(results);
   if (grouping) results["grouped_results"] = group_by_purpose(results);
   return results;

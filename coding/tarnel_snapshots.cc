@@ -1,5 +1,5 @@
 // Snapshots of an agent's code memory, made and compared by the directory view.
-#include "coding/answers.h"
+#include "coding/record_views.h"
 #include "coding/records.h"
 #include "coding/tarnel.h"
 
@@ -8,7 +8,7 @@ namespace vantory {
 Json Tarnel::create_snapshot(const std::string& agent_id, const std::string& message) {
   Json sha = filesystem->commit_snapshot(agent_id, message);
   if (!records::truthy(sha)) {
-    return error_object("Snapshot failed. Is .vantory initialized? (Requires vantory DAG backend)");
+    return records::error_object("Snapshot failed. Is .vantory initialized? (Requires vantory DAG backend)");
   }
   return Json{{"status", "ok"}, {"sha", std::move(sha)}, {"message", message}};
 }
@@ -18,7 +18,7 @@ Json Tarnel::compare_snapshots(const std::string& agent_id, const std::string& s
   Json diff = filesystem->get_diff(agent_id, sha_a, sha_b);
   // An empty diff is a comparison of two equal snapshots; only null means it failed.
   if (diff.is_null()) {
-    return error_object("Could not compare snapshots " + sha_a + " vs " + sha_b +
+    return records::error_object("Could not compare snapshots " + sha_a + " vs " + sha_b +
                         ". Check SHAs or .vantory availability.");
   }
   return Json{{"status", "ok"}, {"sha_a", sha_a}, {"sha_b", sha_b}, {"diff", std::move(diff)}};

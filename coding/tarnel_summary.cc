@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-#include "coding/answers.h"
+#include "coding/record_views.h"
 #include "coding/records.h"
 #include "coding/tarnel.h"
 #include "common/files.h"
@@ -21,7 +21,7 @@ std::string brief_line(const Json& chunks, std::string_view file_name, const Jso
   std::vector<std::pair<Json, std::int64_t>> type_counts;  // in order of first occurrence
   std::vector<std::string> key_names;
   for (const Json& chunk : chunks) {
-    expect_dict(chunk, "a chunk record");
+    records::as_record(chunk, "a chunk record");
     Json type = records::get_or(chunk, "type", "block");
     auto counted = type_counts.begin();
     while (counted != type_counts.end() && counted->first != type) ++counted;
@@ -53,7 +53,7 @@ std::string brief_line(const Json& chunks, std::string_view file_name, const Jso
 Json detailed_chunks(const Json& chunks) {
   Json out = Json::array();
   for (const Json& chunk : chunks) {
-    expect_dict(chunk, "a chunk record");
+    records::as_record(chunk, "a chunk record");
     out.push_back(Json{{"name", records::get_or(chunk, "name", "")},
                        {"type", records::get_or(chunk, "type", "")},
                        {"content", records::get_or(chunk, "content", "")},
@@ -70,31 +70,31 @@ Json Tarnel::summarize_context(const std::string& agent_id, const std::string& f
   const std::string normalized = normalize_path(file_path);
 
   Json cached = store->retrieve_file_context(agent_id, normalized);
-  expect_dict(cached, "retrieve_file_context");
+  records::as_record(cached, "retrieve_file_context");
   if (cached.value("status", Json()) == "cache_miss" ||
       cached.value("freshness", Json()) == "stale") {
     // A file deleted from disk keeps whatever the store still holds about it.
     if (path_exists(normalized)) {
       index_file(agent_id, normalized);
       cached = store->retrieve_file_context(agent_id, normalized);
-      expect_dict(cached, "retrieve_file_context");
+      records::as_record(cached, "retrieve_file_context");
     }
   }
   if (cached.value("status", Json()) != "cache_hit") {
-    return error_object("Could not retrieve context: " + normalized);
+    return records::error_object("Could not retrieve context: " + normalized);
   }
 
   Json contexts = store->_load_agent_data(agent_id, "file_contexts");
   records::expect_array(contexts, "file_contexts", false);
   const Json* found = nullptr;
   for (const Json& context : contexts) {
-    if (normalize_path(records::get_string(expect_dict(context, "a file context"), "file_path",
+    if (normalize_path(records::get_string(records::as_record(context, "a file context"), "file_path",
                                            "")) == normalized) {
       found = &context;
       break;
     }
   }
-  if (!found) return error_object("Context not found in store: " + normalized);
+  if (!found) return records::error_object("Context not found in store: " + normalized);
 
   const Json& chunks = records::get_array(*found, "chunks");
   const std::string_view file_name = base_name(normalized);
