@@ -257,15 +257,15 @@ void ImportReader::go(TSNode node) {
     if (type_is(child, "import_spec")) {
       specs.push_back(child);
     } else if (type_is(child, "import_spec_list")) {
-      for_each_named_child(child, [&](TSNode spec, TSFieldId) {
-        if (type_is(spec, "import_spec")) specs.push_back(spec);
+      for_each_named_child(child, [&](TSNode item, TSFieldId) {
+        if (type_is(item, "import_spec")) specs.push_back(item);
         return true;
       });
     }
     return true;
   });
-  for (TSNode spec : specs) {
-    TSNode path = field(spec, "path");
+  for (TSNode import_item : specs) {
+    TSNode path = field(import_item, "path");
     if (!ts_node_is_null(path)) push(out_, go_module(unquote(text(path))));
   }
 }

@@ -83,10 +83,10 @@ std::string UnitDetails::name(const FoundDefinition& found, bool& qualified) con
   }
   if (s_.lang() == Lang::kGo && type_is(def, "type_declaration")) {
     std::string name;
-    for_each_named_child(def, [&](TSNode spec, TSFieldId) {
-      TSNode spec_name = child_by_field(spec, f_name_);
-      if (ts_node_is_null(spec_name)) return true;
-      name = text(spec_name);
+    for_each_named_child(def, [&](TSNode type_item, TSFieldId) {
+      TSNode item_name = child_by_field(type_item, f_name_);
+      if (ts_node_is_null(item_name)) return true;
+      name = text(item_name);
       return false;
     });
     return name;
