@@ -45,6 +45,17 @@ TEST(KeywordSearch, QueryWordsFollowUnicodeCaseSpaceAndLength) {
   }
 }
 
+TEST(KeywordSearch, WordsAreFoundAtEveryPosition) {
+  for (std::size_t length : {6u, 15u, 16u, 17u, 40u}) {
+    for (std::size_t at = 0; at + 6 <= length; ++at) {
+      std::string text(length, 'd');
+      text.replace(at, 6, "deploy");
+      Json memories = {{{"content", text}}, {{"content", text.substr(0, at) + "deplox" + text.substr(at + 6)}}};
+      EXPECT_EQ(LocalAmbrel::keyword_search("deploy", memories).size(), 1u) << length << " " << at;
+    }
+  }
+}
+
 TEST(KeywordSearch, ScoringRulesAndOrder) {
   Json results = search("deploy server", R"([
       {"id": "empty keyword", "content": "deploy it", "keywords": [""]},
