@@ -3,36 +3,14 @@
 #include <span>
 #include <vector>
 
-#include "common/files.h"
+#include "common/json_object_writer.h"
 #include "common/json_text.h"
 
 namespace vantory {
 
-namespace {
-
-constexpr std::size_t kWritePiece = std::size_t{1} << 20;
-
-}  // namespace
-
 void write_vectors_file(const std::string& path, const VectorMap& vectors) {
-  AtomicFileWriter writer(path);
-  std::string piece;
-  piece.reserve(kWritePiece + 32 * 1024);
-  piece.push_back('{');
-  bool first = true;
-  for (const auto& [id, vector] : vectors) {
-    if (!first) piece.append(", ");
-    first = false;
-    append_json_string(piece, id);
-    piece.append(": ");
-    vector.append_json(piece);
-    if (piece.size() >= kWritePiece) {
-      writer.append(piece);
-      piece.clear();
-    }
-  }
-  piece.push_back('}');
-  writer.append(piece);
+  JsonObjectWriter writer(path);
+  for (const auto& [id, vector] : vectors) vector.append_json(writer.member(id));
   writer.commit();
 }
 
