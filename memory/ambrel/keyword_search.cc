@@ -1,7 +1,6 @@
 // Ranking memory entries by the lexical overlap of their text, keywords, topic and persons
 // with a query.
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <span>
 
@@ -9,6 +8,7 @@
 #include "common/unicode.h"
 #include "memory/ambrel/local_ambrel.h"
 #include "memory/ambrel/memory_entry.h"
+#include "memory/ambrel/substring_finder.h"
 
 namespace vantory {
 
@@ -26,62 +26,16 @@ const std::unordered_set<std::string_view> LocalAmbrel::STOPWORDS = {
 
 namespace {
 
-// A query word prepared for many substring tests. Sixteen candidate positions are tested at
-// once, on the word's first and last bytes, before any is compared whole.
-class QueryWord {
- public:
+struct QueryWord {
   QueryWord(std::string_view word, std::size_t code_points)
-      : text(word), text_bonus(0.3 + 0.05 * static_cast<double>(code_points)) {
-    for (int lane = 0; lane < 16; ++lane) {
-      first_[lane] = word.front();
-      last_[lane] = word.back();
-    }
-  }
+      : text(word), text_bonus(0.3 + 0.05 * static_cast<double>(code_points)), finder(word) {}
 
-  // True when the word occurs in `haystack`.
-  bool occurs_in(std::string_view haystack) const {
-    const std::size_t n = text.size();
-    if (n > haystack.size()) return false;
-    const char* h = haystack.data();
-    const std::size_t positions = haystack.size() - n + 1;
-    std::size_t i = 0;
-    for (; i + 16 <= positions; i += 16) {
-      Bytes a, b;
-      std::memcpy(&a, h + i, 16);
-      std::memcpy(&b, h + i + n - 1, 16);
-      for (unsigned bits = candidates(a, b); bits != 0; bits &= bits - 1) {
-        if (std::memcmp(h + i + static_cast<unsigned>(__builtin_ctz(bits)), text.data(), n) == 0) {
-          return true;
-        }
-      }
-    }
-    for (; i < positions; ++i) {
-      if (h[i] == text.front() && std::memcmp(h + i, text.data(), n) == 0) return true;
-    }
-    return false;
-  }
+  bool occurs_in(std::string_view haystack) const { return finder.occurs_in(haystack); }
 
   std::string_view text;
   // What a match in the entry's text adds: 0.3 + 0.05 per code point.
   double text_bonus;
-
- private:
-  using Bytes = char __attribute__((vector_size(16)));
-
-  // Bit k set when position k of a block may start the word: block `a` holds its first
-  // byte there and block `b` (the bytes n - 1 further on) its last.
-  unsigned candidates(Bytes a, Bytes b) const {
-    Bytes both = (a == first_) & (b == last_);
-#if defined(__SSE2__)
-    return static_cast<unsigned>(__builtin_ia32_pmovmskb128(both));
-#else
-    unsigned bits = 0;
-    for (int k = 0; k < 16; ++k) bits |= (both[k] != 0 ? 1u : 0u) << k;
-    return bits;
-#endif
-  }
-
-  Bytes first_, last_;
+  SubstringFinder finder;
 };
 
 // The members of one entry that the scoring reads, checked for their types.
