@@ -72,7 +72,8 @@ class PreparedClient : public RemoteEmbeddingClient {
   PreparedClient()
       : RemoteEmbeddingClient("http://prepared", std::nullopt, "dense-embedding", kDimension) {}
   PythonVector _call_api(const std::string& text) override {
-    return vantory::create_vector(unit_vector(static_cast<std::uint32_t>(std::hash<std::string>()(text))));
+    return vantory::create_vector(
+        unit_vector(static_cast<std::uint32_t>(std::hash<std::string>()(text))));
   }
 };
 
@@ -93,7 +94,8 @@ Json make_memories(std::size_t n) {
   std::vector<std::string> vocabulary;
   while (vocabulary.size() < 3000) {
     std::string word;
-    for (int s = 0, len = 2 + static_cast<int>(gen() % 3); s < len; ++s) word += kSyllables[gen() % 20];
+    for (int s = 0, len = 2 + static_cast<int>(gen() % 3); s < len; ++s)
+      word += kSyllables[gen() % 20];
     vocabulary.push_back(word);
   }
   // The query's words are of middling frequency: each occurs in 1 % to 8 % of the entries.
@@ -178,10 +180,11 @@ int semantic(std::size_t n, const std::string& peer) {
   Json peers = run_peer(peer + " semantic " + dir + "/vectors.f32 " + dir + "/query.f32 " +
                         std::to_string(n) + " " + std::to_string(rounds));
   double numpy = peers["numpy"], faiss = peers["faiss"];
-  std::printf("semantic_search over %zu entries x %zu: vantory %.2f ms | numpy %.2f ms "
-              "(vantory/numpy %.2f, goal <= 1.5) | FAISS IndexFlatIP 1 thread %.2f ms "
-              "(vantory/FAISS %.2f)\n",
-              n, kDimension, ours, numpy, ours / numpy, faiss, ours / faiss);
+  std::printf(
+      "semantic_search over %zu entries x %zu: vantory %.2f ms | numpy %.2f ms "
+      "(vantory/numpy %.2f, goal <= 1.5) | FAISS IndexFlatIP 1 thread %.2f ms "
+      "(vantory/FAISS %.2f)\n",
+      n, kDimension, ours, numpy, ours / numpy, faiss, ours / faiss);
   std::filesystem::remove_all(dir);
   return 0;
 }
@@ -194,9 +197,10 @@ int keyword(const std::string& peer) {
   vantory::write_file_atomic(dir + "/entries.json", vantory::dump_json(memories));
   Json peers = run_peer(peer + " keyword " + dir + "/entries.json '" + kQuery + "' 9");
   double python = peers["python"];
-  std::printf("keyword_search over 10,000 entries (%zu ranked): vantory %.3f ms | Python %.2f ms "
-              "(Python/vantory %.1fx, goal >= 20x)\n",
-              found, ours, python, python / ours);
+  std::printf(
+      "keyword_search over 10,000 entries (%zu ranked): vantory %.3f ms | Python %.2f ms "
+      "(Python/vantory %.1fx, goal >= 20x)\n",
+      found, ours, python, python / ours);
   std::filesystem::remove_all(dir);
   return 0;
 }
@@ -209,16 +213,18 @@ int hybrid() {
   store->hybrid_search(kAgent, kQuery, memories);
   std::vector<double> hybrid_times, apart_times;
   for (int round = 0; round < 31; ++round) {
-    hybrid_times.push_back(milliseconds_of([&] { store->hybrid_search(kAgent, kQuery, memories); }));
+    hybrid_times.push_back(
+        milliseconds_of([&] { store->hybrid_search(kAgent, kQuery, memories); }));
     apart_times.push_back(milliseconds_of([&] {
       store->semantic_search(kAgent, kQuery, memories);
       LocalAmbrel::keyword_search(kQuery, memories);
     }));
   }
   double ours = median(hybrid_times), apart = median(apart_times);
-  std::printf("hybrid_search over 10,000 entries: %.2f ms | semantic + keyword apart %.2f ms "
-              "(hybrid/apart %.2f, goal <= 1.10)\n",
-              ours, apart, ours / apart);
+  std::printf(
+      "hybrid_search over 10,000 entries: %.2f ms | semantic + keyword apart %.2f ms "
+      "(hybrid/apart %.2f, goal <= 1.10)\n",
+      ours, apart, ours / apart);
   std::filesystem::remove_all(dir);
   return 0;
 }
@@ -237,9 +243,10 @@ int load(const std::string& peer) {
   double ours = median(times);
   Json peers = run_peer(peer + " load " + path + " 3");
   double python = peers["json.load"];
-  std::printf("first _load_vectors of 20,000 entries (%.1f MB): vantory %.1f ms (%.0f MB/s) | "
-              "json.load %.1f ms (json.load/vantory %.1fx, goal >= 10x)\n",
-              bytes / 1e6, ours, bytes / 1e3 / ours, python, python / ours);
+  std::printf(
+      "first _load_vectors of 20,000 entries (%.1f MB): vantory %.1f ms (%.0f MB/s) | "
+      "json.load %.1f ms (json.load/vantory %.1fx, goal >= 10x)\n",
+      bytes / 1e6, ours, bytes / 1e3 / ours, python, python / ours);
   std::filesystem::remove_all(dir);
   return 0;
 }
@@ -257,6 +264,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ambrel_bench: %s\n", e.what());
     return 1;
   }
-  std::fprintf(stderr, "usage: ambrel_bench <semantic N PEER | keyword PEER | hybrid | load PEER>\n");
+  std::fprintf(stderr,
+               "usage: ambrel_bench <semantic N PEER | keyword PEER | hybrid | load PEER>\n");
   return 2;
 }
