@@ -13,6 +13,7 @@
 #include "apps/host/host_config.h"
 #include "apps/host/tool.h"
 #include "coding/tarnel.h"
+#include "memory/ambrel/local_ambrel.h"
 #include "common/json.h"
 
 namespace vantory::host {
@@ -20,7 +21,8 @@ namespace vantory::host {
 class Host {
  public:
   // Builds the tool table; opens nothing yet. The Tarnel over `config.coding_root` is made at
-  // the first call of a coding tool.
+  // the first call of a coding tool, the process-wide store over `config.data_root` at the
+  // first call of a memory or store tool.
   explicit Host(HostConfig config);
   ~Host();
   Host(const Host&) = delete;
@@ -28,7 +30,8 @@ class Host {
 
   const HostConfig& config() const { return config_; }
 
-  // Every tool, coding tools first.
+  // Every tool: the coding tools and index_directory, the store's operations, the memory
+  // tools.
   const std::vector<ToolDefinition>& tools() const { return tools_; }
 
   // The tool called `name`, or nullptr.
@@ -42,6 +45,9 @@ class Host {
   // The coding context API, made at first use. Throws what its constructor throws (the next
   // call tries again).
   Tarnel& tarnel();
+
+  // The process-wide vector store (get_ambrel). Throws what its constructor throws.
+  std::shared_ptr<LocalAmbrel> ambrel();
 
  private:
   HostConfig config_;
