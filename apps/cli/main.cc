@@ -47,6 +47,16 @@ std::string general_help(const std::vector<CommandSpec>& commands) {
   return help;
 }
 
+// take_host_flag, with a flag that lacks its value reported as a wrong command line.
+bool takes_host_flag(const std::vector<std::string>& args, std::size_t& i,
+                     vantory::host::HostConfig& config) {
+  try {
+    return vantory::host::take_host_flag(args, i, config);
+  } catch (const vantory::ValueError& e) {
+    throw vantory::cli::UsageError(e.what());
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -64,7 +74,7 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < args.size();) {
       if (!options_ended) {
         if (args[i] == "--") options_ended = true;
-        if (vantory::host::take_host_flag(args, i, config)) continue;
+        if (takes_host_flag(args, i, config)) continue;
         if (args[i] == "--json" || args[i] == "--help" || args[i] == "-h") {
           (args[i] == "--json" ? json : help) = true;
           ++i;
