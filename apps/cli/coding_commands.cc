@@ -28,12 +28,6 @@ Json files_argument(const std::vector<std::string>& paths) {
   return Json(paths);
 }
 
-std::string joined_operands(const Invocation& invocation) {
-  std::string text;
-  for (const std::string& word : invocation.operands) text += (text.empty() ? "" : " ") + word;
-  return text;
-}
-
 // --- index ---
 
 std::string show_index(const Json& answer) {
@@ -113,7 +107,7 @@ std::string show_search(const Json& answer) {
 }
 
 int run_search(Invocation& invocation) {
-  Json arguments = {{"query", joined_operands(invocation)},
+  Json arguments = {{"query", invocation.joined_operands()},
                     {"top_k", invocation.integer("top-k", 5)},
                     {"file_paths", files_argument(invocation.texts("in"))},
                     {"trace_calls", invocation.has("trace")}};
