@@ -69,7 +69,8 @@ int run_index(Invocation& invocation) {
 
 std::string location_of(const Json& result) {
   const Json& chunk = member(result, "chunk");
-  std::string file = result.contains("file_path") ? str(result, "file_path") : str(chunk, "file_path");
+  std::string file =
+      result.contains("file_path") ? str(result, "file_path") : str(chunk, "file_path");
   if (chunk.contains("start_line")) {
     file += ":" + str(chunk, "start_line");
     if (chunk.contains("end_line") && chunk["end_line"] != chunk["start_line"]) {
@@ -249,17 +250,18 @@ int run_usage(Invocation& invocation) {
 
 std::string show_stats(const Json& answer, bool all_files) {
   Table totals;
-  totals.add_row({"files", count_of(answer, "total_files"),
-                  count_of(answer, "fresh_files") + " fresh, " + count_of(answer, "stale_files") +
-                      " stale"});
-  totals.add_row({"chunks", count_of(answer, "total_chunks"),
-                  count_of(answer, "vectors") + " vectors"});
-  totals.add_row({"retrievals", count_of(answer, "retrievals"),
-                  "hit rate " + str(answer, "hit_rate")});
+  totals.add_row(
+      {"files", count_of(answer, "total_files"),
+       count_of(answer, "fresh_files") + " fresh, " + count_of(answer, "stale_files") + " stale"});
+  totals.add_row(
+      {"chunks", count_of(answer, "total_chunks"), count_of(answer, "vectors") + " vectors"});
+  totals.add_row(
+      {"retrievals", count_of(answer, "retrievals"), "hit rate " + str(answer, "hit_rate")});
   const Json& embedder = member(answer, "embedder");
-  totals.add_row({"embedder", embedder.is_object() ? str(embedder, "name") : scalar_text(embedder)});
-  std::string out = "Code memory of agent " + str(answer, "agent_id") + "\n" +
-                    totals.render(2, terminal_width());
+  totals.add_row(
+      {"embedder", embedder.is_object() ? str(embedder, "name") : scalar_text(embedder)});
+  std::string out =
+      "Code memory of agent " + str(answer, "agent_id") + "\n" + totals.render(2, terminal_width());
   Table files({"FILE", "LANGUAGE", "CHUNKS", "STATE", "READS"});
   for (const Json& file : member(answer, "files")) {
     std::string state = str(file, "freshness");
@@ -286,8 +288,8 @@ int run_stats(Invocation& invocation) {
 // --- snapshot, diff ---
 
 int run_snapshot(Invocation& invocation) {
-  Json answer = invocation.host->call_tool(
-      "create_snapshot", {{"message", invocation.text("message", "Snapshot")}});
+  Json answer = invocation.host->call_tool("create_snapshot",
+                                           {{"message", invocation.text("message", "Snapshot")}});
   return show(invocation, answer, [](const Json& a) {
     return "Snapshot " + str(a, "sha") + " (" + str(a, "message") + ")\n";
   });
@@ -295,7 +297,8 @@ int run_snapshot(Invocation& invocation) {
 
 std::string show_diff(const Json& answer) {
   const Json& diff = member(answer, "diff");
-  std::string out = str(diff, "from") + " -> " + str(diff, "to") + ": " + str(diff, "summary") + "\n";
+  std::string out =
+      str(diff, "from") + " -> " + str(diff, "to") + ": " + str(diff, "summary") + "\n";
   for (const char* kind : {"added", "removed", "modified"}) {
     const Json& files = member(diff, kind);
     if (!files.is_array()) continue;
@@ -315,48 +318,92 @@ int run_diff(Invocation& invocation) {
 
 }  // namespace
 
-std::vector<CommandSpec> coding_commands() {
+std::vector<Command> coding_commands() {
   return {
-      {"index", "[PATH]", "index the source files below a folder (default: .)",
+      {"index",
+       "[PATH]",
+       "index the source files below a folder (default: .)",
        "Indexes every source file below PATH (a folder, or one file) into the agent's code\n"
        "memory: new files are indexed, changed ones re-indexed by their changed chunks,\n"
        "unchanged ones left alone. Skips .git, build and dependency folders, hidden files,\n"
        "binary files, files over 1 MB and what .gitignore files exclude. Shows a progress bar\n"
        "on standard error.",
-       {}, 0, 1, run_index},
-      {"search", "QUERY...", "search the indexed code",
+       {},
+       0,
+       1,
+       run_index},
+      {"search",
+       "QUERY...",
+       "search the indexed code",
        "Hybrid semantic and keyword search over the indexed code units.",
        {{"top-k", "N", "the most results to show (default 5)"},
         {"in", "PATH", "only search this file or folder", true},
         {"trace", "", "add the chain of calls into and out of the hits"},
         {"group", "", "group the hits by what they do"}},
-       1, kAnyNumber, run_search},
-      {"summary", "FILE", "summarise one file",
+       1,
+       kAnyNumber,
+       run_search},
+      {"summary",
+       "FILE",
+       "summarise one file",
        "A file's context: one line (brief), its units with their callers (normal) or its\n"
        "whole chunks (detailed). Indexes the file first when it is missing or stale.",
-       {{"verbosity", "LEVEL", "brief, normal or detailed (default brief)"}}, 1, 1, run_summary},
-      {"graph", "FILE...", "the import and call graph of up to 10 files",
+       {{"verbosity", "LEVEL", "brief, normal or detailed (default brief)"}},
+       1,
+       1,
+       run_summary},
+      {"graph",
+       "FILE...",
+       "the import and call graph of up to 10 files",
        "What the files import, what imports them, their calls in and out, external packages\n"
        "and functions nothing else calls.",
-       {{"depth", "N", "2 adds the imported modules' own imports (default 1)"}}, 1, kAnyNumber,
+       {{"depth", "N", "2 adds the imported modules' own imports (default 1)"}},
+       1,
+       kAnyNumber,
        run_graph},
-      {"cycles", "", "check the indexed code for circular imports",
-       "Every circular import among the indexed modules.", {}, 0, 0, run_cycles},
-      {"usage", "FILE", "defined versus used functions of a file, unused parameters",
+      {"cycles",
+       "",
+       "check the indexed code for circular imports",
+       "Every circular import among the indexed modules.",
+       {},
+       0,
+       0,
+       run_cycles},
+      {"usage",
+       "FILE",
+       "defined versus used functions of a file, unused parameters",
        "Which functions a file defines, which other files use, which nothing uses, and which\n"
        "parameters are never read.",
-       {}, 1, 1, run_usage},
-      {"stats", "", "the state of the code memory",
+       {},
+       1,
+       1,
+       run_usage},
+      {"stats",
+       "",
+       "the state of the code memory",
        "Files, chunks and vectors of the agent's code memory, the files that changed since\n"
        "they were indexed, and what to do about them.",
-       {{"files", "", "list every file, not only stale ones"}}, 0, 0, run_stats},
-      {"snapshot", "", "record which files are indexed with which content",
+       {{"files", "", "list every file, not only stale ones"}},
+       0,
+       0,
+       run_stats},
+      {"snapshot",
+       "",
+       "record which files are indexed with which content",
        "Takes an immutable snapshot of the agent's indexed files; compare two with diff.",
-       {{"message", "TEXT", "a message kept with the snapshot"}}, 0, 0, run_snapshot},
-      {"diff", "A B", "compare two snapshots",
+       {{"message", "TEXT", "a message kept with the snapshot"}},
+       0,
+       0,
+       run_snapshot},
+      {"diff",
+       "A B",
+       "compare two snapshots",
        "The files added, removed and modified between snapshot A and snapshot B (ids or\n"
        "unique prefixes of seven or more characters).",
-       {}, 2, 2, run_diff},
+       {},
+       2,
+       2,
+       run_diff},
   };
 }
 

@@ -10,8 +10,8 @@ namespace vantory::cli {
 
 namespace {
 
-const OptionSpec* find_option(const CommandSpec& spec, std::string_view name) {
-  for (const OptionSpec& option : spec.options) {
+const Option* find_option(const Command& command, std::string_view name) {
+  for (const Option& option : command.options) {
     if (option.name == name) return &option;
   }
   return nullptr;
@@ -57,7 +57,7 @@ double Invocation::number(const std::string& option, double fallback) const {
   return number;
 }
 
-Invocation read_invocation(const CommandSpec& spec, const std::vector<std::string>& args) {
+Invocation read_invocation(const Command& command, const std::vector<std::string>& args) {
   Invocation invocation;
   bool options_ended = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -72,7 +72,7 @@ Invocation read_invocation(const CommandSpec& spec, const std::vector<std::strin
     }
     std::size_t equals = arg.find('=');
     std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-    const OptionSpec* option = find_option(spec, name);
+    const Option* option = find_option(command, name);
     if (!option) throw UsageError("unknown option '--" + name + "'");
     std::string value;
     if (option->value_name.empty()) {
@@ -91,22 +91,23 @@ Invocation read_invocation(const CommandSpec& spec, const std::vector<std::strin
     values.push_back(std::move(value));
   }
   std::size_t count = invocation.operands.size();
-  if (count < spec.min_operands) {
-    throw UsageError("missing " + spec.operands);
+  if (count < command.min_operands) {
+    throw UsageError("missing " + command.operands);
   }
-  if (count > spec.max_operands) {
-    throw UsageError(spec.max_operands == 0 ? "takes no operands, got '" + invocation.operands[0] + "'"
-                                            : "too many operands (expected " + spec.operands + ")");
+  if (count > command.max_operands) {
+    throw UsageError(command.max_operands == 0
+                         ? "takes no operands, got '" + invocation.operands[0] + "'"
+                         : "too many operands (expected " + command.operands + ")");
   }
   return invocation;
 }
 
-std::string command_help(const CommandSpec& spec) {
-  std::string help = "usage: vantory " + spec.name;
-  if (!spec.operands.empty()) help += " " + spec.operands;
-  if (!spec.options.empty()) help += " [options]";
-  help += "\n\n" + spec.description + "\n\noptions:\n";
-  for (const OptionSpec& option : spec.options) {
+std::string command_help(const Command& command) {
+  std::string help = "usage: vantory " + command.name;
+  if (!command.operands.empty()) help += " " + command.operands;
+  if (!command.options.empty()) help += " [options]";
+  help += "\n\n" + command.description + "\n\noptions:\n";
+  for (const Option& option : command.options) {
     std::string left = "--" + option.name;
     if (!option.value_name.empty()) left += " " + option.value_name;
     if (left.size() < 20) left.resize(20, ' ');
@@ -129,8 +130,9 @@ int show(const Invocation& invocation, const Json& answer,
   std::cout.flush();
   if (!failed) return 0;
   Json message = answer.value("message", Json("failed"));
-  std::fprintf(stderr, "vantory: %s\n",
-               message.is_string() ? message.get<std::string>().c_str() : dump_json(message).c_str());
+  std::fprintf(
+      stderr, "vantory: %s\n",
+      message.is_string() ? message.get<std::string>().c_str() : dump_json(message).c_str());
   return 1;
 }
 

@@ -27,8 +27,8 @@ class UsageError : public Error {
 };
 
 // One option of a command: "--top-k N" (takes a value) or "--trace" (a switch).
-struct OptionSpec {
-  std::string name;  // without the dashes: "top-k"
+struct Option {
+  std::string name;        // without the dashes: "top-k"
   std::string value_name;  // "N", "PATH"; empty for a switch
   std::string help;
   bool repeatable = false;
@@ -56,12 +56,12 @@ struct Invocation {
   double number(const std::string& option, double fallback) const;
 };
 
-struct CommandSpec {
+struct Command {
   std::string name;
-  std::string operands;  // "QUERY...", "FILE", "A B"; empty for none
-  std::string summary;   // one line for the command list
+  std::string operands;     // "QUERY...", "FILE", "A B"; empty for none
+  std::string summary;      // one line for the command list
   std::string description;  // what it does, for its --help
-  std::vector<OptionSpec> options;
+  std::vector<Option> options;
   std::size_t min_operands = 0;
   std::size_t max_operands = 0;
   // Runs the command; answers the exit status.
@@ -71,17 +71,17 @@ struct CommandSpec {
 inline constexpr std::size_t kAnyNumber = std::numeric_limits<std::size_t>::max();
 
 // The commands in the order `vantory --help` lists them.
-std::vector<CommandSpec> coding_commands();
-std::vector<CommandSpec> memory_commands();
-std::vector<CommandSpec> service_commands();
+std::vector<Command> coding_commands();
+std::vector<Command> memory_commands();
+std::vector<Command> service_commands();
 
-// Reads `args` (what follows the command's name) against `spec`: options ("--name VALUE",
+// Reads `args` (what follows the command's name) against `command`: options ("--name VALUE",
 // "--name=VALUE", switches), operands, "--" ending the options. The host flags and --json are
 // taken out before. Throws UsageError.
-Invocation read_invocation(const CommandSpec& spec, const std::vector<std::string>& args);
+Invocation read_invocation(const Command& command, const std::vector<std::string>& args);
 
-// The --help text of `spec`.
-std::string command_help(const CommandSpec& spec);
+// The --help text of `command`.
+std::string command_help(const Command& command);
 
 // Shows a tool's answer: with --json its text in the JSON text format on standard output;
 // otherwise `human(answer)`. An error object ({"status": "error", "message"}) is a failure:

@@ -12,17 +12,17 @@
 
 namespace {
 
-using vantory::cli::CommandSpec;
+using vantory::cli::Command;
 
-std::vector<CommandSpec> all_commands() {
-  std::vector<CommandSpec> commands = vantory::cli::coding_commands();
+std::vector<Command> all_commands() {
+  std::vector<Command> commands = vantory::cli::coding_commands();
   for (auto group : {vantory::cli::memory_commands(), vantory::cli::service_commands()}) {
     commands.insert(commands.end(), group.begin(), group.end());
   }
   return commands;
 }
 
-std::string general_help(const std::vector<CommandSpec>& commands) {
+std::string general_help(const std::vector<Command>& commands) {
   std::string help =
       "usage: vantory [options] COMMAND [ARGS]\n"
       "\n"
@@ -30,7 +30,7 @@ std::string general_help(const std::vector<CommandSpec>& commands) {
       "them. `vantory COMMAND --help` tells more about each command.\n"
       "\n"
       "commands:\n";
-  for (const CommandSpec& command : commands) {
+  for (const Command& command : commands) {
     std::string left = command.name + (command.operands.empty() ? "" : " " + command.operands);
     if (left.size() < 24) left.resize(24, ' ');
     help += "  " + left + " " + command.summary + "\n";
@@ -61,11 +61,11 @@ bool takes_host_flag(const std::vector<std::string>& args, std::size_t& i,
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
-  std::vector<CommandSpec> commands = all_commands();
+  std::vector<Command> commands = all_commands();
   vantory::host::HostConfig config = vantory::host::HostConfig::from_environment();
   std::vector<std::string> args(argv + 1, argv + argc);
   std::vector<std::string> rest;
-  const CommandSpec* command = nullptr;
+  const Command* command = nullptr;
   bool json = false;
   bool help = false;
   std::string context = "vantory";
@@ -87,8 +87,8 @@ int main(int argc, char** argv) {
           ++i;
           continue;
         }
-        for (const CommandSpec& spec : commands) {
-          if (spec.name == args[i]) command = &spec;
+        for (const Command& declared : commands) {
+          if (declared.name == args[i]) command = &declared;
         }
         if (!command) {
           throw vantory::cli::UsageError("unknown command '" + args[i] + "'");

@@ -31,15 +31,15 @@ int run_remember(Invocation& invocation) {
 std::string show_recall(const Json& answer) {
   const Json& results = member(answer, "results");
   if (results.empty()) {
-    return "Nothing remembered matches \"" + scalar_text(member(answer, "query")) +
-           "\" (" + scalar_text(member(answer, "searched")) + " memories searched).\n";
+    return "Nothing remembered matches \"" + scalar_text(member(answer, "query")) + "\" (" +
+           scalar_text(member(answer, "searched")) + " memories searched).\n";
   }
   Table table({"SCORE", "MEANING", "WORDS", "ID", "MEMORY"});
   for (const Json& result : results) {
     table.add_row({score_text(member(result, "hybrid_score")),
                    score_text(member(result, "semantic_score")),
-                   score_text(member(result, "keyword_score")),
-                   scalar_text(member(result, "id")), one_line(host::memory_text(result))});
+                   score_text(member(result, "keyword_score")), scalar_text(member(result, "id")),
+                   one_line(host::memory_text(result))});
   }
   return table.render(0, terminal_width());
 }
@@ -55,8 +55,7 @@ std::string show_memories(const Json& answer) {
   if (memories.empty()) return "No memories yet.\n";
   Table table({"ID", "ADDED", "TOPIC", "MEMORY"});
   for (const Json& entry : memories) {
-    table.add_row({scalar_text(member(entry, "id")),
-                   scalar_text(member(entry, "created_at")),
+    table.add_row({scalar_text(member(entry, "id")), scalar_text(member(entry, "created_at")),
                    scalar_text(member(entry, "topic")), one_line(host::memory_text(entry))});
   }
   std::string out = table.render(0, terminal_width());
@@ -81,9 +80,11 @@ int run_forget(Invocation& invocation) {
 
 }  // namespace
 
-std::vector<CommandSpec> memory_commands() {
+std::vector<Command> memory_commands() {
   return {
-      {"remember", "TEXT...", "remember a note",
+      {"remember",
+       "TEXT...",
+       "remember a note",
        "Stores TEXT as a memory of the agent, with the embedding of it from the service\n"
        "named by REMOTE_EMBEDDING_URL (see serve-embeddings).",
        {{"topic", "TOPIC", "the note's topic"},
@@ -91,17 +92,34 @@ std::vector<CommandSpec> memory_commands() {
         {"person", "NAME", "a person the note is about", true},
         {"importance", "X", "from 0 to 1 (default 0.5)"},
         {"id", "ID", "replace the note with this id"}},
-       1, kAnyNumber, run_remember},
-      {"recall", "QUERY...", "find notes by meaning and keywords",
+       1,
+       kAnyNumber,
+       run_remember},
+      {"recall",
+       "QUERY...",
+       "find notes by meaning and keywords",
        "Hybrid search over the agent's notes: the meaning of QUERY (through the embedding\n"
        "service) mixed with its words.",
-       {{"top-k", "N", "the most notes to show (default 5)"}}, 1, kAnyNumber, run_recall},
-      {"memories", "", "list the agent's notes",
+       {{"top-k", "N", "the most notes to show (default 5)"}},
+       1,
+       kAnyNumber,
+       run_recall},
+      {"memories",
+       "",
+       "list the agent's notes",
        "The agent's notes in the order they were added.",
        {{"limit", "N", "the most notes to list (default 50)"},
         {"offset", "N", "how many notes to pass over first"}},
-       0, 0, run_memories},
-      {"forget", "ID", "forget a note", "Deletes the note ID and its vector.", {}, 1, 1,
+       0,
+       0,
+       run_memories},
+      {"forget",
+       "ID",
+       "forget a note",
+       "Deletes the note ID and its vector.",
+       {},
+       1,
+       1,
        run_forget},
   };
 }

@@ -28,8 +28,8 @@ ProgressBar::~ProgressBar() { clear(); }
 
 void ProgressBar::update(std::int64_t done, std::int64_t total, const std::string& label) {
   if (!enabled_) return;
-  std::int64_t filled = total > 0 ? std::clamp<std::int64_t>(done * kBarCells / total, 0, kBarCells)
-                                  : 0;
+  std::int64_t filled =
+      total > 0 ? std::clamp<std::int64_t>(done * kBarCells / total, 0, kBarCells) : 0;
   std::string line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
                      std::string(static_cast<std::size_t>(kBarCells - filled), '.') + "] " +
                      std::to_string(done) + "/" + std::to_string(total) + " ";

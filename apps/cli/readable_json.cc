@@ -8,9 +8,7 @@ namespace vantory::cli {
 
 namespace {
 
-bool is_scalar(const Json& value) {
-  return !value.is_structured() || value.empty();
-}
+bool is_scalar(const Json& value) { return !value.is_structured() || value.empty(); }
 
 void write(std::string& out, const Json& value, std::size_t indent) {
   std::string pad(indent, ' ');

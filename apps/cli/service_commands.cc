@@ -93,9 +93,11 @@ int run_tools(Invocation& invocation) {
 
 }  // namespace
 
-std::vector<CommandSpec> service_commands() {
+std::vector<Command> service_commands() {
   return {
-      {"serve-embeddings", "", "serve embeddings on 127.0.0.1 without a model or network",
+      {"serve-embeddings",
+       "",
+       "serve embeddings on 127.0.0.1 without a model or network",
        "Serves a deterministic local embedder through the Gradio call API\n"
        "(/gradio_api/call/embed_dense) and REST (/v1/embeddings, /embed) until stopped, so that\n"
        "remember, recall and the memory tools work offline. Point REMOTE_EMBEDDING_URL at the\n"
@@ -103,18 +105,35 @@ std::vector<CommandSpec> service_commands() {
        "port, dimension, gradio_url and rest_url.",
        {{"port", "N", "the port to listen on; 0 picks a free one (default 7860)"},
         {"dimension", "N", "numbers per embedding (default 256)"}},
-       0, 0, run_serve_embeddings},
-      {"mcp", "", "run the MCP server over standard input and output",
+       0,
+       0,
+       run_serve_embeddings},
+      {"mcp",
+       "",
+       "run the MCP server over standard input and output",
        "The same server as vantory-mcp: JSON-RPC 2.0 over standard input and output, one\n"
        "message per line.",
-       {}, 0, 0, run_mcp},
-      {"call", "TOOL [ARGUMENTS]", "run any tool by name with JSON arguments",
+       {},
+       0,
+       0,
+       run_mcp},
+      {"call",
+       "TOOL [ARGUMENTS]",
+       "run any tool by name with JSON arguments",
        "Runs one of the tools vantory-mcp offers, with its arguments as a JSON object:\n"
        "  vantory call search_codebase '{\"query\": \"parse json\", \"top_k\": 3}'",
-       {}, 1, 2, run_call},
-      {"tools", "", "list the tools of vantory-mcp",
+       {},
+       1,
+       2,
+       run_call},
+      {"tools",
+       "",
+       "list the tools of vantory-mcp",
        "Every tool vantory-mcp offers, with what it does (with --json: the input schemas).",
-       {}, 0, 0, run_tools},
+       {},
+       0,
+       0,
+       run_tools},
   };
 }
 

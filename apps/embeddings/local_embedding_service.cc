@@ -114,25 +114,25 @@ void LocalEmbeddingService::add_routes() {
     }
   });
 
-  server_->Get(kGradioResultPattern,
-               [this](const httplib::Request& req, httplib::Response& res) {
-                 ++requests_;
-                 std::string text;
-                 if (!take(req.matches[1], text)) {
-                   return answer_json(res, 404, {{"error", "unknown event id"}});
-                 }
-                 Json data = Json::array({hashed_text_embedding(text, dimension_)});
-                 res.set_content("event: complete\ndata: " + dump_json(data) + "\n\n",
-                                 "text/event-stream");
-               });
+  server_->Get(kGradioResultPattern, [this](const httplib::Request& req, httplib::Response& res) {
+    ++requests_;
+    std::string text;
+    if (!take(req.matches[1], text)) {
+      return answer_json(res, 404, {{"error", "unknown event id"}});
+    }
+    Json data = Json::array({hashed_text_embedding(text, dimension_)});
+    res.set_content("event: complete\ndata: " + dump_json(data) + "\n\n", "text/event-stream");
+  });
 
   auto rest = [this](const httplib::Request& req, httplib::Response& res) {
     ++requests_;
     try {
       Json body = parse_json(req.body);
       if (!body.is_object() || (!body.contains("inputs") && !body.contains("input"))) {
-        return answer_json(res, 400, {{"error", "expected {\"inputs\": text} or "
-                                                "{\"input\": text}"}});
+        return answer_json(res, 400,
+                           {{"error",
+                             "expected {\"inputs\": text} or "
+                             "{\"input\": text}"}});
       }
       if (body.contains("inputs")) {
         const Json& inputs = body["inputs"];
@@ -154,11 +154,12 @@ void LocalEmbeddingService::add_routes() {
                         {"embedding", hashed_text_embedding(text, dimension_)}});
         characters += text.size();
       }
-      answer_json(res, 200,
-                  {{"object", "list"},
-                   {"data", std::move(data)},
-                   {"model", body.value("model", Json("vantory-hashed-text"))},
-                   {"usage", {{"prompt_tokens", characters / 4}, {"total_tokens", characters / 4}}}});
+      answer_json(
+          res, 200,
+          {{"object", "list"},
+           {"data", std::move(data)},
+           {"model", body.value("model", Json("vantory-hashed-text"))},
+           {"usage", {{"prompt_tokens", characters / 4}, {"total_tokens", characters / 4}}}});
     } catch (const Error& e) {
       answer_json(res, 400, {{"error", e.what()}});
     }

@@ -17,15 +17,17 @@ const std::map<std::string, std::string, std::less<>>& argument_descriptions() {
   static const std::map<std::string, std::string, std::less<>> descriptions = {
       {"agent_id", "The agent whose memory is used. Defaults to the server's agent id."},
       {"path", "A folder of the directory view, as listed by list_directory; \"\" for the top."},
-      {"file_path", "Path of the source file (relative to the server's working directory, or "
-                    "absolute)."},
+      {"file_path",
+       "Path of the source file (relative to the server's working directory, or "
+       "absolute)."},
       {"file_paths", "Only search these files or folders; null searches everything."},
       {"dependency_graph.file_paths", "The files to graph, at most 10."},
       {"invalidate_cache.file_path", "The file to invalidate (scope 'file')."},
       {"depth", "1 for direct imports; above 1 adds the imported modules' own imports."},
       {"scope", "'file' (one file), 'stale' (every changed or vanished file) or 'all'."},
-      {"verbosity", "'brief' (about 50 tokens), 'normal' (code flow) or 'detailed' (full "
-                    "chunks)."},
+      {"verbosity",
+       "'brief' (about 50 tokens), 'normal' (code flow) or 'detailed' (full "
+       "chunks)."},
       {"message", "A message recorded with the snapshot."},
       {"sha_a", "The older snapshot's id (or a unique prefix of it)."},
       {"sha_b", "The newer snapshot's id (or a unique prefix of it)."},
@@ -36,8 +38,9 @@ const std::map<std::string, std::string, std::less<>>& argument_descriptions() {
       {"group_by", "'semantic_purpose' groups the hits by what they do; null does not group."},
       {"limit", "The most files to list."},
       {"offset", "How many files to pass over first."},
-      {"directory", "The folder (or file) to index, relative to the server's working "
-                    "directory or absolute."},
+      {"directory",
+       "The folder (or file) to index, relative to the server's working "
+       "directory or absolute."},
   };
   return descriptions;
 }
@@ -50,7 +53,7 @@ std::string describe(std::string_view operation, const std::string& argument) {
 }
 
 ToolArgument agent_argument(const HostConfig& config) {
-  return {"agent_id", "string", "", false, config.agent_id, describe("", "agent_id")};
+  return optional_argument("agent_id", "string", config.agent_id, describe("", "agent_id"));
 }
 
 ToolDefinition operation_tool(const OperationInfo& operation, const HostConfig& config,
@@ -90,7 +93,7 @@ std::vector<ToolDefinition> coding_tools(const HostConfig& config,
        "unchanged, skipped, failed with reasons) and the time taken. A file path indexes "
        "that file alone.",
        {agent_argument(config),
-        {"directory", "string", "", true, nullptr, describe("", "directory")}},
+        required_argument("directory", "string", describe("", "directory"))},
        [tarnel](const Json& arguments, const ProgressFn& progress) {
          return index_directory(tarnel(), arguments["agent_id"].get<std::string>(),
                                 arguments["directory"].get<std::string>(), progress);

@@ -14,7 +14,6 @@ namespace vantory::host {
 // The tools, in the order of tarnel_operations() followed by index_directory. Each runs on
 // the Tarnel that `tarnel` answers (called at every run, so the Tarnel may be made at first
 // use). `agent_id` may be left out of every call and then is `config.agent_id`.
-std::vector<ToolDefinition> coding_tools(const HostConfig& config,
-                                         std::function<Tarnel&()> tarnel);
+std::vector<ToolDefinition> coding_tools(const HostConfig& config, std::function<Tarnel&()> tarnel);
 
 }  // namespace vantory::host

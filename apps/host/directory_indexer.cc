@@ -37,8 +37,7 @@ std::string failure_of(const Json& answer) {
   auto status = answer.find("status");
   if (status == answer.end() || *status != "error") return {};
   auto message = answer.find("message");
-  return message != answer.end() && message->is_string() ? message->get<std::string>()
-                                                         : "failed";
+  return message != answer.end() && message->is_string() ? message->get<std::string>() : "failed";
 }
 
 }  // namespace

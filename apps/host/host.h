@@ -13,8 +13,8 @@
 #include "apps/host/host_config.h"
 #include "apps/host/tool.h"
 #include "coding/tarnel.h"
-#include "memory/ambrel/local_ambrel.h"
 #include "common/json.h"
+#include "memory/ambrel/local_ambrel.h"
 
 namespace vantory::host {
 

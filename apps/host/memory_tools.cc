@@ -64,8 +64,8 @@ Json add(LocalAmbrel& ambrel, const Json& a) {
   });
 
   std::optional<std::vector<double>> vector = ambrel.add_vector(agent_id, id, text);
-  bool embedded = vector && std::any_of(vector->begin(), vector->end(),
-                                        [](double x) { return x != 0.0; });
+  bool embedded =
+      vector && std::any_of(vector->begin(), vector->end(), [](double x) { return x != 0.0; });
   // A zero vector would keep the entry out of semantic search for good; without one, the
   // entry is embedded again by the first search that finds the service working.
   if (vector && !embedded) ambrel.delete_vector(agent_id, id);
@@ -83,11 +83,10 @@ Json add(LocalAmbrel& ambrel, const Json& a) {
 Json search(LocalAmbrel& ambrel, const Json& a) {
   const std::string agent_id = a["agent_id"].get<std::string>();
   Json entries = entry_file(ambrel, agent_id).read();
-  Json results = ambrel.hybrid_search(agent_id, a["query"].get<std::string>(), entries,
-                                      a["top_k"].get<std::int64_t>(),
-                                      a["semantic_weight"].get<double>(),
-                                      a["keyword_weight"].get<double>(),
-                                      a["threshold"].get<double>());
+  Json results =
+      ambrel.hybrid_search(agent_id, a["query"].get<std::string>(), entries,
+                           a["top_k"].get<std::int64_t>(), a["semantic_weight"].get<double>(),
+                           a["keyword_weight"].get<double>(), a["threshold"].get<double>());
   return {{"status", "ok"},
           {"query", a["query"]},
           {"count", results.size()},
@@ -104,8 +103,12 @@ Json list(LocalAmbrel& ambrel, const Json& a) {
   Json page = Json::array();
   for (std::int64_t i = offset; i < total && i - offset < limit; ++i) page.push_back(entries[i]);
   std::int64_t count = static_cast<std::int64_t>(page.size());
-  return {{"status", "ok"},   {"memories", std::move(page)}, {"total", total},
-          {"count", count},   {"limit", limit},              {"offset", offset},
+  return {{"status", "ok"},
+          {"memories", std::move(page)},
+          {"total", total},
+          {"count", count},
+          {"limit", limit},
+          {"offset", offset},
           {"has_more", offset + count < total}};
 }
 
@@ -141,49 +144,50 @@ std::string memory_text(const Json& entry) {
 std::string new_memory_id() {
   static thread_local std::mt19937_64 generator{std::random_device{}()};
   char digits[17];
-  std::snprintf(digits, sizeof digits, "%016llx",
-                static_cast<unsigned long long>(generator()));
+  std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(generator()));
   return std::string("mem-") + digits;
 }
 
 std::vector<ToolDefinition> memory_tools(const HostConfig& config, Store ambrel) {
-  const ToolArgument agent{"agent_id", "string", "", false, config.agent_id,
-                           "The agent whose memories are used. Defaults to the server's agent "
-                           "id."};
+  const ToolArgument agent =
+      optional_argument("agent_id", "string", config.agent_id,
+                        "The agent whose memories are used. Defaults to the server's agent id.");
   auto run = [ambrel](Json (*operation)(LocalAmbrel&, const Json&)) {
-    return [ambrel, operation](const Json& a, const ProgressFn&) { return operation(*ambrel(), a); };
+    return
+        [ambrel, operation](const Json& a, const ProgressFn&) { return operation(*ambrel(), a); };
   };
   return {
       {"memory_add",
        "Remember a note: store a memory entry for the agent and the embedding of its text. "
        "Giving the id of an existing entry replaces it.",
-       {agent,
-        {"content", "string", "", true, nullptr, "What to remember."},
-        {"lossless_restatement", "string|null", "", false, nullptr,
-         "A self-contained restatement of the content; embedded and searched instead of it."},
-        {"keywords", "array", "string", false, Json::array(), "Keywords of the note."},
-        {"persons", "array", "string", false, Json::array(), "People the note is about."},
-        {"topic", "string", "", false, "", "The note's topic."},
-        {"importance", "number", "", false, 0.5, "From 0 to 1; weighs keyword matches."},
-        {"id", "string|null", "", false, nullptr, "The entry id; null makes a new one."}},
+       {agent, required_argument("content", "string", "What to remember."),
+        optional_argument(
+            "lossless_restatement", "string|null", nullptr,
+            "A self-contained restatement of the content; embedded and searched instead of it."),
+        optional_argument("keywords", "array", Json::array(), "Keywords of the note.", "string"),
+        optional_argument("persons", "array", Json::array(), "People the note is about.", "string"),
+        optional_argument("topic", "string", "", "The note's topic."),
+        optional_argument("importance", "number", 0.5, "From 0 to 1; weighs keyword matches."),
+        optional_argument("id", "string|null", nullptr, "The entry id; null makes a new one.")},
        run(add)},
       {"memory_search",
        "Find the agent's notes by meaning and keywords (hybrid search). Answers the entries "
        "with their semantic_score, keyword_score and hybrid_score, best first.",
-       {agent,
-        {"query", "string", "", true, nullptr, "What to look for."},
-        {"top_k", "integer", "", false, 5, "The most notes to answer."},
-        {"semantic_weight", "number", "", false, 0.6, "The weight of meaning."},
-        {"keyword_weight", "number", "", false, 0.4, "The weight of keywords."},
-        {"threshold", "number", "", false, 0.0, "The lowest hybrid score admitted."}},
+       {agent, required_argument("query", "string", "What to look for."),
+        optional_argument("top_k", "integer", 5, "The most notes to answer."),
+        optional_argument("semantic_weight", "number", 0.6, "The weight of meaning."),
+        optional_argument("keyword_weight", "number", 0.4, "The weight of keywords."),
+        optional_argument("threshold", "number", 0.0, "The lowest hybrid score admitted.")},
        run(search)},
-      {"memory_list", "List the agent's notes in the order they were added.",
-       {agent,
-        {"limit", "integer", "", false, 50, "The most notes to list."},
-        {"offset", "integer", "", false, 0, "How many notes to pass over first."}},
+      {"memory_list",
+       "List the agent's notes in the order they were added.",
+       {agent, optional_argument("limit", "integer", 50, "The most notes to list."),
+        optional_argument("offset", "integer", 0, "How many notes to pass over first.")},
        run(list)},
-      {"memory_delete", "Forget one of the agent's notes and its vector.",
-       {agent, {"id", "string", "", true, nullptr, "The id of the note."}}, run(remove)},
+      {"memory_delete",
+       "Forget one of the agent's notes and its vector.",
+       {agent, required_argument("id", "string", "The id of the note.")},
+       run(remove)},
   };
 }
 

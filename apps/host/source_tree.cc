@@ -22,8 +22,8 @@ constexpr std::size_t kBinarySniffBytes = 8000;
 
 bool is_build_or_dependency_folder(const std::string& name, const fs::path& path) {
   static constexpr std::array<std::string_view, 10> kNames = {
-      "build",        "dist",   "target",      "_build",        "node_modules",
-      "bower_components", "vendor", "__pycache__", "site-packages", "__pypackages__"};
+      "build",  "dist",        "target",        "_build",        "node_modules", "bower_components",
+      "vendor", "__pycache__", "site-packages", "__pypackages__"};
   if (std::find(kNames.begin(), kNames.end(), name) != kNames.end()) return true;
   if (name.rfind("cmake-build-", 0) == 0) return true;
   std::error_code ignored;
@@ -57,8 +57,9 @@ class Walker {
       if (error) break;
       entries.push_back(*it);
     }
-    std::sort(entries.begin(), entries.end(),
-              [](const auto& a, const auto& b) { return a.path().filename() < b.path().filename(); });
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+      return a.path().filename() < b.path().filename();
+    });
 
     for (const fs::directory_entry& entry : entries) {
       if (entry.path().filename() != ".gitignore") continue;
@@ -78,9 +79,7 @@ class Walker {
     std::error_code error;
     bool is_link = entry.is_symlink(error);
     bool is_folder = !is_link && entry.is_directory(error);
-    auto skip = [&](const char* reason) {
-      is_folder ? skip_folder(reason) : skip_file(reason);
-    };
+    auto skip = [&](const char* reason) { is_folder ? skip_folder(reason) : skip_file(reason); };
     if (name.front() == '.') return skip("hidden");
     if (rules_.is_ignored(relative, is_folder)) return skip(".gitignore");
     if (is_link) return skip("symbolic link");

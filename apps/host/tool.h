@@ -32,6 +32,20 @@ struct ToolArgument {
   std::string description;
 };
 
+// An argument that every call must give.
+inline ToolArgument required_argument(std::string name, std::string type, std::string description,
+                                      std::string items = "") {
+  return {std::move(name), std::move(type),       std::move(items), true,
+          nullptr,         std::move(description)};
+}
+
+// An argument that a call may leave out, `default_value` then taking its place.
+inline ToolArgument optional_argument(std::string name, std::string type, Json default_value,
+                                      std::string description, std::string items = "") {
+  return {std::move(name), std::move(type),          std::move(items),
+          false,           std::move(default_value), std::move(description)};
+}
+
 struct ToolDefinition {
   std::string name;
   std::string description;

@@ -26,15 +26,22 @@ std::vector<std::string_view> kinds_of(std::string_view type) {
 // The kind of a JSON value in the words of the argument types.
 std::string kind_of(const Json& value) {
   switch (value.type()) {
-    case Json::value_t::null: return "null";
-    case Json::value_t::boolean: return "boolean";
-    case Json::value_t::number_integer: return "integer";
+    case Json::value_t::null:
+      return "null";
+    case Json::value_t::boolean:
+      return "boolean";
+    case Json::value_t::number_integer:
+      return "integer";
     case Json::value_t::number_unsigned:
       return value.get<std::uint64_t>() > kInt64Max ? "integer beyond 64 bits" : "integer";
-    case Json::value_t::number_float: return "number";
-    case Json::value_t::string: return "string";
-    case Json::value_t::array: return "array";
-    default: return "object";
+    case Json::value_t::number_float:
+      return "number";
+    case Json::value_t::string:
+      return "string";
+    case Json::value_t::array:
+      return "array";
+    default:
+      return "object";
   }
 }
 

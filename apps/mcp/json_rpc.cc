@@ -35,9 +35,10 @@ ReadResult classify(Json value) {
     bool has_result = value.contains("result");
     bool has_error = value.contains("error");
     if (id == value.end() || has_result == has_error) {
-      return invalid("a message needs a \"method\", or an \"id\" with a \"result\" or an "
-                     "\"error\"",
-                     valid_id);
+      return invalid(
+          "a message needs a \"method\", or an \"id\" with a \"result\" or an "
+          "\"error\"",
+          valid_id);
     }
     return RpcMessage{RpcMessage::Kind::kResponse, valid_id, {}, nullptr};
   }

@@ -109,8 +109,8 @@ void McpServer::call_tool(const RpcMessage& request) {
   if (!tool) return send(error_line(request.id, kInvalidParams, "Unknown tool: " + name));
   Json arguments = params.value("arguments", Json());
   if (!arguments.is_object() && !arguments.is_null()) {
-    return send(error_line(request.id, kInvalidParams,
-                           "Invalid params: \"arguments\" must be an object"));
+    return send(
+        error_line(request.id, kInvalidParams, "Invalid params: \"arguments\" must be an object"));
   }
 
   host::ProgressFn progress;

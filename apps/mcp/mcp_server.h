@@ -20,8 +20,8 @@
 namespace vantory::mcp {
 
 // The protocol versions this server speaks, oldest first.
-inline constexpr std::array<std::string_view, 4> kProtocolVersions = {
-    "2024-11-05", "2025-03-26", "2025-06-18", "2025-11-25"};
+inline constexpr std::array<std::string_view, 4> kProtocolVersions = {"2024-11-05", "2025-03-26",
+                                                                      "2025-06-18", "2025-11-25"};
 
 // The version to answer a client that asks for `requested`: the same when this server speaks
 // it, else the newest this server speaks.

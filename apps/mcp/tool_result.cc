@@ -29,8 +29,6 @@ Json tool_error(std::string_view kind, std::string_view message) {
   return {{"content", text_content(std::move(text))}, {"isError", true}};
 }
 
-Json tool_error(const std::exception& e) {
-  return tool_error(host::exception_kind(e), e.what());
-}
+Json tool_error(const std::exception& e) { return tool_error(host::exception_kind(e), e.what()); }
 
 }  // namespace vantory::mcp

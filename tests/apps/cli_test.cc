@@ -47,20 +47,27 @@ TEST_F(CliTest, ExitStatusAndReasonOfFailures) {
       {{}, 2, nullptr},
       {{"frobnicate"}, 2, "vantory: unknown command 'frobnicate' (see vantory --help)\n"},
       {{"search"}, 2, "vantory search: missing QUERY... (see vantory search --help)\n"},
-      {{"search", "--top-k", "many", "x"}, 2,
+      {{"search", "--top-k", "many", "x"},
+       2,
        "vantory search: --top-k needs an integer, not 'many' (see vantory search --help)\n"},
-      {{"search", "--colour", "x"}, 2,
+      {{"search", "--colour", "x"},
+       2,
        "vantory search: unknown option '--colour' (see vantory search --help)\n"},
       {{"diff", "a"}, 2, "vantory diff: missing A B (see vantory diff --help)\n"},
-      {{"cycles", "extra"}, 2,
+      {{"cycles", "extra"},
+       2,
        "vantory cycles: takes no operands, got 'extra' (see vantory cycles --help)\n"},
       {{"--agent"}, 2, "vantory: --agent needs a value (see vantory --help)\n"},
-      {{"index", "no/such/dir"}, 1,
+      {{"index", "no/such/dir"},
+       1,
        "vantory: [Errno 2] No such file or directory: 'no/such/dir'\n"},
-      {{"call", "search_codebase", R"({"query": 5})"}, 1,
+      {{"call", "search_codebase", R"({"query": 5})"},
+       1,
        "vantory call: TypeError: search_codebase() argument 'query' must be string, not "
        "integer\n"},
-      {{"call", "nope"}, 2, "vantory call: no tool 'nope' (vantory tools lists them) (see vantory call --help)\n"},
+      {{"call", "nope"},
+       2,
+       "vantory call: no tool 'nope' (vantory tools lists them) (see vantory call --help)\n"},
       {{"forget", "mem-0"}, 1, "vantory: no memory with id 'mem-0'\n"},
   };
   for (const Case& c : cases) {
@@ -77,9 +84,9 @@ TEST_F(CliTest, HelpEverywhere) {
   RunResult general = vantory({"--help"});
   EXPECT_EQ(general.status, 0);
   EXPECT_NE(general.out.find("commands:"), std::string::npos);
-  for (const char* command : {"index", "search", "summary", "graph", "cycles", "usage", "stats",
-                              "snapshot", "diff", "remember", "recall", "memories", "forget",
-                              "serve-embeddings", "mcp", "call", "tools"}) {
+  for (const char* command :
+       {"index", "search", "summary", "graph", "cycles", "usage", "stats", "snapshot", "diff",
+        "remember", "recall", "memories", "forget", "serve-embeddings", "mcp", "call", "tools"}) {
     RunResult help = vantory({command, "--help"});
     EXPECT_EQ(help.status, 0) << command;
     EXPECT_EQ(help.out.rfind(std::string("usage: vantory ") + command, 0), 0u) << help.out;

@@ -43,7 +43,8 @@ TEST_F(DirectoryIndexerTest, IndexesNewFilesUpdatesChangedOnesAndLeavesTheRest) 
 
   EXPECT_EQ(counts(index()), (std::vector<std::int64_t>{2, 0, 0, 2, 0}));
 
-  testing::write_text(dir_ / "repo/a.py", "def alpha():\n    return 1\n\ndef gamma():\n    return 3\n");
+  testing::write_text(dir_ / "repo/a.py",
+                      "def alpha():\n    return 1\n\ndef gamma():\n    return 3\n");
   testing::write_text(dir_ / "repo/c.py", "def delta():\n    return 4\n");
   Json third = index();
   EXPECT_EQ(counts(third), (std::vector<std::int64_t>{3, 1, 1, 1, 0}));

@@ -1,9 +1,8 @@
-#include "apps/embeddings/local_embedding_service.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 
+#include "apps/embeddings/local_embedding_service.h"
 #include "apps/embeddings/text_embedder.h"
 #include "common/json_text.h"
 #include "memory/embedding/http_client.h"
@@ -23,8 +22,8 @@ class LocalEmbeddingServiceTest : public ::testing::Test {
 
   long status_of(const std::string& method, const std::string& path, const std::string& body) {
     try {
-      http_request(method, "http://127.0.0.1:" + std::to_string(service_.port()) + path, {},
-                   body, HttpSettings{5});
+      http_request(method, "http://127.0.0.1:" + std::to_string(service_.port()) + path, {}, body,
+                   HttpSettings{5});
       return 200;
     } catch (const HttpStatusError& e) {
       return e.code();
@@ -42,8 +41,10 @@ TEST_F(LocalEmbeddingServiceTest, BothProtocolsGiveTheClientTheSameEmbedding) {
   ASSERT_EQ(a.size(), 32u);
   EXPECT_EQ(a.tolist(), b.tolist());
   EXPECT_NEAR(RemoteEmbeddingClient::cosine_similarity(a, a), 1.0, 1e-6);
-  double related = RemoteEmbeddingClient::cosine_similarity(a, gradio.embed("a cat sleeping on a sill"));
-  double unrelated = RemoteEmbeddingClient::cosine_similarity(a, gradio.embed("quarterly revenue grew"));
+  double related =
+      RemoteEmbeddingClient::cosine_similarity(a, gradio.embed("a cat sleeping on a sill"));
+  double unrelated =
+      RemoteEmbeddingClient::cosine_similarity(a, gradio.embed("quarterly revenue grew"));
   EXPECT_GT(related, unrelated);
   EXPECT_EQ(gradio.get_dimension(), 32);
 }
@@ -60,9 +61,9 @@ TEST_F(LocalEmbeddingServiceTest, AnswersEachRequestShape) {
   EXPECT_EQ(openai["data"][1]["index"], 1);
   EXPECT_EQ(openai["data"][1]["embedding"], Json(expected));
   Json submitted = parse_json(post("/gradio_api/call/embed_dense", R"({"data": ["abc"]})"));
-  std::string stream = http_request(
-      "GET", service_.gradio_url() + "/" + submitted["event_id"].get<std::string>(), {}, "",
-      HttpSettings{5});
+  std::string stream =
+      http_request("GET", service_.gradio_url() + "/" + submitted["event_id"].get<std::string>(),
+                   {}, "", HttpSettings{5});
   EXPECT_EQ(stream, "event: complete\ndata: " + dump_json(Json::array({expected})) + "\n\n");
 }
 
@@ -73,7 +74,8 @@ TEST_F(LocalEmbeddingServiceTest, RefusesMalformedRequests) {
     const char* body;
     long status;
   };
-  std::string id = parse_json(post("/gradio_api/call/embed_dense", R"({"data": ["t"]})"))["event_id"];
+  std::string id =
+      parse_json(post("/gradio_api/call/embed_dense", R"({"data": ["t"]})"))["event_id"];
   const Case cases[] = {
       {"POST", "/embed", "not json", 400},
       {"POST", "/embed", R"({"text": "x"})", 400},

@@ -54,8 +54,8 @@ TEST_F(McpProcessTest, AnswersEveryRequestOfAHostileSessionAndExitsCleanly) {
       "{\"jsonrpc\":\"2.0\",\"method\":\"notifications/initialized\"}\n" +
       request(2, "no/such/method", Json::object()) + call(3, "no_such_tool", Json::object()) +
       call(4, "search_codebase", {{"query", 12}}) + call(5, "search_codebase", {{"query", huge}}) +
-      call(6, "memory_add", {{"content", huge}}) + "[1, 2, 3]\n" +
-      std::string(5000, '[') + "\n" + request(7, "ping", Json::object()) + "\r\n";
+      call(6, "memory_add", {{"content", huge}}) + "[1, 2, 3]\n" + std::string(5000, '[') + "\n" +
+      request(7, "ping", Json::object()) + "\r\n";
   RunResult result = run({VANTORY_MCP_BIN}, dir_.path(), environment(), input);
   EXPECT_EQ(result.status, 0) << result.err;
 

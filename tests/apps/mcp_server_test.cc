@@ -55,10 +55,12 @@ TEST_F(McpServerTest, InitializeNegotiatesAndNotificationsStaySilent) {
   EXPECT_EQ(server_.protocol_version(), "2025-03-26");
 
   EXPECT_TRUE(exchange(R"({"jsonrpc":"2.0","method":"notifications/initialized"})").empty());
-  EXPECT_TRUE(exchange(R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{}})").empty());
+  EXPECT_TRUE(
+      exchange(R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{}})").empty());
   EXPECT_TRUE(exchange(R"({"jsonrpc":"2.0","id":9,"result":{}})").empty());
   EXPECT_TRUE(exchange("   ").empty());
-  EXPECT_EQ(request("ping", nullptr, 2), Json({{"jsonrpc", "2.0"}, {"id", 2}, {"result", Json::object()}}));
+  EXPECT_EQ(request("ping", nullptr, 2),
+            Json({{"jsonrpc", "2.0"}, {"id", 2}, {"result", Json::object()}}));
 }
 
 TEST_F(McpServerTest, ListsEveryToolWithAnObjectSchema) {
@@ -69,15 +71,43 @@ TEST_F(McpServerTest, ListsEveryToolWithAnObjectSchema) {
     EXPECT_FALSE(tool["description"].get<std::string>().empty()) << tool["name"];
     EXPECT_EQ(tool["inputSchema"]["type"], "object") << tool["name"];
   }
-  for (const char* name :
-       {"list_directory", "get_token_savings", "dependency_graph", "delta_update", "cache_stats",
-        "invalidate_cache", "summarize_context", "create_snapshot", "compare_snapshots",
-        "usage_report", "performance_profile", "usage_analysis", "circular_dependency_check",
-        "index_file", "reindex_file", "search_codebase", "remove_index", "list_indexed_files",
-        "create_mem", "get_mem", "update_mem", "delete_mem", "list_mems", "add_vector",
-        "add_vectors_batch", "get_vector", "delete_vector", "clear_vectors", "get_stats",
-        "semantic_search", "keyword_search", "hybrid_search", "index_directory", "memory_add",
-        "memory_search", "memory_list", "memory_delete"}) {
+  for (const char* name : {"list_directory",
+                           "get_token_savings",
+                           "dependency_graph",
+                           "delta_update",
+                           "cache_stats",
+                           "invalidate_cache",
+                           "summarize_context",
+                           "create_snapshot",
+                           "compare_snapshots",
+                           "usage_report",
+                           "performance_profile",
+                           "usage_analysis",
+                           "circular_dependency_check",
+                           "index_file",
+                           "reindex_file",
+                           "search_codebase",
+                           "remove_index",
+                           "list_indexed_files",
+                           "create_mem",
+                           "get_mem",
+                           "update_mem",
+                           "delete_mem",
+                           "list_mems",
+                           "add_vector",
+                           "add_vectors_batch",
+                           "get_vector",
+                           "delete_vector",
+                           "clear_vectors",
+                           "get_stats",
+                           "semantic_search",
+                           "keyword_search",
+                           "hybrid_search",
+                           "index_directory",
+                           "memory_add",
+                           "memory_search",
+                           "memory_list",
+                           "memory_delete"}) {
     EXPECT_TRUE(names.count(name)) << name;
   }
   EXPECT_EQ(names.size(), tools.size()) << "tool names are unique";
@@ -95,7 +125,8 @@ TEST_F(McpServerTest, AnswersProtocolErrorsAndGoesOnServing) {
       {R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"no_such_tool"}})",
        kInvalidParams, 2},
       {R"({"jsonrpc":"2.0","id":3,"method":"tools/call","params":{}})", kInvalidParams, 3},
-      {R"({"jsonrpc":"2.0","id":4,"method":"tools/call","params":{"name":"get_stats","arguments":[1]}})",
+      {R"({"jsonrpc":"2.0","id":4,"method":"tools/call",)"
+       R"("params":{"name":"get_stats","arguments":[1]}})",
        kInvalidParams, 4},
       {R"({"jsonrpc":"2.0","id":5,"method":"initialize","params":[1]})", kInvalidParams, 5},
       {R"({"jsonrpc":"2.0","id":6,"method":7})", kInvalidRequest, 6},
@@ -117,11 +148,14 @@ TEST_F(McpServerTest, RefusesArgumentsOfTheWrongKindAsToolErrors) {
     const char* text;
   };
   const Case cases[] = {
-      {"search_codebase", {{"query", "x"}, {"top_k", "5"}},
+      {"search_codebase",
+       {{"query", "x"}, {"top_k", "5"}},
        "TypeError: search_codebase() argument 'top_k' must be integer, not string"},
-      {"dependency_graph", {{"file_paths", "a.py"}},
+      {"dependency_graph",
+       {{"file_paths", "a.py"}},
        "TypeError: dependency_graph() argument 'file_paths' must be array of strings, not string"},
-      {"hybrid_search", {{"query", "x"}, {"memories", {1}}},
+      {"hybrid_search",
+       {{"query", "x"}, {"memories", {1}}},
        "TypeError: hybrid_search() argument 'memories' must be array of objects, not array "
        "holding integer at index 0"},
       {"memory_add", Json::object(), "TypeError: memory_add() missing required argument 'content'"},
@@ -158,7 +192,8 @@ TEST_F(McpServerTest, AnswersAsTextAndStructuredContent) {
   Json result = out_.back()["result"];
   EXPECT_EQ(result["isError"], false);
   EXPECT_EQ(result["structuredContent"]["indexed"], 1);
-  EXPECT_EQ(parse_json(result["content"][0]["text"].get<std::string>()), result["structuredContent"]);
+  EXPECT_EQ(parse_json(result["content"][0]["text"].get<std::string>()),
+            result["structuredContent"]);
 
   Json search = call("search_codebase", {{"query", "save user"}, {"top_k", 1}});
   EXPECT_EQ(search["structuredContent"]["results"][0]["chunk"]["name"], "save_user");
@@ -167,11 +202,13 @@ TEST_F(McpServerTest, AnswersAsTextAndStructuredContent) {
   Json removed = call("remove_index", {{"file_path", dir_ / "src/app.py"}});
   EXPECT_EQ(removed["content"][0]["text"], "true");
   EXPECT_FALSE(removed.contains("structuredContent"));
-  Json ranked = call("keyword_search", {{"query", "deploy server"},
-                                        {"memories", {{{"id", "m"}, {"content", "deploy the server"}}}}});
+  Json ranked =
+      call("keyword_search", {{"query", "deploy server"},
+                              {"memories", {{{"id", "m"}, {"content", "deploy the server"}}}}});
   EXPECT_EQ(parse_json(ranked["content"][0]["text"].get<std::string>())[0]["id"], "m");
   ASSERT_EQ(call("add_vector", {{"entry_id", "e"}, {"text", "hello"}})["isError"], false);
-  Json vector = parse_json(call("get_vector", {{"entry_id", "e"}})["content"][0]["text"].get<std::string>());
+  Json vector =
+      parse_json(call("get_vector", {{"entry_id", "e"}})["content"][0]["text"].get<std::string>());
   ASSERT_TRUE(vector.is_array());
   EXPECT_EQ(vector.size(), service_.dimension());
 }
@@ -180,7 +217,8 @@ TEST_F(McpServerTest, ReportsFailuresOfATool) {
   testing::write_text(dir_ / "data/agents/tester/memories.json", "{not json");
   Json result = call("memory_search", {{"query", "x"}});
   EXPECT_EQ(result["isError"], true);
-  EXPECT_EQ(result["content"][0]["text"].get<std::string>().rfind("ValueError: the memories file", 0), 0u)
+  EXPECT_EQ(
+      result["content"][0]["text"].get<std::string>().rfind("ValueError: the memories file", 0), 0u)
       << result;
   EXPECT_TRUE(request("ping", nullptr).contains("result"));
 }

@@ -43,12 +43,9 @@ TEST(CollectSourceFiles, KeepsTextSourcesAndSaysWhyTheRestWasLeftOut) {
   // Files: two .gitignore, .hidden.py, debug.log, secret.py, image.png, big.txt, link.py.
   EXPECT_EQ(tree.skipped_files, 8);
   EXPECT_EQ(tree.skipped_folders, 6);  // .git, node_modules, build, cmake-build, env, generated
-  std::map<std::string, std::int64_t> reasons = {{"hidden", 4},
-                                                 {".gitignore", 3},
-                                                 {"binary", 1},
-                                                 {"over 1 MB", 1},
-                                                 {"symbolic link", 1},
-                                                 {"build or dependency folder", 4}};
+  std::map<std::string, std::int64_t> reasons = {
+      {"hidden", 4},    {".gitignore", 3},    {"binary", 1},
+      {"over 1 MB", 1}, {"symbolic link", 1}, {"build or dependency folder", 4}};
   EXPECT_EQ(tree.skipped_reasons, reasons);
 }
 

@@ -27,8 +27,11 @@ TEST(Table, CutsTheLastColumnToTheWidth) {
 }
 
 TEST(ReadableJson, NestsMembersAndItems) {
-  Json value = {{"status", "ok"}, {"files", {"a.py", "b.py"}}, {"none", nullptr},
-                {"items", {{{"name", "x"}, {"count", 2}}}}, {"empty", Json::array()}};
+  Json value = {{"status", "ok"},
+                {"files", {"a.py", "b.py"}},
+                {"none", nullptr},
+                {"items", {{{"name", "x"}, {"count", 2}}}},
+                {"empty", Json::array()}};
   EXPECT_EQ(readable_json(value),
             "status: ok\n"
             "files:\n"
@@ -42,23 +45,30 @@ TEST(ReadableJson, NestsMembersAndItems) {
 }
 
 TEST(ReadInvocation, ReadsOptionsAndOperands) {
-  CommandSpec spec{"search", "QUERY...", "", "",
-                   {{"top-k", "N", ""}, {"in", "PATH", "", true}, {"trace", "", ""}},
-                   1, kAnyNumber, nullptr};
-  Invocation invocation =
-      read_invocation(spec, {"find", "--top-k=3", "--in", "a", "me", "--trace", "--in", "b",
-                             "--", "--literal"});
+  Command search{"search",
+                 "QUERY...",
+                 "",
+                 "",
+                 {{"top-k", "N", ""}, {"in", "PATH", "", true}, {"trace", "", ""}},
+                 1,
+                 kAnyNumber,
+                 nullptr};
+  Invocation invocation = read_invocation(
+      search, {"find", "--top-k=3", "--in", "a", "me", "--trace", "--in", "b", "--", "--literal"});
   EXPECT_EQ(invocation.operands, (std::vector<std::string>{"find", "me", "--literal"}));
   EXPECT_EQ(invocation.integer("top-k", 5), 3);
   EXPECT_EQ(invocation.texts("in"), (std::vector<std::string>{"a", "b"}));
   EXPECT_TRUE(invocation.has("trace"));
 
-  for (std::vector<std::string> wrong : std::vector<std::vector<std::string>>{
-           {}, {"q", "--top-k"}, {"q", "--trace=yes"}, {"q", "--top-k", "1", "--top-k", "2"},
-           {"q", "--nope"}}) {
-    EXPECT_THROW(read_invocation(spec, wrong), UsageError);
+  for (std::vector<std::string> wrong :
+       std::vector<std::vector<std::string>>{{},
+                                             {"q", "--top-k"},
+                                             {"q", "--trace=yes"},
+                                             {"q", "--top-k", "1", "--top-k", "2"},
+                                             {"q", "--nope"}}) {
+    EXPECT_THROW(read_invocation(search, wrong), UsageError);
   }
-  EXPECT_THROW(read_invocation(spec, {"q", "--top-k", "1x"}).integer("top-k", 0), UsageError);
+  EXPECT_THROW(read_invocation(search, {"q", "--top-k", "1x"}).integer("top-k", 0), UsageError);
 }
 
 }  // namespace

@@ -84,8 +84,9 @@ TEST(ToolInputSchema, DescribesTypesDefaultsAndRequiredArguments) {
   EXPECT_EQ(properties["agent_id"],
             Json({{"type", "string"}, {"default", "default"}, {"description", "The agent."}}));
   EXPECT_EQ(properties["query"], Json({{"type", "string"}}));
-  EXPECT_EQ(properties["paths"],
-            Json({{"type", {"array", "null"}}, {"items", {{"type", "string"}}}, {"default", nullptr}}));
+  EXPECT_EQ(
+      properties["paths"],
+      Json({{"type", {"array", "null"}}, {"items", {{"type", "string"}}}, {"default", nullptr}}));
   EXPECT_EQ(properties["top_k"]["default"], 5);
 }
 
