@@ -16,8 +16,10 @@ configure: setup
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-run: build
-	$(BUILD_DIR)/bin/vantory-demo
+# The demonstration needs the two programs (and the backend they load), not the tests.
+run: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target vantory vantory-mcp
+	apps/demo.sh $(BUILD_DIR)/bin
 
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
