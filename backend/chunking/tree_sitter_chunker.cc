@@ -100,6 +100,24 @@ std::string block_summary(std::string_view first_line) {
   return summary.empty() ? one_line(first_line) : summary;
 }
 
+// True when every row of the range closes something and says nothing else: "}", "});",
+// "} // namespace x". Such leftovers between units would only crowd search results.
+bool only_closers(const SourceLines& lines, const RowRange& range) {
+  bool closes = false;
+  for (std::size_t r = range.first; r <= range.last; ++r) {
+    std::string_view line = lines.line(r);
+    std::size_t code = line.find_first_not_of(" \t\r");
+    if (code == std::string_view::npos) continue;
+    std::size_t i = line.find_first_not_of(" \t\r})];,", code);
+    if (i != code) closes = true;
+    if (i == std::string_view::npos) continue;
+    std::string_view rest = line.substr(i);
+    bool comment = rest.starts_with("//") || rest.starts_with("#") || rest.starts_with("/*");
+    if (!comment || i == code) return false;
+  }
+  return closes;
+}
+
 // One unit under construction.
 struct Unit {
   Definition def;
@@ -227,6 +245,7 @@ void FileChunker::add_blocks() {
     std::size_t end = row;
     while (end + 1 < count && owner_[end + 1] < 0) ++end;
     for (const RowRange& range : split_rows(lines_, row, end, kMaxBlockRows)) {
+      if (only_closers(lines_, range)) continue;
       Unit unit;
       unit.def.name = lines_name(range.first + 1, range.last + 1);
       unit.def.type = "block";

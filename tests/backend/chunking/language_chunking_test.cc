@@ -361,8 +361,7 @@ std::vector<LanguageCase> Cases() {
         {"Circle.area", "method", 10, 10, "double area() const override"},
         {"lines 11-15", "block", 11, 15, "void scale(double f);"},
         {"Circle.scale", "method", 17, 20, "void Circle::scale(double f)"},
-        {"make", "function", 22, 25, ""},
-        {"lines 27-27", "block", 27, 27, ""}},
+        {"make", "function", 22, 25, ""}},
        {{"Circle.Circle", {}, {"r"}},
         {"Circle.area", {"square"}, {}},
         {"Circle.scale", {"std::max", "notify"}, {"f"}},
@@ -454,6 +453,32 @@ TEST(CppChunking, OperatorsAndOutOfClassMethodsKeepTheirNames) {
   EXPECT_EQ(records[3]["type"], "method");
   EXPECT_EQ(records[4]["type"], "method");
   EXPECT_EQ(parameter_names(records[4]), std::vector<std::string>{"item"});
+}
+
+TEST(CppChunking, LeftoverClosingBracesMakeNoChunk) {
+  const std::string source =
+      "namespace app {\n"
+      "int f() { return 1; }\n"
+      "}  // namespace app\n"
+      "\n"
+      "// The second half.\n"
+      "int g() { return 2; }\n"
+      "int table[] = {\n"
+      "  1, 2,\n"
+      "};\n";
+  std::vector<Json> records = chunk("cpp", source);
+  expect_consistent(records, source);
+  for (const Json& record : records) {
+    EXPECT_NE(record["content"], "}  // namespace app") << record["name"];
+  }
+  EXPECT_THAT(names_of(records), ::testing::Contains("f"));
+  EXPECT_THAT(names_of(records), ::testing::Contains("g"));
+  // A block that holds code besides its closing brace stays.
+  bool table_kept = false;
+  for (const Json& record : records) {
+    table_kept = table_kept || record["content"].get<std::string>().find("1, 2,") != std::string::npos;
+  }
+  EXPECT_TRUE(table_kept);
 }
 
 TEST(PythonChunking, CallLinesAndKeywords) {
