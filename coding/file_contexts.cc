@@ -7,14 +7,15 @@
 namespace vantory {
 
 FileContexts::FileContexts(CodingContextStore& store, const std::string& agent_id)
-    : contexts_(store._load_agent_data(agent_id, "file_contexts")) {
-  for (const Json& context : records::as_list(contexts_, "_load_agent_data")) {
+    : snapshot_(store._load_agent_data(agent_id, "file_contexts")),
+      contexts_(&records::loaded(snapshot_)) {
+  for (const Json& context : records::as_list(*contexts_, "_load_agent_data")) {
     records::text_member(records::as_record(context, "file context"), "file_path", "");
   }
 }
 
 std::string_view FileContexts::stored_path(std::size_t i) const {
-  return records::text_member(contexts_[i], "file_path", "");
+  return records::text_member((*contexts_)[i], "file_path", "");
 }
 
 const std::string& FileContexts::normalized_path(std::size_t i) {
@@ -30,14 +31,14 @@ std::optional<std::size_t> FileContexts::find(const std::string& normalized) {
 }
 
 const Json& FileContexts::chunks(std::size_t i) const {
-  return records::get_array(contexts_[i], "chunks");
+  return records::get_array((*contexts_)[i], "chunks");
 }
 
 void FileContexts::normalize_all() {
-  if (normalized_.size() == contexts_.size()) return;
-  normalized_.reserve(contexts_.size());
-  first_by_path_.reserve(contexts_.size());
-  for (std::size_t i = 0; i < contexts_.size(); ++i) {
+  if (normalized_.size() == contexts_->size()) return;
+  normalized_.reserve(contexts_->size());
+  first_by_path_.reserve(contexts_->size());
+  for (std::size_t i = 0; i < contexts_->size(); ++i) {
     normalized_.push_back(normalize_path(stored_path(i)));
     first_by_path_.emplace(normalized_.back(), i);
   }

@@ -1,7 +1,7 @@
 // FileContexts: one agent's stored file contexts, loaded once for one analysis.
 //
 // The analyses look files up by normalised path and walk every context several times; this
-// loads the array once, checks its shape, and normalises each stored path at most once, so a
+// takes the store's array once (shared, not copied), checks its shape, and normalises each stored path at most once, so a
 // lookup costs a hash probe instead of a scan that normalises every path again.
 //
 // Thread safety: none; one instance serves one call.
@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,8 +28,8 @@ class FileContexts {
   // not a string; whatever the store throws passes through.
   FileContexts(CodingContextStore& store, const std::string& agent_id);
 
-  std::size_t size() const { return contexts_.size(); }
-  const Json& operator[](std::size_t i) const { return contexts_[i]; }
+  std::size_t size() const { return contexts_->size(); }
+  const Json& operator[](std::size_t i) const { return (*contexts_)[i]; }
 
   // The `file_path` of context `i` exactly as stored; "" when it has none.
   std::string_view stored_path(std::size_t i) const;
@@ -45,7 +46,8 @@ class FileContexts {
  private:
   void normalize_all();
 
-  Json contexts_;
+  std::shared_ptr<const Json> snapshot_;  // keeps the store's value alive while in use
+  const Json* contexts_;
   std::vector<std::string> normalized_;
   std::unordered_map<std::string, std::size_t> first_by_path_;
 };

@@ -84,12 +84,13 @@ Json ContextStore::retrieve_file_context(const std::string& agent_id,
   return answer;
 }
 
-Json ContextStore::_load_agent_data(const std::string& agent_id, const std::string& section) {
+std::shared_ptr<const Json> ContextStore::_load_agent_data(const std::string& agent_id,
+                                                           const std::string& section) {
   if (section == kFileContexts) {
     ReadTransaction snapshot(db_);
     std::int64_t generation = table_.generation(agent_id);
-    if (agent_id != cached_agent_ || generation != cached_generation_) {
-      cached_contexts_ = table_.load(agent_id);
+    if (agent_id != cached_agent_ || generation != cached_generation_ || !cached_contexts_) {
+      cached_contexts_ = std::make_shared<const Json>(table_.load(agent_id));
       cached_agent_ = agent_id;
       cached_generation_ = generation;
     }
@@ -97,7 +98,8 @@ Json ContextStore::_load_agent_data(const std::string& agent_id, const std::stri
   }
   Statement st = db_.prepare("SELECT value FROM sections WHERE agent_id = ?1 AND section = ?2");
   st.bind(1, agent_id).bind(2, section);
-  return st.step() ? parse_json(st.column_text_view(0)) : Json(nullptr);
+  return std::make_shared<const Json>(st.step() ? parse_json(st.column_text_view(0))
+                                                : Json(nullptr));
 }
 
 void ContextStore::_save_agent_data(const std::string& agent_id, const std::string& section,

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 
@@ -39,9 +40,10 @@ class ContextStore : public CodingContextStore {
 
   // "file_contexts": the agent's contexts in indexing order (see ContextTable). Any other
   // section: the value last saved under it, or null. The contexts of the agent asked last
-  // are kept in memory until its data changes (in any process), since the analyses ask for
-  // all of them on every call.
-  Json _load_agent_data(const std::string& agent_id, const std::string& section) override;
+  // are kept in memory until its data changes (in any process), and every caller is handed
+  // that one value, since the analyses and delta_update ask for all of them on every call.
+  std::shared_ptr<const Json> _load_agent_data(const std::string& agent_id,
+                                               const std::string& section) override;
 
   // "file_contexts": replaces the agent's contexts with `value` (an array of context
   // records; TypeError otherwise), in its order; a path given twice keeps its first place and
@@ -116,7 +118,7 @@ class ContextStore : public CodingContextStore {
   std::set<std::string> dropped_agents_;
   std::string cached_agent_;
   std::int64_t cached_generation_ = -1;
-  Json cached_contexts_;
+  std::shared_ptr<const Json> cached_contexts_;
 };
 
 // The backend's ContextStore behind `store`, for the components that share its database.

@@ -227,7 +227,7 @@ int main(int argc, char** argv) {
   std::size_t contexts = 0;
   for (int i = 0; i < 2; ++i) {  // from the database, then from the store's memory
     cpu_start = cpu_seconds(RUSAGE_SELF);
-    contexts = tarnel.store->_load_agent_data(agent, "file_contexts").size();
+    contexts = tarnel.store->_load_agent_data(agent, "file_contexts")->size();
     load_cpu.push_back(cpu_seconds(RUSAGE_SELF) - cpu_start);
   }
   std::printf(

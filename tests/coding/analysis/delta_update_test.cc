@@ -20,6 +20,7 @@ using ::testing::Invoke;
 using ::testing::Return;
 using testing::FakeUnit;
 using testing::MockChunker;
+using testing::snapshot;
 using testing::TarnelWithFakes;
 
 // SHA-256 of the whitespace-collapsed texts the chunks below carry.
@@ -64,7 +65,7 @@ class DeltaUpdate : public ::testing::Test {
   void expect_stored(TarnelWithFakes& t, const Json& chunks) {
     Json contexts = Json::array({Json{{"file_path", "elsewhere.py"}},
                                  Json{{"file_path", root_ + "/sub//./m.py"}, {"chunks", chunks}}});
-    EXPECT_CALL(*t.mocks->store, _load_agent_data("ag", "file_contexts")).WillOnce(Return(contexts));
+    EXPECT_CALL(*t.mocks->store, _load_agent_data("ag", "file_contexts")).WillOnce(Return(snapshot(contexts)));
   }
 
   std::string root_;
@@ -75,7 +76,7 @@ class DeltaUpdate : public ::testing::Test {
 TEST_F(DeltaUpdate, HashesFillsSummariesAndHandsEveryChunkOn) {
   TarnelWithFakes t;
   InSequence order;
-  EXPECT_CALL(*t.mocks->store, _load_agent_data("ag", "file_contexts")).WillOnce(Return(Json::array()));
+  EXPECT_CALL(*t.mocks->store, _load_agent_data("ag", "file_contexts")).WillOnce(Return(snapshot(Json::array())));
   expect_chunking(t, Json::parse(R"([
     {"name": "f", "content": "def f():\n  return 1", "summary": ""},
     {"name": "g", "content": " def g(x):\treturn  x + 1 ", "summary": "adds one"},
