@@ -24,10 +24,20 @@ const std::string& FileContexts::normalized_path(std::size_t i) {
 }
 
 std::optional<std::size_t> FileContexts::find(const std::string& normalized) {
-  normalize_all();
-  auto it = first_by_path_.find(normalized);
-  if (it == first_by_path_.end()) return std::nullopt;
-  return it->second;
+  if (normalized_.size() == contexts_->size()) {
+    auto it = first_by_path_.find(normalized);
+    if (it == first_by_path_.end()) return std::nullopt;
+    return it->second;
+  }
+  // A few lookups (delta_update makes one) are cheaper as a scan than building the index:
+  // stored paths are normalised as a rule, and those are compared as they stand.
+  for (std::size_t i = 0; i < contexts_->size(); ++i) {
+    std::string_view stored = stored_path(i);
+    if (is_normalized_path(stored) ? stored == normalized : normalize_path(stored) == normalized) {
+      return i;
+    }
+  }
+  return std::nullopt;
 }
 
 const Json& FileContexts::chunks(std::size_t i) const {

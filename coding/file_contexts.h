@@ -1,8 +1,9 @@
 // FileContexts: one agent's stored file contexts, loaded once for one analysis.
 //
 // The analyses look files up by normalised path and walk every context several times; this
-// takes the store's array once (shared, not copied), checks its shape, and normalises each stored path at most once, so a
-// lookup costs a hash probe instead of a scan that normalises every path again.
+// takes the store's array once (shared, not copied), checks its shape, and normalises each
+// stored path at most once. Once every path has been normalised, a lookup costs a hash probe;
+// before, a scan that compares the paths already normalised as they stand.
 //
 // Thread safety: none; one instance serves one call.
 // Internal to libtarnel.

@@ -113,6 +113,14 @@ INSERT INTO chunk_fts(chunk_fts, rank) VALUES('automerge', 8);
 PRAGMA user_version = 1;
 )sql";
 
+// Version 2: the chunk key of contexts whose chunks are what the chunker made of a text
+// (ChunkCache).
+constexpr const char* kUpgradeTo2 = R"sql(
+ALTER TABLE contexts ADD COLUMN chunk_key TEXT;
+CREATE INDEX contexts_by_chunk_key ON contexts(chunk_key) WHERE chunk_key IS NOT NULL;
+PRAGMA user_version = 2;
+)sql";
+
 int user_version(Database& db) {
   Statement st = db.prepare("PRAGMA user_version");
   return st.step() ? static_cast<int>(st.column_int(0)) : 0;
@@ -132,6 +140,7 @@ void ensure_schema(Database& db) {
                        std::to_string(kSchemaVersion) + ")");
   }
   if (version == 0) db.exec(kCreateVersion1);
+  if (version <= 1) db.exec(kUpgradeTo2);
   tx.commit();
 }
 

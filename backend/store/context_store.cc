@@ -23,8 +23,14 @@ std::int64_t tokens_of(std::size_t bytes) { return static_cast<std::int64_t>(byt
 
 }  // namespace
 
-ContextStore::ContextStore(const std::string& root_path) : db_(root_path), table_(db_) {
+ContextStore::ContextStore(const std::string& root_path, std::shared_ptr<ChunkCache> chunk_cache)
+    : root_path_(root_path), chunk_cache_(std::move(chunk_cache)), db_(root_path), table_(db_) {
   load_global_index();
+  if (chunk_cache_) chunk_cache_->attach(root_path_);
+}
+
+ContextStore::~ContextStore() {
+  if (chunk_cache_) chunk_cache_->detach(root_path_);
 }
 
 void ContextStore::load_global_index() {
@@ -90,7 +96,9 @@ std::shared_ptr<const Json> ContextStore::_load_agent_data(const std::string& ag
     ReadTransaction snapshot(db_);
     std::int64_t generation = table_.generation(agent_id);
     if (agent_id != cached_agent_ || generation != cached_generation_ || !cached_contexts_) {
-      cached_contexts_ = std::make_shared<const Json>(table_.load(agent_id));
+      std::vector<std::optional<std::string>> chunk_keys;
+      cached_contexts_ = std::make_shared<const Json>(table_.load(agent_id, &chunk_keys));
+      if (chunk_cache_) chunk_cache_->offer(root_path_, cached_contexts_, chunk_keys);
       cached_agent_ = agent_id;
       cached_generation_ = generation;
     }

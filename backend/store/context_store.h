@@ -20,6 +20,7 @@
 #include <string>
 
 #include "backend/storage/database.h"
+#include "backend/store/chunk_cache.h"
 #include "backend/store/context_table.h"
 #include "coding/coding_context_store.h"
 
@@ -28,8 +29,13 @@ namespace vantory::backend {
 class ContextStore : public CodingContextStore {
  public:
   // Opens (creating on demand, with its directory) the database under `root_path` and loads
-  // the global index. Throws OSError or RuntimeError when the database cannot be opened.
-  explicit ContextStore(const std::string& root_path);
+  // the global index. With `chunk_cache`, the database is one of the cache's sources while
+  // the store lives. Throws OSError or RuntimeError when the database cannot be opened.
+  explicit ContextStore(const std::string& root_path,
+                        std::shared_ptr<ChunkCache> chunk_cache = nullptr);
+  ~ContextStore() override;
+  ContextStore(const ContextStore&) = delete;
+  ContextStore& operator=(const ContextStore&) = delete;
 
   // {"status": "cache_hit", "file_path", "language", "freshness": "fresh" | "stale",
   //  ["stale_reason": "modified" | "deleted" | "created",] "code_flow", "chunk_count",
@@ -113,6 +119,8 @@ class ContextStore : public CodingContextStore {
  private:
   void load_global_index();
 
+  std::string root_path_;
+  std::shared_ptr<ChunkCache> chunk_cache_;
   Database db_;
   ContextTable table_;
   std::set<std::string> dropped_agents_;

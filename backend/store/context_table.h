@@ -39,6 +39,25 @@ struct ContextRow {
   std::optional<double> last_access;
   std::int64_t tokens_served = 0;
   std::int64_t tokens_baseline = 0;
+  std::optional<std::string> chunk_key;  // see ChunkCache
+};
+
+// A context to store, given in pieces so that the chunk records need not be copied.
+struct ContextWrite {
+  std::string file_path;  // normalised
+  std::string language;
+  const Json& chunks;  // array of chunk records (objects)
+  // Per chunk: a hash_id to store in place of a missing or empty one, or "" to keep the
+  // chunk's own. Empty: every chunk keeps its own.
+  std::vector<std::string> hash_ids;
+  const Json& imports;  // array of import records
+  FileFacts facts;
+  double indexed_at = 0;
+  // The context's other members, stored as given: every member of the record the store
+  // hands out except chunks, imports and external_imports, which are null here.
+  Json record;
+  // The chunk key of the chunk records, when they are what the chunker made of a text.
+  std::optional<std::string> chunk_key;
 };
 
 class ContextTable {
@@ -47,8 +66,10 @@ class ContextTable {
 
   // --- Reading ---
 
-  // The agent's contexts as full records, in indexing order.
-  Json load(const std::string& agent_id);
+  // The agent's contexts as full records, in indexing order; `chunk_keys`, when given,
+  // receives the chunk key of each.
+  Json load(const std::string& agent_id,
+            std::vector<std::optional<std::string>>* chunk_keys = nullptr);
   // The context stored under `file_path` (normalised), without chunks.
   std::optional<ContextRow> find(const std::string& agent_id, const std::string& file_path);
   // All of the agent's contexts without chunks, in indexing order.
@@ -62,10 +83,12 @@ class ContextTable {
   // Stores `context` (a record as above whose file_path is normalised), replacing the context
   // of the same path, which keeps its place in indexing order and its access counters. A
   // context whose chunks, imports, language and file facts equal the stored ones is left as
-  // it is (nothing is written). Answers the distinct hash ids of the chunks that the
-  // replaced context held (empty for a new file). Throws TypeError for a record of the wrong shape,
-  // ValueError for chunk records nested too deeply to be read back.
+  // it is (nothing is written but a chunk key the stored one lacked). Answers the distinct
+  // hash ids of the chunks that the replaced context held (empty for a new file). Throws
+  // TypeError for a record of the wrong shape, ValueError for chunk records nested too deeply
+  // to be read back.
   std::vector<std::string> put(const std::string& agent_id, const Json& context);
+  std::vector<std::string> put(const std::string& agent_id, const ContextWrite& context);
 
   // Removes the context of `file_path` (normalised): the distinct hash ids of its chunks, or
   // nothing when there was no such context. Vectors left unreferenced are dropped.

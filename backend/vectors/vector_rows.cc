@@ -12,6 +12,18 @@ bool has_vector(Database& db, const std::string& agent_id, const std::string& ha
   return st.step();
 }
 
+std::unordered_set<std::string> context_vectors(Database& db, std::int64_t context_id,
+                                                const std::string& embedder) {
+  Statement st = db.prepare(
+      "SELECT DISTINCT c.hash_id FROM chunks c JOIN vectors v "
+      "ON v.agent_id = c.agent_id AND v.hash_id = c.hash_id "
+      "WHERE c.context_id = ?1 AND v.embedder = ?2");
+  st.bind(1, context_id).bind(2, embedder);
+  std::unordered_set<std::string> held;
+  while (st.step()) held.insert(st.column_text(0));
+  return held;
+}
+
 void put_vector(Database& db, const std::string& agent_id, const std::string& hash_id,
                 const std::string& embedder, const std::vector<float>& vector) {
   Statement st = db.prepare(

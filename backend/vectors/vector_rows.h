@@ -8,8 +8,10 @@
 // Thread safety: as the Database passed in.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "common/json.h"
@@ -21,6 +23,11 @@ class Database;
 // True when the agent holds a vector for `hash_id` made by `embedder`.
 bool has_vector(Database& db, const std::string& agent_id, const std::string& hash_id,
                 const std::string& embedder);
+
+// The hash ids of the stored context `context_id` whose vectors (made by `embedder`) its
+// agent holds: one query instead of one has_vector per chunk when a file is stored again.
+std::unordered_set<std::string> context_vectors(Database& db, std::int64_t context_id,
+                                                const std::string& embedder);
 
 // Stores (or replaces) the agent's vector for `hash_id`.
 void put_vector(Database& db, const std::string& agent_id, const std::string& hash_id,
