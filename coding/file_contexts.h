@@ -2,10 +2,13 @@
 //
 // The analyses look files up by normalised path and walk every context several times; this
 // takes the store's array once (shared, not copied), checks its shape, and normalises each
-// stored path at most once. Once every path has been normalised, a lookup costs a hash probe;
-// before, a scan that compares the paths already normalised as they stand.
+// stored path once, so a lookup costs a hash probe. What it works out about an array is kept
+// beside it while the store hands out that same array: stores answer every call with one
+// array until the agent's data changes, so delta_update over every file of a tree checks and
+// normalises the paths once, not once per file.
 //
-// Thread safety: none; one instance serves one call.
+// Thread safety: none; one instance serves one call. Instances in several threads may share
+// arrays.
 // Internal to libtarnel.
 #pragma once
 
@@ -14,8 +17,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <vector>
 
 #include "coding/coding_context_store.h"
 #include "common/json.h"
@@ -44,13 +45,14 @@ class FileContexts {
   // The `chunks` of context `i` (empty when absent). TypeError when it is not an array.
   const Json& chunks(std::size_t i) const;
 
+  struct PathIndex;
+
  private:
-  void normalize_all();
+  const PathIndex& paths();
 
   std::shared_ptr<const Json> snapshot_;  // keeps the store's value alive while in use
   const Json* contexts_;
-  std::vector<std::string> normalized_;
-  std::unordered_map<std::string, std::size_t> first_by_path_;
+  std::shared_ptr<const PathIndex> paths_;
 };
 
 }  // namespace vantory

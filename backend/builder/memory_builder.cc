@@ -1,7 +1,6 @@
 #include "backend/builder/memory_builder.h"
 
 #include <chrono>
-#include <unordered_map>
 #include <unordered_set>
 
 #include "backend/chunking/chunking_engine.h"
@@ -110,27 +109,38 @@ Json MemoryBuilder::process_file_chunks(const std::string& agent_id, const std::
 
   // Which hashes need a vector, and which chunk's text makes it.
   Embedder& embedder = vectors_.embedder();
-  std::unordered_set<std::string> stored_vectors;
-  if (stored) stored_vectors = context_vectors(db, stored->id, embedder.name());
-  std::unordered_map<std::string, bool> held;
+  bool same_context = chunk_key && stored && stored->chunk_key == chunk_key &&
+                      stored->language == language && stored->facts == facts;
+  // A stored context whose vectors were all there still has them: vectors that stored
+  // chunks refer to are never deleted. Any other answer is checked again under the write
+  // lock below, since another writer may drop a vector between this look and that lock.
+  bool trusted = same_context && stored->vectors_complete &&
+                 only_embedder(db, agent_id, embedder.name());
+  std::unordered_set<std::string> held;
+  if (trusted) {
+    held.insert(hashes.begin(), hashes.end());
+  } else {
+    held = hashes_with_vectors(db, agent_id, embedder.name(), hashes);
+  }
+  std::unordered_set<std::string> seen;
   std::vector<std::string> to_embed;
   std::vector<std::string> texts;
   std::int64_t new_chunks = 0, reused_chunks = 0;
   for (std::size_t i = 0; i < chunks.size(); ++i) {
     const std::string& hash = hashes[i];
     if (hash.empty()) continue;
-    auto [it, first] = held.try_emplace(hash, false);
-    if (first) {
-      it->second =
-          stored_vectors.count(hash) > 0 || has_vector(db, agent_id, hash, embedder.name());
-      if (!it->second) {
-        to_embed.push_back(hash);
-        texts.push_back(embedding_text(chunks[i]));
-      }
+    bool reused = held.count(hash) > 0;
+    if (!reused && seen.insert(hash).second) {
+      to_embed.push_back(hash);
+      texts.push_back(embedding_text(chunks[i]));
     }
-    ++(it->second ? reused_chunks : new_chunks);
+    ++(reused ? reused_chunks : new_chunks);
   }
-  std::vector<std::vector<float>> vectors = embedder.embed(texts);
+  std::vector<std::vector<float>> made = embedder.embed(texts);
+  bool all_made = made.size() >= to_embed.size();
+  for (std::size_t i = 0; i < to_embed.size() && i < made.size(); ++i) {
+    all_made = all_made && !made[i].empty();
+  }
 
   double indexed_at = now_seconds();
   Json record = {
@@ -146,18 +156,26 @@ Json MemoryBuilder::process_file_chunks(const std::string& agent_id, const std::
   std::size_t import_count = imports.size();
 
   Transaction tx(db);
+  // A trusted context is stored already with its flag; an unchanged one keeps it.
+  bool vectors_complete =
+      !trusted && all_made &&
+      hashes_with_vectors(db, agent_id, embedder.name(),
+                          std::vector<std::string>(held.begin(), held.end()))
+              .size() == held.size();
   std::vector<std::string> old_hashes =
       table.put(agent_id, ContextWrite{path, language, chunks, std::move(filled), imports, facts,
-                                       indexed_at, std::move(record), std::move(chunk_key)});
+                                       indexed_at, std::move(record), std::move(chunk_key),
+                                       vectors_complete});
   std::int64_t embedded = 0;
-  for (std::size_t i = 0; i < to_embed.size() && i < vectors.size(); ++i) {
-    if (vectors[i].empty()) continue;  // the service failed: tried again next time
-    put_vector(db, agent_id, to_embed[i], embedder.name(), vectors[i]);
+  for (std::size_t i = 0; i < to_embed.size() && i < made.size(); ++i) {
+    if (made[i].empty()) continue;  // the service failed: tried again next time
+    put_vector(db, agent_id, to_embed[i], embedder.name(), made[i]);
     ++embedded;
   }
+  std::unordered_set<std::string> kept(hashes.begin(), hashes.end());
   std::int64_t removed = 0;
   for (const std::string& hash : old_hashes) {
-    if (!held.count(hash)) ++removed;
+    if (!kept.count(hash)) ++removed;
   }
   double elapsed_ms =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();

@@ -5,8 +5,9 @@
 //                 for the usage and savings reports.
 //   contexts      one row per indexed file of an agent, in indexing order (seq): the context
 //                 record without its chunks and imports, the facts of the file on disk when
-//                 it was indexed (size, mtime, SHA-256), access counters, and the chunk key
-//                 when its chunks are what the chunker made of a known text (ChunkCache).
+//                 it was indexed (size, mtime, SHA-256), access counters, the chunk key
+//                 when its chunks are what the chunker made of a known text (ChunkCache),
+//                 and whether all of its chunks' vectors are stored.
 //   chunks        the chunk records of each context in order, with the text columns that the
 //                 keyword index reads (chunk_fts, an FTS5 index over them).
 //                 chunk_vocab tells how many chunks hold each term.

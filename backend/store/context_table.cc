@@ -24,7 +24,8 @@ constexpr int kMaxRecordDepth = kMaxJsonDepth - 10;
 
 constexpr const char* kContextColumns =
     "id, file_path, language, context_hash, chunk_count, file_size, file_mtime_ns, file_hash, "
-    "indexed_at, access_count, last_access, tokens_served, tokens_baseline, chunk_key";
+    "indexed_at, access_count, last_access, tokens_served, tokens_baseline, chunk_key, "
+    "vectors_complete";
 
 ContextRow read_row(const Statement& st) {
   ContextRow row;
@@ -42,6 +43,7 @@ ContextRow read_row(const Statement& st) {
   row.tokens_served = st.column_int(11);
   row.tokens_baseline = st.column_int(12);
   row.chunk_key = st.column_optional_text(13);
+  row.vectors_complete = st.column_int(14) != 0;
   return row;
 }
 
@@ -277,7 +279,7 @@ std::vector<std::string> ContextTable::put(const std::string& agent_id, const Js
   record["file_path"] = file_path;
   return put(agent_id, ContextWrite{std::move(file_path), std::move(language), chunks, {}, imports,
                                     facts_of(context), indexed_at, std::move(record),
-                                    std::nullopt});
+                                    std::nullopt, false});
 }
 
 std::vector<std::string> ContextTable::put(const std::string& agent_id,
@@ -287,6 +289,42 @@ std::vector<std::string> ContextTable::put(const std::string& agent_id,
   const Json& chunks = context.chunks;
   const Json& imports = context.imports;
   const FileFacts& facts = context.facts;
+  auto filled_hash = [&](std::size_t i) -> const std::string& {
+    static const std::string none;
+    return i < context.hash_ids.size() ? context.hash_ids[i] : none;
+  };
+  ensure_agent(agent_id);
+  std::optional<ContextRow> existing = find(agent_id, file_path);
+  auto same_file = [&] {
+    return existing && existing->language == language && existing->facts == facts;
+  };
+  // What an unchanged context may still learn: that its records are the chunker's own, or
+  // that all of its vectors are stored now.
+  auto note_unchanged = [&] {
+    bool learns_key = context.chunk_key && context.chunk_key != existing->chunk_key;
+    bool learns_vectors = context.vectors_complete && !existing->vectors_complete;
+    if (!learns_key && !learns_vectors) return;
+    db_.prepare(
+           "UPDATE contexts SET chunk_key = COALESCE(?2, chunk_key), "
+           "vectors_complete = MAX(vectors_complete, ?3) WHERE id = ?1")
+        .bind(1, existing->id)
+        .bind(2, context.chunk_key)
+        .bind(3, static_cast<std::int64_t>(context.vectors_complete))
+        .run();
+  };
+  // A chunk key names one array of records, and the imports follow from the same file: the
+  // stored context is this one, and nothing needs to be written or even compared.
+  if (context.chunk_key && same_file() && existing->chunk_key == context.chunk_key) {
+    note_unchanged();
+    std::vector<std::string> hashes;
+    std::unordered_set<std::string> seen;
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+      std::string hash = filled_hash(i).empty() ? hash_id_of(chunks[i]) : filled_hash(i);
+      if (!hash.empty() && seen.insert(hash).second) hashes.push_back(std::move(hash));
+    }
+    return hashes;
+  }
+
   for (const Json& chunk : chunks) {
     if (!chunk.is_object()) {
       throw TypeError(std::string("a chunk record must be a dict, not ") + type_name(chunk));
@@ -301,21 +339,6 @@ std::vector<std::string> ContextTable::put(const std::string& agent_id,
       throw ValueError("an import record of " + file_path + " is nested too deeply");
     }
   }
-  ensure_agent(agent_id);
-  std::optional<ContextRow> existing = find(agent_id, file_path);
-  auto same_file = [&] {
-    return existing && existing->language == language && existing->facts.size == facts.size &&
-           existing->facts.mtime_ns == facts.mtime_ns && existing->facts.sha256 == facts.sha256;
-  };
-  // A chunk key names one array of records, and the imports follow from the same file: the
-  // stored context is this one, and nothing needs to be written or even compared.
-  if (context.chunk_key && same_file() && existing->chunk_key == context.chunk_key) {
-    return chunk_hashes(existing->id);
-  }
-  auto filled_hash = [&](std::size_t i) -> const std::string& {
-    static const std::string none;
-    return i < context.hash_ids.size() ? context.hash_ids[i] : none;
-  };
 
   // The context hash covers what the file holds, not when it was indexed, so re-indexing an
   // unchanged file leaves snapshots seeing it unmodified.
@@ -343,14 +366,9 @@ std::vector<std::string> ContextTable::put(const std::string& agent_id,
   std::int64_t context_id;
   auto chunk_count = static_cast<std::int64_t>(chunks.size());
   if (same_file() && existing->context_hash == context_hash) {
-    // Re-indexing an unchanged file writes nothing, so readers' caches stay valid. Records
-    // that are the chunker's own stay so whoever stored them this time.
-    if (context.chunk_key && context.chunk_key != existing->chunk_key) {
-      db_.prepare("UPDATE contexts SET chunk_key = ?2 WHERE id = ?1")
-          .bind(1, existing->id)
-          .bind(2, *context.chunk_key)
-          .run();
-    }
+    // Re-indexing an unchanged file writes nothing readers see, so their caches stay
+    // valid. Records that are the chunker's own stay so whoever stored them this time.
+    note_unchanged();
     return chunk_hashes(existing->id);
   }
   std::string record_text = dump_json(context.record);
@@ -360,21 +378,24 @@ std::vector<std::string> ContextTable::put(const std::string& agent_id,
     delete_children(context_id);
     Statement st = db_.prepare(
         "UPDATE contexts SET language = ?2, record = ?3, context_hash = ?4, chunk_count = ?5, "
-        "file_size = ?6, file_mtime_ns = ?7, file_hash = ?8, indexed_at = ?9, chunk_key = ?10 "
-        "WHERE id = ?1");
+        "file_size = ?6, file_mtime_ns = ?7, file_hash = ?8, indexed_at = ?9, chunk_key = ?10, "
+        "vectors_complete = ?11 WHERE id = ?1");
     st.bind(1, context_id).bind(2, language).bind(3, record_text).bind(4, context_hash);
     st.bind(5, chunk_count).bind(6, facts.size).bind(7, facts.mtime_ns).bind(8, facts.sha256);
     st.bind(9, context.indexed_at).bind(10, context.chunk_key);
+    st.bind(11, static_cast<std::int64_t>(context.vectors_complete));
     st.run();
   } else {
     Statement st = db_.prepare(
         "INSERT INTO contexts(agent_id, seq, file_path, language, record, context_hash, "
-        "chunk_count, file_size, file_mtime_ns, file_hash, indexed_at, chunk_key) VALUES(?1, "
+        "chunk_count, file_size, file_mtime_ns, file_hash, indexed_at, chunk_key, "
+        "vectors_complete) VALUES(?1, "
         "(SELECT COALESCE(MAX(seq), -1) + 1 FROM contexts WHERE agent_id = ?1), ?2, ?3, ?4, "
-        "?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+        "?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
     st.bind(1, agent_id).bind(2, file_path).bind(3, language).bind(4, record_text);
     st.bind(5, context_hash).bind(6, chunk_count).bind(7, facts.size).bind(8, facts.mtime_ns);
     st.bind(9, facts.sha256).bind(10, context.indexed_at).bind(11, context.chunk_key);
+    st.bind(12, static_cast<std::int64_t>(context.vectors_complete));
     st.run();
     context_id = db_.last_insert_rowid();
   }

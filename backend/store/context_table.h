@@ -40,6 +40,7 @@ struct ContextRow {
   std::int64_t tokens_served = 0;
   std::int64_t tokens_baseline = 0;
   std::optional<std::string> chunk_key;  // see ChunkCache
+  bool vectors_complete = false;         // see ContextWrite
 };
 
 // A context to store, given in pieces so that the chunk records need not be copied.
@@ -58,6 +59,10 @@ struct ContextWrite {
   Json record;
   // The chunk key of the chunk records, when they are what the chunker made of a text.
   std::optional<std::string> chunk_key;
+  // True when the agent holds a vector for every hash id of the chunks. It stays true while
+  // the context is stored: a vector that a stored chunk refers to is never deleted, only
+  // replaced by one of another embedder (see hashes_with_vectors).
+  bool vectors_complete = false;
 };
 
 class ContextTable {
@@ -83,8 +88,9 @@ class ContextTable {
   // Stores `context` (a record as above whose file_path is normalised), replacing the context
   // of the same path, which keeps its place in indexing order and its access counters. A
   // context whose chunks, imports, language and file facts equal the stored ones is left as
-  // it is (nothing is written but a chunk key the stored one lacked). Answers the distinct
-  // hash ids of the chunks that the replaced context held (empty for a new file). Throws
+  // it is (nothing is written but a chunk key or complete vectors the stored one lacked).
+  // Answers the distinct hash ids of the chunks that the replaced context held (empty for a
+  // new file). Throws
   // TypeError for a record of the wrong shape, ValueError for chunk records nested too deeply
   // to be read back.
   std::vector<std::string> put(const std::string& agent_id, const Json& context);
