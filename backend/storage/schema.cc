@@ -114,11 +114,13 @@ PRAGMA user_version = 1;
 )sql";
 
 // Version 2: the chunk key of contexts whose chunks are what the chunker made of a text
-// (ChunkCache), whether all of a context's vectors are stored, and the embedders of an
+// (ChunkCache), whether all of a context's vectors are stored, the revision a reader that
+// holds the contexts compares to read again only what changed, and the embedders of an
 // agent's vectors, found without reading the vectors.
 constexpr const char* kUpgradeTo2 = R"sql(
 ALTER TABLE contexts ADD COLUMN chunk_key TEXT;
 ALTER TABLE contexts ADD COLUMN vectors_complete INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE contexts ADD COLUMN revision INTEGER NOT NULL DEFAULT 0;
 CREATE INDEX contexts_by_chunk_key ON contexts(chunk_key) WHERE chunk_key IS NOT NULL;
 CREATE INDEX vectors_by_embedder ON vectors(agent_id, embedder);
 PRAGMA user_version = 2;

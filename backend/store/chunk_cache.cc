@@ -108,7 +108,7 @@ void ChunkCache::detach(const std::string& root_path) {
 void ChunkCache::offer(const std::string& root_path, std::shared_ptr<const Json> contexts,
                        const std::vector<std::optional<std::string>>& keys) {
   std::unordered_map<std::string, std::shared_ptr<const Json>> offered;
-  for (std::size_t i = 0; i < keys.size() && i < contexts->size(); ++i) {
+  for (std::size_t i = 0; contexts && i < keys.size() && i < contexts->size(); ++i) {
     auto chunks = (*contexts)[i].find("chunks");
     if (!keys[i] || chunks == (*contexts)[i].end()) continue;
     // Shares ownership of the whole array: no record is copied.

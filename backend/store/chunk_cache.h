@@ -50,8 +50,8 @@ class ChunkCache {
 
   // Offers the chunks of contexts that a store of `root_path` has loaded anyway:
   // `contexts` is an agent's array of contexts, `keys[i]` the chunk key of contexts[i].
-  // Replaces what the root offered before. A key names the same records whenever it is
-  // stored, so an offer stays good however the database changes afterwards.
+  // Replaces what the root offered before; null offers nothing. A key names the same records
+  // whenever it is stored, so an offer stays good however the database changes afterwards.
   void offer(const std::string& root_path, std::shared_ptr<const Json> contexts,
              const std::vector<std::optional<std::string>>& keys);
 

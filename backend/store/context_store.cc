@@ -95,13 +95,25 @@ std::shared_ptr<const Json> ContextStore::_load_agent_data(const std::string& ag
   if (section == kFileContexts) {
     ReadTransaction snapshot(db_);
     std::int64_t generation = table_.generation(agent_id);
-    if (agent_id != cached_agent_ || generation != cached_generation_ || !cached_contexts_) {
-      std::vector<std::optional<std::string>> chunk_keys;
-      cached_contexts_ = std::make_shared<const Json>(table_.load(agent_id, &chunk_keys));
-      if (chunk_cache_) chunk_cache_->offer(root_path_, cached_contexts_, chunk_keys);
-      cached_agent_ = agent_id;
-      cached_generation_ = generation;
+    if (agent_id == cached_agent_ && generation == cached_generation_ && cached_contexts_) {
+      return cached_contexts_;
     }
+    // The cache's offer shares the contexts too: withdrawn first, so that they can be
+    // reused when no caller holds them any more.
+    if (chunk_cache_) chunk_cache_->offer(root_path_, nullptr, {});
+    ContextTable::Loaded* earlier = nullptr;
+    if (agent_id == cached_agent_ && cached_contexts_ && cached_contexts_.use_count() == 1) {
+      cached_rows_.contexts = std::move(*cached_contexts_);
+      earlier = &cached_rows_;
+    }
+    cached_contexts_.reset();
+    ContextTable::Loaded loaded = table_.load(agent_id, earlier);
+    cached_contexts_ = std::make_shared<Json>(std::move(loaded.contexts));
+    cached_rows_ = std::move(loaded);
+    cached_rows_.contexts = Json::array();
+    cached_agent_ = agent_id;
+    cached_generation_ = generation;
+    if (chunk_cache_) chunk_cache_->offer(root_path_, cached_contexts_, cached_rows_.chunk_keys);
     return cached_contexts_;
   }
   Statement st = db_.prepare("SELECT value FROM sections WHERE agent_id = ?1 AND section = ?2");

@@ -47,7 +47,8 @@ class ContextStore : public CodingContextStore {
   // "file_contexts": the agent's contexts in indexing order (see ContextTable). Any other
   // section: the value last saved under it, or null. The contexts of the agent asked last
   // are kept in memory until its data changes (in any process), and every caller is handed
-  // that one value, since the analyses and delta_update ask for all of them on every call.
+  // that one value, since the analyses and delta_update ask for all of them on every call;
+  // when the data changes, only the contexts written since are read again.
   std::shared_ptr<const Json> _load_agent_data(const std::string& agent_id,
                                                const std::string& section) override;
 
@@ -124,9 +125,13 @@ class ContextStore : public CodingContextStore {
   Database db_;
   ContextTable table_;
   std::set<std::string> dropped_agents_;
+  // The contexts of the agent asked last, with the rows they were read from. Handed out as
+  // immutable; read again, when the agent's data has changed, from what changed alone,
+  // reusing the rest when nobody else holds them any more.
   std::string cached_agent_;
   std::int64_t cached_generation_ = -1;
-  std::shared_ptr<const Json> cached_contexts_;
+  std::shared_ptr<Json> cached_contexts_;
+  ContextTable::Loaded cached_rows_;  // its `contexts` stays empty: they are above
 };
 
 // The backend's ContextStore behind `store`, for the components that share its database.

@@ -25,7 +25,7 @@ constexpr int kMaxRecordDepth = kMaxJsonDepth - 10;
 constexpr const char* kContextColumns =
     "id, file_path, language, context_hash, chunk_count, file_size, file_mtime_ns, file_hash, "
     "indexed_at, access_count, last_access, tokens_served, tokens_baseline, chunk_key, "
-    "vectors_complete";
+    "vectors_complete, revision";
 
 ContextRow read_row(const Statement& st) {
   ContextRow row;
@@ -44,6 +44,7 @@ ContextRow read_row(const Statement& st) {
   row.tokens_baseline = st.column_int(12);
   row.chunk_key = st.column_optional_text(13);
   row.vectors_complete = st.column_int(14) != 0;
+  row.revision = st.column_int(15);
   return row;
 }
 
@@ -168,30 +169,46 @@ std::vector<std::string> resolvable_stems(const std::string& file_path) {
   return stems;
 }
 
-Json ContextTable::load(const std::string& agent_id,
-                        std::vector<std::optional<std::string>>* chunk_keys) {
+ContextTable::Loaded ContextTable::load(const std::string& agent_id, Loaded* earlier) {
   std::vector<ContextRow> all = rows(agent_id);
   std::unordered_set<std::string> known;
   for (const ContextRow& row : all) {
     for (std::string& stem : resolvable_stems(row.file_path)) known.insert(std::move(stem));
   }
-  if (chunk_keys) {
-    chunk_keys->clear();
-    for (ContextRow& row : all) chunk_keys->push_back(std::move(row.chunk_key));
+  std::unordered_map<std::int64_t, std::size_t> reusable;
+  if (earlier) {
+    for (std::size_t i = 0; i < earlier->ids.size(); ++i) reusable.emplace(earlier->ids[i], i);
   }
-  Json contexts = Json::array();
-  Statement st = db_.prepare("SELECT id, record FROM contexts WHERE agent_id = ?1 ORDER BY seq");
-  st.bind(1, agent_id);
-  while (st.step()) {
-    std::int64_t id = st.column_int(0);
-    Json context = parse_json(st.column_text_view(1));
-    context["chunks"] = chunk_records(id);
-    Json imports = import_records(id);
-    context["external_imports"] = external_imports(imports, known);
-    context["imports"] = std::move(imports);
-    contexts.push_back(std::move(context));
+  Loaded loaded;
+  for (ContextRow& row : all) {
+    Json context;
+    auto it = reusable.find(row.id);
+    if (it != reusable.end() && earlier->revisions[it->second] == row.revision) {
+      context = std::move(earlier->contexts[it->second]);
+    } else {
+      context = read_context(row.id);
+    }
+    // The files known change with every file indexed or removed: worked out anew each time.
+    auto imports = context.find("imports");
+    static const Json kNone = Json::array();
+    context["external_imports"] =
+        external_imports(imports == context.end() ? kNone : *imports, known);
+    loaded.contexts.push_back(std::move(context));
+    loaded.ids.push_back(row.id);
+    loaded.revisions.push_back(row.revision);
+    loaded.chunk_keys.push_back(std::move(row.chunk_key));
   }
-  return contexts;
+  return loaded;
+}
+
+Json ContextTable::read_context(std::int64_t id) {
+  Statement st = db_.prepare("SELECT record FROM contexts WHERE id = ?1");
+  st.bind(1, id);
+  if (!st.step()) throw RuntimeError("the context row " + std::to_string(id) + " vanished");
+  Json context = parse_json(st.column_text_view(0));
+  context["chunks"] = chunk_records(id);
+  context["imports"] = import_records(id);
+  return context;
 }
 
 std::optional<ContextRow> ContextTable::find(const std::string& agent_id,
@@ -379,19 +396,21 @@ std::vector<std::string> ContextTable::put(const std::string& agent_id,
     Statement st = db_.prepare(
         "UPDATE contexts SET language = ?2, record = ?3, context_hash = ?4, chunk_count = ?5, "
         "file_size = ?6, file_mtime_ns = ?7, file_hash = ?8, indexed_at = ?9, chunk_key = ?10, "
-        "vectors_complete = ?11 WHERE id = ?1");
+        "vectors_complete = ?11, revision = (SELECT generation + 1 FROM agents WHERE agent_id = "
+        "?12) WHERE id = ?1");
     st.bind(1, context_id).bind(2, language).bind(3, record_text).bind(4, context_hash);
     st.bind(5, chunk_count).bind(6, facts.size).bind(7, facts.mtime_ns).bind(8, facts.sha256);
     st.bind(9, context.indexed_at).bind(10, context.chunk_key);
-    st.bind(11, static_cast<std::int64_t>(context.vectors_complete));
+    st.bind(11, static_cast<std::int64_t>(context.vectors_complete)).bind(12, agent_id);
     st.run();
   } else {
     Statement st = db_.prepare(
         "INSERT INTO contexts(agent_id, seq, file_path, language, record, context_hash, "
         "chunk_count, file_size, file_mtime_ns, file_hash, indexed_at, chunk_key, "
-        "vectors_complete) VALUES(?1, "
+        "vectors_complete, revision) VALUES(?1, "
         "(SELECT COALESCE(MAX(seq), -1) + 1 FROM contexts WHERE agent_id = ?1), ?2, ?3, ?4, "
-        "?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
+        "?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
+        "(SELECT generation + 1 FROM agents WHERE agent_id = ?1))");
     st.bind(1, agent_id).bind(2, file_path).bind(3, language).bind(4, record_text);
     st.bind(5, context_hash).bind(6, chunk_count).bind(7, facts.size).bind(8, facts.mtime_ns);
     st.bind(9, facts.sha256).bind(10, context.indexed_at).bind(11, context.chunk_key);

@@ -10,7 +10,8 @@
 // contexts are read, from the files the agent has indexed by then, so indexing order does not
 // matter.
 //
-// Writers must hold a Transaction; each write bumps the agent's generation.
+// Writers must hold a Transaction; each write bumps the agent's generation, and a context
+// written takes the agent's new generation as its revision.
 // Thread safety: as the Database passed in.
 #pragma once
 
@@ -41,6 +42,7 @@ struct ContextRow {
   std::int64_t tokens_baseline = 0;
   std::optional<std::string> chunk_key;  // see ChunkCache
   bool vectors_complete = false;         // see ContextWrite
+  std::int64_t revision = 0;             // changes whenever the context is written
 };
 
 // A context to store, given in pieces so that the chunk records need not be copied.
@@ -71,10 +73,18 @@ class ContextTable {
 
   // --- Reading ---
 
-  // The agent's contexts as full records, in indexing order; `chunk_keys`, when given,
-  // receives the chunk key of each.
-  Json load(const std::string& agent_id,
-            std::vector<std::optional<std::string>>* chunk_keys = nullptr);
+  // An agent's contexts as full records, with the stored row each was read from.
+  struct Loaded {
+    Json contexts = Json::array();
+    std::vector<std::int64_t> ids;        // per context: its row
+    std::vector<std::int64_t> revisions;  // per context: the row's revision when read
+    std::vector<std::optional<std::string>> chunk_keys;  // per context
+  };
+
+  // The agent's contexts as full records, in indexing order. Contexts of `earlier` (a load of
+  // the same agent that the caller gives up) whose rows have not been written since are
+  // moved from it instead of being read again.
+  Loaded load(const std::string& agent_id, Loaded* earlier = nullptr);
   // The context stored under `file_path` (normalised), without chunks.
   std::optional<ContextRow> find(const std::string& agent_id, const std::string& file_path);
   // All of the agent's contexts without chunks, in indexing order.
@@ -114,6 +124,8 @@ class ContextTable {
 
  private:
   void delete_children(std::int64_t context_id);
+  // The context record of row `id` with its chunks and imports; external_imports left null.
+  Json read_context(std::int64_t id);
   std::vector<std::string> chunk_hashes(std::int64_t context_id);
 
   Database& db_;

@@ -285,6 +285,36 @@ int main(int argc, char** argv) {
         100.0 * delta_cpu / index_cpu, unchanged, added, removed);
   }
 
+  // delta_update of files that did change: copies of a few files spread over the tree are
+  // indexed into the same agent, then edited, then updated one by one. Each call stores the
+  // file anew, so the next one finds the agent's data changed.
+  constexpr std::size_t kChanged = 20;
+  std::vector<std::string> copies;
+  for (std::size_t i = 0; i < kChanged; ++i) {
+    const std::string& file = files[i * files.size() / kChanged];
+    std::string copy = work + "/changed/" + std::to_string(i) + "_" +
+                       fs::path(file).filename().string();
+    fs::create_directories(work + "/changed");
+    fs::copy_file(file, copy, fs::copy_options::overwrite_existing);
+    owned->index_file(agent, copy);
+    copies.push_back(copy);
+  }
+  owned->delta_update(agent, copies[0]);  // the contexts are held from here on
+  for (const std::string& copy : copies) {
+    std::ofstream(copy, std::ios::app) << "\n\ndef added_by_the_benchmark():\n    return 1\n";
+  }
+  std::vector<double> changed_ms;
+  long changed_added = 0;
+  for (const std::string& copy : copies) {
+    auto call_start = Clock::now();
+    vantory::Json answer = owned->delta_update(agent, copy);
+    changed_ms.push_back(seconds_since(call_start) * 1000);
+    changed_added += answer.value("chunks_added", 0);
+  }
+  std::printf("delta_update of an edited file (%zu files, one unit added to each): median %.1f ms, "
+              "max %.1f ms per call; %ld chunks added\n",
+              copies.size(), median(changed_ms), percentile(changed_ms, 1.0), changed_added);
+
   owned->search_codebase(agent, "warm up");
   std::vector<double> latencies;
   int found = 0;
