@@ -6,6 +6,10 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <algorithm>
+#include <functional>
+
+#include "backend/storage/schema.h"
 #include "backend_fixture.h"
 #include "common/error.h"
 #include "common/sha256.h"
@@ -288,6 +292,87 @@ TEST_F(ContextStoreTest, BadRecordsAreRefusedWithoutDamage) {
   Json stored_contexts = contexts();
   ASSERT_EQ(stored_contexts.size(), 2u);
   EXPECT_EQ(stored_contexts[1]["chunks"][0]["content"], "s = 'caf\xef\xbf\xbd'");
+}
+
+TEST_F(ContextStoreTest, ContextsAreSharedUntilTheyChangeThenReadAgainWhereTheyChanged) {
+  std::string a = write("pkg/a.py", "import helpers\n\ndef run():\n    pass\n");
+  index(a, Json::array({chunk("run", "function", "def run():\n    pass")}));
+  index("pkg/b.py", Json::array({chunk("b", "function", "def b(): pass")}));
+  std::shared_ptr<const Json> first = store()._load_agent_data("agent", "file_contexts");
+  EXPECT_EQ(store()._load_agent_data("agent", "file_contexts").get(), first.get());
+  EXPECT_EQ((*first)[0]["external_imports"], Json::array({"helpers"}));
+
+  // Whether or not a caller still holds the earlier answer, the new one is what a store
+  // opened afresh reads, and the earlier one stays as it was.
+  struct Step {
+    const char* name;
+    std::function<void()> change;
+    bool hold;
+  };
+  const Step steps[] = {
+      {"a file that makes an import internal",
+       [&] {
+         index(write("pkg/helpers.py", "X = 1\n"), Json::array({chunk("X", "block", "X = 1")}));
+       },
+       false},
+      {"a file indexed with other chunks",
+       [&] { index("pkg/b.py", Json::array({chunk("b2", "function", "def b2(): pass")})); },
+       false},
+      {"a file indexed with other chunks while the answer is held",
+       [&] { index("pkg/b.py", Json::array({chunk("b3", "function", "def b3(): pass")})); }, true},
+      {"a file removed", [&] { store().delete_code_mem("agent", "pkg/b.py"); }, false},
+      {"another process's write",
+       [&] {
+         Components other(root_);
+         other.builder->process_file_chunks("agent", "pkg/c.py",
+                                            Json::array({chunk("c", "block", "c = 3")}), "python");
+       },
+       false},
+      {"contexts saved in another order",
+       [&] {
+         Json contexts = *store()._load_agent_data("agent", "file_contexts");
+         std::reverse(contexts.begin(), contexts.end());
+         store()._save_agent_data("agent", "file_contexts", contexts);
+       },
+       true},
+  };
+  for (const Step& step : steps) {
+    std::shared_ptr<const Json> held;
+    if (step.hold) held = store()._load_agent_data("agent", "file_contexts");
+    Json held_value = held ? *held : Json();
+    step.change();
+    std::shared_ptr<const Json> now = store()._load_agent_data("agent", "file_contexts");
+    Components fresh(root_);
+    EXPECT_EQ(*now, *fresh.store->_load_agent_data("agent", "file_contexts")) << step.name;
+    if (held) {
+      EXPECT_EQ(*held, held_value) << step.name;
+    }
+  }
+  EXPECT_EQ(contexts().back()["file_path"], a);
+  EXPECT_EQ(contexts().back()["external_imports"], Json::array());
+}
+
+TEST_F(ContextStoreTest, AVersionOneDatabaseIsUpgraded) {
+  std::string a = write("a.py", "def a():\n    pass\n");
+  index(a, Json::array({chunk("a", "function", "def a():\n    pass")}));
+  c_.reset();
+  {
+    backend::Database db(root_);
+    db.exec(
+        "DROP INDEX contexts_by_chunk_key; DROP INDEX vectors_by_embedder; "
+        "ALTER TABLE contexts DROP COLUMN chunk_key; "
+        "ALTER TABLE contexts DROP COLUMN vectors_complete; "
+        "ALTER TABLE contexts DROP COLUMN revision; PRAGMA user_version = 1;");
+  }
+  open();
+  ASSERT_EQ(contexts().size(), 1u);
+  EXPECT_EQ(contexts()[0]["chunks"][0]["name"], "a");
+  EXPECT_EQ(index(a, Json::array({chunk("a", "function", "def a():\n    pass")}))["reused_chunks"],
+            1);
+  backend::Database db(root_);
+  backend::Statement version = db.prepare("PRAGMA user_version");
+  ASSERT_TRUE(version.step());
+  EXPECT_EQ(version.column_int(0), backend::kSchemaVersion);
 }
 
 TEST_F(ContextStoreTest, ANewerDatabaseIsRefused) {
