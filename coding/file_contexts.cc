@@ -23,7 +23,8 @@ std::mutex last_mutex;
 std::weak_ptr<const Json> last_array;
 std::shared_ptr<const FileContexts::PathIndex> last_paths;
 
-std::shared_ptr<const FileContexts::PathIndex> known_paths(const std::shared_ptr<const Json>& array) {
+std::shared_ptr<const FileContexts::PathIndex> known_paths(
+    const std::shared_ptr<const Json>& array) {
   std::lock_guard lock(last_mutex);
   std::shared_ptr<const Json> last = last_array.lock();
   return last && last.get() == array.get() ? last_paths : nullptr;

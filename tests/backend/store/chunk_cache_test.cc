@@ -62,8 +62,8 @@ TEST(ChunkCache, RecordsCountAsTheChunkersOwnOnlyWithTarnelsFillings) {
       {"members reordered", made,
        R"({"content": "def f():\n    return 1", "name": "f", "summary": ""})", false},
       {"a member dropped", made, R"({"name": "f", "summary": ""})", false},
-      {"another value", made, R"({"name": "g", "content": "def f():\n    return 1", "summary": ""})",
-       false},
+      {"another value", made,
+       R"({"name": "g", "content": "def f():\n    return 1", "summary": ""})", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(backend::is_chunker_record(parse_json(c.stored), parse_json(c.made)), c.own)
@@ -163,8 +163,9 @@ class CachedChunkingTest : public BackendTest {
     BackendTest::SetUp();
     c_.reset();  // this test builds its own components
     file_ = write("pkg/util.py",
-                  "import os\n\n\ndef join(a, b):\n    \"\"\"Joins.\"\"\"\n    return os.path.join(a, b)"
-                  "\n\n\nclass Box:\n    def put(self, x):\n        self.x = x\n");
+                  "import os\n\n\ndef join(a, b):\n    \"\"\"Joins.\"\"\"\n"
+                  "    return os.path.join(a, b)\n\n\nclass Box:\n    def put(self, x):\n"
+                  "        self.x = x\n");
     reopen();
   }
   void TearDown() override {

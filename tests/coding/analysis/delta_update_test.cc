@@ -210,5 +210,43 @@ TEST_F(DeltaUpdate, BadHashesFailBeforeAnyChange) {
                         "'content' must be a string, not list", "content");
 }
 
+// Stores hand out one array to every call until the agent's data changes; what a call works
+// out about an array must never answer for another one, nor hide a malformed one.
+TEST_F(DeltaUpdate, EachCallReadsTheArrayItIsHandedOut) {
+  const Json fresh = Json::parse(R"([{"name": "f", "content": "def f(): return 1"}])");
+  auto file = [&](const char* hash) {
+    return Json{{"file_path", root_ + "/sub//m.py"}, {"chunks", Json::array({{{"hash_id", hash}}})}};
+  };
+  std::shared_ptr<const Json> kept = snapshot(Json::array({Json{{"file_path", "x.py"}}, file(kHashF)}));
+  std::shared_ptr<const Json> changed = snapshot(Json::array({file("gone"), file(kHashF)}));
+  std::shared_ptr<const Json> malformed = snapshot(Json::array({file(kHashF), 3}));
+  struct Call {
+    std::shared_ptr<const Json> contexts;
+    const char* counts;  // nullptr: TypeError
+  };
+  const Call calls[] = {
+      {kept, R"("chunks_added": 0, "chunks_removed": 0, "chunks_unchanged": 1)"},
+      {kept, R"("chunks_added": 0, "chunks_removed": 0, "chunks_unchanged": 1)"},
+      {changed, R"("chunks_added": 1, "chunks_removed": 1, "chunks_unchanged": 0)"},
+      {malformed, nullptr},
+      {kept, R"("chunks_added": 0, "chunks_removed": 0, "chunks_unchanged": 1)"},
+      {malformed, nullptr},
+  };
+  for (const Call& call : calls) {
+    TarnelWithFakes t;
+    EXPECT_CALL(*t.mocks->store, _load_agent_data("ag", "file_contexts")).WillOnce(Return(call.contexts));
+    if (!call.counts) {
+      EXPECT_THROW(t.tarnel.delta_update("ag", path_), TypeError);
+      continue;
+    }
+    expect_chunking(t, fresh);
+    EXPECT_CALL(*t.mocks->ambrel, delete_vectors("ag", _)).Times(::testing::AtMost(1));
+    EXPECT_CALL(*t.mocks->builder, process_file_chunks("ag", path_, _, "python")).WillOnce(Return(Json()));
+    EXPECT_EQ(dump_json(t.tarnel.delta_update("ag", path_)),
+              R"({"status": "delta_applied", "file_path": ")" + path_ + R"(", )" + call.counts +
+                  R"(, "total_chunks": 1})");
+  }
+}
+
 }  // namespace
 }  // namespace vantory
