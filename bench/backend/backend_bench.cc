@@ -43,6 +43,14 @@ double cpu_seconds(int who) {
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// Wall and processor time since it was made.
+struct Stopwatch {
+  Clock::time_point start = Clock::now();
+  double cpu_start = cpu_seconds(RUSAGE_SELF);
+  double wall() const { return seconds_since(start); }
+  double cpu() const { return cpu_seconds(RUSAGE_SELF) - cpu_start; }
+};
+
 // The .py files of the tree, third-party packages and byte-code caches left out, sorted.
 std::vector<std::string> source_files(const std::string& root, std::uintmax_t& bytes) {
   std::vector<std::string> files;
@@ -194,8 +202,7 @@ int main(int argc, char** argv) {
       root, std::shared_ptr<vantory::ComponentProvider>(vantory_backend_component_provider()));
   const std::string agent = "bench";
   int failures = 0;
-  double cpu_start = cpu_seconds(RUSAGE_SELF);
-  auto start = Clock::now();
+  Stopwatch indexing;
   for (const std::string& file : files) {
     vantory::Json answer = owned->index_file(agent, file);
     if (answer.value("status", "") != "indexed") {
@@ -203,8 +210,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "index_file %s: %s\n", file.c_str(), answer.dump().c_str());
     }
   }
-  double index_s = seconds_since(start);
-  double index_cpu = cpu_seconds(RUSAGE_SELF) - cpu_start;
+  double index_s = indexing.wall();
+  double index_cpu = indexing.cpu();
   std::printf(
       "index_file from empty: %.3f s wall, %.3f s cpu, %.1f files/s, %.2f MB/s, "
       "%d failed\n",
@@ -214,8 +221,7 @@ int main(int argc, char** argv) {
 
   // What the parse alone costs: a lower bound for any tree-sitter chunker, and so for
   // indexing with one.
-  cpu_start = cpu_seconds(RUSAGE_SELF);
-  start = Clock::now();
+  Stopwatch parsing;
   TSParser* parser = ts_parser_new();
   for (const std::string& file : files) {
     const vantory::backend::Syntax* syntax =
@@ -227,18 +233,17 @@ int main(int argc, char** argv) {
                                           static_cast<std::uint32_t>(text.size())));
   }
   ts_parser_delete(parser);
-  double parse_s = seconds_since(start);
-  double parse_cpu = cpu_seconds(RUSAGE_SELF) - cpu_start;
-  cpu_start = cpu_seconds(RUSAGE_SELF);
-  start = Clock::now();
+  double parse_s = parsing.wall();
+  double parse_cpu = parsing.cpu();
+  Stopwatch chunking_alone;
   std::shared_ptr<vantory::ChunkingComponent> chunking =
       vantory::backend::make_chunking_component();
   for (const std::string& file : files) {
     chunking->get_chunker(chunking->detect_language(file))
         ->chunk_file(vantory::read_source_text(file), file);
   }
-  double chunk_s = seconds_since(start);
-  double chunk_cpu = cpu_seconds(RUSAGE_SELF) - cpu_start;
+  double chunk_s = chunking_alone.wall();
+  double chunk_cpu = chunking_alone.cpu();
   std::printf(
       "tree-sitter parse alone: %.3f s wall, %.3f s cpu (%.2fx ctags wall, %.2fx cpu)\n"
       "reading and chunking alone (no cache): %.3f s wall, %.3f s cpu (%.2fx ctags wall; "
@@ -249,9 +254,9 @@ int main(int argc, char** argv) {
   std::vector<double> load_cpu;
   std::size_t contexts = 0;
   for (int i = 0; i < 2; ++i) {  // from the database, then the store's snapshot
-    cpu_start = cpu_seconds(RUSAGE_SELF);
+    Stopwatch loading;
     contexts = owned->store->_load_agent_data(agent, "file_contexts")->size();
-    load_cpu.push_back(cpu_seconds(RUSAGE_SELF) - cpu_start);
+    load_cpu.push_back(loading.cpu());
   }
   std::printf("all %zu contexts loaded: %.0f ms cpu from the database, %.3f ms once held\n",
               contexts, load_cpu[0] * 1000, load_cpu[1] * 1000);
@@ -266,16 +271,15 @@ int main(int argc, char** argv) {
           std::shared_ptr<vantory::ComponentProvider>(vantory_backend_component_provider()));
     }
     long added = 0, removed = 0, unchanged = 0;
-    cpu_start = cpu_seconds(RUSAGE_SELF);
-    start = Clock::now();
+    Stopwatch updating;
     for (const std::string& file : files) {
       vantory::Json answer = owned->delta_update(agent, file);
       added += answer.value("chunks_added", 0);
       removed += answer.value("chunks_removed", 0);
       unchanged += answer.value("chunks_unchanged", 0);
     }
-    double delta_s = seconds_since(start);
-    double delta_cpu = cpu_seconds(RUSAGE_SELF) - cpu_start;
+    double delta_s = updating.wall();
+    double delta_cpu = updating.cpu();
     std::printf(
         "delta_update of every file, nothing changed (%s): %.3f s wall, %.3f s cpu, %.2f ms "
         "per call; %.1f%% of indexing wall, %.1f%% of its cpu (goal <= 15%%); %ld chunks "
