@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "common/json.h"
@@ -18,9 +19,12 @@ class CodingContextStore {
   // ...} for the context stored under `file_path` (already normalised). Counts an access.
   virtual Json retrieve_file_context(const std::string& agent_id, const std::string& file_path) = 0;
 
-  // One section of an agent's data. For "file_contexts": the array of file contexts in stored
-  // (indexing) order.
-  virtual Json _load_agent_data(const std::string& agent_id, const std::string& section) = 0;
+  // One section of an agent's data, as an immutable value that the caller may keep and read
+  // while the store changes: a store hands out the same value to every caller until the
+  // section changes, so loading it costs nothing like a copy of an agent's whole code memory.
+  // For "file_contexts": the array of file contexts in stored (indexing) order. Never null.
+  virtual std::shared_ptr<const Json> _load_agent_data(const std::string& agent_id,
+                                                       const std::string& section) = 0;
 
   // Replaces one section of an agent's data with `value`.
   virtual void _save_agent_data(const std::string& agent_id, const std::string& section,

@@ -1,46 +1,84 @@
 #include "coding/file_contexts.h"
 
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
 #include "coding/record_views.h"
 #include "coding/records.h"
 #include "common/paths.h"
 
 namespace vantory {
 
+// The normalised paths of one array of contexts, with the first context of each.
+struct FileContexts::PathIndex {
+  std::vector<std::string> normalized;
+  std::unordered_map<std::string, std::size_t> first_by_path;
+};
+
+namespace {
+
+// The array looked at last, and its paths: an array that was indexed passed the shape check.
+std::mutex last_mutex;
+std::weak_ptr<const Json> last_array;
+std::shared_ptr<const FileContexts::PathIndex> last_paths;
+
+std::shared_ptr<const FileContexts::PathIndex> known_paths(
+    const std::shared_ptr<const Json>& array) {
+  std::lock_guard lock(last_mutex);
+  std::shared_ptr<const Json> last = last_array.lock();
+  return last && last.get() == array.get() ? last_paths : nullptr;
+}
+
+}  // namespace
+
 FileContexts::FileContexts(CodingContextStore& store, const std::string& agent_id)
-    : contexts_(store._load_agent_data(agent_id, "file_contexts")) {
-  for (const Json& context : records::as_list(contexts_, "_load_agent_data")) {
+    : snapshot_(store._load_agent_data(agent_id, "file_contexts")),
+      contexts_(&records::loaded(snapshot_)),
+      paths_(known_paths(snapshot_)) {
+  if (paths_) return;
+  for (const Json& context : records::as_list(*contexts_, "_load_agent_data")) {
     records::text_member(records::as_record(context, "file context"), "file_path", "");
   }
 }
 
 std::string_view FileContexts::stored_path(std::size_t i) const {
-  return records::text_member(contexts_[i], "file_path", "");
+  return records::text_member((*contexts_)[i], "file_path", "");
 }
 
 const std::string& FileContexts::normalized_path(std::size_t i) {
-  normalize_all();
-  return normalized_[i];
+  return paths().normalized[i];
 }
 
 std::optional<std::size_t> FileContexts::find(const std::string& normalized) {
-  normalize_all();
-  auto it = first_by_path_.find(normalized);
-  if (it == first_by_path_.end()) return std::nullopt;
+  const PathIndex& index = paths();
+  auto it = index.first_by_path.find(normalized);
+  if (it == index.first_by_path.end()) return std::nullopt;
   return it->second;
 }
 
 const Json& FileContexts::chunks(std::size_t i) const {
-  return records::get_array(contexts_[i], "chunks");
+  return records::get_array((*contexts_)[i], "chunks");
 }
 
-void FileContexts::normalize_all() {
-  if (normalized_.size() == contexts_.size()) return;
-  normalized_.reserve(contexts_.size());
-  first_by_path_.reserve(contexts_.size());
-  for (std::size_t i = 0; i < contexts_.size(); ++i) {
-    normalized_.push_back(normalize_path(stored_path(i)));
-    first_by_path_.emplace(normalized_.back(), i);
+const FileContexts::PathIndex& FileContexts::paths() {
+  if (paths_) return *paths_;
+  auto index = std::make_shared<PathIndex>();
+  index->normalized.reserve(contexts_->size());
+  index->first_by_path.reserve(contexts_->size());
+  for (std::size_t i = 0; i < contexts_->size(); ++i) {
+    std::string_view stored = stored_path(i);
+    index->normalized.push_back(is_normalized_path(stored) ? std::string(stored)
+                                                           : normalize_path(stored));
+    index->first_by_path.emplace(index->normalized.back(), i);
   }
+  paths_ = std::move(index);
+  if (snapshot_) {
+    std::lock_guard lock(last_mutex);
+    last_array = snapshot_;
+    last_paths = paths_;
+  }
+  return *paths_;
 }
 
 }  // namespace vantory

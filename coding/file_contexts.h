@@ -1,19 +1,22 @@
 // FileContexts: one agent's stored file contexts, loaded once for one analysis.
 //
 // The analyses look files up by normalised path and walk every context several times; this
-// loads the array once, checks its shape, and normalises each stored path at most once, so a
-// lookup costs a hash probe instead of a scan that normalises every path again.
+// takes the store's array once (shared, not copied), checks its shape, and normalises each
+// stored path once, so a lookup costs a hash probe. What it works out about an array is kept
+// beside it while the store hands out that same array: stores answer every call with one
+// array until the agent's data changes, so delta_update over every file of a tree checks and
+// normalises the paths once, not once per file.
 //
-// Thread safety: none; one instance serves one call.
+// Thread safety: none; one instance serves one call. Instances in several threads may share
+// arrays.
 // Internal to libtarnel.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <vector>
 
 #include "coding/coding_context_store.h"
 #include "common/json.h"
@@ -27,8 +30,8 @@ class FileContexts {
   // not a string; whatever the store throws passes through.
   FileContexts(CodingContextStore& store, const std::string& agent_id);
 
-  std::size_t size() const { return contexts_.size(); }
-  const Json& operator[](std::size_t i) const { return contexts_[i]; }
+  std::size_t size() const { return contexts_->size(); }
+  const Json& operator[](std::size_t i) const { return (*contexts_)[i]; }
 
   // The `file_path` of context `i` exactly as stored; "" when it has none.
   std::string_view stored_path(std::size_t i) const;
@@ -42,12 +45,14 @@ class FileContexts {
   // The `chunks` of context `i` (empty when absent). TypeError when it is not an array.
   const Json& chunks(std::size_t i) const;
 
- private:
-  void normalize_all();
+  struct PathIndex;
 
-  Json contexts_;
-  std::vector<std::string> normalized_;
-  std::unordered_map<std::string, std::size_t> first_by_path_;
+ private:
+  const PathIndex& paths();
+
+  std::shared_ptr<const Json> snapshot_;  // keeps the store's value alive while in use
+  const Json* contexts_;
+  std::shared_ptr<const PathIndex> paths_;
 };
 
 }  // namespace vantory

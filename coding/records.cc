@@ -46,6 +46,11 @@ std::string get_string(const Json& record, std::string_view key, std::string_vie
   return member->get<std::string>();
 }
 
+const Json& loaded(const std::shared_ptr<const Json>& snapshot) {
+  static const Json none = nullptr;
+  return snapshot ? *snapshot : none;
+}
+
 const Json& get_array(const Json& record, std::string_view key) {
   static const Json empty = Json::array();
   const Json* member = find(record, key);

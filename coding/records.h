@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -34,6 +35,9 @@ std::string get_string(const Json& record, std::string_view key, std::string_vie
 // The member `key` as an array, an empty array when absent; TypeError when present and not an
 // array.
 const Json& get_array(const Json& record, std::string_view key);
+
+// The value a store handed out as a shared snapshot; null when it handed out nothing.
+const Json& loaded(const std::shared_ptr<const Json>& snapshot);
 
 // Throws TypeError unless `value` is an array (or, with `allow_null`, null). `what` names the
 // argument or member ("chunks", "file_paths").

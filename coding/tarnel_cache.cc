@@ -66,7 +66,8 @@ Json Tarnel::invalidate_cache(const std::string& agent_id,
   }
 
   if (scope == "all") {
-    Json contexts = store->_load_agent_data(agent_id, "file_contexts");
+    std::shared_ptr<const Json> snapshot = store->_load_agent_data(agent_id, "file_contexts");
+    const Json& contexts = records::loaded(snapshot);
     Json hash_ids = collect_hash_ids(contexts);
     // Vectors go before their contexts: a failure in between must never leave vectors that
     // no context refers to.

@@ -84,7 +84,8 @@ Json Tarnel::summarize_context(const std::string& agent_id, const std::string& f
     return records::error_object("Could not retrieve context: " + normalized);
   }
 
-  Json contexts = store->_load_agent_data(agent_id, "file_contexts");
+  std::shared_ptr<const Json> snapshot = store->_load_agent_data(agent_id, "file_contexts");
+  const Json& contexts = records::loaded(snapshot);
   records::expect_array(contexts, "file_contexts", false);
   const Json* found = nullptr;
   for (const Json& context : contexts) {

@@ -565,10 +565,24 @@ struct Frame {
   std::unordered_map<std::string, std::size_t> index;
 };
 
+using Members = std::vector<std::pair<const std::string, Json>>;
+
+// Appends a member. A vector of pairs with a const key copies its elements when it grows
+// (their move may throw), values included, so reading an object of n members would copy
+// each nested value about log n times; growing here moves the values instead.
+void append_member(Members& vec, std::string&& key, Json&& value) {
+  if (vec.size() == vec.capacity()) {
+    Members grown;
+    grown.reserve(vec.empty() ? 4 : 2 * vec.size());
+    for (auto& m : vec) grown.emplace_back(m.first, std::move(m.second));
+    vec.swap(grown);
+  }
+  vec.emplace_back(std::move(key), std::move(value));
+}
+
 void add_member(Frame& f, std::string&& key, Json&& value) {
   auto& members = f.value.get_ref<Json::object_t&>();
-  using Base = std::vector<std::pair<const std::string, Json>>;
-  auto& vec = static_cast<Base&>(members);
+  auto& vec = static_cast<Members&>(members);
   constexpr std::size_t kIndexFrom = 16;
   if (vec.size() < kIndexFrom) {
     for (auto& m : vec) {
@@ -577,7 +591,7 @@ void add_member(Frame& f, std::string&& key, Json&& value) {
         return;
       }
     }
-    vec.emplace_back(std::move(key), std::move(value));
+    append_member(vec, std::move(key), std::move(value));
     if (vec.size() == kIndexFrom) {
       for (std::size_t k = 0; k < vec.size(); ++k) f.index.emplace(vec[k].first, k);
     }
@@ -588,7 +602,7 @@ void add_member(Frame& f, std::string&& key, Json&& value) {
     vec[it->second].second = std::move(value);
     return;
   }
-  vec.emplace_back(std::move(key), std::move(value));
+  append_member(vec, std::move(key), std::move(value));
 }
 
 }  // namespace

@@ -57,6 +57,27 @@ std::string normalize_path(std::string_view path) {
   return out.empty() ? "." : out;
 }
 
+bool is_normalized_path(std::string_view path) {
+  if (path.empty()) return false;
+  if (path == ".") return true;
+  std::size_t leading = 0;
+  if (path[0] == '/') {
+    leading = path.size() > 1 && path[1] == '/' && (path.size() == 2 || path[2] != '/') ? 2 : 1;
+  }
+  std::string_view rest = path.substr(leading);
+  if (rest.empty()) return true;  // "/" or "//"
+  bool only_parents = leading == 0;  // ".." may lead a relative path, and only there
+  for (std::string_view segment : split_segments(rest)) {
+    if (segment.empty() || segment == ".") return false;
+    if (segment == "..") {
+      if (!only_parents) return false;
+    } else {
+      only_parents = false;
+    }
+  }
+  return true;
+}
+
 std::string_view base_name(std::string_view path) {
   std::size_t slash = path.rfind('/');
   return slash == std::string_view::npos ? path : path.substr(slash + 1);

@@ -14,6 +14,10 @@ namespace vantory {
 // that starts with exactly two slashes keeps both.
 std::string normalize_path(std::string_view path);
 
+// True when normalize_path(path) == path, decided without building the normalised path: a
+// stored path is usually normalised already, and comparing it as it stands is cheaper.
+bool is_normalized_path(std::string_view path);
+
 // The part after the last "/": the whole path when it holds none, empty when it ends in "/".
 std::string_view base_name(std::string_view path);
 

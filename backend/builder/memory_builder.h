@@ -4,13 +4,17 @@
 // Only chunks whose hash the agent holds no vector for (from the embedder in use) are
 // embedded; vectors that the file's old chunks leave unreferenced are dropped. Embedding
 // happens before the write transaction, so a slow embedding service never holds the
-// database's write lock.
+// database's write lock. A file stored again unchanged costs no write but the indexing
+// counters: its context, keyword-index rows and vectors stay as they are, and its import
+// records are reused instead of parsed again.
 //
 // Thread safety: none; one caller at a time.
 #pragma once
 
+#include <memory>
 #include <string>
 
+#include "backend/store/chunk_cache.h"
 #include "backend/store/context_store.h"
 #include "backend/vectors/vector_store.h"
 #include "coding/coding_memory_builder.h"
@@ -20,8 +24,11 @@ namespace vantory::backend {
 class MemoryBuilder : public CodingMemoryBuilder {
  public:
   // `store` and `ambrel` must be the backend's ContextStore and VectorStore (TypeError
-  // otherwise); both must outlive the builder.
-  MemoryBuilder(CodingContextStore& store, CodingAmbrel& ambrel);
+  // otherwise); both must outlive the builder. With `chunk_cache`, chunks that are exactly
+  // what the cache's chunker answered for the file are stored with their chunk key, so that
+  // the next cut of the same text is answered from them.
+  MemoryBuilder(CodingContextStore& store, CodingAmbrel& ambrel,
+                std::shared_ptr<ChunkCache> chunk_cache = nullptr);
 
   // Stores the context of `file_path` (normalised) from `chunks` (a JSON array of chunk
   // records, stored as given except that a missing or empty "hash_id" of a chunk with
@@ -39,10 +46,7 @@ class MemoryBuilder : public CodingMemoryBuilder {
  private:
   ContextStore& store_;
   VectorStore& vectors_;
+  std::shared_ptr<ChunkCache> chunk_cache_;
 };
-
-// The hash id of a chunk's content: SHA-256 of the content with white-space runs collapsed
-// to one blank and the ends trimmed.
-std::string content_hash_id(const std::string& content);
 
 }  // namespace vantory::backend

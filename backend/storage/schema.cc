@@ -113,6 +113,19 @@ INSERT INTO chunk_fts(chunk_fts, rank) VALUES('automerge', 8);
 PRAGMA user_version = 1;
 )sql";
 
+// Version 2: the chunk key of contexts whose chunks are what the chunker made of a text
+// (ChunkCache), whether all of a context's vectors are stored, the revision a reader that
+// holds the contexts compares to read again only what changed, and the embedders of an
+// agent's vectors, found without reading the vectors.
+constexpr const char* kUpgradeTo2 = R"sql(
+ALTER TABLE contexts ADD COLUMN chunk_key TEXT;
+ALTER TABLE contexts ADD COLUMN vectors_complete INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE contexts ADD COLUMN revision INTEGER NOT NULL DEFAULT 0;
+CREATE INDEX contexts_by_chunk_key ON contexts(chunk_key) WHERE chunk_key IS NOT NULL;
+CREATE INDEX vectors_by_embedder ON vectors(agent_id, embedder);
+PRAGMA user_version = 2;
+)sql";
+
 int user_version(Database& db) {
   Statement st = db.prepare("PRAGMA user_version");
   return st.step() ? static_cast<int>(st.column_int(0)) : 0;
@@ -132,6 +145,7 @@ void ensure_schema(Database& db) {
                        std::to_string(kSchemaVersion) + ")");
   }
   if (version == 0) db.exec(kCreateVersion1);
+  if (version <= 1) db.exec(kUpgradeTo2);
   tx.commit();
 }
 

@@ -5,7 +5,9 @@
 //                 for the usage and savings reports.
 //   contexts      one row per indexed file of an agent, in indexing order (seq): the context
 //                 record without its chunks and imports, the facts of the file on disk when
-//                 it was indexed (size, mtime, SHA-256), and access counters.
+//                 it was indexed (size, mtime, SHA-256), access counters, the chunk key
+//                 when its chunks are what the chunker made of a known text (ChunkCache),
+//                 and whether all of its chunks' vectors are stored.
 //   chunks        the chunk records of each context in order, with the text columns that the
 //                 keyword index reads (chunk_fts, an FTS5 index over them).
 //                 chunk_vocab tells how many chunks hold each term.
@@ -22,9 +24,10 @@ namespace vantory::backend {
 
 class Database;
 
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 
-// Creates the tables of an empty database. Throws RuntimeError for a database written by a
+// Creates the tables of an empty database, or brings those of an older version up to date.
+// Throws RuntimeError for a database written by a
 // newer schema than this build knows, or on any SQLite failure.
 void ensure_schema(Database& db);
 

@@ -23,8 +23,14 @@ std::int64_t tokens_of(std::size_t bytes) { return static_cast<std::int64_t>(byt
 
 }  // namespace
 
-ContextStore::ContextStore(const std::string& root_path) : db_(root_path), table_(db_) {
+ContextStore::ContextStore(const std::string& root_path, std::shared_ptr<ChunkCache> chunk_cache)
+    : root_path_(root_path), chunk_cache_(std::move(chunk_cache)), db_(root_path), table_(db_) {
   load_global_index();
+  if (chunk_cache_) chunk_cache_->attach(root_path_);
+}
+
+ContextStore::~ContextStore() {
+  if (chunk_cache_) chunk_cache_->detach(root_path_);
 }
 
 void ContextStore::load_global_index() {
@@ -84,20 +90,36 @@ Json ContextStore::retrieve_file_context(const std::string& agent_id,
   return answer;
 }
 
-Json ContextStore::_load_agent_data(const std::string& agent_id, const std::string& section) {
+std::shared_ptr<const Json> ContextStore::_load_agent_data(const std::string& agent_id,
+                                                           const std::string& section) {
   if (section == kFileContexts) {
     ReadTransaction snapshot(db_);
     std::int64_t generation = table_.generation(agent_id);
-    if (agent_id != cached_agent_ || generation != cached_generation_) {
-      cached_contexts_ = table_.load(agent_id);
-      cached_agent_ = agent_id;
-      cached_generation_ = generation;
+    if (agent_id == cached_agent_ && generation == cached_generation_ && cached_contexts_) {
+      return cached_contexts_;
     }
+    // The cache's offer shares the contexts too: withdrawn first, so that they can be
+    // reused when no caller holds them any more.
+    if (chunk_cache_) chunk_cache_->offer(root_path_, nullptr, {});
+    ContextTable::Loaded* earlier = nullptr;
+    if (agent_id == cached_agent_ && cached_contexts_ && cached_contexts_.use_count() == 1) {
+      cached_rows_.contexts = std::move(*cached_contexts_);
+      earlier = &cached_rows_;
+    }
+    cached_contexts_.reset();
+    ContextTable::Loaded loaded = table_.load(agent_id, earlier);
+    cached_contexts_ = std::make_shared<Json>(std::move(loaded.contexts));
+    cached_rows_ = std::move(loaded);
+    cached_rows_.contexts = Json::array();
+    cached_agent_ = agent_id;
+    cached_generation_ = generation;
+    if (chunk_cache_) chunk_cache_->offer(root_path_, cached_contexts_, cached_rows_.chunk_keys);
     return cached_contexts_;
   }
   Statement st = db_.prepare("SELECT value FROM sections WHERE agent_id = ?1 AND section = ?2");
   st.bind(1, agent_id).bind(2, section);
-  return st.step() ? parse_json(st.column_text_view(0)) : Json(nullptr);
+  return std::make_shared<const Json>(st.step() ? parse_json(st.column_text_view(0))
+                                                : Json(nullptr));
 }
 
 void ContextStore::_save_agent_data(const std::string& agent_id, const std::string& section,

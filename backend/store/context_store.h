@@ -15,10 +15,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 
 #include "backend/storage/database.h"
+#include "backend/store/chunk_cache.h"
 #include "backend/store/context_table.h"
 #include "coding/coding_context_store.h"
 
@@ -27,8 +29,13 @@ namespace vantory::backend {
 class ContextStore : public CodingContextStore {
  public:
   // Opens (creating on demand, with its directory) the database under `root_path` and loads
-  // the global index. Throws OSError or RuntimeError when the database cannot be opened.
-  explicit ContextStore(const std::string& root_path);
+  // the global index. With `chunk_cache`, the database is one of the cache's sources while
+  // the store lives. Throws OSError or RuntimeError when the database cannot be opened.
+  explicit ContextStore(const std::string& root_path,
+                        std::shared_ptr<ChunkCache> chunk_cache = nullptr);
+  ~ContextStore() override;
+  ContextStore(const ContextStore&) = delete;
+  ContextStore& operator=(const ContextStore&) = delete;
 
   // {"status": "cache_hit", "file_path", "language", "freshness": "fresh" | "stale",
   //  ["stale_reason": "modified" | "deleted" | "created",] "code_flow", "chunk_count",
@@ -39,9 +46,11 @@ class ContextStore : public CodingContextStore {
 
   // "file_contexts": the agent's contexts in indexing order (see ContextTable). Any other
   // section: the value last saved under it, or null. The contexts of the agent asked last
-  // are kept in memory until its data changes (in any process), since the analyses ask for
-  // all of them on every call.
-  Json _load_agent_data(const std::string& agent_id, const std::string& section) override;
+  // are kept in memory until its data changes (in any process), and every caller is handed
+  // that one value, since the analyses and delta_update ask for all of them on every call;
+  // when the data changes, only the contexts written since are read again.
+  std::shared_ptr<const Json> _load_agent_data(const std::string& agent_id,
+                                               const std::string& section) override;
 
   // "file_contexts": replaces the agent's contexts with `value` (an array of context
   // records; TypeError otherwise), in its order; a path given twice keeps its first place and
@@ -111,12 +120,18 @@ class ContextStore : public CodingContextStore {
  private:
   void load_global_index();
 
+  std::string root_path_;
+  std::shared_ptr<ChunkCache> chunk_cache_;
   Database db_;
   ContextTable table_;
   std::set<std::string> dropped_agents_;
+  // The contexts of the agent asked last, with the rows they were read from. Handed out as
+  // immutable; read again, when the agent's data has changed, from what changed alone,
+  // reusing the rest when nobody else holds them any more.
   std::string cached_agent_;
   std::int64_t cached_generation_ = -1;
-  Json cached_contexts_;
+  std::shared_ptr<Json> cached_contexts_;
+  ContextTable::Loaded cached_rows_;  // its `contexts` stays empty: they are above
 };
 
 // The backend's ContextStore behind `store`, for the components that share its database.

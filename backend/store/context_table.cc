@@ -24,7 +24,8 @@ constexpr int kMaxRecordDepth = kMaxJsonDepth - 10;
 
 constexpr const char* kContextColumns =
     "id, file_path, language, context_hash, chunk_count, file_size, file_mtime_ns, file_hash, "
-    "indexed_at, access_count, last_access, tokens_served, tokens_baseline";
+    "indexed_at, access_count, last_access, tokens_served, tokens_baseline, chunk_key, "
+    "vectors_complete, revision";
 
 ContextRow read_row(const Statement& st) {
   ContextRow row;
@@ -41,6 +42,9 @@ ContextRow read_row(const Statement& st) {
   if (!st.is_null(10)) row.last_access = st.column_double(10);
   row.tokens_served = st.column_int(11);
   row.tokens_baseline = st.column_int(12);
+  row.chunk_key = st.column_optional_text(13);
+  row.vectors_complete = st.column_int(14) != 0;
+  row.revision = st.column_int(15);
   return row;
 }
 
@@ -100,6 +104,36 @@ std::string hash_id_of(const Json& chunk) {
   return it->get<std::string>();
 }
 
+// The stored text of a chunk record: its JSON with a string content (kept in its own column,
+// answered in `content`) written as null, and with `filled_hash`, when not empty, in place of
+// a missing, null or empty hash_id. The same text as dump_json of such a copy of the record.
+std::string stored_chunk_text(const Json& chunk, const std::string& filled_hash,
+                              std::string_view& content) {
+  std::string text = "{";
+  bool hash_written = false;
+  for (auto it = chunk.begin(); it != chunk.end(); ++it) {
+    if (text.size() > 1) text += ", ";
+    append_json_string(text, it.key());
+    text += ": ";
+    if (it.key() == "content" && it->is_string()) {
+      content = it->get_ref<const std::string&>();
+      text += "null";
+    } else if (it.key() == "hash_id" && !filled_hash.empty()) {
+      append_json_string(text, filled_hash);
+      hash_written = true;
+    } else {
+      append_json(text, *it);
+    }
+  }
+  if (!filled_hash.empty() && !hash_written) {
+    if (text.size() > 1) text += ", ";
+    text += "\"hash_id\": ";
+    append_json_string(text, filled_hash);
+  }
+  text += '}';
+  return text;
+}
+
 Json external_imports(const Json& imports, const std::unordered_set<std::string>& known) {
   Json packages = Json::array();
   std::unordered_set<std::string> seen;
@@ -135,25 +169,46 @@ std::vector<std::string> resolvable_stems(const std::string& file_path) {
   return stems;
 }
 
-Json ContextTable::load(const std::string& agent_id) {
+ContextTable::Loaded ContextTable::load(const std::string& agent_id, Loaded* earlier) {
   std::vector<ContextRow> all = rows(agent_id);
   std::unordered_set<std::string> known;
   for (const ContextRow& row : all) {
     for (std::string& stem : resolvable_stems(row.file_path)) known.insert(std::move(stem));
   }
-  Json contexts = Json::array();
-  Statement st = db_.prepare("SELECT id, record FROM contexts WHERE agent_id = ?1 ORDER BY seq");
-  st.bind(1, agent_id);
-  while (st.step()) {
-    std::int64_t id = st.column_int(0);
-    Json context = parse_json(st.column_text_view(1));
-    context["chunks"] = chunk_records(id);
-    Json imports = import_records(id);
-    context["external_imports"] = external_imports(imports, known);
-    context["imports"] = std::move(imports);
-    contexts.push_back(std::move(context));
+  std::unordered_map<std::int64_t, std::size_t> reusable;
+  if (earlier) {
+    for (std::size_t i = 0; i < earlier->ids.size(); ++i) reusable.emplace(earlier->ids[i], i);
   }
-  return contexts;
+  Loaded loaded;
+  for (ContextRow& row : all) {
+    Json context;
+    auto it = reusable.find(row.id);
+    if (it != reusable.end() && earlier->revisions[it->second] == row.revision) {
+      context = std::move(earlier->contexts[it->second]);
+    } else {
+      context = read_context(row.id);
+    }
+    // The files known change with every file indexed or removed: worked out anew each time.
+    auto imports = context.find("imports");
+    static const Json kNone = Json::array();
+    context["external_imports"] =
+        external_imports(imports == context.end() ? kNone : *imports, known);
+    loaded.contexts.push_back(std::move(context));
+    loaded.ids.push_back(row.id);
+    loaded.revisions.push_back(row.revision);
+    loaded.chunk_keys.push_back(std::move(row.chunk_key));
+  }
+  return loaded;
+}
+
+Json ContextTable::read_context(std::int64_t id) {
+  Statement st = db_.prepare("SELECT record FROM contexts WHERE id = ?1");
+  st.bind(1, id);
+  if (!st.step()) throw RuntimeError("the context row " + std::to_string(id) + " vanished");
+  Json context = parse_json(st.column_text_view(0));
+  context["chunks"] = chunk_records(id);
+  context["imports"] = import_records(id);
+  return context;
 }
 
 std::optional<ContextRow> ContextTable::find(const std::string& agent_id,
@@ -226,6 +281,67 @@ std::vector<std::string> ContextTable::put(const std::string& agent_id, const Js
   std::string language = string_or(context, "language", "unknown");
   const Json& chunks = array_member(context, "chunks");
   const Json& imports = array_member(context, "imports");
+  auto indexed = context.find("indexed_at");
+  double indexed_at =
+      indexed != context.end() && indexed->is_number() ? indexed->get<double>() : now_seconds();
+
+  Json record = Json::object();
+  for (const auto& [key, value] : context.items()) {
+    bool split_off = key == "chunks" || key == "imports" || key == "external_imports";
+    record[key] = split_off ? Json(nullptr) : value;
+  }
+  for (const char* key : {"chunks", "imports", "external_imports"}) {
+    if (!record.contains(key)) record[key] = nullptr;
+  }
+  record["file_path"] = file_path;
+  return put(agent_id, ContextWrite{std::move(file_path), std::move(language), chunks, {}, imports,
+                                    facts_of(context), indexed_at, std::move(record),
+                                    std::nullopt, false});
+}
+
+std::vector<std::string> ContextTable::put(const std::string& agent_id,
+                                           const ContextWrite& context) {
+  const std::string& file_path = context.file_path;
+  const std::string& language = context.language;
+  const Json& chunks = context.chunks;
+  const Json& imports = context.imports;
+  const FileFacts& facts = context.facts;
+  auto filled_hash = [&](std::size_t i) -> const std::string& {
+    static const std::string none;
+    return i < context.hash_ids.size() ? context.hash_ids[i] : none;
+  };
+  ensure_agent(agent_id);
+  std::optional<ContextRow> existing = find(agent_id, file_path);
+  auto same_file = [&] {
+    return existing && existing->language == language && existing->facts == facts;
+  };
+  // What an unchanged context may still learn: that its records are the chunker's own, or
+  // that all of its vectors are stored now.
+  auto note_unchanged = [&] {
+    bool learns_key = context.chunk_key && context.chunk_key != existing->chunk_key;
+    bool learns_vectors = context.vectors_complete && !existing->vectors_complete;
+    if (!learns_key && !learns_vectors) return;
+    db_.prepare(
+           "UPDATE contexts SET chunk_key = COALESCE(?2, chunk_key), "
+           "vectors_complete = MAX(vectors_complete, ?3) WHERE id = ?1")
+        .bind(1, existing->id)
+        .bind(2, context.chunk_key)
+        .bind(3, static_cast<std::int64_t>(context.vectors_complete))
+        .run();
+  };
+  // A chunk key names one array of records, and the imports follow from the same file: the
+  // stored context is this one, and nothing needs to be written or even compared.
+  if (context.chunk_key && same_file() && existing->chunk_key == context.chunk_key) {
+    note_unchanged();
+    std::vector<std::string> hashes;
+    std::unordered_set<std::string> seen;
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+      std::string hash = filled_hash(i).empty() ? hash_id_of(chunks[i]) : filled_hash(i);
+      if (!hash.empty() && seen.insert(hash).second) hashes.push_back(std::move(hash));
+    }
+    return hashes;
+  }
+
   for (const Json& chunk : chunks) {
     if (!chunk.is_object()) {
       throw TypeError(std::string("a chunk record must be a dict, not ") + type_name(chunk));
@@ -240,42 +356,22 @@ std::vector<std::string> ContextTable::put(const std::string& agent_id, const Js
       throw ValueError("an import record of " + file_path + " is nested too deeply");
     }
   }
-  FileFacts facts = facts_of(context);
-  auto indexed = context.find("indexed_at");
-  double indexed_at =
-      indexed != context.end() && indexed->is_number() ? indexed->get<double>() : now_seconds();
-
-  Json record = Json::object();
-  for (const auto& [key, value] : context.items()) {
-    bool split_off = key == "chunks" || key == "imports" || key == "external_imports";
-    record[key] = split_off ? Json(nullptr) : value;
-  }
-  for (const char* key : {"chunks", "imports", "external_imports"}) {
-    if (!record.contains(key)) record[key] = nullptr;
-  }
-  record["file_path"] = file_path;
 
   // The context hash covers what the file holds, not when it was indexed, so re-indexing an
   // unchanged file leaves snapshots seeing it unmodified.
   std::string hashed = file_path + '\0' + language + '\0';
   std::vector<std::string> chunk_texts;
   chunk_texts.reserve(chunks.size());
-  for (const Json& chunk : chunks) {
-    // The content lives in its own column, where the keyword index reads it.
-    Json stored = chunk;
-    auto content = stored.find("content");
-    std::string moved_content;
-    if (content != stored.end() && content->is_string()) {
-      moved_content = std::move(content->get_ref<std::string&>());
-      *content = nullptr;
-    }
-    chunk_texts.push_back(dump_json(stored));
+  for (std::size_t i = 0; i < chunks.size(); ++i) {
+    std::string_view content;
+    chunk_texts.push_back(stored_chunk_text(chunks[i], filled_hash(i), content));
     hashed += chunk_texts.back();
     hashed += '\0';
-    hashed += moved_content;
+    hashed += content;
     hashed += '\0';
   }
   std::vector<std::string> import_texts;
+  import_texts.reserve(imports.size());
   for (const Json& import : imports) {
     import_texts.push_back(dump_json(import));
     hashed += import_texts.back();
@@ -283,38 +379,42 @@ std::vector<std::string> ContextTable::put(const std::string& agent_id, const Js
   }
   std::string context_hash = sha256_hex(hashed);
 
-  ensure_agent(agent_id);
   std::vector<std::string> old_hashes;
-  std::optional<ContextRow> existing = find(agent_id, file_path);
   std::int64_t context_id;
-  std::string record_text = dump_json(record);
   auto chunk_count = static_cast<std::int64_t>(chunks.size());
-  if (existing && existing->context_hash == context_hash && existing->language == language &&
-      existing->facts.size == facts.size && existing->facts.mtime_ns == facts.mtime_ns &&
-      existing->facts.sha256 == facts.sha256) {
-    // Re-indexing an unchanged file writes nothing, so readers' caches stay valid.
+  if (same_file() && existing->context_hash == context_hash) {
+    // Re-indexing an unchanged file writes nothing readers see, so their caches stay
+    // valid. Records that are the chunker's own stay so whoever stored them this time.
+    note_unchanged();
     return chunk_hashes(existing->id);
   }
+  std::string record_text = dump_json(context.record);
   if (existing) {
     context_id = existing->id;
     old_hashes = chunk_hashes(context_id);
     delete_children(context_id);
     Statement st = db_.prepare(
         "UPDATE contexts SET language = ?2, record = ?3, context_hash = ?4, chunk_count = ?5, "
-        "file_size = ?6, file_mtime_ns = ?7, file_hash = ?8, indexed_at = ?9 WHERE id = ?1");
+        "file_size = ?6, file_mtime_ns = ?7, file_hash = ?8, indexed_at = ?9, chunk_key = ?10, "
+        "vectors_complete = ?11, revision = (SELECT generation + 1 FROM agents WHERE agent_id = "
+        "?12) WHERE id = ?1");
     st.bind(1, context_id).bind(2, language).bind(3, record_text).bind(4, context_hash);
     st.bind(5, chunk_count).bind(6, facts.size).bind(7, facts.mtime_ns).bind(8, facts.sha256);
-    st.bind(9, indexed_at);
+    st.bind(9, context.indexed_at).bind(10, context.chunk_key);
+    st.bind(11, static_cast<std::int64_t>(context.vectors_complete)).bind(12, agent_id);
     st.run();
   } else {
     Statement st = db_.prepare(
         "INSERT INTO contexts(agent_id, seq, file_path, language, record, context_hash, "
-        "chunk_count, file_size, file_mtime_ns, file_hash, indexed_at) VALUES(?1, "
+        "chunk_count, file_size, file_mtime_ns, file_hash, indexed_at, chunk_key, "
+        "vectors_complete, revision) VALUES(?1, "
         "(SELECT COALESCE(MAX(seq), -1) + 1 FROM contexts WHERE agent_id = ?1), ?2, ?3, ?4, "
-        "?5, ?6, ?7, ?8, ?9, ?10)");
+        "?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
+        "(SELECT generation + 1 FROM agents WHERE agent_id = ?1))");
     st.bind(1, agent_id).bind(2, file_path).bind(3, language).bind(4, record_text);
     st.bind(5, context_hash).bind(6, chunk_count).bind(7, facts.size).bind(8, facts.mtime_ns);
-    st.bind(9, facts.sha256).bind(10, indexed_at);
+    st.bind(9, facts.sha256).bind(10, context.indexed_at).bind(11, context.chunk_key);
+    st.bind(12, static_cast<std::int64_t>(context.vectors_complete));
     st.run();
     context_id = db_.last_insert_rowid();
   }
@@ -322,7 +422,7 @@ std::vector<std::string> ContextTable::put(const std::string& agent_id, const Js
   std::unordered_set<std::string> new_hashes;
   for (std::size_t i = 0; i < chunks.size(); ++i) {
     const Json& chunk = chunks[i];
-    std::string hash_id = hash_id_of(chunk);
+    std::string hash_id = filled_hash(i).empty() ? hash_id_of(chunk) : filled_hash(i);
     if (!hash_id.empty()) new_hashes.insert(hash_id);
     auto content = chunk.find("content");
     bool moved = content != chunk.end() && content->is_string();
@@ -367,7 +467,7 @@ std::vector<std::string> ContextTable::put(const std::string& agent_id, const Js
   Json entry = {{"language", language},
                 {"chunk_count", chunk_count},
                 {"context_hash", context_hash},
-                {"indexed_at", indexed_at}};
+                {"indexed_at", context.indexed_at}};
   db_.prepare("INSERT OR REPLACE INTO global_index(agent_id, file_path, entry) VALUES(?1, ?2, ?3)")
       .bind(1, agent_id)
       .bind(2, file_path)

@@ -10,7 +10,8 @@
 // contexts are read, from the files the agent has indexed by then, so indexing order does not
 // matter.
 //
-// Writers must hold a Transaction; each write bumps the agent's generation.
+// Writers must hold a Transaction; each write bumps the agent's generation, and a context
+// written takes the agent's new generation as its revision.
 // Thread safety: as the Database passed in.
 #pragma once
 
@@ -39,6 +40,31 @@ struct ContextRow {
   std::optional<double> last_access;
   std::int64_t tokens_served = 0;
   std::int64_t tokens_baseline = 0;
+  std::optional<std::string> chunk_key;  // see ChunkCache
+  bool vectors_complete = false;         // see ContextWrite
+  std::int64_t revision = 0;             // changes whenever the context is written
+};
+
+// A context to store, given in pieces so that the chunk records need not be copied.
+struct ContextWrite {
+  std::string file_path;  // normalised
+  std::string language;
+  const Json& chunks;  // array of chunk records (objects)
+  // Per chunk: a hash_id to store in place of a missing or empty one, or "" to keep the
+  // chunk's own. Empty: every chunk keeps its own.
+  std::vector<std::string> hash_ids;
+  const Json& imports;  // array of import records
+  FileFacts facts;
+  double indexed_at = 0;
+  // The context's other members, stored as given: every member of the record the store
+  // hands out except chunks, imports and external_imports, which are null here.
+  Json record;
+  // The chunk key of the chunk records, when they are what the chunker made of a text.
+  std::optional<std::string> chunk_key;
+  // True when the agent holds a vector for every hash id of the chunks. It stays true while
+  // the context is stored: a vector that a stored chunk refers to is never deleted, only
+  // replaced by one of another embedder (see hashes_with_vectors).
+  bool vectors_complete = false;
 };
 
 class ContextTable {
@@ -47,8 +73,18 @@ class ContextTable {
 
   // --- Reading ---
 
-  // The agent's contexts as full records, in indexing order.
-  Json load(const std::string& agent_id);
+  // An agent's contexts as full records, with the stored row each was read from.
+  struct Loaded {
+    Json contexts = Json::array();
+    std::vector<std::int64_t> ids;        // per context: its row
+    std::vector<std::int64_t> revisions;  // per context: the row's revision when read
+    std::vector<std::optional<std::string>> chunk_keys;  // per context
+  };
+
+  // The agent's contexts as full records, in indexing order. Contexts of `earlier` (a load of
+  // the same agent that the caller gives up) whose rows have not been written since are
+  // moved from it instead of being read again.
+  Loaded load(const std::string& agent_id, Loaded* earlier = nullptr);
   // The context stored under `file_path` (normalised), without chunks.
   std::optional<ContextRow> find(const std::string& agent_id, const std::string& file_path);
   // All of the agent's contexts without chunks, in indexing order.
@@ -62,10 +98,13 @@ class ContextTable {
   // Stores `context` (a record as above whose file_path is normalised), replacing the context
   // of the same path, which keeps its place in indexing order and its access counters. A
   // context whose chunks, imports, language and file facts equal the stored ones is left as
-  // it is (nothing is written). Answers the distinct hash ids of the chunks that the
-  // replaced context held (empty for a new file). Throws TypeError for a record of the wrong shape,
-  // ValueError for chunk records nested too deeply to be read back.
+  // it is (nothing is written but a chunk key or complete vectors the stored one lacked).
+  // Answers the distinct hash ids of the chunks that the replaced context held (empty for a
+  // new file). Throws
+  // TypeError for a record of the wrong shape, ValueError for chunk records nested too deeply
+  // to be read back.
   std::vector<std::string> put(const std::string& agent_id, const Json& context);
+  std::vector<std::string> put(const std::string& agent_id, const ContextWrite& context);
 
   // Removes the context of `file_path` (normalised): the distinct hash ids of its chunks, or
   // nothing when there was no such context. Vectors left unreferenced are dropped.
@@ -85,6 +124,8 @@ class ContextTable {
 
  private:
   void delete_children(std::int64_t context_id);
+  // The context record of row `id` with its chunks and imports; external_imports left null.
+  Json read_context(std::int64_t id);
   std::vector<std::string> chunk_hashes(std::int64_t context_id);
 
   Database& db_;

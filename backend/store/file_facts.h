@@ -14,6 +14,8 @@ struct FileFacts {
   std::optional<std::int64_t> size;
   std::optional<std::int64_t> mtime_ns;
   std::optional<std::string> sha256;  // lower-case hex of the file's bytes
+
+  bool operator==(const FileFacts&) const = default;
 };
 
 // Size and modification time of the regular file at `path`; nothing when there is no regular

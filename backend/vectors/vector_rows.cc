@@ -1,15 +1,53 @@
 #include "backend/vectors/vector_rows.h"
 
 #include "backend/storage/database.h"
+#include "common/json_text.h"
 
 namespace vantory::backend {
 
-bool has_vector(Database& db, const std::string& agent_id, const std::string& hash_id,
-                const std::string& embedder) {
-  Statement st =
-      db.prepare("SELECT 1 FROM vectors WHERE agent_id = ?1 AND hash_id = ?2 AND embedder = ?3");
-  st.bind(1, agent_id).bind(2, hash_id).bind(3, embedder);
-  return st.step();
+namespace {
+
+// The first of the agent's embedder names in the order `sql` asks for; "" without vectors.
+std::string embedder_at(Database& db, const char* sql, const std::string& agent_id) {
+  Statement st = db.prepare(sql);
+  st.bind(1, agent_id);
+  return st.step() ? st.column_text(0) : std::string();
+}
+
+}  // namespace
+
+bool only_embedder(Database& db, const std::string& agent_id, const std::string& embedder) {
+  std::string lowest = embedder_at(
+      db, "SELECT embedder FROM vectors WHERE agent_id = ?1 ORDER BY embedder LIMIT 1",
+      agent_id);
+  if (lowest.empty()) return true;
+  std::string highest = embedder_at(
+      db, "SELECT embedder FROM vectors WHERE agent_id = ?1 ORDER BY embedder DESC LIMIT 1",
+      agent_id);
+  return lowest == embedder && highest == embedder;
+}
+
+std::unordered_set<std::string> hashes_with_vectors(Database& db, const std::string& agent_id,
+                                                    const std::string& embedder,
+                                                    const std::vector<std::string>& hash_ids) {
+  std::unordered_set<std::string> held;
+  if (hash_ids.empty()) return held;
+  std::string array = "[";
+  for (const std::string& hash : hash_ids) {
+    if (array.size() > 1) array += ',';
+    append_json_string(array, hash);
+  }
+  array += ']';
+  bool uniform = only_embedder(db, agent_id, embedder);
+  Statement st = db.prepare(
+      uniform ? "SELECT DISTINCT j.value FROM json_each(?1) j WHERE EXISTS (SELECT 1 FROM "
+                "vectors v WHERE v.agent_id = ?2 AND v.hash_id = j.value)"
+              : "SELECT DISTINCT j.value FROM json_each(?1) j WHERE EXISTS (SELECT 1 FROM "
+                "vectors v WHERE v.agent_id = ?2 AND v.hash_id = j.value AND v.embedder = ?3)");
+  st.bind(1, array).bind(2, agent_id);
+  if (!uniform) st.bind(3, embedder);
+  while (st.step()) held.insert(st.column_text(0));
+  return held;
 }
 
 void put_vector(Database& db, const std::string& agent_id, const std::string& hash_id,

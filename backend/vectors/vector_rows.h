@@ -8,8 +8,10 @@
 // Thread safety: as the Database passed in.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "common/json.h"
@@ -18,9 +20,17 @@ namespace vantory::backend {
 
 class Database;
 
-// True when the agent holds a vector for `hash_id` made by `embedder`.
-bool has_vector(Database& db, const std::string& agent_id, const std::string& hash_id,
-                const std::string& embedder);
+// True when every vector the agent holds was made by `embedder` (or it holds none).
+bool only_embedder(Database& db, const std::string& agent_id, const std::string& embedder);
+
+// The distinct hash ids among `hash_ids` for which the agent holds a vector made by
+// `embedder`, in one query. Every vector of an agent comes from one embedder as a rule (until
+// the embedder in use changes), and then a hash's entry in the vectors' index answers without
+// reading the vector's row: the rows are a kilobyte each and spread over the file, the index
+// entries are not.
+std::unordered_set<std::string> hashes_with_vectors(Database& db, const std::string& agent_id,
+                                                    const std::string& embedder,
+                                                    const std::vector<std::string>& hash_ids);
 
 // Stores (or replaces) the agent's vector for `hash_id`.
 void put_vector(Database& db, const std::string& agent_id, const std::string& hash_id,

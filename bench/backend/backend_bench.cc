@@ -1,7 +1,7 @@
 // Indexes a source tree (the Python standard library by default) through Tarnel with the
-// default backend, one index_file per file, from an empty root; then delta_update over the
-// unchanged files, and 50 searches. Times universal-ctags over the same files in the same run
-// and prints the ratios.
+// default backend, one index_file per file, from an empty root; then delta_update over every
+// unchanged file, and 50 searches. Times universal-ctags over the same files in the same run,
+// and the tree-sitter parse and the chunking alone, and prints the ratios.
 //
 // Usage: backend_bench [source-dir] [work-dir]
 #include <sys/resource.h>
@@ -17,7 +17,10 @@
 #include <string>
 #include <vector>
 
+#include <tree_sitter/api.h>
+
 #include "backend/chunking/chunking_engine.h"
+#include "backend/chunking/syntax.h"
 #include "coding/source_text.h"
 #include "coding/tarnel.h"
 
@@ -39,6 +42,14 @@ double cpu_seconds(int who) {
   return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
+
+// Wall and processor time since it was made.
+struct Stopwatch {
+  Clock::time_point start = Clock::now();
+  double cpu_start = cpu_seconds(RUSAGE_SELF);
+  double wall() const { return seconds_since(start); }
+  double cpu() const { return cpu_seconds(RUSAGE_SELF) - cpu_start; }
+};
 
 // The .py files of the tree, third-party packages and byte-code caches left out, sorted.
 std::vector<std::string> source_files(const std::string& root, std::uintmax_t& bytes) {
@@ -96,9 +107,6 @@ double time_ctags(const std::vector<std::string>& files, const std::string& work
   cpu = (cpu_seconds(RUSAGE_CHILDREN) - cpu_before) / 3;
   return median(runs);
 }
-
-// delta_update calls timed (evenly spread over the files).
-constexpr std::size_t kDeltaSample = 150;
 
 struct Query {
   const char* text;
@@ -192,20 +200,18 @@ int main(int argc, char** argv) {
 
   auto owned = std::make_unique<vantory::Tarnel>(
       root, std::shared_ptr<vantory::ComponentProvider>(vantory_backend_component_provider()));
-  vantory::Tarnel& tarnel = *owned;
   const std::string agent = "bench";
   int failures = 0;
-  double cpu_start = cpu_seconds(RUSAGE_SELF);
-  auto start = Clock::now();
+  Stopwatch indexing;
   for (const std::string& file : files) {
-    vantory::Json answer = tarnel.index_file(agent, file);
+    vantory::Json answer = owned->index_file(agent, file);
     if (answer.value("status", "") != "indexed") {
       ++failures;
       std::fprintf(stderr, "index_file %s: %s\n", file.c_str(), answer.dump().c_str());
     }
   }
-  double index_s = seconds_since(start);
-  double index_cpu = cpu_seconds(RUSAGE_SELF) - cpu_start;
+  double index_s = indexing.wall();
+  double index_cpu = indexing.cpu();
   std::printf(
       "index_file from empty: %.3f s wall, %.3f s cpu, %.1f files/s, %.2f MB/s, "
       "%d failed\n",
@@ -213,56 +219,112 @@ int main(int argc, char** argv) {
   std::printf("ratio index / ctags: %.2fx wall, %.2fx cpu (goal <= 5x)\n", index_s / ctags_s,
               index_cpu / ctags_cpu);
 
-  // What every delta_update repeats whatever changed: reading and chunking the file, and
-  // loading all of the agent's contexts to find the file's old chunks.
-  cpu_start = cpu_seconds(RUSAGE_SELF);
+  // What the parse alone costs: a lower bound for any tree-sitter chunker, and so for
+  // indexing with one.
+  Stopwatch parsing;
+  TSParser* parser = ts_parser_new();
+  for (const std::string& file : files) {
+    const vantory::backend::Syntax* syntax =
+        vantory::backend::Syntax::find(vantory::backend::detect_language(file));
+    if (syntax == nullptr) continue;
+    std::string text = vantory::read_source_text(file);
+    ts_parser_set_language(parser, syntax->grammar());
+    ts_tree_delete(ts_parser_parse_string(parser, nullptr, text.data(),
+                                          static_cast<std::uint32_t>(text.size())));
+  }
+  ts_parser_delete(parser);
+  double parse_s = parsing.wall();
+  double parse_cpu = parsing.cpu();
+  Stopwatch chunking_alone;
   std::shared_ptr<vantory::ChunkingComponent> chunking =
       vantory::backend::make_chunking_component();
   for (const std::string& file : files) {
     chunking->get_chunker(chunking->detect_language(file))
         ->chunk_file(vantory::read_source_text(file), file);
   }
-  double chunk_cpu = cpu_seconds(RUSAGE_SELF) - cpu_start;
+  double chunk_s = chunking_alone.wall();
+  double chunk_cpu = chunking_alone.cpu();
+  std::printf(
+      "tree-sitter parse alone: %.3f s wall, %.3f s cpu (%.2fx ctags wall, %.2fx cpu)\n"
+      "reading and chunking alone (no cache): %.3f s wall, %.3f s cpu (%.2fx ctags wall; "
+      "%.0f%% of indexing cpu)\n",
+      parse_s, parse_cpu, parse_s / ctags_s, parse_cpu / ctags_cpu, chunk_s, chunk_cpu,
+      chunk_s / ctags_s, 100.0 * chunk_cpu / index_cpu);
+
   std::vector<double> load_cpu;
   std::size_t contexts = 0;
-  for (int i = 0; i < 2; ++i) {  // from the database, then from the store's memory
-    cpu_start = cpu_seconds(RUSAGE_SELF);
-    contexts = tarnel.store->_load_agent_data(agent, "file_contexts").size();
-    load_cpu.push_back(cpu_seconds(RUSAGE_SELF) - cpu_start);
+  for (int i = 0; i < 2; ++i) {  // from the database, then the store's snapshot
+    Stopwatch loading;
+    contexts = owned->store->_load_agent_data(agent, "file_contexts")->size();
+    load_cpu.push_back(loading.cpu());
   }
-  std::printf(
-      "reading and chunking every file alone: %.3f s cpu (%.1f%% of indexing); all %zu "
-      "contexts loaded: %.0f ms cpu from the database, %.0f ms from memory\n",
-      chunk_cpu, 100.0 * chunk_cpu / index_cpu, contexts, load_cpu[0] * 1000, load_cpu[1] * 1000);
+  std::printf("all %zu contexts loaded: %.0f ms cpu from the database, %.3f ms once held\n",
+              contexts, load_cpu[0] * 1000, load_cpu[1] * 1000);
 
-  // Every call loads all of the agent's contexts, so a pass over a large tree is quadratic:
-  // an evenly spread sample of the files is timed and the pass projected from it.
-  std::size_t step = std::max<std::size_t>(1, files.size() / kDeltaSample);
-  std::size_t sampled = 0;
-  long added = 0, removed = 0;
-  cpu_start = cpu_seconds(RUSAGE_SELF);
-  start = Clock::now();
-  for (std::size_t i = 0; i < files.size(); i += step) {
-    vantory::Json answer = tarnel.delta_update(agent, files[i]);
-    added += answer.value("chunks_added", 0);
-    removed += answer.value("chunks_removed", 0);
-    ++sampled;
+  // delta_update of every file, nothing changed: first through the Tarnel that indexed, then
+  // through a new one over the same root, as a new process would.
+  for (int pass = 0; pass < 2; ++pass) {
+    if (pass == 1) {
+      owned.reset();
+      owned = std::make_unique<vantory::Tarnel>(
+          root,
+          std::shared_ptr<vantory::ComponentProvider>(vantory_backend_component_provider()));
+    }
+    long added = 0, removed = 0, unchanged = 0;
+    Stopwatch updating;
+    for (const std::string& file : files) {
+      vantory::Json answer = owned->delta_update(agent, file);
+      added += answer.value("chunks_added", 0);
+      removed += answer.value("chunks_removed", 0);
+      unchanged += answer.value("chunks_unchanged", 0);
+    }
+    double delta_s = updating.wall();
+    double delta_cpu = updating.cpu();
+    std::printf(
+        "delta_update of every file, nothing changed (%s): %.3f s wall, %.3f s cpu, %.2f ms "
+        "per call; %.1f%% of indexing wall, %.1f%% of its cpu (goal <= 15%%); %ld chunks "
+        "unchanged, %ld added, %ld removed\n",
+        pass == 0 ? "same Tarnel" : "new Tarnel", delta_s, delta_cpu,
+        1000 * delta_s / static_cast<double>(files.size()), 100.0 * delta_s / index_s,
+        100.0 * delta_cpu / index_cpu, unchanged, added, removed);
   }
-  double scale = static_cast<double>(files.size()) / static_cast<double>(sampled);
-  double delta_s = seconds_since(start) * scale;
-  double delta_cpu = (cpu_seconds(RUSAGE_SELF) - cpu_start) * scale;
-  std::printf("delta_update, nothing changed, %zu of %zu files timed: %.1f ms cpu per call; "
-              "whole pass %.1f s wall, %.1f s cpu, %.0f%% of indexing cpu (goal <= 15%%); "
-              "%ld chunks added, %ld removed\n",
-              sampled, files.size(), 1000 * delta_cpu / static_cast<double>(files.size()),
-              delta_s, delta_cpu, 100.0 * delta_cpu / index_cpu, added, removed);
 
-  tarnel.search_codebase(agent, "warm up");
+  // delta_update of files that did change: copies of a few files spread over the tree are
+  // indexed into the same agent, then edited, then updated one by one. Each call stores the
+  // file anew, so the next one finds the agent's data changed.
+  constexpr std::size_t kChanged = 20;
+  std::vector<std::string> copies;
+  for (std::size_t i = 0; i < kChanged; ++i) {
+    const std::string& file = files[i * files.size() / kChanged];
+    std::string copy = work + "/changed/" + std::to_string(i) + "_" +
+                       fs::path(file).filename().string();
+    fs::create_directories(work + "/changed");
+    fs::copy_file(file, copy, fs::copy_options::overwrite_existing);
+    owned->index_file(agent, copy);
+    copies.push_back(copy);
+  }
+  owned->delta_update(agent, copies[0]);  // the contexts are held from here on
+  for (const std::string& copy : copies) {
+    std::ofstream(copy, std::ios::app) << "\n\ndef added_by_the_benchmark():\n    return 1\n";
+  }
+  std::vector<double> changed_ms;
+  long changed_added = 0;
+  for (const std::string& copy : copies) {
+    auto call_start = Clock::now();
+    vantory::Json answer = owned->delta_update(agent, copy);
+    changed_ms.push_back(seconds_since(call_start) * 1000);
+    changed_added += answer.value("chunks_added", 0);
+  }
+  std::printf("delta_update of an edited file (%zu files, one unit added to each): median %.1f ms, "
+              "max %.1f ms per call; %ld chunks added\n",
+              copies.size(), median(changed_ms), percentile(changed_ms, 1.0), changed_added);
+
+  owned->search_codebase(agent, "warm up");
   std::vector<double> latencies;
   int found = 0;
   for (const Query& query : kQueries) {
     auto query_start = Clock::now();
-    vantory::Json answer = tarnel.search_codebase(agent, query.text, 5);
+    vantory::Json answer = owned->search_codebase(agent, query.text, 5);
     latencies.push_back(seconds_since(query_start) * 1000);
     bool hit = false;
     for (const vantory::Json& result : answer["results"]) {

@@ -96,7 +96,7 @@ TEST(CacheTest, AllScopeClearsOnlyThisAgentsData) {
     InSequence in_order;  // vectors go before the contexts that name them
     for (const Json& loaded : {contexts, Json::array()}) {
       EXPECT_CALL(*t.mocks->store, _load_agent_data("agent", "file_contexts"))
-          .WillOnce(Return(loaded));
+          .WillOnce(Return(snapshot(loaded)));
       if (!loaded.empty()) {
         EXPECT_CALL(*t.mocks->ambrel, delete_vectors("agent", Eq(Json{"h1", "h2", "h1"})));
       }
@@ -112,8 +112,8 @@ TEST(CacheTest, AllScopeClearsOnlyThisAgentsData) {
   EXPECT_EQ(dump_json(t.mocks->store->_global_index), R"({"other-agent": {"b.py": 1}})");
 
   EXPECT_CALL(*t.mocks->store, _load_agent_data("agent", "file_contexts"))
-      .WillOnce(Return(Json::object()))
-      .WillOnce(Return(Json::parse(R"([{"chunks": [3]}])")));
+      .WillOnce(Return(snapshot(Json::object())))
+      .WillOnce(Return(snapshot(Json::parse(R"([{"chunks": [3]}])"))));
   EXPECT_THROW(t.tarnel.invalidate_cache("agent", std::nullopt, "all"), TypeError);
   EXPECT_THROW(t.tarnel.invalidate_cache("agent", std::nullopt, "all"), TypeError);
 }

@@ -16,7 +16,8 @@ namespace vantory::testing {
 class MockStore : public CodingContextStore {
  public:
   MOCK_METHOD(Json, retrieve_file_context, (const std::string&, const std::string&), (override));
-  MOCK_METHOD(Json, _load_agent_data, (const std::string&, const std::string&), (override));
+  MOCK_METHOD(std::shared_ptr<const Json>, _load_agent_data, (const std::string&, const std::string&),
+              (override));
   MOCK_METHOD(void, _save_agent_data, (const std::string&, const std::string&, const Json&),
               (override));
   MOCK_METHOD(void, _save_global_index, (), (override));
@@ -31,6 +32,11 @@ class MockStore : public CodingContextStore {
   MOCK_METHOD(Json, get_file_imports, (const std::string&, const std::string&), (override));
   MOCK_METHOD(Json, find_importers, (const std::string&, const std::string&), (override));
 };
+
+// `value` as a store hands it out from _load_agent_data.
+inline std::shared_ptr<const Json> snapshot(Json value) {
+  return std::make_shared<const Json>(std::move(value));
+}
 
 class MockAmbrel : public CodingAmbrel {
  public:

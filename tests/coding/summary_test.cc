@@ -42,7 +42,7 @@ TEST(SummaryTest, BriefLineCountsTypesAndNamesUpToEightUnits) {
     TarnelWithFakes t;
     EXPECT_CALL(*t.mocks->store, retrieve_file_context("a", "src/app.py")).WillOnce(Return(kHit));
     EXPECT_CALL(*t.mocks->store, _load_agent_data("a", "file_contexts"))
-        .WillOnce(Return(contexts_with("./src/app.py", chunks)));
+        .WillOnce(Return(snapshot(contexts_with("./src/app.py", chunks))));
     EXPECT_EQ(dump_json(t.tarnel.summarize_context("a", "./src//app.py")),
               dump_json(Json{{"status", "ok"}, {"verbosity", "brief"}, {"file", "app.py"},
                              {"language", "python"}, {"summary", "app.py (python): " + summary}}));
@@ -67,7 +67,7 @@ TEST(SummaryTest, VerbosityChoosesTheFormExactly) {
     TarnelWithFakes t;
     EXPECT_CALL(*t.mocks->store, retrieve_file_context("a", "app.py")).WillOnce(Return(kHit));
     EXPECT_CALL(*t.mocks->store, _load_agent_data("a", "file_contexts"))
-        .WillOnce(Return(contexts_with("app.py", {"function:run", ":"})));
+        .WillOnce(Return(snapshot(contexts_with("app.py", {"function:run", ":"}))));
     EXPECT_EQ(dump_json(t.tarnel.summarize_context("a", "app.py", verbosity)), answer);
   }
 }
@@ -89,7 +89,7 @@ TEST(SummaryTest, MissingOrStaleContextIsReindexedFromDisk) {
     EXPECT_CALL(*t.mocks->builder, process_file_chunks("a", file, _, "python"))
         .WillOnce(Return(Json{{"status", "ok"}}));
     EXPECT_CALL(*t.mocks->store, _load_agent_data("a", "file_contexts"))
-        .WillOnce(Return(contexts_with(file)));
+        .WillOnce(Return(snapshot(contexts_with(file))));
     EXPECT_EQ(dump_json(t.tarnel.summarize_context("a", dir.path() + "//./app.py", "normal")),
               R"({"status": "ok", "verbosity": "normal", "file": "app.py", "language": )"
               R"("python", "code_flow": {}, "freshness": "fresh"})");
@@ -104,7 +104,7 @@ TEST(SummaryTest, ReindexOnlyWhatExistsAndIgnoreItsErrorObjects) {
   EXPECT_CALL(*t.mocks->store, retrieve_file_context("a", gone))
       .WillOnce(Return(Json{{"status", "cache_hit"}, {"freshness", "stale"}}));
   EXPECT_CALL(*t.mocks->store, _load_agent_data("a", "file_contexts"))
-      .WillOnce(Return(contexts_with(gone)));
+      .WillOnce(Return(snapshot(contexts_with(gone))));
   EXPECT_EQ(t.tarnel.summarize_context("a", gone, "normal")["freshness"], "stale");
   EXPECT_EQ(t.mocks->chunking_binds, 0);
 
@@ -140,7 +140,7 @@ TEST(SummaryTest, ContextThatCannotBeFoundAnswersAnError) {
     TarnelWithFakes t;
     EXPECT_CALL(*t.mocks->store, retrieve_file_context("a", _)).WillOnce(Return(context_answer));
     if (!stored.is_null()) {
-      EXPECT_CALL(*t.mocks->store, _load_agent_data("a", "file_contexts")).WillOnce(Return(stored));
+      EXPECT_CALL(*t.mocks->store, _load_agent_data("a", "file_contexts")).WillOnce(Return(snapshot(stored)));
     }
     EXPECT_EQ(dump_json(t.tarnel.summarize_context("a", path)), error_text(message));
   }

@@ -12,7 +12,9 @@ std::atomic<int> live_providers{0};
 struct Store : CodingContextStore {
   explicit Store(std::string root) : root(std::move(root)) {}
   Json retrieve_file_context(const std::string&, const std::string&) override { return {}; }
-  Json _load_agent_data(const std::string&, const std::string&) override { return {}; }
+  std::shared_ptr<const Json> _load_agent_data(const std::string&, const std::string&) override {
+    return std::make_shared<const Json>();
+  }
   void _save_agent_data(const std::string&, const std::string&, const Json&) override {}
   void _save_global_index() override {}
   void _drop_global_index_entries(const std::string&) override {}

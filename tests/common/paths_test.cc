@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace vantory {
 namespace {
 
@@ -17,6 +20,23 @@ TEST(Paths, NormalizeLikePosixNormpath) {
       {"a/..", "."},      {"./pkg//mod.py", "pkg/mod.py"}, {"/", "/"}, {"//", "//"},
   };
   for (const auto& c : cases) EXPECT_EQ(normalize_path(c.in), c.out) << c.in;
+}
+
+// Every path over a small alphabet up to six characters: the quick test must agree with
+// normalising, which is what it stands in for.
+TEST(Paths, IsNormalizedAgreesWithNormalizing) {
+  const std::string alphabet = "/.a";
+  std::vector<std::string> paths{""};
+  for (std::size_t begin = 0, length = 0; length < 6; ++length) {
+    std::size_t end = paths.size();
+    for (std::size_t i = begin; i < end; ++i) {
+      for (char c : alphabet) paths.push_back(paths[i] + c);
+    }
+    begin = end;
+  }
+  for (const std::string& path : paths) {
+    EXPECT_EQ(is_normalized_path(path), normalize_path(path) == path) << '"' << path << '"';
+  }
 }
 
 TEST(Paths, BaseNameAndStem) {

@@ -63,10 +63,16 @@ class BackendTest : public ::testing::Test {
     return c_->builder->process_file_chunks(agent, path, chunks, language);
   }
   CodingContextStore& store() { return *c_->store; }
+  // The agent's stored contexts, as the store hands them out.
+  const Json& contexts(const std::string& agent = "agent") {
+    loaded_ = store()._load_agent_data(agent, "file_contexts");
+    return *loaded_;
+  }
 
   std::string dir_;
   std::string root_;
   std::unique_ptr<Components> c_;
+  std::shared_ptr<const Json> loaded_;
 };
 
 // A chunk record; `calls` are call targets.

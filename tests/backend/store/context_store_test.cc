@@ -6,6 +6,10 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <algorithm>
+#include <functional>
+
+#include "backend/storage/schema.h"
 #include "backend_fixture.h"
 #include "common/error.h"
 #include "common/sha256.h"
@@ -33,11 +37,11 @@ TEST_F(ContextStoreTest, ContextsPersistInIndexingOrderWithFileFacts) {
   EXPECT_EQ(answer["new_chunks"], 0);
 
   open();
-  Json contexts = store()._load_agent_data("agent", "file_contexts");
-  ASSERT_EQ(contexts.size(), 2u);
-  EXPECT_EQ(contexts[0]["file_path"], a);
-  EXPECT_EQ(contexts[1]["file_path"], b);
-  const Json& first = contexts[0];
+  Json stored_contexts = contexts();
+  ASSERT_EQ(stored_contexts.size(), 2u);
+  EXPECT_EQ(stored_contexts[0]["file_path"], a);
+  EXPECT_EQ(stored_contexts[1]["file_path"], b);
+  const Json& first = stored_contexts[0];
   EXPECT_EQ(first["language"], "python");
   EXPECT_EQ(first["chunks"][0]["content"], "def run(x):  return x");
   EXPECT_EQ(first["chunks"][0]["hash_id"], sha256_hex("def run(x): return x"));
@@ -45,22 +49,22 @@ TEST_F(ContextStoreTest, ContextsPersistInIndexingOrderWithFileFacts) {
   EXPECT_EQ(strings(first["external_imports"]), std::vector<std::string>{"os"});
   EXPECT_EQ(first["file_size"], 49);
   EXPECT_EQ(first["file_hash"].get<std::string>().size(), 64u);
-  EXPECT_TRUE(store()._load_agent_data("other agent", "file_contexts").empty());
+  EXPECT_TRUE(contexts("other agent").empty());
 }
 
 TEST_F(ContextStoreTest, LoadedContextsFollowWritesOfOtherInstances) {
   index("a.py", Json::array({chunk("a", "function", "def a(): pass")}));
-  ASSERT_EQ(store()._load_agent_data("agent", "file_contexts").size(), 1u);
+  ASSERT_EQ(contexts().size(), 1u);
   Components other(root_);
   other.builder->process_file_chunks("agent", "b.py", Json::array({chunk("b", "block", "b")}),
                                      "python");
-  EXPECT_EQ(store()._load_agent_data("agent", "file_contexts").size(), 2u);
+  EXPECT_EQ(contexts().size(), 2u);
   other.builder->process_file_chunks("agent", "a.py", Json::array({chunk("a2", "block", "a2")}),
                                      "python");
-  EXPECT_EQ(store()._load_agent_data("agent", "file_contexts")[0]["chunks"][0]["name"], "a2");
+  EXPECT_EQ(contexts()[0]["chunks"][0]["name"], "a2");
   other.store->delete_code_mem("agent", "b.py");
-  EXPECT_EQ(store()._load_agent_data("agent", "file_contexts").size(), 1u);
-  EXPECT_TRUE(store()._load_agent_data("other agent", "file_contexts").empty());
+  EXPECT_EQ(contexts().size(), 1u);
+  EXPECT_TRUE(contexts("other agent").empty());
 }
 
 TEST_F(ContextStoreTest, SuppliedHashIdsAndUnknownKeysAreKept) {
@@ -69,7 +73,7 @@ TEST_F(ContextStoreTest, SuppliedHashIdsAndUnknownKeysAreKept) {
   given["extra"] = {{"nested", Json::array({1, 2.5, nullptr})}};
   Json empty_content = chunk("g", "block", "");
   index("nowhere/f.py", Json::array({given, empty_content}));
-  Json stored = store()._load_agent_data("agent", "file_contexts")[0]["chunks"];
+  Json stored = contexts()[0]["chunks"];
   EXPECT_EQ(stored[0], given);
   EXPECT_FALSE(stored[1].contains("hash_id"));  // nothing to hash
 }
@@ -156,7 +160,7 @@ TEST_F(ContextStoreTest, InvalidateStaleRemovesChangedAndVanishedFilesOnly) {
   EXPECT_EQ(strings(answer["files"]), (std::vector<std::string>{change, gone}));
   EXPECT_THAT(strings(answer["hash_ids"]),
               UnorderedElementsAre(sha256_hex("c = 1"), sha256_hex("g = 1")));
-  Json left = store()._load_agent_data("agent", "file_contexts");
+  Json left = contexts();
   ASSERT_EQ(left.size(), 1u);
   EXPECT_EQ(left[0]["file_path"], keep);
   EXPECT_EQ(store().invalidate_stale("agent")["invalidated"], 0);
@@ -180,7 +184,7 @@ TEST_F(ContextStoreTest, ImportersAreFoundByModuleStem) {
 
   // External imports are worked out against everything indexed now, whatever the order.
   std::map<std::string, std::vector<std::string>> externals;
-  for (const Json& context : store()._load_agent_data("agent", "file_contexts")) {
+  for (const Json& context : contexts()) {
     externals[context["file_path"]] = strings(context["external_imports"]);
   }
   EXPECT_EQ(externals["app/main.py"], std::vector<std::string>{"requests"});
@@ -220,33 +224,33 @@ TEST_F(ContextStoreTest, SavingAgentDataReplacesTheContexts) {
   index("a.py", Json::array({chunk("a", "function", "def a(): pass")}));
   index("b.py", Json::array({chunk("b", "function", "def b(): pass")}));
   store().retrieve_file_context("agent", "b.py");
-  Json contexts = store()._load_agent_data("agent", "file_contexts");
-  Json reordered = Json::array({contexts[1], contexts[0]});
+  Json stored_contexts = contexts();
+  Json reordered = Json::array({stored_contexts[1], stored_contexts[0]});
   reordered[0]["note"] = "kept";
-  reordered.push_back(contexts[1]);  // a repeated path keeps its first place
+  reordered.push_back(stored_contexts[1]);  // a repeated path keeps its first place
   store()._save_agent_data("agent", "file_contexts", reordered);
 
-  Json loaded = store()._load_agent_data("agent", "file_contexts");
+  Json loaded = contexts();
   ASSERT_EQ(loaded.size(), 2u);
   EXPECT_EQ(loaded[0]["file_path"], "b.py");
   EXPECT_FALSE(loaded[0].contains("note"));  // the later record of b.py won
-  EXPECT_EQ(loaded[1], contexts[0]);
+  EXPECT_EQ(loaded[1], stored_contexts[0]);
   EXPECT_EQ(store().list_code_mems("agent", 50, 0)["files"][0]["access_count"], 1);
   EXPECT_EQ(store().get_usage_report("agent")["vectors"], 2);
   // Import records of saved contexts answer importer queries.
-  reordered = store()._load_agent_data("agent", "file_contexts");
+  reordered = contexts();
   reordered[0]["imports"] = Json::array({{{"module", "pkg.helpers"}}});
   store()._save_agent_data("agent", "file_contexts", reordered);
   EXPECT_EQ(strings(store().find_importers("agent", "helpers"), "file_path"),
             std::vector<std::string>{"b.py"});
 
   store()._save_agent_data("agent", "file_contexts", Json::array());
-  EXPECT_TRUE(store()._load_agent_data("agent", "file_contexts").empty());
+  EXPECT_TRUE(contexts().empty());
   EXPECT_EQ(store().get_usage_report("agent")["vectors"], 0);
 
   store()._save_agent_data("agent", "notes", {{"k", "v"}});
-  EXPECT_EQ(store()._load_agent_data("agent", "notes"), Json({{"k", "v"}}));
-  EXPECT_TRUE(store()._load_agent_data("agent", "other").is_null());
+  EXPECT_EQ(*store()._load_agent_data("agent", "notes"), Json({{"k", "v"}}));
+  EXPECT_TRUE(store()._load_agent_data("agent", "other")->is_null());
 
   EXPECT_THROW(store()._save_agent_data("agent", "file_contexts", 5), TypeError);
   EXPECT_THROW(store()._save_agent_data("agent", "file_contexts", Json::array({1})), TypeError);
@@ -285,9 +289,90 @@ TEST_F(ContextStoreTest, BadRecordsAreRefusedWithoutDamage) {
   // Invalid UTF-8 is stored as text with replacement characters, and reads back.
   index("latin1.py", Json::array({chunk("caf\xe9", "block", "s = 'caf\xe9'")}));
   open();
-  Json contexts = store()._load_agent_data("agent", "file_contexts");
-  ASSERT_EQ(contexts.size(), 2u);
-  EXPECT_EQ(contexts[1]["chunks"][0]["content"], "s = 'caf\xef\xbf\xbd'");
+  Json stored_contexts = contexts();
+  ASSERT_EQ(stored_contexts.size(), 2u);
+  EXPECT_EQ(stored_contexts[1]["chunks"][0]["content"], "s = 'caf\xef\xbf\xbd'");
+}
+
+TEST_F(ContextStoreTest, ContextsAreSharedUntilTheyChangeThenReadAgainWhereTheyChanged) {
+  std::string a = write("pkg/a.py", "import helpers\n\ndef run():\n    pass\n");
+  index(a, Json::array({chunk("run", "function", "def run():\n    pass")}));
+  index("pkg/b.py", Json::array({chunk("b", "function", "def b(): pass")}));
+  std::shared_ptr<const Json> first = store()._load_agent_data("agent", "file_contexts");
+  EXPECT_EQ(store()._load_agent_data("agent", "file_contexts").get(), first.get());
+  EXPECT_EQ((*first)[0]["external_imports"], Json::array({"helpers"}));
+
+  // Whether or not a caller still holds the earlier answer, the new one is what a store
+  // opened afresh reads, and the earlier one stays as it was.
+  struct Step {
+    const char* name;
+    std::function<void()> change;
+    bool hold;
+  };
+  const Step steps[] = {
+      {"a file that makes an import internal",
+       [&] {
+         index(write("pkg/helpers.py", "X = 1\n"), Json::array({chunk("X", "block", "X = 1")}));
+       },
+       false},
+      {"a file indexed with other chunks",
+       [&] { index("pkg/b.py", Json::array({chunk("b2", "function", "def b2(): pass")})); },
+       false},
+      {"a file indexed with other chunks while the answer is held",
+       [&] { index("pkg/b.py", Json::array({chunk("b3", "function", "def b3(): pass")})); }, true},
+      {"a file removed", [&] { store().delete_code_mem("agent", "pkg/b.py"); }, false},
+      {"another process's write",
+       [&] {
+         Components other(root_);
+         other.builder->process_file_chunks("agent", "pkg/c.py",
+                                            Json::array({chunk("c", "block", "c = 3")}), "python");
+       },
+       false},
+      {"contexts saved in another order",
+       [&] {
+         Json contexts = *store()._load_agent_data("agent", "file_contexts");
+         std::reverse(contexts.begin(), contexts.end());
+         store()._save_agent_data("agent", "file_contexts", contexts);
+       },
+       true},
+  };
+  for (const Step& step : steps) {
+    std::shared_ptr<const Json> held;
+    if (step.hold) held = store()._load_agent_data("agent", "file_contexts");
+    Json held_value = held ? *held : Json();
+    step.change();
+    std::shared_ptr<const Json> now = store()._load_agent_data("agent", "file_contexts");
+    Components fresh(root_);
+    EXPECT_EQ(*now, *fresh.store->_load_agent_data("agent", "file_contexts")) << step.name;
+    if (held) {
+      EXPECT_EQ(*held, held_value) << step.name;
+    }
+  }
+  EXPECT_EQ(contexts().back()["file_path"], a);
+  EXPECT_EQ(contexts().back()["external_imports"], Json::array());
+}
+
+TEST_F(ContextStoreTest, AVersionOneDatabaseIsUpgraded) {
+  std::string a = write("a.py", "def a():\n    pass\n");
+  index(a, Json::array({chunk("a", "function", "def a():\n    pass")}));
+  c_.reset();
+  {
+    backend::Database db(root_);
+    db.exec(
+        "DROP INDEX contexts_by_chunk_key; DROP INDEX vectors_by_embedder; "
+        "ALTER TABLE contexts DROP COLUMN chunk_key; "
+        "ALTER TABLE contexts DROP COLUMN vectors_complete; "
+        "ALTER TABLE contexts DROP COLUMN revision; PRAGMA user_version = 1;");
+  }
+  open();
+  ASSERT_EQ(contexts().size(), 1u);
+  EXPECT_EQ(contexts()[0]["chunks"][0]["name"], "a");
+  EXPECT_EQ(index(a, Json::array({chunk("a", "function", "def a():\n    pass")}))["reused_chunks"],
+            1);
+  backend::Database db(root_);
+  backend::Statement version = db.prepare("PRAGMA user_version");
+  ASSERT_TRUE(version.step());
+  EXPECT_EQ(version.column_int(0), backend::kSchemaVersion);
 }
 
 TEST_F(ContextStoreTest, ANewerDatabaseIsRefused) {

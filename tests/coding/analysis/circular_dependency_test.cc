@@ -18,6 +18,7 @@ using ::testing::_;
 using ::testing::InSequence;
 using ::testing::Invoke;
 using ::testing::Return;
+using testing::snapshot;
 using testing::TarnelWithFakes;
 
 // Indexed files in stored order, each with the modules its import records name.
@@ -33,7 +34,7 @@ Json run_check(const Files& files) {
     for (const std::string& module : modules) records.push_back(Json{{"module", module}});
     imports[path] = records;
   }
-  EXPECT_CALL(*t.mocks->store, _load_agent_data("ag", "file_contexts")).WillOnce(Return(contexts));
+  EXPECT_CALL(*t.mocks->store, _load_agent_data("ag", "file_contexts")).WillOnce(Return(snapshot(contexts)));
   if (!files.empty()) {
     EXPECT_CALL(*t.mocks->store, get_file_imports("ag", _))
         .Times(static_cast<int>(files.size()))
@@ -124,7 +125,7 @@ TEST(CircularDependencies, AsksForImportsOncePerContextByTheStoredPath) {
   TarnelWithFakes t;
   InSequence order;
   EXPECT_CALL(*t.mocks->store, _load_agent_data("ag", "file_contexts"))
-      .WillOnce(Return(Json::parse(R"([{"file_path": "./src//a.py"}, {}, {"file_path": "a.py"}])")));
+      .WillOnce(Return(snapshot(Json::parse(R"([{"file_path": "./src//a.py"}, {}, {"file_path": "a.py"}])"))));
   EXPECT_CALL(*t.mocks->store, get_file_imports("ag", "./src//a.py")).WillOnce(Return(Json::array()));
   EXPECT_CALL(*t.mocks->store, get_file_imports("ag", "")).WillOnce(Return(Json::array()));
   EXPECT_CALL(*t.mocks->store, get_file_imports("ag", "a.py")).WillOnce(Return(Json::array()));
@@ -196,7 +197,7 @@ TEST(CircularDependencies, ImportRecordsOfTheWrongShapeFailTheCall) {
   for (const Case& c : cases) {
     TarnelWithFakes t;
     EXPECT_CALL(*t.mocks->store, _load_agent_data(_, _))
-        .WillOnce(Return(Json::parse(R"([{"file_path": "a.py"}])")));
+        .WillOnce(Return(snapshot(Json::parse(R"([{"file_path": "a.py"}])"))));
     EXPECT_CALL(*t.mocks->store, get_file_imports(_, _)).WillOnce(Return(Json::parse(c.records)));
     testing::expect_error([&] { t.tarnel.circular_dependency_check("ag"); }, c.kind, c.message,
                           c.records);

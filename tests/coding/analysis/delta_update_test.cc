@@ -20,6 +20,7 @@ using ::testing::Invoke;
 using ::testing::Return;
 using testing::FakeUnit;
 using testing::MockChunker;
+using testing::snapshot;
 using testing::TarnelWithFakes;
 
 // SHA-256 of the whitespace-collapsed texts the chunks below carry.
@@ -64,7 +65,7 @@ class DeltaUpdate : public ::testing::Test {
   void expect_stored(TarnelWithFakes& t, const Json& chunks) {
     Json contexts = Json::array({Json{{"file_path", "elsewhere.py"}},
                                  Json{{"file_path", root_ + "/sub//./m.py"}, {"chunks", chunks}}});
-    EXPECT_CALL(*t.mocks->store, _load_agent_data("ag", "file_contexts")).WillOnce(Return(contexts));
+    EXPECT_CALL(*t.mocks->store, _load_agent_data("ag", "file_contexts")).WillOnce(Return(snapshot(contexts)));
   }
 
   std::string root_;
@@ -75,7 +76,7 @@ class DeltaUpdate : public ::testing::Test {
 TEST_F(DeltaUpdate, HashesFillsSummariesAndHandsEveryChunkOn) {
   TarnelWithFakes t;
   InSequence order;
-  EXPECT_CALL(*t.mocks->store, _load_agent_data("ag", "file_contexts")).WillOnce(Return(Json::array()));
+  EXPECT_CALL(*t.mocks->store, _load_agent_data("ag", "file_contexts")).WillOnce(Return(snapshot(Json::array())));
   expect_chunking(t, Json::parse(R"([
     {"name": "f", "content": "def f():\n  return 1", "summary": ""},
     {"name": "g", "content": " def g(x):\treturn  x + 1 ", "summary": "adds one"},
@@ -207,6 +208,44 @@ TEST_F(DeltaUpdate, BadHashesFailBeforeAnyChange) {
   expect_chunking(fresh, Json::parse(R"([{"name": "f", "content": ["not", "text"]}])"));
   testing::expect_error([&] { fresh.tarnel.delta_update("ag", path_); }, "TypeError",
                         "'content' must be a string, not list", "content");
+}
+
+// Stores hand out one array to every call until the agent's data changes; what a call works
+// out about an array must never answer for another one, nor hide a malformed one.
+TEST_F(DeltaUpdate, EachCallReadsTheArrayItIsHandedOut) {
+  const Json fresh = Json::parse(R"([{"name": "f", "content": "def f(): return 1"}])");
+  auto file = [&](const char* hash) {
+    return Json{{"file_path", root_ + "/sub//m.py"}, {"chunks", Json::array({{{"hash_id", hash}}})}};
+  };
+  std::shared_ptr<const Json> kept = snapshot(Json::array({Json{{"file_path", "x.py"}}, file(kHashF)}));
+  std::shared_ptr<const Json> changed = snapshot(Json::array({file("gone"), file(kHashF)}));
+  std::shared_ptr<const Json> malformed = snapshot(Json::array({file(kHashF), 3}));
+  struct Call {
+    std::shared_ptr<const Json> contexts;
+    const char* counts;  // nullptr: TypeError
+  };
+  const Call calls[] = {
+      {kept, R"("chunks_added": 0, "chunks_removed": 0, "chunks_unchanged": 1)"},
+      {kept, R"("chunks_added": 0, "chunks_removed": 0, "chunks_unchanged": 1)"},
+      {changed, R"("chunks_added": 1, "chunks_removed": 1, "chunks_unchanged": 0)"},
+      {malformed, nullptr},
+      {kept, R"("chunks_added": 0, "chunks_removed": 0, "chunks_unchanged": 1)"},
+      {malformed, nullptr},
+  };
+  for (const Call& call : calls) {
+    TarnelWithFakes t;
+    EXPECT_CALL(*t.mocks->store, _load_agent_data("ag", "file_contexts")).WillOnce(Return(call.contexts));
+    if (!call.counts) {
+      EXPECT_THROW(t.tarnel.delta_update("ag", path_), TypeError);
+      continue;
+    }
+    expect_chunking(t, fresh);
+    EXPECT_CALL(*t.mocks->ambrel, delete_vectors("ag", _)).Times(::testing::AtMost(1));
+    EXPECT_CALL(*t.mocks->builder, process_file_chunks("ag", path_, _, "python")).WillOnce(Return(Json()));
+    EXPECT_EQ(dump_json(t.tarnel.delta_update("ag", path_)),
+              R"({"status": "delta_applied", "file_path": ")" + path_ + R"(", )" + call.counts +
+                  R"(, "total_chunks": 1})");
+  }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@ namespace {
 using ::testing::_;
 using ::testing::InSequence;
 using ::testing::Return;
+using testing::snapshot;
 using testing::TarnelWithFakes;
 
 Json parse(const char* text) { return Json::parse(text); }
@@ -40,7 +41,7 @@ TEST(DependencyGraph, ReportsEveryMemberInOrder) {
   {
     InSequence order;
     EXPECT_CALL(*t.mocks->store, _load_agent_data("ag", "file_contexts"))
-        .WillOnce(Return(parse(kContexts)));
+        .WillOnce(Return(snapshot(parse(kContexts))));
     EXPECT_CALL(*t.mocks->store, get_file_imports("ag", "lib/util.py"))
         .WillOnce(Return(parse(R"j([{"module": "os.path"}, {"name": "x"}, {"module": "pkg.helpers"}])j")));
     EXPECT_CALL(*t.mocks->store, find_importers("ag", "util"))
@@ -80,7 +81,7 @@ TEST(DependencyGraph, LimitsTheCallToTenPaths) {
   ten.erase(ten.size() - 1);
   EXPECT_CALL(*t.mocks->store, _load_agent_data("ag", "file_contexts"))
       .Times(2)
-      .WillRepeatedly(Return(Json::array()));
+      .WillRepeatedly(Return(snapshot(Json::array())));
   EXPECT_CALL(*t.mocks->store, get_file_imports("ag", _)).Times(10).WillRepeatedly(Return(Json::array()));
   EXPECT_CALL(*t.mocks->store, find_importers("ag", _)).Times(10).WillRepeatedly(Return(Json::array()));
   Json result = t.tarnel.dependency_graph("ag", ten);
@@ -96,7 +97,7 @@ TEST(DependencyGraph, LimitsTheCallToTenPaths) {
 TEST(DependencyGraph, KeysMembersByThePathAsPassedAndKeepsTheLastAnalysis) {
   TarnelWithFakes t;
   EXPECT_CALL(*t.mocks->store, _load_agent_data(_, _))
-      .WillOnce(Return(parse(R"j([{"file_path": "src/a.py"}])j")));
+      .WillOnce(Return(snapshot(parse(R"j([{"file_path": "src/a.py"}])j"))));
   {
     InSequence order;
     for (const char* module : {"one", "two", "three"}) {
@@ -125,7 +126,7 @@ TEST(DependencyGraph, FollowsImportsOneLevelOnlyWhenDepthExceedsOne) {
   for (Case c : {Case{0, false}, Case{1, false}, Case{2, true}, Case{5, true}}) {
     TarnelWithFakes t;
     InSequence order;
-    EXPECT_CALL(*t.mocks->store, _load_agent_data(_, _)).WillOnce(Return(parse(contexts)));
+    EXPECT_CALL(*t.mocks->store, _load_agent_data(_, _)).WillOnce(Return(snapshot(parse(contexts))));
     EXPECT_CALL(*t.mocks->store, get_file_imports("ag", "src/a.py"))
         .WillOnce(Return(parse(R"j([{"module": "pkg.b"}, {"module": "zzz"}, {"module": "b"}])j")));
     EXPECT_CALL(*t.mocks->store, find_importers("ag", "a")).WillOnce(Return(Json::array()));
@@ -152,8 +153,8 @@ TEST(DependencyGraph, FollowsImportsOneLevelOnlyWhenDepthExceedsOne) {
 
 TEST(DependencyGraph, AnUnknownFileStillListsItsCallers) {
   TarnelWithFakes t;
-  EXPECT_CALL(*t.mocks->store, _load_agent_data(_, _)).WillOnce(Return(parse(R"j([
-    {"file_path": "a.py", "chunks": [{"name": "f", "calls": [{"target": "ghost.run"}]}]}])j")));
+  EXPECT_CALL(*t.mocks->store, _load_agent_data(_, _)).WillOnce(Return(snapshot(parse(R"j([
+    {"file_path": "a.py", "chunks": [{"name": "f", "calls": [{"target": "ghost.run"}]}]}])j"))));
   EXPECT_CALL(*t.mocks->store, get_file_imports(_, "ghost.py")).WillOnce(Return(Json::array()));
   EXPECT_CALL(*t.mocks->store, find_importers(_, "ghost")).WillOnce(Return(Json::array()));
   Json member = t.tarnel.dependency_graph("ag", parse(R"j(["ghost.py"])j"))["results"]["ghost.py"];
@@ -190,7 +191,7 @@ TEST(DependencyGraph, BadRecordsFailTheWholeCallNamingTheMember) {
   };
   for (const Case& c : cases) {
     TarnelWithFakes t;
-    EXPECT_CALL(*t.mocks->store, _load_agent_data(_, _)).WillOnce(Return(parse(c.contexts)));
+    EXPECT_CALL(*t.mocks->store, _load_agent_data(_, _)).WillOnce(Return(snapshot(parse(c.contexts))));
     EXPECT_CALL(*t.mocks->store, get_file_imports(_, _))
         .Times(::testing::AtMost(1))
         .WillRepeatedly(Return(Json::array()));

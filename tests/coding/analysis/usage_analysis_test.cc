@@ -9,11 +9,12 @@ namespace vantory {
 namespace {
 
 using ::testing::Return;
+using testing::snapshot;
 using testing::TarnelWithFakes;
 
 Json analyse(const Json& contexts, const std::string& file_path) {
   TarnelWithFakes t;
-  EXPECT_CALL(*t.mocks->store, _load_agent_data("ag", "file_contexts")).WillOnce(Return(contexts));
+  EXPECT_CALL(*t.mocks->store, _load_agent_data("ag", "file_contexts")).WillOnce(Return(snapshot(contexts)));
   return t.tarnel.usage_analysis("ag", file_path);
 }
 

@@ -1,0 +1,170 @@
+#include "backend/store/chunk_cache.h"
+
+#include <utility>
+
+#include "backend/chunker_revision.h"
+#include "backend/storage/database.h"
+#include "backend/store/context_table.h"
+#include "common/message_text.h"
+#include "common/sha256.h"
+#include "common/unicode.h"
+
+namespace vantory::backend {
+
+namespace {
+
+// Answers are taken by the builder call that follows the chunking; a few more cover answers
+// whose builder call never came (a failed delta_update) or a provider shared by threads.
+constexpr std::size_t kRememberedAnswers = 4;
+
+// Python's truth value, the test Tarnel applies before filling a member in.
+bool falsy(const Json& value) {
+  switch (value.type()) {
+    case Json::value_t::null: return true;
+    case Json::value_t::boolean: return !value.get<bool>();
+    case Json::value_t::number_integer: return value.get<std::int64_t>() == 0;
+    case Json::value_t::number_unsigned: return value.get<std::uint64_t>() == 0;
+    case Json::value_t::number_float: return value.get<double>() == 0.0;
+    case Json::value_t::string: return value.get_ref<const std::string&>().empty();
+    case Json::value_t::array:
+    case Json::value_t::object: return value.empty();
+    default: return false;
+  }
+}
+
+bool is_filled_summary(const Json& summary, const Json& made) {
+  auto name = made.find("name");
+  return summary.is_string() &&
+         summary.get_ref<const std::string&>() ==
+             "Code unit: " + (name == made.end() ? std::string("unnamed") : value_text(*name));
+}
+
+bool is_content_hash(const Json& hash, const Json& made) {
+  auto content = made.find("content");
+  return hash.is_string() && content != made.end() && content->is_string() &&
+         !content->get_ref<const std::string&>().empty() &&
+         hash.get_ref<const std::string&>() ==
+             content_hash_id(content->get_ref<const std::string&>());
+}
+
+}  // namespace
+
+std::string content_hash_id(std::string_view content) {
+  return sha256_hex(collapse_whitespace(content));
+}
+
+bool is_chunker_record(const Json& stored, const Json& made) {
+  if (!stored.is_object() || !made.is_object() || stored.size() < made.size()) return false;
+  auto s = stored.begin();
+  for (auto m = made.begin(); m != made.end(); ++m, ++s) {
+    if (s.key() != m.key()) return false;
+    bool same = s.value() == m.value();
+    if (!same && m.key() == "summary" && falsy(m.value())) {
+      same = is_filled_summary(s.value(), made);
+    } else if (!same && m.key() == "hash_id" && falsy(m.value())) {
+      same = is_content_hash(s.value(), made);
+    }
+    if (!same) return false;
+  }
+  if (s != stored.end() && s.key() == "summary" && !made.contains("summary")) {
+    if (!is_filled_summary(s.value(), made)) return false;
+    ++s;
+  }
+  if (s != stored.end() && s.key() == "hash_id" && !made.contains("hash_id")) {
+    if (!is_content_hash(s.value(), made)) return false;
+    ++s;
+  }
+  return s == stored.end();
+}
+
+ChunkCache::ChunkCache() = default;
+ChunkCache::~ChunkCache() = default;
+
+std::string ChunkCache::key_of(std::string_view language, std::string_view path,
+                               std::string_view text) {
+  std::string keyed;
+  keyed.reserve(64 + language.size() + path.size() + text.size() + 3);
+  keyed += kChunkerRevision;
+  keyed += '\0';
+  keyed += language;
+  keyed += '\0';
+  keyed += path;
+  keyed += '\0';
+  keyed += text;
+  return sha256_hex(keyed);
+}
+
+void ChunkCache::attach(const std::string& root_path) {
+  std::lock_guard lock(mutex_);
+  ++sources_[root_path].attached;
+}
+
+void ChunkCache::detach(const std::string& root_path) {
+  std::lock_guard lock(mutex_);
+  auto it = sources_.find(root_path);
+  if (it != sources_.end() && --it->second.attached <= 0) sources_.erase(it);
+}
+
+void ChunkCache::offer(const std::string& root_path, std::shared_ptr<const Json> contexts,
+                       const std::vector<std::optional<std::string>>& keys) {
+  std::unordered_map<std::string, std::shared_ptr<const Json>> offered;
+  for (std::size_t i = 0; contexts && i < keys.size() && i < contexts->size(); ++i) {
+    auto chunks = (*contexts)[i].find("chunks");
+    if (!keys[i] || chunks == (*contexts)[i].end()) continue;
+    // Shares ownership of the whole array: no record is copied.
+    offered.emplace(*keys[i], std::shared_ptr<const Json>(contexts, &*chunks));
+  }
+  std::lock_guard lock(mutex_);
+  auto it = sources_.find(root_path);
+  if (it != sources_.end()) it->second.offered = std::move(offered);
+}
+
+std::shared_ptr<const Json> ChunkCache::find(const std::string& key) {
+  std::lock_guard lock(mutex_);
+  for (auto& [root, source] : sources_) {
+    auto offered = source.offered.find(key);
+    if (offered != source.offered.end()) return offered->second;
+  }
+  for (auto& [root, source] : sources_) {
+    if (!source.db) source.db = std::make_unique<Database>(root);
+    Database& db = *source.db;
+    ReadTransaction snapshot(db);
+    Statement st = db.prepare("SELECT id FROM contexts WHERE chunk_key = ?1 LIMIT 1");
+    st.bind(1, key);
+    if (!st.step()) continue;
+    std::int64_t id = st.column_int(0);
+    return std::make_shared<const Json>(ContextTable(db).chunk_records(id));
+  }
+  return nullptr;
+}
+
+void ChunkCache::remember(const std::string& path, const std::string& language, std::string key,
+                          std::shared_ptr<const Json> records) {
+  std::lock_guard lock(mutex_);
+  if (answers_.size() >= kRememberedAnswers) answers_.pop_front();
+  answers_.push_back(Answer{path, language, std::move(key), std::move(records)});
+}
+
+std::optional<std::string> ChunkCache::take_key(const std::string& path,
+                                                const std::string& language, const Json& chunks) {
+  Answer answer;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = answers_.end();
+    while (it != answers_.begin()) {
+      --it;
+      if (it->path == path && it->language == language) break;
+    }
+    if (it == answers_.end() || it->path != path || it->language != language) return std::nullopt;
+    answer = std::move(*it);
+    answers_.erase(it);
+  }
+  const Json& made = *answer.records;
+  if (!chunks.is_array() || !made.is_array() || chunks.size() != made.size()) return std::nullopt;
+  for (std::size_t i = 0; i < made.size(); ++i) {
+    if (!is_chunker_record(chunks[i], made[i])) return std::nullopt;
+  }
+  return std::move(answer.key);
+}
+
+}  // namespace vantory::backend
