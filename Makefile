@@ -43,7 +43,7 @@ asan: setup
 # database, the reliability tests) built with ThreadSanitizer.
 TSAN_DIR ?= build-tsan
 TSAN_TARGETS ?= embedding_tests backend_store_tests reliability_tests
-TSAN_TESTS ?= EmbedOperations|ProcessClientTest|GradioProtocol|HttpErrorsTest|TwoProcesses|Reliability
+TSAN_TESTS ?= EmbedOperations|ProcessClientTest|GradioProtocol|HttpErrorsTest|TwoProcesses|CrashConsistency|ConcurrentLoad|Concurren
 tsan: setup
 	cmake -S . -B $(TSAN_DIR) -G Ninja -DVANTORY_SANITIZE=thread \
 	  -DVANTORY_BUILD_BENCH=OFF $(CMAKE_FLAGS)
@@ -56,7 +56,7 @@ tsan: setup
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 fuzz: setup
-	scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+	JOBS=$(JOBS) CMAKE_FLAGS="$(CMAKE_FLAGS)" scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 # Cross-builds for 32-bit ARM (armhf) and runs the test suite under qemu-user.
 armhf:

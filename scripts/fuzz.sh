@@ -7,6 +7,7 @@
 # test suite then guards it.
 #
 # Usage: scripts/fuzz.sh [build-dir] [seconds-per-target] [target...]
+# Environment: JOBS (parallel build jobs), CMAKE_FLAGS (extra configure arguments).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,7 +26,7 @@ fi
 
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVANTORY_FUZZ=ON -DVANTORY_SANITIZE=address,undefined -DVANTORY_BUILD_TESTS=OFF \
-  -DVANTORY_BUILD_BENCH=OFF >/dev/null
+  -DVANTORY_BUILD_BENCH=OFF ${CMAKE_FLAGS:-} >/dev/null
 cmake --build "$build" -j "${JOBS:-$(nproc)}" --target fuzz_targets
 
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:allocator_may_return_null=1
