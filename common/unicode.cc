@@ -3,6 +3,8 @@
 #include <unicode/uchar.h>
 #include <unicode/ucasemap.h>
 
+#include <cstdint>
+#include <cstring>
 #include <memory>
 
 namespace vantory {
@@ -192,37 +194,53 @@ UCaseMap* root_case_map() {
 }  // namespace
 
 std::string to_lower(std::string_view text) {
-  bool ascii = true;
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) {
-      ascii = false;
-      break;
-    }
+  std::string out;
+  assign_lower(out, text);
+  return out;
+}
+
+void assign_lower(std::string& out, std::string_view text) {
+  out.resize(text.size());
+  // The ASCII case first, eight bytes at a time; any byte past ASCII sends the whole text
+  // through ICU.
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL, kHigh = 0x8080808080808080ULL;
+  std::uint64_t high = 0;
+  char* to = out.data();
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t x;
+    std::memcpy(&x, text.data() + i, 8);
+    high |= x;
+    // Bit 7 of a byte of `upper` is set when the byte lies in 'A'..'Z': adding to its low
+    // seven bits carries into bit 7 from 'A' (0x41 + 0x3F) and from past 'Z' (0x5B + 0x25).
+    std::uint64_t low = x & kLow7;
+    std::uint64_t upper = (low + 0x3F3F3F3F3F3F3F3FULL) & ~(low + 0x2525252525252525ULL) & ~x & kHigh;
+    x |= upper >> 2;
+    std::memcpy(to + i, &x, 8);
   }
-  std::string out(text);
-  if (ascii) {
-    for (char& c : out) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
+  for (; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    high |= c;
+    to[i] = static_cast<char>(c + (static_cast<unsigned char>(c - 'A') < 26 ? 32 : 0));
   }
+  if ((high & kHigh) == 0) return;
   UCaseMap* map = root_case_map();
-  if (map == nullptr) return out;
   // Lower-casing can grow the text (İ becomes two code points); retry with the size ICU asks.
-  std::string result(text.size() + 16, '\0');
-  for (int attempt = 0; attempt < 2; ++attempt) {
+  // Should ICU fail, the text stays as it is.
+  out.assign(text.size() + 16, '\0');
+  for (int attempt = 0; attempt < 2 && map != nullptr; ++attempt) {
     UErrorCode status = U_ZERO_ERROR;
-    int32_t n = ucasemap_utf8ToLower(map, result.data(), static_cast<int32_t>(result.size()),
+    int32_t n = ucasemap_utf8ToLower(map, out.data(), static_cast<int32_t>(out.size()),
                                      text.data(), static_cast<int32_t>(text.size()), &status);
     if (status == U_BUFFER_OVERFLOW_ERROR) {
-      result.assign(static_cast<std::size_t>(n) + 1, '\0');
+      out.assign(static_cast<std::size_t>(n) + 1, '\0');
       continue;
     }
-    if (U_FAILURE(status)) return out;
-    result.resize(static_cast<std::size_t>(n));
-    return result;
+    if (U_FAILURE(status)) break;
+    out.resize(static_cast<std::size_t>(n));
+    return;
   }
-  return out;
+  out.assign(text);
 }
 
 std::vector<std::string_view> split_whitespace(std::string_view text) {

@@ -22,6 +22,10 @@ bool is_alnum(char32_t c);
 // becomes ς. Invalid UTF-8 bytes pass through unchanged.
 std::string to_lower(std::string_view text);
 
+// to_lower(text) written over the content of `out`, whose storage is reused: for loops that
+// lower-case many texts.
+void assign_lower(std::string& out, std::string_view text);
+
 // Python's str.split() without arguments: the words between runs of white space.
 std::vector<std::string_view> split_whitespace(std::string_view text);
 

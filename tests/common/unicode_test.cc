@@ -13,6 +13,23 @@ TEST(Unicode, LowerCaseIsFullMapping) {
   EXPECT_EQ(to_lower("\xC3\x89t\xC3\xA9"), "\xC3\xA9t\xC3\xA9");    // Été
 }
 
+TEST(Unicode, AssignLowerReplacesTheBufferContent) {
+  std::string out = "a much longer text that was here before";
+  for (const char* text : {"Short", "", "\xC4\xB0I", "MIXED ascii \xC3\x89t\xC3\xA9 text", "x"}) {
+    assign_lower(out, text);
+    EXPECT_EQ(out, to_lower(text)) << text;
+  }
+  assign_lower(out, "\xC4\xB0I");
+  EXPECT_EQ(out, "i\xCC\x87i");
+  std::string ascii, expected;
+  for (int c = 1; c < 128; ++c) {
+    ascii.push_back(static_cast<char>(c));
+    expected.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c));
+  }
+  assign_lower(out, ascii);
+  EXPECT_EQ(out, expected);
+}
+
 TEST(Unicode, WhiteSpaceAndAlphanumeric) {
   for (char32_t c : {U' ', U'\t', U'\n', U'\x0b', U'\x0c', U'\r', U'\x1c', U'\x1f', U'\x85',
                      U'\xa0', U'\u1680', U'\u2000', U'\u200a', U'\u2028', U'\u2029', U'\u202f',

@@ -1,0 +1,9 @@
+#include "memory/ambrel/ambrel_log.h"
+
+#include "common/diagnostics.h"
+
+namespace vantory {
+
+void log_ambrel_line(std::string_view text) { write_error_line("[Ambrel] ", text); }
+
+}  // namespace vantory

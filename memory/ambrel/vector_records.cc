@@ -1,0 +1,111 @@
+// Adding, reading, removing and counting the stored vectors of memory entries.
+#include <unordered_set>
+
+#include "common/error.h"
+#include "common/files.h"
+#include "common/message_text.h"
+#include "memory/ambrel/ambrel_log.h"
+#include "memory/ambrel/local_ambrel.h"
+#include "memory/ambrel/memory_entry.h"
+
+namespace vantory {
+
+std::optional<std::vector<double>> LocalAmbrel::add_vector(const std::string& agent_id,
+                                                           const std::string& entry_id,
+                                                           const std::string& text) {
+  try {
+    PythonVector embedding = embedding_client->embed(text);
+    std::vector<double> embedding_list = _to_list(embedding);
+    std::lock_guard<std::mutex> guard(file_lock(_get_vectors_path(agent_id)));
+    VectorMap vectors = load_locked(agent_id, true);
+    vectors.insert_or_assign(entry_id, StoredVector(std::move(embedding)));
+    save_locked(agent_id, std::move(vectors));
+    return embedding_list;
+  } catch (const std::exception& e) {
+    log_ambrel_line(std::string("Failed to add vector: ") + e.what());
+    return std::nullopt;
+  }
+}
+
+std::int64_t LocalAmbrel::add_vectors_batch(const std::string& agent_id, const Json& entries) {
+  if (!entries.is_array()) {
+    throw TypeError(std::string("entries must be an array of memory entries, not ") +
+                    type_name(entries));
+  }
+  // Embedding happens without the file's lock (requests are slow); the ids are checked
+  // again under it, so a vector another thread stored meanwhile is never replaced.
+  std::shared_ptr<const VectorMap> stored = vectors_for_reading(agent_id);
+  std::vector<std::pair<const std::string*, PythonVector>> embedded;
+  std::unordered_set<std::string_view> embedded_ids;
+  const Json::array_t& list = entries.get_ref<const Json::array_t&>();
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    require_object(list[i], i);
+    const std::string* id = entry_id(list[i], i);
+    if (id == nullptr || (stored && stored->contains(*id)) || embedded_ids.count(*id)) continue;
+    std::string_view text = entry_text(list[i], i);
+    if (text.empty()) continue;
+    try {
+      embedded.emplace_back(id, embedding_client->embed(std::string(text)));
+      embedded_ids.insert(*id);
+    } catch (const std::exception& e) {
+      log_ambrel_line("Failed to embed " + *id + ": " + e.what());
+    }
+  }
+  if (embedded.empty()) return 0;
+  std::int64_t added = 0;
+  {
+    std::lock_guard<std::mutex> guard(file_lock(_get_vectors_path(agent_id)));
+    VectorMap vectors = load_locked(agent_id, false);
+    for (auto& [id, embedding] : embedded) {
+      if (vectors.contains(*id)) continue;
+      vectors.insert_or_assign(*id, StoredVector(std::move(embedding)));
+      ++added;
+    }
+    if (added == 0) return 0;
+    save_locked(agent_id, std::move(vectors));
+  }
+  log_ambrel_line("Added " + std::to_string(added) + " vectors for " + agent_id);
+  return added;
+}
+
+std::optional<PythonVector> LocalAmbrel::get_vector(const std::string& agent_id,
+                                                    const std::string& entry_id) {
+  if (auto vectors = vectors_for_reading(agent_id)) {
+    if (const StoredVector* vector = vectors->find(entry_id)) return vector->vector();
+  }
+  return std::nullopt;
+}
+
+bool LocalAmbrel::delete_vector(const std::string& agent_id, const std::string& entry_id) {
+  std::lock_guard<std::mutex> guard(file_lock(_get_vectors_path(agent_id)));
+  // An id the cache does not hold is answered without copying the agent's map.
+  if (auto cached = _cached_vectors(agent_id); cached && !cached->contains(entry_id)) {
+    return false;
+  }
+  VectorMap vectors = load_locked(agent_id, true);
+  if (!vectors.erase(entry_id)) return false;
+  save_locked(agent_id, std::move(vectors));
+  return true;
+}
+
+void LocalAmbrel::clear_vectors(const std::string& agent_id) {
+  std::string path = _get_vectors_path(agent_id);
+  {
+    std::lock_guard<std::mutex> guard(file_lock(path));
+    if (path_exists(path)) remove_file(path);
+    cache(agent_id, nullptr);
+  }
+  log_ambrel_line("Cleared vectors for " + agent_id);
+}
+
+Json LocalAmbrel::get_stats(const std::string& agent_id) {
+  std::shared_ptr<const VectorMap> vectors = vectors_for_reading(agent_id);
+  Json stats = Json::object();
+  stats["agent_id"] = agent_id;
+  stats["vector_count"] = vectors ? vectors->size() : 0;
+  stats["dimension"] = embedding_client->get_dimension();
+  stats["cache_size"] = embedding_client->cache_size();
+  return stats;
+}
+
+}  // namespace vantory
