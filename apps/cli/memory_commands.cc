@@ -1,0 +1,122 @@
+// The commands over free-text memories: remember, recall, memories, forget.
+#include <string>
+
+#include "apps/cli/command.h"
+#include "apps/cli/readable_json.h"
+#include "apps/cli/table.h"
+#include "common/json_text.h"
+
+namespace vantory::cli {
+
+namespace {
+
+std::string joined_operands(const Invocation& invocation) {
+  std::string text;
+  for (const std::string& word : invocation.operands) text += (text.empty() ? "" : " ") + word;
+  return text;
+}
+
+std::string text_of(const Json& entry) {
+  const Json& restatement = member(entry, "lossless_restatement");
+  if (restatement.is_string() && !restatement.get_ref<const std::string&>().empty()) {
+    return restatement.get<std::string>();
+  }
+  return scalar_text(member(entry, "content"));
+}
+
+std::string show_remembered(const Json& answer) {
+  std::string out = (member(answer, "replaced") == true ? "Replaced " : "Remembered ") +
+                    scalar_text(member(answer, "id")) + "\n";
+  if (answer.contains("warning")) out += "  note: " + scalar_text(answer["warning"]) + "\n";
+  return out;
+}
+
+int run_remember(Invocation& invocation) {
+  Json arguments = {{"content", joined_operands(invocation)},
+                    {"keywords", invocation.texts("keyword")},
+                    {"persons", invocation.texts("person")},
+                    {"topic", invocation.text("topic")},
+                    {"importance", invocation.number("importance", 0.5)}};
+  if (invocation.has("id")) arguments["id"] = invocation.text("id");
+  return show(invocation, invocation.host->call_tool("memory_add", arguments), show_remembered);
+}
+
+std::string show_recall(const Json& answer) {
+  const Json& results = member(answer, "results");
+  if (results.empty()) {
+    return "Nothing remembered matches \"" + scalar_text(member(answer, "query")) +
+           "\" (" + scalar_text(member(answer, "searched")) + " memories searched).\n";
+  }
+  Table table({"SCORE", "MEANING", "WORDS", "ID", "MEMORY"});
+  for (const Json& result : results) {
+    table.add_row({score_text(member(result, "hybrid_score")),
+                   score_text(member(result, "semantic_score")),
+                   score_text(member(result, "keyword_score")),
+                   scalar_text(member(result, "id")), one_line(text_of(result))});
+  }
+  return table.render(0, terminal_width());
+}
+
+int run_recall(Invocation& invocation) {
+  Json arguments = {{"query", joined_operands(invocation)},
+                    {"top_k", invocation.integer("top-k", 5)}};
+  return show(invocation, invocation.host->call_tool("memory_search", arguments), show_recall);
+}
+
+std::string show_memories(const Json& answer) {
+  const Json& memories = member(answer, "memories");
+  if (memories.empty()) return "No memories yet.\n";
+  Table table({"ID", "ADDED", "TOPIC", "MEMORY"});
+  for (const Json& entry : memories) {
+    table.add_row({scalar_text(member(entry, "id")),
+                   scalar_text(member(entry, "created_at")),
+                   scalar_text(member(entry, "topic")), one_line(text_of(entry))});
+  }
+  std::string out = table.render(0, terminal_width());
+  if (member(answer, "has_more") == true) {
+    out += "(" + scalar_text(answer["count"]) + " of " + scalar_text(answer["total"]) +
+           "; --offset shows more)\n";
+  }
+  return out;
+}
+
+int run_memories(Invocation& invocation) {
+  Json arguments = {{"limit", invocation.integer("limit", 50)},
+                    {"offset", invocation.integer("offset", 0)}};
+  return show(invocation, invocation.host->call_tool("memory_list", arguments), show_memories);
+}
+
+int run_forget(Invocation& invocation) {
+  Json answer = invocation.host->call_tool("memory_delete", {{"id", invocation.operands[0]}});
+  return show(invocation, answer,
+              [](const Json& a) { return "Forgot " + scalar_text(member(a, "id")) + "\n"; });
+}
+
+}  // namespace
+
+std::vector<CommandSpec> memory_commands() {
+  return {
+      {"remember", "TEXT...", "remember a note",
+       "Stores TEXT as a memory of the agent, with the embedding of it from the service\n"
+       "named by REMOTE_EMBEDDING_URL (see serve-embeddings).",
+       {{"topic", "TOPIC", "the note's topic"},
+        {"keyword", "WORD", "a keyword of the note", true},
+        {"person", "NAME", "a person the note is about", true},
+        {"importance", "X", "from 0 to 1 (default 0.5)"},
+        {"id", "ID", "replace the note with this id"}},
+       1, kAnyNumber, run_remember},
+      {"recall", "QUERY...", "find notes by meaning and keywords",
+       "Hybrid search over the agent's notes: the meaning of QUERY (through the embedding\n"
+       "service) mixed with its words.",
+       {{"top-k", "N", "the most notes to show (default 5)"}}, 1, kAnyNumber, run_recall},
+      {"memories", "", "list the agent's notes",
+       "The agent's notes in the order they were added.",
+       {{"limit", "N", "the most notes to list (default 50)"},
+        {"offset", "N", "how many notes to pass over first"}},
+       0, 0, run_memories},
+      {"forget", "ID", "forget a note", "Deletes the note ID and its vector.", {}, 1, 1,
+       run_forget},
+  };
+}
+
+}  // namespace vantory::cli

@@ -1,0 +1,65 @@
+#include "apps/host/host_config.h"
+
+#include <cstdlib>
+#include <string_view>
+
+#include "common/error.h"
+
+namespace vantory::host {
+
+namespace {
+
+void override_from(const char* variable, std::string& field) {
+  const char* value = std::getenv(variable);
+  if (value && *value) field = value;
+}
+
+}  // namespace
+
+HostConfig HostConfig::from_environment() {
+  HostConfig config;
+  override_from("VANTORY_CODING_ROOT", config.coding_root);
+  override_from("VANTORY_DATA_ROOT", config.data_root);
+  override_from("VANTORY_AGENT_ID", config.agent_id);
+  return config;
+}
+
+bool take_host_flag(const std::vector<std::string>& args, std::size_t& i, HostConfig& config) {
+  struct Flag {
+    std::string_view name;
+    std::string HostConfig::*field;
+  };
+  static constexpr Flag kFlags[] = {{"--coding-root", &HostConfig::coding_root},
+                                    {"--data-root", &HostConfig::data_root},
+                                    {"--agent", &HostConfig::agent_id}};
+  std::string_view arg = args[i];
+  for (const Flag& flag : kFlags) {
+    if (arg.substr(0, flag.name.size()) != flag.name) continue;
+    std::string_view rest = arg.substr(flag.name.size());
+    std::string value;
+    if (rest.empty()) {
+      if (i + 1 >= args.size()) throw ValueError(std::string(flag.name) + " needs a value");
+      value = args[++i];
+    } else if (rest.front() == '=') {
+      value = rest.substr(1);
+    } else {
+      continue;
+    }
+    if (value.empty()) throw ValueError(std::string(flag.name) + " needs a value");
+    config.*flag.field = value;
+    ++i;
+    return true;
+  }
+  return false;
+}
+
+const char* host_flags_help() {
+  return "  --coding-root DIR  code memory directory (env VANTORY_CODING_ROOT; default "
+         "./.vantory_coding)\n"
+         "  --data-root DIR    vectors and memories directory (env VANTORY_DATA_ROOT; default "
+         "./.vantory_data)\n"
+         "  --agent ID         agent id used when a call leaves it out (env VANTORY_AGENT_ID; "
+         "default \"default\")\n";
+}
+
+}  // namespace vantory::host

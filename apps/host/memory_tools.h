@@ -1,0 +1,23 @@
+// The host's memory tools: memory_add, memory_search, memory_list, memory_delete over the
+// agent's memory entries (MemoryEntryFile) and their vectors in the store.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "apps/host/host_config.h"
+#include "apps/host/tool.h"
+#include "memory/ambrel/local_ambrel.h"
+
+namespace vantory::host {
+
+// The four tools, each run on the store that `ambrel` answers (called at every run, so the
+// store may be made at first use). `agent_id` may be left out and then is `config.agent_id`.
+std::vector<ToolDefinition> memory_tools(const HostConfig& config,
+                                         std::function<std::shared_ptr<LocalAmbrel>()> ambrel);
+
+// A new entry id: "mem-" followed by 16 random lower-case hex digits.
+std::string new_memory_id();
+
+}  // namespace vantory::host

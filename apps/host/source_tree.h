@@ -1,0 +1,45 @@
+// Finding the source files below a folder, the way a person would pick them for indexing:
+// everything that is text, except what version control, builds and package managers put
+// there.
+//
+// Thread safety: collect_source_files shares no state.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace vantory::host {
+
+// Files larger than this are left out: generated or data files, rarely code to read.
+inline constexpr std::uintmax_t kMaxSourceFileBytes = 1u << 20;
+
+struct SourceTree {
+  // The files to index, each as the root joined with its relative path (lexically
+  // normalised), in a stable order: folder by folder, names sorted bytewise.
+  std::vector<std::string> files;
+  // Files left out.
+  std::int64_t skipped_files = 0;
+  // Folders not entered.
+  std::int64_t skipped_folders = 0;
+  // Why, with how many files or folders each: "hidden", ".gitignore", "binary", "over 1 MB",
+  // "symbolic link", "unreadable", "build or dependency folder".
+  std::map<std::string, std::int64_t> skipped_reasons;
+};
+
+// Walks the folder `root`. Leaves out hidden files and folders (a name starting with "."; this
+// covers .git), build and dependency folders (build, dist, target, _build, cmake-build-*,
+// node_modules, bower_components, vendor, __pycache__, site-packages, and any folder holding a
+// pyvenv.cfg), what the .gitignore files met on the way exclude, symbolic links, binary files
+// (looks_like_binary of their first 8000 bytes) and files over 1 MB.
+// Throws OSError when `root` is not a readable folder; unreadable entries below it are counted
+// as skipped.
+SourceTree collect_source_files(const std::string& root);
+
+// True when `head` (the first bytes of a file) looks like binary content rather than text: it
+// holds a NUL byte, or more than one byte in ten is a control character that text does not use.
+// Bytes that are not UTF-8 do not make text binary (files in legacy encodings are indexed).
+bool looks_like_binary(std::string_view head);
+
+}  // namespace vantory::host

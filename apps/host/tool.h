@@ -1,0 +1,44 @@
+// A tool that the host offers to agents (over MCP) and to people (the command line): its name,
+// its documentation, its typed arguments and the function that runs it.
+//
+// Thread safety: a ToolDefinition is immutable once built; whether `run` may be entered from
+// several threads at once is up to the tool (the coding tools may not).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/json.h"
+
+namespace vantory::host {
+
+// Reports how far a long tool call has come: `done` of `total` steps, and what it is doing.
+using ProgressFn =
+    std::function<void(std::int64_t done, std::int64_t total, const std::string& message)>;
+
+// One argument of a tool.
+struct ToolArgument {
+  std::string name;
+  // The JSON kinds accepted, joined by '|': "string", "integer", "number", "boolean",
+  // "array", "object", "null" ("string|null" accepts a string or null).
+  std::string type;
+  // For arrays: the kind every element must have ("string", "object"); empty for any.
+  std::string items;
+  bool required = false;
+  // The value used when a call leaves the argument out (ignored for required ones).
+  Json default_value;
+  std::string description;
+};
+
+struct ToolDefinition {
+  std::string name;
+  std::string description;
+  std::vector<ToolArgument> arguments;
+  // Runs the tool on its bound arguments: an object that holds every declared argument, in
+  // declared order, defaults filled in. Answers any JSON value; throws what the tool throws.
+  std::function<Json(const Json& arguments, const ProgressFn& progress)> run;
+};
+
+}  // namespace vantory::host

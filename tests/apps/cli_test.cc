@@ -1,0 +1,131 @@
+// The vantory command line, run as a person or a script would run it.
+#include <gtest/gtest.h>
+
+#include "common/json_text.h"
+#include "tests/apps/test_support.h"
+
+namespace vantory::testing {
+namespace {
+
+class CliTest : public ::testing::Test {
+ protected:
+  CliTest() {
+    write_text(dir_ / "src/app.py",
+               "import util\n\ndef save_user(user):\n    return util.store(user)\n");
+    write_text(dir_ / "src/util.py", "import app\n\ndef store(record):\n    return record\n");
+  }
+
+  RunResult vantory(std::vector<std::string> args) {
+    args.insert(args.begin(), VANTORY_BIN);
+    // No embedding service: the coding commands must not need one.
+    return run(args, dir_.path(), {{"REMOTE_EMBEDDING_URL", ""}, {"VANTORY_AGENT_ID", ""}});
+  }
+
+  TempDir dir_;
+};
+
+// Standard error as one line, without the libraries' diagnostics.
+std::string reason_of(const std::string& err) {
+  std::string reason;
+  std::size_t start = 0;
+  while (start < err.size()) {
+    std::size_t end = err.find('\n', start);
+    std::string line = err.substr(start, end - start);
+    if (line.rfind("[Embedding]", 0) != 0 && !line.empty()) reason += line + "\n";
+    start = end == std::string::npos ? err.size() : end + 1;
+  }
+  return reason;
+}
+
+TEST_F(CliTest, ExitStatusAndReasonOfFailures) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {{}, 2, nullptr},
+      {{"frobnicate"}, 2, "vantory: unknown command 'frobnicate' (see vantory --help)\n"},
+      {{"search"}, 2, "vantory search: missing QUERY... (see vantory search --help)\n"},
+      {{"search", "--top-k", "many", "x"}, 2,
+       "vantory search: --top-k needs an integer, not 'many' (see vantory search --help)\n"},
+      {{"search", "--colour", "x"}, 2,
+       "vantory search: unknown option '--colour' (see vantory search --help)\n"},
+      {{"diff", "a"}, 2, "vantory diff: missing A B (see vantory diff --help)\n"},
+      {{"cycles", "extra"}, 2,
+       "vantory cycles: takes no operands, got 'extra' (see vantory cycles --help)\n"},
+      {{"--agent"}, 2, "vantory: --agent needs a value (see vantory --help)\n"},
+      {{"index", "no/such/dir"}, 1,
+       "vantory: [Errno 2] No such file or directory: 'no/such/dir'\n"},
+      {{"call", "search_codebase", R"({"query": 5})"}, 1,
+       "vantory call: TypeError: search_codebase() argument 'query' must be string, not "
+       "integer\n"},
+      {{"call", "nope"}, 2, "vantory call: no tool 'nope' (vantory tools lists them) (see vantory call --help)\n"},
+      {{"forget", "mem-0"}, 1, "vantory: no memory with id 'mem-0'\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
+    RunResult result = vantory(c.args);
+    EXPECT_EQ(result.status, c.status) << result.err;
+    if (c.reason) {
+      EXPECT_EQ(reason_of(result.err), c.reason);
+    }
+  }
+}
+
+TEST_F(CliTest, HelpEverywhere) {
+  RunResult general = vantory({"--help"});
+  EXPECT_EQ(general.status, 0);
+  EXPECT_NE(general.out.find("commands:"), std::string::npos);
+  for (const char* command : {"index", "search", "summary", "graph", "cycles", "usage", "stats",
+                              "snapshot", "diff", "remember", "recall", "memories", "forget",
+                              "serve-embeddings", "mcp", "call", "tools"}) {
+    RunResult help = vantory({command, "--help"});
+    EXPECT_EQ(help.status, 0) << command;
+    EXPECT_EQ(help.out.rfind(std::string("usage: vantory ") + command, 0), 0u) << help.out;
+    EXPECT_NE(general.out.find(std::string("  ") + command), std::string::npos) << command;
+  }
+  EXPECT_EQ(vantory({"help", "search"}).out, vantory({"search", "--help"}).out);
+}
+
+TEST_F(CliTest, JsonAnswersOfACodingSession) {
+  RunResult indexed = vantory({"--json", "index", "src"});
+  ASSERT_EQ(indexed.status, 0) << indexed.err;
+  Json counts = parse_json(indexed.out);
+  EXPECT_EQ(counts["indexed"], 2);
+  EXPECT_EQ(indexed.out.back(), '\n');
+
+  Json hits = parse_json(vantory({"search", "save", "user", "--json", "--top-k", "1"}).out);
+  EXPECT_EQ(hits["results"][0]["chunk"]["name"], "save_user");
+  EXPECT_EQ(hits["results"].size(), 1u);
+
+  Json graph = parse_json(vantory({"graph", "src/app.py", "--json"}).out);
+  EXPECT_EQ(graph["results"]["src/app.py"]["imports"], Json({"util"}));
+  Json cycles = parse_json(vantory({"cycles", "--json"}).out);
+  EXPECT_EQ(cycles["has_circular_deps"], true);
+
+  Json first = parse_json(vantory({"snapshot", "--json", "--message", "one"}).out);
+  write_text(dir_ / "src/util.py", "def store(record):\n    return [record]\n");
+  ASSERT_EQ(vantory({"index", "src"}).status, 0);
+  Json second = parse_json(vantory({"snapshot", "--json"}).out);
+  Json diff = parse_json(vantory({"diff", first["sha"], second["sha"], "--json"}).out);
+  EXPECT_EQ(diff["diff"]["modified"], Json({"src/util.py"}));
+
+  // A second agent sees nothing of the first one's code.
+  Json other = parse_json(vantory({"--agent", "other", "--json", "stats"}).out);
+  EXPECT_EQ(other["total_files"], 0);
+}
+
+TEST_F(CliTest, HumanOutputIsAlignedColumns) {
+  ASSERT_EQ(vantory({"index", "src"}).status, 0);
+  RunResult search = vantory({"search", "store", "record"});
+  ASSERT_EQ(search.status, 0);
+  std::size_t header_where = search.out.find("WHERE");
+  std::size_t line_start = search.out.find('\n') + 1;
+  ASSERT_NE(header_where, std::string::npos);
+  EXPECT_EQ(search.out.substr(line_start + header_where, 4), "src/") << search.out;
+  EXPECT_EQ(vantory({"cycles"}).out, "1 circular import among 2 modules:\n  app -> util -> app\n");
+}
+
+}  // namespace
+}  // namespace vantory::testing

@@ -1,0 +1,78 @@
+#include "apps/host/source_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "common/error.h"
+#include "tests/apps/test_support.h"
+
+namespace vantory::host {
+namespace {
+
+using testing::TempDir;
+using testing::write_text;
+
+TEST(CollectSourceFiles, KeepsTextSourcesAndSaysWhyTheRestWasLeftOut) {
+  TempDir root;
+  write_text(root / "main.py", "print('hi')\n");
+  write_text(root / "src/lib.c", "int f(void) { return 1; }\n");
+  write_text(root / "src/notes.md", "# notes\n");
+  write_text(root / "src/.hidden.py", "x = 1\n");
+  write_text(root / ".git/config", "[core]\n");
+  write_text(root / "node_modules/pkg/index.js", "module.exports = 1;\n");
+  write_text(root / "build/out.c", "int x;\n");
+  write_text(root / "cmake-build-debug/gen.c", "int y;\n");
+  write_text(root / "env/pyvenv.cfg", "home = /usr\n");
+  write_text(root / "env/lib/site.py", "x = 1\n");
+  write_text(root / "image.png", std::string("\x89PNG\r\n\x1a\n\0\0\0", 11));
+  write_text(root / "big.txt", std::string(kMaxSourceFileBytes + 1, 'a'));
+  write_text(root / "edge.txt", std::string(kMaxSourceFileBytes, 'a'));
+  write_text(root / "latin1.txt", "caf\xe9\n");
+  write_text(root / ".gitignore", "*.log\ngenerated/\n");
+  write_text(root / "debug.log", "log\n");
+  write_text(root / "generated/a.py", "x = 1\n");
+  write_text(root / "src/.gitignore", "secret.py\n");
+  write_text(root / "src/secret.py", "key = 1\n");
+  std::filesystem::create_symlink(root / "main.py", root / "link.py");
+
+  SourceTree tree = collect_source_files(root.path());
+  std::vector<std::string> expected = {root / "edge.txt", root / "latin1.txt", root / "main.py",
+                                       root / "src/lib.c", root / "src/notes.md"};
+  EXPECT_EQ(tree.files, expected);
+  // Files: two .gitignore, .hidden.py, debug.log, secret.py, image.png, big.txt, link.py.
+  EXPECT_EQ(tree.skipped_files, 8);
+  EXPECT_EQ(tree.skipped_folders, 6);  // .git, node_modules, build, cmake-build, env, generated
+  std::map<std::string, std::int64_t> reasons = {{"hidden", 4},
+                                                 {".gitignore", 3},
+                                                 {"binary", 1},
+                                                 {"over 1 MB", 1},
+                                                 {"symbolic link", 1},
+                                                 {"build or dependency folder", 4}};
+  EXPECT_EQ(tree.skipped_reasons, reasons);
+}
+
+TEST(CollectSourceFiles, JoinsRelativeRootsLexically) {
+  TempDir root;
+  write_text(root / "pkg/a.py", "x = 1\n");
+  SourceTree tree = collect_source_files(root.path() + "/./pkg/");
+  EXPECT_EQ(tree.files, std::vector<std::string>{root / "pkg/a.py"});
+}
+
+TEST(CollectSourceFiles, RefusesWhatIsNotAFolder) {
+  TempDir root;
+  write_text(root / "file.py", "x = 1\n");
+  EXPECT_THROW(collect_source_files(root / "file.py"), OSError);
+  EXPECT_THROW(collect_source_files(root / "missing"), OSError);
+}
+
+TEST(LooksLikeBinary, TellsTextFromBinary) {
+  EXPECT_FALSE(looks_like_binary(""));
+  EXPECT_FALSE(looks_like_binary("plain text\twith tabs\r\n"));
+  EXPECT_FALSE(looks_like_binary("caf\xe9 in latin-1"));
+  EXPECT_TRUE(looks_like_binary(std::string("a\0b", 3)));
+  EXPECT_TRUE(looks_like_binary("\x01\x02\x03\x04 text"));
+}
+
+}  // namespace
+}  // namespace vantory::host
