@@ -38,10 +38,11 @@ for target in "${targets[@]}"; do
   mkdir -p "$corpus" "$crashes"
   log="$build/fuzz-$target.log"
   echo "fuzz: $target for ${seconds}s"
-  # The cache file target starts clients, each of which logs its configuration: its standard
-  # error is closed (libFuzzer and the sanitizers keep reporting on a copy of it).
+  # Targets whose code logs a line for every input (a client's configuration, a damaged
+  # file) have their standard error closed; libFuzzer and the sanitizers keep reporting on a
+  # copy of it. Replay a saved input with the target to see everything.
   quiet=()
-  if [ "$target" = embedding_cache_file ]; then quiet=(-close_fd_mask=2); fi
+  case "$target" in embedding_cache_file|vectors_file) quiet=(-close_fd_mask=2) ;; esac
   if "$build/bin/${target}_fuzzer" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
        "${quiet[@]}" -print_final_stats=1 -artifact_prefix="$crashes/" \
        "$corpus" "tests/fuzz/$target" >"$log" 2>&1; then
