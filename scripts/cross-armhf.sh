@@ -36,6 +36,20 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 scripts/install-deps.sh  # the native tools (cmake, ninja, nlohmann-json3-dev, npm) as well
 
+# Tests start the programs (vantory-mcp, vantory) as child processes: the kernel must hand
+# ARM programs to qemu-arm by itself. Registered the way qemu's own binfmt setup does it.
+if [ ! -e /proc/sys/fs/binfmt_misc/qemu-arm ]; then
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
+    $SUDO mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+  fi
+  magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x28\x00'
+  mask='\xff\xff\xff\xff\xff\xff\xff\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+  echo ":qemu-arm:M::${magic}:${mask}:$(command -v qemu-arm):F" |
+    $SUDO tee /proc/sys/fs/binfmt_misc/register >/dev/null
+fi
+
 start=$(date +%s)
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/armhf.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTORY_BUILD_BENCH=OFF ${CMAKE_FLAGS:-}
