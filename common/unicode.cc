@@ -214,7 +214,8 @@ void assign_lower(std::string& out, std::string_view text) {
     // Bit 7 of a byte of `upper` is set when the byte lies in 'A'..'Z': adding to its low
     // seven bits carries into bit 7 from 'A' (0x41 + 0x3F) and from past 'Z' (0x5B + 0x25).
     std::uint64_t low = x & kLow7;
-    std::uint64_t upper = (low + 0x3F3F3F3F3F3F3F3FULL) & ~(low + 0x2525252525252525ULL) & ~x & kHigh;
+    std::uint64_t upper =
+        (low + 0x3F3F3F3F3F3F3F3FULL) & ~(low + 0x2525252525252525ULL) & ~x & kHigh;
     x |= upper >> 2;
     std::memcpy(to + i, &x, 8);
   }

@@ -31,8 +31,8 @@ double best_score(const std::vector<RankedEntry>& ranked) {
 
 // One entry id's part of the merge.
 struct Merged {
-  std::size_t position;        // in memories: the entry whose record brought the id in
-  const char* source_member;   // "semantic_score" or "keyword_score": the member it carried
+  std::size_t position;       // in memories: the entry whose record brought the id in
+  const char* source_member;  // "semantic_score" or "keyword_score": the member it carried
   double semantic;
   double keyword;
 };
@@ -40,9 +40,8 @@ struct Merged {
 }  // namespace
 
 Json LocalAmbrel::hybrid_search(const std::string& agent_id, const std::string& query,
-                                const Json& memories, std::int64_t top_k,
-                                double semantic_weight, double keyword_weight,
-                                double threshold) {
+                                const Json& memories, std::int64_t top_k, double semantic_weight,
+                                double keyword_weight, double threshold) {
   const Json::array_t* list = memory_list(memories);
   if (list == nullptr) return Json::array();
   std::int64_t candidates = candidate_count(top_k, list->size());

@@ -12,6 +12,7 @@
 
 namespace vantory {
 
+// clang-format off
 const std::unordered_set<std::string_view> LocalAmbrel::STOPWORDS = {
     "a", "an", "the", "is", "are", "was", "were", "be", "been", "being", "have", "has", "had",
     "do", "does", "did", "will", "would", "could", "should", "may", "might", "must", "shall",
@@ -23,6 +24,7 @@ const std::unordered_set<std::string_view> LocalAmbrel::STOPWORDS = {
     "when", "where", "why", "all", "each", "few", "more", "most", "other", "some", "such", "no",
     "nor", "not", "only", "own", "same", "so", "than", "too", "very", "just", "user", "agent",
     "memory", "loves", "like", "likes"};
+// clang-format on
 
 namespace {
 
@@ -93,14 +95,25 @@ EntryFields read_fields(const Json& mem, std::size_t position) {
   for (const auto& [name, value] : mem.get_ref<const Json::object_t&>()) {
     std::string_view key = name;
     switch (key.size()) {
-      case 20: if (key == "lossless_restatement") lossless = &value; break;
-      case 7:
-        if (key == "content") content = &value;
-        else if (key == "persons") persons = &value;
+      case 20:
+        if (key == "lossless_restatement") lossless = &value;
         break;
-      case 8: if (key == "keywords") keywords = &value; break;
-      case 5: if (key == "topic") topic = &value; break;
-      case 10: if (key == "importance") importance = &value; break;
+      case 7:
+        if (key == "content") {
+          content = &value;
+        } else if (key == "persons") {
+          persons = &value;
+        }
+        break;
+      case 8:
+        if (key == "keywords") keywords = &value;
+        break;
+      case 5:
+        if (key == "topic") topic = &value;
+        break;
+      case 10:
+        if (key == "importance") importance = &value;
+        break;
       default: break;
     }
   }

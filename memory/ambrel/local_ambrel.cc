@@ -46,8 +46,9 @@ std::string LocalAmbrel::safe_id(std::string_view agent_id) {
   std::size_t i = 0;
   while (i < agent_id.size()) {
     std::size_t start = i;
+    // A byte that is not UTF-8 decodes as U+FFFD, which is not alphanumeric either.
     char32_t c = next_code_point(agent_id, i);
-    if (c == U'-' || c == U'_' || (c != 0xFFFD && is_alnum(c))) {
+    if (c == U'-' || c == U'_' || is_alnum(c)) {
       safe.append(agent_id.substr(start, i - start));
     } else {
       safe.push_back('_');

@@ -148,8 +148,8 @@ class LocalAmbrel {
   // add vector: <reason>" and leaves the entry out). When the query cannot be embedded,
   // writes "[Ambrel] Failed to embed query: <reason>" and answers []. Throws TypeError for an
   // entry that is not an object or whose `id` or text is not a string.
-  Json semantic_search(const std::string& agent_id, const std::string& query,
-                       const Json& memories, std::int64_t top_k = 5, double threshold = 0.0);
+  Json semantic_search(const std::string& agent_id, const std::string& query, const Json& memories,
+                       std::int64_t top_k = 5, double threshold = 0.0);
 
   // Ranks the entries by keyword overlap with `query` (member "keyword_score", rounded to 3
   // places): the query's words of more than 2 characters that are not STOPWORDS (all of more
@@ -167,10 +167,9 @@ class LocalAmbrel {
   // semantic_weight * semantic + keyword_weight * keyword (member "hybrid_score", rounded to
   // 3 places; "semantic_score" and "keyword_score" hold the scaled parts), keeping sums >=
   // `threshold`. Throws what the two searches throw.
-  Json hybrid_search(const std::string& agent_id, const std::string& query,
-                     const Json& memories, std::int64_t top_k = 5,
-                     double semantic_weight = 0.6, double keyword_weight = 0.4,
-                     double threshold = 0.0);
+  Json hybrid_search(const std::string& agent_id, const std::string& query, const Json& memories,
+                     std::int64_t top_k = 5, double semantic_weight = 0.6,
+                     double keyword_weight = 0.4, double threshold = 0.0);
 
   // --- Configuration, fixed by the constructor ---
 
@@ -200,8 +199,7 @@ class LocalAmbrel {
                                          const Json::array_t& memories, std::int64_t top_k,
                                          double threshold);
   static std::vector<RankedEntry> rank_keyword(const std::string& query,
-                                               const Json::array_t& memories,
-                                               std::int64_t top_k);
+                                               const Json::array_t& memories, std::int64_t top_k);
 
   // Embeds each (entry id, text) as add_vector would, in order, reporting each failure as it
   // does, and stores every vector made with one write of the file. Answers the embeddings,

@@ -44,8 +44,8 @@ void require_object(const Json& entry, std::size_t position) {
   }
 }
 
-void throw_member_type(std::size_t position, std::string_view member,
-                       std::string_view expected, const Json& value) {
+void throw_member_type(std::size_t position, std::string_view member, std::string_view expected,
+                       const Json& value) {
   throw TypeError("memory entry " + std::to_string(position) + ": '" + std::string(member) +
                   "' must be " + std::string(expected) + ", not " + type_name(value));
 }
@@ -68,7 +68,9 @@ std::string_view entry_text(const Json& entry, std::size_t position) {
 }
 
 std::size_t kept_count(std::size_t n, std::int64_t top_k) {
-  if (top_k >= 0) return static_cast<std::uint64_t>(top_k) < n ? static_cast<std::size_t>(top_k) : n;
+  if (top_k >= 0) {
+    return static_cast<std::uint64_t>(top_k) < n ? static_cast<std::size_t>(top_k) : n;
+  }
   std::uint64_t dropped = static_cast<std::uint64_t>(-(top_k + 1)) + 1;
   return dropped < n ? n - static_cast<std::size_t>(dropped) : 0;
 }
@@ -95,7 +97,9 @@ Json with_score(const Json& entry, const char* name, double score) {
 Json ranked_records(const Json::array_t& memories, const std::vector<RankedEntry>& ranked,
                     const char* name) {
   Json records = Json::array();
-  for (const RankedEntry& r : ranked) records.push_back(with_score(memories[r.position], name, r.score));
+  for (const RankedEntry& r : ranked) {
+    records.push_back(with_score(memories[r.position], name, r.score));
+  }
   return records;
 }
 

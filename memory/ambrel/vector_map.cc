@@ -32,9 +32,7 @@ StoredVector::StoredVector(std::span<const double> numbers)
   }
 }
 
-std::vector<double> StoredVector::tolist() const {
-  return exact_ ? *exact_ : vector_.tolist();
-}
+std::vector<double> StoredVector::tolist() const { return exact_ ? *exact_ : vector_.tolist(); }
 
 StoredVector StoredVector::rounded() const {
   StoredVector copy;

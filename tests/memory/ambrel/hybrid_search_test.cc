@@ -61,7 +61,7 @@ TEST_F(HybridSearchTest, WeightsThresholdAndTopK) {
   } cases[] = {
       {5, 0.6, 0.4, 0.5, {"e2", "e1"}},  // keyword-only entries reach 0.4 at most
       {1, 0.6, 0.4, 0.0, {"e2"}},
-      {-1, 0.6, 0.4, 0.0, {}},            // 3 * -1 candidates: each list drops three
+      {-1, 0.6, 0.4, 0.0, {}},  // 3 * -1 candidates: each list drops three
       {0, 0.6, 0.4, 0.0, {}},
       {5, -1.0, 1.0, 0.0, {"e2", "e3"}},  // weights are used as given; 0.5 ties keep order
       {5, 2.0, 2.0, 1.5, {"e2", "e1"}},

@@ -35,10 +35,16 @@ TEST(KeywordSearch, QueryWordsFollowUnicodeCaseSpaceAndLength) {
       {"server,", R"([{"content": "server ok"}])", {}},         // punctuation stays in the word
       {"deploy\xE3\x80\x80server\xC2\xA0now", R"([{"content": "we deploy server now"}])", {8.213}},
       {"\xC4\xB0stanbul", R"([{"content": "\u0130STANBUL trip"}])", {1.688}},  // İ -> i + dot
-      {"\xCE\x9F\xCE\x94\xCE\x9F\xCE\xA3", R"([{"content": "\u039f\u0394\u039f\u03a3 x"}])", {1.125}},
-      {"\xCE\x9F\xCE\x94\xCE\x9F\xCE\xA3", R"([{"content": "\u039f\u0394\u039f\u03a3\u0391"}])", {}},
+      {"\xCE\x9F\xCE\x94\xCE\x9F\xCE\xA3",
+       R"([{"content": "\u039f\u0394\u039f\u03a3 x"}])",
+       {1.125}},
+      {"\xCE\x9F\xCE\x94\xCE\x9F\xCE\xA3",
+       R"([{"content": "\u039f\u0394\u039f\u03a3\u0391"}])",
+       {}},
       {"\xE6\x97\xA5\xE6\x9C\xAC", R"([{"content": "\u65e5\u672c"}])", {}},  // 2 code points
-      {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", R"([{"content": "\u65e5\u672c\u8a9e\u3067\u3059"}])", {1.013}},
+      {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E",
+       R"([{"content": "\u65e5\u672c\u8a9e\u3067\u3059"}])",
+       {1.013}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(column(search(c.query, c.memories), "keyword_score"), c.scores) << c.query;
@@ -50,7 +56,8 @@ TEST(KeywordSearch, WordsAreFoundAtEveryPosition) {
     for (std::size_t at = 0; at + 6 <= length; ++at) {
       std::string text(length, 'd');
       text.replace(at, 6, "deploy");
-      Json memories = {{{"content", text}}, {{"content", text.substr(0, at) + "deplox" + text.substr(at + 6)}}};
+      Json memories = {{{"content", text}},
+                       {{"content", text.substr(0, at) + "deplox" + text.substr(at + 6)}}};
       EXPECT_EQ(LocalAmbrel::keyword_search("deploy", memories).size(), 1u) << length << " " << at;
     }
   }
@@ -81,14 +88,16 @@ TEST(KeywordSearch, RoundingDecidesOnTheExactDouble) {
     const char* importance;
     double rounded;
   } cases[] = {
-      {"-0.25", 0.562},               // 0.5625 exactly: the tie goes to the even digit
-      {"0.25", 0.938},                // 0.9375 exactly
-      {"0.3339999999999998", 1.0},    // just below 1.0005
-      {"0.334", 1.001},               // just above
+      {"-0.25", 0.562},             // 0.5625 exactly: the tie goes to the even digit
+      {"0.25", 0.938},              // 0.9375 exactly
+      {"0.3339999999999998", 1.0},  // just below 1.0005
+      {"0.334", 1.001},             // just above
   };
   for (const Case& c : cases) {
-    std::string memories = std::string(R"([{"content": "ship", "importance": )") + c.importance + "}]";
-    EXPECT_EQ(column(search("ship", memories.c_str()), "keyword_score"), std::vector<Json>{c.rounded})
+    std::string memories =
+        std::string(R"([{"content": "ship", "importance": )") + c.importance + "}]";
+    EXPECT_EQ(column(search("ship", memories.c_str()), "keyword_score"),
+              std::vector<Json>{c.rounded})
         << c.importance;
   }
 }

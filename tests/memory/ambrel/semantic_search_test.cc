@@ -31,9 +31,13 @@ class SemanticSearchTest : public StoreTest {
 
 TEST_F(SemanticSearchTest, RanksByCosineWithThresholdTiesAndTopK) {
   store_vectors({{"a", {1, 0}}, {"b", {0, 1}}, {"c", {-1, 0}}, {"d", {1, 1}}, {"e", {2, 0}}});
-  Json memories = {memory("b", "x"), memory("a", "x"), memory("c", "x"), memory("d", "x"),
+  Json memories = {memory("b", "x"),
+                   memory("a", "x"),
+                   memory("c", "x"),
+                   memory("d", "x"),
                    memory("e", "x", {{"semantic_score", "old"}, {"tag", 1}}),
-                   {{"content", "no id"}}, memory("unknown", "never stored")};
+                   {{"content", "no id"}},
+                   memory("unknown", "never stored")};
   auto plain = make_store(false);
   const std::string before = file_text();
   struct Case {
@@ -77,7 +81,8 @@ TEST_F(SemanticSearchTest, ScoresEqualCosineSimilarityBitForBit) {
   Json memories = Json::array();
   for (int i = 0; i < 53; ++i) {
     std::size_t size = i == 10 ? 700 : i == 20 ? 800 : 768;
-    vectors.emplace_back("e" + std::to_string(i), i == 30 ? std::vector<double>(768, 0.0) : numbers(size));
+    vectors.emplace_back("e" + std::to_string(i),
+                         i == 30 ? std::vector<double>(768, 0.0) : numbers(size));
     memories.push_back(memory("e" + std::to_string(i), "x"));
   }
   store_vectors(vectors);
@@ -114,9 +119,12 @@ TEST_F(SemanticSearchTest, ZeroQueryFailedQueryAndNoEntries) {
 
 TEST_F(SemanticSearchTest, AutoEmbeddingWritesWhatOneAddPerEntryWouldWrite) {
   store_vectors({{"x", {1, 0}}});
-  Json memories = {memory("x", "stored"), memory("m1", "v:0,1"),
+  Json memories = {memory("x", "stored"),
+                   memory("m1", "v:0,1"),
                    {{"id", "m2"}, {"lossless_restatement", "v:1,1"}, {"content", "v:5,5"}},
-                   memory("m3", "please fail"), memory("m1", "v:3,0"), memory("m4", "")};
+                   memory("m3", "please fail"),
+                   memory("m1", "v:3,0"),
+                   memory("m4", "")};
   StderrCapture err;
   Json results = store->semantic_search("agent", "v:1,0", memories, 10);
   EXPECT_EQ(err.text(), "[Ambrel] Failed to add vector: service down\n");
@@ -142,7 +150,8 @@ TEST_F(SemanticSearchTest, UnmakeableDirectoryLeavesEachEmbeddedEntryOut) {
   std::string reason = "[Errno 17] File exists: '" + store->root_path + "/agents'\n";
   EXPECT_EQ(err.text(), "[Ambrel] Failed to add vector: " + reason +
                             "[Ambrel] Failed to add vector: service down\n"
-                            "[Ambrel] Failed to add vector: " + reason);
+                            "[Ambrel] Failed to add vector: " +
+                            reason);
 }
 
 TEST_F(SemanticSearchTest, MalformedEntriesFailBeforeAnythingIsWritten) {
@@ -161,7 +170,8 @@ TEST_F(SemanticSearchTest, MalformedEntriesFailBeforeAnythingIsWritten) {
   }
   // Empty values of any type only mean "missing".
   Json quiet = parse_json(
-      "[{\"id\": \"a\", \"content\": null}, {\"id\": 0}, {\"id\": \"b\", \"lossless_restatement\": 0}]");
+      "[{\"id\": \"a\", \"content\": null}, {\"id\": 0}, {\"id\": \"b\", \"lossless_restatement\": "
+      "0}]");
   EXPECT_EQ(store->semantic_search("agent", "v:1", quiet), Json::array());
 }
 

@@ -33,7 +33,10 @@ TEST_F(StoreTest, SafeIdsStayBelowTheAgentsDirectory) {
     std::string safe;
   } cases[] = {
       {"team/alpha 1", "team_alpha_1"},
-      {"\xC3\x9Cn\xC3\xAF" "code", "\xC3\x9Cn\xC3\xAF" "code"},  // Ünïcode keeps its letters
+      {"\xC3\x9Cn\xC3\xAF"
+       "code",
+       "\xC3\x9Cn\xC3\xAF"
+       "code"},  // Ünïcode keeps its letters
       {"a.b", "a_b"},
       {"a/b", "a_b"},
       {"..", "__"},
@@ -41,7 +44,9 @@ TEST_F(StoreTest, SafeIdsStayBelowTheAgentsDirectory) {
       {"/abs", "_abs"},
       {std::string("x\0y", 3), "x_y"},
       {"\xC3\xA9\xC3\x9F\xD9\xA3\xC2\xB2-_", "\xC3\xA9\xC3\x9F\xD9\xA3\xC2\xB2-_"},  // é ß ٣ ² - _
-      {"a\xF0\x9F\x98\x80" "b", "a_b"},  // one "_" per code point, emoji included
+      {"a\xF0\x9F\x98\x80"
+       "b",
+       "a_b"},  // one "_" per code point, emoji included
       {"tab\there", "tab_here"},
       {"bad\xFF", "bad_"},
       {"", ""},
@@ -92,7 +97,8 @@ TEST_F(StoreTest, VectorsFileByteForByte) {
 
   const double inf = std::numeric_limits<double>::infinity();
   map.insert_or_assign("e1", StoredVector(create_vector(std::vector<double>{0.1, -2, 0.5})));
-  map.insert_or_assign("\xC3\xA9\xF0\x9F\x98\x80\"\\", std::vector<double>{NAN, inf, -inf, 1e-5, 1e16});
+  map.insert_or_assign("\xC3\xA9\xF0\x9F\x98\x80\"\\",
+                       std::vector<double>{NAN, inf, -inf, 1e-5, 1e16});
   map.insert_or_assign("empty", std::vector<double>{});
   map.insert_or_assign("e1", std::vector<double>{0.25});  // replaced where it stands
   store->_save_vectors("agent", map);
@@ -144,7 +150,8 @@ TEST_F(StoreTest, FileNumbersComeBackExactThenFromTheCache) {
   fresh->add_vector("agent", "b", "v:1");
   EXPECT_EQ(file_text(), "{\"a\": [0.1, 1e+300, 2.0], \"b\": [1.0]}");
   fresh->add_vector("agent", "c", "v:2");
-  EXPECT_EQ(file_text(), "{\"a\": [0.10000000149011612, Infinity, 2.0], \"b\": [1.0], \"c\": [2.0]}");
+  EXPECT_EQ(file_text(),
+            "{\"a\": [0.10000000149011612, Infinity, 2.0], \"b\": [1.0], \"c\": [2.0]}");
 
   EXPECT_EQ(LocalAmbrel::_to_list(Json::parse("[1, 2.5, true]")), (std::vector<double>{1, 2.5, 1}));
   for (const char* bad : {"null", "{}", "[1, \"x\"]", "\"12\""}) {

@@ -44,7 +44,8 @@ TEST_F(StoreTest, AddVectorFailuresAreReportedNotThrown) {
   {
     StderrCapture err;
     EXPECT_EQ(store->add_vector(std::string(300, 'x'), "e", "v:1"), std::nullopt);
-    EXPECT_EQ(err.text().rfind("[Ambrel] Failed to add vector: [Errno 36] File name too long: '", 0), 0u);
+    EXPECT_EQ(
+        err.text().rfind("[Ambrel] Failed to add vector: [Errno 36] File name too long: '", 0), 0u);
   }
   EXPECT_EQ(file_text(), "{\"e1\": [1.0]}");
   // The write itself fails: the numbers are still answered, file and cache stay as they were.
@@ -59,8 +60,8 @@ TEST_F(StoreTest, AddVectorFailuresAreReportedNotThrown) {
 }
 
 TEST_F(StoreTest, BatchEmbedsOnlyWhatIsMissing) {
-  Json entries = {memory("e1", "first"), memory("e1", "other text"), {{"content", "no id"}},
-                  {{"id", "e2"}}};
+  Json entries = {
+      memory("e1", "first"), memory("e1", "other text"), {{"content", "no id"}}, {{"id", "e2"}}};
   {
     StderrCapture err;
     EXPECT_EQ(store->add_vectors_batch("agent", entries), 1);
@@ -77,8 +78,11 @@ TEST_F(StoreTest, BatchEmbedsOnlyWhatIsMissing) {
 
   Json more = {{{"id", "e3"}, {"lossless_restatement", ""}, {"content", "v:7"}},
                {{"id", "e4"}, {"lossless_restatement", "v:8"}, {"content", "v:9"}},
-               memory("e5", "must fail"), {{"id", 0}, {"content", "falsy id"}},
-               {{"id", nullptr}}, {{"id", false}}, {{"id", Json::array()}}};
+               memory("e5", "must fail"),
+               {{"id", 0}, {"content", "falsy id"}},
+               {{"id", nullptr}},
+               {{"id", false}},
+               {{"id", Json::array()}}};
   StderrCapture err;
   EXPECT_EQ(store->add_vectors_batch("agent", more), 2);
   EXPECT_EQ(err.text(),
@@ -165,7 +169,8 @@ TEST_F(StoreTest, ConcurrentAddsAndDeletesLoseNothing) {
   for (std::thread& thread : threads) thread.join();
   std::set<std::string> expected;
   for (int t = 0; t < kThreads; ++t) {
-    for (int i = 0; i < kIds; i += 2) expected.insert("t" + std::to_string(t) + "-" + std::to_string(i));
+    for (int i = 0; i < kIds; i += 2)
+      expected.insert("t" + std::to_string(t) + "-" + std::to_string(i));
   }
   std::vector<std::string> on_disk = ids_of(make_store()->_load_vectors("agent"));
   EXPECT_EQ(std::set<std::string>(on_disk.begin(), on_disk.end()), expected);
