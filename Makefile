@@ -16,7 +16,9 @@ configure: setup
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-run: build
+# The demonstration needs the two programs (and the backend they load), not the tests.
+run: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target vantory vantory-mcp
 	apps/demo.sh $(BUILD_DIR)/bin
 
 test: build

@@ -65,4 +65,14 @@ step recall "how do I run the tests"
 step recall "who cares about commit messages"
 
 echo
-echo "Done. vantory-mcp serves all of this to an MCP client: see the README."
+echo "Done. To give an agent all of this, add vantory-mcp to your MCP client's configuration:"
+cat <<JSON
+{
+  "mcpServers": {
+    "vantory": {
+      "command": "$(cd "$BIN" && pwd)/vantory-mcp",
+      "env": {"VANTORY_CODING_ROOT": "$HOME/.vantory/coding", "VANTORY_DATA_ROOT": "$HOME/.vantory/data"}
+    }
+  }
+}
+JSON

@@ -28,17 +28,12 @@ Json files_argument(const std::vector<std::string>& paths) {
   return Json(paths);
 }
 
-std::string joined_operands(const Invocation& invocation) {
-  std::string text;
-  for (const std::string& word : invocation.operands) text += (text.empty() ? "" : " ") + word;
-  return text;
-}
-
 // --- index ---
 
 std::string show_index(const Json& answer) {
-  std::string out = "Indexed " + str(answer, "directory") + ": " + str(answer, "files") +
-                    " files in " + str(answer, "time_ms") + " ms\n";
+  std::string files = str(answer, "files");
+  std::string out = "Indexed " + str(answer, "directory") + ": " + files +
+                    (files == "1" ? " file" : " files") + " in " + str(answer, "time_ms") + " ms\n";
   Table table;
   table.add_row({"indexed", count_of(answer, "indexed"), "new files"});
   table.add_row({"updated", count_of(answer, "updated"), "changed files, changed chunks only"});
@@ -113,7 +108,7 @@ std::string show_search(const Json& answer) {
 }
 
 int run_search(Invocation& invocation) {
-  Json arguments = {{"query", joined_operands(invocation)},
+  Json arguments = {{"query", invocation.joined_operands()},
                     {"top_k", invocation.integer("top-k", 5)},
                     {"file_paths", files_argument(invocation.texts("in"))},
                     {"trace_calls", invocation.has("trace")}};
@@ -323,10 +318,11 @@ int run_diff(Invocation& invocation) {
 std::vector<CommandSpec> coding_commands() {
   return {
       {"index", "[PATH]", "index the source files below a folder (default: .)",
-       "Indexes every source file below PATH into the agent's code memory: new files are\n"
-       "indexed, changed ones re-indexed by their changed chunks, unchanged ones left alone.\n"
-       "Skips .git, build and dependency folders, hidden files, binary files, files over 1 MB\n"
-       "and what .gitignore files exclude. Shows a progress bar on standard error.",
+       "Indexes every source file below PATH (a folder, or one file) into the agent's code\n"
+       "memory: new files are indexed, changed ones re-indexed by their changed chunks,\n"
+       "unchanged ones left alone. Skips .git, build and dependency folders, hidden files,\n"
+       "binary files, files over 1 MB and what .gitignore files exclude. Shows a progress bar\n"
+       "on standard error.",
        {}, 0, 1, run_index},
       {"search", "QUERY...", "search the indexed code",
        "Hybrid semantic and keyword search over the indexed code units.",

@@ -19,6 +19,12 @@ const OptionSpec* find_option(const CommandSpec& spec, std::string_view name) {
 
 }  // namespace
 
+std::string Invocation::joined_operands() const {
+  std::string text;
+  for (const std::string& word : operands) text += (text.empty() ? "" : " ") + word;
+  return text;
+}
+
 std::string Invocation::text(const std::string& option, const std::string& fallback) const {
   auto it = options.find(option);
   return it == options.end() ? fallback : it->second.back();

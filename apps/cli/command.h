@@ -42,6 +42,8 @@ struct Invocation {
   bool json = false;
 
   bool has(const std::string& option) const { return options.count(option) > 0; }
+  // The operands joined by single blanks: the words of a query or a note.
+  std::string joined_operands() const;
   // The option's last value, or `fallback`.
   std::string text(const std::string& option, const std::string& fallback = "") const;
   // The option's values in command-line order.

@@ -4,25 +4,12 @@
 #include "apps/cli/command.h"
 #include "apps/cli/readable_json.h"
 #include "apps/cli/table.h"
+#include "apps/host/memory_tools.h"
 #include "common/json_text.h"
 
 namespace vantory::cli {
 
 namespace {
-
-std::string joined_operands(const Invocation& invocation) {
-  std::string text;
-  for (const std::string& word : invocation.operands) text += (text.empty() ? "" : " ") + word;
-  return text;
-}
-
-std::string text_of(const Json& entry) {
-  const Json& restatement = member(entry, "lossless_restatement");
-  if (restatement.is_string() && !restatement.get_ref<const std::string&>().empty()) {
-    return restatement.get<std::string>();
-  }
-  return scalar_text(member(entry, "content"));
-}
 
 std::string show_remembered(const Json& answer) {
   std::string out = (member(answer, "replaced") == true ? "Replaced " : "Remembered ") +
@@ -32,7 +19,7 @@ std::string show_remembered(const Json& answer) {
 }
 
 int run_remember(Invocation& invocation) {
-  Json arguments = {{"content", joined_operands(invocation)},
+  Json arguments = {{"content", invocation.joined_operands()},
                     {"keywords", invocation.texts("keyword")},
                     {"persons", invocation.texts("person")},
                     {"topic", invocation.text("topic")},
@@ -52,13 +39,13 @@ std::string show_recall(const Json& answer) {
     table.add_row({score_text(member(result, "hybrid_score")),
                    score_text(member(result, "semantic_score")),
                    score_text(member(result, "keyword_score")),
-                   scalar_text(member(result, "id")), one_line(text_of(result))});
+                   scalar_text(member(result, "id")), one_line(host::memory_text(result))});
   }
   return table.render(0, terminal_width());
 }
 
 int run_recall(Invocation& invocation) {
-  Json arguments = {{"query", joined_operands(invocation)},
+  Json arguments = {{"query", invocation.joined_operands()},
                     {"top_k", invocation.integer("top-k", 5)}};
   return show(invocation, invocation.host->call_tool("memory_search", arguments), show_recall);
 }
@@ -70,7 +57,7 @@ std::string show_memories(const Json& answer) {
   for (const Json& entry : memories) {
     table.add_row({scalar_text(member(entry, "id")),
                    scalar_text(member(entry, "created_at")),
-                   scalar_text(member(entry, "topic")), one_line(text_of(entry))});
+                   scalar_text(member(entry, "topic")), one_line(host::memory_text(entry))});
   }
   std::string out = table.render(0, terminal_width());
   if (member(answer, "has_more") == true) {

@@ -36,8 +36,8 @@ const std::map<std::string, std::string, std::less<>>& argument_descriptions() {
       {"group_by", "'semantic_purpose' groups the hits by what they do; null does not group."},
       {"limit", "The most files to list."},
       {"offset", "How many files to pass over first."},
-      {"directory", "The folder to index (relative to the server's working directory, or "
-                    "absolute)."},
+      {"directory", "The folder (or file) to index, relative to the server's working "
+                    "directory or absolute."},
   };
   return descriptions;
 }
@@ -87,7 +87,8 @@ std::vector<ToolDefinition> coding_tools(const HostConfig& config,
        "changed ones re-indexed by their changed chunks (delta_update), unchanged ones left "
        "alone. Skips .git, build and dependency folders, hidden files, binary files, files "
        "over 1 MB and what .gitignore files exclude. Answers the counts (indexed, updated, "
-       "unchanged, skipped, failed with reasons) and the time taken.",
+       "unchanged, skipped, failed with reasons) and the time taken. A file path indexes "
+       "that file alone.",
        {agent_argument(config),
         {"directory", "string", "", true, nullptr, describe("", "directory")}},
        [tarnel](const Json& arguments, const ProgressFn& progress) {

@@ -31,14 +31,6 @@ MemoryEntryFile entry_file(LocalAmbrel& ambrel, const std::string& agent_id) {
   return MemoryEntryFile(ambrel._get_agent_path(agent_id));
 }
 
-std::string text_of(const Json& entry) {
-  const Json& restatement = entry.value("lossless_restatement", Json(""));
-  if (restatement.is_string() && !restatement.get_ref<const std::string&>().empty()) {
-    return restatement.get<std::string>();
-  }
-  return entry.value("content", Json("")).get<std::string>();
-}
-
 Json add(LocalAmbrel& ambrel, const Json& a) {
   const std::string agent_id = a["agent_id"].get<std::string>();
   Json entry = {{"id", a["id"].is_null() ? new_memory_id() : a["id"].get<std::string>()},
@@ -51,7 +43,7 @@ Json add(LocalAmbrel& ambrel, const Json& a) {
   entry["topic"] = a["topic"];
   entry["importance"] = a["importance"];
   const std::string id = entry["id"].get<std::string>();
-  const std::string text = text_of(entry);
+  const std::string text = memory_text(entry);
   if (id.empty()) return error_object("a memory id must not be empty");
   if (text.empty()) return error_object("a memory needs content");
 
@@ -135,6 +127,16 @@ Json remove(LocalAmbrel& ambrel, const Json& a) {
 }
 
 }  // namespace
+
+std::string memory_text(const Json& entry) {
+  for (const char* key : {"lossless_restatement", "content"}) {
+    auto it = entry.find(key);
+    if (it != entry.end() && it->is_string() && !it->get_ref<const std::string&>().empty()) {
+      return it->get<std::string>();
+    }
+  }
+  return "";
+}
 
 std::string new_memory_id() {
   static thread_local std::mt19937_64 generator{std::random_device{}()};

@@ -17,6 +17,10 @@ namespace vantory::host {
 std::vector<ToolDefinition> memory_tools(const HostConfig& config,
                                          std::function<std::shared_ptr<LocalAmbrel>()> ambrel);
 
+// The text of a memory entry: its `lossless_restatement` when that is a non-empty string, else
+// its `content` when that is a string, else "".
+std::string memory_text(const Json& entry);
+
 // A new entry id: "mem-" followed by 16 random lower-case hex digits.
 std::string new_memory_id();
 

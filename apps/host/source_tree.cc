@@ -130,10 +130,26 @@ bool looks_like_binary(std::string_view head) {
 
 SourceTree collect_source_files(const std::string& root) {
   SourceTree tree;
-  if (!is_directory(root)) {
-    throw OSError(os_error_text(path_exists(root) ? ENOTDIR : ENOENT, root));
+  if (!path_exists(root)) throw OSError(os_error_text(ENOENT, root));
+  if (is_directory(root)) {
+    Walker(root, tree).walk("");
+    return tree;
   }
-  Walker(root, tree).walk("");
+  std::error_code error;
+  std::uintmax_t size = fs::file_size(root, error);
+  bool readable = !error;
+  std::string head = readable ? read_head(root, readable) : "";
+  if (!readable) {
+    throw OSError(os_error_text(error ? error.value() : EACCES, root));
+  } else if (size > kMaxSourceFileBytes) {
+    tree.skipped_files = 1;
+    tree.skipped_reasons["over 1 MB"] = 1;
+  } else if (looks_like_binary(head)) {
+    tree.skipped_files = 1;
+    tree.skipped_reasons["binary"] = 1;
+  } else {
+    tree.files.push_back(normalize_path(root));
+  }
   return tree;
 }
 

@@ -33,8 +33,9 @@ struct SourceTree {
 // node_modules, bower_components, vendor, __pycache__, site-packages, and any folder holding a
 // pyvenv.cfg), what the .gitignore files met on the way exclude, symbolic links, binary files
 // (looks_like_binary of their first 8000 bytes) and files over 1 MB.
-// Throws OSError when `root` is not a readable folder; unreadable entries below it are counted
-// as skipped.
+// A `root` that is a file stands for itself: it is kept unless it is binary or over 1 MB.
+// Throws OSError when `root` does not exist or a folder cannot be read; unreadable entries
+// below it are counted as skipped.
 SourceTree collect_source_files(const std::string& root);
 
 // True when `head` (the first bytes of a file) looks like binary content rather than text: it

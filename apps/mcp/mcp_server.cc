@@ -1,5 +1,6 @@
 #include "apps/mcp/mcp_server.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -144,7 +145,13 @@ int serve_stdio(host::Host& host) {
   // The protocol gets its own copy of standard output; standard output itself then points at
   // standard error, so a stray write anywhere in the process cannot corrupt the stream.
   int protocol_fd = ::dup(STDOUT_FILENO);
-  if (protocol_fd < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) return 1;
+  if (protocol_fd < 0) return 1;
+  if (::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+    // No standard error to share (the client closed it): stray writes go nowhere.
+    int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null_fd < 0 || ::dup2(null_fd, STDOUT_FILENO) < 0) return 1;
+    ::close(null_fd);
+  }
   McpServer server(host, [protocol_fd](const std::string& line) {
     std::size_t written = 0;
     while (written < line.size()) {

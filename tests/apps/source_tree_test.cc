@@ -59,10 +59,15 @@ TEST(CollectSourceFiles, JoinsRelativeRootsLexically) {
   EXPECT_EQ(tree.files, std::vector<std::string>{root / "pkg/a.py"});
 }
 
-TEST(CollectSourceFiles, RefusesWhatIsNotAFolder) {
+TEST(CollectSourceFiles, AFileStandsForItself) {
   TempDir root;
-  write_text(root / "file.py", "x = 1\n");
-  EXPECT_THROW(collect_source_files(root / "file.py"), OSError);
+  write_text(root / ".hidden.py", "x = 1\n");
+  write_text(root / "blob.bin", std::string("\0\1", 2));
+  EXPECT_EQ(collect_source_files(root / "./.hidden.py").files,
+            std::vector<std::string>{root / ".hidden.py"});
+  SourceTree binary = collect_source_files(root / "blob.bin");
+  EXPECT_TRUE(binary.files.empty());
+  EXPECT_EQ(binary.skipped_reasons, (std::map<std::string, std::int64_t>{{"binary", 1}}));
   EXPECT_THROW(collect_source_files(root / "missing"), OSError);
 }
 
