@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all setup configure build run test bench clean
+.PHONY: all setup configure build run test bench clean asan tsan fuzz armhf
 
 all: build
 
@@ -28,4 +28,38 @@ bench: build
 	bench/run_all.sh $(BUILD_DIR)
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz build-armhf
+
+# The whole test suite built with AddressSanitizer and UndefinedBehaviorSanitizer; the first
+# finding fails its test.
+ASAN_DIR ?= build-asan
+asan: setup
+	cmake -S . -B $(ASAN_DIR) -G Ninja -DVANTORY_SANITIZE=address,undefined \
+	  -DVANTORY_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+	ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:strict_string_checks=1 \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+
+# The tests that run threads (embed_batch, the process-wide client, processes sharing one
+# database, the reliability tests) built with ThreadSanitizer.
+TSAN_DIR ?= build-tsan
+TSAN_TARGETS ?= embedding_tests backend_store_tests ambrel_tests reliability_tests
+TSAN_TESTS ?= EmbedOperations|ProcessClientTest|GradioProtocol|HttpErrorsTest|TwoProcesses|ConcurrentAdds|CrashConsistency|ConcurrentLoad
+tsan: setup
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DVANTORY_SANITIZE=thread \
+	  -DVANTORY_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target $(TSAN_TARGETS)
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS) \
+	  -R '$(TSAN_TESTS)'
+
+# Every libFuzzer target of tests/fuzz for FUZZ_SECONDS each (clang-14).
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+fuzz: setup
+	JOBS=$(JOBS) CMAKE_FLAGS="$(CMAKE_FLAGS)" scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+# Cross-builds for 32-bit ARM (armhf) and runs the test suite under qemu-user.
+armhf:
+	scripts/cross-armhf.sh

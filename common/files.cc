@@ -1,12 +1,15 @@
 #include "common/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <utility>
 
@@ -30,6 +33,38 @@ std::string parent_of(const std::string& path) {
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
+}
+
+// A temporary file untouched for this long, whose writer's process id names no running
+// process, is an orphan. The age guards writers in another process-id namespace sharing the
+// folder: theirs look dead from here but are being written to.
+constexpr time_t kOrphanAgeSeconds = 600;
+
+// Removes the temporary files that writers of `name` in `dir` left when their process died
+// before committing (a kill, a power cut): no one can ever commit them, and each may be as
+// large as the file itself.
+void remove_orphaned_temporaries(const std::string& dir, const std::string& name) {
+  const std::string prefix = "." + name + ".tmp.";
+  DIR* listing = ::opendir(dir.c_str());
+  if (listing == nullptr) return;
+  while (const dirent* entry = ::readdir(listing)) {
+    std::string_view file(entry->d_name);
+    if (file.substr(0, prefix.size()) != prefix) continue;
+    std::string_view rest = file.substr(prefix.size());  // "<pid>.<counter>"
+    long pid = 0;
+    std::size_t digits = 0;
+    while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9' && pid < 1 << 30) {
+      pid = pid * 10 + (rest[digits++] - '0');
+    }
+    if (digits == 0 || digits >= rest.size() || rest[digits] != '.' || pid <= 0) continue;
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    std::string path = dir + "/" + std::string(file);
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && st.st_mtime + kOrphanAgeSeconds < ::time(nullptr)) {
+      ::unlink(path.c_str());
+    }
+  }
+  ::closedir(listing);
 }
 
 }  // namespace
@@ -80,6 +115,7 @@ AtomicFileWriter::AtomicFileWriter(std::string path) : path_(std::move(path)) {
          std::to_string(counter.fetch_add(1));
   fd_ = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd_ < 0) throw_os(errno, path_);
+  remove_orphaned_temporaries(dir, name);
 }
 
 AtomicFileWriter::~AtomicFileWriter() {

@@ -40,7 +40,8 @@ void write_file_atomic(const std::string& path, std::string_view data);
 // A file replaced atomically but written piece by piece, for files too large to assemble in
 // memory first: the pieces go to a temporary file in the same directory and commit() flushes
 // it to disk and renames it over `path`. A writer destroyed before commit() removes its
-// temporary file and leaves `path` as it was. Not thread-safe.
+// temporary file and leaves `path` as it was. Creating a writer also removes the temporary
+// files of `path` that writers of processes no longer running left behind. Not thread-safe.
 class AtomicFileWriter {
  public:
   // Creates the temporary file. Throws OSError.

@@ -153,6 +153,30 @@ constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// The full 128-bit product of two 64-bit numbers. 32-bit targets have no 128-bit integer
+// type, so there the four 32-bit partial products are summed by hand.
+struct Product128 {
+  std::uint64_t high;
+  std::uint64_t low;
+};
+
+Product128 multiply_full(std::uint64_t a, std::uint64_t b) {
+#ifdef __SIZEOF_INT128__
+  unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+  return {static_cast<std::uint64_t>(product >> 64), static_cast<std::uint64_t>(product)};
+#else
+  std::uint64_t a_low = a & 0xFFFFFFFF, a_high = a >> 32;
+  std::uint64_t b_low = b & 0xFFFFFFFF, b_high = b >> 32;
+  std::uint64_t low_low = a_low * b_low;
+  std::uint64_t high_low = a_high * b_low;
+  std::uint64_t low_high = a_low * b_high;
+  std::uint64_t high_high = a_high * b_high;
+  std::uint64_t middle = (low_low >> 32) + (high_low & 0xFFFFFFFF) + (low_high & 0xFFFFFFFF);
+  return {high_high + (high_low >> 32) + (low_high >> 32) + (middle >> 32),
+          (middle << 32) | (low_low & 0xFFFFFFFF)};
+#endif
+}
+
 bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
 std::uint64_t load8(const char* p) {
@@ -184,13 +208,12 @@ bool eisel_lemire(std::uint64_t w, int q, double& out) {
   int lz = std::countl_zero(w);
   w <<= lz;
   const std::uint64_t* power = kPowersOfFive[q - kSmallestPower];
-  unsigned __int128 first = static_cast<unsigned __int128>(w) * power[0];
-  std::uint64_t high = static_cast<std::uint64_t>(first >> 64);
-  std::uint64_t low = static_cast<std::uint64_t>(first);
+  Product128 first = multiply_full(w, power[0]);
+  std::uint64_t high = first.high;
+  std::uint64_t low = first.low;
   constexpr std::uint64_t kPrecisionMask = 0xFFFFFFFFFFFFFFFF >> 55;
   if ((high & kPrecisionMask) == kPrecisionMask) {
-    unsigned __int128 second = static_cast<unsigned __int128>(w) * power[1];
-    std::uint64_t second_high = static_cast<std::uint64_t>(second >> 64);
+    std::uint64_t second_high = multiply_full(w, power[1]).high;
     low += second_high;
     if (second_high > low) ++high;
     if (low == 0xFFFFFFFFFFFFFFFF && (q < -27 || q > 55)) return false;

@@ -1,5 +1,6 @@
 #include "common/json_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -838,20 +839,21 @@ void parse_number_array_object(
 
 void parse_number_array_file(
     const std::string& path,
-    const std::function<void(std::string&& key, std::vector<double>& values)>& on_member) {
-  constexpr std::size_t kPiece = std::size_t{1} << 20;
+    const std::function<void(std::string&& key, std::vector<double>& values)>& on_member,
+    std::size_t piece_size) {
+  const std::size_t base_piece = std::max<std::size_t>(piece_size, 1);
   FileReader file(path);
   std::string buffer;       // holds the text at hand in [0, filled); grown, never shrunk
   std::size_t filled = 0;
   std::size_t dropped = 0;  // bytes of the file before `buffer`
-  std::size_t piece = kPiece;
+  std::size_t piece = base_piece;
   ArrayObjectInput in;
   in.extend = [&](std::size_t keep_from) {
     if (keep_from > 0) {
       std::memmove(buffer.data(), buffer.data() + keep_from, filled - keep_from);
       filled -= keep_from;
       dropped += keep_from;
-      piece = kPiece;
+      piece = base_piece;
     } else if (filled > 0) {
       piece *= 2;  // one step keeps running past the text: grow faster than linearly
     }

@@ -57,11 +57,14 @@ void parse_number_array_object(
     std::string_view text,
     const std::function<void(std::string&& key, std::vector<double>& values)>& on_member);
 
-// parse_number_array_object over the file at `path`, read in pieces of about a megabyte so
-// that a large file never sits in memory whole. Positions in messages count from the start of
-// the file. Also throws OSError when the file cannot be read.
+// parse_number_array_object over the file at `path`, read in pieces of `piece_size` bytes
+// (a megabyte unless a test asks for less) so that a large file never sits in memory whole.
+// Positions in messages count from the start of the file. Also throws OSError when the file
+// cannot be read.
+inline constexpr std::size_t kNumberArrayFilePiece = std::size_t{1} << 20;
 void parse_number_array_file(
     const std::string& path,
-    const std::function<void(std::string&& key, std::vector<double>& values)>& on_member);
+    const std::function<void(std::string&& key, std::vector<double>& values)>& on_member,
+    std::size_t piece_size = kNumberArrayFilePiece);
 
 }  // namespace vantory

@@ -125,15 +125,19 @@ Database::Database(const std::string& root_path) {
         "PRAGMA wal_autocheckpoint=16000;");
     ensure_schema(*this);
   } catch (...) {
-    sqlite3_close(db_);
-    db_ = nullptr;
+    // The statements prepared so far hold the connection open: finalise them first.
+    close();
     throw;
   }
 }
 
-Database::~Database() {
+Database::~Database() { close(); }
+
+void Database::close() {
   for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
+  statements_.clear();
   sqlite3_close(db_);
+  db_ = nullptr;
 }
 
 Statement Database::prepare(const char* sql) {

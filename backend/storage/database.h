@@ -97,6 +97,9 @@ class Database {
   [[noreturn]] void fail(std::string_view what) const;
 
  private:
+  // Finalises the prepared statements and closes the connection.
+  void close();
+
   std::string path_;
   sqlite3* db_ = nullptr;
   std::unordered_map<const char*, sqlite3_stmt*> statements_;

@@ -159,6 +159,15 @@ class RemoteEmbeddingClient {
   // a logged zero vector when no embedding arrives; throws on HTTP and submit failures.
   PythonVector _call_gradio_api(const std::string& text, const HttpHeaders& headers);
 
+  // What one answer of the event stream holds: the numbers of its last data line that
+  // carries an embedding (null when none does) and whether an "event: complete" line came.
+  // Lines that are not JSON are skipped. Throws ValueError when `body` is not UTF-8.
+  struct GradioStreamRead {
+    Json embedding;
+    bool completed = false;
+  };
+  static GradioStreamRead _read_gradio_stream(const std::string& body);
+
   // The numbers in the payload of one event-stream data line, or null.
   static Json _parse_gradio_result(const Json& data);
 

@@ -100,42 +100,45 @@ PythonVector RemoteEmbeddingClient::_call_gradio_api(const std::string& text,
   const std::string result_url = api_url + "/" + path_segment(value_text(result["event_id"]));
 
   for (int attempt = 0; attempt < kGradioMaxAttempts; ++attempt) {
-    std::string body = _request("GET", result_url, headers, "");
-    require_utf8(body);
-
-    bool completed = false;
-    Json embedding_result;
-    std::string_view rest = strip_whitespace(body);
-    while (true) {
-      std::size_t newline = rest.find('\n');
-      std::string_view line = strip_whitespace(rest.substr(0, newline));
-      if (starts_with(line, "event:")) {
-        if (strip_whitespace(line.substr(6)) == "complete") completed = true;
-      } else if (starts_with(line, "data:")) {
-        std::string_view payload = strip_whitespace(line.substr(5));
-        if (!payload.empty()) {
-          Json value;
-          bool parsed = true;
-          try {
-            value = parse_json(payload);
-          } catch (const ValueError&) {
-            parsed = false;  // junk between events is not an answer
-          }
-          if (parsed && value.is_array() && !value.empty()) {
-            Json found = _parse_gradio_result(value);
-            if (found.is_array() && !found.empty()) embedding_result = std::move(found);
-          }
-        }
-      }
-      if (newline == std::string_view::npos) break;
-      rest.remove_prefix(newline + 1);
-    }
-    if (!embedding_result.is_null()) return _finalize_embedding(embedding_result);
-    if (completed) break;
+    GradioStreamRead read = _read_gradio_stream(_request("GET", result_url, headers, ""));
+    if (!read.embedding.is_null()) return _finalize_embedding(read.embedding);
+    if (read.completed) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(kGradioPauseMilliseconds));
   }
   log_embedding_line("Gradio API timeout waiting for result");
   return zeros_vector(dimension.load());
+}
+
+RemoteEmbeddingClient::GradioStreamRead RemoteEmbeddingClient::_read_gradio_stream(
+    const std::string& body) {
+  require_utf8(body);
+  GradioStreamRead read;
+  std::string_view rest = strip_whitespace(body);
+  while (true) {
+    std::size_t newline = rest.find('\n');
+    std::string_view line = strip_whitespace(rest.substr(0, newline));
+    if (starts_with(line, "event:")) {
+      if (strip_whitespace(line.substr(6)) == "complete") read.completed = true;
+    } else if (starts_with(line, "data:")) {
+      std::string_view payload = strip_whitespace(line.substr(5));
+      if (!payload.empty()) {
+        Json value;
+        bool parsed = true;
+        try {
+          value = parse_json(payload);
+        } catch (const ValueError&) {
+          parsed = false;  // junk between events is not an answer
+        }
+        if (parsed && value.is_array() && !value.empty()) {
+          Json found = _parse_gradio_result(value);
+          if (found.is_array() && !found.empty()) read.embedding = std::move(found);
+        }
+      }
+    }
+    if (newline == std::string_view::npos) break;
+    rest.remove_prefix(newline + 1);
+  }
+  return read;
 }
 
 Json RemoteEmbeddingClient::_parse_gradio_result(const Json& data) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -34,6 +37,33 @@ TEST_F(FilesTest, AtomicWriteReplacesWholeAndLeavesNoTemporaries) {
     ++entries;
   }
   EXPECT_EQ(entries, 1);
+}
+
+TEST_F(FilesTest, TemporariesOfDeadWritersAreRemovedByTheNextWrite) {
+  pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  ASSERT_GT(dead, 0);
+  ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
+  std::string orphan = dir_ + "/.file.json.tmp." + std::to_string(dead) + ".3";
+  std::string recent = dir_ + "/.file.json.tmp." + std::to_string(dead) + ".4";
+  std::string live = dir_ + "/.file.json.tmp." + std::to_string(getpid()) + ".999";
+  std::string other = dir_ + "/.other.json.tmp." + std::to_string(dead) + ".0";
+  std::string odd = dir_ + "/.file.json.tmp.notapid.1";
+  const timespec hours_ago[2] = {{::time(nullptr) - 7200, 0}, {::time(nullptr) - 7200, 0}};
+  for (const std::string& path : {orphan, recent, live, other, odd}) {
+    write_file_atomic(path, "x");
+    if (path != recent) {
+      ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), hours_ago, 0), 0);
+    }
+  }
+
+  write_file_atomic(dir_ + "/file.json", "content");
+  EXPECT_FALSE(path_exists(orphan));  // its writer is gone
+  EXPECT_TRUE(path_exists(recent));   // may be a live writer's that another namespace runs
+  EXPECT_TRUE(path_exists(live));     // a writer of a running process may still commit
+  EXPECT_TRUE(path_exists(other));    // another file's
+  EXPECT_TRUE(path_exists(odd));      // not a name a writer makes
+  EXPECT_EQ(read_file(dir_ + "/file.json"), "content");
 }
 
 TEST_F(FilesTest, FailuresCarryPythonStyleText) {

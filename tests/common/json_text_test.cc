@@ -203,6 +203,20 @@ TEST(JsonRead, NumberArrayFileReadsLikeTheWholeText) {
     EXPECT_EQ(pieces.first.size(), whole.first.size()) << whole.second;
     EXPECT_TRUE(pieces.first == whole.first) << whole.second;
   }
+  // Small pieces end inside every token of small texts.
+  for (const std::string& small : {std::string("{\"k\u00e9\": [1.5e-07, -0.0, Infinity], \"b\": []}"),
+                                   std::string("{\"a\": [1, 2], \"a\": [true, -Infinity]}"),
+                                   std::string("{\"a\": [12345678901234567890123, 1e400]}"),
+                                   std::string(" {\"a\": [1, 2x]}"), std::string("{\"a\": [1]")}) {
+    write_file_atomic(dir + "/f.json", small);
+    auto whole = outcome([&](const auto& on) { parse_number_array_object(small, on); });
+    for (std::size_t piece = 1; piece <= 8; ++piece) {
+      auto pieces = outcome(
+          [&](const auto& on) { parse_number_array_file(dir + "/f.json", on, piece); });
+      EXPECT_EQ(pieces.second, whole.second) << small << " in pieces of " << piece;
+      EXPECT_TRUE(pieces.first == whole.first) << small << " in pieces of " << piece;
+    }
+  }
   EXPECT_THROW(parse_number_array_file(dir + "/missing.json", [](auto&&, auto&) {}), OSError);
   std::filesystem::remove_all(dir);
 }
