@@ -116,7 +116,7 @@ TEST(ConcurrentLoad, ServersSharingRootsLoseAndDoubleNothing) {
 
   // What the servers left, read back through one more server.
   std::string check = call(1, "memory_list", {{"limit", 1000}}) +
-                      call(2, "list_code_mems", {{"limit", 1000}});
+                      call(2, "list_indexed_files", {{"limit", 1000}});
   RunResult after = run({VANTORY_MCP_BIN}, dir.path(), environment, check);
   ASSERT_EQ(after.status, 0) << after.err;
   std::size_t newline = after.out.find('\n');
