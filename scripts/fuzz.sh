@@ -7,7 +7,9 @@
 # test suite then guards it.
 #
 # Usage: scripts/fuzz.sh [build-dir] [seconds-per-target] [target...]
-# Environment: JOBS (parallel build jobs), CMAKE_FLAGS (extra configure arguments).
+# Environment: JOBS (parallel build jobs), CMAKE_FLAGS (extra configure arguments), FUZZ_SEED
+# (libFuzzer's random seed: a fixed seed makes a run try the same inputs in the same order, so a
+# pass that a longer run with that seed survived cannot fail by chance; unset, each run draws one).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -42,9 +44,11 @@ for target in "${targets[@]}"; do
   # file) have their standard error closed; libFuzzer and the sanitizers keep reporting on a
   # copy of it. Replay a saved input with the target to see everything.
   quiet=()
+  seed=()
+  if [ -n "${FUZZ_SEED:-}" ]; then seed=(-seed="$FUZZ_SEED"); fi
   case "$target" in embedding_cache_file|vectors_file) quiet=(-close_fd_mask=2) ;; esac
   if "$build/bin/${target}_fuzzer" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
-       "${quiet[@]}" -print_final_stats=1 -artifact_prefix="$crashes/" \
+       "${quiet[@]}" "${seed[@]}" -print_final_stats=1 -artifact_prefix="$crashes/" \
        "$corpus" "tests/fuzz/$target" >"$log" 2>&1; then
     runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || true)
     cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*' || true)
