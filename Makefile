@@ -50,7 +50,7 @@ tsan: setup
 	cmake -S . -B $(TSAN_DIR) -G Ninja -DVANTORY_SANITIZE=thread \
 	  -DVANTORY_BUILD_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build $(TSAN_DIR) -j $(JOBS) --target $(TSAN_TARGETS)
-	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp \
 	  ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS) \
 	  -R '$(TSAN_TESTS)'
 

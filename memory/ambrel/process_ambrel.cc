@@ -1,34 +1,24 @@
 #include "memory/ambrel/process_ambrel.h"
 
-#include <atomic>
 #include <mutex>
+
+#include "common/shared_slot.h"
 
 namespace vantory {
 
 namespace {
 
-// Read without the lock on the fast path; the atomic publishes the store fully built.
-constinit std::atomic<std::shared_ptr<LocalAmbrel>> _ambrel_singleton;
-constinit std::mutex _ambrel_lock;
+constinit std::mutex _ambrel_lock;  // held only while the store is made or dropped
+constinit SharedSlot<LocalAmbrel> _ambrel_singleton;
 
 }  // namespace
 
 std::shared_ptr<LocalAmbrel> get_ambrel(const std::string& root_path) {
-  if (auto store = _ambrel_singleton.load(std::memory_order_acquire)) return store;
-  std::lock_guard<std::mutex> guard(_ambrel_lock);
-  auto store = _ambrel_singleton.load(std::memory_order_acquire);
-  if (!store) {
-    store = std::make_shared<LocalAmbrel>(root_path);
-    _ambrel_singleton.store(store, std::memory_order_release);
-  }
-  return store;
+  return _ambrel_singleton.get_or_make(_ambrel_lock,
+                                       [&] { return std::make_shared<LocalAmbrel>(root_path); });
 }
 
-void reset_ambrel() {
-  std::shared_ptr<LocalAmbrel> dropped;
-  std::lock_guard<std::mutex> guard(_ambrel_lock);
-  // Released after the lock: the last owner frees the store's cache, which can be large.
-  dropped = _ambrel_singleton.exchange(nullptr, std::memory_order_acq_rel);
-}
+// The last owner frees the store's cache, which can be large: outside the locks.
+void reset_ambrel() { _ambrel_singleton.reset(_ambrel_lock); }
 
 }  // namespace vantory

@@ -1,0 +1,58 @@
+// A process-wide slot holding one shared object, made on first use.
+//
+// Readers copy the pointer under a short lock of the slot's own; the object is built under
+// the owner's creation lock (held only while building or clearing), so a slow construction
+// (a client loading its cache file) never holds up callers that find the slot filled. Every
+// caller of one generation gets the same object, fully built; `reset` empties the slot, and an
+// object handed out before stays alive for as long as its holders keep it.
+//
+// A plain mutex rather than std::atomic<std::shared_ptr>: libstdc++ 12 releases that atomic's
+// internal lock with relaxed ordering after reading the pointer, so a concurrent store may
+// overtake the read on weakly ordered processors such as 32-bit ARM.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <utility>
+
+namespace vantory {
+
+template <typename T>
+class SharedSlot {
+ public:
+  constexpr SharedSlot() = default;
+  SharedSlot(const SharedSlot&) = delete;
+  SharedSlot& operator=(const SharedSlot&) = delete;
+
+  // The object in the slot; when empty, `make()` fills it, called at most once per generation
+  // even by callers racing each other. An exception from `make` leaves the slot empty.
+  template <typename Make>
+  std::shared_ptr<T> get_or_make(std::mutex& creation_lock, Make&& make) {
+    if (std::shared_ptr<T> value = load()) return value;
+    std::lock_guard<std::mutex> building(creation_lock);
+    if (std::shared_ptr<T> value = load()) return value;
+    std::shared_ptr<T> value = std::forward<Make>(make)();
+    std::lock_guard<std::mutex> guard(value_lock_);
+    value_ = value;
+    return value;
+  }
+
+  // Empties the slot. The object is released after both locks, by its last holder.
+  void reset(std::mutex& creation_lock) {
+    std::shared_ptr<T> dropped;
+    std::lock_guard<std::mutex> building(creation_lock);
+    std::lock_guard<std::mutex> guard(value_lock_);
+    dropped.swap(value_);
+  }
+
+ private:
+  std::shared_ptr<T> load() {
+    std::lock_guard<std::mutex> guard(value_lock_);
+    return value_;
+  }
+
+  std::mutex value_lock_;
+  std::shared_ptr<T> value_;
+};
+
+}  // namespace vantory
