@@ -16,7 +16,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/arm-linux-gnueabihf/pkgconfig:/usr/share/pkgconfig")
 
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm;-L;/usr/arm-linux-gnueabihf)
+# The loader must be the multiarch one, of the same glibc release as the multiarch libc that
+# the programs load: the cross toolchain's copy under /usr/arm-linux-gnueabihf can be older,
+# and pairing the two crashes the first pthread_create.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm;-L;/)
 
 # GCC notes on every std::vector and std::span argument that ARM argument passing changed in
 # GCC 7.1; everything here is built by one compiler, so the notes tell nothing.

@@ -182,10 +182,11 @@ std::vector<RankedEntry> LocalAmbrel::rank_keyword(const std::string& query,
     }
     // Only an entry whose text holds a query word can be ranked: the rest is left unscored.
     if (matched == 0) continue;
-    std::span<const std::string> keywords(keyword_buffer.data(),
-                                          assign_lowered(keyword_buffer, fields.keywords));
-    std::span<const std::string> persons(person_buffer.data(),
-                                         assign_lowered(person_buffer, fields.persons));
+    // Lowered first: filling a buffer may move its storage, so data() is read after.
+    const std::size_t keyword_count = assign_lowered(keyword_buffer, fields.keywords);
+    const std::size_t person_count = assign_lowered(person_buffer, fields.persons);
+    std::span<const std::string> keywords(keyword_buffer.data(), keyword_count);
+    std::span<const std::string> persons(person_buffer.data(), person_count);
     assign_lower(topic, fields.topic);
 
     double score = 0.0;
