@@ -1,5 +1,9 @@
 #include "backend/storage/database.h"
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 #include "backend/storage/schema.h"
 #include "common/error.h"
 #include "common/files.h"
@@ -10,6 +14,39 @@ namespace {
 
 // Long enough to ride out another process's indexing transaction of a large file.
 constexpr int kBusyTimeoutMs = 60000;
+
+// Switches the database to write-ahead logging. The switch needs the database to itself and,
+// unlike other statements, does not wait for the busy handler: processes that open a new
+// root at the same moment see "database is locked" at once, or the old mode answered back.
+// Tried again for as long as the busy time-out allows.
+void use_write_ahead_log(sqlite3* db, const std::string& path) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  std::chrono::milliseconds pause(1);
+  for (;;) {
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db, "PRAGMA journal_mode=WAL", -1, &stmt, nullptr);
+    std::string mode;
+    if (rc == SQLITE_OK) {
+      rc = sqlite3_step(stmt);
+      if (rc == SQLITE_ROW) {
+        const unsigned char* text = sqlite3_column_text(stmt, 0);
+        mode = text ? reinterpret_cast<const char*>(text) : "";
+        rc = SQLITE_OK;
+      }
+    }
+    std::string message = sqlite3_errmsg(db);
+    sqlite3_finalize(stmt);
+    if (rc == SQLITE_OK && mode == "wal") return;
+    bool busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED || rc == SQLITE_OK;
+    if (!busy || std::chrono::steady_clock::now() >= deadline) {
+      throw RuntimeError("code-memory database " + path + ": cannot use write-ahead logging: " +
+                         (rc == SQLITE_OK ? "journal mode stayed " + mode : message));
+    }
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::milliseconds(100));
+  }
+}
 
 }  // namespace
 
@@ -120,9 +157,8 @@ Database::Database(const std::string& root_path) {
     // the file syncs rare. Each commit logs every page it touched, and the hash-keyed
     // indexes touch pages all over, so a page is often logged many times between two
     // checkpoints and copied into the file only once.
-    exec(
-        "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536; "
-        "PRAGMA wal_autocheckpoint=16000;");
+    use_write_ahead_log(db_, path_);
+    exec("PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536; PRAGMA wal_autocheckpoint=16000;");
     ensure_schema(*this);
   } catch (...) {
     // The statements prepared so far hold the connection open: finalise them first.

@@ -66,5 +66,45 @@ TEST_F(BackendTest, TwoProcessesWriteOneRootSafely) {
   EXPECT_NO_THROW(db.exec("INSERT INTO chunk_fts(chunk_fts) VALUES('integrity-check')"));
 }
 
+// Processes that open one new root at the same moment all get a working database: the switch
+// to the write-ahead log, which does not wait for a busy database by itself, is tried again.
+TEST_F(BackendTest, ProcessesOpeningANewRootTogetherAllSucceed) {
+  constexpr int kRounds = 15;
+  constexpr int kProcesses = 4;
+  c_.reset();
+  for (int round = 0; round < kRounds; ++round) {
+    const std::string root = dir_ + "/round" + std::to_string(round);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    std::vector<pid_t> children;
+    for (int i = 0; i < kProcesses; ++i) {
+      pid_t pid = fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        close(ready[1]);
+        char go;
+        if (read(ready[0], &go, 1) != 0) _exit(3);  // end of file: all start at once
+        try {
+          backend::Database db(root);
+          backend::Statement mode = db.prepare("PRAGMA journal_mode");
+          _exit(mode.step() && mode.column_text(0) == "wal" ? 0 : 2);
+        } catch (const std::exception& e) {
+          fprintf(stderr, "%s\n", e.what());
+          _exit(1);
+        }
+      }
+      children.push_back(pid);
+    }
+    close(ready[0]);
+    close(ready[1]);  // the end of the pipe starts every child
+    for (pid_t pid : children) {
+      int status = 0;
+      ASSERT_EQ(waitpid(pid, &status, 0), pid);
+      ASSERT_TRUE(WIFEXITED(status));
+      ASSERT_EQ(WEXITSTATUS(status), 0) << "round " << round;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vantory::testing
