@@ -76,7 +76,8 @@ std::vector<std::string> useful_terms(Database& db, const std::vector<std::strin
     std::int64_t docs = st.step() ? st.column_int(0) : 0;
     // An ASCII term is its own token, so no count means no chunk holds it. The index folds
     // diacritics of other terms, which it alone can look up.
-    bool ascii = std::all_of(term.begin(), term.end(), [](char c) { return c >= 0; });
+    bool ascii = std::all_of(term.begin(), term.end(),
+                             [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     if (docs == 0 && ascii) continue;
     by_rarity.emplace_back(docs, term);
     if (docs <= kCommonTermDocs || static_cast<double>(docs) <= kCommonTermShare * total) {
