@@ -19,15 +19,25 @@ struct FileContexts::PathIndex {
 namespace {
 
 // The array looked at last, and its paths: an array that was indexed passed the shape check.
-std::mutex last_mutex;
-std::weak_ptr<const Json> last_array;
-std::shared_ptr<const FileContexts::PathIndex> last_paths;
+struct LastLookedAt {
+  std::mutex mutex;
+  std::weak_ptr<const Json> array;
+  std::shared_ptr<const FileContexts::PathIndex> paths;
+};
+
+// Never destroyed: the array's control block was made by the backend library, which its
+// provider closes before this library's statics would be destroyed at exit.
+LastLookedAt& last_looked_at() {
+  static LastLookedAt* last = new LastLookedAt;
+  return *last;
+}
 
 std::shared_ptr<const FileContexts::PathIndex> known_paths(
     const std::shared_ptr<const Json>& array) {
-  std::lock_guard lock(last_mutex);
-  std::shared_ptr<const Json> last = last_array.lock();
-  return last && last.get() == array.get() ? last_paths : nullptr;
+  LastLookedAt& last = last_looked_at();
+  std::lock_guard lock(last.mutex);
+  std::shared_ptr<const Json> looked_at = last.array.lock();
+  return looked_at && looked_at.get() == array.get() ? last.paths : nullptr;
 }
 
 }  // namespace
@@ -74,9 +84,10 @@ const FileContexts::PathIndex& FileContexts::paths() {
   }
   paths_ = std::move(index);
   if (snapshot_) {
-    std::lock_guard lock(last_mutex);
-    last_array = snapshot_;
-    last_paths = paths_;
+    LastLookedAt& last = last_looked_at();
+    std::lock_guard lock(last.mutex);
+    last.array = snapshot_;
+    last.paths = paths_;
   }
   return *paths_;
 }
