@@ -1,6 +1,12 @@
 // The store's layout on disk, its vectors files and the cache of their decoded vectors.
 #include "memory/ambrel/local_ambrel.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <utility>
 
 #include "common/error.h"
@@ -22,6 +28,16 @@ std::string join_path(const std::string& directory, std::string_view name) {
   if (path.empty() || path.back() != '/') path.push_back('/');
   path.append(name);
   return path;
+}
+
+// The identity of the file at `path` (empty when there is none): an atomic save makes a new
+// file, so a save by any process changes the inode even within one tick of the clock.
+std::string file_stamp(const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return {};
+  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + ":" +
+         std::to_string(info.st_size) + ":" + std::to_string(info.st_mtim.tv_sec) + "." +
+         std::to_string(info.st_mtim.tv_nsec);
 }
 
 std::shared_ptr<RemoteEmbeddingClient> client_for(std::shared_ptr<RemoteEmbeddingClient> given,
@@ -94,16 +110,52 @@ std::shared_ptr<const VectorMap> LocalAmbrel::_cached_vectors(const std::string&
   return it == _vector_cache.end() ? nullptr : it->second;
 }
 
-void LocalAmbrel::cache(const std::string& agent_id, std::shared_ptr<const VectorMap> vectors) {
+std::shared_ptr<const VectorMap> LocalAmbrel::fresh_cached(const std::string& agent_id) const {
+  std::shared_ptr<const VectorMap> cached;
+  std::string stamp;
+  {
+    std::lock_guard<std::mutex> guard(cache_mutex_);
+    auto it = _vector_cache.find(agent_id);
+    if (it == _vector_cache.end()) return nullptr;
+    cached = it->second;
+    auto known = cache_stamps_.find(agent_id);
+    if (known != cache_stamps_.end()) stamp = known->second;
+  }
+  // A file gone since is not another writer's save: the cache answers for it, as it always has.
+  std::string now = file_stamp(_get_vectors_path(agent_id));
+  return now.empty() || now == stamp ? cached : nullptr;
+}
+
+void LocalAmbrel::cache(const std::string& agent_id, std::shared_ptr<const VectorMap> vectors,
+                        const std::string& stamp) {
   std::shared_ptr<const VectorMap> replaced;
   std::lock_guard<std::mutex> guard(cache_mutex_);
   // The old map is released after the lock: a large one takes a while to free.
   if (vectors) {
     replaced = std::exchange(_vector_cache[agent_id], std::move(vectors));
+    cache_stamps_[agent_id] = stamp;
   } else if (auto it = _vector_cache.find(agent_id); it != _vector_cache.end()) {
     replaced = std::move(it->second);
     _vector_cache.erase(it);
+    cache_stamps_.erase(agent_id);
   }
+}
+
+LocalAmbrel::FileGuard::FileGuard(std::mutex& thread_lock, const std::string& agent_directory)
+    : thread_lock_(thread_lock) {
+  directory_fd_ = ::open(agent_directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory_fd_ < 0) return;  // no folder, no file: nothing another process could lose
+  while (::flock(directory_fd_, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      int error = errno;
+      ::close(directory_fd_);
+      throw OSError(os_error_text(error, agent_directory));
+    }
+  }
+}
+
+LocalAmbrel::FileGuard::~FileGuard() {
+  if (directory_fd_ >= 0) ::close(directory_fd_);
 }
 
 std::mutex& LocalAmbrel::file_lock(const std::string& vectors_path) {
@@ -114,16 +166,17 @@ std::mutex& LocalAmbrel::file_lock(const std::string& vectors_path) {
 }
 
 std::shared_ptr<const VectorMap> LocalAmbrel::vectors_for_reading(const std::string& agent_id) {
-  if (auto cached = _cached_vectors(agent_id)) return cached;
+  if (auto cached = fresh_cached(agent_id)) return cached;
   std::string path = _get_vectors_path(agent_id);
   // Filled under the file's lock, so a read of the old file cannot replace what a writer
   // has just cached.
-  std::lock_guard<std::mutex> guard(file_lock(path));
-  if (auto cached = _cached_vectors(agent_id)) return cached;
-  if (!path_exists(path)) return nullptr;
+  FileGuard guard(file_lock(path), _get_agent_path(agent_id));
+  if (auto cached = fresh_cached(agent_id)) return cached;
+  std::string stamp = file_stamp(path);
+  if (stamp.empty()) return nullptr;
   try {
     auto vectors = std::make_shared<const VectorMap>(read_vectors_file(path, false));
-    cache(agent_id, vectors);
+    cache(agent_id, vectors, stamp);
     return vectors;
   } catch (const std::exception& e) {
     log_ambrel_line(std::string("Failed to load vectors: ") + e.what());
@@ -132,14 +185,15 @@ std::shared_ptr<const VectorMap> LocalAmbrel::vectors_for_reading(const std::str
 }
 
 VectorMap LocalAmbrel::load_locked(const std::string& agent_id, bool report) {
-  if (auto cached = _cached_vectors(agent_id)) return *cached;
+  if (auto cached = fresh_cached(agent_id)) return *cached;
   std::string path = _get_vectors_path(agent_id);
-  if (!path_exists(path)) return {};
+  std::string stamp = file_stamp(path);
+  if (stamp.empty()) return {};
   try {
     VectorMap vectors = read_vectors_file(path, true);
     VectorMap rounded = vectors;
     rounded.round_all();
-    cache(agent_id, std::make_shared<const VectorMap>(std::move(rounded)));
+    cache(agent_id, std::make_shared<const VectorMap>(std::move(rounded)), stamp);
     return vectors;
   } catch (const std::exception& e) {
     if (report) log_ambrel_line(std::string("Failed to load vectors: ") + e.what());
@@ -148,8 +202,8 @@ VectorMap LocalAmbrel::load_locked(const std::string& agent_id, bool report) {
 }
 
 VectorMap LocalAmbrel::_load_vectors(const std::string& agent_id) {
-  if (auto cached = _cached_vectors(agent_id)) return *cached;
-  std::lock_guard<std::mutex> guard(file_lock(_get_vectors_path(agent_id)));
+  if (auto cached = fresh_cached(agent_id)) return *cached;
+  FileGuard guard(file_lock(_get_vectors_path(agent_id)), _get_agent_path(agent_id));
   return load_locked(agent_id, true);
 }
 
@@ -160,14 +214,15 @@ void LocalAmbrel::save_locked(const std::string& agent_id, VectorMap vectors) {
   try {
     write_vectors_file(path, vectors);
     vectors.round_all();
-    cache(agent_id, std::make_shared<const VectorMap>(std::move(vectors)));
+    cache(agent_id, std::make_shared<const VectorMap>(std::move(vectors)), file_stamp(path));
   } catch (const std::exception& e) {
     log_ambrel_line(std::string("Failed to save vectors: ") + e.what());
   }
 }
 
 void LocalAmbrel::_save_vectors(const std::string& agent_id, const VectorMap& vectors) {
-  std::lock_guard<std::mutex> guard(file_lock(_get_vectors_path(agent_id)));
+  make_directories(_get_agent_path(agent_id));
+  FileGuard guard(file_lock(_get_vectors_path(agent_id)), _get_agent_path(agent_id));
   save_locked(agent_id, vectors);
 }
 

@@ -184,8 +184,25 @@ class LocalAmbrel {
   // nullptr when there are none.
   std::shared_ptr<const VectorMap> vectors_for_reading(const std::string& agent_id);
 
-  // The lock that serialises the load, change and save sequences of one vectors file.
+  // Serialises the load, change and save sequences of one agent's vectors file: among the
+  // threads of this process by a mutex, among processes by an advisory lock on the agent's
+  // folder (when it exists; writers make it first).
+  class FileGuard {
+   public:
+    FileGuard(std::mutex& thread_lock, const std::string& agent_directory);
+    ~FileGuard();
+    FileGuard(const FileGuard&) = delete;
+    FileGuard& operator=(const FileGuard&) = delete;
+
+   private:
+    std::lock_guard<std::mutex> thread_lock_;
+    int directory_fd_ = -1;
+  };
   std::mutex& file_lock(const std::string& vectors_path);
+
+  // The cached vectors of the agent unless another process has saved the file since they
+  // were read or written (nullptr then, and when nothing is cached).
+  std::shared_ptr<const VectorMap> fresh_cached(const std::string& agent_id) const;
 
   // _load_vectors for a caller holding file_lock; `report` writes the failure line.
   VectorMap load_locked(const std::string& agent_id, bool report);
@@ -208,13 +225,18 @@ class LocalAmbrel {
       const std::string& agent_id,
       const std::vector<std::pair<const std::string*, std::string_view>>& entries);
 
-  // Caches `vectors` for the agent; nullptr forgets the agent.
-  void cache(const std::string& agent_id, std::shared_ptr<const VectorMap> vectors);
+  // Caches `vectors` for the agent, read from or written to the file that `stamp` describes;
+  // nullptr forgets the agent.
+  void cache(const std::string& agent_id, std::shared_ptr<const VectorMap> vectors,
+             const std::string& stamp = {});
 
   std::recursive_mutex _lock;
   // Guards the map itself: held only to look up, swap or drop an agent's pointer.
   mutable std::mutex cache_mutex_;
   std::unordered_map<std::string, std::shared_ptr<const VectorMap>> _vector_cache;
+  // Per cached agent: the identity of the vectors file the cache matches (device, inode, size,
+  // modification time), so that another process's save is noticed.
+  std::unordered_map<std::string, std::string> cache_stamps_;
   std::mutex file_locks_mutex_;
   std::unordered_map<std::string, std::unique_ptr<std::mutex>> file_locks_;
 };

@@ -41,7 +41,7 @@ std::vector<std::optional<PythonVector>> LocalAmbrel::add_vectors_once(
   }
   if (!directory_made) return embedded;
   try {
-    std::lock_guard<std::mutex> guard(file_lock(_get_vectors_path(agent_id)));
+    FileGuard guard(file_lock(_get_vectors_path(agent_id)), _get_agent_path(agent_id));
     VectorMap vectors = load_locked(agent_id, true);
     for (std::size_t i = 0; i < entries.size(); ++i) {
       if (embedded[i]) vectors.insert_or_assign(*entries[i].first, StoredVector(*embedded[i]));

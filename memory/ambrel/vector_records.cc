@@ -16,7 +16,8 @@ std::optional<std::vector<double>> LocalAmbrel::add_vector(const std::string& ag
   try {
     PythonVector embedding = embedding_client->embed(text);
     std::vector<double> embedding_list = _to_list(embedding);
-    std::lock_guard<std::mutex> guard(file_lock(_get_vectors_path(agent_id)));
+    make_directories(_get_agent_path(agent_id));
+    FileGuard guard(file_lock(_get_vectors_path(agent_id)), _get_agent_path(agent_id));
     VectorMap vectors = load_locked(agent_id, true);
     vectors.insert_or_assign(entry_id, StoredVector(std::move(embedding)));
     save_locked(agent_id, std::move(vectors));
@@ -54,7 +55,8 @@ std::int64_t LocalAmbrel::add_vectors_batch(const std::string& agent_id, const J
   if (embedded.empty()) return 0;
   std::int64_t added = 0;
   {
-    std::lock_guard<std::mutex> guard(file_lock(_get_vectors_path(agent_id)));
+    make_directories(_get_agent_path(agent_id));
+    FileGuard guard(file_lock(_get_vectors_path(agent_id)), _get_agent_path(agent_id));
     VectorMap vectors = load_locked(agent_id, false);
     for (auto& [id, embedding] : embedded) {
       if (vectors.contains(*id)) continue;
@@ -77,9 +79,9 @@ std::optional<PythonVector> LocalAmbrel::get_vector(const std::string& agent_id,
 }
 
 bool LocalAmbrel::delete_vector(const std::string& agent_id, const std::string& entry_id) {
-  std::lock_guard<std::mutex> guard(file_lock(_get_vectors_path(agent_id)));
+  FileGuard guard(file_lock(_get_vectors_path(agent_id)), _get_agent_path(agent_id));
   // An id the cache does not hold is answered without copying the agent's map.
-  if (auto cached = _cached_vectors(agent_id); cached && !cached->contains(entry_id)) {
+  if (auto cached = fresh_cached(agent_id); cached && !cached->contains(entry_id)) {
     return false;
   }
   VectorMap vectors = load_locked(agent_id, true);
@@ -91,7 +93,7 @@ bool LocalAmbrel::delete_vector(const std::string& agent_id, const std::string& 
 void LocalAmbrel::clear_vectors(const std::string& agent_id) {
   std::string path = _get_vectors_path(agent_id);
   {
-    std::lock_guard<std::mutex> guard(file_lock(path));
+    FileGuard guard(file_lock(path), _get_agent_path(agent_id));
     if (path_exists(path)) remove_file(path);
     cache(agent_id, nullptr);
   }

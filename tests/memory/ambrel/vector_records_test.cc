@@ -1,4 +1,6 @@
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <set>
@@ -176,6 +178,45 @@ TEST_F(StoreTest, ConcurrentAddsAndDeletesLoseNothing) {
   EXPECT_EQ(std::set<std::string>(on_disk.begin(), on_disk.end()), expected);
   EXPECT_EQ(on_disk.size(), expected.size());
   EXPECT_EQ(ids_of(*store->_cached_vectors("agent")), on_disk);
+}
+
+// Stores of separate processes share the vectors file: each sees the others' saves before it
+// changes the file, and their writes exclude one another.
+TEST_F(StoreTest, StoresOfSeveralProcessesLoseNothing) {
+  std::unique_ptr<LocalAmbrel> other = make_store();
+  store->add_vector("agent", "first", "v:1");
+  EXPECT_EQ(other->get_vector("agent", "first"), create_vector(std::vector<double>{1}));
+  store->add_vector("agent", "second", "v:2");  // the other store's cache is now old
+  EXPECT_EQ(other->get_vector("agent", "second"), create_vector(std::vector<double>{2}));
+  other->add_vector("agent", "third", "v:3");
+  EXPECT_TRUE(store->delete_vector("agent", "third"));
+  EXPECT_EQ(ids_of(make_store()->_load_vectors("agent")),
+            (std::vector<std::string>{"first", "second"}));
+
+  constexpr int kProcesses = 3, kIds = 25;
+  store.reset();
+  other.reset();
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      std::unique_ptr<LocalAmbrel> own = make_store();
+      for (int i = 0; i < kIds; ++i) {
+        std::string id = "p" + std::to_string(p) + "-" + std::to_string(i);
+        if (!own->add_vector("agent", id, "v:" + std::to_string(i))) _exit(1);
+      }
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  std::vector<std::string> on_disk = ids_of(make_store()->_load_vectors("agent"));
+  EXPECT_EQ(on_disk.size(), 2u + kProcesses * kIds);
 }
 
 }  // namespace
