@@ -12,11 +12,12 @@
 #include <string_view>
 
 #include "common/json.h"
+#include "common/truth_value.h"
 
 namespace vantory::records {
 
 // Python's truth value: null, false, 0, 0.0, "", [] and {} are false; everything else true.
-bool truthy(const Json& value);
+using ::vantory::truthy;
 
 // The member `key` of `record`, or nullptr when `record` is not an object or has no such
 // member.

@@ -7,6 +7,7 @@
 #include "backend/store/context_table.h"
 #include "common/message_text.h"
 #include "common/sha256.h"
+#include "common/truth_value.h"
 #include "common/unicode.h"
 
 namespace vantory::backend {
@@ -17,20 +18,6 @@ namespace {
 // whose builder call never came (a failed delta_update) or a provider shared by threads.
 constexpr std::size_t kRememberedAnswers = 4;
 
-// Python's truth value, the test Tarnel applies before filling a member in.
-bool falsy(const Json& value) {
-  switch (value.type()) {
-    case Json::value_t::null: return true;
-    case Json::value_t::boolean: return !value.get<bool>();
-    case Json::value_t::number_integer: return value.get<std::int64_t>() == 0;
-    case Json::value_t::number_unsigned: return value.get<std::uint64_t>() == 0;
-    case Json::value_t::number_float: return value.get<double>() == 0.0;
-    case Json::value_t::string: return value.get_ref<const std::string&>().empty();
-    case Json::value_t::array:
-    case Json::value_t::object: return value.empty();
-    default: return false;
-  }
-}
 
 bool is_filled_summary(const Json& summary, const Json& made) {
   auto name = made.find("name");
@@ -59,9 +46,9 @@ bool is_chunker_record(const Json& stored, const Json& made) {
   for (auto m = made.begin(); m != made.end(); ++m, ++s) {
     if (s.key() != m.key()) return false;
     bool same = s.value() == m.value();
-    if (!same && m.key() == "summary" && falsy(m.value())) {
+    if (!same && m.key() == "summary" && !truthy(m.value())) {
       same = is_filled_summary(s.value(), made);
-    } else if (!same && m.key() == "hash_id" && falsy(m.value())) {
+    } else if (!same && m.key() == "hash_id" && !truthy(m.value())) {
       same = is_content_hash(s.value(), made);
     }
     if (!same) return false;

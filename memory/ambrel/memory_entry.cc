@@ -4,22 +4,11 @@
 
 #include "common/error.h"
 #include "common/message_text.h"
+#include "common/truth_value.h"
 
 namespace vantory {
 
-bool is_empty_value(const Json& value) {
-  switch (value.type()) {
-    case Json::value_t::null: return true;
-    case Json::value_t::boolean: return !value.get<bool>();
-    case Json::value_t::number_integer: return value.get<std::int64_t>() == 0;
-    case Json::value_t::number_unsigned: return value.get<std::uint64_t>() == 0;
-    case Json::value_t::number_float: return value.get<double>() == 0.0;
-    case Json::value_t::string: return value.get_ref<const std::string&>().empty();
-    case Json::value_t::array:
-    case Json::value_t::object: return value.empty();
-    default: return false;
-  }
-}
+bool is_empty_value(const Json& value) { return !truthy(value); }
 
 const Json* find_member(const Json& entry, std::string_view key) {
   for (const auto& [name, value] : entry.get_ref<const Json::object_t&>()) {
