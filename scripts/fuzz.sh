@@ -8,8 +8,8 @@
 #
 # Usage: scripts/fuzz.sh [build-dir] [seconds-per-target] [target...]
 # Environment: JOBS (parallel build jobs), CMAKE_FLAGS (extra configure arguments), FUZZ_SEED
-# (libFuzzer's random seed: a fixed seed makes a run try the same inputs in the same order, so a
-# pass that a longer run with that seed survived cannot fail by chance; unset, each run draws one).
+# (libFuzzer's random seed; unset, each run draws one). A fixed seed helps to repeat a failure
+# but does not fix the inputs tried: which inputs are kept and mutated depends on timing too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

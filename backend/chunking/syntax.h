@@ -37,6 +37,7 @@ class Syntax {
   Lang lang() const { return lang_; }
   const TSLanguage* grammar() const { return grammar_; }
   Role role(TSNode node) const {
+    if (ts_node_is_null(node)) return Role::kOther;
     TSSymbol symbol = ts_node_symbol(node);
     return symbol < roles_.size() ? roles_[symbol] : Role::kOther;
   }
@@ -57,12 +58,16 @@ class Syntax {
   std::vector<std::pair<std::string, TSFieldId>> fields_;
 };
 
-// Helpers over nodes of a tree parsed from `text`.
+// Helpers over nodes of a tree parsed from `text`. Each takes a null node (a missing field or
+// child of damaged code) as a node of no type, no text and no children: tree-sitter's own
+// functions read through the null pointer.
 inline bool type_is(TSNode node, const char* type) {
+  if (ts_node_is_null(node)) return false;
   const char* t = ts_node_type(node);
   return t != nullptr && std::string_view(t) == type;
 }
 inline std::string_view node_text(TSNode node, std::string_view text) {
+  if (ts_node_is_null(node)) return {};
   std::uint32_t begin = ts_node_start_byte(node);
   std::uint32_t end = ts_node_end_byte(node);
   if (begin > text.size()) return {};
@@ -79,12 +84,13 @@ inline std::uint32_t last_row(TSNode node) {
   return end.row;
 }
 inline TSNode child_by_field(TSNode node, TSFieldId field) {
-  return field == 0 ? TSNode{} : ts_node_child_by_field_id(node, field);
+  return field == 0 || ts_node_is_null(node) ? TSNode{} : ts_node_child_by_field_id(node, field);
 }
 
 // Visits the named children of a node in order. `visit` returns false to stop.
 template <typename Visit>
 void for_each_named_child(TSNode node, Visit visit) {
+  if (ts_node_is_null(node)) return;
   TSTreeCursor cursor = ts_tree_cursor_new(node);
   if (ts_tree_cursor_goto_first_child(&cursor)) {
     do {

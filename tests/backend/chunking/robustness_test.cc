@@ -77,6 +77,10 @@ INSTANTIATE_TEST_SUITE_P(
         SurvivalCase{"python_replacement_characters", "python",
                      "def Gr\xC3\xB6\xC3\x9F" "e(x):\n    return '\xEF\xBF\xBD'  # \xEF\xBF\xBD\n",
                      {"Gr\xC3\xB6\xC3\x9F" "e"}},
+        // The receiver's parameter is a string literal: it has no type field.
+        SurvivalCase{"go_receiver_without_type", "go",
+                     "package main\nfunc (\" *T) M(a int) int { return a }\nfunc main() {}\n",
+                     {"main"}},
         SurvivalCase{"python_only_comments", "python", "# one\n# two\n", {"lines 1-2"}}),
     [](const auto& info) { return info.param.label; });
 
