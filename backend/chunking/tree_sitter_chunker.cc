@@ -314,9 +314,14 @@ bool blank_text(std::string_view text) {
   return text.find_first_not_of(" \t\r\n\f\v") == std::string_view::npos;
 }
 
+// Null when the parse ran out of its time.
 TreePtr parse(TSParser* parser, std::string_view text) {
-  return TreePtr(ts_parser_parse_string(parser, nullptr, text.data(),
-                                        static_cast<std::uint32_t>(text.size())));
+  ts_parser_set_timeout_micros(parser, parse_budget_micros(text.size()));
+  TreePtr tree(ts_parser_parse_string(parser, nullptr, text.data(),
+                                      static_cast<std::uint32_t>(text.size())));
+  // A parse cut off would otherwise be resumed by the parser's next call, on another text.
+  if (!tree) ts_parser_reset(parser);
+  return tree;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <tree_sitter/api.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,14 @@ namespace vantory::backend {
 // Files larger than this are cut into line windows without parsing: a parse of a generated
 // multi-megabyte file costs much and its units would be of little use.
 inline constexpr std::size_t kMaxParsedBytes = 1 << 20;
+
+// The time a parse may take, in microseconds: 2 s plus 10 us a byte. Real code parses at well
+// under a microsecond a byte; tree-sitter's error recovery can run away on a few hundred bytes
+// of damaged code (minutes, with memory growing all the while). A file whose parse is cut off
+// is cut into line windows and its imports are not read.
+inline constexpr std::uint64_t parse_budget_micros(std::size_t bytes) {
+  return 2'000'000 + 10 * static_cast<std::uint64_t>(bytes);
+}
 
 // Largest run of remaining top-level code in one block unit.
 inline constexpr std::size_t kMaxBlockRows = 60;
@@ -31,7 +40,8 @@ class TreeSitterChunker : public Chunker {
 
   // The units of `text` in file order (see chunk_record.h for the record); none for a file
   // of white space. Syntax errors do not stop it: the parser recovers and the units around
-  // the error still come out. Throws ValueError "binary file: <path>" for binary content.
+  // the error still come out; a file the parser cannot finish within parse_budget_micros is
+  // cut into line windows. Throws ValueError "binary file: <path>" for binary content.
   std::vector<std::unique_ptr<CodeUnit>> chunk_file(const std::string& text,
                                                     const std::string& file_path) override;
 

@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <memory>
+
 #include "backend/chunking/chunking_engine.h"
 #include "common/error.h"
 #include "tests/backend/chunking/chunk_test_util.h"
@@ -108,6 +111,25 @@ TEST(BinaryContent, IsRefusedWithTheFilePath) {
       EXPECT_STREQ(e.what(), "binary file: bin/tool") << language;
     }
   }
+}
+
+// Damaged TSX on which tree-sitter's error recovery ran for more than ten minutes, memory
+// growing: the parse is cut off after its budget and the file cut into line windows; the same
+// chunker then parses the next file from that file's start, not resuming the one cut off.
+TEST(RunawayParse, EndsInLineWindowsAndLeavesTheChunkerUsable) {
+  const std::string damaged = " <d>{{props.n}</d { t {turps: { })v><d\xe8ss T";
+  std::unique_ptr<Chunker> chunker = ChunkingEngine::get_chunker("tsx");
+  auto start = std::chrono::steady_clock::now();
+  std::vector<std::unique_ptr<CodeUnit>> units = chunker->chunk_file(damaged, "src/view.tsx");
+  EXPECT_TRUE(extract_imports("tsx", damaged).empty());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+  ASSERT_EQ(units.size(), 1u);
+  EXPECT_EQ(units[0]->to_dict()["name"], "lines 1-1");
+
+  const std::string good = "export function View() {\n  return <div />;\n}\n";
+  std::vector<Json> records;
+  for (const auto& unit : chunker->chunk_file(good, "src/view.tsx")) records.push_back(unit->to_dict());
+  EXPECT_THAT(names_of(records), ElementsAre("View"));
 }
 
 TEST(EmptyInput, GivesNoChunks) {
