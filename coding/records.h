@@ -16,7 +16,7 @@
 
 namespace vantory::records {
 
-// Python's truth value: null, false, 0, 0.0, "", [] and {} are false; everything else true.
+// Python's truth value (common/truth_value.h).
 using ::vantory::truthy;
 
 // The member `key` of `record`, or nullptr when `record` is not an object or has no such

@@ -18,7 +18,6 @@ namespace {
 // whose builder call never came (a failed delta_update) or a provider shared by threads.
 constexpr std::size_t kRememberedAnswers = 4;
 
-
 bool is_filled_summary(const Json& summary, const Json& made) {
   auto name = made.find("name");
   return summary.is_string() &&
