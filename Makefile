@@ -2,6 +2,11 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# ccache (see CMakeLists.txt) shares its cache between clones and build directories: paths are
+# hashed relative to the clone, and the build directory's own path is left out of the hash.
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
+export CCACHE_MAXSIZE ?= 25G
 
 .PHONY: all setup configure build run test bench clean asan tsan fuzz armhf
 

@@ -6,10 +6,11 @@ set -euo pipefail
 
 packages=(
   # build
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config ccache
   # libraries
   nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libicu-dev libpcre2-dev
-  libsqlite3-dev libtree-sitter-dev
+  libsqlite3-dev libtree-sitter-dev libstemmer-dev libeigen3-dev libzstd-dev liblz4-dev
+  libxxhash-dev libhnswlib-dev
   # tests
   libgtest-dev libgmock-dev libcpp-httplib-dev nodejs npm
   # benchmarks and their peers
