@@ -40,7 +40,7 @@ const Json& loaded(const std::shared_ptr<const Json>& snapshot) {
 const Json& get_array(const Json& record, std::string_view key) {
   static const Json empty = Json::array();
   const Json* member = find(record, key);
-  if (!member) return empty;
+  if (!member || member->is_null()) return empty;
   if (!member->is_array()) {
     throw TypeError("'" + std::string(key) + "' must be a list, not " + type_name(*member));
   }

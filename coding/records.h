@@ -33,8 +33,8 @@ const Json& require(const Json& record, std::string_view key);
 // string.
 std::string get_string(const Json& record, std::string_view key, std::string_view fallback);
 
-// The member `key` as an array, an empty array when absent; TypeError when present and not an
-// array.
+// The member `key` as an array, an empty array when absent or null; TypeError when it is
+// anything else.
 const Json& get_array(const Json& record, std::string_view key);
 
 // The value a store handed out as a shared snapshot; null when it handed out nothing.

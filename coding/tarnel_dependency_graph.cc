@@ -53,10 +53,15 @@ Json calls_in_text(const Json& chunk) {
 // The analysis of the requested files against one load of the agent's contexts.
 class GraphAnalysis {
  public:
-  // `modules`: the module stems of all requested files, whose callers are looked for.
+  // `modules`: the module stems of all requested files, whose callers are looked for;
+  // `functions`: the last parts of the names of their callable units.
   GraphAnalysis(CodingContextStore& store, const std::string& agent_id, FileContexts& contexts,
-                std::vector<std::string> modules)
-      : store_(store), agent_id_(agent_id), contexts_(contexts), modules_(std::move(modules)) {
+                std::vector<std::string> modules, std::vector<std::string> functions)
+      : store_(store),
+        agent_id_(agent_id),
+        contexts_(contexts),
+        modules_(std::move(modules)),
+        functions_(std::move(functions)) {
     for (std::size_t i = 0; i < contexts_.size(); ++i) {
       first_by_stem_.emplace(file_stem(contexts_.stored_path(i)), i);
     }
@@ -82,7 +87,7 @@ class GraphAnalysis {
     Json calls_to = own ? outgoing_calls(contexts_.chunks(*own)) : Json::array();
     Json called_by = incoming_calls(normalized, module_name);
     Json packages = own ? external_packages(contexts_[*own]) : Json::object();
-    Json unused = own ? unused_functions(contexts_.chunks(*own), called_by) : Json::array();
+    Json unused = own ? unused_functions(contexts_.chunks(*own), normalized) : Json::array();
     Json further = transitive ? transitive_imports(imports) : Json::array();
 
     std::string summary = basename + " depends on " + std::to_string(imports.size()) +
@@ -103,18 +108,18 @@ class GraphAnalysis {
   }
 
  private:
+  // A record that is not an object holds no `module` and is passed over by the callers.
   Json import_records(const std::string& stored_path) {
     Json answer = store_.get_file_imports(agent_id_, stored_path);
-    for (const Json& record : records::as_list(answer, "get_file_imports")) {
-      records::as_record(record, "import record");
-    }
+    records::as_list(answer, "get_file_imports");
     return answer;
   }
 
+  // Chunks and call records that are not objects hold no calls.
   static Json outgoing_calls(const Json& chunks) {
     Json entries = Json::array();
-    for (const Json& item : chunks) {
-      const Json& chunk = records::as_record(item, "chunk");
+    for (const Json& chunk : chunks) {
+      if (!chunk.is_object()) continue;
       const Json* calls = &records::get_array(chunk, "calls");
       Json from_text;
       if (calls->empty() && records::is_callable_unit(chunk)) {
@@ -122,8 +127,8 @@ class GraphAnalysis {
         calls = &from_text;
       }
       const Json& from = records::get_or(chunk, "name", kUnknown);
-      for (const Json& item_call : *calls) {
-        const Json& call = records::as_record(item_call, "call record");
+      for (const Json& call : *calls) {
+        if (!call.is_object()) continue;
         entries.push_back(
             Json{{"target", records::get_or(call, "target", kNull)},
                  {"from", from},
@@ -140,9 +145,10 @@ class GraphAnalysis {
   // so a context kept under an unnormalised path counts as another file, even when it is this
   // one.
   Json incoming_calls(const std::string& normalized, const std::string& module_name) {
-    if (!calls_) calls_.emplace(contexts_, modules_);
+    const CallIndex& index = call_index();
+    index.expect_text_targets_outside(normalized);
     Json entries = Json::array();
-    for (const CallIndex::Call& call : calls_->naming(module_name)) {
+    for (const CallIndex::Call& call : index.naming(module_name)) {
       std::string_view other_path = contexts_.stored_path(call.context);
       if (other_path == normalized) continue;
       entries.push_back(Json{{"caller", records::get_or(*call.chunk, "name", kUnknown)},
@@ -168,29 +174,24 @@ class GraphAnalysis {
   }
 
   // A callable unit is unused when no call in its own file names it (directly or as
-  // self.<last part of its name>) and no other file's caller carries its name.
-  static Json unused_functions(const Json& chunks, const Json& called_by) {
-    std::unordered_set<std::string_view> callers;
-    for (const Json& entry : called_by) {
-      if (const std::string* caller = records::string_member(entry, "caller")) {
-        callers.insert(*caller);
-      }
-    }
+  // self.<last part of its name>) and no other file calls it by a name ending in that last
+  // part (run, util.run, app.run for util.run).
+  Json unused_functions(const Json& chunks, const std::string& normalized) {
     std::unordered_set<std::string_view> targets;
-    for (const Json& item : chunks) {
-      for (const Json& call : records::get_array(records::as_record(item, "chunk"), "calls")) {
-        const std::string* target =
-            records::string_member(records::as_record(call, "call record"), "target");
-        if (target) targets.insert(*target);
+    for (const Json& chunk : chunks) {
+      for (const Json& call : records::get_array(chunk, "calls")) {
+        if (const std::string* target = records::string_member(call, "target")) {
+          targets.insert(*target);
+        }
       }
     }
     Json unused = Json::array();
     for (const Json& chunk : chunks) {
       if (!records::is_callable_unit(chunk)) continue;
       std::string_view func_name = records::text_member(chunk, "name", "");
-      std::string self_form = "self." + std::string(last_component(func_name));
-      if (targets.contains(func_name) || targets.contains(self_form) ||
-          callers.contains(func_name)) {
+      std::string_view short_name = last_component(func_name);
+      if (targets.contains(func_name) || targets.contains("self." + std::string(short_name)) ||
+          call_index().called_outside(short_name, normalized)) {
         continue;
       }
       unused.push_back(Json{{"function", func_name},
@@ -220,13 +221,19 @@ class GraphAnalysis {
     return entries;
   }
 
+  // Built when the first file asks for its callers.
+  const CallIndex& call_index() {
+    if (!calls_) calls_.emplace(contexts_, modules_, functions_);
+    return *calls_;
+  }
+
   CodingContextStore& store_;
   const std::string& agent_id_;
   FileContexts& contexts_;
   std::vector<std::string> modules_;
+  std::vector<std::string> functions_;
   // File stem of the stored path -> the first context with that stem.
   std::unordered_map<std::string_view, std::size_t> first_by_stem_;
-  // Built when the first file asks for its callers.
   std::optional<CallIndex> calls_;
 };
 
@@ -245,10 +252,18 @@ Json Tarnel::dependency_graph(const std::string& agent_id, const Json& file_path
   }
   FileContexts contexts(*store, agent_id);
   std::vector<std::string> modules;
+  std::vector<std::string> functions;
   for (const Json& path : file_paths) {
-    modules.push_back(module_of(normalize_path(path.get_ref<const std::string&>())));
+    std::string normalized = normalize_path(path.get_ref<const std::string&>());
+    modules.push_back(module_of(normalized));
+    std::optional<std::size_t> own = contexts.find(normalized);
+    if (!own) continue;
+    for (const Json& chunk : contexts.chunks(*own)) {
+      if (!records::is_callable_unit(chunk)) continue;
+      functions.emplace_back(last_component(records::text_member(chunk, "name", "")));
+    }
   }
-  GraphAnalysis analysis(*store, agent_id, contexts, std::move(modules));
+  GraphAnalysis analysis(*store, agent_id, contexts, std::move(modules), std::move(functions));
   Json results = Json::object();
   for (const Json& path : file_paths) {
     const std::string& requested = path.get_ref<const std::string&>();

@@ -65,8 +65,8 @@ TEST(DependencyGraph, ReportsEveryMemberInOrder) {
             R"j({"caller": "selfref", "caller_file": "util.py", "line": 2}], )j"
             R"j("external_packages": {"requests": {"version": "unknown", "installed": true}, )j"
             R"j("numpy": {"version": "unknown", "installed": true}}, )j"
-            R"j("unused_functions": [{"function": "run", "line": 3, "reason": "no_external_callers"}, )j"
-            R"j({"function": "orphan", "line": 30, "reason": "no_external_callers"}], )j"
+            R"j("unused_functions": [{"function": "orphan", "line": 30, "reason": "no_external_callers"}, )j"
+            R"j({"function": "main", "line": 50, "reason": "no_external_callers"}], )j"
             R"j("graph_summary": "util.py depends on 2 modules and is used by 1 modules"}}})j");
 }
 
@@ -161,6 +161,60 @@ TEST(DependencyGraph, AnUnknownFileStillListsItsCallers) {
   EXPECT_EQ(dump_json(member["called_by"]), R"j([{"caller": "f", "caller_file": "a.py", "line": 0}])j");
   EXPECT_EQ(member["calls_to"], Json::array());
   EXPECT_EQ(member["external_packages"], Json::object());
+  EXPECT_EQ(member["unused_functions"], Json::array());
+}
+
+// A function is used when another file calls it by its name or by a dotted name ending in it;
+// a unit elsewhere that merely shares its name does not use it.
+TEST(DependencyGraph, AFunctionCalledFromAnotherFileIsUsed) {
+  struct Case {
+    const char* caller_file;
+    const char* target;
+    bool unused;
+  };
+  const Case cases[] = {
+      {"app.py", "load", false},         {"app.py", "util.load", false},
+      {"app.py", "a.b.Store.load", false}, {"app.py", "preload", true},
+      {"app.py", "load.x", true},        {"./lib//util.py", "load", true},
+  };
+  for (const Case& c : cases) {
+    TarnelWithFakes t;
+    Json contexts = parse(R"j([{"file_path": "lib/util.py", "chunks": [
+        {"name": "Store.load", "type": "method", "start_line": 4}]},
+      {"file_path": "x.py", "chunks": [{"name": "Store.load", "calls": [{"target": "util.x"}]}]}])j");
+    contexts.push_back(
+        {{"file_path", c.caller_file}, {"chunks", {{{"calls", {{{"target", c.target}}}}}}}});
+    EXPECT_CALL(*t.mocks->store, _load_agent_data(_, _)).WillOnce(Return(snapshot(contexts)));
+    EXPECT_CALL(*t.mocks->store, get_file_imports(_, _)).WillOnce(Return(Json::array()));
+    EXPECT_CALL(*t.mocks->store, find_importers(_, _)).WillOnce(Return(Json::array()));
+    Json member = t.tarnel.dependency_graph("ag", parse(R"j(["lib/util.py"])j"))["results"]["lib/util.py"];
+    EXPECT_EQ(member["unused_functions"].size(), c.unused ? 1u : 0u) << c.caller_file << " " << c.target;
+  }
+}
+
+// Agents supply chunk records: what holds nothing to compare is passed over, and the analysed
+// file's own call targets are only copied, never compared as text.
+TEST(DependencyGraph, PassesOverRecordsThatHoldNothingToCompare) {
+  TarnelWithFakes t;
+  EXPECT_CALL(*t.mocks->store, _load_agent_data(_, _)).WillOnce(Return(snapshot(parse(R"j([
+    {"file_path": "m.py", "chunks": ["text", 7, {"name": "f", "type": "function", "calls": null,
+       "content": "self.db.get()"},
+      {"name": "g", "calls": [3, {"target": 5, "line": 2}, {"target": "f"}]}]},
+    {"file_path": "o.py", "chunks": [null, {"name": "h", "calls": null},
+      {"name": "k", "calls": ["m.g", {"target": "m.g", "line": 9}]}]}])j"))));
+  EXPECT_CALL(*t.mocks->store, get_file_imports(_, "m.py"))
+      .WillOnce(Return(parse(R"j(["os", 1, {"module": "sys"}])j")));
+  EXPECT_CALL(*t.mocks->store, find_importers(_, "m")).WillOnce(Return(Json::array()));
+  Json member = t.tarnel.dependency_graph("ag", parse(R"j(["m.py"])j"))["results"]["m.py"];
+  EXPECT_EQ(member["imports"], parse(R"j(["sys"])j"));
+  EXPECT_EQ(dump_json(member["calls_to"]),
+            R"j([{"target": "db.get", "from": "f", "line": 0, "signature": "", )j"
+            R"j("parameters_passed": "", "return_used_as": ""}, )j"
+            R"j({"target": 5, "from": "g", "line": 2, "signature": "", )j"
+            R"j("parameters_passed": "", "return_used_as": ""}, )j"
+            R"j({"target": "f", "from": "g", "line": 0, "signature": "", )j"
+            R"j("parameters_passed": "", "return_used_as": ""}])j");
+  EXPECT_EQ(dump_json(member["called_by"]), R"j([{"caller": "k", "caller_file": "o.py", "line": 9}])j");
   EXPECT_EQ(member["unused_functions"], Json::array());
 }
 
