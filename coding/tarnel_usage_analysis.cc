@@ -1,5 +1,6 @@
 // usage_analysis: the functions one indexed file defines, which of them other files call,
 // which look unused, and which parameters their bodies never mention.
+#include <cctype>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -23,44 +24,77 @@ namespace {
 
 const Json kNull = nullptr;
 
-// The decimal text of `value` + 1, for any JSON integer (no overflow at the type's limit).
-std::string successor_text(const Json& value) {
-  if (value.is_number_integer() && !value.is_number_unsigned() && value.get<std::int64_t>() < 0) {
-    return std::to_string(value.get<std::int64_t>() + 1);
-  }
-  std::string digits = value_text(value);
-  std::size_t i = digits.size();
-  while (i > 0 && digits[i - 1] == '9') digits[--i] = '0';
-  if (i == 0) {
-    digits.insert(digits.begin(), '1');
-  } else {
-    ++digits[i - 1];
-  }
-  return digits;
+bool is_word_byte(char c) {
+  auto byte = static_cast<unsigned char>(c);
+  return std::isalnum(byte) || c == '_' || c == '$' || byte >= 0x80;
 }
 
-// Where "line:<number>" followed by one white space character first occurs, or npos.
-std::size_t find_line_marker(std::string_view content, const std::string& number) {
-  static const Pattern space(R"(\s)");
-  std::string marker = "line:" + number;
-  for (std::size_t at = content.find(marker); at != std::string_view::npos;
-       at = content.find(marker, at + 1)) {
-    if (space.matches_at(content, at + marker.size())) return at;
+// Where the balanced group opened by `text[open]` ('(', '<' or '[') ends, just past its
+// closing character; npos when it never closes.
+std::size_t past_group(std::string_view text, std::size_t open) {
+  const char opener = text[open];
+  const char closer = opener == '(' ? ')' : opener == '<' ? '>' : ']';
+  int depth = 0;
+  for (std::size_t i = open; i < text.size(); ++i) {
+    if (text[i] == opener) {
+      ++depth;
+    } else if (text[i] == closer && --depth == 0) {
+      return i + 1;
+    }
   }
   return std::string_view::npos;
 }
 
-// The part of a callable chunk's (lower-cased) text that counts as its body. Chunk text may
-// carry "line:<n>" markers: the body then starts at the marker of the line after start_line;
-// text without a start_line marker is searched whole.
-std::string_view function_body(std::string_view content, const Json& start_line) {
-  if (start_line.is_null()) return content;
-  if (!start_line.is_number_integer()) {
-    throw TypeError(std::string("'start_line' must be an int, not ") + type_name(start_line));
+std::size_t skip_spaces(std::string_view text, std::size_t at) {
+  while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+  return at;
+}
+
+// Where the parameter list of a unit named `name` opens in its text: the first "(" that
+// follows the name as a whole word, type parameters allowed between them (`def load(`,
+// `func (s *Store) Load(`, `fn load<T>(`); else the first "(" after the name's first
+// mention (`handler = (req, res) =>`); else the first "(" of the text; npos without one.
+std::size_t parameter_list(std::string_view text, std::string_view name) {
+  std::size_t first_mention = std::string_view::npos;
+  for (std::size_t at = name.empty() ? std::string_view::npos : text.find(name);
+       at != std::string_view::npos; at = text.find(name, at + 1)) {
+    std::size_t end = at + name.size();
+    if ((at > 0 && is_word_byte(text[at - 1])) || (end < text.size() && is_word_byte(text[end]))) {
+      continue;
+    }
+    if (first_mention == std::string_view::npos) first_mention = at;
+    std::size_t next = skip_spaces(text, end);
+    if (next < text.size() && (text[next] == '<' || text[next] == '[')) {
+      next = skip_spaces(text, past_group(text, next));
+    }
+    if (next < text.size() && text[next] == '(') return next;
   }
-  if (find_line_marker(content, value_text(start_line)) == std::string_view::npos) return content;
-  std::size_t body = find_line_marker(content, successor_text(start_line));
-  return body == std::string_view::npos ? std::string_view() : content.substr(body);
+  return text.find('(', first_mention == std::string_view::npos ? 0 : first_mention);
+}
+
+// The text that follows the signature of a callable unit named `name`: where its parameters
+// are used. A mention in the signature itself is the declaration, not a use. Text without a
+// parameter list (x => x * 2), or whose list never closes, is taken whole.
+std::string_view function_body(std::string_view text, std::string_view name) {
+  std::size_t open = parameter_list(text, name);
+  if (open == std::string_view::npos) return text;
+  std::size_t body = past_group(text, open);
+  return body == std::string_view::npos ? text : text.substr(body);
+}
+
+// `body` without the "line:<n>" markers that some indexers put before each line: a parameter
+// named line is not used by them.
+std::string without_line_markers(std::string_view body) {
+  static const Pattern marker(R"(line:-?\d+\s)");
+  std::string out;
+  std::size_t copied = 0;
+  for (const Pattern::Match& match : marker.find_all(body)) {
+    out.append(body.substr(copied, match.start - copied));
+    out.push_back(' ');
+    copied = match.end;
+  }
+  out.append(body.substr(copied));
+  return out;
 }
 
 // Whole-word searches for parameter names. A name is matched literally, so names holding
@@ -104,8 +138,7 @@ Json Tarnel::usage_analysis(const std::string& agent_id, const std::string& file
 
   Json defined = Json::array();
   std::unordered_set<std::string_view> defined_names;
-  for (const Json& item : chunks) {
-    const Json& chunk = records::as_record(item, "chunk");
+  for (const Json& chunk : chunks) {
     if (!records::is_callable_unit(chunk)) continue;
     const Json& name = records::get_or(chunk, "name", kNull);
     if (name.is_string()) defined_names.insert(name.get_ref<const std::string&>());
@@ -117,10 +150,9 @@ Json Tarnel::usage_analysis(const std::string& agent_id, const std::string& file
   std::unordered_set<std::string_view> external_names;
   for (std::size_t i = 0; i < contexts.size(); ++i) {
     if (contexts.normalized_path(i) == normalized) continue;
-    for (const Json& item : contexts.chunks(i)) {
-      for (const Json& call : records::get_array(records::as_record(item, "chunk"), "calls")) {
-        std::string_view target =
-            records::text_member(records::as_record(call, "call record"), "target", "");
+    for (const Json& chunk : contexts.chunks(i)) {
+      for (const Json& call : records::get_array(chunk, "calls")) {
+        std::string_view target = records::text_member(call, "target", "");
         if (!names_module(target, module_name)) continue;
         std::string_view used = last_component(target);
         if (external_names.emplace(used).second) used_externally.push_back(used);
@@ -131,12 +163,10 @@ Json Tarnel::usage_analysis(const std::string& agent_id, const std::string& file
   std::unordered_set<std::string_view> used_internal;
   for (const Json& chunk : chunks) {
     for (const Json& call : records::get_array(chunk, "calls")) {
-      std::string_view target =
-          records::text_member(records::as_record(call, "call record"), "target", "");
-      if (target.starts_with("self.")) {
+      std::string_view target = records::text_member(call, "target", "");
+      // A method calling itself or a sibling by its dotted name (Store.load) uses it too.
+      if (target.starts_with("self.") || defined_names.contains(target)) {
         used_internal.insert(last_component(target));
-      } else if (defined_names.contains(target)) {
-        used_internal.insert(target);
       }
     }
   }
@@ -155,7 +185,8 @@ Json Tarnel::usage_analysis(const std::string& agent_id, const std::string& file
     const Json& parameters = records::get_array(chunk, "parameters");
     std::string content = to_lower(records::text_member(chunk, "content", ""));
     const Json& start_line = records::get_or(chunk, "start_line", kNull);
-    std::string_view body = function_body(content, start_line);
+    std::string name = to_lower(last_component(records::text_member(chunk, "name", "")));
+    std::string body = without_line_markers(function_body(content, name));
     for (const Json& parameter : parameters) {
       const Json& name = records::require(records::as_record(parameter, "parameter record"), "name");
       if (!name.is_string()) {
