@@ -23,14 +23,12 @@ namespace {
 
 const Json kNull = nullptr;
 
-// The chunk's hash_id when it has a non-empty one.
-const std::string* hash_of(const Json& chunk) {
-  const Json& hash = records::get_or(chunk, "hash_id", kNull);
-  if (!records::truthy(hash)) return nullptr;
-  if (!hash.is_string()) {
-    throw TypeError(std::string("'hash_id' must be a string, not ") + type_name(hash));
-  }
-  return &hash.get_ref<const std::string&>();
+// The chunk's hash_id when it has a non-empty one. Ids that are not text (agents supply chunk
+// records) are ids all the same: compared as they are, and deleted with the rest when their
+// chunk is gone. A record that is not an object has none.
+const Json* hash_of(const Json& chunk) {
+  const Json* hash = records::find(chunk, "hash_id");
+  return hash && records::truthy(*hash) ? hash : nullptr;
 }
 
 struct FreshChunks {
@@ -56,12 +54,12 @@ Json Tarnel::delta_update(const std::string& agent_id, const std::string& file_p
   std::string path = normalize_path(file_path);
   if (!path_exists(path)) return records::error_object("File not found: " + path);
 
-  std::unordered_set<std::string> old_hashes;
-  std::vector<const std::string*> old_order;
+  std::unordered_set<Json> old_hashes;
+  std::vector<const Json*> old_order;
   FileContexts contexts(*store, agent_id);
   if (std::optional<std::size_t> old = contexts.find(path)) {
     for (const Json& chunk : contexts.chunks(*old)) {
-      const std::string* hash = hash_of(records::as_record(chunk, "chunk"));
+      const Json* hash = hash_of(chunk);
       if (hash && old_hashes.insert(*hash).second) old_order.push_back(hash);
     }
   }
@@ -78,7 +76,7 @@ Json Tarnel::delta_update(const std::string& agent_id, const std::string& file_p
 
   // Whitespace-insensitive: re-indenting or re-wrapping a unit keeps its hash, so its vector
   // is kept too.
-  std::unordered_set<std::string> new_hashes;
+  std::unordered_set<Json> new_hashes;
   for (Json& chunk : fresh.records) {
     const Json& content = records::get_or(chunk, "content", kNull);
     if (!hash_of(chunk) && records::truthy(content)) {
@@ -88,12 +86,12 @@ Json Tarnel::delta_update(const std::string& agent_id, const std::string& file_p
       std::string hash = sha256_hex(collapse_whitespace(content.get_ref<const std::string&>()));
       chunk["hash_id"] = std::move(hash);  // may move the chunk's members: `content` is spent
     }
-    if (const std::string* hash = hash_of(chunk)) new_hashes.insert(*hash);
+    if (const Json* hash = hash_of(chunk)) new_hashes.insert(*hash);
   }
 
   std::size_t unchanged = 0;
   Json removed = Json::array();
-  for (const std::string* hash : old_order) {
+  for (const Json* hash : old_order) {
     if (new_hashes.contains(*hash)) {
       ++unchanged;
     } else {
