@@ -8,8 +8,8 @@
 
 namespace vantory {
 
-std::string read_source_text(const std::string& path) {
-  return translate_newlines(decode_utf8_lossy(read_file(path)));
+std::string read_source_text(const std::string& path, std::uint64_t max_bytes) {
+  return translate_newlines(decode_utf8_lossy(read_regular_file(path, max_bytes)));
 }
 
 Json units_to_chunk_records(const std::vector<std::unique_ptr<CodeUnit>>& units) {

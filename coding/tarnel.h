@@ -41,6 +41,16 @@ class Tarnel {
   Tarnel(const Tarnel&) = delete;
   Tarnel& operator=(const Tarnel&) = delete;
 
+  // --- Files read from disk ---
+
+  // index_file, reindex_file and delta_update (and summarize_context through them) read only
+  // regular files of at most max_file_bytes() bytes; any other path that exists is refused at
+  // once with their usual error object, before anything opens it, so that a device, a FIFO or
+  // a huge file cannot exhaust memory or stall the caller.
+  static constexpr std::uint64_t kDefaultMaxFileBytes = 1u << 20;
+  std::uint64_t max_file_bytes() const { return max_file_bytes_; }
+  void set_max_file_bytes(std::uint64_t bytes) { max_file_bytes_ = bytes; }
+
   // --- Navigation and index CRUD ---
 
   // List indexed files through the VFS, organized by language.
@@ -62,7 +72,8 @@ class Tarnel {
   // Index a file into code memory (alias create_mem); without chunks, falls back to local
   // parsing of the file. `chunks` is a JSON array of chunk records or null (TypeError
   // otherwise, before anything runs). Answers the builder's object (the builder call is timed
-  // under "indexing"), or an error object when the file is missing or cannot be chunked.
+  // under "indexing"), or an error object when the file is missing or cannot be chunked (it is
+  // not a regular file, or larger than max_file_bytes(), included).
   // Failures to bind the chunking component, to detect the language or to store reach the
   // caller; so does TypeError when the builder answers neither an object nor null.
   Json index_file(const std::string& agent_id, const std::string& file_path,
@@ -140,8 +151,10 @@ class Tarnel {
   // than ten paths answer an error object. With `depth` > 1 (any value above 1 alike), adds one
   // level of the imported modules' own imports. Reads the store only: the file contexts once,
   // get_file_imports and find_importers once per path, get_file_imports once per imported module
-  // that is an indexed file. Store failures and records of the wrong shape (KeyError, TypeError
-  // naming the member) reach the caller.
+  // that is an indexed file. A function is unused when nothing in its file calls it and no
+  // other file calls a name ending in its own. Chunks, call and import records that are not
+  // objects, and a "calls" of null, hold nothing and are passed over. Store failures and other
+  // records of the wrong shape (KeyError, TypeError naming the member) reach the caller.
   Json dependency_graph(const std::string& agent_id, const Json& file_paths,
                         std::int64_t depth = 1);
 
@@ -157,15 +170,17 @@ class Tarnel {
   // {"functions_defined", "functions_used_externally", "functions_unused",
   // "parameters_unused"}, or the error object "File not indexed: <file_path>". A parameter
   // counts as used when its lower-cased name (without a leading * or **) occurs as a whole word
-  // in the function's body. Reads the file contexts once; records of the wrong shape reach the
-  // caller as KeyError or TypeError naming the member.
+  // in the function's text after its parameter list. Reads the file contexts once; chunks and
+  // call records that are not objects are passed over, other records of the wrong shape reach
+  // the caller as KeyError or TypeError naming the member.
   Json usage_analysis(const std::string& agent_id, const std::string& file_path);
 
   // Incrementally re-index a file, only processing changed chunks; compares old vs new chunks
   // by hash_id, skips unchanged, removes stale. Answers {"status": "delta_applied",
   // "file_path", "chunks_added", "chunks_removed", "chunks_unchanged", "total_chunks"}, or an
   // error object: "File not found: <path>" when nothing exists at the normalised path,
-  // "Chunking failed: <reason>" when reading or chunking fails (nothing is changed then).
+  // "Chunking failed: <reason>" when reading or chunking fails (nothing is changed then), the
+  // file not being a regular one of at most max_file_bytes() included.
   // Writes: deletes the vectors of removed chunks, then hands every new chunk (with "summary"
   // and "hash_id" filled in) to the builder. A chunking component that cannot be bound, and
   // failures of the store, the vectors or the builder, reach the caller.
@@ -212,6 +227,9 @@ class Tarnel {
 
   // The provider the components came from (binds the chunking component at call time).
   ComponentProvider& provider() { return *_provider; }
+
+ private:
+  std::uint64_t max_file_bytes_ = kDefaultMaxFileBytes;
 };
 
 }  // namespace vantory

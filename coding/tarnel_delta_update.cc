@@ -38,8 +38,9 @@ struct FreshChunks {
 
 // Reads and chunks the file. Nothing has been changed yet, so any failure here is answered
 // rather than raised.
-FreshChunks chunk_file_on_disk(ChunkingComponent& chunking, const std::string& path) {
-  std::string content = read_source_text(path);
+FreshChunks chunk_file_on_disk(ChunkingComponent& chunking, const std::string& path,
+                               std::uint64_t max_bytes) {
+  std::string content = read_source_text(path, max_bytes);
   FreshChunks fresh;
   fresh.language = chunking.detect_language(path);
   std::unique_ptr<Chunker> chunker = chunking.get_chunker(fresh.language);
@@ -67,7 +68,7 @@ Json Tarnel::delta_update(const std::string& agent_id, const std::string& file_p
   std::shared_ptr<ChunkingComponent> chunking = provider().bind_chunking();
   FreshChunks fresh;
   try {
-    fresh = chunk_file_on_disk(*chunking, path);
+    fresh = chunk_file_on_disk(*chunking, path, max_file_bytes_);
   } catch (const std::exception& e) {
     return records::error_object(std::string("Chunking failed: ") + e.what());
   } catch (...) {

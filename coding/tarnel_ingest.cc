@@ -21,12 +21,12 @@ namespace {
 // Every failure after the existence check is reported with its own text, so that the caller
 // learns why the file could not be cut (a directory, an unknown language, a chunker bug).
 Json auto_chunk(ChunkingComponent& chunking, const std::string& file_path,
-                const std::string& language) {
+                const std::string& language, std::uint64_t max_bytes) {
   if (!path_exists(file_path)) {
     return records::error_object("File not found for auto-chunking: " + file_path);
   }
   try {
-    std::string text = read_source_text(file_path);
+    std::string text = read_source_text(file_path, max_bytes);
     std::unique_ptr<Chunker> chunker = chunking.get_chunker(language);
     if (!chunker) throw RuntimeError("no chunker for language " + language);
     return units_to_chunk_records(chunker->chunk_file(text, file_path));
@@ -45,11 +45,20 @@ Json Tarnel::_ingest_file(const std::string& agent_id, const std::string& file_p
   // The language is needed by the builder even for caller-supplied chunks, so the chunking
   // component is bound on every call; a failure to bind it or to detect is the host's to see.
   std::shared_ptr<ChunkingComponent> chunking = provider().bind_chunking();
+  // Detecting a language may read the file's first line: what will not be read as source (a
+  // FIFO would block that read) is refused before.
+  if (chunks.is_null() && path_exists(file_path)) {
+    try {
+      check_regular_file(file_path, max_file_bytes_);
+    } catch (const OSError& e) {
+      return records::error_object(std::string("Auto-chunking failed: ") + e.what());
+    }
+  }
   std::string language = chunking->detect_language(file_path);
 
   Json auto_chunks;
   if (chunks.is_null()) {
-    auto_chunks = auto_chunk(*chunking, file_path, language);
+    auto_chunks = auto_chunk(*chunking, file_path, language, max_file_bytes_);
     if (auto_chunks.is_object()) return auto_chunks;
   }
   const Json& to_store = chunks.is_null() ? auto_chunks : chunks;

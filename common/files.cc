@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -67,7 +68,71 @@ void remove_orphaned_temporaries(const std::string& dir, const std::string& name
   ::closedir(listing);
 }
 
+// What a file that is not a regular one is, for messages; nullptr when it is none of these.
+const char* kind_of_file(mode_t mode) {
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  return nullptr;
+}
+
+std::string limit_text(std::uint64_t max_bytes) {
+  return "the limit of " + std::to_string(max_bytes) + " bytes";
+}
+
+void expect_regular_file(const struct stat& st, std::uint64_t max_bytes,
+                         const std::string& path) {
+  if (S_ISDIR(st.st_mode)) throw_os(EISDIR, path);
+  if (!S_ISREG(st.st_mode)) {
+    const char* kind = kind_of_file(st.st_mode);
+    throw OSError(value_repr(path) + " is " +
+                  (kind ? std::string(kind) + ", not a regular file" : "not a regular file"));
+  }
+  auto size = static_cast<std::uint64_t>(st.st_size);
+  if (size > max_bytes) {
+    throw OSError(value_repr(path) + " is " + std::to_string(size) + " bytes, over " +
+                  limit_text(max_bytes));
+  }
+}
+
 }  // namespace
+
+void check_regular_file(const std::string& path, std::uint64_t max_bytes) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) throw_os(errno, path);
+  expect_regular_file(st, max_bytes, path);
+}
+
+std::string read_regular_file(const std::string& path, std::uint64_t max_bytes) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) throw_os(errno, path);
+  std::string data;
+  try {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) throw_os(errno, path);
+    expect_regular_file(st, max_bytes, path);
+    data.reserve(static_cast<std::size_t>(st.st_size));
+    char buf[1 << 16];
+    while (true) {
+      ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        throw_os(errno, path);
+      }
+      if (n == 0) break;
+      if (static_cast<std::uint64_t>(n) > max_bytes - data.size()) {
+        throw OSError(value_repr(path) + " grew past " + limit_text(max_bytes));
+      }
+      data.append(buf, static_cast<std::size_t>(n));
+    }
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+  ::close(fd);
+  return data;
+}
 
 FileReader::FileReader(const std::string& path) : path_(path) {
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -2,6 +2,7 @@
 // ("[Errno 2] No such file or directory: '/x/y'"). Thread-safe.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -9,6 +10,19 @@ namespace vantory {
 
 // The bytes of the file at `path`. Throws OSError (a directory, a missing or unreadable file).
 std::string read_file(const std::string& path);
+
+// The bytes of the regular file at `path`, which must hold at most `max_bytes`. Anything else
+// is refused at once, before a byte is read: a directory, a device (/dev/zero never ends), a
+// FIFO (opened without blocking, so a FIFO that no one writes to does not stall the caller),
+// a socket, or a file over the limit (also one that grows past it while being read). Throws
+// OSError naming the path and why: "[Errno 21] Is a directory: 'x'", "'/dev/zero' is a
+// character device, not a regular file", "'big.c' is 2000000 bytes, over the limit of
+// 1048576 bytes".
+std::string read_regular_file(const std::string& path, std::uint64_t max_bytes);
+
+// Throws what read_regular_file throws for the kind and size of the file at `path`, without
+// opening it (symbolic links followed).
+void check_regular_file(const std::string& path, std::uint64_t max_bytes);
 
 // Reads a file from its start, piece by piece. Not thread-safe.
 class FileReader {

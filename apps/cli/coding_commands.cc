@@ -326,8 +326,8 @@ std::vector<Command> coding_commands() {
        "Indexes every source file below PATH (a folder, or one file) into the agent's code\n"
        "memory: new files are indexed, changed ones re-indexed by their changed chunks,\n"
        "unchanged ones left alone. Skips .git, build and dependency folders, hidden files,\n"
-       "binary files, files over 1 MB and what .gitignore files exclude. Shows a progress bar\n"
-       "on standard error.",
+       "binary files, files over the size limit (--max-file-size, 1M by default) and what\n"
+       ".gitignore files exclude. Shows a progress bar on standard error.",
        {},
        0,
        1,

@@ -89,14 +89,15 @@ std::vector<ToolDefinition> coding_tools(const HostConfig& config,
        "Index every source file below a folder into code memory: new files are indexed, "
        "changed ones re-indexed by their changed chunks (delta_update), unchanged ones left "
        "alone. Skips .git, build and dependency folders, hidden files, binary files, files "
-       "over 1 MB and what .gitignore files exclude. Answers the counts (indexed, updated, "
-       "unchanged, skipped, failed with reasons) and the time taken. A file path indexes "
-       "that file alone.",
+       "over " + size_text(config.max_file_bytes()) + " and what .gitignore files exclude. "
+       "Answers the counts (indexed, updated, unchanged, skipped, failed with reasons) and the "
+       "time taken. A file path indexes that file alone.",
        {agent_argument(config),
         required_argument("directory", "string", describe("", "directory"))},
-       [tarnel](const Json& arguments, const ProgressFn& progress) {
+       [tarnel, filter = SourceFilter{config.max_file_bytes()}](const Json& arguments,
+                                                                 const ProgressFn& progress) {
          return index_directory(tarnel(), arguments["agent_id"].get<std::string>(),
-                                arguments["directory"].get<std::string>(), progress);
+                                arguments["directory"].get<std::string>(), filter, progress);
        }});
   return tools;
 }

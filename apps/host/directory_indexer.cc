@@ -43,11 +43,11 @@ std::string failure_of(const Json& answer) {
 }  // namespace
 
 Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::string& directory,
-                     const ProgressFn& progress) {
+                     const SourceFilter& filter, const ProgressFn& progress) {
   auto start = std::chrono::steady_clock::now();
   SourceTree tree;
   try {
-    tree = collect_source_files(directory);
+    tree = collect_source_files(directory, filter);
   } catch (const OSError& e) {
     return {{"status", "error"}, {"message", e.what()}};
   }

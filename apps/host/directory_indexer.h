@@ -4,13 +4,15 @@
 
 #include <string>
 
+#include "apps/host/source_tree.h"
 #include "apps/host/tool.h"
 #include "coding/tarnel.h"
 #include "common/json.h"
 
 namespace vantory::host {
 
-// Indexes the source files below `directory` (collect_source_files) for `agent_id`: a file the
+// Indexes the source files below `directory` (collect_source_files with `filter`) for
+// `agent_id`: a file the
 // agent has not indexed is indexed (index_file), one whose indexed context is stale is
 // re-indexed by its changed chunks (delta_update), a fresh one is left alone. A file that
 // fails is counted with its reason and the others go on. A `directory` that is a file is
@@ -22,6 +24,6 @@ namespace vantory::host {
 // read.
 // Failures of the agent's cache report (cache_stats) reach the caller.
 Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::string& directory,
-                     const ProgressFn& progress = {});
+                     const SourceFilter& filter = {}, const ProgressFn& progress = {});
 
 }  // namespace vantory::host

@@ -33,7 +33,10 @@ Json Host::call_tool(std::string_view name, const Json& arguments, const Progres
 }
 
 Tarnel& Host::tarnel() {
-  if (!tarnel_) tarnel_ = std::make_unique<Tarnel>(config_.coding_root);
+  if (!tarnel_) {
+    tarnel_ = std::make_unique<Tarnel>(config_.coding_root);
+    tarnel_->set_max_file_bytes(config_.max_file_bytes());
+  }
   return *tarnel_;
 }
 

@@ -22,7 +22,8 @@ class Host {
  public:
   // Builds the tool table; opens nothing yet. The Tarnel over `config.coding_root` is made at
   // the first call of a coding tool, the process-wide store over `config.data_root` at the
-  // first call of a memory or store tool.
+  // first call of a memory or store tool. Throws ValueError when `config.max_file_size` is
+  // not a size.
   explicit Host(HostConfig config);
   ~Host();
   Host(const Host&) = delete;

@@ -1,8 +1,11 @@
 #include "apps/host/host_config.h"
 
+#include <charconv>
 #include <cstdlib>
+#include <limits>
 #include <string_view>
 
+#include "coding/tarnel.h"
 #include "common/error.h"
 
 namespace vantory::host {
@@ -21,7 +24,26 @@ HostConfig HostConfig::from_environment() {
   override_from("VANTORY_CODING_ROOT", config.coding_root);
   override_from("VANTORY_DATA_ROOT", config.data_root);
   override_from("VANTORY_AGENT_ID", config.agent_id);
+  override_from("VANTORY_MAX_FILE_SIZE", config.max_file_size);
   return config;
+}
+
+std::uint64_t HostConfig::max_file_bytes() const {
+  return max_file_size.empty() ? Tarnel::kDefaultMaxFileBytes : parse_file_size(max_file_size);
+}
+
+std::uint64_t parse_file_size(std::string_view text) {
+  std::uint64_t number = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  std::string_view unit(end, static_cast<std::size_t>(text.data() + text.size() - end));
+  int shift = unit.empty() ? 0 : unit == "K" || unit == "k" ? 10 : unit == "M" || unit == "m" ? 20
+            : unit == "G" || unit == "g" ? 30 : -1;
+  if (error != std::errc() || end == text.data() || shift < 0 ||
+      number > (std::numeric_limits<std::uint64_t>::max() >> shift)) {
+    throw ValueError("max file size '" + std::string(text) +
+                     "' is not a size (bytes, or a number with K, M or G: 512K, 4M)");
+  }
+  return number << shift;
 }
 
 bool take_host_flag(const std::vector<std::string>& args, std::size_t& i, HostConfig& config) {
@@ -31,7 +53,8 @@ bool take_host_flag(const std::vector<std::string>& args, std::size_t& i, HostCo
   };
   static constexpr Flag kFlags[] = {{"--coding-root", &HostConfig::coding_root},
                                     {"--data-root", &HostConfig::data_root},
-                                    {"--agent", &HostConfig::agent_id}};
+                                    {"--agent", &HostConfig::agent_id},
+                                    {"--max-file-size", &HostConfig::max_file_size}};
   std::string_view arg = args[i];
   for (const Flag& flag : kFlags) {
     if (arg.substr(0, flag.name.size()) != flag.name) continue;
@@ -47,6 +70,7 @@ bool take_host_flag(const std::vector<std::string>& args, std::size_t& i, HostCo
     }
     if (value.empty()) throw ValueError(std::string(flag.name) + " needs a value");
     config.*flag.field = value;
+    config.max_file_bytes();  // a size that is not one is refused with its flag
     ++i;
     return true;
   }
@@ -59,7 +83,9 @@ const char* host_flags_help() {
          "  --data-root DIR    vectors and memories directory (env VANTORY_DATA_ROOT; default "
          "./.vantory_data)\n"
          "  --agent ID         agent id used when a call leaves it out (env VANTORY_AGENT_ID; "
-         "default \"default\")\n";
+         "default \"default\")\n"
+         "  --max-file-size N  largest source file read, in bytes or with K, M or G (env "
+         "VANTORY_MAX_FILE_SIZE; default 1M)\n";
 }
 
 }  // namespace vantory::host

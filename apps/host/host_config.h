@@ -5,12 +5,16 @@
 //   --data-root DIR     VANTORY_DATA_ROOT     vectors, memories (default ./.vantory_data)
 //   --agent ID          VANTORY_AGENT_ID      agent id used when a call leaves it out
 //                                             (default "default")
+//   --max-file-size N   VANTORY_MAX_FILE_SIZE largest source file read, in bytes or with K,
+//                                             M or G (default 1M)
 //
 // Relative roots are relative to the working directory of the process. The embedding client
 // keeps its own variables (REMOTE_EMBEDDING_URL and the rest).
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vantory::host {
@@ -19,6 +23,11 @@ struct HostConfig {
   std::string coding_root = "./.vantory_coding";
   std::string data_root = "./.vantory_data";
   std::string agent_id = "default";
+  // As written: "" for the default of the code memory (1M).
+  std::string max_file_size;
+
+  // max_file_size in bytes. Throws ValueError when it is not a size.
+  std::uint64_t max_file_bytes() const;
 
   // The defaults overridden by the environment variables that are set and not empty.
   static HostConfig from_environment();
@@ -26,10 +35,16 @@ struct HostConfig {
 
 // When args[i] is one of the flags above (as "--flag VALUE" or "--flag=VALUE"), stores its
 // value in `config`, advances `i` past it and answers true; answers false for any other
-// argument. Throws ValueError when the flag's value is missing or empty.
+// argument. Throws ValueError when the flag's value is missing, empty or (--max-file-size)
+// not a size.
 bool take_host_flag(const std::vector<std::string>& args, std::size_t& i, HostConfig& config);
 
 // The lines of --help that describe the flags above.
 const char* host_flags_help();
+
+// The bytes of a size written as digits with an optional K, M or G (powers of 1024): "1048576",
+// "512K", "4M". Throws ValueError naming `text` for anything else, a size that overflows
+// included.
+std::uint64_t parse_file_size(std::string_view text);
 
 }  // namespace vantory::host

@@ -41,7 +41,11 @@ std::string read_head(const fs::path& path, bool& readable) {
 
 class Walker {
  public:
-  Walker(const std::string& root, SourceTree& tree) : root_(root), tree_(tree) {}
+  Walker(const std::string& root, const SourceFilter& filter, SourceTree& tree)
+      : root_(root),
+        filter_(filter),
+        too_large_("over " + size_text(filter.max_file_bytes)),
+        tree_(tree) {}
 
   void walk(const std::string& relative) {
     fs::path folder = relative.empty() ? fs::path(root_) : fs::path(root_) / relative;
@@ -92,7 +96,7 @@ class Walker {
     if (!entry.is_regular_file(error)) return skip_file("unreadable");
     std::uintmax_t size = entry.file_size(error);
     if (error) return skip_file("unreadable");
-    if (size > kMaxSourceFileBytes) return skip_file("over 1 MB");
+    if (size > filter_.max_file_bytes) return skip_file(too_large_.c_str());
     bool readable = false;
     std::string head = read_head(entry.path(), readable);
     if (!readable) return skip_file("unreadable");
@@ -111,6 +115,8 @@ class Walker {
   }
 
   const std::string& root_;
+  const SourceFilter& filter_;
+  const std::string too_large_;
   SourceTree& tree_;
   GitignoreRules rules_;
 };
@@ -127,11 +133,18 @@ bool looks_like_binary(std::string_view head) {
   return control * 10 > head.size();
 }
 
-SourceTree collect_source_files(const std::string& root) {
+std::string size_text(std::uint64_t bytes) {
+  if (bytes > 0 && bytes % (1u << 30) == 0) return std::to_string(bytes >> 30) + " GB";
+  if (bytes > 0 && bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + " MB";
+  if (bytes > 0 && bytes % (1u << 10) == 0) return std::to_string(bytes >> 10) + " KB";
+  return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+}
+
+SourceTree collect_source_files(const std::string& root, const SourceFilter& filter) {
   SourceTree tree;
   if (!path_exists(root)) throw OSError(os_error_text(ENOENT, root));
   if (is_directory(root)) {
-    Walker(root, tree).walk("");
+    Walker(root, filter, tree).walk("");
     return tree;
   }
   std::error_code error;
@@ -140,9 +153,9 @@ SourceTree collect_source_files(const std::string& root) {
   std::string head = readable ? read_head(root, readable) : "";
   if (!readable) {
     throw OSError(os_error_text(error ? error.value() : EACCES, root));
-  } else if (size > kMaxSourceFileBytes) {
+  } else if (size > filter.max_file_bytes) {
     tree.skipped_files = 1;
-    tree.skipped_reasons["over 1 MB"] = 1;
+    tree.skipped_reasons["over " + size_text(filter.max_file_bytes)] = 1;
   } else if (looks_like_binary(head)) {
     tree.skipped_files = 1;
     tree.skipped_reasons["binary"] = 1;

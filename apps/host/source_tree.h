@@ -8,12 +8,18 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "coding/tarnel.h"
 
 namespace vantory::host {
 
-// Files larger than this are left out: generated or data files, rarely code to read.
-inline constexpr std::uintmax_t kMaxSourceFileBytes = 1u << 20;
+// What collect_source_files leaves out beyond its fixed rules.
+struct SourceFilter {
+  // Larger files are left out: generated or data files, rarely code to read.
+  std::uint64_t max_file_bytes = Tarnel::kDefaultMaxFileBytes;
+};
 
 struct SourceTree {
   // The files to index, each as the root joined with its relative path (lexically
@@ -23,8 +29,8 @@ struct SourceTree {
   std::int64_t skipped_files = 0;
   // Folders not entered.
   std::int64_t skipped_folders = 0;
-  // Why, with how many files or folders each: "hidden", ".gitignore", "binary", "over 1 MB",
-  // "symbolic link", "unreadable", "build or dependency folder".
+  // Why, with how many files or folders each: "hidden", ".gitignore", "binary", "over 1 MB"
+  // (with the filter's limit), "symbolic link", "unreadable", "build or dependency folder".
   std::map<std::string, std::int64_t> skipped_reasons;
 };
 
@@ -32,11 +38,14 @@ struct SourceTree {
 // covers .git), build and dependency folders (build, dist, target, _build, cmake-build-*,
 // node_modules, bower_components, vendor, __pycache__, site-packages, and any folder holding a
 // pyvenv.cfg), what the .gitignore files met on the way exclude, symbolic links, binary files
-// (looks_like_binary of their first 8000 bytes) and files over 1 MB.
-// A `root` that is a file stands for itself: it is kept unless it is binary or over 1 MB.
-// Throws OSError when `root` does not exist or a folder cannot be read; unreadable entries
-// below it are counted as skipped.
-SourceTree collect_source_files(const std::string& root);
+// (looks_like_binary of their first 8000 bytes), and what is not a regular file or is over the
+// filter's size limit. A `root` that is a file stands for itself: it is kept unless it is
+// binary or over the limit. Throws OSError when `root` does not exist, is not a regular file or
+// folder, or a folder cannot be read; unreadable entries below it are counted as skipped.
+SourceTree collect_source_files(const std::string& root, const SourceFilter& filter = {});
+
+// A size limit as people read it: "1 MB", "512 KB", "1000 bytes".
+std::string size_text(std::uint64_t bytes);
 
 // True when `head` (the first bytes of a file) looks like binary content rather than text: it
 // holds a NUL byte, or more than one byte in ten is a control character that text does not use.

@@ -227,7 +227,7 @@ int main(int argc, char** argv) {
     const vantory::backend::Syntax* syntax =
         vantory::backend::Syntax::find(vantory::backend::detect_language(file));
     if (syntax == nullptr) continue;
-    std::string text = vantory::read_source_text(file);
+    std::string text = vantory::read_source_text(file, vantory::Tarnel::kDefaultMaxFileBytes);
     ts_parser_set_language(parser, syntax->grammar());
     ts_tree_delete(ts_parser_parse_string(parser, nullptr, text.data(),
                                           static_cast<std::uint32_t>(text.size())));
@@ -240,7 +240,8 @@ int main(int argc, char** argv) {
       vantory::backend::make_chunking_component();
   for (const std::string& file : files) {
     chunking->get_chunker(chunking->detect_language(file))
-        ->chunk_file(vantory::read_source_text(file), file);
+        ->chunk_file(vantory::read_source_text(file, vantory::Tarnel::kDefaultMaxFileBytes),
+                     file);
   }
   double chunk_s = chunking_alone.wall();
   double chunk_cpu = chunking_alone.cpu();

@@ -58,6 +58,10 @@ TEST_F(CliTest, ExitStatusAndReasonOfFailures) {
        2,
        "vantory cycles: takes no operands, got 'extra' (see vantory cycles --help)\n"},
       {{"--agent"}, 2, "vantory: --agent needs a value (see vantory --help)\n"},
+      {{"--max-file-size", "1T", "cycles"},
+       2,
+       "vantory: max file size '1T' is not a size (bytes, or a number with K, M or G: 512K, 4M) "
+       "(see vantory --help)\n"},
       {{"index", "no/such/dir"},
        1,
        "vantory: [Errno 2] No such file or directory: 'no/such/dir'\n"},

@@ -10,7 +10,7 @@ namespace {
 class DirectoryIndexerTest : public testing::HostTest {
  protected:
   Json index(std::vector<std::string>* progress_lines = nullptr) {
-    return index_directory(host_->tarnel(), "tester", dir_ / "repo",
+    return index_directory(host_->tarnel(), "tester", dir_ / "repo", {},
                            [&](std::int64_t done, std::int64_t total, const std::string& label) {
                              if (progress_lines) {
                                progress_lines->push_back(std::to_string(done) + "/" +

@@ -26,8 +26,8 @@ TEST(CollectSourceFiles, KeepsTextSourcesAndSaysWhyTheRestWasLeftOut) {
   write_text(root / "env/pyvenv.cfg", "home = /usr\n");
   write_text(root / "env/lib/site.py", "x = 1\n");
   write_text(root / "image.png", std::string("\x89PNG\r\n\x1a\n\0\0\0", 11));
-  write_text(root / "big.txt", std::string(kMaxSourceFileBytes + 1, 'a'));
-  write_text(root / "edge.txt", std::string(kMaxSourceFileBytes, 'a'));
+  write_text(root / "big.txt", std::string(Tarnel::kDefaultMaxFileBytes + 1, 'a'));
+  write_text(root / "edge.txt", std::string(Tarnel::kDefaultMaxFileBytes, 'a'));
   write_text(root / "latin1.txt", "caf\xe9\n");
   write_text(root / ".gitignore", "*.log\ngenerated/\n");
   write_text(root / "debug.log", "log\n");
@@ -47,6 +47,19 @@ TEST(CollectSourceFiles, KeepsTextSourcesAndSaysWhyTheRestWasLeftOut) {
       {"hidden", 4},    {".gitignore", 3},    {"binary", 1},
       {"over 1 MB", 1}, {"symbolic link", 1}, {"build or dependency folder", 4}};
   EXPECT_EQ(tree.skipped_reasons, reasons);
+}
+
+TEST(CollectSourceFiles, TheSizeLimitIsTheFilters) {
+  TempDir root;
+  write_text(root / "a.py", std::string(2048, '#'));
+  write_text(root / "b.py", std::string(2049, '#'));
+  SourceTree tree = collect_source_files(root.path(), SourceFilter{2048});
+  EXPECT_EQ(tree.files, std::vector<std::string>{root / "a.py"});
+  EXPECT_EQ(tree.skipped_reasons, (std::map<std::string, std::int64_t>{{"over 2 KB", 1}}));
+  EXPECT_EQ(collect_source_files(root / "b.py", SourceFilter{2048}).skipped_reasons,
+            (std::map<std::string, std::int64_t>{{"over 2 KB", 1}}));
+  EXPECT_EQ(size_text(1000), "1000 bytes");
+  EXPECT_EQ(size_text(3u << 30), "3 GB");
 }
 
 TEST(CollectSourceFiles, JoinsRelativeRootsLexically) {

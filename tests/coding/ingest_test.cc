@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "common/error.h"
@@ -95,18 +97,29 @@ TEST_F(IngestTest, FilesThatCannotBeChunkedAnswerErrorObjectsAndStoreNothing) {
   const std::string file = dir.write("m.py", "def f(): pass\n");
   const std::string deleted = dir.write("gone.py", "x = 1\n");
   std::filesystem::remove(deleted);
+  const std::string fifo = dir.path() + "/pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string large = dir.write("large.py", std::string(65, '#'));
+  t.tarnel.set_max_file_bytes(64);
   using Lookup = std::function<std::unique_ptr<Chunker>()>;
   struct Case {
     std::string path;
     Lookup chunker;  // empty: get_chunker is not reached
     std::string message;
+    bool detects = true;  // false: refused before the language is detected
   };
   const Case cases[] = {
       {"", {}, "File not found for auto-chunking: "},
       {deleted, {}, "File not found for auto-chunking: " + deleted},
       {dir.path() + "//x/../m.py", {},
        "File not found for auto-chunking: " + dir.path() + "//x/../m.py"},
-      {dir.path(), {}, "Auto-chunking failed: [Errno 21] Is a directory: '" + dir.path() + "'"},
+      {dir.path(), {}, "Auto-chunking failed: [Errno 21] Is a directory: '" + dir.path() + "'",
+       false},
+      {fifo, {}, "Auto-chunking failed: '" + fifo + "' is a FIFO, not a regular file", false},
+      {"/dev/zero", {}, "Auto-chunking failed: '/dev/zero' is a character device, not a regular file",
+       false},
+      {large, {}, "Auto-chunking failed: '" + large + "' is 65 bytes, over the limit of 64 bytes",
+       false},
       {file, []() -> std::unique_ptr<Chunker> { throw std::runtime_error("no grammar"); },
        "Auto-chunking failed: no grammar"},
       {file, []() -> std::unique_ptr<Chunker> { throw 42; }, "Auto-chunking failed: unknown error"},
@@ -119,7 +132,7 @@ TEST_F(IngestTest, FilesThatCannotBeChunkedAnswerErrorObjectsAndStoreNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
-    EXPECT_CALL(*t.mocks->chunking, detect_language(c.path)).WillOnce(Return("python"));
+    if (c.detects) EXPECT_CALL(*t.mocks->chunking, detect_language(c.path)).WillOnce(Return("python"));
     if (c.chunker) {
       EXPECT_CALL(*t.mocks->chunking, get_chunker("python")).WillOnce(Invoke([&](auto&) {
         return c.chunker();

@@ -108,17 +108,19 @@ TEST(SummaryTest, ReindexOnlyWhatExistsAndIgnoreItsErrorObjects) {
   EXPECT_EQ(t.tarnel.summarize_context("a", gone, "normal")["freshness"], "stale");
   EXPECT_EQ(t.mocks->chunking_binds, 0);
 
-  // A directory, and "" (the current directory), exist but cannot be chunked.
-  for (const std::string& path : {dir.path(), std::string(".")}) {
+  // A directory, "" (the current directory) and a device exist but are not read: refused
+  // before anything opens them.
+  for (const std::string& path : {dir.path(), std::string("."), std::string("/dev/zero")}) {
     EXPECT_CALL(*t.mocks->store, retrieve_file_context("a", path))
         .Times(2)
         .WillRepeatedly(Return(Json{{"status", "cache_miss"}}));
-    EXPECT_CALL(*t.mocks->chunking, detect_language(path)).WillOnce(Return("text"));
   }
   EXPECT_EQ(dump_json(t.tarnel.summarize_context("a", dir.path() + "/")),
             error_text("Could not retrieve context: " + dir.path()));
   EXPECT_EQ(dump_json(t.tarnel.summarize_context("a", "")),
             error_text("Could not retrieve context: ."));
+  EXPECT_EQ(dump_json(t.tarnel.summarize_context("a", "/dev/zero")),
+            error_text("Could not retrieve context: /dev/zero"));
 
   EXPECT_CALL(*t.mocks->store, retrieve_file_context("a", dir.path()))
       .WillOnce(Return(Json{{"status", "cache_miss"}}));

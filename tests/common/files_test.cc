@@ -84,6 +84,36 @@ TEST_F(FilesTest, FailuresCarryPythonStyleText) {
   EXPECT_THROW(remove_file(dir_ + "/f"), OSError);
 }
 
+// Source files are read whole, so only regular files within the limit are read at all; the
+// rest is refused before a byte is read, and a FIFO nobody writes to does not block.
+TEST_F(FilesTest, RegularFileReadsRefuseEverythingElseAtOnce) {
+  write_file_atomic(dir_ + "/f", "12345");
+  EXPECT_EQ(read_regular_file(dir_ + "/f", 5), "12345");
+  EXPECT_NO_THROW(check_regular_file(dir_ + "/f", 5));
+  ASSERT_EQ(mkfifo((dir_ + "/pipe").c_str(), 0600), 0);
+  struct Case {
+    std::string path;
+    std::string message;
+  };
+  const Case cases[] = {
+      {dir_ + "/f", "'" + dir_ + "/f' is 5 bytes, over the limit of 4 bytes"},
+      {dir_ + "/pipe", "'" + dir_ + "/pipe' is a FIFO, not a regular file"},
+      {"/dev/null", "'/dev/null' is a character device, not a regular file"},
+      {dir_, "[Errno 21] Is a directory: '" + dir_ + "'"},
+      {dir_ + "/missing", "[Errno 2] No such file or directory: '" + dir_ + "/missing'"},
+  };
+  for (const Case& c : cases) {
+    for (bool reading : {true, false}) {
+      try {
+        reading ? (void)read_regular_file(c.path, 4) : check_regular_file(c.path, 4);
+        ADD_FAILURE() << c.path;
+      } catch (const OSError& e) {
+        EXPECT_EQ(std::string(e.what()), c.message);
+      }
+    }
+  }
+}
+
 TEST_F(FilesTest, PieceWiseWriterCommitsOrLeavesTheOldFile) {
   std::string path = dir_ + "/big.json";
   write_file_atomic(path, "old");

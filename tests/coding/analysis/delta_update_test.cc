@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -154,6 +156,21 @@ TEST_F(DeltaUpdate, FailuresBeforeAnyChangeAreAnswered) {
          return f.root_ + "/sub/";
        },
        "Chunking failed: [Errno 21] Is a directory: '" + root_ + "/sub'"},
+      {"a FIFO",
+       [](DeltaUpdate& f, TarnelWithFakes& t) {
+         f.expect_stored(t, Json::array());
+         std::string fifo = f.root_ + "/sub/pipe";
+         EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+         return fifo;
+       },
+       "Chunking failed: '" + root_ + "/sub/pipe' is a FIFO, not a regular file"},
+      {"a file over the limit",
+       [](DeltaUpdate& f, TarnelWithFakes& t) {
+         f.expect_stored(t, Json::array());
+         t.tarnel.set_max_file_bytes(10);
+         return f.path_;
+       },
+       "Chunking failed: '" + path_ + "' is 44 bytes, over the limit of 10 bytes"},
       {"the chunker fails",
        [](DeltaUpdate& f, TarnelWithFakes& t) {
          f.expect_stored(t, Json::array({Json{{"hash_id", "kept"}}}));
