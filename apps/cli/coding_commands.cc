@@ -30,14 +30,8 @@ Json files_argument(const std::vector<std::string>& paths) {
 
 // --- index ---
 
-std::string show_index(const Json& answer) {
-  std::string files = str(answer, "files");
-  std::string out = "Indexed " + str(answer, "directory") + ": " + files +
-                    (files == "1" ? " file" : " files") + " in " + str(answer, "time_ms") + " ms\n";
-  Table table;
-  table.add_row({"indexed", count_of(answer, "indexed"), "new files"});
-  table.add_row({"updated", count_of(answer, "updated"), "changed files, changed chunks only"});
-  table.add_row({"unchanged", count_of(answer, "unchanged"), "left alone"});
+// The skipped row of an index answer.
+void add_skipped(Table& table, const Json& answer) {
   std::string reasons;
   for (const auto& [reason, count] : member(answer, "skipped_reasons").items()) {
     reasons += (reasons.empty() ? "" : ", ") + reason + " " + scalar_text(count);
@@ -45,6 +39,31 @@ std::string show_index(const Json& answer) {
   table.add_row({"skipped", count_of(answer, "skipped"),
                  "files, and " + count_of(answer, "skipped_folders") + " folders" +
                      (reasons.empty() ? "" : " (" + reasons + ")")});
+}
+
+std::string files_text(const std::string& count) {
+  return count + (count == "1" ? " file" : " files");
+}
+
+// A dry run: the files that would be indexed, then what was left out.
+std::string show_preview(const Json& answer) {
+  std::string out = "Would index " + files_text(str(answer, "files")) + " below " +
+                    str(answer, "directory") + ", " + str(answer, "total_bytes") + " bytes:\n";
+  for (const Json& path : member(answer, "paths")) out += "  " + scalar_text(path) + "\n";
+  Table table;
+  add_skipped(table, answer);
+  return out + table.render(2, terminal_width());
+}
+
+std::string show_index(const Json& answer) {
+  if (member(answer, "dry_run") == true) return show_preview(answer);
+  std::string out = "Indexed " + str(answer, "directory") + ": " +
+                    files_text(str(answer, "files")) + " in " + str(answer, "time_ms") + " ms\n";
+  Table table;
+  table.add_row({"indexed", count_of(answer, "indexed"), "new files"});
+  table.add_row({"updated", count_of(answer, "updated"), "changed files, changed chunks only"});
+  table.add_row({"unchanged", count_of(answer, "unchanged"), "left alone"});
+  add_skipped(table, answer);
   table.add_row({"failed", count_of(answer, "failed"), ""});
   out += table.render(2, terminal_width());
   for (const Json& failure : member(answer, "failures")) {
@@ -56,8 +75,12 @@ std::string show_index(const Json& answer) {
 int run_index(Invocation& invocation) {
   std::string directory = invocation.operands.empty() ? "." : invocation.operands[0];
   ProgressBar bar;
+  Json arguments = {{"directory", directory},
+                    {"include", invocation.texts("include")},
+                    {"exclude", invocation.texts("exclude")},
+                    {"dry_run", invocation.has("dry-run")}};
   Json answer = invocation.host->call_tool(
-      "index_directory", {{"directory", directory}},
+      "index_directory", arguments,
       [&bar](std::int64_t done, std::int64_t total, const std::string& label) {
         bar.update(done, total, label);
       });
@@ -326,9 +349,15 @@ std::vector<Command> coding_commands() {
        "Indexes every source file below PATH (a folder, or one file) into the agent's code\n"
        "memory: new files are indexed, changed ones re-indexed by their changed chunks,\n"
        "unchanged ones left alone. Skips .git, build and dependency folders, hidden files,\n"
-       "binary files, files over the size limit (--max-file-size, 1M by default) and what\n"
-       ".gitignore files exclude. Shows a progress bar on standard error.",
-       {},
+       "binary files, files over the size limit (--max-file-size, 1M by default), and what\n"
+       "ignore files exclude: .gitignore files, the repository's .git/info/exclude, and\n"
+       ".vantoryignore files (.gitignore syntax, in any folder, overriding the .gitignore\n"
+       "beside them). Patterns of --include and --exclude use the same syntax, relative to\n"
+       "PATH. Shows a progress bar on standard error.",
+       {{"include", "GLOB", "only index files this pattern matches (or a folder of them)", true},
+        {"exclude", "GLOB", "leave out what this pattern matches", true},
+        {"dry-run", "", "list the files that would be indexed and their total size; change "
+                        "nothing"}},
        0,
        1,
        run_index},

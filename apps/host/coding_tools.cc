@@ -41,6 +41,14 @@ const std::map<std::string, std::string, std::less<>>& argument_descriptions() {
       {"directory",
        "The folder (or file) to index, relative to the server's working "
        "directory or absolute."},
+      {"include",
+       "Only index the files these patterns match (.gitignore syntax, relative to the "
+       "folder: \"*.py\", \"src/\", \"lib/**/*.c\"); empty for every file."},
+      {"exclude",
+       "Leave out what these patterns match (.gitignore syntax, relative to the folder: "
+       "\"tests/\", \"*.min.js\"), whatever the ignore files say."},
+      {"dry_run",
+       "List the files that would be indexed and their total size, and index nothing."},
   };
   return descriptions;
 }
@@ -89,15 +97,25 @@ std::vector<ToolDefinition> coding_tools(const HostConfig& config,
        "Index every source file below a folder into code memory: new files are indexed, "
        "changed ones re-indexed by their changed chunks (delta_update), unchanged ones left "
        "alone. Skips .git, build and dependency folders, hidden files, binary files, files "
-       "over " + size_text(config.max_file_bytes()) + " and what .gitignore files exclude. "
-       "Answers the counts (indexed, updated, unchanged, skipped, failed with reasons) and the "
-       "time taken. A file path indexes that file alone.",
+       "over " + size_text(config.max_file_bytes()) + ", what .gitignore files, "
+       ".git/info/exclude and .vantoryignore files (.gitignore syntax, in any folder, "
+       "overriding the .gitignore beside them) exclude, and what the include and exclude "
+       "patterns leave out. Answers the counts (indexed, updated, unchanged, skipped, failed "
+       "with reasons) and the time taken; with dry_run, the files it would index and their "
+       "total size, changing nothing. A file path indexes that file alone.",
        {agent_argument(config),
-        required_argument("directory", "string", describe("", "directory"))},
-       [tarnel, filter = SourceFilter{config.max_file_bytes()}](const Json& arguments,
-                                                                 const ProgressFn& progress) {
-         return index_directory(tarnel(), arguments["agent_id"].get<std::string>(),
-                                arguments["directory"].get<std::string>(), filter, progress);
+        required_argument("directory", "string", describe("", "directory")),
+        optional_argument("include", "array", Json::array(), describe("", "include"), "string"),
+        optional_argument("exclude", "array", Json::array(), describe("", "exclude"), "string"),
+        optional_argument("dry_run", "boolean", false, describe("", "dry_run"))},
+       [tarnel, max_file_bytes = config.max_file_bytes()](const Json& arguments,
+                                                          const ProgressFn& progress) {
+         SourceFilter filter{max_file_bytes, arguments["include"].get<std::vector<std::string>>(),
+                             arguments["exclude"].get<std::vector<std::string>>()};
+         const std::string& directory = arguments["directory"].get_ref<const std::string&>();
+         if (arguments["dry_run"].get<bool>()) return preview_directory(directory, filter);
+         return index_directory(tarnel(), arguments["agent_id"].get<std::string>(), directory,
+                                filter, progress);
        }});
   return tools;
 }

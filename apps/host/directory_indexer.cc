@@ -92,4 +92,22 @@ Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::str
           {"time_ms", round_places(elapsed.count(), 1)}};
 }
 
+Json preview_directory(const std::string& directory, const SourceFilter& filter) {
+  SourceTree tree;
+  try {
+    tree = collect_source_files(directory, filter);
+  } catch (const OSError& e) {
+    return {{"status", "error"}, {"message", e.what()}};
+  }
+  return {{"status", "ok"},
+          {"directory", directory},
+          {"dry_run", true},
+          {"files", tree.files.size()},
+          {"total_bytes", tree.total_bytes},
+          {"paths", tree.files},
+          {"skipped", tree.skipped_files},
+          {"skipped_folders", tree.skipped_folders},
+          {"skipped_reasons", tree.skipped_reasons}};
+}
+
 }  // namespace vantory::host

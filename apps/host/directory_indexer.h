@@ -26,4 +26,10 @@ namespace vantory::host {
 Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::string& directory,
                      const SourceFilter& filter = {}, const ProgressFn& progress = {});
 
+// What index_directory would look at, without reading the code memory or writing anything:
+// {"status": "ok", "directory", "dry_run": true, "files", "total_bytes", "paths" (the files,
+// in the order they would be indexed), "skipped", "skipped_folders", "skipped_reasons"}, or an
+// error object when `directory` does not exist or cannot be read.
+Json preview_directory(const std::string& directory, const SourceFilter& filter = {});
+
 }  // namespace vantory::host

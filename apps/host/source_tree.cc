@@ -20,6 +20,82 @@ namespace {
 
 constexpr std::size_t kBinarySniffBytes = 8000;
 
+// The ignore files read in every folder, later ones overriding earlier ones.
+constexpr const char* kIgnoreFiles[] = {".gitignore", ".vantoryignore"};
+// Ignore files are read whole; a larger one is no ignore file anyone wrote.
+constexpr std::uint64_t kMaxIgnoreFileBytes = 1u << 22;
+
+// The text of the ignore file at `path`, or "" when there is none or it cannot be read (it
+// then excludes nothing, as in git). Only regular files are read: a FIFO there cannot stall
+// the walk.
+std::string ignore_file_text(const fs::path& path) {
+  try {
+    return read_regular_file(path.string(), kMaxIgnoreFileBytes);
+  } catch (const OSError&) {
+    return {};
+  }
+}
+
+// The first line of the file at `path`, without its line ending; "" when it cannot be read.
+std::string first_line(const fs::path& path) {
+  std::string line = ignore_file_text(path);
+  line.resize(std::min(line.find_first_of("\r\n"), line.size()));
+  return line;
+}
+
+// The folder where git keeps the files of the repository whose top is `top`: `top`/.git, or
+// where a .git file points (a worktree or submodule), or that worktree's common folder, which
+// holds info/exclude.
+fs::path git_dir(const fs::path& top) {
+  fs::path dir = top / ".git";
+  std::error_code error;
+  if (fs::is_directory(dir, error)) return dir;
+  std::string pointer = first_line(dir);
+  if (pointer.rfind("gitdir: ", 0) != 0) return {};
+  dir = top / pointer.substr(8);  // an absolute path replaces `top`
+  std::string common = first_line(dir / "commondir");
+  return common.empty() ? dir : dir / common;
+}
+
+// Reads the ignore files that apply to the folder `root` from outside it: the repository's
+// info/exclude and the ignore files of the folders from the repository's top down to `root`
+// (not included). Nothing when `root` is in no repository.
+void add_repository_rules(const std::string& root, GitignoreRules& rules) {
+  std::error_code error;
+  fs::path folder = fs::absolute(root, error).lexically_normal();
+  if (error) return;
+  if (!folder.has_filename()) folder = folder.parent_path();  // "/a/b/" -> "/a/b"
+  std::vector<fs::path> above;  // folders above `root`, nearest first
+  for (fs::path at = folder;; at = at.parent_path()) {
+    if (fs::exists(at / ".git", error)) {
+      fs::path git = git_dir(at);
+      if (!git.empty()) {
+        std::string below = folder.lexically_relative(at).generic_string();
+        below = below == "." ? "" : below + "/";
+        rules.add_file_above(below, ignore_file_text(git / "info/exclude"), ".git/info/exclude");
+      }
+      break;
+    }
+    if (!at.has_relative_path()) return;  // the file system's root: no repository
+    above.push_back(at.parent_path());
+  }
+  for (auto at = above.rbegin(); at != above.rend(); ++at) {
+    std::string below = folder.lexically_relative(*at).generic_string() + "/";
+    for (const char* name : kIgnoreFiles) {
+      rules.add_file_above(below, ignore_file_text(*at / name), name);
+    }
+  }
+}
+
+// The patterns of `globs`, one per line, as one ignore file of the root.
+GitignoreRules patterns_of(const std::vector<std::string>& globs, std::string_view source) {
+  GitignoreRules rules;
+  std::string text;
+  for (const std::string& glob : globs) text += glob + "\n";
+  rules.add_file("", text, source);
+  return rules;
+}
+
 bool is_build_or_dependency_folder(const std::string& name, const fs::path& path) {
   static constexpr std::array<std::string_view, 10> kNames = {
       "build",  "dist",        "target",        "_build",        "node_modules", "bower_components",
@@ -45,7 +121,11 @@ class Walker {
       : root_(root),
         filter_(filter),
         too_large_("over " + size_text(filter.max_file_bytes)),
-        tree_(tree) {}
+        include_(patterns_of(filter.include, "include")),
+        exclude_(patterns_of(filter.exclude, "exclude")),
+        tree_(tree) {
+    add_repository_rules(root, rules_);
+  }
 
   void walk(const std::string& relative) {
     fs::path folder = relative.empty() ? fs::path(root_) : fs::path(root_) / relative;
@@ -65,12 +145,11 @@ class Walker {
       return a.path().filename() < b.path().filename();
     });
 
-    for (const fs::directory_entry& entry : entries) {
-      if (entry.path().filename() != ".gitignore") continue;
-      try {
-        rules_.add_file(relative, read_file(entry.path().string()));
-      } catch (const OSError&) {
-        // An unreadable .gitignore excludes nothing, as in git.
+    for (const char* name : kIgnoreFiles) {
+      for (const fs::directory_entry& entry : entries) {
+        if (entry.path().filename() == name) {
+          rules_.add_file(relative, ignore_file_text(entry.path()), name);
+        }
       }
     }
     for (const fs::directory_entry& entry : entries) visit(relative, entry);
@@ -85,7 +164,10 @@ class Walker {
     bool is_folder = !is_link && entry.is_directory(error);
     auto skip = [&](const char* reason) { is_folder ? skip_folder(reason) : skip_file(reason); };
     if (name.front() == '.') return skip("hidden");
-    if (rules_.is_ignored(relative, is_folder)) return skip(".gitignore");
+    if (exclude_.is_ignored(relative, is_folder)) return skip("excluded");
+    if (const std::string* source = rules_.excluded_by(relative, is_folder)) {
+      return skip(source->c_str());
+    }
     if (is_link) return skip("symbolic link");
     if (is_folder) {
       if (is_build_or_dependency_folder(name, entry.path())) {
@@ -93,6 +175,7 @@ class Walker {
       }
       return walk(relative);
     }
+    if (!filter_.include.empty() && !included(relative)) return skip_file("not included");
     if (!entry.is_regular_file(error)) return skip_file("unreadable");
     std::uintmax_t size = entry.file_size(error);
     if (error) return skip_file("unreadable");
@@ -102,6 +185,17 @@ class Walker {
     if (!readable) return skip_file("unreadable");
     if (looks_like_binary(head)) return skip_file("binary");
     tree_.files.push_back(normalize_path(root_ + "/" + relative));
+    tree_.total_bytes += size;
+  }
+
+  // True when an include pattern matches the file at `relative` or one of its folders.
+  bool included(std::string_view relative) const {
+    if (include_.is_ignored(relative, false)) return true;
+    for (std::size_t slash = relative.find('/'); slash != std::string_view::npos;
+         slash = relative.find('/', slash + 1)) {
+      if (include_.is_ignored(relative.substr(0, slash), true)) return true;
+    }
+    return false;
   }
 
   void skip_file(const char* reason) {
@@ -117,6 +211,8 @@ class Walker {
   const std::string& root_;
   const SourceFilter& filter_;
   const std::string too_large_;
+  const GitignoreRules include_;  // "excluded" here means matched
+  const GitignoreRules exclude_;
   SourceTree& tree_;
   GitignoreRules rules_;
 };
@@ -161,6 +257,7 @@ SourceTree collect_source_files(const std::string& root, const SourceFilter& fil
     tree.skipped_reasons["binary"] = 1;
   } else {
     tree.files.push_back(normalize_path(root));
+    tree.total_bytes = size;
   }
   return tree;
 }

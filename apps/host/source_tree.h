@@ -19,29 +19,41 @@ namespace vantory::host {
 struct SourceFilter {
   // Larger files are left out: generated or data files, rarely code to read.
   std::uint64_t max_file_bytes = Tarnel::kDefaultMaxFileBytes;
+  // Patterns in the syntax of ignore files, relative to the root ("*.py", "src/", "docs/**").
+  // With include patterns, only the files that one of them matches (or matches a folder of)
+  // are kept; what an exclude pattern matches is left out, whatever the ignore files say.
+  std::vector<std::string> include;
+  std::vector<std::string> exclude;
 };
 
 struct SourceTree {
   // The files to index, each as the root joined with its relative path (lexically
   // normalised), in a stable order: folder by folder, names sorted bytewise.
   std::vector<std::string> files;
+  // Their sizes added up.
+  std::uint64_t total_bytes = 0;
   // Files left out.
   std::int64_t skipped_files = 0;
   // Folders not entered.
   std::int64_t skipped_folders = 0;
-  // Why, with how many files or folders each: "hidden", ".gitignore", "binary", "over 1 MB"
-  // (with the filter's limit), "symbolic link", "unreadable", "build or dependency folder".
+  // Why, with how many files or folders each: "hidden", ".gitignore", ".vantoryignore",
+  // ".git/info/exclude", "excluded", "not included", "binary", "over 1 MB" (with the filter's
+  // limit), "symbolic link", "unreadable", "build or dependency folder".
   std::map<std::string, std::int64_t> skipped_reasons;
 };
 
 // Walks the folder `root`. Leaves out hidden files and folders (a name starting with "."; this
 // covers .git), build and dependency folders (build, dist, target, _build, cmake-build-*,
 // node_modules, bower_components, vendor, __pycache__, site-packages, and any folder holding a
-// pyvenv.cfg), what the .gitignore files met on the way exclude, symbolic links, binary files
-// (looks_like_binary of their first 8000 bytes), and what is not a regular file or is over the
-// filter's size limit. A `root` that is a file stands for itself: it is kept unless it is
-// binary or over the limit. Throws OSError when `root` does not exist, is not a regular file or
-// folder, or a folder cannot be read; unreadable entries below it are counted as skipped.
+// pyvenv.cfg), what the filter's patterns leave out, what ignore files exclude, symbolic links,
+// binary files (looks_like_binary of their first 8000 bytes), and what is not a regular file or
+// is over the filter's size limit. The ignore files are those git reads (the .gitignore files
+// met on the way, and, when `root` lies in a repository, its .git/info/exclude and the
+// .gitignore files from its top down to `root`) and .vantoryignore files, read like .gitignore
+// files but overriding the .gitignore of their folder. A `root` that is a file stands for
+// itself: it is kept unless it is binary or over the limit. Throws OSError when `root` does not
+// exist, is not a regular file or folder, or a folder cannot be read; unreadable entries below
+// it are counted as skipped.
 SourceTree collect_source_files(const std::string& root, const SourceFilter& filter = {});
 
 // A size limit as people read it: "1 MB", "512 KB", "1000 bytes".

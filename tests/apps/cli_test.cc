@@ -1,6 +1,8 @@
 // The vantory command line, run as a person or a script would run it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "common/json_text.h"
 #include "tests/apps/test_support.h"
 
@@ -97,6 +99,15 @@ TEST_F(CliTest, HelpEverywhere) {
     EXPECT_NE(general.out.find(std::string("  ") + command), std::string::npos) << command;
   }
   EXPECT_EQ(vantory({"help", "search"}).out, vantory({"search", "--help"}).out);
+}
+
+TEST_F(CliTest, IndexDryRunListsTheFilesAndWritesNothing) {
+  RunResult preview = vantory({"index", "--dry-run", "--exclude", "util.py", "src"});
+  ASSERT_EQ(preview.status, 0) << preview.err;
+  EXPECT_EQ(preview.out.rfind("Would index 1 file below src, 62 bytes:\n  src/app.py\n", 0), 0u)
+      << preview.out;
+  EXPECT_NE(preview.out.find("(excluded 1)"), std::string::npos) << preview.out;
+  EXPECT_FALSE(std::filesystem::exists(dir_ / ".vantory_coding"));
 }
 
 TEST_F(CliTest, JsonAnswersOfACodingSession) {

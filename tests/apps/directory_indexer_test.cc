@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/apps/host_fixture.h"
 
 namespace vantory::host {
@@ -50,6 +52,28 @@ TEST_F(DirectoryIndexerTest, IndexesNewFilesUpdatesChangedOnesAndLeavesTheRest) 
   EXPECT_EQ(counts(third), (std::vector<std::int64_t>{3, 1, 1, 1, 0}));
   Json hits = host_->tarnel().search_codebase("tester", "gamma", 1);
   EXPECT_EQ(hits["results"][0]["chunk"]["name"], "gamma");
+}
+
+// A dry run lists what the same call would index and writes nothing, not even the memory.
+TEST_F(DirectoryIndexerTest, ADryRunListsWhatWouldBeIndexedAndWritesNothing) {
+  testing::write_text(dir_ / "repo/a.py", "def alpha():\n    return 1\n");
+  testing::write_text(dir_ / "repo/tests/t.py", "def test():\n    pass\n");
+  testing::write_text(dir_ / "repo/notes.md", "# notes\n");
+  Json arguments = {{"directory", dir_ / "repo"},
+                    {"include", {"*.py"}},
+                    {"exclude", {"tests/"}},
+                    {"dry_run", true}};
+  Json preview = host_->call_tool("index_directory", arguments);
+  EXPECT_EQ(preview["paths"], Json({dir_ / "repo/a.py"}));
+  EXPECT_EQ(preview["files"], 1);
+  EXPECT_EQ(preview["total_bytes"], 26);
+  EXPECT_EQ(preview["skipped_reasons"], Json({{"excluded", 1}, {"not included", 1}}));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "coding"));
+
+  arguments["dry_run"] = false;
+  Json indexed = host_->call_tool("index_directory", arguments);
+  EXPECT_EQ(indexed["indexed"], 1);
+  EXPECT_EQ(indexed["skipped_reasons"], preview["skipped_reasons"]);
 }
 
 TEST_F(DirectoryIndexerTest, AnswersAnErrorObjectForAMissingFolder) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 #include "common/error.h"
 #include "tests/apps/test_support.h"
@@ -53,13 +54,112 @@ TEST(CollectSourceFiles, TheSizeLimitIsTheFilters) {
   TempDir root;
   write_text(root / "a.py", std::string(2048, '#'));
   write_text(root / "b.py", std::string(2049, '#'));
-  SourceTree tree = collect_source_files(root.path(), SourceFilter{2048});
+  SourceFilter filter;
+  filter.max_file_bytes = 2048;
+  SourceTree tree = collect_source_files(root.path(), filter);
   EXPECT_EQ(tree.files, std::vector<std::string>{root / "a.py"});
   EXPECT_EQ(tree.skipped_reasons, (std::map<std::string, std::int64_t>{{"over 2 KB", 1}}));
-  EXPECT_EQ(collect_source_files(root / "b.py", SourceFilter{2048}).skipped_reasons,
+  EXPECT_EQ(collect_source_files(root / "b.py", filter).skipped_reasons,
             (std::map<std::string, std::int64_t>{{"over 2 KB", 1}}));
   EXPECT_EQ(size_text(1000), "1000 bytes");
   EXPECT_EQ(size_text(3u << 30), "3 GB");
+}
+
+#ifdef VANTORY_GIT
+// Git's own answer for the untracked files below `root`: with `ignored`, those its ignore
+// rules exclude, otherwise the rest. Paths relative to `root`.
+std::set<std::string> git_files(const std::string& root, bool ignored, const std::string& home) {
+  std::vector<std::string> argv = {VANTORY_GIT, "ls-files", "-z", "--others", "--exclude-standard"};
+  if (ignored) argv.push_back("--ignored");
+  // No user or system configuration: only the ignore files of the tree count.
+  testing::RunResult listed = testing::run(
+      argv, root, {{"HOME", home}, {"XDG_CONFIG_HOME", home}, {"GIT_CONFIG_NOSYSTEM", "1"}});
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  std::set<std::string> files;
+  for (std::size_t start = 0, end; (end = listed.out.find('\0', start)) != std::string::npos;
+       start = end + 1) {
+    files.insert(listed.out.substr(start, end - start));
+  }
+  return files;
+}
+
+std::set<std::string> kept_below(const std::string& root, const std::string& folder) {
+  std::set<std::string> kept;
+  for (const std::string& file : collect_source_files(root + "/" + folder).files) {
+    kept.insert(file.substr(root.size() + 1));
+  }
+  return kept;
+}
+
+// What git ignores is skipped, and what it does not is kept (but for the ignore files, which
+// are hidden), from the repository's top and from a folder inside it; .vantoryignore files in
+// their place give the same.
+TEST(CollectSourceFiles, SkipsWhatGitIgnores) {
+  TempDir root, home;
+  ASSERT_EQ(testing::run({VANTORY_GIT, "init", "-q"}, root.path(), {{"HOME", home.path()}}).status, 0);
+  write_text(root / ".git/info/exclude", "info-excluded.txt\n");
+  write_text(root / ".gitignore",
+             "*.log\n!keep.log\n/anchored.txt\nout/\n**/deep/*.tmp\ndocs/**/draft.md\n"
+             "file[0-9].txt\n[[:upper:]]*.cfg\nname[!a-c].py\n\\#hash.txt\n\\!bang.txt\n"
+             "space.txt\\ \ntrail.txt   \nlogs/**\n!logs/keep/\n# comment.txt\n");
+  write_text(root / "sub/.gitignore", "!b.log\n*.py\n");
+  write_text(root / "sub/inner/.gitignore", "!*.py\nout\n");
+  for (const char* file :
+       {"a.log", "keep.log", "sub/b.log", "sub/c.log", "anchored.txt", "sub/anchored.txt",
+        "out/x.c", "sub/out", "a/deep/x.tmp", "deep/y.tmp", "x.tmp", "docs/draft.md",
+        "docs/v1/old/draft.md", "file1.txt", "filex.txt", "Upper.cfg", "lower.cfg", "named.py",
+        "namea.py", "#hash.txt", "!bang.txt", "space.txt ", "space.txt", "trail.txt",
+        "logs/a.c", "logs/keep/b.c", "comment.txt", "sub/s.py", "sub/inner/t.py",
+        "sub/inner/out/u.c", "info-excluded.txt", "sub/info-excluded.txt", "plain.c"}) {
+    write_text(root / file, "x\n");
+  }
+  std::set<std::string> ignored = git_files(root.path(), true, home.path());
+  std::set<std::string> kept;
+  for (const std::string& file : git_files(root.path(), false, home.path())) {
+    if (file.find(".gitignore") == std::string::npos) kept.insert(file);
+  }
+  ASSERT_GT(ignored.size(), 15u);
+  EXPECT_EQ(kept_below(root.path(), ""), kept);
+  std::set<std::string> kept_in_sub;
+  for (const std::string& file : kept) {
+    if (file.rfind("sub/", 0) == 0) kept_in_sub.insert(file);
+  }
+  EXPECT_EQ(kept_below(root.path(), "sub"), kept_in_sub);
+
+  for (const char* folder : {"", "sub/", "sub/inner/"}) {
+    std::filesystem::rename(root / (std::string(folder) + ".gitignore"),
+                            root / (std::string(folder) + ".vantoryignore"));
+  }
+  EXPECT_EQ(kept_below(root.path(), ""), kept);
+}
+#endif
+
+// A .vantoryignore overrides the .gitignore beside it; the filter's patterns override both.
+TEST(CollectSourceFiles, VantoryignoreAndPatternsHaveTheLastWord) {
+  TempDir root;
+  write_text(root / ".gitignore", "*.gen.py\n");
+  write_text(root / ".vantoryignore", "!keep.gen.py\nnotes/\n");
+  for (const char* file : {"a.gen.py", "keep.gen.py", "notes/n.md", "src/a.py", "src/b.c",
+                           "src/tests/t.py", "lib/c.py", "README.md"}) {
+    write_text(root / file, "x = 1\n");
+  }
+  SourceTree all = collect_source_files(root.path());
+  EXPECT_EQ(all.files, (std::vector<std::string>{root / "README.md", root / "keep.gen.py",
+                                                  root / "lib/c.py", root / "src/a.py",
+                                                  root / "src/b.c", root / "src/tests/t.py"}));
+  EXPECT_EQ(all.total_bytes, 36u);
+  EXPECT_EQ(all.skipped_reasons,
+            (std::map<std::string, std::int64_t>{
+                {".gitignore", 1}, {".vantoryignore", 1}, {"hidden", 2}}));
+
+  SourceFilter filter;
+  filter.include = {"src/", "*.md"};
+  filter.exclude = {"tests/", "keep.gen.py"};
+  SourceTree some = collect_source_files(root.path(), filter);
+  EXPECT_EQ(some.files, (std::vector<std::string>{root / "README.md", root / "src/a.py",
+                                                   root / "src/b.c"}));
+  EXPECT_EQ(some.skipped_reasons["excluded"], 2);      // keep.gen.py, src/tests
+  EXPECT_EQ(some.skipped_reasons["not included"], 1);  // lib/c.py
 }
 
 TEST(CollectSourceFiles, JoinsRelativeRootsLexically) {
