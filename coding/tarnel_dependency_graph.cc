@@ -108,7 +108,7 @@ class GraphAnalysis {
   }
 
  private:
-  // A record that is not an object holds no `module` and is passed over by the callers.
+  // A record that is not an object holds no `module`: the readers below pass it over.
   Json import_records(const std::string& stored_path) {
     Json answer = store_.get_file_imports(agent_id_, stored_path);
     records::as_list(answer, "get_file_imports");

@@ -24,6 +24,9 @@ namespace {
 
 const Json kNull = nullptr;
 
+// The longest list of type parameters looked past between a unit's name and its parameters.
+constexpr std::size_t kMaxTypeParameters = 256;
+
 bool is_word_byte(char c) {
   auto byte = static_cast<unsigned char>(c);
   return std::isalnum(byte) || c == '_' || c == '$' || byte >= 0x80;
@@ -65,7 +68,9 @@ std::size_t parameter_list(std::string_view text, std::string_view name) {
     if (first_mention == std::string_view::npos) first_mention = at;
     std::size_t next = skip_spaces(text, end);
     if (next < text.size() && (text[next] == '<' || text[next] == '[')) {
-      next = skip_spaces(text, past_group(text, next));
+      // Type parameters are short; a bounded look keeps text that mentions the name often
+      // (a<b && a<c ...) linear.
+      next = skip_spaces(text, past_group(text.substr(0, next + kMaxTypeParameters), next));
     }
     if (next < text.size() && text[next] == '(') return next;
   }
