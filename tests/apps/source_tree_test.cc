@@ -96,7 +96,9 @@ std::set<std::string> kept_below(const std::string& root, const std::string& fol
 // their place give the same.
 TEST(CollectSourceFiles, SkipsWhatGitIgnores) {
   TempDir root, home;
-  ASSERT_EQ(testing::run({VANTORY_GIT, "init", "-q"}, root.path(), {{"HOME", home.path()}}).status, 0);
+  testing::RunResult init =
+      testing::run({VANTORY_GIT, "init", "-q"}, root.path(), {{"HOME", home.path()}});
+  ASSERT_EQ(init.status, 0) << init.err;
   write_text(root / ".git/info/exclude", "info-excluded.txt\n");
   write_text(root / ".gitignore",
              "*.log\n!keep.log\n/anchored.txt\nout/\n**/deep/*.tmp\ndocs/**/draft.md\n"

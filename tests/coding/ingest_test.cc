@@ -116,8 +116,8 @@ TEST_F(IngestTest, FilesThatCannotBeChunkedAnswerErrorObjectsAndStoreNothing) {
       {dir.path(), {}, "Auto-chunking failed: [Errno 21] Is a directory: '" + dir.path() + "'",
        false},
       {fifo, {}, "Auto-chunking failed: '" + fifo + "' is a FIFO, not a regular file", false},
-      {"/dev/zero", {}, "Auto-chunking failed: '/dev/zero' is a character device, not a regular file",
-       false},
+      {"/dev/zero", {},
+       "Auto-chunking failed: '/dev/zero' is a character device, not a regular file", false},
       {large, {}, "Auto-chunking failed: '" + large + "' is 65 bytes, over the limit of 64 bytes",
        false},
       {file, []() -> std::unique_ptr<Chunker> { throw std::runtime_error("no grammar"); },
@@ -132,7 +132,9 @@ TEST_F(IngestTest, FilesThatCannotBeChunkedAnswerErrorObjectsAndStoreNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
-    if (c.detects) EXPECT_CALL(*t.mocks->chunking, detect_language(c.path)).WillOnce(Return("python"));
+    if (c.detects) {
+      EXPECT_CALL(*t.mocks->chunking, detect_language(c.path)).WillOnce(Return("python"));
+    }
     if (c.chunker) {
       EXPECT_CALL(*t.mocks->chunking, get_chunker("python")).WillOnce(Invoke([&](auto&) {
         return c.chunker();

@@ -187,8 +187,10 @@ TEST(DependencyGraph, AFunctionCalledFromAnotherFileIsUsed) {
     EXPECT_CALL(*t.mocks->store, _load_agent_data(_, _)).WillOnce(Return(snapshot(contexts)));
     EXPECT_CALL(*t.mocks->store, get_file_imports(_, _)).WillOnce(Return(Json::array()));
     EXPECT_CALL(*t.mocks->store, find_importers(_, _)).WillOnce(Return(Json::array()));
-    Json member = t.tarnel.dependency_graph("ag", parse(R"j(["lib/util.py"])j"))["results"]["lib/util.py"];
-    EXPECT_EQ(member["unused_functions"].size(), c.unused ? 1u : 0u) << c.caller_file << " " << c.target;
+    Json member =
+        t.tarnel.dependency_graph("ag", parse(R"j(["lib/util.py"])j"))["results"]["lib/util.py"];
+    EXPECT_EQ(member["unused_functions"].size(), c.unused ? 1u : 0u)
+        << c.caller_file << " " << c.target;
   }
 }
 
@@ -214,7 +216,8 @@ TEST(DependencyGraph, PassesOverRecordsThatHoldNothingToCompare) {
             R"j("parameters_passed": "", "return_used_as": ""}, )j"
             R"j({"target": "f", "from": "g", "line": 0, "signature": "", )j"
             R"j("parameters_passed": "", "return_used_as": ""}])j");
-  EXPECT_EQ(dump_json(member["called_by"]), R"j([{"caller": "k", "caller_file": "o.py", "line": 9}])j");
+  EXPECT_EQ(dump_json(member["called_by"]),
+            R"j([{"caller": "k", "caller_file": "o.py", "line": 9}])j");
   EXPECT_EQ(member["unused_functions"], Json::array());
 }
 
