@@ -17,11 +17,14 @@ set(VANTORY_NPM_REGISTRY "https://registry.npmjs.org" CACHE STRING
 
 # vantory_fetch_tree_sitter_grammar(<package> <version> <sha512-hex> <out-var> <src-dir>...)
 # Downloads and unpacks <package>-<version>.tgz and sets <out-var> to the C sources (parser.c,
-# and scanner.c where the grammar has one) of each <src-dir> inside the package.
+# and scanner.c where the grammar has one) of each <src-dir> inside the package. A scoped
+# package (@scope/name) is kept in the cache as scope-name-<version>.tgz.
 function(vantory_fetch_tree_sitter_grammar package version sha512 out_var)
-  set(tarball "${VANTORY_GRAMMAR_CACHE}/${package}-${version}.tgz")
-  set(unpacked "${VANTORY_GRAMMAR_CACHE}/${package}-${version}")
-  set(url "${VANTORY_NPM_REGISTRY}/${package}/-/${package}-${version}.tgz")
+  string(REGEX REPLACE "^.*/" "" name "${package}")
+  string(REGEX REPLACE "^@([^/]+)/" "\\1-" cached "${package}")
+  set(tarball "${VANTORY_GRAMMAR_CACHE}/${cached}-${version}.tgz")
+  set(unpacked "${VANTORY_GRAMMAR_CACHE}/${cached}-${version}")
+  set(url "${VANTORY_NPM_REGISTRY}/${package}/-/${name}-${version}.tgz")
 
   if(EXISTS "${tarball}")
     file(SHA512 "${tarball}" have)
@@ -72,6 +75,9 @@ function(vantory_fetch_tree_sitter_grammar package version sha512 out_var)
     list(APPEND sources "${src}/parser.c")
     if(EXISTS "${src}/scanner.c")
       list(APPEND sources "${src}/scanner.c")
+      # Scanners shared between a package's grammars include tree_sitter/*.h from a folder
+      # of their own: those headers are found through the grammar's source folder.
+      set_source_files_properties("${src}/scanner.c" PROPERTIES INCLUDE_DIRECTORIES "${src}")
     endif()
   endforeach()
   set(${out_var} "${sources}" PARENT_SCOPE)

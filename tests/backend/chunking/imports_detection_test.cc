@@ -116,7 +116,9 @@ TEST(DetectLanguage, ByShebangWhenTheExtensionSaysNothing) {
       {"#!/usr/bin/python3.11 -u\n", "python"},
       {"#!/usr/bin/env -S node --no-warnings\n", "javascript"},
       {"#!/usr/local/bin/node\n", "javascript"},
-      {"#!/bin/sh\necho hi\n", "text"},
+      {"#!/bin/sh\necho hi\n", "bash"},
+      {"#!/usr/bin/env ruby\n", "ruby"},
+      {"#!/usr/bin/perl\n", "text"},
       {"print('no shebang')\n", "text"},
       {"", "text"},
   };
