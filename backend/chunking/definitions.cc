@@ -188,8 +188,10 @@ void DefinitionFinder::add_definition(const Frame& frame, const Found& found, TS
   // Python documents a unit inside it, Elixir a module; the other languages and Elixir's
   // functions in the comment or attribute above it.
   std::string doc = details_.inner_doc(found);
-  for (std::size_t i = 0; i < doc_comments.size() && doc.empty() && s_.lang() != Lang::kPython; ++i) {
-    doc = first_meaningful_line(details_.doc_text(doc_comments[i]));
+  if (s_.lang() != Lang::kPython) {
+    for (std::size_t i = 0; i < doc_comments.size() && doc.empty(); ++i) {
+      doc = first_meaningful_line(details_.doc_text(doc_comments[i]));
+    }
   }
   def.summary = doc.empty() ? details_.signature(found) : doc;
   if (found.kind == Found::kClass) {

@@ -1,23 +1,23 @@
 #include "backend/chunking/syntax.h"
 
 #include <cstring>
-#include <initializer_list>
 #include <memory>
+#include <string>
 
 namespace vantory::backend {
 namespace {
 
 const char* const kFieldNames[] = {
-    "name",     "body",     "parameters", "parameter", "function",    "declarator",
-    "definition", "declaration", "value",  "left",      "right",       "type",
-    "receiver", "pattern",  "constructor", "source",   "path",        "module_name",
-    "argument", "list",     "alias",      "arguments", "trait",       "object",
-    "property", "method",   "target",     "moduleName", "functionDeclarationLeft",
-    "operand",  "prefix",   "scope",
+    "name",     "body",       "parameters",  "parameter", "function",  "declarator",
+    "definition", "declaration", "value",    "left",      "right",     "type",
+    "receiver", "pattern",    "source",      "path",      "module_name", "argument",
+    "list",     "alias",      "arguments",   "trait",     "object",    "property",
+    "target",   "moduleName", "functionDeclarationLeft", "operand",
 };
 
 TSFieldId field_id(const TSLanguage* grammar, const char* name) {
-  return ts_language_field_id_for_name(grammar, name, static_cast<std::uint32_t>(std::strlen(name)));
+  return ts_language_field_id_for_name(grammar, name,
+                                      static_cast<std::uint32_t>(std::strlen(name)));
 }
 
 }  // namespace
@@ -28,7 +28,8 @@ Syntax::Syntax(const LanguageSpec& spec, const TSLanguage* grammar)
   if (version < TREE_SITTER_MIN_COMPATIBLE_LANGUAGE_VERSION ||
       version > TREE_SITTER_LANGUAGE_VERSION) {
     load_failure_ = "the tree-sitter runtime cannot load the " + std::string(spec.name) +
-                    " grammar (language version " + std::to_string(version) + ", the runtime reads " +
+                    " grammar (language version " + std::to_string(version) +
+                    ", the runtime reads " +
                     std::to_string(TREE_SITTER_MIN_COMPATIBLE_LANGUAGE_VERSION) + " to " +
                     std::to_string(TREE_SITTER_LANGUAGE_VERSION) + ")";
     return;

@@ -304,7 +304,9 @@ TSNode UnitDetails::elixir_attribute_string(TSNode attribute, std::string_view n
   // @doc "text" is the unary operator @ on the call doc("text").
   if (s_.lang() != Lang::kElixir || !type_is(attribute, "unary_operator")) return {};
   TSNode call = child_by_field(attribute, f_operand_);
-  if (!type_is(call, "call") || node_text(child_by_field(call, f_target_), text_) != name) return {};
+  if (!type_is(call, "call") || node_text(child_by_field(call, f_target_), text_) != name) {
+    return {};
+  }
   TSNode found{};
   for_each_named_child(call, [&](TSNode arguments, TSFieldId) {
     if (type_is(arguments, "arguments")) {
