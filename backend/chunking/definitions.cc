@@ -290,7 +290,7 @@ Found DefinitionFinder::classify_keyword_call(TSNode call) const {
         if (type_is(child, "arguments")) arguments = child;
         return ts_node_is_null(arguments);
       });
-      TSNode head = ts_node_named_child(arguments, 0);
+      TSNode head = first_named_child(arguments);
       if (type_is(head, "binary_operator")) head = child_by_field(head, f_left_);
       found.function = head;
       break;

@@ -215,7 +215,7 @@ std::string_view ImportReader::first_argument(TSNode call) const {
         return ts_node_is_null(arguments);
       });
     }
-    argument = ts_node_named_child(arguments, 0);
+    argument = first_named_child(arguments);
   }
   return text(argument);
 }
@@ -314,7 +314,7 @@ void ImportReader::elixir(TSNode call) {
     if (type_is(child, "arguments")) arguments = child;
     return ts_node_is_null(arguments);
   });
-  TSNode module = ts_node_named_child(arguments, 0);
+  TSNode module = first_named_child(arguments);
   if (type_is(module, "alias")) {
     push(out_, elixir_module(text(module)));
   } else if (type_is(module, "atom")) {

@@ -159,6 +159,9 @@ inline std::uint32_t last_row(TSNode node) {
   }
   return end.row;
 }
+inline TSNode first_named_child(TSNode node) {
+  return ts_node_is_null(node) ? TSNode{} : ts_node_named_child(node, 0);
+}
 inline TSNode child_by_field(TSNode node, TSFieldId field) {
   return field == 0 || ts_node_is_null(node) ? TSNode{} : ts_node_child_by_field_id(node, field);
 }

@@ -100,7 +100,7 @@ std::string UnitDetails::name(const FoundDefinition& found, bool& qualified) con
   }
   if (s_.lang() == Lang::kElixir) return elixir_name(found);
   if (s_.lang() == Lang::kElm && type_is(def, "value_declaration")) {
-    return text(ts_node_named_child(child_by_field(def, f_function_left_), 0));
+    return text(first_named_child(child_by_field(def, f_function_left_)));
   }
   TSNode name = child_by_field(def, f_name_);
   if (ts_node_is_null(name)) {
@@ -129,7 +129,7 @@ std::string UnitDetails::elixir_name(const FoundDefinition& found) const {
     if (type_is(child, "arguments")) arguments = child;
     return ts_node_is_null(arguments);
   });
-  TSNode module = ts_node_named_child(arguments, 0);
+  TSNode module = first_named_child(arguments);
   return type_is(module, "alias") ? text(module) : std::string();
 }
 
