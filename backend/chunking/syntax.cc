@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace vantory::backend {
@@ -112,16 +113,15 @@ bool Syntax::is_parameter(TSNode node) const {
 }
 
 const Syntax* Syntax::find(std::string_view language) {
-  // Built on first use; function-local statics make that thread-safe.
-  static const std::vector<std::unique_ptr<Syntax>> all = [] {
-    std::vector<std::unique_ptr<Syntax>> syntaxes;
-    for (const LanguageSpec* spec : language_specs()) {
-      syntaxes.push_back(std::make_unique<Syntax>(*spec));
-    }
-    return syntaxes;
-  }();
-  for (const auto& syntax : all) {
-    if (language == syntax->spec().name) return syntax.get();
+  // Each language's syntax is built on its first use, so that a process reads the tables of
+  // the grammars it uses and no others.
+  const std::vector<const LanguageSpec*>& specs = language_specs();
+  static std::vector<std::once_flag> once(specs.size());
+  static std::vector<std::unique_ptr<Syntax>> built(specs.size());
+  for (std::size_t i = 0; i < specs.size(); ++i) {
+    if (language != specs[i]->name) continue;
+    std::call_once(once[i], [&] { built[i] = std::make_unique<Syntax>(*specs[i]); });
+    return built[i].get();
   }
   return nullptr;
 }
