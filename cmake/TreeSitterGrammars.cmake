@@ -82,3 +82,40 @@ function(vantory_fetch_tree_sitter_grammar package version sha512 out_var)
   endforeach()
   set(${out_var} "${sources}" PARENT_SCOPE)
 endfunction()
+
+# vantory_patch_grammar_source(<sources-var> <file-name> <from> <to> <why>)
+# Replaces the file named <file-name> in the list <sources-var> by a copy below the build
+# directory in which the text <from> is replaced by <to>: a fault of a pinned grammar mended
+# without forking it. Stops when <from> is not in the file, so that a new version is looked
+# at again.
+function(vantory_patch_grammar_source sources_var file_name from to why)
+  set(sources "${${sources_var}}")
+  set(file "")
+  foreach(source IN LISTS sources)
+    get_filename_component(name "${source}" NAME)
+    if(name STREQUAL file_name)
+      set(file "${source}")
+    endif()
+  endforeach()
+  if(NOT file)
+    message(FATAL_ERROR "No ${file_name} among the grammar sources to patch (${why})")
+  endif()
+  file(READ "${file}" text)
+  string(FIND "${text}" "${from}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "${file} no longer holds '${from}' (${why}): see whether it still "
+                        "needs the patch")
+  endif()
+  string(REPLACE "${from}" "${to}" text "${text}")
+  get_filename_component(src "${file}" DIRECTORY)
+  string(MD5 tag "${file}")
+  set(patched "${CMAKE_CURRENT_BINARY_DIR}/patched-grammars/${tag}/${file_name}")
+  # Written only when it changes, so that a re-configure does not rebuild it.
+  file(WRITE "${patched}.new" "${text}")
+  file(COPY_FILE "${patched}.new" "${patched}" ONLY_IF_DIFFERENT)
+  file(REMOVE "${patched}.new")
+  # Its #include "tree_sitter/parser.h" and the like are found in the grammar's own folder.
+  set_source_files_properties("${patched}" PROPERTIES INCLUDE_DIRECTORIES "${src}")
+  list(TRANSFORM sources REPLACE "^${file}$" "${patched}")
+  set(${sources_var} "${sources}" PARENT_SCOPE)
+endfunction()
