@@ -83,12 +83,12 @@ function(vantory_fetch_tree_sitter_grammar package version sha512 out_var)
   set(${out_var} "${sources}" PARENT_SCOPE)
 endfunction()
 
-# vantory_patch_grammar_source(<sources-var> <file-name> <from> <to> <why>)
+# vantory_patch_grammar_source(<sources-var> <file-name> <why> <from> <to> [<from> <to>...])
 # Replaces the file named <file-name> in the list <sources-var> by a copy below the build
-# directory in which the text <from> is replaced by <to>: a fault of a pinned grammar mended
-# without forking it. Stops when <from> is not in the file, so that a new version is looked
-# at again.
-function(vantory_patch_grammar_source sources_var file_name from to why)
+# directory in which each text <from> is replaced by its <to>: faults of a pinned grammar
+# mended without forking it. Stops when a <from> is not in the file, so that a new version is
+# looked at again.
+function(vantory_patch_grammar_source sources_var file_name why)
   set(sources "${${sources_var}}")
   set(file "")
   foreach(source IN LISTS sources)
@@ -101,12 +101,16 @@ function(vantory_patch_grammar_source sources_var file_name from to why)
     message(FATAL_ERROR "No ${file_name} among the grammar sources to patch (${why})")
   endif()
   file(READ "${file}" text)
-  string(FIND "${text}" "${from}" at)
-  if(at EQUAL -1)
-    message(FATAL_ERROR "${file} no longer holds '${from}' (${why}): see whether it still "
-                        "needs the patch")
-  endif()
-  string(REPLACE "${from}" "${to}" text "${text}")
+  set(pairs ${ARGN})
+  while(pairs)
+    list(POP_FRONT pairs from to)
+    string(FIND "${text}" "${from}" at)
+    if(at EQUAL -1)
+      message(FATAL_ERROR "${file} no longer holds '${from}' (${why}): see whether it still "
+                          "needs the patch")
+    endif()
+    string(REPLACE "${from}" "${to}" text "${text}")
+  endwhile()
   get_filename_component(src "${file}" DIRECTORY)
   string(MD5 tag "${file}")
   set(patched "${CMAKE_CURRENT_BINARY_DIR}/patched-grammars/${tag}/${file_name}")
