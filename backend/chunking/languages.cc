@@ -168,7 +168,9 @@ const LanguageSpec kCSharp = {
         {Role::kComment, {"comment"}},
         {Role::kAttachment, {"attribute_list"}},
     },
-    kCalleeFields, {}, {}, {}, {}, true,
+    kCalleeFields, {}, {},
+    {{"operator_declaration", "operator"}, {"conversion_operator_declaration", "operator"}}, {},
+    true,
 };
 
 const LanguageSpec kRuby = {
