@@ -17,11 +17,14 @@ set(VANTORY_NPM_REGISTRY "https://registry.npmjs.org" CACHE STRING
 
 # vantory_fetch_tree_sitter_grammar(<package> <version> <sha512-hex> <out-var> <src-dir>...)
 # Downloads and unpacks <package>-<version>.tgz and sets <out-var> to the C sources (parser.c,
-# and scanner.c where the grammar has one) of each <src-dir> inside the package.
+# and scanner.c where the grammar has one) of each <src-dir> inside the package. A scoped
+# package (@scope/name) is kept in the cache as scope-name-<version>.tgz.
 function(vantory_fetch_tree_sitter_grammar package version sha512 out_var)
-  set(tarball "${VANTORY_GRAMMAR_CACHE}/${package}-${version}.tgz")
-  set(unpacked "${VANTORY_GRAMMAR_CACHE}/${package}-${version}")
-  set(url "${VANTORY_NPM_REGISTRY}/${package}/-/${package}-${version}.tgz")
+  string(REGEX REPLACE "^.*/" "" name "${package}")
+  string(REGEX REPLACE "^@([^/]+)/" "\\1-" cached "${package}")
+  set(tarball "${VANTORY_GRAMMAR_CACHE}/${cached}-${version}.tgz")
+  set(unpacked "${VANTORY_GRAMMAR_CACHE}/${cached}-${version}")
+  set(url "${VANTORY_NPM_REGISTRY}/${package}/-/${name}-${version}.tgz")
 
   if(EXISTS "${tarball}")
     file(SHA512 "${tarball}" have)
@@ -72,7 +75,51 @@ function(vantory_fetch_tree_sitter_grammar package version sha512 out_var)
     list(APPEND sources "${src}/parser.c")
     if(EXISTS "${src}/scanner.c")
       list(APPEND sources "${src}/scanner.c")
+      # Scanners shared between a package's grammars include tree_sitter/*.h from a folder
+      # of their own: those headers are found through the grammar's source folder.
+      set_source_files_properties("${src}/scanner.c" PROPERTIES INCLUDE_DIRECTORIES "${src}")
     endif()
   endforeach()
   set(${out_var} "${sources}" PARENT_SCOPE)
+endfunction()
+
+# vantory_patch_grammar_source(<sources-var> <file-name> <why> <from> <to> [<from> <to>...])
+# Replaces the file named <file-name> in the list <sources-var> by a copy below the build
+# directory in which each text <from> is replaced by its <to>: faults of a pinned grammar
+# mended without forking it. Stops when a <from> is not in the file, so that a new version is
+# looked at again.
+function(vantory_patch_grammar_source sources_var file_name why)
+  set(sources "${${sources_var}}")
+  set(file "")
+  foreach(source IN LISTS sources)
+    get_filename_component(name "${source}" NAME)
+    if(name STREQUAL file_name)
+      set(file "${source}")
+    endif()
+  endforeach()
+  if(NOT file)
+    message(FATAL_ERROR "No ${file_name} among the grammar sources to patch (${why})")
+  endif()
+  file(READ "${file}" text)
+  set(pairs ${ARGN})
+  while(pairs)
+    list(POP_FRONT pairs from to)
+    string(FIND "${text}" "${from}" at)
+    if(at EQUAL -1)
+      message(FATAL_ERROR "${file} no longer holds '${from}' (${why}): see whether it still "
+                          "needs the patch")
+    endif()
+    string(REPLACE "${from}" "${to}" text "${text}")
+  endwhile()
+  get_filename_component(src "${file}" DIRECTORY)
+  string(MD5 tag "${file}")
+  set(patched "${CMAKE_CURRENT_BINARY_DIR}/patched-grammars/${tag}/${file_name}")
+  # Written only when it changes, so that a re-configure does not rebuild it.
+  file(WRITE "${patched}.new" "${text}")
+  file(COPY_FILE "${patched}.new" "${patched}" ONLY_IF_DIFFERENT)
+  file(REMOVE "${patched}.new")
+  # Its #include "tree_sitter/parser.h" and the like are found in the grammar's own folder.
+  set_source_files_properties("${patched}" PROPERTIES INCLUDE_DIRECTORIES "${src}")
+  list(TRANSFORM sources REPLACE "^${file}$" "${patched}")
+  set(${sources_var} "${sources}" PARENT_SCOPE)
 endfunction()

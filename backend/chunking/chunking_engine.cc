@@ -13,7 +13,7 @@
 namespace vantory::backend {
 namespace {
 
-constexpr std::array<std::pair<std::string_view, std::string_view>, 27> kExtensions = {{
+constexpr std::array<std::pair<std::string_view, std::string_view>, 48> kExtensions = {{
     {"py", "python"},       {"pyw", "python"},     {"pyi", "python"},
     {"js", "javascript"},   {"mjs", "javascript"}, {"cjs", "javascript"},
     {"jsx", "javascript"},  {"ts", "typescript"},  {"mts", "typescript"},
@@ -23,6 +23,13 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 27> kExtensi
     {"hh", "cpp"},          {"hxx", "cpp"},        {"h++", "cpp"},
     {"ipp", "cpp"},         {"inl", "cpp"},        {"go", "go"},
     {"rs", "rust"},         {"java", "java"},      {"tpp", "cpp"},
+    {"cs", "csharp"},       {"csx", "csharp"},     {"rb", "ruby"},
+    {"rake", "ruby"},       {"gemspec", "ruby"},   {"php", "php"},
+    {"phtml", "php"},       {"kt", "kotlin"},      {"kts", "kotlin"},
+    {"swift", "swift"},     {"scala", "scala"},    {"sc", "scala"},
+    {"sh", "bash"},         {"bash", "bash"},      {"lua", "lua"},
+    {"ex", "elixir"},       {"exs", "elixir"},     {"zig", "zig"},
+    {"elm", "elm"},         {"sol", "solidity"},   {"bats", "bash"},
 }};
 
 std::string_view language_of_extension(std::string_view extension) {
@@ -33,13 +40,19 @@ std::string_view language_of_extension(std::string_view extension) {
 }
 
 // The language of a script's interpreter: "python3.11" and "pypy3" run Python, "node" runs
-// JavaScript.
+// JavaScript, "sh" and "bash" the shell.
 std::string_view language_of_interpreter(std::string_view interpreter) {
   std::string_view name = base_name(interpreter);
   auto starts = [&](std::string_view prefix) { return name.substr(0, prefix.size()) == prefix; };
   if (starts("python") || starts("pypy")) return "python";
   if (name == "node" || name == "nodejs" || name == "bun" || name == "deno") return "javascript";
   if (name == "ts-node" || name == "tsx") return "typescript";
+  if (name == "sh" || name == "bash" || name == "dash") return "bash";
+  if (starts("ruby")) return "ruby";
+  if (starts("php")) return "php";
+  if (starts("lua")) return "lua";
+  if (name == "elixir") return "elixir";
+  if (name == "swift") return "swift";
   return {};
 }
 
@@ -95,9 +108,7 @@ std::vector<std::string> extract_imports(const std::string& language, std::strin
 }
 
 std::unique_ptr<Chunker> ChunkingEngine::get_chunker(const std::string& language) {
-  if (const Syntax* syntax = Syntax::find(language)) {
-    return std::make_unique<TreeSitterChunker>(*syntax, language);
-  }
+  if (const Syntax* syntax = Syntax::find(language)) return make_chunker(*syntax, language);
   return std::make_unique<LineWindowChunker>(language);
 }
 

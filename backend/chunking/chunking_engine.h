@@ -14,8 +14,9 @@
 namespace vantory::backend {
 
 // The language of the file at `file_path`: "python", "javascript", "typescript", "tsx", "c",
-// "cpp", "go", "rust", "java" by extension; for a file without a known extension, the
-// interpreter named on its "#!" line when the file exists; "text" otherwise.
+// "cpp", "go", "rust", "java", "csharp", "ruby", "php", "kotlin", "swift", "scala", "bash",
+// "lua", "elixir", "zig", "elm", "solidity" by extension; for a file without a known
+// extension, the interpreter named on its "#!" line when the file exists; "text" otherwise.
 std::string detect_language(const std::string& file_path);
 
 // True when `bytes` (the start of a file, or all of it) look like a binary file rather than

@@ -13,6 +13,11 @@ constexpr std::size_t kNoRow = std::numeric_limits<std::size_t>::max();
 // Wrappers nest only a few levels in real code (export of a decorated declaration, a template
 // of a template); deeper chains are not definitions.
 constexpr int kMaxUnwrap = 8;
+// Classes nest a few levels in real code. Deeper ones are not opened: their members stay in
+// their text. Each level's members carry the names of all levels above, so unbounded nesting
+// would make names (and memory) grow with the square of the depth: 60 KB of nested classes
+// took 160 MB.
+constexpr int kMaxClassDepth = 32;
 using Found = FoundDefinition;
 
 class DefinitionFinder {
@@ -43,6 +48,9 @@ class DefinitionFinder {
     int parent;         // the enclosing class
     std::string scope;  // its qualified name
     bool imports_here;  // whether imports here make import units
+    TSNode header{};    // the class whose body this is: comments between its name and its
+                        // body lead its first member
+    int depth = 0;      // how many classes enclose it
   };
 
   void walk_container(const Frame& frame);
@@ -50,8 +58,11 @@ class DefinitionFinder {
                       const std::vector<TSNode>& doc_comments);
   Found classify(TSNode node) const;
   Found classify_wrapper(TSNode node) const;
+  Found classify_keyword_call(TSNode call) const;
+  Found classify_assignment(TSNode declaration) const;
+  TSNode body_of(TSNode node) const;
   bool is_function_value(TSNode node) const;
-  bool is_require_value(TSNode node) const;
+  bool is_import_value(TSNode node) const;
   std::string text(TSNode node) const { return std::string(node_text(node, text_)); }
 
   const Syntax& s_;
@@ -98,7 +109,7 @@ void DefinitionFinder::walk_container(const Frame& frame) {
   std::size_t previous_last = kNoRow;
   int open_import = -1;
 
-  for_each_named_child(frame.container, [&](TSNode child, TSFieldId) {
+  auto visit = [&](TSNode child) {
     Role role = s_.role(child);
     std::size_t row = first_row(child);
     if (role == Role::kComment || role == Role::kAttachment) {
@@ -110,10 +121,11 @@ void DefinitionFinder::walk_container(const Frame& frame) {
         attach_last = last_row(child);
         doc_comments.clear();
       }
-      if (role == Role::kComment && attach_first != kNoRow && doc_comments.size() < 8) {
+      if ((role == Role::kComment || details_.is_doc_attribute(child)) &&
+          attach_first != kNoRow && doc_comments.size() < 8) {
         doc_comments.push_back(child);
       }
-      return true;
+      return;
     }
     bool attached = attach_first != kNoRow && attach_last + 1 >= row;
     std::size_t unit_first = attached ? attach_first : row;
@@ -136,7 +148,7 @@ void DefinitionFinder::walk_container(const Frame& frame) {
     }
     if (found.kind == Found::kContainer) {
       stack_.push_back({child, frame.parent, frame.scope,
-                        frame.imports_here && s_.lang() != Lang::kPython});
+                        frame.imports_here && s_.lang() != Lang::kPython, TSNode{}, frame.depth});
     } else if (found.kind == Found::kClass || found.kind == Found::kFunction) {
       add_definition(frame, found, child, unit_first,
                      attached ? doc_comments : std::vector<TSNode>());
@@ -144,6 +156,21 @@ void DefinitionFinder::walk_container(const Frame& frame) {
     previous_last = last_row(child);
     attach_first = kNoRow;
     doc_comments.clear();
+  };
+
+  if (!ts_node_is_null(frame.header)) {
+    // Ruby puts the comment above a module's first class inside the module node, before its
+    // body; only comments on lines of their own count, not one that ends the header's line.
+    std::uint32_t body_start = ts_node_start_byte(frame.container);
+    std::size_t header_row = first_row(frame.header);
+    for_each_named_child(frame.header, [&](TSNode child, TSFieldId) {
+      if (ts_node_start_byte(child) >= body_start) return false;
+      if (s_.role(child) == Role::kComment && first_row(child) > header_row) visit(child);
+      return true;
+    });
+  }
+  for_each_named_child(frame.container, [&](TSNode child, TSFieldId) {
+    visit(child);
     return true;
   });
 }
@@ -158,24 +185,23 @@ void DefinitionFinder::add_definition(const Frame& frame, const Found& found, TS
   def.first_row = first;
   def.last_row = last_row(span);
   def.parent = frame.parent;
-  // Python documents a unit inside it; the other languages in the comment above it.
-  std::string doc;
-  if (s_.lang() == Lang::kPython) {
-    doc = details_.python_docstring(found.kind == Found::kFunction ? found.function : found.def);
-  } else {
-    for (TSNode comment : doc_comments) {
-      doc = first_meaningful_line(node_text(comment, text_));
-      if (!doc.empty()) break;
+  // Python documents a unit inside it, Elixir a module; the other languages and Elixir's
+  // functions in the comment or attribute above it.
+  std::string doc = details_.inner_doc(found);
+  if (s_.lang() != Lang::kPython) {
+    for (std::size_t i = 0; i < doc_comments.size() && doc.empty(); ++i) {
+      doc = first_meaningful_line(details_.doc_text(doc_comments[i]));
     }
   }
   def.summary = doc.empty() ? details_.signature(found) : doc;
   if (found.kind == Found::kClass) {
     def.type = "class";
     int index = static_cast<int>(defs_.size());
-    TSNode body = child_by_field(found.def, f_body_);
     std::string scope = def.name;
     defs_.push_back(std::move(def));
-    if (!ts_node_is_null(body)) stack_.push_back({body, index, std::move(scope), false});
+    if (!ts_node_is_null(found.body) && frame.depth + 1 < kMaxClassDepth) {
+      stack_.push_back({found.body, index, std::move(scope), false, span, frame.depth + 1});
+    }
   } else {
     def.type = frame.parent >= 0 || qualified ? "method" : "function";
     def.parameters = details_.parameters(found);
@@ -190,16 +216,18 @@ Found DefinitionFinder::classify(TSNode node) const {
       found.kind = Found::kImport;
       break;
     case Role::kFunction:
+      found.body = body_of(node);
       // Declarations without a body (interface methods, prototypes) stay with the text around
       // them.
-      if (s_.lang() == Lang::kPython || !ts_node_is_null(child_by_field(node, f_body_))) {
+      if (!s_.spec().functions_need_body || !ts_node_is_null(found.body)) {
         found.kind = Found::kFunction;
         found.def = node;
         found.function = node;
       }
       break;
     case Role::kClass:
-      if (!s_.is_c_family() || !ts_node_is_null(child_by_field(node, f_body_))) {
+      found.body = body_of(node);
+      if (!s_.is_c_family() || !ts_node_is_null(found.body)) {
         found.kind = Found::kClass;
         found.def = node;
       }
@@ -212,9 +240,61 @@ Found DefinitionFinder::classify(TSNode node) const {
         found.kind = Found::kContainer;
       }
       break;
+    case Role::kBody:
+      found.kind = Found::kContainer;
+      break;
     case Role::kWrapper:
       found = classify_wrapper(node);
       break;
+    case Role::kCall:
+      found = classify_keyword_call(node);
+      break;
+    default:
+      break;
+  }
+  return found;
+}
+
+TSNode DefinitionFinder::body_of(TSNode node) const {
+  TSNode body = child_by_field(node, f_body_);
+  if (!ts_node_is_null(body)) return body;
+  for_each_named_child(node, [&](TSNode child, TSFieldId) {
+    if (s_.role(child) == Role::kBody) body = child;
+    return ts_node_is_null(body);
+  });
+  return body;
+}
+
+Found DefinitionFinder::classify_keyword_call(TSNode call) const {
+  Found found;
+  std::uint32_t begin = 0;
+  TSNode callee = s_.callee(call, begin);
+  if (ts_node_is_null(callee) || ts_node_end_byte(callee) <= begin) return found;
+  switch (s_.keyword_kind(text_.substr(begin, ts_node_end_byte(callee) - begin))) {
+    case Role::kImport:
+      found.kind = Found::kImport;
+      break;
+    case Role::kClass:
+      // defmodule Shop.Cart do ... end
+      found.kind = Found::kClass;
+      found.def = call;
+      found.body = body_of(call);
+      break;
+    case Role::kFunction: {
+      // def add(cart, item) do ... end;  def name, do: ...;  def f(x) when x > 0 do ... end
+      found.kind = Found::kFunction;
+      found.def = call;
+      found.body = body_of(call);
+      TSNode arguments{};
+      for_each_named_child(call, [&](TSNode child, TSFieldId) {
+        if (type_is(child, "arguments")) arguments = child;
+        return ts_node_is_null(arguments);
+      });
+      TSNode head = first_named_child(arguments);
+      if (type_is(head, "binary_operator")) head = child_by_field(head, f_left_);
+      found.function = head;
+      break;
+    }
     default:
       break;
   }
@@ -254,11 +334,14 @@ Found DefinitionFinder::classify_wrapper(TSNode node) const {
       }
       found.kind = Found::kClass;
       found.def = type;
+      found.body = child_by_field(type, f_body_);
       if (ts_node_is_null(child_by_field(type, f_name_))) {
         TSNode declarator = child_by_field(current, f_declarator_);
         if (!ts_node_is_null(declarator)) found.name = dotted(node_text(declarator, text_));
       }
       return found;
+    } else if (s_.lang() == Lang::kLua || s_.lang() == Lang::kZig) {
+      return classify_assignment(current);
     } else if (type_is(current, "lexical_declaration") || type_is(current, "variable_declaration")) {
       // const f = (x) => ...;  const fs = require("fs");
       TSNode declarator{};
@@ -271,7 +354,7 @@ Found DefinitionFinder::classify_wrapper(TSNode node) const {
       });
       if (ts_node_is_null(declarator)) return found;
       TSNode value = child_by_field(declarator, f_value_);
-      if (is_require_value(value)) {
+      if (is_import_value(value)) {
         found.kind = Found::kImport;
       } else if (count == 1 && is_function_value(value)) {
         found.kind = Found::kFunction;
@@ -280,8 +363,12 @@ Found DefinitionFinder::classify_wrapper(TSNode node) const {
       }
       return found;
     } else if (type_is(current, "expression_statement")) {
-      // Foo.prototype.bar = function () { ... };
+      // Foo.prototype.bar = function () { ... };  require("./setup");  require 'x.php';
       TSNode assignment = ts_node_named_child(current, 0);
+      if (s_.role(assignment) == Role::kImport || is_import_value(assignment)) {
+        found.kind = Found::kImport;
+        return found;
+      }
       if (ts_node_is_null(assignment) || !type_is(assignment, "assignment_expression")) return found;
       TSNode right = child_by_field(assignment, f_right_);
       if (!is_function_value(right)) return found;
@@ -314,17 +401,77 @@ bool DefinitionFinder::is_function_value(TSNode node) const {
           type_is(node, "function") || type_is(node, "generator_function"));
 }
 
-bool DefinitionFinder::is_require_value(TSNode node) const {
-  // require("x") or require("x").member
+bool DefinitionFinder::is_import_value(TSNode node) const {
+  // require("x"), require("x").member, @import("x").Member
   for (int depth = 0; depth < 4 && !ts_node_is_null(node); ++depth) {
-    if (type_is(node, "call_expression")) {
-      TSNode function = child_by_field(node, f_function_);
-      return !ts_node_is_null(function) && node_text(function, text_) == "require";
+    if (s_.role(node) == Role::kCall) {
+      std::uint32_t begin = 0;
+      TSNode callee = s_.callee(node, begin);
+      if (ts_node_is_null(callee) || ts_node_end_byte(callee) <= begin) return false;
+      return s_.keyword_kind(text_.substr(begin, ts_node_end_byte(callee) - begin)) ==
+             Role::kImport;
     }
-    if (!type_is(node, "member_expression")) return false;
+    if (!type_is(node, "member_expression") && !type_is(node, "field_expression") &&
+        !type_is(node, "dot_index_expression")) {
+      return false;
+    }
     node = ts_node_named_child(node, 0);
   }
   return false;
+}
+
+Found DefinitionFinder::classify_assignment(TSNode declaration) const {
+  // Lua: local json = require("dkjson");  M.load = function (path) ... end
+  // Zig: const std = @import("std");  pub const Stack = struct { ... };
+  Found found;
+  TSNode assignment = declaration;
+  if (s_.lang() == Lang::kLua && !type_is(declaration, "assignment_statement")) {
+    assignment = ts_node_named_child(declaration, 0);
+    if (!type_is(assignment, "assignment_statement")) return found;
+  }
+  TSNode target{};
+  TSNode value{};
+  int targets = 0;
+  if (s_.lang() == Lang::kLua) {
+    for_each_named_child(assignment, [&](TSNode child, TSFieldId) {
+      if (type_is(child, "variable_list")) {
+        targets = static_cast<int>(ts_node_named_child_count(child));
+        target = ts_node_named_child(child, 0);
+      } else if (type_is(child, "expression_list")) {
+        value = ts_node_named_child(child, 0);
+      }
+      return true;
+    });
+  } else {
+    for_each_named_child(assignment, [&](TSNode child, TSFieldId) {
+      if (ts_node_is_null(target) && type_is(child, "identifier")) {
+        target = child;
+        targets = 1;
+      } else if (!ts_node_is_null(target) && s_.role(child) != Role::kComment) {
+        value = child;
+      }
+      return ts_node_is_null(value);
+    });
+  }
+  if (ts_node_is_null(value)) return found;
+  if (is_import_value(value)) {
+    found.kind = Found::kImport;
+  } else if (targets == 1 && type_is(value, "function_definition")) {
+    found.kind = Found::kFunction;
+    found.def = assignment;
+    found.function = value;
+    found.body = body_of(value);
+    found.name = dotted(node_text(target, text_));
+  } else if (targets == 1 && (type_is(value, "struct_declaration") ||
+                              type_is(value, "enum_declaration") ||
+                              type_is(value, "union_declaration") ||
+                              type_is(value, "opaque_declaration"))) {
+    found.kind = Found::kClass;
+    found.def = declaration;
+    found.body = value;
+    found.name = text(target);
+  }
+  return found;
 }
 
 }  // namespace

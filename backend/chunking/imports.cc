@@ -100,6 +100,12 @@ class ImportReader {
   void javascript(TSNode node);
   void rust_use(TSNode argument);
   void go(TSNode node);
+  void csharp(TSNode node);
+  void php(TSNode node);
+  void scala(TSNode node);
+  void elixir(TSNode call);
+  bool is_import_call(TSNode node) const;
+  std::string_view first_argument(TSNode call) const;
 
   const Syntax& s_;
   std::string_view text_;
@@ -142,9 +148,13 @@ void ImportReader::read(TSNode node) {
       }
       break;
     case Lang::kJava:
+    case Lang::kKotlin:
+    case Lang::kSwift:
+      // import java.util.List;  import kotlinx.coroutines.flow.Flow;  import UIKit.UIView
       if (role == Role::kImport) {
         for_each_named_child(node, [&](TSNode child, TSFieldId) {
-          if (type_is(child, "scoped_identifier") || type_is(child, "identifier")) {
+          if (type_is(child, "scoped_identifier") || type_is(child, "identifier") ||
+              type_is(child, "qualified_identifier")) {
             push(out_, without_spaces(text(child)));
             return false;
           }
@@ -152,6 +162,169 @@ void ImportReader::read(TSNode node) {
         });
       }
       break;
+    case Lang::kCSharp:
+      if (role == Role::kImport) csharp(node);
+      break;
+    case Lang::kPhp:
+      if (role == Role::kImport) php(node);
+      break;
+    case Lang::kScala:
+      if (role == Role::kImport) scala(node);
+      break;
+    case Lang::kElm:
+      if (role == Role::kImport) push(out_, without_spaces(text(field(node, "moduleName"))));
+      break;
+    case Lang::kSolidity:
+      if (role == Role::kImport) push(out_, c_module(unquote(text(field(node, "source")))));
+      break;
+    case Lang::kElixir:
+      if (is_import_call(node)) elixir(node);
+      break;
+    case Lang::kRuby:
+    case Lang::kBash:
+    case Lang::kZig:
+      // require "json";  source ./lib/common.sh;  @import("std")
+      if (is_import_call(node)) push(out_, script_module(unquote(first_argument(node))));
+      break;
+    case Lang::kLua:
+      // require("app.util") names the module in Lua's own dotted form.
+      if (is_import_call(node)) {
+        std::string module(unquote(first_argument(node)));
+        std::replace(module.begin(), module.end(), '/', '.');
+        push(out_, std::move(module));
+      }
+      break;
+  }
+}
+
+bool ImportReader::is_import_call(TSNode node) const {
+  if (s_.role(node) != Role::kCall) return false;
+  std::uint32_t begin = 0;
+  TSNode callee = s_.callee(node, begin);
+  if (ts_node_is_null(callee) || ts_node_end_byte(callee) <= begin) return false;
+  return s_.keyword_kind(text_.substr(begin, ts_node_end_byte(callee) - begin)) == Role::kImport;
+}
+
+std::string_view ImportReader::first_argument(TSNode call) const {
+  TSNode argument = field(call, "argument");  // a shell command's first word after its name
+  if (ts_node_is_null(argument)) {
+    TSNode arguments = field(call, "arguments");
+    if (ts_node_is_null(arguments)) {
+      for_each_named_child(call, [&](TSNode child, TSFieldId) {
+        if (type_is(child, "arguments")) arguments = child;
+        return ts_node_is_null(arguments);
+      });
+    }
+    argument = first_named_child(arguments);
+  }
+  return text(argument);
+}
+
+void ImportReader::csharp(TSNode node) {
+  // using System.Text;  using static System.Math;  using Json = Newtonsoft.Json; the alias
+  // comes first, the namespace last.
+  TSNode name{};
+  const TSFieldId alias_field = s_.field("name");
+  for_each_named_child(node, [&](TSNode child, TSFieldId field_id) {
+    if (field_id != alias_field && s_.role(child) != Role::kComment) name = child;
+    return true;
+  });
+  if (ts_node_is_null(name)) return;
+  std::string module = without_spaces(text(name));
+  if (module.starts_with("global::")) module.erase(0, 8);
+  push(out_, std::move(module));
+}
+
+void ImportReader::php(TSNode node) {
+  if (!type_is(node, "namespace_use_declaration")) {
+    // require_once __DIR__ . '/../bootstrap/helpers.php': the first string names the file.
+    TSNode path{};
+    int budget = 64;
+    walk_tree(node, [&](TSNode current) {
+      if (type_is(current, "string") || type_is(current, "encapsed_string")) path = current;
+      return ts_node_is_null(path) && --budget > 0;
+    });
+    if (!ts_node_is_null(path)) push(out_, c_module(unquote(text(path))));
+    return;
+  }
+  // use App\Models\User;  use Illuminate\Support\{Cache, Log as Logger};
+  auto php_name = [](std::string_view name) {
+    std::string dotted;
+    for (char c : name) {
+      if (c == '\\') {
+        if (!dotted.empty()) dotted.push_back('.');
+      } else if (c != ' ' && c != '\t' && c != '\n' && c != '\r') {
+        dotted.push_back(c);
+      }
+    }
+    return dotted;
+  };
+  std::string prefix;
+  const TSFieldId alias_field = s_.field("alias");
+  auto clauses = [&](TSNode holder) {
+    for_each_named_child(holder, [&](TSNode clause, TSFieldId) {
+      if (!type_is(clause, "namespace_use_clause")) return true;
+      for_each_named_child(clause, [&](TSNode name, TSFieldId field_id) {
+        if (field_id == alias_field) return true;
+        std::string module = php_name(text(name));
+        push(out_, prefix.empty() ? module : prefix + "." + module);
+        return false;
+      });
+      return true;
+    });
+  };
+  for_each_named_child(node, [&](TSNode child, TSFieldId) {
+    if (type_is(child, "namespace_name")) prefix = php_name(text(child));
+    if (type_is(child, "namespace_use_group")) clauses(child);
+    return true;
+  });
+  clauses(node);
+}
+
+void ImportReader::scala(TSNode node) {
+  // import scala.collection.mutable;  import shop.model.{Item, Price => P};  import a.b._
+  std::string path;
+  const TSFieldId path_field = s_.field("path");
+  TSNode selectors{};
+  for_each_named_child(node, [&](TSNode child, TSFieldId field_id) {
+    if (field_id == path_field) {
+      if (!path.empty()) path.push_back('.');
+      path += without_spaces(text(child));
+    } else if (type_is(child, "namespace_selectors")) {
+      selectors = child;
+    }
+    return true;
+  });
+  if (ts_node_is_null(selectors)) {
+    push(out_, path);
+    return;
+  }
+  for_each_named_child(selectors, [&](TSNode selector, TSFieldId) {
+    TSNode name = type_is(selector, "identifier") ? selector : field(selector, "name");
+    if (type_is(name, "identifier")) push(out_, path + "." + std::string(text(name)));
+    return true;
+  });
+}
+
+void ImportReader::elixir(TSNode call) {
+  // alias Shop.Cart;  import Ecto.Query, only: [from: 2];  alias Shop.{Item, Price};
+  // require :crypto
+  TSNode arguments{};
+  for_each_named_child(call, [&](TSNode child, TSFieldId) {
+    if (type_is(child, "arguments")) arguments = child;
+    return ts_node_is_null(arguments);
+  });
+  TSNode module = first_named_child(arguments);
+  if (type_is(module, "alias")) {
+    push(out_, elixir_module(text(module)));
+  } else if (type_is(module, "atom")) {
+    push(out_, elixir_module(text(module).substr(1)));
+  } else if (type_is(module, "dot") && type_is(field(module, "right"), "tuple")) {
+    std::string prefix(text(field(module, "left")));
+    for_each_named_child(field(module, "right"), [&](TSNode item, TSFieldId) {
+      if (type_is(item, "alias")) push(out_, elixir_module(prefix + "." + std::string(text(item))));
+      return true;
+    });
   }
 }
 
@@ -302,5 +475,40 @@ std::string c_module(std::string_view include_path) {
 }
 
 std::string go_module(std::string_view import_path) { return join_dotted(path_segments(import_path)); }
+
+std::string script_module(std::string_view path) {
+  // Whatever a shell variable expands to is not known here: "$DIR/lib/util.sh" names lib.util.
+  std::vector<std::string_view> segments = path_segments(path);
+  for (std::size_t i = segments.size(); i-- > 0;) {
+    if (segments[i].find('$') != std::string_view::npos) {
+      segments.erase(segments.begin(), segments.begin() + static_cast<long>(i) + 1);
+      break;
+    }
+  }
+  for (std::string_view& segment : segments) {
+    while (segment.size() > 1 && segment.front() == '.') segment.remove_prefix(1);
+  }
+  if (segments.empty()) return {};
+  segments.back() = strip_extension(segments.back());
+  return join_dotted(segments);
+}
+
+std::string elixir_module(std::string_view name) {
+  // Shop.HTTPClient lives in shop/http_client.ex.
+  std::string out;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    char c = name[i];
+    bool upper = c >= 'A' && c <= 'Z';
+    if (upper && i > 0 && name[i - 1] != '.') {
+      char before = name[i - 1];
+      bool lower_before = (before >= 'a' && before <= 'z') || (before >= '0' && before <= '9');
+      bool lower_after = i + 1 < name.size() && name[i + 1] >= 'a' && name[i + 1] <= 'z';
+      bool upper_before = before >= 'A' && before <= 'Z';
+      if (lower_before || (upper_before && lower_after)) out.push_back('_');
+    }
+    out.push_back(upper ? static_cast<char>(c - 'A' + 'a') : c);
+  }
+  return out;
+}
 
 }  // namespace vantory::backend

@@ -24,5 +24,11 @@ void collect_imports(const Syntax& syntax, TSNode node, std::string_view text,
 std::string js_module(std::string_view specifier);
 std::string c_module(std::string_view include_path);
 std::string go_module(std::string_view import_path);
+// A script's path ("./lib/common.sh", "$DIR/util.sh", "parser.zig", "../lib/store/cache") as
+// "lib.common", "util", "parser", "lib.store.cache": what a shell variable expands to dropped,
+// and the extension of the last segment.
+std::string script_module(std::string_view path);
+// An Elixir module name as the path of its file: "Shop.HTTPClient" as "shop.http_client".
+std::string elixir_module(std::string_view name);
 
 }  // namespace vantory::backend

@@ -1,6 +1,7 @@
 #include "backend/chunking/source_lines.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace vantory::backend {
 namespace {
@@ -39,19 +40,41 @@ std::string_view strip_quoting(std::string_view s) {
   }
   if (prefix < s.size() && (s[prefix] == '"' || s[prefix] == '\'')) s.remove_prefix(prefix);
   for (std::string_view opener : {"\"\"\"", "'''", "/**", "/*!", "/*", "///", "//!", "//", "#",
-                                  "\"", "'", "*"}) {
+                                  "\"", "'", "*", "---", "--", "{-|", "{-"}) {
     if (starts_with(s, opener)) {
       s.remove_prefix(opener.size());
       break;
     }
   }
-  for (std::string_view closer : {"\"\"\"", "'''", "*/", "\"", "'"}) {
+  for (std::string_view closer : {"\"\"\"", "'''", "*/", "\"", "'", "-}"}) {
     if (ends_with(s, closer)) {
       s.remove_suffix(closer.size());
       break;
     }
   }
   return trim(s);
+}
+
+// Drops the markup tags that open and close a line of a doc comment: "<summary>",
+// "<p>Text</p>".
+std::string_view strip_tags(std::string_view s) {
+  auto tag_length = [](std::string_view t) -> std::size_t {
+    std::size_t i = t.size() > 1 && t[1] == '/' ? 2 : 1;
+    if (t.empty() || t[0] != '<' || i >= t.size() ||
+        !std::isalpha(static_cast<unsigned char>(t[i]))) {
+      return 0;
+    }
+    std::size_t close = t.find('>');
+    if (close == std::string_view::npos) return 0;
+    return t.substr(1, close).find('<') == std::string_view::npos ? close + 1 : 0;
+  };
+  while (std::size_t n = tag_length(s)) s = trim(s.substr(n));
+  while (!s.empty() && s.back() == '>') {
+    std::size_t open = s.rfind('<');
+    if (open == std::string_view::npos || tag_length(s.substr(open)) != s.size() - open) break;
+    s = trim(s.substr(0, open));
+  }
+  return s;
 }
 
 }  // namespace
@@ -137,7 +160,11 @@ std::string first_meaningful_line(std::string_view text) {
   while (!text.empty()) {
     std::size_t nl = text.find('\n');
     std::string_view line = text.substr(0, nl);
-    std::string_view stripped = strip_quoting(line);
+    std::string_view stripped = strip_tags(strip_quoting(line));
+    // Tags that only say "what follows describes it": @brief, @notice, @title, @dev.
+    for (std::string_view tag : {"@brief ", "@notice ", "@title ", "@dev "}) {
+      if (starts_with(stripped, tag)) stripped = trim(stripped.substr(tag.size()));
+    }
     if (has_alnum(stripped)) return one_line(stripped);
     if (nl == std::string_view::npos) break;
     text.remove_prefix(nl + 1);

@@ -47,7 +47,9 @@ std::vector<RowRange> split_rows(const SourceLines& lines, std::size_t first, st
 std::string one_line(std::string_view text, std::size_t max_bytes = 300);
 
 // The first line of `text` that holds a letter or digit, trimmed and with the comment and
-// string quoting around it removed ("/**", "*", "//", "#", triple quotes). Empty when none.
+// string quoting around it removed ("/**", "*", "//", "#", "--", triple quotes), and markup
+// tags that open or close it ("<summary>"), and a leading "@brief", "@notice", "@title" or
+// "@dev". Empty when none.
 std::string first_meaningful_line(std::string_view text);
 
 // The name of a line-range unit: "lines 12-40".

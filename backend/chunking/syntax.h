@@ -5,13 +5,17 @@
 #include <tree_sitter/api.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vantory::backend {
 
-enum class Lang : std::uint8_t { kPython, kJavaScript, kTypeScript, kTsx, kC, kCpp, kGo, kRust, kJava };
+enum class Lang : std::uint8_t {
+  kPython, kJavaScript, kTypeScript, kTsx, kC, kCpp, kGo, kRust, kJava, kCSharp, kRuby, kPhp,
+  kKotlin, kSwift, kScala, kBash, kLua, kElixir, kZig, kElm, kSolidity,
+};
 
 // The part a node type plays in chunking.
 enum class Role : std::uint8_t {
@@ -25,16 +29,70 @@ enum class Role : std::uint8_t {
   kIdentifier,  // a name that counts as a keyword
   kComment,     // a comment, attached to the definition that follows it
   kAttachment,  // a decorator or attribute, attached to the definition that follows it
+  kBody,        // the members or statements of a definition, where no "body" field says so
+  kParameters,  // a function's parameter list, where no "parameters" field says so
 };
 
-// One grammar with its role table. Immutable once built; shared by every thread.
+struct RoleNames {
+  Role role;
+  std::initializer_list<const char*> types;
+};
+
+// A call that declares rather than calls: Ruby's require, Elixir's def and defmodule, Bash's
+// source. `kind` is Role::kImport, kClass or kFunction.
+struct KeywordCall {
+  const char* callee;
+  Role kind;
+};
+
+// The name of a definition that the grammar writes without one (Swift's init).
+struct DefaultName {
+  const char* type;
+  const char* name;
+};
+
+// What the chunker needs to know of one language beyond its grammar. The tables are static
+// data, one per language (languages.cc).
+struct LanguageSpec {
+  const char* name;  // "python"
+  Lang lang;
+  const TSLanguage* (*grammar)();
+  std::initializer_list<RoleNames> roles;
+  // Fields that name the callee of a call, tried in order: the callee is the field's text.
+  std::initializer_list<const char*> callee_fields;
+  // Fields that name the method of a call whose receiver is a sibling of it (Java's
+  // list.add(x), Ruby's items.map): the callee runs from the call's start to the field's end.
+  // Tried before callee_fields. A call with none of either is called by its first child.
+  std::initializer_list<const char*> member_fields;
+  std::initializer_list<KeywordCall> keyword_calls;
+  std::initializer_list<DefaultName> default_names;
+  // The node types that are parameters, where a parameter list holds other things too
+  // (Kotlin's default values) or where parameters stand directly in the function node
+  // (Swift). Empty: every named child of the parameter list is one.
+  std::initializer_list<const char*> parameter_types;
+  // False where every function node defines a function, even one without a body node (Ruby's
+  // "def f; end"); true where a function without a body is only declared (prototypes,
+  // interface methods).
+  bool functions_need_body;
+};
+
+// The language descriptions, in no particular order.
+const std::vector<const LanguageSpec*>& language_specs();
+
+// One grammar with what its node types mean to the chunker. Immutable once built; shared by
+// every thread.
 class Syntax {
  public:
-  // The syntax of `language` ("python", "javascript", "typescript", "tsx", "c", "cpp", "go",
-  // "rust", "java"), or null when the backend has no grammar for it.
+  // The syntax of `language` (a name that detect_language answers: "python", "ruby", ...), or
+  // null when the backend has no grammar for it.
   static const Syntax* find(std::string_view language);
 
-  Lang lang() const { return lang_; }
+  // Built over `grammar` (the spec's own grammar unless given): reads its node types and
+  // fields once.
+  explicit Syntax(const LanguageSpec& spec, const TSLanguage* grammar = nullptr);
+
+  Lang lang() const { return spec_.lang; }
+  const LanguageSpec& spec() const { return spec_; }
   const TSLanguage* grammar() const { return grammar_; }
   Role role(TSNode node) const {
     if (ts_node_is_null(node)) return Role::kOther;
@@ -42,20 +100,38 @@ class Syntax {
     return symbol < roles_.size() ? roles_[symbol] : Role::kOther;
   }
   bool is_javascript_family() const {
-    return lang_ == Lang::kJavaScript || lang_ == Lang::kTypeScript || lang_ == Lang::kTsx;
+    return lang() == Lang::kJavaScript || lang() == Lang::kTypeScript || lang() == Lang::kTsx;
   }
-  bool is_c_family() const { return lang_ == Lang::kC || lang_ == Lang::kCpp; }
+  bool is_c_family() const { return lang() == Lang::kC || lang() == Lang::kCpp; }
+
+  // Empty when this tree-sitter runtime can parse with the grammar; else why not.
+  const std::string& load_failure() const { return load_failure_; }
 
   // Field ids by name, resolved once; 0 where the grammar has no such field.
   TSFieldId field(std::string_view name) const;
 
- private:
-  Syntax(Lang lang, const TSLanguage* grammar);
+  // The callee of `call` and where its text starts: the node whose end ends the callee's
+  // text. Null when the call names none.
+  TSNode callee(TSNode call, std::uint32_t& begin) const;
+  // What a call to `callee` (its text, as written) declares: Role::kImport, kClass or
+  // kFunction; kOther for a plain call.
+  Role keyword_kind(std::string_view callee) const;
+  // The name the grammar leaves out for nodes of `node`'s type, or null.
+  const char* default_name(TSNode node) const;
+  // Whether `node` is a parameter by its type; false when the language names no such types.
+  bool is_parameter(TSNode node) const;
+  bool has_parameter_types() const { return !parameter_types_.empty(); }
 
-  Lang lang_;
+ private:
+  const LanguageSpec& spec_;
   const TSLanguage* grammar_;
   std::vector<Role> roles_;
   std::vector<std::pair<std::string, TSFieldId>> fields_;
+  std::vector<TSFieldId> callee_fields_;
+  std::vector<TSFieldId> member_fields_;
+  std::vector<std::pair<TSSymbol, const char*>> default_names_;
+  std::vector<TSSymbol> parameter_types_;
+  std::string load_failure_;
 };
 
 // Helpers over nodes of a tree parsed from `text`. Each takes a null node (a missing field or
@@ -82,6 +158,9 @@ inline std::uint32_t last_row(TSNode node) {
     return end.row - 1;
   }
   return end.row;
+}
+inline TSNode first_named_child(TSNode node) {
+  return ts_node_is_null(node) ? TSNode{} : ts_node_named_child(node, 0);
 }
 inline TSNode child_by_field(TSNode node, TSFieldId field) {
   return field == 0 || ts_node_is_null(node) ? TSNode{} : ts_node_child_by_field_id(node, field);

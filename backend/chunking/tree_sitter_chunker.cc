@@ -1,7 +1,10 @@
 #include "backend/chunking/tree_sitter_chunker.h"
 
 #include <algorithm>
+#include <cctype>
 #include <memory>
+#include <mutex>
+#include <set>
 
 #include "backend/chunking/binary.h"
 #include "backend/chunking/chunking_engine.h"
@@ -11,6 +14,7 @@
 #include "backend/chunking/keywords.h"
 #include "backend/chunking/line_window_chunker.h"
 #include "backend/chunking/source_lines.h"
+#include "common/diagnostics.h"
 #include "common/error.h"
 
 namespace vantory::backend {
@@ -100,15 +104,30 @@ std::string block_summary(std::string_view first_line) {
   return summary.empty() ? one_line(first_line) : summary;
 }
 
+// The end of the closing brackets and "end" keywords that start `line` at `code`.
+std::size_t skip_closers(std::string_view line, std::size_t code) {
+  std::size_t i = code;
+  while (true) {
+    i = line.find_first_not_of(" \t\r})];,", i);
+    if (i == std::string_view::npos || line.substr(i, 3) != "end") return i;
+    std::size_t after = i + 3;
+    if (after < line.size() && (std::isalnum(static_cast<unsigned char>(line[after])) ||
+                                line[after] == '_')) {
+      return i;
+    }
+    i = after;
+  }
+}
+
 // True when every row of the range closes something and says nothing else: "}", "});",
-// "} // namespace x". Such leftovers between units would only crowd search results.
+// "} // namespace x", "end". Such leftovers between units would only crowd search results.
 bool only_closers(const SourceLines& lines, const RowRange& range) {
   bool closes = false;
   for (std::size_t r = range.first; r <= range.last; ++r) {
     std::string_view line = lines.line(r);
     std::size_t code = line.find_first_not_of(" \t\r");
     if (code == std::string_view::npos) continue;
-    std::size_t i = line.find_first_not_of(" \t\r})];,", code);
+    std::size_t i = skip_closers(line, code);
     if (i != code) closes = true;
     if (i == std::string_view::npos) continue;
     std::string_view rest = line.substr(i);
@@ -136,10 +155,8 @@ class FileChunker {
       : s_(syntax),
         text_(text),
         lines_(text),
-        f_function_(syntax.field("function")),
-        f_constructor_(syntax.field("constructor")),
-        f_type_(syntax.field("type")),
-        f_name_(syntax.field("name")) {}
+        f_left_(syntax.field("left")),
+        f_operand_(syntax.field("operand")) {}
 
   // Cuts the parsed tree into records; collects the file's imports on the way.
   std::vector<ChunkRecord> run(TSNode root, const std::string& language,
@@ -158,8 +175,12 @@ class FileChunker {
   const Syntax& s_;
   std::string_view text_;
   SourceLines lines_;
-  TSFieldId f_function_, f_constructor_, f_type_, f_name_;
+  TSFieldId f_left_, f_operand_;
   std::vector<Unit> units_;
+  // The head of the last Elixir definition ("add(cart, item)" in "def add(cart, item) do") or
+  // the name of the last module attribute ("doc" in @doc "..."): it names what is defined
+  // and calls nothing. The tree walk meets it right after the node that holds it.
+  TSNode head_{};
   std::vector<int> owner_;  // per row: the unit that holds it, or -1
   std::vector<std::string> imports_;
 };
@@ -274,6 +295,10 @@ void FileChunker::scan_tree(TSNode root) {
         add_call(node);
         collect_imports(s_, node, text_, imports_);
         break;
+      case Role::kAttachment:
+        // An Elixir module attribute (@doc "...") is written as a call of its name.
+        if (s_.lang() == Lang::kElixir) head_ = child_by_field(node, f_operand_);
+        break;
       case Role::kImport:
       case Role::kWrapper:
       case Role::kContainer:
@@ -287,25 +312,31 @@ void FileChunker::scan_tree(TSNode root) {
 }
 
 void FileChunker::add_call(TSNode call) {
-  TSNode callee{};
+  if (!ts_node_is_null(head_) && ts_node_eq(head_, call)) return;
   std::uint32_t begin = 0;
-  if (type_is(call, "method_invocation")) {
-    // Java writes the receiver and the method name as two fields: list.stream().map(f)
-    callee = child_by_field(call, f_name_);
-    begin = ts_node_start_byte(call);
-  } else {
-    callee = child_by_field(call, f_function_);
-    if (ts_node_is_null(callee)) callee = child_by_field(call, f_constructor_);
-    if (ts_node_is_null(callee)) callee = child_by_field(call, f_type_);
-    if (!ts_node_is_null(callee)) begin = ts_node_start_byte(callee);
-  }
+  TSNode callee = s_.callee(call, begin);
   if (ts_node_is_null(callee)) return;
   std::uint32_t end = ts_node_end_byte(callee);
   if (end <= begin || end > text_.size()) return;
+  std::string_view written = text_.substr(begin, end - begin);
+  Role keyword = s_.keyword_kind(written);
+  // Elixir's alias, import, require and use are directives to the compiler, not calls.
+  if (keyword == Role::kImport && s_.lang() == Lang::kElixir) return;
+  if (keyword == Role::kClass || keyword == Role::kFunction) {
+    // def add(cart, item) do: neither "def" nor "add" is called here.
+    for_each_named_child(call, [&](TSNode child, TSFieldId) {
+      if (!type_is(child, "arguments")) return true;
+      TSNode head = ts_node_named_child(child, 0);
+      if (type_is(head, "binary_operator")) head = child_by_field(head, f_left_);
+      head_ = head;
+      return false;
+    });
+    return;
+  }
   std::size_t row = last_row(callee);
   int owner = owner_of(row);
   if (owner < 0) return;
-  std::string target = call_target(text_.substr(begin, end - begin));
+  std::string target = call_target(written);
   if (target.empty()) return;
   units_[static_cast<std::size_t>(owner)].calls.push_back({std::move(target), row, end});
 }
@@ -347,6 +378,20 @@ std::vector<std::unique_ptr<CodeUnit>> TreeSitterChunker::chunk_file(const std::
   std::vector<ChunkRecord> records = chunker.run(ts_tree_root_node(tree.get()), language_, file_path);
   remember_imports(language_, text, chunker.imports());
   return to_units(std::move(records));
+}
+
+std::unique_ptr<Chunker> make_chunker(const Syntax& syntax, const std::string& language) {
+  if (syntax.load_failure().empty()) return std::make_unique<TreeSitterChunker>(syntax, language);
+  static std::mutex mutex;
+  static std::set<std::string> noted;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (noted.insert(language).second) {
+      write_error_line("[Chunking] ", syntax.load_failure() + ": " + language +
+                                          " files are cut into line windows");
+    }
+  }
+  return std::make_unique<LineWindowChunker>(language);
 }
 
 std::vector<std::string> imports_of(const std::string& language, std::string_view text) {

@@ -4,6 +4,7 @@
 #include <tree_sitter/api.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,6 +51,12 @@ class TreeSitterChunker : public Chunker {
   std::string language_;
   TSParser* parser_;
 };
+
+// A chunker for the files of `language`, whose grammar `syntax` has: tree-sitter, or line
+// windows when this tree-sitter runtime cannot load the grammar. The first time that happens
+// for a language, one line on standard error says so: "[Chunking] <why>: <language> files are
+// cut into line windows". Thread-safe.
+std::unique_ptr<Chunker> make_chunker(const Syntax& syntax, const std::string& language);
 
 // The modules that `text` in `language` imports, as extract_imports answers them. A file that
 // this thread has just chunked is not parsed again.

@@ -15,8 +15,9 @@ namespace vantory::backend {
 // The nodes of one definition, as the definition finder classified them.
 struct FoundDefinition {
   enum Kind { kNone, kImport, kClass, kFunction, kContainer } kind = kNone;
-  TSNode def{};       // the node that holds the name and, for classes, the body
-  TSNode function{};  // the node that holds the parameters and body of a function
+  TSNode def{};       // the node that holds the name
+  TSNode function{};  // the node that holds the parameters of a function
+  TSNode body{};      // what the definition holds: a class's members, a function's statements
   std::string name;   // set when the name does not come from `def`
 };
 
@@ -38,10 +39,20 @@ class UnitDetails {
   std::vector<std::string> parameters(const FoundDefinition& found) const;
   // The definition's text up to its body, on one line: "def get(self, key):".
   std::string signature(const FoundDefinition& found) const;
-  // The first line of the docstring of a Python class or function; empty without one.
-  std::string python_docstring(TSNode function_or_class) const;
+  // The first line of the documentation written inside the definition (a Python docstring,
+  // an Elixir @moduledoc); empty without one.
+  std::string inner_doc(const FoundDefinition& found) const;
+  // True for a node that documents the definition below it without being a comment
+  // (Elixir's @doc).
+  bool is_doc_attribute(TSNode node) const;
+  // The documenting text of a comment or doc attribute.
+  std::string_view doc_text(TSNode comment) const;
 
  private:
+  std::string python_docstring(TSNode function_or_class) const;
+  std::string elixir_name(const FoundDefinition& found) const;
+  std::string elixir_parameter(TSNode parameter) const;
+  TSNode elixir_attribute_string(TSNode attribute, std::string_view name) const;
   std::string c_declarator_name(TSNode declarator) const;
   std::string go_receiver_type(TSNode method) const;
   TSNode parameter_list(const FoundDefinition& found) const;
@@ -51,7 +62,7 @@ class UnitDetails {
   const Syntax& s_;
   std::string_view text_;
   TSFieldId f_name_, f_body_, f_parameters_, f_parameter_, f_declarator_, f_type_, f_receiver_,
-      f_pattern_, f_left_;
+      f_pattern_, f_left_, f_right_, f_target_, f_operand_, f_function_left_;
 };
 
 }  // namespace vantory::backend

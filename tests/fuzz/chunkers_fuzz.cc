@@ -19,7 +19,9 @@ struct Language {
   const char* path;
 };
 
-constexpr std::array<Language, 10> kLanguages = {{
+// The first byte of an input picks the language: the first ten keep their places, so that the
+// saved inputs keep meaning what they meant.
+constexpr std::array<Language, 22> kLanguages = {{
     {"python", "pkg/module.py"},
     {"javascript", "src/module.js"},
     {"typescript", "src/module.ts"},
@@ -30,6 +32,18 @@ constexpr std::array<Language, 10> kLanguages = {{
     {"rust", "src/lib.rs"},
     {"java", "src/Main.java"},
     {"text", "notes.txt"},
+    {"csharp", "src/Api.cs"},
+    {"ruby", "lib/app.rb"},
+    {"php", "src/index.php"},
+    {"kotlin", "src/Main.kt"},
+    {"swift", "Sources/App.swift"},
+    {"scala", "src/Main.scala"},
+    {"bash", "bin/run.sh"},
+    {"lua", "src/init.lua"},
+    {"elixir", "lib/app.ex"},
+    {"zig", "src/main.zig"},
+    {"elm", "src/Main.elm"},
+    {"solidity", "contracts/Token.sol"},
 }};
 
 vantory::Chunker& chunker_for(const char* language) {

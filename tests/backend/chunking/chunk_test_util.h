@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,6 +13,15 @@
 #include "common/json.h"
 
 namespace vantory::backend::testing {
+
+// The text of the sample file `name` in tests/backend/chunking/samples.
+inline std::string sample(const std::string& name) {
+  std::ifstream in(std::string(VANTORY_CHUNKING_SAMPLES) + "/" + name, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (!in) ADD_FAILURE() << "cannot read the sample " << name;
+  return text.str();
+}
 
 // The records that the chunker for `language` makes of `text`.
 inline std::vector<Json> chunk(const std::string& language, const std::string& text,

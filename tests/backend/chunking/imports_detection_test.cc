@@ -89,8 +89,43 @@ INSTANTIATE_TEST_SUITE_P(
                    "package a.b;\nimport java.util.List;\nimport static java.lang.Math.max;\n"
                    "import java.io.*;\n",
                    {"java.util.List", "java.lang.Math.max", "java.io"}},
+        ImportCase{"csharp", testing::sample("order_book.cs"), {"System",
+         "System.Collections.Generic", "System.Math"}},
+        ImportCase{"ruby", testing::sample("invoice.rb"), {"json", "lib.store.cache"}},
+        ImportCase{"php", testing::sample("profile_controller.php"), {"App.Models.User",
+         "Illuminate.Support.Facades.Cache", "Illuminate.Support.Facades.Log", "bootstrap.helpers"}},
+        ImportCase{"kotlin", testing::sample("note_repository.kt"), {"kotlinx.coroutines.flow.Flow",
+         "java.time.Instant"}},
+        ImportCase{"swift", testing::sample("image_cache.swift"), {"Foundation", "UIKit.UIView"}},
+        ImportCase{"scala", testing::sample("cart.scala"), {"scala.collection.mutable",
+         "shop.model.Item", "shop.model.Price"}},
+        ImportCase{"bash", testing::sample("backup.sh"), {"lib.common", "config.backup"}},
+        ImportCase{"lua", testing::sample("queue.lua"), {"dkjson", "app.util"}},
+        ImportCase{"elixir", testing::sample("cart.ex"), {"shop.item", "shop.price", "ecto.query",
+         "logger"}},
+        ImportCase{"zig", testing::sample("stack.zig"), {"std", "parser"}},
+        ImportCase{"elm", testing::sample("Profile.elm"), {"Html", "Html.Attributes", "Api.User"}},
+        ImportCase{"solidity", testing::sample("vault.sol"),
+         {"@openzeppelin.contracts.token.ERC20.IERC20", "libs.SafeMath"}},
         ImportCase{"text", "import os\n#include <x.h>\n", {}}),
     [](const auto& info) { return info.param.language; });
+
+TEST(ExtractImportForms, AliasesGroupsAndPathsGiveTheModules) {
+  const std::vector<ImportCase> cases = {
+      {"csharp", "using Json = Newtonsoft.Json;\nglobal using global::System.Linq;\n",
+       {"Newtonsoft.Json", "System.Linq"}},
+      {"php", "<?php\nuse function App\\fn\\helper;\nuse App\\{A, B\\C};\ninclude 'lib/x.php';\n",
+       {"App.fn.helper", "App.A", "App.B.C", "lib.x"}},
+      {"scala", "import a.b._\nimport c.d.*\nimport e.{f => g, h}\n", {"a.b", "c.d", "e.f", "e.h"}},
+      {"bash", "source \"$DIR/util.sh\"\n. /etc/profile\n", {"util", "etc.profile"}},
+      {"elixir", "defmodule A do\n  require :crypto\n  use MyApp.HTTPClient\nend\n",
+       {"crypto", "my_app.http_client"}},
+      {"lua", "local m = require(\"lib/util\")\nlocal n = require \"a.b\".x\n", {"lib.util", "a.b"}},
+  };
+  for (const ImportCase& c : cases) {
+    EXPECT_EQ(extract_imports(c.language, c.source), c.modules) << c.source;
+  }
+}
 
 TEST(DetectLanguage, ByExtension) {
   const std::vector<std::pair<std::string, std::string>> cases = {
@@ -101,7 +136,11 @@ TEST(DetectLanguage, ByExtension) {
       {"Old.C", "cpp"},          {"main.go", "go"},           {"lib.rs", "rust"},
       {"App.java", "java"},      {"README.md", "text"},       {"Makefile", "text"},
       {".py", "text"},           {"dir.py/file", "text"},     {"SHOUT.PY", "python"},
-      {"no/such/dir/a.rs", "rust"},
+      {"no/such/dir/a.rs", "rust"},   {"Api.cs", "csharp"},        {"Rakefile.rake", "ruby"},
+      {"index.php", "php"},          {"build.gradle.kts", "kotlin"}, {"App.swift", "swift"},
+      {"Main.scala", "scala"},       {"run.sh", "bash"},          {"init.lua", "lua"},
+      {"mix.exs", "elixir"},         {"main.zig", "zig"},         {"Main.elm", "elm"},
+      {"Token.sol", "solidity"},
   };
   for (const auto& [path, language] : cases) {
     EXPECT_EQ(detect_language(path), language) << path;
@@ -116,7 +155,9 @@ TEST(DetectLanguage, ByShebangWhenTheExtensionSaysNothing) {
       {"#!/usr/bin/python3.11 -u\n", "python"},
       {"#!/usr/bin/env -S node --no-warnings\n", "javascript"},
       {"#!/usr/local/bin/node\n", "javascript"},
-      {"#!/bin/sh\necho hi\n", "text"},
+      {"#!/bin/sh\necho hi\n", "bash"},
+      {"#!/usr/bin/env ruby\n", "ruby"},
+      {"#!/usr/bin/perl\n", "text"},
       {"print('no shebang')\n", "text"},
       {"", "text"},
   };

@@ -3,12 +3,19 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
+#include <tree_sitter/parser.h>
+
 #include "backend/chunking/chunking_engine.h"
+#include "backend/chunking/syntax.h"
+#include "backend/chunking/tree_sitter_chunker.h"
 #include "common/error.h"
 #include "tests/backend/chunking/chunk_test_util.h"
+
+extern "C" const TSLanguage* tree_sitter_python(void);
 
 namespace vantory::backend::testing {
 namespace {
@@ -84,7 +91,15 @@ INSTANTIATE_TEST_SUITE_P(
         SurvivalCase{"go_receiver_without_type", "go",
                      "package main\nfunc (\" *T) M(a int) int { return a }\nfunc main() {}\n",
                      {"main"}},
-        SurvivalCase{"python_only_comments", "python", "# one\n# two\n", {"lines 1-2"}}),
+        SurvivalCase{"python_only_comments", "python", "# one\n# two\n", {"lines 1-2"}},
+        SurvivalCase{"ruby_unclosed_method", "ruby",
+                     "class A\n  def f(x\n    x +\n  end\nend\n\ndef g\n  1\nend\n", {"g"}},
+        SurvivalCase{"elixir_def_without_head", "elixir",
+                     "defmodule M do\n  def\n  def ok(x), do: x\nend\n", {"M", "M.ok"}},
+        SurvivalCase{"lua_deep_tables", "lua",
+                     "local t = " + repeat("{", kDeep) + repeat("}", kDeep) +
+                         "\nfunction f() return 1 end\n",
+                     {"f"}}),
     [](const auto& info) { return info.param.label; });
 
 TEST(Keywords, LowerCaseNonAsciiIdentifiers) {
@@ -99,6 +114,23 @@ TEST(DeepNesting, ImportsOfDeepUseListsStillExpand) {
   std::vector<std::string> modules = extract_imports("rust", source);
   ASSERT_EQ(modules.size(), 1u);
   EXPECT_EQ(modules[0].size(), std::string("a.c").size() + 2 * kDeep);
+}
+
+// Each nested class's members carry the names of all classes above them: unbounded, 60 KB of
+// nested classes took 160 MB. Classes below 32 levels stay in the text of the 32nd.
+TEST(DeepNesting, ClassesBeyondThirtyTwoLevelsAreNotOpened) {
+  std::string source = repeat("class A {\n", kDeep) + "void f() {}\n" + repeat("}\n", kDeep);
+  std::vector<Json> records = chunk("java", source);
+  expect_consistent(records, source);
+  std::size_t classes = 0;
+  for (const Json& record : records) {
+    if (record["type"] == "class") {
+      ++classes;
+      EXPECT_LE(record["name"].get<std::string>().size(), 2u * 32);
+    }
+  }
+  EXPECT_EQ(classes, 32u);
+  EXPECT_NE(records[31]["content"].get<std::string>().find("void f() {}"), std::string::npos);
 }
 
 TEST(BinaryContent, IsRefusedWithTheFilePath) {
@@ -130,6 +162,33 @@ TEST(RunawayParse, EndsInLineWindowsAndLeavesTheChunkerUsable) {
   std::vector<Json> records;
   for (const auto& unit : chunker->chunk_file(good, "src/view.tsx")) records.push_back(unit->to_dict());
   EXPECT_THAT(names_of(records), ElementsAre("View"));
+}
+
+// A grammar generated for a newer runtime than the one linked: its files are cut into line
+// windows, and one line on standard error says why, however many chunkers are asked for.
+TEST(UnloadableGrammar, GivesLineWindowsAndOneNote) {
+  const LanguageSpec* python = nullptr;
+  for (const LanguageSpec* spec : language_specs()) {
+    if (std::string_view(spec->name) == "python") python = spec;
+  }
+  ASSERT_NE(python, nullptr);
+  TSLanguage newer = *tree_sitter_python();
+  newer.version = TREE_SITTER_LANGUAGE_VERSION + 1;
+  Syntax syntax(*python, &newer);
+  ::testing::internal::CaptureStderr();
+  std::unique_ptr<Chunker> first = make_chunker(syntax, "python-next");
+  std::unique_ptr<Chunker> second = make_chunker(syntax, "python-next");
+  std::string note = ::testing::internal::GetCapturedStderr();
+  EXPECT_THAT(note, ::testing::StartsWith("[Chunking] the tree-sitter runtime cannot load the "
+                                          "python grammar (language version "));
+  EXPECT_THAT(note, ::testing::EndsWith("): python-next files are cut into line windows\n"));
+  EXPECT_EQ(std::count(note.begin(), note.end(), '\n'), 1);
+  for (Chunker* chunker : {first.get(), second.get()}) {
+    std::vector<std::unique_ptr<CodeUnit>> units =
+        chunker->chunk_file("def f():\n    return 1\n", "a.py");
+    ASSERT_EQ(units.size(), 1u);
+    EXPECT_EQ(units[0]->to_dict()["name"], "lines 1-2");
+  }
 }
 
 TEST(EmptyInput, GivesNoChunks) {
