@@ -27,11 +27,13 @@ HostConfig HostConfig::from_environment() {
 bool take_host_flag(const std::vector<std::string>& args, std::size_t& i, HostConfig& config) {
   struct Flag {
     std::string_view name;
-    std::string HostConfig::*field;
+    void (*store)(HostConfig&, std::string);
   };
-  static constexpr Flag kFlags[] = {{"--coding-root", &HostConfig::coding_root},
-                                    {"--data-root", &HostConfig::data_root},
-                                    {"--agent", &HostConfig::agent_id}};
+  static constexpr Flag kFlags[] = {
+      {"--coding-root", [](HostConfig& c, std::string v) { c.coding_root = std::move(v); }},
+      {"--data-root", [](HostConfig& c, std::string v) { c.data_root = std::move(v); }},
+      {"--agent", [](HostConfig& c, std::string v) { c.agent_id = std::move(v); }},
+      {"--root", [](HostConfig& c, std::string v) { c.roots.push_back(std::move(v)); }}};
   std::string_view arg = args[i];
   for (const Flag& flag : kFlags) {
     if (arg.substr(0, flag.name.size()) != flag.name) continue;
@@ -46,7 +48,7 @@ bool take_host_flag(const std::vector<std::string>& args, std::size_t& i, HostCo
       continue;
     }
     if (value.empty()) throw ValueError(std::string(flag.name) + " needs a value");
-    config.*flag.field = value;
+    flag.store(config, std::move(value));
     ++i;
     return true;
   }
@@ -59,7 +61,10 @@ const char* host_flags_help() {
          "  --data-root DIR    vectors and memories directory (env VANTORY_DATA_ROOT; default "
          "./.vantory_data)\n"
          "  --agent ID         agent id used when a call leaves it out (env VANTORY_AGENT_ID; "
-         "default \"default\")\n";
+         "default \"default\")\n"
+         "  --root DIR         a folder whose files the tools may read; repeatable (env "
+         "VANTORY_ALLOWED_ROOTS,\n"
+         "                     colon-separated; default the working directory)\n";
 }
 
 }  // namespace vantory::host

@@ -5,6 +5,9 @@
 //   --data-root DIR     VANTORY_DATA_ROOT     vectors, memories (default ./.vantory_data)
 //   --agent ID          VANTORY_AGENT_ID      agent id used when a call leaves it out
 //                                             (default "default")
+//   --root DIR          VANTORY_ALLOWED_ROOTS the folders whose files the tools may read
+//                       (repeatable; the        (default: the working directory)
+//                       variable colon-separated)
 //
 // Relative roots are relative to the working directory of the process. The embedding client
 // keeps its own variables (REMOTE_EMBEDDING_URL and the rest).
@@ -19,6 +22,8 @@ struct HostConfig {
   std::string coding_root = "./.vantory_coding";
   std::string data_root = "./.vantory_data";
   std::string agent_id = "default";
+  // The folders given with --root; empty leaves the choice to AllowedRoots::from_environment.
+  std::vector<std::string> roots;
 
   // The defaults overridden by the environment variables that are set and not empty.
   static HostConfig from_environment();

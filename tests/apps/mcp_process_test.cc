@@ -1,6 +1,12 @@
 // vantory-mcp as a client starts it: a child process spoken to over pipes, fed whatever a
 // broken or hostile client might send.
 #include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "common/json_text.h"
 #include "tests/apps/test_support.h"
@@ -76,6 +82,85 @@ TEST_F(McpProcessTest, AnswersEveryRequestOfAHostileSessionAndExitsCleanly) {
   EXPECT_EQ(responses[5]["result"]["isError"], false);
   EXPECT_EQ(responses[6]["result"]["structuredContent"]["status"], "ok");
   EXPECT_EQ(responses[7]["result"], Json::object());
+}
+
+// A REST embedding service that holds every request until released: a slow service that
+// keeps a call running for as long as a test needs.
+class HeldEmbeddingService {
+ public:
+  HeldEmbeddingService() {
+    server_.Post("/embed", [this](const httplib::Request&, httplib::Response& response) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      ++arrived_;
+      changed_.notify_all();
+      // Bounded, so that a server that never lets go of a call fails the test, not the run.
+      changed_.wait_for(lock, std::chrono::seconds(60), [this] { return released_; });
+      response.set_content("[0.6, 0.8]", "application/json");
+    });
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+  }
+  ~HeldEmbeddingService() {
+    release();
+    server_.stop();
+    thread_.join();
+  }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/embed"; }
+  void wait_for_requests(int count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return arrived_ >= count; });
+  }
+  void release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  httplib::Server server_;
+  int port_ = 0;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int arrived_ = 0;
+  bool released_ = false;
+};
+
+std::string cancel(int id) {
+  return dump_json({{"jsonrpc", "2.0"},
+                    {"method", "notifications/cancelled"},
+                    {"params", {{"requestId", id}, {"reason", "test"}}}}) +
+         "\n";
+}
+
+TEST_F(McpProcessTest, ASlowCallHoldsUpNeitherPingNorCancellation) {
+  HeldEmbeddingService service;
+  auto env = environment();
+  env["REMOTE_EMBEDDING_URL"] = service.url();
+  Subprocess server({VANTORY_MCP_BIN}, dir_.path(), env);
+  server.write(call(1, "memory_add", {{"content", "first"}}));
+  service.wait_for_requests(1);
+  // 2 waits behind 1 (one agent's notes change one at a time) and is cancelled before it runs;
+  // 1 is cancelled while it runs: it finishes, but its answer is not sent.
+  server.write(call(2, "memory_add", {{"content", "second"}}) + cancel(2) +
+               call(3, "memory_add", {{"content", "third"}}) + cancel(1) +
+               request(4, "ping", Json::object()));
+  std::string line;
+  ASSERT_TRUE(server.read_line(line));
+  EXPECT_EQ(parse_json(line), Json({{"jsonrpc", "2.0"}, {"id", 4}, {"result", Json::object()}}));
+  service.release();
+  server.write(call(5, "memory_list", Json::object()));
+  server.close_stdin();
+  std::map<Json, Json> answers;
+  for (const Json& message : messages_of(server.read_all())) answers[message["id"]] = message;
+  EXPECT_EQ(server.wait(), 0);
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_EQ(answers[3]["result"]["structuredContent"]["status"], "ok");
+  std::vector<std::string> kept;
+  for (const Json& note : answers[5]["result"]["structuredContent"]["memories"]) {
+    kept.push_back(note["content"]);
+  }
+  EXPECT_EQ(kept, (std::vector<std::string>{"first", "third"}));
 }
 
 TEST_F(McpProcessTest, FinishesTheCallInProgressWhenInputCloses) {
