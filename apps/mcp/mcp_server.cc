@@ -93,7 +93,9 @@ McpServer::McpServer(host::Host& host, CallScheduler& calls, MessageWriter write
       write_(std::move(write)),
       roots_(std::make_shared<const host::AllowedRoots>(host.allowed_roots())) {}
 
-McpServer::~McpServer() {
+McpServer::~McpServer() { shutdown(); }
+
+void McpServer::shutdown() {
   std::vector<std::pair<Json, std::uint64_t>> waiting;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -328,6 +330,16 @@ bool McpServer::cancelled(const Json& id) {
 }
 
 void McpServer::end_call(const Json& id) {
+  bool dropped;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = calls_.find(id);
+    if (it == calls_.end()) return;
+    dropped = it->second.cancelled;
+  }
+  // The transport learns that no answer will come before the call counts as done, so that
+  // nothing is written about it once finish() has returned.
+  if (dropped) send("", id, true);
   std::lock_guard<std::mutex> lock(mutex_);
   calls_.erase(id);
   if (calls_.empty()) calls_done_.notify_all();
@@ -379,7 +391,7 @@ int serve_stdio(host::Host& host, std::size_t max_calls) {
   }
   CallScheduler scheduler(max_calls, kMaxWaitingCalls);
   McpServer server(host, scheduler, [protocol_fd](const std::string& line, const Json&, bool) {
-    std::size_t written = 0;
+    std::size_t written = 0;  // an empty line (a call cancelled) writes nothing
     while (written < line.size()) {
       ssize_t n = ::write(protocol_fd, line.data() + written, line.size() - written);
       if (n < 0 && errno == EINTR) continue;

@@ -49,7 +49,9 @@ std::string file_uri_path(std::string_view uri);
 
 // Writes one message of the server: its text (one line, ending in a line feed), the id of the
 // client's request it answers or reports on (null for the server's own requests to the
-// client), and whether it is that request's answer. Answers false when the peer is gone.
+// client), and whether it is that request's answer. An empty text with `answer` set says that
+// the request ended without an answer (it was cancelled): nothing is to be written. Answers
+// false when the peer is gone.
 using MessageWriter =
     std::function<bool(const std::string& text, const Json& request_id, bool answer)>;
 
@@ -61,7 +63,7 @@ class McpServer {
 
   // Serves `host`'s tools, running calls on `calls` and writing through `write`.
   McpServer(host::Host& host, CallScheduler& calls, MessageWriter write);
-  // Drops this server's calls that have not started and waits for those that have.
+  // shutdown().
   ~McpServer();
   McpServer(const McpServer&) = delete;
   McpServer& operator=(const McpServer&) = delete;
@@ -79,6 +81,10 @@ class McpServer {
 
   // Blocks until every call handed in so far has been answered (or cancelled).
   void finish();
+
+  // Drops the calls that have not started and waits for those that have (their answers are
+  // still written).
+  void shutdown();
 
   // The version agreed by initialize; empty before.
   std::string protocol_version() const;
