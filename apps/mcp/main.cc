@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "apps/host/diagnostics.h"
 #include "apps/host/host.h"
 #include "apps/mcp/http_server.h"
 #include "apps/mcp/mcp_server.h"
@@ -107,9 +108,11 @@ int main(int argc, char** argv) {
   std::string value;
   std::string token_file;
   std::vector<std::string> origins;
+  vantory::host::DiagnosticsOptions diagnostics;
   try {
     for (std::size_t i = 0; i < args.size();) {
       if (vantory::host::take_host_flag(args, i, config)) continue;
+      if (vantory::host::take_diagnostics_flag(args, i, diagnostics)) continue;
       if (take_value(args, i, "--max-calls", value)) {
         max_calls = count_of("--max-calls", value);
       } else if (take_value(args, i, "--http", value)) {
@@ -119,13 +122,14 @@ int main(int argc, char** argv) {
         origins.push_back(value);
       } else if (args[i] == "--help" || args[i] == "-h") {
         std::printf(
-            "%s%s"
+            "%s%s%s"
             "  --max-calls N      tool calls run at once (default %zu)\n"
             "  --http HOST:PORT   serve MCP over HTTP on this address (such as 127.0.0.1:8080)\n"
             "  --token-file FILE  the bearer token HTTP clients must send\n"
             "  --allow-origin O   a browser origin allowed to call over HTTP; repeatable\n"
             "  --help             show this help\n",
-            kUsage, vantory::host::host_flags_help(), vantory::mcp::kDefaultMaxCalls);
+            kUsage, vantory::host::host_flags_help(), vantory::host::diagnostics_flags_help(),
+            vantory::mcp::kDefaultMaxCalls);
         return 0;
       } else {
         std::fprintf(stderr, "vantory-mcp: unknown argument '%s' (see --help)\n",
@@ -136,6 +140,7 @@ int main(int argc, char** argv) {
     if (!http && (!token_file.empty() || !origins.empty())) {
       throw vantory::ValueError("--token-file and --allow-origin go with --http");
     }
+    vantory::host::route_diagnostics(diagnostics);
     vantory::host::Host host(config);
     if (http) {
       if (!token_file.empty()) http->token = vantory::mcp::read_token_file(token_file);
