@@ -71,6 +71,30 @@ void write_event(httplib::DataSink& sink, const std::string& message) {
   sink.write(event.data(), event.size());
 }
 
+// Writes the next event of an event stream: a message of the exchange of `request_id` (or,
+// with a null id, of the session's own stream), a comment when nothing came for a while, the
+// end after the answer or when the session closes.
+bool stream_next(HttpSession& session, const Json& request_id, httplib::DataSink& sink) {
+  std::string text;
+  switch (session.next_message(request_id, kStreamPulse, text)) {
+    case HttpSession::Next::kMessage:
+      write_event(sink, text);
+      break;
+    case HttpSession::Next::kAnswered:
+      write_event(sink, text);
+      sink.done();
+      break;
+    case HttpSession::Next::kTimedOut:
+      sink.write(":\n\n", 3);
+      break;
+    case HttpSession::Next::kDropped:
+    case HttpSession::Next::kClosed:
+      sink.done();
+      break;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool is_loopback_host(const std::string& host) {
@@ -335,24 +359,7 @@ void McpHttpServer::post(const httplib::Request& request, httplib::Response& res
     response.set_chunked_content_provider(
         "text/event-stream",
         [session, id](std::size_t, httplib::DataSink& sink) {
-          std::string text;
-          switch (session->next_message(id, kStreamPulse, text)) {
-            case HttpSession::Next::kMessage:
-              write_event(sink, text);
-              break;
-            case HttpSession::Next::kAnswered:
-              write_event(sink, text);
-              sink.done();
-              break;
-            case HttpSession::Next::kTimedOut:
-              sink.write(":\n\n", 3);
-              break;
-            case HttpSession::Next::kDropped:
-            case HttpSession::Next::kClosed:
-              sink.done();
-              break;
-          }
-          return true;
+          return stream_next(*session, id, sink);
         },
         [session, id](bool) { session->close_exchange(id); });
     return;
@@ -391,21 +398,7 @@ void McpHttpServer::get(const httplib::Request& request, httplib::Response& resp
   response.set_chunked_content_provider(
       "text/event-stream",
       [session](std::size_t, httplib::DataSink& sink) {
-        std::string text;
-        switch (session->next_message(nullptr, kStreamPulse, text)) {
-          case HttpSession::Next::kMessage:
-          case HttpSession::Next::kAnswered:
-            write_event(sink, text);
-            break;
-          case HttpSession::Next::kTimedOut:
-            sink.write(":\n\n", 3);
-            break;
-          case HttpSession::Next::kDropped:
-          case HttpSession::Next::kClosed:
-            sink.done();
-            break;
-        }
-        return true;
+        return stream_next(*session, nullptr, sink);
       },
       [session](bool) { session->close_stream(); });
 }
