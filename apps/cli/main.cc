@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "apps/cli/command.h"
-#include "apps/host/diagnostics.h"
+#include "apps/host/diagnostic_filter.h"
 #include "apps/host/exception_kind.h"
 #include "apps/host/host_config.h"
 

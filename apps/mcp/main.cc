@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "apps/host/diagnostics.h"
+#include "apps/host/diagnostic_filter.h"
 #include "apps/host/host.h"
 #include "apps/mcp/http_server.h"
 #include "apps/mcp/mcp_server.h"

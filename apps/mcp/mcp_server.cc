@@ -96,16 +96,17 @@ McpServer::McpServer(host::Host& host, CallScheduler& calls, MessageWriter write
 McpServer::~McpServer() { shutdown(); }
 
 void McpServer::shutdown() {
-  std::vector<std::pair<Json, std::uint64_t>> waiting;
+  std::vector<std::pair<Json, std::uint64_t>> calls;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (auto& [id, call] : calls_) {
-      call.cancelled = true;
-      waiting.emplace_back(id, call.ticket);
-    }
+    for (const auto& [id, call] : calls_) calls.emplace_back(id, call.ticket);
   }
-  for (const auto& [id, ticket] : waiting) {
-    if (scheduler_.cancel(ticket)) end_call(id);
+  for (const auto& [id, ticket] : calls) {
+    if (ticket == 0 || !scheduler_.cancel(ticket)) continue;
+    // Never run and never answered; the transport hears nothing more of it.
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.erase(id);
+    if (calls_.empty()) calls_done_.notify_all();
   }
   finish();
 }

@@ -82,8 +82,8 @@ class McpServer {
   // Blocks until every call handed in so far has been answered (or cancelled).
   void finish();
 
-  // Drops the calls that have not started and waits for those that have (their answers are
-  // still written).
+  // Drops the calls that have not started (unanswered, and without the empty message of a
+  // cancelled call) and waits for those that have (their answers are still written).
   void shutdown();
 
   // The version agreed by initialize; empty before.

@@ -7,7 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include "common/json_text.h"
+#include "tests/apps/held_embedding_service.h"
 #include "tests/apps/test_support.h"
 
 namespace vantory::testing {
@@ -24,8 +27,9 @@ const Json kInitialize = {{"protocolVersion", "2025-06-18"},
 // A server on a free loopback port, stopped with SIGTERM.
 class HttpServer {
  public:
-  explicit HttpServer(const std::string& dir, std::vector<std::string> flags = {})
-      : process_(arguments(std::move(flags)), dir) {
+  explicit HttpServer(const std::string& dir, std::vector<std::string> flags = {},
+                      const std::map<std::string, std::string>& environment = {})
+      : process_(arguments(std::move(flags)), dir, environment) {
     std::string url;
     EXPECT_TRUE(process_.read_line(url)) << process_.stderr_text();
     port_ = std::stoi(url.substr(url.rfind(':') + 1));
@@ -45,6 +49,7 @@ class HttpServer {
     EXPECT_TRUE(response && response->status == 200);
     return response ? response->get_header_value("Mcp-Session-Id") : "";
   }
+  void signal(int number) { process_.kill(number); }
   int stop() {
     process_.kill(SIGTERM);
     return process_.wait();
@@ -145,6 +150,35 @@ TEST(McpHttpTest, AClientThatLeavesMidStreamLosesNothing) {
       "application/json");
   ASSERT_TRUE(listed);
   EXPECT_EQ(parse_json(listed->body)["result"]["structuredContent"]["total"], 40) << listed->body;
+  EXPECT_EQ(server.stop(), 0);
+}
+
+TEST(McpHttpTest, SigtermLetsTheRunningCallAnswer) {
+  TempDir dir;
+  HeldEmbeddingService service;
+  HttpServer server(dir.path(), {}, {{"REMOTE_EMBEDDING_URL", service.url()}});
+  std::string session = server.session();
+  int status = 0;
+  std::string answer;
+  std::thread caller([&] {
+    auto added = server.client().Post(
+        "/mcp", {{"Mcp-Session-Id", session}},
+        message(2, "tools/call", {{"name", "memory_add"}, {"arguments", {{"content", "kept"}}}}),
+        "application/json");
+    if (added) status = added->status, answer = added->body;
+  });
+  service.wait_for_requests(1);
+  server.signal(SIGTERM);
+  // New requests are turned away once the server is stopping; the call that runs is not.
+  while (true) {
+    auto ping = server.client().Post("/mcp", {{"Mcp-Session-Id", session}}, message(3, "ping"),
+                                     "application/json");
+    if (!ping || ping->status == 503) break;
+  }
+  service.release();
+  caller.join();
+  ASSERT_EQ(status, 200);
+  EXPECT_EQ(parse_json(answer)["result"]["structuredContent"]["status"], "ok") << answer;
   EXPECT_EQ(server.stop(), 0);
 }
 

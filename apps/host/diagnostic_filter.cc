@@ -1,4 +1,4 @@
-#include "apps/host/diagnostics.h"
+#include "apps/host/diagnostic_filter.h"
 
 #include <fcntl.h>
 #include <unistd.h>
