@@ -390,7 +390,14 @@ void McpHttpServer::get(const httplib::Request& request, httplib::Response& resp
   }
   std::shared_ptr<HttpSession> session = named_session(request, response);
   if (!session) return;
+  if (++streams_ > std::max<std::size_t>(options_.threads / 2, 1)) {
+    --streams_;
+    response.set_header("Allow", "POST, DELETE");
+    return refuse(response, 405, kInvalidRequest,
+                  "Method Not Allowed: no room for another event stream");
+  }
   if (!session->open_stream()) {
+    --streams_;
     return refuse(response, 409, kInvalidRequest,
                   "Conflict: the session has an event stream open already");
   }
@@ -400,7 +407,10 @@ void McpHttpServer::get(const httplib::Request& request, httplib::Response& resp
       [session](std::size_t, httplib::DataSink& sink) {
         return stream_next(*session, nullptr, sink);
       },
-      [session](bool) { session->close_stream(); });
+      [this, session](bool) {
+        session->close_stream();
+        --streams_;
+      });
 }
 
 void McpHttpServer::remove(const httplib::Request& request, httplib::Response& response) {

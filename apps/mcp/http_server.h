@@ -52,7 +52,9 @@ struct HttpOptions {
   std::size_t max_body_bytes = 16u << 20;
   // Sessions kept at once; the least recently used idle one makes room for a new one.
   std::size_t max_sessions = 64;
-  // Connections served at once; an event stream holds one for as long as it is open.
+  // Connections served at once; an event stream holds one for as long as it is open, so at
+  // most half of them may be event streams (a client turned away is told 405, which clients
+  // take as a server without a stream).
   std::size_t threads = 32;
 };
 
@@ -109,6 +111,7 @@ class McpHttpServer {
   std::unique_ptr<httplib::Server> server_;
   int port_ = 0;
   std::atomic<bool> stopping_{false};
+  std::atomic<std::size_t> streams_{0};
   std::mutex stop_mutex_;
   std::mutex sessions_mutex_;
   std::map<std::string, std::shared_ptr<HttpSession>> sessions_;
