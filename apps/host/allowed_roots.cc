@@ -68,8 +68,8 @@ bool AllowedRoots::contains(const std::string& path) const { return holds(resolv
 void AllowedRoots::check(const std::string& path) const {
   std::string real = resolved_path(path);
   if (holds(real)) return;
-  std::string lexical = normalize_path(absolute_path(path.empty() ? "." : path,
-                                                     current_directory()));
+  std::string lexical =
+      normalize_path(absolute_path(path.empty() ? "." : path, current_directory()));
   std::string where = "'" + path + "'";
   if (real != lexical) where += " (which leads to '" + real + "')";
   throw PermissionError(where + " is outside the allowed roots: " + describe());

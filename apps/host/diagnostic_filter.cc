@@ -135,9 +135,8 @@ void install_filter(int, char**, char**) {
   stderr = stream;
 }
 
-__attribute__((section(".preinit_array"), used)) void (*install_filter_entry)(int, char**,
-                                                                             char**) =
-    install_filter;
+__attribute__((section(".preinit_array"),
+               used)) void (*install_filter_entry)(int, char**, char**) = install_filter;
 
 }  // namespace
 

@@ -109,7 +109,8 @@ void parse_listen_address(const std::string& text, HttpOptions& options) {
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
     host = host.substr(1, host.size() - 2);
   }
-  std::string_view port = colon == std::string::npos ? "" : std::string_view(text).substr(colon + 1);
+  std::string_view port =
+      colon == std::string::npos ? "" : std::string_view(text).substr(colon + 1);
   int number = -1;
   auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
   if (host.empty() || port.empty() || error != std::errc() || end != port.data() + port.size() ||
@@ -144,10 +145,9 @@ McpHttpServer::McpHttpServer(host::Host& host, CallScheduler& calls, HttpOptions
   // A connection waiting for its next request holds a thread, and stop waits for it: a short
   // wait keeps both small, at the cost of a new connection after a pause.
   server_->set_keep_alive_timeout(1);
-  server_->Post(kPath, [this](const httplib::Request& request, httplib::Response& response,
-                              const httplib::ContentReader& reader) {
-    post(request, response, reader);
-  });
+  server_->Post(kPath,
+                [this](const httplib::Request& request, httplib::Response& response,
+                       const httplib::ContentReader& reader) { post(request, response, reader); });
   server_->Get(kPath, [this](const httplib::Request& request, httplib::Response& response) {
     get(request, response);
   });
@@ -155,17 +155,15 @@ McpHttpServer::McpHttpServer(host::Host& host, CallScheduler& calls, HttpOptions
     remove(request, response);
   });
 
-  port_ = options_.port == 0 ? server_->bind_to_any_port(options_.host)
-                             : (server_->bind_to_port(options_.host, options_.port)
-                                    ? options_.port
-                                    : -1);
+  port_ = options_.port == 0
+              ? server_->bind_to_any_port(options_.host)
+              : (server_->bind_to_port(options_.host, options_.port) ? options_.port : -1);
   if (port_ <= 0) {
     throw RuntimeError("cannot listen on " + options_.host + ":" + std::to_string(options_.port));
   }
   std::string port = ":" + std::to_string(port_);
-  std::vector<std::string> names = {options_.host.find(':') == std::string::npos
-                                        ? options_.host
-                                        : "[" + options_.host + "]"};
+  std::vector<std::string> names = {
+      options_.host.find(':') == std::string::npos ? options_.host : "[" + options_.host + "]"};
   if (loopback) names.insert(names.end(), {"127.0.0.1", "localhost", "[::1]"});
   for (const std::string& name : names) own_origins_.push_back("http://" + name + port);
   for (std::string origin : options_.allowed_origins) {
@@ -177,8 +175,8 @@ McpHttpServer::McpHttpServer(host::Host& host, CallScheduler& calls, HttpOptions
 McpHttpServer::~McpHttpServer() { stop(); }
 
 std::string McpHttpServer::url() const {
-  std::string host = options_.host.find(':') == std::string::npos ? options_.host
-                                                                 : "[" + options_.host + "]";
+  std::string host =
+      options_.host.find(':') == std::string::npos ? options_.host : "[" + options_.host + "]";
   return "http://" + host + ":" + std::to_string(port_) + kPath;
 }
 
@@ -198,7 +196,8 @@ void McpHttpServer::stop() {
 }
 
 bool McpHttpServer::admit(const httplib::Request& request, httplib::Response& response) const {
-  if (is_loopback_host(options_.host) && !is_loopback_host(host_of(request.get_header_value("Host")))) {
+  if (is_loopback_host(options_.host) &&
+      !is_loopback_host(host_of(request.get_header_value("Host")))) {
     refuse(response, 403, kInvalidRequest, "Forbidden: the Host header must name this machine");
     return false;
   }
@@ -215,8 +214,8 @@ bool McpHttpServer::admit(const httplib::Request& request, httplib::Response& re
     constexpr std::string_view kBearer = "bearer ";
     bool bearer = authorization.size() > kBearer.size() &&
                   has_token(authorization.substr(0, kBearer.size()), kBearer);
-    if (!bearer || !same_secret(std::string_view(authorization).substr(kBearer.size()),
-                                options_.token)) {
+    if (!bearer ||
+        !same_secret(std::string_view(authorization).substr(kBearer.size()), options_.token)) {
       response.set_header("WWW-Authenticate", "Bearer");
       refuse(response, 401, kInvalidRequest, "Unauthorized: a valid bearer token is required");
       return false;

@@ -11,7 +11,7 @@
 //   - An Origin header must name this server or an origin allowed by the options (403
 //     otherwise); on a loopback address the Host header must name a loopback host (403), so a
 //     web page cannot reach the server by rebinding a name of its own to 127.0.0.1.
-//   - Bodies larger than max_body_bytes are refused unread (413).
+//   - Bodies larger than max_body_bytes are refused (413) without being held in memory.
 //   - An MCP-Protocol-Version header must name a version this server speaks (400).
 //
 // The tool calls of every session share one CallScheduler: the bound on calls running at once

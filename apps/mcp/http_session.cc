@@ -57,8 +57,8 @@ void HttpSession::handle(const ReadResult& message) {
   server_->handle(message);
 }
 
-HttpSession::Next HttpSession::next_message(const Json& request_id,
-                                            std::chrono::milliseconds wait, std::string& text) {
+HttpSession::Next HttpSession::next_message(const Json& request_id, std::chrono::milliseconds wait,
+                                            std::string& text) {
   std::unique_lock<std::mutex> lock(mutex_);
   std::deque<std::string>* queue = nullptr;
   Exchange* exchange = nullptr;

@@ -132,8 +132,7 @@ int main(int argc, char** argv) {
             vantory::mcp::kDefaultMaxCalls);
         return 0;
       } else {
-        std::fprintf(stderr, "vantory-mcp: unknown argument '%s' (see --help)\n",
-                     args[i].c_str());
+        std::fprintf(stderr, "vantory-mcp: unknown argument '%s' (see --help)\n", args[i].c_str());
         return 2;
       }
     }

@@ -245,8 +245,7 @@ Json McpServer::initialize(const Json& params) {
       params.is_object() && params.contains("capabilities") ? &params["capabilities"] : nullptr;
   std::lock_guard<std::mutex> lock(mutex_);
   protocol_version_ = negotiate_protocol_version(requested);
-  client_has_roots_ =
-      capabilities && capabilities->is_object() && capabilities->contains("roots");
+  client_has_roots_ = capabilities && capabilities->is_object() && capabilities->contains("roots");
   awaiting_roots_ = client_has_roots_;
   return {{"protocolVersion", protocol_version_},
           {"capabilities", {{"tools", {{"listChanged", false}}}}},
@@ -297,15 +296,16 @@ void McpServer::call_tool(const RpcMessage& request) {
     token = (*meta)["progressToken"];
   }
 
+  bool in_use;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (calls_.count(id)) {
-      // The id names a call still running: its answer could not be told from this one's.
-      return send(error_line(id, kInvalidRequest,
-                             "Invalid Request: id " + dump_json(id) + " is already in use"),
-                  id, true);
-    }
-    calls_[id] = Call{};
+    in_use = !calls_.try_emplace(id).second;
+  }
+  if (in_use) {
+    // The id names a call still running: its answer could not be told from this one's.
+    return send(error_line(id, kInvalidRequest,
+                           "Invalid Request: id " + dump_json(id) + " is already in use"),
+                id, true);
   }
   std::string lane = host::Host::call_lane(*tool, bound);
   std::uint64_t ticket =

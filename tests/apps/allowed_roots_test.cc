@@ -47,9 +47,9 @@ TEST(AllowedRootsTest, ConfinesResolvedPathsNotSpellings) {
     roots.check(dir / "root/link.py");
     FAIL() << "a link out of the root is refused";
   } catch (const PermissionError& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "'" + dir / "root/link.py" + "' (which leads to '" + dir / "outside/secret.py" +
-                  "') is outside the allowed roots: " + dir / "root");
+    EXPECT_EQ(std::string(e.what()), "'" + dir / "root/link.py" + "' (which leads to '" +
+                                         dir / "outside/secret.py" +
+                                         "') is outside the allowed roots: " + dir / "root");
   }
 }
 

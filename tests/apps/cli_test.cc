@@ -83,9 +83,9 @@ TEST_F(CliTest, ExitStatusAndReasonOfFailures) {
   // Paths outside the working directory, or the --root folders, are not read.
   RunResult outside = vantory({"index", "/etc"});
   EXPECT_EQ(outside.status, 1);
-  EXPECT_EQ(reason_of(outside.err),
-            "vantory index: PermissionError: '/etc' is outside the allowed roots: " +
-                dir_.path() + "\n");
+  EXPECT_EQ(
+      reason_of(outside.err),
+      "vantory index: PermissionError: '/etc' is outside the allowed roots: " + dir_.path() + "\n");
   EXPECT_EQ(vantory({"--root", "/etc", "--root", "src", "summary", "src/app.py"}).status, 0);
   EXPECT_EQ(vantory({"--root", "src", "index", "."}).status, 1);
 }

@@ -40,12 +40,13 @@ class HttpServer {
   httplib::Client client() const {
     httplib::Client client("127.0.0.1", port_);
     client.set_read_timeout(60);
+    client.set_write_timeout(60);  // 100 MB on a busy machine
     return client;
   }
   // Starts a session; answers its id.
   std::string session(const httplib::Headers& headers = {}) {
-    auto response = client().Post("/mcp", headers, message(1, "initialize", kInitialize),
-                                  "application/json");
+    auto response =
+        client().Post("/mcp", headers, message(1, "initialize", kInitialize), "application/json");
     EXPECT_TRUE(response && response->status == 200);
     return response ? response->get_header_value("Mcp-Session-Id") : "";
   }
@@ -80,15 +81,21 @@ TEST(McpHttpTest, RefusesBadRequestsAndGoesOnServing) {
   const Case cases[] = {
       {"no session", {}, ping, 400},
       {"an unknown session", {{"Mcp-Session-Id", "0123"}}, ping, 404},
-      {"a foreign origin", {{"Origin", "http://evil.example"}}, message(1, "initialize", kInitialize),
+      {"a foreign origin",
+       {{"Origin", "http://evil.example"}},
+       message(1, "initialize", kInitialize),
        403},
       {"a rebound host name", {{"Host", "evil.example"}, {"Mcp-Session-Id", session}}, ping, 403},
-      {"an unknown version", {{"Mcp-Session-Id", session}, {"MCP-Protocol-Version", "1999"}}, ping,
+      {"an unknown version",
+       {{"Mcp-Session-Id", session}, {"MCP-Protocol-Version", "1999"}},
+       ping,
        400},
       {"broken JSON", {{"Mcp-Session-Id", session}}, "{\"jsonrpc\":", 400},
       {"100 MB", {{"Mcp-Session-Id", session}}, std::string(100u << 20, ' '), 413},
-      {"a notification", {{"Mcp-Session-Id", session}},
-       R"({"jsonrpc":"2.0","method":"notifications/initialized"})", 202},
+      {"a notification",
+       {{"Mcp-Session-Id", session}},
+       R"({"jsonrpc":"2.0","method":"notifications/initialized"})",
+       202},
   };
   for (const Case& c : cases) {
     auto response = server.client().Post("/mcp", c.headers, c.body, "application/json");
@@ -100,11 +107,12 @@ TEST(McpHttpTest, RefusesBadRequestsAndGoesOnServing) {
 
   auto pong = server.client().Post("/mcp", {{"Mcp-Session-Id", session}}, ping, "application/json");
   ASSERT_TRUE(pong);
-  EXPECT_EQ(parse_json(pong->body), Json({{"jsonrpc", "2.0"}, {"id", 2}, {"result", Json::object()}}));
+  EXPECT_EQ(parse_json(pong->body),
+            Json({{"jsonrpc", "2.0"}, {"id", 2}, {"result", Json::object()}}));
   EXPECT_EQ(server.client().Delete("/mcp", {{"Mcp-Session-Id", session}})->status, 200);
-  EXPECT_EQ(server.client().Post("/mcp", {{"Mcp-Session-Id", session}}, ping, "application/json")
-                ->status,
-            404);
+  EXPECT_EQ(
+      server.client().Post("/mcp", {{"Mcp-Session-Id", session}}, ping, "application/json")->status,
+      404);
   EXPECT_EQ(server.stop(), 0);
 }
 

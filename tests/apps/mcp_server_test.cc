@@ -245,18 +245,19 @@ TEST_F(McpServerTest, ConfinesPathsToTheRootsTheClientOffers) {
     return sent.at(0)["id"];
   };
   Json asked = roots_request();
-  exchange(dump_json({{"jsonrpc", "2.0"},
-                      {"id", asked},
-                      {"result", {{"roots", {{{"uri", "file://" + dir_ / "mine"}},
-                                             {{"uri", "https://example.org/repo"}}}}}}}));
-  const std::string refused =
-      "PermissionError: '" + dir_ / "other/b.py" + "' is outside the allowed roots: " +
-      dir_ / "mine";
+  exchange(dump_json(
+      {{"jsonrpc", "2.0"},
+       {"id", asked},
+       {"result",
+        {{"roots",
+          {{{"uri", "file://" + dir_ / "mine"}}, {{"uri", "https://example.org/repo"}}}}}}}));
+  const std::string refused = "PermissionError: '" + dir_ / "other/b.py" +
+                              "' is outside the allowed roots: " + dir_ / "mine";
   EXPECT_EQ(call("index_file", {{"file_path", dir_ / "mine/a.py"}})["isError"], false);
   EXPECT_EQ(call("index_file", {{"file_path", dir_ / "other/b.py"}})["content"][0]["text"],
             refused);
-  EXPECT_EQ(call("dependency_graph", {{"file_paths", {dir_ / "mine/a.py", dir_ / "other/b.py"}}})
-                ["content"][0]["text"],
+  EXPECT_EQ(call("dependency_graph",
+                 {{"file_paths", {dir_ / "mine/a.py", dir_ / "other/b.py"}}})["content"][0]["text"],
             refused);
   EXPECT_EQ(call("index_directory", {{"directory", dir_ / "mine/link.py"}})["isError"], true);
 
