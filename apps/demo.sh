@@ -30,12 +30,11 @@ shown() {
   echo "$text"
 }
 
-# Shows the command, then runs it. The libraries' own diagnostic lines ("[Embedding] ...")
-# are left out here to keep the demonstration readable; vantory itself always writes them.
+# Shows the command, then runs it.
 step() {
   echo
   echo "${bold}\$ $(shown "$@")${plain}"
-  "$VANTORY" "$@" 2> >(grep -v '^\[Embedding\]' >&2)
+  "$VANTORY" "$@"
 }
 
 cd "$REPO"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "apps/cli/command.h"
+#include "apps/host/diagnostic_filter.h"
 #include "apps/host/exception_kind.h"
 #include "apps/host/host_config.h"
 
@@ -37,6 +38,7 @@ std::string general_help(const std::vector<Command>& commands) {
   }
   help += "\noptions (before or after the command):\n";
   help += vantory::host::host_flags_help();
+  help += vantory::host::diagnostics_flags_help();
   help +=
       "  --json             print answers as JSON\n"
       "  --help             show help\n"
@@ -47,11 +49,14 @@ std::string general_help(const std::vector<Command>& commands) {
   return help;
 }
 
-// take_host_flag, with a flag that lacks its value reported as a wrong command line.
+// take_host_flag and take_diagnostics_flag, with a flag that lacks its value reported as a
+// wrong command line.
 bool takes_host_flag(const std::vector<std::string>& args, std::size_t& i,
-                     vantory::host::HostConfig& config) {
+                     vantory::host::HostConfig& config,
+                     vantory::host::DiagnosticsOptions& diagnostics) {
   try {
-    return vantory::host::take_host_flag(args, i, config);
+    return vantory::host::take_host_flag(args, i, config) ||
+           vantory::host::take_diagnostics_flag(args, i, diagnostics);
   } catch (const vantory::ValueError& e) {
     throw vantory::cli::UsageError(e.what());
   }
@@ -63,6 +68,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   std::vector<Command> commands = all_commands();
   vantory::host::HostConfig config = vantory::host::HostConfig::from_environment();
+  vantory::host::DiagnosticsOptions diagnostics;
   std::vector<std::string> args(argv + 1, argv + argc);
   std::vector<std::string> rest;
   const Command* command = nullptr;
@@ -74,7 +80,7 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < args.size();) {
       if (!options_ended) {
         if (args[i] == "--") options_ended = true;
-        if (takes_host_flag(args, i, config)) continue;
+        if (takes_host_flag(args, i, config, diagnostics)) continue;
         if (args[i] == "--json" || args[i] == "--help" || args[i] == "-h") {
           (args[i] == "--json" ? json : help) = true;
           ++i;
@@ -108,6 +114,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     vantory::cli::Invocation invocation = vantory::cli::read_invocation(*command, rest);
+    vantory::host::route_diagnostics(diagnostics);
     vantory::host::Host host(config);
     invocation.host = &host;
     invocation.json = json;

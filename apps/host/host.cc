@@ -1,5 +1,7 @@
 #include "apps/host/host.h"
 
+#include <algorithm>
+
 #include "apps/host/coding_tools.h"
 #include "apps/host/memory_tools.h"
 #include "apps/host/store_tools.h"
@@ -9,11 +11,27 @@
 
 namespace vantory::host {
 
-Host::Host(HostConfig config) : config_(std::move(config)) {
+namespace {
+
+// The arguments that name files or folders to read.
+bool is_path_argument(const std::string& name) {
+  return name == "file_path" || name == "file_paths" || name == "directory";
+}
+
+}  // namespace
+
+Host::Host(HostConfig config)
+    : config_(std::move(config)),
+      roots_(config_.roots.empty() ? AllowedRoots::from_environment() : config_.roots) {
   tools_ = coding_tools(config_, [this]() -> Tarnel& { return tarnel(); });
   auto store = [this] { return ambrel(); };
   for (auto group : {store_tools(config_, store), memory_tools(config_, store)}) {
-    tools_.insert(tools_.end(), group.begin(), group.end());
+    for (ToolDefinition& tool : group) {
+      bool per_agent = std::any_of(tool.arguments.begin(), tool.arguments.end(),
+                                   [](const ToolArgument& a) { return a.name == "agent_id"; });
+      tool.sharing = per_agent ? ToolSharing::kAgentData : ToolSharing::kNothing;
+      tools_.push_back(std::move(tool));
+    }
   }
 }
 
@@ -29,7 +47,40 @@ const ToolDefinition* Host::find_tool(std::string_view name) const {
 Json Host::call_tool(std::string_view name, const Json& arguments, const ProgressFn& progress) {
   const ToolDefinition* tool = find_tool(name);
   if (!tool) throw ValueError("unknown tool '" + std::string(name) + "'");
-  return tool->run(bind_tool_arguments(*tool, arguments), progress);
+  return run_tool(*tool, bind_tool_arguments(*tool, arguments), roots_, progress);
+}
+
+Json Host::run_tool(const ToolDefinition& tool, const Json& bound, const AllowedRoots& roots,
+                    const ProgressFn& progress) {
+  for (const ToolArgument& argument : tool.arguments) {
+    if (!is_path_argument(argument.name)) continue;
+    const Json& value = bound[argument.name];
+    if (value.is_string()) {
+      roots.check(value.get<std::string>());
+    } else if (value.is_array()) {
+      for (const Json& path : value) {
+        if (path.is_string()) roots.check(path.get<std::string>());
+      }
+    }
+  }
+  return tool.run(bound, progress);
+}
+
+bool Host::takes_paths(const ToolDefinition& tool) {
+  return std::any_of(tool.arguments.begin(), tool.arguments.end(),
+                     [](const ToolArgument& a) { return is_path_argument(a.name); });
+}
+
+std::string Host::call_lane(const ToolDefinition& tool, const Json& bound) {
+  switch (tool.sharing) {
+    case ToolSharing::kCodeMemory:
+      return "code";
+    case ToolSharing::kAgentData:
+      return "agent:" + bound.value("agent_id", std::string());
+    case ToolSharing::kNothing:
+      break;
+  }
+  return "";
 }
 
 Tarnel& Host::tarnel() {

@@ -49,12 +49,18 @@ std::uint64_t parse_file_size(std::string_view text) {
 bool take_host_flag(const std::vector<std::string>& args, std::size_t& i, HostConfig& config) {
   struct Flag {
     std::string_view name;
-    std::string HostConfig::*field;
+    void (*store)(HostConfig&, std::string);
   };
-  static constexpr Flag kFlags[] = {{"--coding-root", &HostConfig::coding_root},
-                                    {"--data-root", &HostConfig::data_root},
-                                    {"--agent", &HostConfig::agent_id},
-                                    {"--max-file-size", &HostConfig::max_file_size}};
+  static constexpr Flag kFlags[] = {
+      {"--coding-root", [](HostConfig& c, std::string v) { c.coding_root = std::move(v); }},
+      {"--data-root", [](HostConfig& c, std::string v) { c.data_root = std::move(v); }},
+      {"--agent", [](HostConfig& c, std::string v) { c.agent_id = std::move(v); }},
+      {"--max-file-size",
+       [](HostConfig& c, std::string v) {
+         c.max_file_size = std::move(v);
+         c.max_file_bytes();  // a size that is not one is refused with its flag
+       }},
+      {"--root", [](HostConfig& c, std::string v) { c.roots.push_back(std::move(v)); }}};
   std::string_view arg = args[i];
   for (const Flag& flag : kFlags) {
     if (arg.substr(0, flag.name.size()) != flag.name) continue;
@@ -69,8 +75,7 @@ bool take_host_flag(const std::vector<std::string>& args, std::size_t& i, HostCo
       continue;
     }
     if (value.empty()) throw ValueError(std::string(flag.name) + " needs a value");
-    config.*flag.field = value;
-    config.max_file_bytes();  // a size that is not one is refused with its flag
+    flag.store(config, std::move(value));
     ++i;
     return true;
   }
@@ -85,7 +90,10 @@ const char* host_flags_help() {
          "  --agent ID         agent id used when a call leaves it out (env VANTORY_AGENT_ID; "
          "default \"default\")\n"
          "  --max-file-size N  largest source file read, in bytes or with K, M or G (env "
-         "VANTORY_MAX_FILE_SIZE; default 1M)\n";
+         "VANTORY_MAX_FILE_SIZE; default 1M)\n"
+         "  --root DIR         a folder whose files the tools may read; repeatable (env "
+         "VANTORY_ALLOWED_ROOTS,\n"
+         "                     colon-separated; default the working directory)\n";
 }
 
 }  // namespace vantory::host

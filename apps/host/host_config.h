@@ -7,6 +7,9 @@
 //                                             (default "default")
 //   --max-file-size N   VANTORY_MAX_FILE_SIZE largest source file read, in bytes or with K,
 //                                             M or G (default 1M)
+//   --root DIR          VANTORY_ALLOWED_ROOTS the folders whose files the tools may read
+//                       (repeatable; the        (default: the working directory)
+//                       variable colon-separated)
 //
 // Relative roots are relative to the working directory of the process. The embedding client
 // keeps its own variables (REMOTE_EMBEDDING_URL and the rest).
@@ -25,6 +28,8 @@ struct HostConfig {
   std::string agent_id = "default";
   // As written: "" for the default of the code memory (1M).
   std::string max_file_size;
+  // The folders given with --root; empty leaves the choice to AllowedRoots::from_environment.
+  std::vector<std::string> roots;
 
   // max_file_size in bytes. Throws ValueError when it is not a size.
   std::uint64_t max_file_bytes() const;

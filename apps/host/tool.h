@@ -46,6 +46,13 @@ inline ToolArgument optional_argument(std::string name, std::string type, Json d
           false,           std::move(default_value), std::move(description)};
 }
 
+// What the calls of a tool share with other calls, which decides which calls may run at once.
+enum class ToolSharing {
+  kCodeMemory,  // drives the one Tarnel: one such call at a time
+  kAgentData,   // reads, changes and writes the agent's memories and vectors: one per agent
+  kNothing,     // runs beside any other call
+};
+
 struct ToolDefinition {
   std::string name;
   std::string description;
@@ -53,6 +60,7 @@ struct ToolDefinition {
   // Runs the tool on its bound arguments: an object that holds every declared argument, in
   // declared order, defaults filled in. Answers any JSON value; throws what the tool throws.
   std::function<Json(const Json& arguments, const ProgressFn& progress)> run;
+  ToolSharing sharing = ToolSharing::kCodeMemory;
 };
 
 }  // namespace vantory::host

@@ -40,7 +40,8 @@ ReadResult classify(Json value) {
           "\"error\"",
           valid_id);
     }
-    return RpcMessage{RpcMessage::Kind::kResponse, valid_id, {}, nullptr};
+    Json result = has_result ? std::move(value["result"]) : Json();
+    return RpcMessage{RpcMessage::Kind::kResponse, valid_id, {}, std::move(result)};
   }
   if (!method->is_string()) return invalid("\"method\" must be a string", valid_id);
 
@@ -94,6 +95,10 @@ std::string error_line(const Json& id, int code, std::string_view message) {
 
 std::string notification_line(std::string_view method, const Json& params) {
   return line_of(Json{{"jsonrpc", "2.0"}, {"method", std::string(method)}, {"params", params}});
+}
+
+std::string request_line(const Json& id, std::string_view method) {
+  return line_of(Json{{"jsonrpc", "2.0"}, {"id", id}, {"method", std::string(method)}});
 }
 
 }  // namespace vantory::mcp

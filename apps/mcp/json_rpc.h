@@ -29,7 +29,8 @@ struct RpcMessage {
   Kind kind = Kind::kRequest;
   Json id;             // a string or an integer for requests and responses; null otherwise
   std::string method;  // empty for responses
-  Json params;         // an object or an array; null when the message has none
+  Json params;         // an object or an array; null when the message has none. For a
+                       // response: its result (null for an error response).
 };
 
 // A line that is not a well-formed message, and the error to answer it with.
@@ -58,5 +59,6 @@ bool is_blank_line(std::string_view line);
 std::string result_line(const Json& id, const Json& result);
 std::string error_line(const Json& id, int code, std::string_view message);
 std::string notification_line(std::string_view method, const Json& params);
+std::string request_line(const Json& id, std::string_view method);
 
 }  // namespace vantory::mcp

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "common/files.h"
 #include "common/json_text.h"
 #include "tests/apps/test_support.h"
 
@@ -84,6 +85,15 @@ TEST_F(CliTest, ExitStatusAndReasonOfFailures) {
       EXPECT_EQ(reason_of(result.err), c.reason);
     }
   }
+
+  // Paths outside the working directory, or the --root folders, are not read.
+  RunResult outside = vantory({"index", "/etc"});
+  EXPECT_EQ(outside.status, 1);
+  EXPECT_EQ(
+      reason_of(outside.err),
+      "vantory index: PermissionError: '/etc' is outside the allowed roots: " + dir_.path() + "\n");
+  EXPECT_EQ(vantory({"--root", "/etc", "--root", "src", "summary", "src/app.py"}).status, 0);
+  EXPECT_EQ(vantory({"--root", "src", "index", "."}).status, 1);
 }
 
 TEST_F(CliTest, HelpEverywhere) {
@@ -140,6 +150,26 @@ TEST_F(CliTest, JsonAnswersOfACodingSession) {
   // A second agent sees nothing of the first one's code.
   Json other = parse_json(vantory({"--agent", "other", "--json", "stats"}).out);
   EXPECT_EQ(other["total_files"], 0);
+}
+
+TEST_F(CliTest, LibraryLinesOnlyWhenAskedFailuresAlways) {
+  const std::string loaded = "[Embedding] numpy not available, using pure Python vectors\n";
+  RunResult quiet = vantory({"search", "x"});
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_EQ(vantory({"--verbose", "search", "x"}).err, loaded);
+  RunResult logged = vantory({"search", "x", "--log-file", dir_ / "logs/vantory.log"});
+  EXPECT_EQ(logged.status, 1) << "the log's folder does not exist";
+  EXPECT_EQ(logged.err.rfind("vantory search: OSError: ", 0), 0u) << logged.err;
+  ASSERT_EQ(vantory({"search", "x", "--log-file", dir_ / "vantory.log"}).err, "");
+  EXPECT_EQ(read_file(dir_ / "vantory.log"), loaded);
+
+  // A failing service is a failure: its line shows, beside the command's own warning.
+  RunResult offline = run({VANTORY_BIN, "remember", "a", "note"}, dir_.path(),
+                          {{"REMOTE_EMBEDDING_URL", "http://127.0.0.1:1/embed"}});
+  EXPECT_EQ(offline.status, 0);
+  EXPECT_EQ(offline.err.rfind("[Embedding] API URL error: ", 0), 0u) << offline.err;
+  EXPECT_EQ(offline.err.find("numpy"), std::string::npos) << offline.err;
 }
 
 TEST_F(CliTest, HumanOutputIsAlignedColumns) {

@@ -25,6 +25,7 @@ class HostTest : public ::testing::Test {
     config.coding_root = dir_ / "coding";
     config.data_root = dir_ / "data";
     config.agent_id = "tester";
+    config.roots = {dir_.path()};
     host_ = std::make_unique<host::Host>(config);
   }
 

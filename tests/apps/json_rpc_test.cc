@@ -33,7 +33,8 @@ TEST(ReadMessage, ClassifiesWellFormedMessages) {
        1,
        "m",
        {1}},
-      {R"({"jsonrpc":"2.0","id":3,"result":{}})", RpcMessage::Kind::kResponse, 3, "", nullptr},
+      {R"({"jsonrpc":"2.0","id":3,"result":{"roots":[]}})", RpcMessage::Kind::kResponse, 3, "",
+       {{"roots", Json::array()}}},
       {R"({"jsonrpc":"2.0","id":4,"error":{"code":1,"message":"x"}})", RpcMessage::Kind::kResponse,
        4, "", nullptr},
   };

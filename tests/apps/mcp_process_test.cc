@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/json_text.h"
+#include "tests/apps/held_embedding_service.h"
 #include "tests/apps/test_support.h"
 
 namespace vantory::testing {
@@ -76,6 +77,43 @@ TEST_F(McpProcessTest, AnswersEveryRequestOfAHostileSessionAndExitsCleanly) {
   EXPECT_EQ(responses[5]["result"]["isError"], false);
   EXPECT_EQ(responses[6]["result"]["structuredContent"]["status"], "ok");
   EXPECT_EQ(responses[7]["result"], Json::object());
+}
+
+std::string cancel(int id) {
+  return dump_json({{"jsonrpc", "2.0"},
+                    {"method", "notifications/cancelled"},
+                    {"params", {{"requestId", id}, {"reason", "test"}}}}) +
+         "\n";
+}
+
+TEST_F(McpProcessTest, ASlowCallHoldsUpNeitherPingNorCancellation) {
+  HeldEmbeddingService service;
+  auto env = environment();
+  env["REMOTE_EMBEDDING_URL"] = service.url();
+  Subprocess server({VANTORY_MCP_BIN}, dir_.path(), env);
+  server.write(call(1, "memory_add", {{"content", "first"}}));
+  service.wait_for_requests(1);
+  // 2 waits behind 1 (one agent's notes change one at a time) and is cancelled before it runs;
+  // 1 is cancelled while it runs: it finishes, but its answer is not sent.
+  server.write(call(2, "memory_add", {{"content", "second"}}) + cancel(2) +
+               call(3, "memory_add", {{"content", "third"}}) + cancel(1) +
+               request(4, "ping", Json::object()));
+  std::string line;
+  ASSERT_TRUE(server.read_line(line));
+  EXPECT_EQ(parse_json(line), Json({{"jsonrpc", "2.0"}, {"id", 4}, {"result", Json::object()}}));
+  service.release();
+  server.write(call(5, "memory_list", Json::object()));
+  server.close_stdin();
+  std::map<Json, Json> answers;
+  for (const Json& message : messages_of(server.read_all())) answers[message["id"]] = message;
+  EXPECT_EQ(server.wait(), 0);
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_EQ(answers[3]["result"]["structuredContent"]["status"], "ok");
+  std::vector<std::string> kept;
+  for (const Json& note : answers[5]["result"]["structuredContent"]["memories"]) {
+    kept.push_back(note["content"]);
+  }
+  EXPECT_EQ(kept, (std::vector<std::string>{"first", "third"}));
 }
 
 TEST_F(McpProcessTest, FinishesTheCallInProgressWhenInputCloses) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <mutex>
 #include <set>
 
 #include "common/json_text.h"
@@ -13,16 +15,19 @@ namespace {
 class McpServerTest : public testing::HostTest {
  protected:
   McpServerTest()
-      : server_(*host_, [this](const std::string& line) {
+      : scheduler_(2, kMaxWaitingCalls),
+        server_(*host_, scheduler_, [this](const std::string& line, const Json&, bool) {
           EXPECT_EQ(line.find('\n'), line.size() - 1) << "one message per line";
+          std::lock_guard<std::mutex> lock(out_mutex_);
           out_.push_back(parse_json(std::string_view(line).substr(0, line.size() - 1)));
           return writable_;
         }) {}
 
-  // Sends one line and answers everything the server wrote for it.
+  // Sends one line and answers everything the server wrote for it, once its calls ended.
   std::vector<Json> exchange(const std::string& line) {
     out_.clear();
     server_.handle_line(line);
+    server_.finish();
     return out_;
   }
 
@@ -39,8 +44,10 @@ class McpServerTest : public testing::HostTest {
     return request("tools/call", {{"name", tool}, {"arguments", arguments}})["result"];
   }
 
+  std::mutex out_mutex_;
   std::vector<Json> out_;
   bool writable_ = true;
+  CallScheduler scheduler_;
   McpServer server_;
 };
 
@@ -181,6 +188,7 @@ TEST_F(McpServerTest, AnswersAsTextAndStructuredContent) {
                                   {{"name", "index_directory"},
                                    {"arguments", {{"directory", dir_ / "src"}}},
                                    {"_meta", {{"progressToken", "tok"}}}}}}));
+  server_.finish();
   ASSERT_GE(out_.size(), 2u);
   std::int64_t last = -1;
   for (std::size_t i = 0; i + 1 < out_.size(); ++i) {
@@ -221,6 +229,56 @@ TEST_F(McpServerTest, ReportsFailuresOfATool) {
       result["content"][0]["text"].get<std::string>().rfind("ValueError: the memories file", 0), 0u)
       << result;
   EXPECT_TRUE(request("ping", nullptr).contains("result"));
+}
+
+TEST_F(McpServerTest, ConfinesPathsToTheRootsTheClientOffers) {
+  testing::write_text(dir_ / "mine/a.py", "def a():\n    return 1\n");
+  testing::write_text(dir_ / "other/b.py", "def b():\n    return 2\n");
+  std::filesystem::create_symlink(dir_ / "other/b.py", dir_ / "mine/link.py");
+  request("initialize", {{"protocolVersion", "2025-06-18"},
+                         {"capabilities", {{"roots", {{"listChanged", true}}}}},
+                         {"clientInfo", {{"name", "t"}, {"version", "1"}}}});
+  auto roots_request = [this] {
+    std::vector<Json> sent = exchange(R"({"jsonrpc":"2.0","method":"notifications/initialized"})");
+    EXPECT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent.at(0)["method"], "roots/list");
+    return sent.at(0)["id"];
+  };
+  Json asked = roots_request();
+  exchange(dump_json(
+      {{"jsonrpc", "2.0"},
+       {"id", asked},
+       {"result",
+        {{"roots",
+          {{{"uri", "file://" + dir_ / "mine"}}, {{"uri", "https://example.org/repo"}}}}}}}));
+  const std::string refused = "PermissionError: '" + dir_ / "other/b.py" +
+                              "' is outside the allowed roots: " + dir_ / "mine";
+  EXPECT_EQ(call("index_file", {{"file_path", dir_ / "mine/a.py"}})["isError"], false);
+  EXPECT_EQ(call("index_file", {{"file_path", dir_ / "other/b.py"}})["content"][0]["text"],
+            refused);
+  EXPECT_EQ(call("dependency_graph",
+                 {{"file_paths", {dir_ / "mine/a.py", dir_ / "other/b.py"}}})["content"][0]["text"],
+            refused);
+  EXPECT_EQ(call("index_directory", {{"directory", dir_ / "mine/link.py"}})["isError"], true);
+
+  // A changed list is asked for again; an error answer leaves the host's roots in force.
+  std::vector<Json> sent =
+      exchange(R"({"jsonrpc":"2.0","method":"notifications/roots/list_changed"})");
+  ASSERT_EQ(sent.size(), 1u);
+  exchange(dump_json({{"jsonrpc", "2.0"},
+                      {"id", sent[0]["id"]},
+                      {"error", {{"code", -32601}, {"message", "no roots"}}}}));
+  EXPECT_EQ(server_.roots()->roots(), std::vector<std::string>{dir_.path()});
+  EXPECT_EQ(call("index_file", {{"file_path", dir_ / "other/b.py"}})["isError"], false);
+}
+
+TEST(FileUriPath, DecodesLocalFilesOnly) {
+  EXPECT_EQ(file_uri_path("file:///home/a%20b/c"), "/home/a b/c");
+  EXPECT_EQ(file_uri_path("file://localhost/srv"), "/srv");
+  EXPECT_EQ(file_uri_path("file://other-host/srv"), "");
+  EXPECT_EQ(file_uri_path("file:///a%00b"), "");
+  EXPECT_EQ(file_uri_path("file:///a%2"), "");
+  EXPECT_EQ(file_uri_path("http://x/y"), "");
 }
 
 TEST_F(McpServerTest, StopsWhenOutputFails) {

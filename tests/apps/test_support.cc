@@ -155,6 +155,10 @@ std::string Subprocess::read_all() {
   return text;
 }
 
+void Subprocess::kill(int signal) {
+  if (status_ < 0) ::kill(pid_, signal);
+}
+
 int Subprocess::wait() {
   if (status_ >= 0) return status_;
   int raw = 0;

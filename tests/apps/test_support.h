@@ -63,6 +63,8 @@ class Subprocess {
   bool read_line(std::string& line);
   // Reads standard output to its end.
   std::string read_all();
+  // Sends `signal` to the child, unless it was waited for already.
+  void kill(int signal);
   // Waits for the child; answers its exit status, or 128 + signal number when killed.
   int wait();
   // What the child wrote to standard error so far.

@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "apps/embeddings/local_embedding_service.h"
@@ -119,9 +120,13 @@ TEST(ConcurrentLoad, ServersSharingRootsLoseAndDoubleNothing) {
                       call(2, "list_indexed_files", {{"limit", 1000}});
   RunResult after = run({VANTORY_MCP_BIN}, dir.path(), environment, check);
   ASSERT_EQ(after.status, 0) << after.err;
+  // The two calls share nothing, so their answers may come in either order.
   std::size_t newline = after.out.find('\n');
-  Json memories = structured(parse_json(after.out.substr(0, newline)));
-  Json files = structured(parse_json(after.out.substr(newline + 1)));
+  Json first = parse_json(after.out.substr(0, newline));
+  Json second = parse_json(after.out.substr(newline + 1));
+  if (first["id"] == 2) std::swap(first, second);
+  Json memories = structured(first);
+  Json files = structured(second);
 
   std::multiset<std::string> ids;
   for (const Json& entry : memories["memories"]) ids.insert(entry["id"].get<std::string>());

@@ -14,7 +14,7 @@ import {
   StdioClientTransport,
   getDefaultEnvironment,
 } from "@modelcontextprotocol/sdk/client/stdio.js";
-import { McpError } from "@modelcontextprotocol/sdk/types.js";
+import { ListRootsRequestSchema, McpError } from "@modelcontextprotocol/sdk/types.js";
 
 const [serverPath, vantoryPath] = process.argv.slice(2);
 const work = fs.mkdtempSync(path.join(os.tmpdir(), "vantory-sdk-"));
@@ -26,6 +26,7 @@ write("repo/store.py", "def save_user(user):\n    return db.insert(user)\n");
 write("repo/api.py", "import store\n\ndef create_user(name):\n    return store.save_user({'name': name})\n");
 write("repo/.gitignore", "ignored.py\n");
 write("repo/ignored.py", "x = 1\n");
+write("outside.py", "def secret():\n    return 1\n");
 
 // The local embedding service, started as a person would start it.
 const service = spawn(vantoryPath, ["serve-embeddings", "--port", "0", "--json"], {
@@ -34,7 +35,12 @@ const service = spawn(vantoryPath, ["serve-embeddings", "--port", "0", "--json"]
 const started = JSON.parse(await readline.createInterface({ input: service.stdout })[Symbol.asyncIterator]().next().then((r) => r.value));
 
 const text = (result) => result.content[0].text;
-const client = new Client({ name: "vantory-sdk-test", version: "1.0.0" });
+// The client offers one root, the repository: files beside it are not the server's to read.
+const client = new Client({ name: "vantory-sdk-test", version: "1.0.0" },
+                          { capabilities: { roots: { listChanged: true } } });
+client.setRequestHandler(ListRootsRequestSchema, async () => ({
+  roots: [{ uri: `file://${fs.realpathSync(path.join(work, "repo"))}`, name: "repo" }],
+}));
 const transport = new StdioClientTransport({
   command: serverPath,
   args: ["--agent", "sdk"],
@@ -104,6 +110,11 @@ try {
   assert.equal(wrong.isError, true);
   assert.equal(text(wrong),
                "TypeError: search_codebase() argument 'top_k' must be integer, not string");
+  // A file outside the client's roots is refused by name.
+  const outside = await client.callTool({ name: "index_file",
+                                          arguments: { file_path: "outside.py" } });
+  assert.equal(outside.isError, true);
+  assert.match(text(outside), /^PermissionError: 'outside\.py' is outside the allowed roots: .*repo$/);
   // An unknown tool is a protocol error.
   await assert.rejects(client.callTool({ name: "no_such_tool", arguments: {} }),
                        (e) => e instanceof McpError && e.code === -32602);
