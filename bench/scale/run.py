@@ -11,6 +11,7 @@ import random
 import shutil
 import subprocess
 import sys
+import sysconfig
 import tempfile
 import time
 
@@ -97,7 +98,8 @@ def measure_tree(build, source, work, seed, searches):
     name = os.path.basename(source.rstrip("/")) or "root"
     tree = os.path.join(work, name)
     shutil.rmtree(tree, ignore_errors=True)
-    shutil.copytree(source, tree, symlinks=True, ignore_dangling_symlinks=True)
+    shutil.copytree(source, tree, symlinks=True, ignore_dangling_symlinks=True,
+                    ignore=shutil.ignore_patterns("site-packages", "dist-packages", "__pycache__"))
     vantory = Vantory(build, tree, os.path.join(work, name + "-store"))
     out = {"tree": source, "ctags": ctags(tree, work)}
     out["index"] = index(vantory)
@@ -198,7 +200,9 @@ def main():
     parser.add_argument("build")
     parser.add_argument("work")
     parser.add_argument("--json", default=None)
-    parser.add_argument("--trees", nargs="*", default=["/usr/lib/python3.11", "/usr/include"])
+    # The Lib folder of the python3 on the path (with its tests where it has them).
+    stdlib = os.path.realpath(sysconfig.get_paths()["stdlib"])
+    parser.add_argument("--trees", nargs="*", default=[stdlib, "/usr/include"])
     parser.add_argument("--scale-gb", type=float, default=0.0,
                         help="also index a generated tree of this many GB (long)")
     parser.add_argument("--seed", type=int, default=15)

@@ -10,5 +10,5 @@ shift || true
 cmake --build "$build" --target vantory vantory-mcp >/dev/null
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-/usr/bin/python3 "$here/run.py" "$build" "$work" --json "$build/scale.json" "$@"
+python3 "$here/run.py" "$build" "$work" --json "$build/scale.json" "$@"
 echo "figures written to $build/scale.json"
