@@ -205,21 +205,23 @@ def main():
     parser.add_argument("--trees", nargs="*", default=[stdlib, "/usr/include"])
     parser.add_argument("--scale-gb", type=float, default=0.0,
                         help="also index a generated tree of this many GB (long)")
+    parser.add_argument("--scale-source", default="/usr/include",
+                        help="the tree whose copies make the generated one")
     parser.add_argument("--seed", type=int, default=15)
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     results = {"trees": []}
     for tree in args.trees:
         result = measure_tree(build, tree, args.work, args.seed,
-                              searches=tree.rstrip("/") == "/usr/include")
+                              searches=tree.rstrip("/").startswith("/usr/include"))
         results["trees"].append(result)
         print_tree(result)
     if args.scale_gb > 0:
-        r = scale_run(build, args.work, args.scale_gb)
+        r = scale_run(build, args.work, args.scale_gb, args.scale_source)
         results["scale"] = r
-        print("generated tree: %d copies of /usr/include, %.2f GB, %d files: %.0f s, peak RSS "
-              "%.0f MB, database %.0f MB" % (r["copies"], r["source_gb"], r["files"],
-                                             r["wall_s"], r["peak_rss_mb"], r["database_mb"]))
+        print("generated tree: %d copies of %s, %.2f GB, %d files: %.0f s, peak RSS %.0f MB, "
+              "database %.0f MB" % (r["copies"], args.scale_source, r["source_gb"], r["files"],
+                                    r["wall_s"], r["peak_rss_mb"], r["database_mb"]))
         print("  files/s by tenth of the run: " +
               " ".join("%.0f" % x for x in r["files_per_s_by_tenth"]))
     if args.json:
