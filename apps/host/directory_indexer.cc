@@ -14,22 +14,32 @@ namespace vantory::host {
 
 namespace {
 
-// The freshness ("fresh", "stale", ...) of every file the agent has indexed, by path.
-std::unordered_map<std::string, std::string> indexed_freshness(Tarnel& tarnel,
-                                                               const std::string& agent_id) {
-  std::unordered_map<std::string, std::string> freshness;
+// What the agent's cache report says of a file it has indexed.
+struct IndexedFile {
+  std::string freshness;  // "fresh", "stale", ...
+  // Chunks the embedder in use has not embedded: after a change of embedding model, every
+  // chunk stored before it.
+  bool missing_vectors = false;
+};
+
+std::unordered_map<std::string, IndexedFile> indexed_files(Tarnel& tarnel,
+                                                           const std::string& agent_id) {
+  std::unordered_map<std::string, IndexedFile> known;
   Json stats = tarnel.cache_stats(agent_id);
   auto files = stats.is_object() ? stats.find("files") : stats.end();
-  if (files == stats.end() || !files->is_array()) return freshness;
+  if (files == stats.end() || !files->is_array()) return known;
   for (const Json& file : *files) {
     if (!file.is_object()) continue;
     auto path = file.find("file_path");
     auto state = file.find("freshness");
+    auto missing = file.find("chunks_without_vectors");
     if (path == file.end() || !path->is_string()) continue;
-    freshness[path->get<std::string>()] =
-        state != file.end() && state->is_string() ? state->get<std::string>() : "";
+    IndexedFile& entry = known[path->get<std::string>()];
+    entry.freshness = state != file.end() && state->is_string() ? state->get<std::string>() : "";
+    entry.missing_vectors =
+        missing != file.end() && missing->is_number_integer() && missing->get<std::int64_t>() > 0;
   }
-  return freshness;
+  return known;
 }
 
 // The reason an answer of index_file or delta_update reports a failure, or "".
@@ -46,17 +56,21 @@ Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::str
   } catch (const OSError& e) {
     return error_answer(e.what());
   }
-  std::unordered_map<std::string, std::string> known = indexed_freshness(tarnel, agent_id);
+  std::unordered_map<std::string, IndexedFile> known = indexed_files(tarnel, agent_id);
   const auto total = static_cast<std::int64_t>(tree.files.size());
   if (progress) progress(0, total, std::to_string(total) + " files to index");
 
-  std::int64_t indexed = 0, updated = 0, unchanged = 0, done = 0;
+  std::int64_t indexed = 0, updated = 0, unchanged = 0, reembedded = 0, done = 0;
   Json failures = Json::array();
   for (const std::string& path : tree.files) {
     auto it = known.find(path);
     std::string failure;
     try {
-      if (it != known.end() && it->second == "fresh") {
+      if (it != known.end() && it->second.freshness == "fresh" && it->second.missing_vectors) {
+        // Indexing an unchanged file again embeds only the chunks that lack a vector.
+        failure = failure_of(tarnel.index_file(agent_id, path));
+        if (failure.empty()) ++reembedded;
+      } else if (it != known.end() && it->second.freshness == "fresh") {
         ++unchanged;
       } else if (it != known.end()) {
         failure = failure_of(tarnel.delta_update(agent_id, path));
@@ -79,6 +93,7 @@ Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::str
           {"indexed", indexed},
           {"updated", updated},
           {"unchanged", unchanged},
+          {"reembedded", reembedded},
           {"skipped", tree.skipped_files},
           {"skipped_folders", tree.skipped_folders},
           {"skipped_reasons", tree.skipped_reasons},

@@ -14,15 +14,16 @@ namespace vantory::host {
 // Indexes the source files below `directory` (collect_source_files with `filter`) for
 // `agent_id`: a file the
 // agent has not indexed is indexed (index_file), one whose indexed context is stale is
-// re-indexed by its changed chunks (delta_update), a fresh one is left alone. A file that
+// re-indexed by its changed chunks (delta_update), a fresh one is left alone unless some of
+// its chunks lack a vector from the embedder in use (the embedding model changed, or the
+// service failed for them): it is indexed again, which embeds just those. A file that
 // fails is counted with its reason and the others go on. A `directory` that is a file is
 // indexed the same way on its own. Calls `progress` (when set) once
 // before the first file and after every file.
 // Answers {"status": "ok", "directory", "files", "indexed", "updated", "unchanged",
-// "skipped", "skipped_folders", "skipped_reasons", "failed", "failures": [{"file_path",
-// "reason"}], "time_ms"}, or an error object when `directory` does not exist or cannot be
-// read.
-// Failures of the agent's cache report (cache_stats) reach the caller.
+// "reembedded", "skipped", "skipped_folders", "skipped_reasons", "failed", "failures":
+// [{"file_path", "reason"}], "time_ms"}, or an error object when `directory` does not exist or
+// cannot be read. Failures of the agent's cache report (cache_stats) reach the caller.
 Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::string& directory,
                      const SourceFilter& filter = {}, const ProgressFn& progress = {});
 
