@@ -1,15 +1,19 @@
 #include "memory/embedding/remote_embedding_client.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <exception>
 #include <limits>
+#include <set>
 #include <thread>
 #include <utility>
 
 #include "common/error.h"
-#include "common/message_text.h"
 #include "common/files.h"
+#include "common/message_text.h"
+#include "common/redaction.h"
 #include "common/sha256.h"
 #include "common/unicode.h"
 #include "memory/embedding/embedding_log.h"
@@ -92,10 +96,23 @@ std::int64_t parse_decimal_integer(const std::string& text) {
   return value;
 }
 
-std::int64_t choose_dimension(const std::optional<std::int64_t>& argument) {
-  if (argument.has_value() && *argument != 0) return *argument;
-  if (auto value = env_value("REMOTE_EMBEDDING_DIMENSION")) return parse_decimal_integer(*value);
-  return RemoteEmbeddingClient::DEFAULT_DIMENSION;
+// The dimension given by the argument (when non-zero) or REMOTE_EMBEDDING_DIMENSION; nullopt
+// when neither gives one. A dimension is a positive integer.
+std::optional<std::int64_t> configured_dimension(const std::optional<std::int64_t>& argument) {
+  if (argument.has_value() && *argument != 0) {
+    if (*argument < 0) {
+      throw ValueError("dimension must be a positive integer, got " + std::to_string(*argument));
+    }
+    return *argument;
+  }
+  auto value = env_value("REMOTE_EMBEDDING_DIMENSION");
+  if (!value) return std::nullopt;
+  std::int64_t parsed = parse_decimal_integer(*value);
+  if (parsed < 1) {
+    throw ValueError("REMOTE_EMBEDDING_DIMENSION must be a positive integer, got " +
+                     value_repr(*value));
+  }
+  return parsed;
 }
 
 std::int64_t checked_timeout(std::int64_t timeout) {
@@ -104,6 +121,37 @@ std::int64_t checked_timeout(std::int64_t timeout) {
   }
   return timeout;
 }
+
+// EMBEDDING_REQUEST_DEADLINE in seconds, else the default: a minute, or the time-out when
+// that is longer (a service loading its model may take one time-out to start answering).
+std::int64_t choose_request_deadline(std::int64_t timeout) {
+  auto value = env_value("EMBEDDING_REQUEST_DEADLINE");
+  if (!value) return std::max(RemoteEmbeddingClient::DEFAULT_REQUEST_DEADLINE, timeout);
+  std::int64_t seconds = parse_decimal_integer(*value);
+  if (seconds < 1) {
+    throw ValueError("EMBEDDING_REQUEST_DEADLINE must be a positive number of seconds, got " +
+                     value_repr(*value));
+  }
+  return seconds;
+}
+
+// The moment by which the embedding this thread is getting must be answered: set by
+// _call_api for its whole exchange (every request of the Gradio protocol included) and read
+// by _request.
+thread_local std::optional<std::chrono::steady_clock::time_point> current_deadline;
+
+class DeadlineScope {
+ public:
+  explicit DeadlineScope(std::int64_t seconds) : saved_(current_deadline) {
+    current_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  }
+  ~DeadlineScope() { current_deadline = saved_; }
+  DeadlineScope(const DeadlineScope&) = delete;
+  DeadlineScope& operator=(const DeadlineScope&) = delete;
+
+ private:
+  std::optional<std::chrono::steady_clock::time_point> saved_;
+};
 
 TlsSettings choose_tls(const std::optional<bool>& verify_argument) {
   bool verify = false;
@@ -141,17 +189,19 @@ RemoteEmbeddingClient::RemoteEmbeddingClient(std::optional<std::string> api_url_
     : api_url(choose_api_url(api_url_arg)),
       api_key(choose_api_key(api_key_arg)),
       model_name(std::move(model_name_arg)),
-      dimension(choose_dimension(dimension_arg)),
+      dimension(configured_dimension(dimension_arg).value_or(DEFAULT_DIMENSION)),
       timeout(checked_timeout(timeout_arg)),
+      request_deadline(choose_request_deadline(timeout)),
       cache_embeddings(cache_embeddings_arg),
       _is_gradio(api_url.find("gradio_api") != std::string::npos ||
                  api_url.find("/call/") != std::string::npos),
       _cache_path(choose_cache_path(cache_path_arg)),
-      ssl_context(choose_tls(verify_tls_arg)) {
+      ssl_context(choose_tls(verify_tls_arg)),
+      dimension_configured_(configured_dimension(dimension_arg).has_value()) {
   // A missing directory is created by the first save, not here.
   if (_cache_path && path_exists(*_cache_path)) _load_cache();
   log_embedding_line(std::string("Using ") + (_is_gradio ? "Gradio" : "REST") +
-                     " API: " + api_url);
+                     " API: " + redacted_url(api_url));
   log_embedding_line("Dimension: " + std::to_string(dimension.load()));
 }
 
@@ -172,30 +222,52 @@ std::string RemoteEmbeddingClient::_request(const std::string& method, const std
   HttpSettings settings;
   settings.timeout_seconds = timeout;
   settings.verify_tls = ssl_context.verify_certificate;
+  settings.deadline_at = current_deadline;
   return http_request(method, url, headers, body, settings);
 }
 
 PythonVector RemoteEmbeddingClient::_call_api(const std::string& text) {
   HttpHeaders headers{{"Content-Type", "application/json"}};
   if (non_empty(api_key)) headers.emplace_back("Authorization", "Bearer " + *api_key);
+  DeadlineScope deadline(request_deadline);
   try {
     return _is_gradio ? _call_gradio_api(text, headers) : _call_rest_api(text, headers);
   } catch (const HttpStatusError& e) {
-    log_embedding_line("API HTTP error " + std::to_string(e.code()) + ": " + e.reason());
+    log_failure("API HTTP error " + std::to_string(e.code()) + ": " + e.reason());
   } catch (const UrlError& e) {
-    log_embedding_line(std::string("API URL error: ") + e.what());
+    log_failure(std::string("API URL error: ") + e.what());
   } catch (const std::exception& e) {
-    log_embedding_line(std::string("API request failed: ") + e.what());
+    log_failure(std::string("API request failed: ") + e.what());
   }
   return zeros_vector(dimension.load());
 }
 
+void RemoteEmbeddingClient::log_failure(const std::string& line) const {
+  // A service, or the HTTP layer, may echo what it was sent.
+  log_embedding_line(non_empty(api_key) ? without_secret(line, *api_key) : line);
+}
+
+bool RemoteEmbeddingClient::usable_embedding(const PythonVector& embedding) {
+  for (float x : embedding.data()) {
+    if (!std::isfinite(x)) return false;
+  }
+  return vector_norm(embedding) > 0;
+}
+
 PythonVector RemoteEmbeddingClient::_finalize_embedding(const Json& embedding_list) {
   PythonVector embedding = create_vector(embedding_list);
+  std::int64_t length = static_cast<std::int64_t>(embedding.size());
+  if (length == 0) throw ValueError("the service answered an empty embedding");
+  for (float x : embedding.data()) {
+    if (!std::isfinite(x)) throw ValueError("the service answered an embedding holding NaN or Infinity");
+  }
+  if (dimension_configured_ && length != dimension.load()) {
+    throw ValueError("the service answered " + std::to_string(length) +
+                     " numbers, the configured dimension is " + std::to_string(dimension.load()));
+  }
   double norm = vector_norm(embedding);
   if (norm > 0) embedding = embedding / norm;
   std::lock_guard<std::mutex> guard(lock);
-  std::int64_t length = static_cast<std::int64_t>(embedding.size());
   if (length != dimension.load()) dimension.store(length);
   return embedding;
 }
@@ -205,10 +277,12 @@ PythonVector RemoteEmbeddingClient::embed(const std::string& text) {
   if (cache_embeddings) {
     key = packed_cache_key(text);
     std::lock_guard<std::mutex> guard(lock);
-    if (const PythonVector* hit = _cache.find(key)) return *hit;
+    // A failure cached by an older version is asked for again.
+    if (const PythonVector* hit = _cache.find(key); hit && usable_embedding(*hit)) return *hit;
   }
   PythonVector embedding = _call_api(text);
-  if (cache_embeddings) {
+  // A failure is answered, never remembered: the next call asks the service again.
+  if (cache_embeddings && usable_embedding(embedding)) {
     std::lock_guard<std::mutex> guard(lock);
     _cache.insert_or_assign(key, embedding);
     if (_cache.size() % kCacheSaveEvery == 0) _save_cache();
@@ -263,8 +337,30 @@ std::vector<PythonVector> RemoteEmbeddingClient::embed_batch(const std::vector<s
   return stack_vectors(std::move(collected));
 }
 
+namespace {
+
+// Says once per process and pair of lengths that vectors of those lengths were compared:
+// cached or stored vectors of another model come back after a change of configuration.
+void warn_lengths_differ(std::size_t a, std::size_t b) {
+  static std::mutex warned_mutex;
+  static std::set<std::pair<std::size_t, std::size_t>> warned;
+  {
+    std::lock_guard<std::mutex> guard(warned_mutex);
+    if (!warned.emplace(std::min(a, b), std::max(a, b)).second) return;
+  }
+  log_embedding_line("Vectors of lengths " + std::to_string(a) + " and " + std::to_string(b) +
+                     " are not comparable (embeddings of another model?); their similarity is "
+                     "0.0");
+}
+
+}  // namespace
+
 double RemoteEmbeddingClient::cosine_similarity(const PythonVector& vec1,
                                                 const PythonVector& vec2) {
+  if (vec1.size() != vec2.size()) {
+    warn_lengths_differ(vec1.size(), vec2.size());
+    return 0.0;
+  }
   double norm1 = vector_norm(vec1);
   double norm2 = vector_norm(vec2);
   if (norm1 == 0 || norm2 == 0) return 0.0;
