@@ -361,6 +361,7 @@ std::vector<Command> coding_commands() {
        0,
        1,
        run_index},
+      watch_command(),
       {"search",
        "QUERY...",
        "search the indexed code",

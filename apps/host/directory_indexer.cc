@@ -31,16 +31,15 @@ std::unordered_map<std::string, std::string> indexed_freshness(Tarnel& tarnel,
   return freshness;
 }
 
-// The reason an answer of index_file or delta_update reports a failure, or "".
-std::string failure_of(const Json& answer) {
+}  // namespace
+
+std::string indexing_failure(const Json& answer) {
   if (!answer.is_object()) return {};
   auto status = answer.find("status");
   if (status == answer.end() || *status != "error") return {};
   auto message = answer.find("message");
   return message != answer.end() && message->is_string() ? message->get<std::string>() : "failed";
 }
-
-}  // namespace
 
 Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::string& directory,
                      const SourceFilter& filter, const ProgressFn& progress) {
@@ -64,10 +63,10 @@ Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::str
       if (it != known.end() && it->second == "fresh") {
         ++unchanged;
       } else if (it != known.end()) {
-        failure = failure_of(tarnel.delta_update(agent_id, path));
+        failure = indexing_failure(tarnel.delta_update(agent_id, path));
         if (failure.empty()) ++updated;
       } else {
-        failure = failure_of(tarnel.index_file(agent_id, path));
+        failure = indexing_failure(tarnel.index_file(agent_id, path));
         if (failure.empty()) ++indexed;
       }
     } catch (const std::exception& e) {
