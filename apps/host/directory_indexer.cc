@@ -42,10 +42,12 @@ std::unordered_map<std::string, IndexedFile> indexed_files(Tarnel& tarnel,
   return known;
 }
 
-// The reason an answer of index_file or delta_update reports a failure, or "".
-std::string failure_of(const Json& answer) { return error_answer_message(answer).value_or(""); }
-
 }  // namespace
+
+// The reason an answer of index_file or delta_update reports a failure, or "".
+std::string indexing_failure(const Json& answer) {
+  return error_answer_message(answer).value_or("");
+}
 
 Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::string& directory,
                      const SourceFilter& filter, const ProgressFn& progress) {
@@ -68,15 +70,15 @@ Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::str
     try {
       if (it != known.end() && it->second.freshness == "fresh" && it->second.missing_vectors) {
         // Indexing an unchanged file again embeds only the chunks that lack a vector.
-        failure = failure_of(tarnel.index_file(agent_id, path));
+        failure = indexing_failure(tarnel.index_file(agent_id, path));
         if (failure.empty()) ++reembedded;
       } else if (it != known.end() && it->second.freshness == "fresh") {
         ++unchanged;
       } else if (it != known.end()) {
-        failure = failure_of(tarnel.delta_update(agent_id, path));
+        failure = indexing_failure(tarnel.delta_update(agent_id, path));
         if (failure.empty()) ++updated;
       } else {
-        failure = failure_of(tarnel.index_file(agent_id, path));
+        failure = indexing_failure(tarnel.index_file(agent_id, path));
         if (failure.empty()) ++indexed;
       }
     } catch (const std::exception& e) {
