@@ -1,5 +1,5 @@
-// The entry point of libvantory_backend: Tarnel's default provider loads this
-// library and asks it for the components.
+// The entry point of libvantory_backend: Tarnel's default provider loads this library and
+// asks it for the components.
 #include <mutex>
 #include <unordered_map>
 
@@ -24,66 +24,54 @@ namespace {
 // cores share one chunk cache: the stores are its sources, the builders mark
 // the chunks they store, and the bound chunking component answers from it.
 class BackendProvider : public ComponentProvider {
-public:
-  std::unique_ptr<CodingContextStore>
-  make_store(const std::string &root_path) override {
+ public:
+  std::unique_ptr<CodingContextStore> make_store(const std::string& root_path) override {
     auto core = std::make_shared<BackendCore>(root_path, chunk_cache_);
     auto store = std::make_unique<ContextStore>(core);
     std::lock_guard lock(mutex_);
-    std::erase_if(cores_,
-                  [](const auto &entry) { return entry.second.expired(); });
+    std::erase_if(cores_, [](const auto& entry) { return entry.second.expired(); });
     cores_[store.get()] = core;
     latest_[root_path] = core;
     return store;
   }
-  std::unique_ptr<CodingAmbrel>
-  make_ambrel(const std::string &root_path) override {
+  std::unique_ptr<CodingAmbrel> make_ambrel(const std::string& root_path) override {
     std::lock_guard lock(mutex_);
     std::shared_ptr<BackendCore> core = latest_[root_path].lock();
-    if (!core)
-      core = std::make_shared<BackendCore>(root_path, chunk_cache_);
+    if (!core) core = std::make_shared<BackendCore>(root_path, chunk_cache_);
     auto ambrel = std::make_unique<VectorStore>(core);
     cores_[ambrel.get()] = core;
     return ambrel;
   }
-  std::unique_ptr<CodingMemoryBuilder>
-  make_builder(CodingContextStore &store, CodingAmbrel &ambrel) override {
-    return std::make_unique<MemoryBuilder>(
-        core_of(store, ambrel, "the memory builder"));
+  std::unique_ptr<CodingMemoryBuilder> make_builder(CodingContextStore& store,
+                                                    CodingAmbrel& ambrel) override {
+    return std::make_unique<MemoryBuilder>(core_of(store, ambrel, "the memory builder"));
   }
-  std::unique_ptr<CodingHybridRetriever>
-  make_retriever(CodingContextStore &store, CodingAmbrel &ambrel) override {
-    return std::make_unique<HybridRetriever>(
-        core_of(store, ambrel, "the retriever"));
+  std::unique_ptr<CodingHybridRetriever> make_retriever(CodingContextStore& store,
+                                                        CodingAmbrel& ambrel) override {
+    return std::make_unique<HybridRetriever>(core_of(store, ambrel, "the retriever"));
   }
-  std::unique_ptr<CodingFileSystem>
-  make_filesystem(CodingContextStore &store) override {
-    return std::make_unique<VirtualFileSystem>(
-        core_of(&store, "the file-system view"));
+  std::unique_ptr<CodingFileSystem> make_filesystem(CodingContextStore& store) override {
+    return std::make_unique<VirtualFileSystem>(core_of(&store, "the file-system view"));
   }
   std::shared_ptr<ChunkingComponent> bind_chunking() override {
     return make_cached_chunking(make_chunking_component(), chunk_cache_);
   }
 
-private:
+ private:
   // The core of a component this provider made. TypeError naming `user`
   // otherwise.
-  std::shared_ptr<BackendCore> core_of(const void *component,
-                                       const char *user) {
+  std::shared_ptr<BackendCore> core_of(const void* component, const char* user) {
     std::lock_guard lock(mutex_);
     auto it = cores_.find(component);
-    std::shared_ptr<BackendCore> core =
-        it == cores_.end() ? nullptr : it->second.lock();
-    if (!core)
-      throw TypeError(std::string(user) +
-                      " needs components made by this backend");
+    std::shared_ptr<BackendCore> core = it == cores_.end() ? nullptr : it->second.lock();
+    if (!core) throw TypeError(std::string(user) + " needs components made by this backend");
     return core;
   }
   // The store's core; the ambrel must be this provider's too. Both are one core
   // when made in Tarnel's order; otherwise the ambrel's connection only deletes
   // vectors.
-  std::shared_ptr<BackendCore> core_of(CodingContextStore &store,
-                                       CodingAmbrel &ambrel, const char *user) {
+  std::shared_ptr<BackendCore> core_of(CodingContextStore& store, CodingAmbrel& ambrel,
+                                       const char* user) {
     core_of(&ambrel, user);
     return core_of(&store, user);
   }
@@ -91,17 +79,17 @@ private:
   std::shared_ptr<ChunkCache> chunk_cache_ = std::make_shared<ChunkCache>();
   // Keyed by the components' addresses: a component made later at the address
   // of one destroyed replaces its entry.
-  std::unordered_map<const void *, std::weak_ptr<BackendCore>> cores_;
+  std::unordered_map<const void*, std::weak_ptr<BackendCore>> cores_;
   std::unordered_map<std::string, std::weak_ptr<BackendCore>> latest_;
-  std::mutex mutex_; // one provider serves every Tarnel of a process
+  std::mutex mutex_;  // one provider serves every Tarnel of a process
 };
 
-} // namespace
+}  // namespace
 
-} // namespace vantory::backend
+}  // namespace vantory::backend
 
 // A new provider, owned by the caller.
-extern "C" __attribute__((visibility("default"))) vantory::ComponentProvider *
+extern "C" __attribute__((visibility("default"))) vantory::ComponentProvider*
 vantory_backend_component_provider() {
   return new vantory::backend::BackendProvider();
 }

@@ -12,7 +12,7 @@
 namespace vantory {
 
 class BatchedWrites {
-public:
+ public:
   virtual ~BatchedWrites() = default;
   // Starts a batch; a batch already open is committed first. Throws when the
   // store cannot be written (its lock is held too long by another writer, for
@@ -25,4 +25,4 @@ public:
   virtual void abort_batch() noexcept = 0;
 };
 
-} // namespace vantory
+}  // namespace vantory

@@ -23,7 +23,7 @@ struct CutFile {
 // missing file, and every failure to read or cut it answer the documented error
 // object. A failure to detect the language throws. Thread-safe when the
 // chunking component is.
-CutFile cut_file(ChunkingComponent &chunking, const std::string &file_path,
+CutFile cut_file(ChunkingComponent& chunking, const std::string& file_path,
                  std::uint64_t max_bytes);
 
-} // namespace vantory
+}  // namespace vantory

@@ -36,36 +36,31 @@ struct Cut {
 // workers fill in any order and the writer empties in order. A worker may not
 // run further ahead of the writer than the window.
 class CutWindow {
-public:
-  CutWindow(std::size_t count, std::size_t window)
-      : count_(count), slots_(window) {}
+ public:
+  CutWindow(std::size_t count, std::size_t window) : count_(count), slots_(window) {}
 
   // The next index for a worker to cut; false when there is none left or the
   // window stopped.
-  bool claim(std::size_t &index) {
+  bool claim(std::size_t& index) {
     std::unique_lock lock(mutex_);
-    room_.wait(lock, [&] {
-      return stopped_ || next_ >= count_ || next_ < taken_ + slots_.size();
-    });
-    if (stopped_ || next_ >= count_)
-      return false;
+    room_.wait(lock, [&] { return stopped_ || next_ >= count_ || next_ < taken_ + slots_.size(); });
+    if (stopped_ || next_ >= count_) return false;
     index = next_++;
     return true;
   }
 
   void deliver(std::size_t index, Cut cut) {
     std::lock_guard lock(mutex_);
-    Slot &slot = slots_[index % slots_.size()];
+    Slot& slot = slots_[index % slots_.size()];
     slot.cut = std::move(cut);
     slot.ready = true;
-    if (index == taken_)
-      ready_.notify_one();
+    if (index == taken_) ready_.notify_one();
   }
 
   // The file of `index` (the next one in order), once a worker delivered it.
   Cut take(std::size_t index) {
     std::unique_lock lock(mutex_);
-    Slot &slot = slots_[index % slots_.size()];
+    Slot& slot = slots_[index % slots_.size()];
     ready_.wait(lock, [&] { return slot.ready; });
     Cut cut = std::move(slot.cut);
     slot.ready = false;
@@ -80,15 +75,15 @@ public:
     room_.notify_all();
   }
 
-private:
+ private:
   struct Slot {
     bool ready = false;
     Cut cut;
   };
   const std::size_t count_;
   std::vector<Slot> slots_;
-  std::size_t next_ = 0;  // next index to claim
-  std::size_t taken_ = 0; // indexes below it are taken by the writer
+  std::size_t next_ = 0;   // next index to claim
+  std::size_t taken_ = 0;  // indexes below it are taken by the writer
   bool stopped_ = false;
   std::mutex mutex_;
   std::condition_variable room_;
@@ -98,9 +93,9 @@ private:
 // Workers that cut the files of a window until it runs out; stopped and joined
 // on destruction, so that no exception of the writer leaves them running.
 class CutWorkers {
-public:
-  CutWorkers(CutWindow &window, unsigned count, ChunkingComponent &chunking,
-             const std::vector<std::string> &paths, std::uint64_t max_bytes)
+ public:
+  CutWorkers(CutWindow& window, unsigned count, ChunkingComponent& chunking,
+             const std::vector<std::string>& paths, std::uint64_t max_bytes)
       : window_(window) {
     for (unsigned i = 0; i < count; ++i) {
       threads_.emplace_back([&window, &chunking, &paths, max_bytes] {
@@ -119,31 +114,28 @@ public:
   }
   ~CutWorkers() {
     window_.stop();
-    for (std::thread &thread : threads_)
-      thread.join();
+    for (std::thread& thread : threads_) thread.join();
   }
 
-private:
-  CutWindow &window_;
+ private:
+  CutWindow& window_;
   std::vector<std::thread> threads_;
 };
 
 // The files stored in the open batch, answered once it is committed. Without a
 // batch-capable builder every file is answered as soon as it is stored.
 class BatchWriter {
-public:
-  BatchWriter(BatchedWrites *batches, const Tarnel::FileIndexed &on_indexed)
+ public:
+  BatchWriter(BatchedWrites* batches, const Tarnel::FileIndexed& on_indexed)
       : batches_(batches), on_indexed_(on_indexed) {}
   ~BatchWriter() {
-    if (open_)
-      batches_->abort_batch();
+    if (open_) batches_->abort_batch();
   }
 
   // Opens a batch when none is; false (with the failure answered for `index`)
   // when it cannot be opened.
   bool ready_for(std::size_t index) {
-    if (!batches_ || open_)
-      return true;
+    if (!batches_ || open_) return true;
     try {
       batches_->begin_batch();
     } catch (...) {
@@ -163,13 +155,11 @@ public:
     pending_.emplace_back(index, std::move(answer));
     bool full = pending_.size() >= kBatchFiles ||
                 std::chrono::steady_clock::now() - opened_at_ >= kBatchTime;
-    if (full)
-      commit();
+    if (full) commit();
   }
 
   void commit() {
-    if (!open_)
-      return;
+    if (!open_) return;
     open_ = false;
     std::exception_ptr failed;
     try {
@@ -180,32 +170,29 @@ public:
     }
     std::vector<std::pair<std::size_t, Json>> done = std::move(pending_);
     pending_.clear();
-    for (auto &[index, answer] : done) {
+    for (auto& [index, answer] : done) {
       on_indexed_(index, failed ? nullptr : &answer, failed);
     }
   }
 
-private:
-  BatchedWrites *batches_;
-  const Tarnel::FileIndexed &on_indexed_;
+ private:
+  BatchedWrites* batches_;
+  const Tarnel::FileIndexed& on_indexed_;
   bool open_ = false;
   std::chrono::steady_clock::time_point opened_at_;
   std::vector<std::pair<std::size_t, Json>> pending_;
 };
 
-} // namespace
+}  // namespace
 
-void Tarnel::index_files(const std::string &agent_id,
-                         const std::vector<std::string> &paths,
-                         const FileIndexed &on_indexed, unsigned threads) {
-  if (paths.empty())
-    return;
+void Tarnel::index_files(const std::string& agent_id, const std::vector<std::string>& paths,
+                         const FileIndexed& on_indexed, unsigned threads) {
+  if (paths.empty()) return;
   std::shared_ptr<ChunkingComponent> chunking = provider().bind_chunking();
-  if (threads == 0)
-    threads = std::max(1u, std::thread::hardware_concurrency());
+  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
   threads = static_cast<unsigned>(std::min<std::size_t>(threads, paths.size()));
   CutWindow window(paths.size(), kWindowPerWorker * threads);
-  BatchWriter writer(dynamic_cast<BatchedWrites *>(builder.get()), on_indexed);
+  BatchWriter writer(dynamic_cast<BatchedWrites*>(builder.get()), on_indexed);
   CutWorkers workers(window, threads, *chunking, paths, max_file_bytes_);
   for (std::size_t i = 0; i < paths.size(); ++i) {
     Cut cut = window.take(i);
@@ -213,16 +200,14 @@ void Tarnel::index_files(const std::string &agent_id,
       on_indexed(i, nullptr, cut.error);
       continue;
     }
-    if (cut.file.chunks.is_object()) { // the error object of auto-chunking
+    if (cut.file.chunks.is_object()) {  // the error object of auto-chunking
       on_indexed(i, &cut.file.chunks, nullptr);
       continue;
     }
-    if (!writer.ready_for(i))
-      continue;
+    if (!writer.ready_for(i)) continue;
     Json answer;
     try {
-      answer =
-          _store_chunks(agent_id, paths[i], cut.file.chunks, cut.file.language);
+      answer = _store_chunks(agent_id, paths[i], cut.file.chunks, cut.file.language);
     } catch (...) {
       on_indexed(i, nullptr, std::current_exception());
       continue;
@@ -232,4 +217,4 @@ void Tarnel::index_files(const std::string &agent_id,
   writer.commit();
 }
 
-} // namespace vantory
+}  // namespace vantory

@@ -14,73 +14,59 @@ namespace vantory::host {
 
 namespace {
 
-// The freshness ("fresh", "stale", ...) of every file the agent has indexed, by
-// path.
-std::unordered_map<std::string, std::string>
-indexed_freshness(Tarnel &tarnel, const std::string &agent_id) {
+// The freshness ("fresh", "stale", ...) of every file the agent has indexed, by path.
+std::unordered_map<std::string, std::string> indexed_freshness(Tarnel& tarnel,
+                                                               const std::string& agent_id) {
   std::unordered_map<std::string, std::string> freshness;
   Json stats = tarnel.cache_stats(agent_id);
   auto files = stats.is_object() ? stats.find("files") : stats.end();
-  if (files == stats.end() || !files->is_array())
-    return freshness;
-  for (const Json &file : *files) {
-    if (!file.is_object())
-      continue;
+  if (files == stats.end() || !files->is_array()) return freshness;
+  for (const Json& file : *files) {
+    if (!file.is_object()) continue;
     auto path = file.find("file_path");
     auto state = file.find("freshness");
-    if (path == file.end() || !path->is_string())
-      continue;
+    if (path == file.end() || !path->is_string()) continue;
     freshness[path->get<std::string>()] =
-        state != file.end() && state->is_string() ? state->get<std::string>()
-                                                  : "";
+        state != file.end() && state->is_string() ? state->get<std::string>() : "";
   }
   return freshness;
 }
 
 // The reason an answer of index_file or delta_update reports a failure, or "".
-std::string failure_of(const Json &answer) {
-  if (!answer.is_object())
-    return {};
+std::string failure_of(const Json& answer) {
+  if (!answer.is_object()) return {};
   auto status = answer.find("status");
-  if (status == answer.end() || *status != "error")
-    return {};
+  if (status == answer.end() || *status != "error") return {};
   auto message = answer.find("message");
-  return message != answer.end() && message->is_string()
-             ? message->get<std::string>()
-             : "failed";
+  return message != answer.end() && message->is_string() ? message->get<std::string>() : "failed";
 }
 
-} // namespace
+}  // namespace
 
-Json index_directory(Tarnel &tarnel, const std::string &agent_id,
-                     const std::string &directory, const SourceFilter &filter,
-                     const ProgressFn &progress) {
+Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::string& directory,
+                     const SourceFilter& filter, const ProgressFn& progress) {
   auto start = std::chrono::steady_clock::now();
   SourceTree tree;
   try {
     tree = collect_source_files(directory, filter);
-  } catch (const OSError &e) {
+  } catch (const OSError& e) {
     return {{"status", "error"}, {"message", e.what()}};
   }
-  std::unordered_map<std::string, std::string> known =
-      indexed_freshness(tarnel, agent_id);
+  std::unordered_map<std::string, std::string> known = indexed_freshness(tarnel, agent_id);
   const auto total = static_cast<std::int64_t>(tree.files.size());
-  if (progress)
-    progress(0, total, std::to_string(total) + " files to index");
+  if (progress) progress(0, total, std::to_string(total) + " files to index");
 
   std::int64_t indexed = 0, updated = 0, unchanged = 0, done = 0;
   Json failures = Json::array();
-  auto finish = [&](const std::string &path, const std::string &failure) {
-    if (!failure.empty())
-      failures.push_back({{"file_path", path}, {"reason", failure}});
-    if (progress)
-      progress(++done, total, path);
+  auto finish = [&](const std::string& path, const std::string& failure) {
+    if (!failure.empty()) failures.push_back({{"file_path", path}, {"reason", failure}});
+    if (progress) progress(++done, total, path);
   };
   // Fresh files are left alone, new ones go through the indexing pipeline (cut
   // on every core, stored in batches), stale ones are updated by their changed
   // chunks.
   std::vector<std::string> fresh, stale, added;
-  for (const std::string &path : tree.files) {
+  for (const std::string& path : tree.files) {
     auto it = known.find(path);
     if (it == known.end()) {
       added.push_back(path);
@@ -88,43 +74,39 @@ Json index_directory(Tarnel &tarnel, const std::string &agent_id,
       (it->second == "fresh" ? fresh : stale).push_back(path);
     }
   }
-  for (const std::string &path : fresh) {
+  for (const std::string& path : fresh) {
     ++unchanged;
     finish(path, "");
   }
-  tarnel.index_files(
-      agent_id, added,
-      [&](std::size_t i, const Json *answer, std::exception_ptr error) {
-        std::string failure;
-        if (error) {
-          try {
-            std::rethrow_exception(error);
-          } catch (const std::exception &e) {
-            failure = exception_text(e);
-          } catch (...) {
-            failure = "unknown error";
-          }
-        } else {
-          failure = failure_of(*answer);
-        }
-        if (failure.empty())
-          ++indexed;
-        finish(added[i], failure);
-      });
-  for (const std::string &path : stale) {
+  tarnel.index_files(agent_id, added,
+                     [&](std::size_t i, const Json* answer, std::exception_ptr error) {
+                       std::string failure;
+                       if (error) {
+                         try {
+                           std::rethrow_exception(error);
+                         } catch (const std::exception& e) {
+                           failure = exception_text(e);
+                         } catch (...) {
+                           failure = "unknown error";
+                         }
+                       } else {
+                         failure = failure_of(*answer);
+                       }
+                       if (failure.empty()) ++indexed;
+                       finish(added[i], failure);
+                     });
+  for (const std::string& path : stale) {
     std::string failure;
     try {
       failure = failure_of(tarnel.delta_update(agent_id, path));
-      if (failure.empty())
-        ++updated;
-    } catch (const std::exception &e) {
+      if (failure.empty()) ++updated;
+    } catch (const std::exception& e) {
       failure = exception_text(e);
     }
     finish(path, failure);
   }
 
-  std::chrono::duration<double, std::milli> elapsed =
-      std::chrono::steady_clock::now() - start;
+  std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
   return {{"status", "ok"},
           {"directory", directory},
           {"files", total},
@@ -139,12 +121,11 @@ Json index_directory(Tarnel &tarnel, const std::string &agent_id,
           {"time_ms", round_places(elapsed.count(), 1)}};
 }
 
-Json preview_directory(const std::string &directory,
-                       const SourceFilter &filter) {
+Json preview_directory(const std::string& directory, const SourceFilter& filter) {
   SourceTree tree;
   try {
     tree = collect_source_files(directory, filter);
-  } catch (const OSError &e) {
+  } catch (const OSError& e) {
     return {{"status", "error"}, {"message", e.what()}};
   }
   return {{"status", "ok"},
@@ -158,4 +139,4 @@ Json preview_directory(const std::string &directory,
           {"skipped_reasons", tree.skipped_reasons}};
 }
 
-} // namespace vantory::host
+}  // namespace vantory::host

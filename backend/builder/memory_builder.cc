@@ -16,74 +16,66 @@ namespace vantory::backend {
 
 namespace {
 
-// The hash id to fill in for a chunk that has none (missing, null or empty) but
-// has content;
+// The hash id to fill in for a chunk that has none (missing, null or empty) but has content;
 // "" when the chunk keeps its own or has nothing to hash.
-std::string hash_to_fill(const Json &chunk) {
+std::string hash_to_fill(const Json& chunk) {
   auto hash = chunk.find("hash_id");
-  bool missing =
-      hash == chunk.end() || hash->is_null() ||
-      (hash->is_string() && hash->get_ref<const std::string &>().empty());
-  if (!missing)
-    return {};
+  bool missing = hash == chunk.end() || hash->is_null() ||
+                 (hash->is_string() && hash->get_ref<const std::string&>().empty());
+  if (!missing) return {};
   auto content = chunk.find("content");
   if (content == chunk.end() || !content->is_string() ||
-      content->get_ref<const std::string &>().empty()) {
+      content->get_ref<const std::string&>().empty()) {
     return {};
   }
-  return content_hash_id(content->get_ref<const std::string &>());
+  return content_hash_id(content->get_ref<const std::string&>());
 }
 
-std::string own_hash(const Json &chunk) {
+std::string own_hash(const Json& chunk) {
   auto it = chunk.find("hash_id");
-  return it != chunk.end() && it->is_string() ? it->get<std::string>()
-                                              : std::string();
+  return it != chunk.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
-// The modules the file imports: from the file itself when it is text on disk,
-// otherwise from the supplied chunks. A failure of the extractor leaves the
-// file without imports rather than unindexed.
-std::vector<std::string> modules_of(const std::string &language,
-                                    const FileFacts &facts,
-                                    const std::string &bytes,
-                                    const Json &chunks) {
+// The modules the file imports: from the file itself when it is text on disk, otherwise
+// from the supplied chunks. A failure of the extractor leaves the file without imports
+// rather than unindexed.
+std::vector<std::string> modules_of(const std::string& language, const FileFacts& facts,
+                                    const std::string& bytes, const Json& chunks) {
   std::string text;
   if (facts.size) {
-    if (looks_binary(bytes))
-      return {};
+    if (looks_binary(bytes)) return {};
     text = translate_newlines(decode_utf8_lossy(bytes));
   } else {
-    for (const Json &chunk : chunks) {
+    for (const Json& chunk : chunks) {
       auto content = chunk.find("content");
-      if (content == chunk.end() || !content->is_string())
-        continue;
-      text += content->get_ref<const std::string &>();
+      if (content == chunk.end() || !content->is_string()) continue;
+      text += content->get_ref<const std::string&>();
       text += '\n';
     }
   }
   try {
     return extract_imports(language, text);
-  } catch (const std::exception &) {
+  } catch (const std::exception&) {
     return {};
   }
 }
 
-} // namespace
+}  // namespace
 
 struct MemoryBuilder::Prepared {
   std::chrono::steady_clock::time_point started;
   std::string path;
   std::string language;
-  const Json *chunks = nullptr;
-  std::vector<std::string> filled; // per chunk: the hash id to fill in, or ""
-  std::vector<std::string> hashes; // per chunk: its hash id, or ""
+  const Json* chunks = nullptr;
+  std::vector<std::string> filled;  // per chunk: the hash id to fill in, or ""
+  std::vector<std::string> hashes;  // per chunk: its hash id, or ""
   std::optional<std::string> chunk_key;
   FileFacts facts;
   Json imports = Json::array();
   // True when the stored context is this one and all its vectors are stored.
   bool trusted = false;
-  std::unordered_set<std::string> held; // hashes whose vector the agent holds
-  std::vector<std::string> to_embed; // hashes to make a vector for, with `made`
+  std::unordered_set<std::string> held;  // hashes whose vector the agent holds
+  std::vector<std::string> to_embed;     // hashes to make a vector for, with `made`
   std::vector<std::vector<float>> made;
   std::int64_t new_chunks = 0;
   std::int64_t reused_chunks = 0;
@@ -93,15 +85,14 @@ namespace {
 
 // The hash ids of the chunks, and those to fill in. TypeError for a chunk that
 // is no object.
-void hash_ids_of(const Json &chunks, std::vector<std::string> &filled,
-                 std::vector<std::string> &hashes) {
+void hash_ids_of(const Json& chunks, std::vector<std::string>& filled,
+                 std::vector<std::string>& hashes) {
   filled.resize(chunks.size());
   hashes.resize(chunks.size());
   for (std::size_t i = 0; i < chunks.size(); ++i) {
-    const Json &chunk = chunks[i];
+    const Json& chunk = chunks[i];
     if (!chunk.is_object()) {
-      throw TypeError(std::string("a chunk record must be a dict, not ") +
-                      type_name(chunk));
+      throw TypeError(std::string("a chunk record must be a dict, not ") + type_name(chunk));
     }
     filled[i] = hash_to_fill(chunk);
     hashes[i] = filled[i].empty() ? own_hash(chunk) : filled[i];
@@ -111,43 +102,40 @@ void hash_ids_of(const Json &chunks, std::vector<std::string> &filled,
 // The import records of the file. Imports are a function of the file's bytes
 // and language: an unchanged file keeps the records worked out when it was
 // indexed, without another parse.
-Json imports_of(ContextTable &table, const std::optional<ContextRow> &stored,
-                const std::string &language, const FileFacts &facts,
-                const std::string &bytes, const Json &chunks) {
+Json imports_of(ContextTable& table, const std::optional<ContextRow>& stored,
+                const std::string& language, const FileFacts& facts, const std::string& bytes,
+                const Json& chunks) {
   if (facts.sha256 && stored && stored->facts.sha256 == facts.sha256 &&
       stored->language == language) {
     return table.import_records(stored->id);
   }
   Json imports = Json::array();
-  for (std::string &module : modules_of(language, facts, bytes, chunks)) {
+  for (std::string& module : modules_of(language, facts, bytes, chunks)) {
     imports.push_back({{"module", std::move(module)}});
   }
   return imports;
 }
 
-} // namespace
+}  // namespace
 
-MemoryBuilder::Prepared MemoryBuilder::prepare(const std::string &agent_id,
-                                               const std::string &file_path,
-                                               const Json &chunks,
-                                               const std::string &language) {
+MemoryBuilder::Prepared MemoryBuilder::prepare(const std::string& agent_id,
+                                               const std::string& file_path, const Json& chunks,
+                                               const std::string& language) {
   Prepared p;
   p.started = std::chrono::steady_clock::now();
   if (!chunks.is_array()) {
-    throw TypeError(std::string("chunks must be a list, not ") +
-                    type_name(chunks));
+    throw TypeError(std::string("chunks must be a list, not ") + type_name(chunks));
   }
   p.path = normalize_path(file_path);
   p.language = language;
   p.chunks = &chunks;
-  // The records are stored as given; only the hash ids they lack are worked out
-  // here.
+  // The records are stored as given; only the hash ids they lack are worked out here.
   hash_ids_of(chunks, p.filled, p.hashes);
   if (core_->chunk_cache())
     p.chunk_key = core_->chunk_cache()->take_key(file_path, language, chunks);
 
-  Database &db = core_->database();
-  ContextTable &table = core_->contexts();
+  Database& db = core_->database();
+  ContextTable& table = core_->contexts();
   std::string bytes;
   p.facts = read_file_facts(p.path, &bytes);
   std::optional<ContextRow> stored = table.find(agent_id, p.path);
@@ -155,16 +143,15 @@ MemoryBuilder::Prepared MemoryBuilder::prepare(const std::string &agent_id,
   bytes.clear();
 
   // Which hashes need a vector, and which chunk's text makes it.
-  Embedder &embedder = core_->embedder();
-  bool same_context = p.chunk_key && stored &&
-                      stored->chunk_key == p.chunk_key &&
+  Embedder& embedder = core_->embedder();
+  bool same_context = p.chunk_key && stored && stored->chunk_key == p.chunk_key &&
                       stored->language == language && stored->facts == p.facts;
   // A stored context whose vectors were all there still has them: vectors that
   // stored chunks refer to are never deleted. Any other answer is checked again
   // under the write lock (write), since another writer may drop a vector
   // between this look and that lock.
-  p.trusted = same_context && stored->vectors_complete &&
-              only_embedder(db, agent_id, embedder.name());
+  p.trusted =
+      same_context && stored->vectors_complete && only_embedder(db, agent_id, embedder.name());
   if (p.trusted) {
     p.held.insert(p.hashes.begin(), p.hashes.end());
   } else {
@@ -173,9 +160,8 @@ MemoryBuilder::Prepared MemoryBuilder::prepare(const std::string &agent_id,
   std::unordered_set<std::string> seen;
   std::vector<std::string> texts;
   for (std::size_t i = 0; i < chunks.size(); ++i) {
-    const std::string &hash = p.hashes[i];
-    if (hash.empty())
-      continue;
+    const std::string& hash = p.hashes[i];
+    if (hash.empty()) continue;
     bool reused = p.held.count(hash) > 0;
     if (!reused && seen.insert(hash).second) {
       p.to_embed.push_back(hash);
@@ -187,9 +173,9 @@ MemoryBuilder::Prepared MemoryBuilder::prepare(const std::string &agent_id,
   return p;
 }
 
-std::int64_t MemoryBuilder::write(const std::string &agent_id, Prepared &p) {
-  Database &db = core_->database();
-  const std::string &embedder = core_->embedder().name();
+std::int64_t MemoryBuilder::write(const std::string& agent_id, Prepared& p) {
+  Database& db = core_->database();
+  const std::string& embedder = core_->embedder().name();
   bool all_made = p.made.size() >= p.to_embed.size();
   for (std::size_t i = 0; i < p.to_embed.size() && i < p.made.size(); ++i) {
     all_made = all_made && !p.made[i].empty();
@@ -202,47 +188,41 @@ std::int64_t MemoryBuilder::write(const std::string &agent_id, Prepared &p) {
       {"imports", nullptr},
       {"external_imports", nullptr},
       {"file_size", p.facts.size ? Json(*p.facts.size) : Json(nullptr)},
-      {"file_mtime", p.facts.mtime_ns ? Json(ns_to_seconds(*p.facts.mtime_ns))
-                                      : Json(nullptr)},
+      {"file_mtime", p.facts.mtime_ns ? Json(ns_to_seconds(*p.facts.mtime_ns)) : Json(nullptr)},
       {"file_hash", p.facts.sha256 ? Json(*p.facts.sha256) : Json(nullptr)},
       {"indexed_at", indexed_at}};
-  // A trusted context is stored already with its flag; an unchanged one keeps
-  // it.
-  bool vectors_complete = !p.trusted && all_made &&
-                          hashes_with_vectors(db, agent_id, embedder,
-                                              std::vector<std::string>(
-                                                  p.held.begin(), p.held.end()))
-                                  .size() == p.held.size();
+  // A trusted context is stored already with its flag; an unchanged one keeps it.
+  bool vectors_complete =
+      !p.trusted && all_made &&
+      hashes_with_vectors(db, agent_id, embedder,
+                          std::vector<std::string>(p.held.begin(), p.held.end()))
+              .size() == p.held.size();
   std::vector<std::string> old_hashes = core_->contexts().put(
-      agent_id, ContextWrite{p.path, p.language, *p.chunks, std::move(p.filled),
-                             p.imports, p.facts, indexed_at, std::move(record),
-                             std::move(p.chunk_key), vectors_complete});
+      agent_id,
+      ContextWrite{p.path, p.language, *p.chunks, std::move(p.filled), p.imports, p.facts,
+                   indexed_at, std::move(record), std::move(p.chunk_key), vectors_complete});
   std::int64_t embedded = 0;
   for (std::size_t i = 0; i < p.to_embed.size() && i < p.made.size(); ++i) {
-    if (p.made[i].empty())
-      continue; // the service failed: tried again next time
+    if (p.made[i].empty()) continue;  // the service failed: tried again next time
     put_vector(db, agent_id, p.to_embed[i], embedder, p.made[i]);
     ++embedded;
   }
   std::unordered_set<std::string> kept(p.hashes.begin(), p.hashes.end());
   std::int64_t removed = 0;
-  for (const std::string &hash : old_hashes) {
-    if (!kept.count(hash))
-      ++removed;
+  for (const std::string& hash : old_hashes) {
+    if (!kept.count(hash)) ++removed;
   }
-  double elapsed_ms = std::chrono::duration<double, std::milli>(
-                          std::chrono::steady_clock::now() - p.started)
-                          .count();
+  double elapsed_ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - p.started)
+          .count();
   core_->record_indexing(agent_id, elapsed_ms, embedded, p.reused_chunks);
   return removed;
 }
 
-Json MemoryBuilder::process_file_chunks(const std::string &agent_id,
-                                        const std::string &file_path,
-                                        const Json &chunks,
-                                        const std::string &language) {
+Json MemoryBuilder::process_file_chunks(const std::string& agent_id, const std::string& file_path,
+                                        const Json& chunks, const std::string& language) {
   Prepared p = prepare(agent_id, file_path, chunks, language);
-  Database &db = core_->database();
+  Database& db = core_->database();
   std::int64_t removed = 0;
   if (batch_) {
     db.exec("SAVEPOINT batched_file");
@@ -260,9 +240,9 @@ Json MemoryBuilder::process_file_chunks(const std::string &agent_id,
     tx.commit();
     core_->note_indexed(agent_id, p.path);
   }
-  double elapsed_ms = std::chrono::duration<double, std::milli>(
-                          std::chrono::steady_clock::now() - p.started)
-                          .count();
+  double elapsed_ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - p.started)
+          .count();
   return {{"status", "indexed"},
           {"file_path", p.path},
           {"language", language},
@@ -276,26 +256,22 @@ Json MemoryBuilder::process_file_chunks(const std::string &agent_id,
 }
 
 void MemoryBuilder::begin_batch() {
-  if (batch_)
-    commit_batch();
+  if (batch_) commit_batch();
   batch_ = std::make_unique<Transaction>(core_->database());
 }
 
 void MemoryBuilder::commit_batch() {
-  if (!batch_)
-    return;
+  if (!batch_) return;
   std::unique_ptr<Transaction> batch = std::move(batch_);
-  std::vector<std::pair<std::string, std::string>> files =
-      std::move(batch_files_);
+  std::vector<std::pair<std::string, std::string>> files = std::move(batch_files_);
   batch_files_.clear();
   batch->commit();
-  for (const auto &[agent_id, path] : files)
-    core_->note_indexed(agent_id, path);
+  for (const auto& [agent_id, path] : files) core_->note_indexed(agent_id, path);
 }
 
 void MemoryBuilder::abort_batch() noexcept {
-  batch_.reset(); // rolls back
+  batch_.reset();  // rolls back
   batch_files_.clear();
 }
 
-} // namespace vantory::backend
+}  // namespace vantory::backend

@@ -1,14 +1,12 @@
-// MemoryBuilder: the backend's CodingMemoryBuilder. It turns one file's chunk
-// records into a stored context with its import records, keyword-index rows and
-// chunk vectors.
+// MemoryBuilder: the backend's CodingMemoryBuilder. It turns one file's chunk records into
+// a stored context with its import records, keyword-index rows and chunk vectors.
 //
-// Only chunks whose hash the agent holds no vector for (from the embedder in
-// use) are embedded; vectors that the file's old chunks leave unreferenced are
-// dropped. Embedding happens before the write transaction, so a slow embedding
-// service never holds the database's write lock. A file stored again unchanged
-// costs no write but the indexing counters: its context, keyword-index rows and
-// vectors stay as they are, and its import records are reused instead of parsed
-// again.
+// Only chunks whose hash the agent holds no vector for (from the embedder in use) are
+// embedded; vectors that the file's old chunks leave unreferenced are dropped. Embedding
+// happens before the write transaction, so a slow embedding service never holds the
+// database's write lock. A file stored again unchanged costs no write but the indexing
+// counters: its context, keyword-index rows and vectors stay as they are, and its import
+// records are reused instead of parsed again.
 //
 // It is an adapter over its BackendCore: it reads and writes the core's
 // database and embeds with the core's embedder, in the store's transaction.
@@ -28,29 +26,24 @@
 namespace vantory::backend {
 
 class MemoryBuilder : public CodingMemoryBuilder, public BatchedWrites {
-public:
+ public:
   // With the core's chunk cache, chunks that are exactly what the cache's
   // chunker answered for the file are stored with their chunk key, so that the
   // next cut of the same text is answered from them.
-  explicit MemoryBuilder(std::shared_ptr<BackendCore> core)
-      : core_(std::move(core)) {}
+  explicit MemoryBuilder(std::shared_ptr<BackendCore> core) : core_(std::move(core)) {}
 
-  // Stores the context of `file_path` (normalised) from `chunks` (a JSON array
-  // of chunk records, stored as given except that a missing or empty "hash_id"
-  // of a chunk with content becomes the SHA-256 of its white-space-collapsed
-  // content). Imports come from the file when it exists and is text, otherwise
-  // from the chunks' content. Answers
-  // {"status": "indexed", "file_path", "language", "total_chunks", "new_chunks"
-  // (chunks whose
-  //  vector was made now), "reused_chunks" (chunks whose vector the agent
-  //  held), "removed_chunks" (hashes of the old context gone from the new one),
-  //  "imports", "embedder", "time_ms"}. Throws TypeError for chunks that are
-  //  not an array of objects,
-  // ValueError for records nested too deeply, RuntimeError when the database
-  // fails (nothing is then stored).
-  Json process_file_chunks(const std::string &agent_id,
-                           const std::string &file_path, const Json &chunks,
-                           const std::string &language) override;
+  // Stores the context of `file_path` (normalised) from `chunks` (a JSON array of chunk
+  // records, stored as given except that a missing or empty "hash_id" of a chunk with
+  // content becomes the SHA-256 of its white-space-collapsed content). Imports come from the
+  // file when it exists and is text, otherwise from the chunks' content. Answers
+  // {"status": "indexed", "file_path", "language", "total_chunks", "new_chunks" (chunks whose
+  //  vector was made now), "reused_chunks" (chunks whose vector the agent held),
+  //  "removed_chunks" (hashes of the old context gone from the new one), "imports",
+  //  "embedder", "time_ms"}. Throws TypeError for chunks that are not an array of objects,
+  // ValueError for records nested too deeply, RuntimeError when the database fails (nothing
+  // is then stored).
+  Json process_file_chunks(const std::string& agent_id, const std::string& file_path,
+                           const Json& chunks, const std::string& language) override;
 
   // A batch is one write transaction of the core's connection; each file in it
   // is a savepoint. Other writers of the folder wait for the batch's commit.
@@ -58,15 +51,15 @@ public:
   void commit_batch() override;
   void abort_batch() noexcept override;
 
-private:
+ private:
   struct Prepared;
   // What storing the file takes, worked out before the write lock: hash ids,
   // imports, the vectors to make (made here). Throws as process_file_chunks.
-  Prepared prepare(const std::string &agent_id, const std::string &file_path,
-                   const Json &chunks, const std::string &language);
+  Prepared prepare(const std::string& agent_id, const std::string& file_path, const Json& chunks,
+                   const std::string& language);
   // Writes what `prepared` holds; the caller holds the transaction. Answers the
   // number of removed chunks.
-  std::int64_t write(const std::string &agent_id, Prepared &prepared);
+  std::int64_t write(const std::string& agent_id, Prepared& prepared);
 
   std::shared_ptr<BackendCore> core_;
   std::unique_ptr<Transaction> batch_;
@@ -75,4 +68,4 @@ private:
   std::vector<std::pair<std::string, std::string>> batch_files_;
 };
 
-} // namespace vantory::backend
+}  // namespace vantory::backend

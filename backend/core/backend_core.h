@@ -28,38 +28,33 @@
 namespace vantory::backend {
 
 class BackendCore {
-public:
+ public:
   // Opens (creating on demand, with its directory) the database under
   // `root_path`. Without `embedder`, the one the environment selects
   // (make_embedder). With `chunk_cache`, the builder marks the chunks it stores
   // in it. Throws OSError or RuntimeError when the database cannot be opened.
-  explicit BackendCore(const std::string &root_path,
+  explicit BackendCore(const std::string& root_path,
                        std::shared_ptr<ChunkCache> chunk_cache = nullptr,
                        std::unique_ptr<Embedder> embedder = nullptr);
-  BackendCore(const BackendCore &) = delete;
-  BackendCore &operator=(const BackendCore &) = delete;
+  BackendCore(const BackendCore&) = delete;
+  BackendCore& operator=(const BackendCore&) = delete;
 
-  const std::string &root_path() const { return root_path_; }
-  Database &database() { return db_; }
-  ContextTable &contexts() { return table_; }
-  Embedder &embedder() { return *embedder_; }
+  const std::string& root_path() const { return root_path_; }
+  Database& database() { return db_; }
+  ContextTable& contexts() { return table_; }
+  Embedder& embedder() { return *embedder_; }
   // Null when the components were made without one.
-  const std::shared_ptr<ChunkCache> &chunk_cache() const {
-    return chunk_cache_;
-  }
-  VectorIndex &vector_index() { return vector_index_; }
+  const std::shared_ptr<ChunkCache>& chunk_cache() const { return chunk_cache_; }
+  VectorIndex& vector_index() { return vector_index_; }
 
   // Called by the builder after it wrote the context of `file_path`; the store
   // listens to keep its global index current. An empty listener stops
   // listening.
-  using IndexedListener = std::function<void(const std::string &agent_id,
-                                             const std::string &file_path)>;
-  void set_indexed_listener(IndexedListener listener) {
-    indexed_listener_ = std::move(listener);
-  }
-  void note_indexed(const std::string &agent_id, const std::string &file_path) {
-    if (indexed_listener_)
-      indexed_listener_(agent_id, file_path);
+  using IndexedListener =
+      std::function<void(const std::string& agent_id, const std::string& file_path)>;
+  void set_indexed_listener(IndexedListener listener) { indexed_listener_ = std::move(listener); }
+  void note_indexed(const std::string& agent_id, const std::string& file_path) {
+    if (indexed_listener_) indexed_listener_(agent_id, file_path);
   }
 
   // --- Counters (each agent's row in the agents table) ---
@@ -67,15 +62,15 @@ public:
   // Counts one search that served `results` chunks: `tokens_served` tokens of
   // content instead of `tokens_baseline` tokens of the whole files they came
   // from. Its own transaction.
-  void record_search(const std::string &agent_id, std::int64_t results,
-                     std::int64_t tokens_served, std::int64_t tokens_baseline);
+  void record_search(const std::string& agent_id, std::int64_t results, std::int64_t tokens_served,
+                     std::int64_t tokens_baseline);
 
   // Counts one indexing run of `elapsed_ms` that embedded `embedded` chunks and
   // reused the vectors of `reused`. Call inside the indexing transaction.
-  void record_indexing(const std::string &agent_id, double elapsed_ms,
-                       std::int64_t embedded, std::int64_t reused);
+  void record_indexing(const std::string& agent_id, double elapsed_ms, std::int64_t embedded,
+                       std::int64_t reused);
 
-private:
+ private:
   std::string root_path_;
   std::shared_ptr<ChunkCache> chunk_cache_;
   Database db_;
@@ -85,4 +80,4 @@ private:
   IndexedListener indexed_listener_;
 };
 
-} // namespace vantory::backend
+}  // namespace vantory::backend

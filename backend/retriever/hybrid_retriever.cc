@@ -17,47 +17,37 @@ namespace vantory::backend {
 
 namespace {
 
-// Each kind of search contributes this many candidates per wanted result (at
-// least kMinCandidates), so that fusion can promote a hit that only one kind
-// ranks highly.
+// Each kind of search contributes this many candidates per wanted result (at least
+// kMinCandidates), so that fusion can promote a hit that only one kind ranks highly.
 constexpr std::int64_t kCandidatesPerResult = 3;
 constexpr std::int64_t kMinCandidates = 30;
 
-// BM25 column weights, in the order of the index: name, summary, keywords,
-// content, identifier sub-words, path words.
-constexpr const char *kKeywordSearch =
-    "SELECT c.id, bm25(chunk_fts, 10.0, 2.0, 1.0, 1.0, 0.5, 5.0) AS rank FROM "
-    "chunk_fts "
-    "JOIN chunks c ON c.id = chunk_fts.rowid WHERE chunk_fts MATCH ?1 AND "
-    "c.agent_id = ?2 "
+// BM25 column weights, in the order of the index: name, summary, keywords, content,
+// identifier sub-words, path words.
+constexpr const char* kKeywordSearch =
+    "SELECT c.id, bm25(chunk_fts, 10.0, 2.0, 1.0, 1.0, 0.5, 5.0) AS rank FROM chunk_fts "
+    "JOIN chunks c ON c.id = chunk_fts.rowid WHERE chunk_fts MATCH ?1 AND c.agent_id = ?2 "
     "ORDER BY rank LIMIT ?3";
-constexpr const char *kKeywordSearchFiltered =
-    "SELECT c.id, bm25(chunk_fts, 10.0, 2.0, 1.0, 1.0, 0.5, 5.0) AS rank FROM "
-    "chunk_fts "
-    "JOIN chunks c ON c.id = chunk_fts.rowid WHERE chunk_fts MATCH ?1 AND "
-    "c.agent_id = ?2 "
-    "AND c.context_id IN (SELECT value FROM json_each(?4)) ORDER BY rank LIMIT "
-    "?3";
+constexpr const char* kKeywordSearchFiltered =
+    "SELECT c.id, bm25(chunk_fts, 10.0, 2.0, 1.0, 1.0, 0.5, 5.0) AS rank FROM chunk_fts "
+    "JOIN chunks c ON c.id = chunk_fts.rowid WHERE chunk_fts MATCH ?1 AND c.agent_id = ?2 "
+    "AND c.context_id IN (SELECT value FROM json_each(?4)) ORDER BY rank LIMIT ?3";
 
-// The context ids the filter selects: files named exactly, and the files below
-// named directories.
-std::unordered_set<std::int64_t> filtered_contexts(ContextTable &table,
-                                                   const std::string &agent_id,
-                                                   const Json &filter) {
+// The context ids the filter selects: files named exactly, and the files below named
+// directories.
+std::unordered_set<std::int64_t> filtered_contexts(ContextTable& table, const std::string& agent_id,
+                                                   const Json& filter) {
   std::vector<std::string> wanted;
-  for (const Json &path : filter) {
-    if (path.is_string())
-      wanted.push_back(normalize_path(path.get<std::string>()));
+  for (const Json& path : filter) {
+    if (path.is_string()) wanted.push_back(normalize_path(path.get<std::string>()));
   }
   std::unordered_set<std::int64_t> ids;
-  for (const ContextRow &row : table.rows(agent_id)) {
-    for (const std::string &want : wanted) {
-      bool below =
-          want == "."
-              ? row.file_path.front() != '/'
-              : row.file_path.size() > want.size() &&
-                    row.file_path.compare(0, want.size(), want) == 0 &&
-                    (want.back() == '/' || row.file_path[want.size()] == '/');
+  for (const ContextRow& row : table.rows(agent_id)) {
+    for (const std::string& want : wanted) {
+      bool below = want == "." ? row.file_path.front() != '/'
+                               : row.file_path.size() > want.size() &&
+                                     row.file_path.compare(0, want.size(), want) == 0 &&
+                                     (want.back() == '/' || row.file_path[want.size()] == '/');
       if (row.file_path == want || below) {
         ids.insert(row.id);
         break;
@@ -67,46 +57,37 @@ std::unordered_set<std::int64_t> filtered_contexts(ContextTable &table,
   return ids;
 }
 
-// The terms worth asking the keyword index for. A term that most chunks hold
-// adds almost nothing to BM25 but makes the index score every one of those
-// chunks, so terms in more than kCommonTermShare of the chunks, and in more
-// than kCommonTermDocs of them (small code bases cost nothing to score), are
-// dropped, unless that would leave fewer than kMinTerms: then the rarest are
-// kept.
+// The terms worth asking the keyword index for. A term that most chunks hold adds almost
+// nothing to BM25 but makes the index score every one of those chunks, so terms in more than
+// kCommonTermShare of the chunks, and in more than kCommonTermDocs of them (small code bases
+// cost nothing to score), are dropped, unless that would leave fewer than kMinTerms: then
+// the rarest are kept.
 constexpr double kCommonTermShare = 0.05;
 constexpr std::int64_t kCommonTermDocs = 2000;
 constexpr std::size_t kMinTerms = 2;
 
-std::vector<std::string> useful_terms(Database &db,
-                                      const std::vector<std::string> &terms) {
-  Statement total_st =
-      db.prepare("SELECT COALESCE(SUM(chunk_count), 0) FROM contexts");
-  double total =
-      total_st.step() ? static_cast<double>(total_st.column_int(0)) : 0;
+std::vector<std::string> useful_terms(Database& db, const std::vector<std::string>& terms) {
+  Statement total_st = db.prepare("SELECT COALESCE(SUM(chunk_count), 0) FROM contexts");
+  double total = total_st.step() ? static_cast<double>(total_st.column_int(0)) : 0;
   std::vector<std::pair<std::int64_t, std::string>> by_rarity;
   std::vector<std::string> kept;
-  for (const std::string &term : terms) {
+  for (const std::string& term : terms) {
     Statement st = db.prepare("SELECT doc FROM chunk_vocab WHERE term = ?1");
     st.bind(1, term);
     std::int64_t docs = st.step() ? st.column_int(0) : 0;
-    // An ASCII term is its own token, so no count means no chunk holds it. The
-    // index folds diacritics of other terms, which it alone can look up.
-    bool ascii = std::all_of(term.begin(), term.end(), [](char c) {
-      return static_cast<unsigned char>(c) < 0x80;
-    });
-    if (docs == 0 && ascii)
-      continue;
+    // An ASCII term is its own token, so no count means no chunk holds it. The index folds
+    // diacritics of other terms, which it alone can look up.
+    bool ascii = std::all_of(term.begin(), term.end(),
+                             [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (docs == 0 && ascii) continue;
     by_rarity.emplace_back(docs, term);
-    if (docs <= kCommonTermDocs ||
-        static_cast<double>(docs) <= kCommonTermShare * total) {
+    if (docs <= kCommonTermDocs || static_cast<double>(docs) <= kCommonTermShare * total) {
       kept.push_back(term);
     }
   }
-  if (kept.size() >= kMinTerms || kept.size() == by_rarity.size())
-    return kept;
-  std::stable_sort(
-      by_rarity.begin(), by_rarity.end(),
-      [](const auto &a, const auto &b) { return a.first < b.first; });
+  if (kept.size() >= kMinTerms || kept.size() == by_rarity.size()) return kept;
+  std::stable_sort(by_rarity.begin(), by_rarity.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
   kept.clear();
   for (std::size_t i = 0; i < by_rarity.size() && i < kMinTerms; ++i) {
     kept.push_back(by_rarity[i].second);
@@ -120,107 +101,92 @@ struct Candidate {
   double score = 0;
 };
 
-} // namespace
+}  // namespace
 
-Json HybridRetriever::search(const std::string &agent_id,
-                             const std::string &query, std::int64_t top_k,
-                             const Json &file_paths_filter) {
+Json HybridRetriever::search(const std::string& agent_id, const std::string& query,
+                             std::int64_t top_k, const Json& file_paths_filter) {
   if (!file_paths_filter.is_null() && !file_paths_filter.is_array()) {
-    throw TypeError(
-        std::string("file_paths_filter must be a list or None, not ") +
-        type_name(file_paths_filter));
+    throw TypeError(std::string("file_paths_filter must be a list or None, not ") +
+                    type_name(file_paths_filter));
   }
-  Embedder &embedder = core_->embedder();
+  Embedder& embedder = core_->embedder();
   Json answer = {{"results", Json::array()},
                  {"query", query},
                  {"total_results", 0},
                  {"search_type", "hybrid"},
                  {"embedder", embedder.name()}};
-  if (top_k <= 0)
-    return answer;
-  Database &db = core_->database();
-  ContextTable &table = core_->contexts();
-  VectorIndex &index = core_->vector_index();
+  if (top_k <= 0) return answer;
+  Database& db = core_->database();
+  ContextTable& table = core_->contexts();
+  VectorIndex& index = core_->vector_index();
 
   std::optional<std::unordered_set<std::int64_t>> allowed;
   Json allowed_ids = Json::array();
   if (file_paths_filter.is_array()) {
     allowed = filtered_contexts(table, agent_id, file_paths_filter);
-    if (allowed->empty())
-      return answer;
-    for (std::int64_t id : *allowed)
-      allowed_ids.push_back(id);
+    if (allowed->empty()) return answer;
+    for (std::int64_t id : *allowed) allowed_ids.push_back(id);
   }
   std::int64_t pool = std::max(kMinCandidates, top_k * kCandidatesPerResult);
 
   std::unordered_map<std::int64_t, Candidate> candidates;
   std::vector<std::string> terms = useful_terms(db, query_terms(query));
   if (!terms.empty()) {
-    Statement st =
-        db.prepare(allowed ? kKeywordSearchFiltered : kKeywordSearch);
+    Statement st = db.prepare(allowed ? kKeywordSearchFiltered : kKeywordSearch);
     st.bind(1, match_any(terms)).bind(2, agent_id).bind(3, pool);
-    if (allowed)
-      st.bind(4, dump_json(allowed_ids));
+    if (allowed) st.bind(4, dump_json(allowed_ids));
     double best = 0;
     std::vector<std::pair<std::int64_t, double>> hits;
     while (st.step()) {
-      double relevance =
-          -st.column_double(1); // bm25() is lower for better matches
+      double relevance = -st.column_double(1);  // bm25() is lower for better matches
       best = std::max(best, relevance);
       hits.emplace_back(st.column_int(0), relevance);
     }
-    for (const auto &[id, relevance] : hits) {
+    for (const auto& [id, relevance] : hits) {
       candidates[id].keyword = best > 0 ? relevance / best : 0;
     }
   }
 
   std::vector<std::vector<float>> query_vector = embedder.embed({query});
   if (!query_vector.empty() && !query_vector[0].empty()) {
-    const std::vector<float> &q = query_vector[0];
+    const std::vector<float>& q = query_vector[0];
     index.refresh(db, agent_id, table.generation(agent_id), embedder.name());
-    // Keyword hits are scored by their vectors too, so fusion never compares a
-    // real similarity with a missing one.
-    for (auto &[id, candidate] : candidates) {
+    // Keyword hits are scored by their vectors too, so fusion never compares a real
+    // similarity with a missing one.
+    for (auto& [id, candidate] : candidates) {
       candidate.vector = std::max(0.0f, index.similarity(q, id));
     }
-    for (const auto &[id, similarity] :
-         index.nearest(q, static_cast<std::size_t>(pool),
-                       allowed ? &*allowed : nullptr)) {
-      if (similarity <= 0)
-        break;
+    for (const auto& [id, similarity] :
+         index.nearest(q, static_cast<std::size_t>(pool), allowed ? &*allowed : nullptr)) {
+      if (similarity <= 0) break;
       candidates[id].vector = similarity;
     }
   }
 
-  std::vector<std::pair<std::int64_t, Candidate>> ranked(candidates.begin(),
-                                                         candidates.end());
-  for (auto &[id, candidate] : ranked) {
-    candidate.score = kKeywordWeight * candidate.keyword +
-                      (1 - kKeywordWeight) * candidate.vector;
+  std::vector<std::pair<std::int64_t, Candidate>> ranked(candidates.begin(), candidates.end());
+  for (auto& [id, candidate] : ranked) {
+    candidate.score = kKeywordWeight * candidate.keyword + (1 - kKeywordWeight) * candidate.vector;
   }
-  std::sort(ranked.begin(), ranked.end(), [](const auto &a, const auto &b) {
-    return a.second.score != b.second.score ? a.second.score > b.second.score
-                                            : a.first < b.first;
+  std::sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) {
+    return a.second.score != b.second.score ? a.second.score > b.second.score : a.first < b.first;
   });
   if (static_cast<std::int64_t>(ranked.size()) > top_k)
     ranked.resize(static_cast<std::size_t>(top_k));
 
-  Json &results = answer["results"];
+  Json& results = answer["results"];
   std::int64_t tokens_served = 0;
   std::int64_t tokens_baseline = 0;
   std::unordered_set<std::string> files_counted;
-  for (const auto &[id, candidate] : ranked) {
-    Statement st =
-        db.prepare("SELECT c.body, x.file_path, x.file_size FROM chunks c "
-                   "JOIN contexts x ON x.id = c.context_id WHERE c.id = ?1");
+  for (const auto& [id, candidate] : ranked) {
+    Statement st = db.prepare(
+        "SELECT c.body, x.file_path, x.file_size FROM chunks c "
+        "JOIN contexts x ON x.id = c.context_id WHERE c.id = ?1");
     st.bind(1, id);
-    if (!st.step())
-      continue;
+    if (!st.step()) continue;
     ChunkBody body = unpack_chunk_body(st.column_blob(0));
     Json chunk = chunk_record(body);
     std::string file_path = st.column_text(1);
-    if (!chunk.contains("file_path"))
-      chunk["file_path"] = file_path;
+    if (!chunk.contains("file_path")) chunk["file_path"] = file_path;
     tokens_served += static_cast<std::int64_t>(body.text.content.size() / 4);
     if (files_counted.insert(file_path).second && !st.is_null(2)) {
       tokens_baseline += st.column_int(2) / 4;
@@ -232,9 +198,9 @@ Json HybridRetriever::search(const std::string &agent_id,
                        {"file_path", file_path}});
   }
   answer["total_results"] = results.size();
-  core_->record_search(agent_id, static_cast<std::int64_t>(results.size()),
-                       tokens_served, tokens_baseline);
+  core_->record_search(agent_id, static_cast<std::int64_t>(results.size()), tokens_served,
+                       tokens_baseline);
   return answer;
 }
 
-} // namespace vantory::backend
+}  // namespace vantory::backend

@@ -1,14 +1,13 @@
-// HybridRetriever: the backend's CodingHybridRetriever. A query is answered by
-// BM25 over the keyword index fused with the cosine similarity of the chunk
-// vectors. The index weighs a chunk's name most, then the words of its file's
-// path, its summary, and its keywords, content and the sub-words of the
-// identifiers in its content least: agents ask for units and modules by what
-// they are called.
+// HybridRetriever: the backend's CodingHybridRetriever. A query is answered by BM25 over the
+// keyword index fused with the cosine similarity of the chunk vectors. The index weighs a
+// chunk's name most, then the words of its file's path, its summary, and its keywords,
+// content and the sub-words of the identifiers in its content least: agents ask for units
+// and modules by what they are called.
 //
-// Scores: the keyword score is the chunk's BM25 relative to the best hit of the
-// query (0 to 1); the vector score is the cosine similarity (negative counts as
-// 0); the fused score is kKeywordWeight * keyword + (1 - kKeywordWeight) *
-// vector. Candidates are the best hits of either kind.
+// Scores: the keyword score is the chunk's BM25 relative to the best hit of the query (0 to
+// 1); the vector score is the cosine similarity (negative counts as 0); the fused score is
+// kKeywordWeight * keyword + (1 - kKeywordWeight) * vector. Candidates are the best hits of
+// either kind.
 //
 // It is an adapter over its BackendCore (database, embedder, vector index).
 //
@@ -27,23 +26,19 @@ namespace vantory::backend {
 inline constexpr double kKeywordWeight = 0.7;
 
 class HybridRetriever : public CodingHybridRetriever {
-public:
-  explicit HybridRetriever(std::shared_ptr<BackendCore> core)
-      : core_(std::move(core)) {}
+ public:
+  explicit HybridRetriever(std::shared_ptr<BackendCore> core) : core_(std::move(core)) {}
 
-  // {"results": [{"chunk": chunk record (with "file_path"), "score",
-  // "keyword_score",
-  //  "vector_score", "file_path"}], "query", "total_results", "search_type":
-  //  "hybrid", "embedder"}, best first, at most `top_k` (none for top_k <= 0).
-  //  `file_paths_filter` is
-  // null or a JSON array of paths: files, or directories whose files count;
-  // compared normalised (TypeError for anything else). Counts the search and
-  // the tokens it served.
-  Json search(const std::string &agent_id, const std::string &query,
-              std::int64_t top_k, const Json &file_paths_filter) override;
+  // {"results": [{"chunk": chunk record (with "file_path"), "score", "keyword_score",
+  //  "vector_score", "file_path"}], "query", "total_results", "search_type": "hybrid",
+  //  "embedder"}, best first, at most `top_k` (none for top_k <= 0). `file_paths_filter` is
+  // null or a JSON array of paths: files, or directories whose files count; compared
+  // normalised (TypeError for anything else). Counts the search and the tokens it served.
+  Json search(const std::string& agent_id, const std::string& query, std::int64_t top_k,
+              const Json& file_paths_filter) override;
 
-private:
+ private:
   std::shared_ptr<BackendCore> core_;
 };
 
-} // namespace vantory::backend
+}  // namespace vantory::backend

@@ -15,10 +15,10 @@
 namespace vantory::backend {
 
 // The blob of `texts`.
-std::string pack_texts(const std::vector<std::string_view> &texts);
+std::string pack_texts(const std::vector<std::string_view>& texts);
 
 // The texts of a blob made by pack_texts. Throws RuntimeError for a damaged
 // blob.
 std::vector<std::string> unpack_texts(std::string_view blob);
 
-} // namespace vantory::backend
+}  // namespace vantory::backend

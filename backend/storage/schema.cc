@@ -10,7 +10,7 @@ namespace vantory::backend {
 
 namespace {
 
-constexpr const char *kCreateVersion1 = R"sql(
+constexpr const char* kCreateVersion1 = R"sql(
 CREATE TABLE agents(
   agent_id TEXT PRIMARY KEY,
   generation INTEGER NOT NULL DEFAULT 0,
@@ -114,12 +114,11 @@ INSERT INTO chunk_fts(chunk_fts, rank) VALUES('automerge', 8);
 PRAGMA user_version = 1;
 )sql";
 
-// Version 2: the chunk key of contexts whose chunks are what the chunker made
-// of a text (ChunkCache), whether all of a context's vectors are stored, the
-// revision a reader that holds the contexts compares to read again only what
-// changed, and the embedders of an agent's vectors, found without reading the
-// vectors.
-constexpr const char *kUpgradeTo2 = R"sql(
+// Version 2: the chunk key of contexts whose chunks are what the chunker made of a text
+// (ChunkCache), whether all of a context's vectors are stored, the revision a reader that
+// holds the contexts compares to read again only what changed, and the embedders of an
+// agent's vectors, found without reading the vectors.
+constexpr const char* kUpgradeTo2 = R"sql(
 ALTER TABLE contexts ADD COLUMN chunk_key TEXT;
 ALTER TABLE contexts ADD COLUMN vectors_complete INTEGER NOT NULL DEFAULT 0;
 ALTER TABLE contexts ADD COLUMN revision INTEGER NOT NULL DEFAULT 0;
@@ -133,7 +132,7 @@ PRAGMA user_version = 2;
 // keeps no copy of them (contentless), and is told what to forget from the
 // blob. The chunks are moved into the new table and the index is rebuilt from
 // them, so nothing indexed is lost.
-constexpr const char *kCreateChunks3 = R"sql(
+constexpr const char* kCreateChunks3 = R"sql(
 CREATE TABLE chunks_packed(
   id INTEGER PRIMARY KEY,
   context_id INTEGER NOT NULL,
@@ -143,7 +142,7 @@ CREATE TABLE chunks_packed(
   body BLOB NOT NULL
 );
 )sql";
-constexpr const char *kFinishChunks3 = R"sql(
+constexpr const char* kFinishChunks3 = R"sql(
 DROP TABLE chunk_vocab;
 DROP TABLE chunk_fts;
 DROP TABLE chunks;
@@ -158,24 +157,21 @@ INSERT INTO chunk_fts(chunk_fts, rank) VALUES('pgsz', 4050);
 INSERT INTO chunk_fts(chunk_fts, rank) VALUES('automerge', 8);
 )sql";
 
-void upgrade_to_3(Database &db) {
+void upgrade_to_3(Database& db) {
   db.exec(kCreateChunks3);
   Statement rows = db.prepare(
       "SELECT id, context_id, agent_id, ord, hash_id, record, content_moved, "
       "fts_name, summary, "
       "keywords, content, subwords, path_terms FROM chunks ORDER BY id");
   while (rows.step()) {
-    ChunkSearchText text{rows.column_text(7),  rows.column_text(8),
-                         rows.column_text(9),  rows.column_text(10),
-                         rows.column_text(11), rows.column_text(12)};
-    std::string body = pack_chunk_body(rows.column_text_view(5),
-                                       rows.column_int(6) != 0, text);
-    Statement put = db.prepare("INSERT INTO chunks_packed(id, context_id, "
-                               "agent_id, ord, hash_id, body) "
-                               "VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
-    put.bind(1, rows.column_int(0))
-        .bind(2, rows.column_int(1))
-        .bind(3, rows.column_text_view(2));
+    ChunkSearchText text{rows.column_text(7),  rows.column_text(8),  rows.column_text(9),
+                         rows.column_text(10), rows.column_text(11), rows.column_text(12)};
+    std::string body = pack_chunk_body(rows.column_text_view(5), rows.column_int(6) != 0, text);
+    Statement put = db.prepare(
+        "INSERT INTO chunks_packed(id, context_id, "
+        "agent_id, ord, hash_id, body) "
+        "VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+    put.bind(1, rows.column_int(0)).bind(2, rows.column_int(1)).bind(3, rows.column_text_view(2));
     put.bind(4, rows.column_int(3)).bind(5, rows.column_optional_text(4));
     put.bind_blob(6, body.data(), body.size());
     put.run();
@@ -184,47 +180,39 @@ void upgrade_to_3(Database &db) {
   Statement bodies = db.prepare("SELECT id, body FROM chunks ORDER BY id");
   while (bodies.step()) {
     ChunkSearchText text = unpack_chunk_body(bodies.column_blob(1)).text;
-    Statement fts =
-        db.prepare("INSERT INTO chunk_fts(rowid, fts_name, summary, keywords, "
-                   "content, subwords, "
-                   "path_terms) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+    Statement fts = db.prepare(
+        "INSERT INTO chunk_fts(rowid, fts_name, summary, keywords, "
+        "content, subwords, "
+        "path_terms) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
     fts.bind(1, bodies.column_int(0)).bind(2, text.name).bind(3, text.summary);
-    fts.bind(4, text.keywords)
-        .bind(5, text.content)
-        .bind(6, text.subwords)
-        .bind(7, text.path);
+    fts.bind(4, text.keywords).bind(5, text.content).bind(6, text.subwords).bind(7, text.path);
     fts.run();
   }
   db.exec("PRAGMA user_version = 3;");
 }
 
-int user_version(Database &db) {
+int user_version(Database& db) {
   Statement st = db.prepare("PRAGMA user_version");
   return st.step() ? static_cast<int>(st.column_int(0)) : 0;
 }
 
-} // namespace
+}  // namespace
 
-void ensure_schema(Database &db) {
-  if (user_version(db) == kSchemaVersion)
-    return;
-  // Another process may be creating the schema at the same moment: decide under
-  // the write lock.
+void ensure_schema(Database& db) {
+  if (user_version(db) == kSchemaVersion) return;
+  // Another process may be creating the schema at the same moment: decide under the write
+  // lock.
   Transaction tx(db);
   int version = user_version(db);
   if (version > kSchemaVersion) {
-    throw RuntimeError("the code-memory database " + db.path() +
-                       " has schema version " + std::to_string(version) +
-                       ", newer than this build reads (" +
+    throw RuntimeError("the code-memory database " + db.path() + " has schema version " +
+                       std::to_string(version) + ", newer than this build reads (" +
                        std::to_string(kSchemaVersion) + ")");
   }
-  if (version == 0)
-    db.exec(kCreateVersion1);
-  if (version <= 1)
-    db.exec(kUpgradeTo2);
-  if (version <= 2)
-    upgrade_to_3(db);
+  if (version == 0) db.exec(kCreateVersion1);
+  if (version <= 1) db.exec(kUpgradeTo2);
+  if (version <= 2) upgrade_to_3(db);
   tx.commit();
 }
 
-} // namespace vantory::backend
+}  // namespace vantory::backend

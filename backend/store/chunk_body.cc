@@ -7,15 +7,14 @@
 namespace vantory::backend {
 
 std::string pack_chunk_body(std::string_view record, bool content_moved,
-                            const ChunkSearchText &text) {
-  return pack_texts({record, content_moved ? "1" : "", text.name, text.summary,
-                     text.keywords, text.content, text.subwords, text.path});
+                            const ChunkSearchText& text) {
+  return pack_texts({record, content_moved ? "1" : "", text.name, text.summary, text.keywords,
+                     text.content, text.subwords, text.path});
 }
 
 ChunkBody unpack_chunk_body(std::string_view blob) {
   std::vector<std::string> texts = unpack_texts(blob);
-  if (texts.size() != 8)
-    throw RuntimeError("a stored chunk's body has the wrong number of texts");
+  if (texts.size() != 8) throw RuntimeError("a stored chunk's body has the wrong number of texts");
   ChunkBody body;
   body.record = std::move(texts[0]);
   body.content_moved = !texts[1].empty();
@@ -28,11 +27,10 @@ ChunkBody unpack_chunk_body(std::string_view blob) {
   return body;
 }
 
-Json chunk_record(const ChunkBody &body) {
+Json chunk_record(const ChunkBody& body) {
   Json chunk = parse_json(body.record);
-  if (body.content_moved)
-    chunk["content"] = body.text.content;
+  if (body.content_moved) chunk["content"] = body.text.content;
   return chunk;
 }
 
-} // namespace vantory::backend
+}  // namespace vantory::backend

@@ -16,19 +16,18 @@
 namespace vantory::backend {
 
 struct ChunkBody {
-  std::string
-      record; // the record's JSON text, "content" written as null when moved
-  bool content_moved = false; // the record's content is text.content
-  ChunkSearchText text; // the keyword-index texts; text.content is the content
+  std::string record;          // the record's JSON text, "content" written as null when moved
+  bool content_moved = false;  // the record's content is text.content
+  ChunkSearchText text;        // the keyword-index texts; text.content is the content
 };
 
 std::string pack_chunk_body(std::string_view record, bool content_moved,
-                            const ChunkSearchText &text);
+                            const ChunkSearchText& text);
 
 // Throws RuntimeError for a damaged blob.
 ChunkBody unpack_chunk_body(std::string_view blob);
 
 // The chunk record the body holds.
-Json chunk_record(const ChunkBody &body);
+Json chunk_record(const ChunkBody& body);
 
-} // namespace vantory::backend
+}  // namespace vantory::backend

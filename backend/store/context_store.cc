@@ -16,58 +16,51 @@ namespace vantory::backend {
 
 namespace {
 
-constexpr const char *kFileContexts = "file_contexts";
+constexpr const char* kFileContexts = "file_contexts";
 
 // Tokens of a text by the four-bytes-per-token estimate.
-std::int64_t tokens_of(std::size_t bytes) {
-  return static_cast<std::int64_t>(bytes / 4);
-}
+std::int64_t tokens_of(std::size_t bytes) { return static_cast<std::int64_t>(bytes / 4); }
 
-} // namespace
+}  // namespace
 
-ContextStore::ContextStore(const std::string &root_path,
-                           std::shared_ptr<ChunkCache> chunk_cache)
-    : ContextStore(
-          std::make_shared<BackendCore>(root_path, std::move(chunk_cache))) {}
+ContextStore::ContextStore(const std::string& root_path, std::shared_ptr<ChunkCache> chunk_cache)
+    : ContextStore(std::make_shared<BackendCore>(root_path, std::move(chunk_cache))) {}
 
 ContextStore::ContextStore(std::shared_ptr<BackendCore> core)
-    : core_(std::move(core)), root_path_(core_->root_path()),
-      chunk_cache_(core_->chunk_cache()), db_(core_->database()),
+    : core_(std::move(core)),
+      root_path_(core_->root_path()),
+      chunk_cache_(core_->chunk_cache()),
+      db_(core_->database()),
       table_(core_->contexts()) {
   load_global_index();
-  if (chunk_cache_)
-    chunk_cache_->attach(root_path_);
-  core_->set_indexed_listener(
-      [this](const std::string &agent_id, const std::string &path) {
-        note_indexed(agent_id, path);
-      });
+  if (chunk_cache_) chunk_cache_->attach(root_path_);
+  core_->set_indexed_listener([this](const std::string& agent_id, const std::string& path) {
+    note_indexed(agent_id, path);
+  });
 }
 
 ContextStore::~ContextStore() {
   core_->set_indexed_listener({});
-  if (chunk_cache_)
-    chunk_cache_->detach(root_path_);
+  if (chunk_cache_) chunk_cache_->detach(root_path_);
 }
 
 void ContextStore::load_global_index() {
   _global_index = Json::object();
-  Statement st = db_.prepare("SELECT agent_id, file_path, entry FROM "
-                             "global_index ORDER BY agent_id, file_path");
+  Statement st = db_.prepare(
+      "SELECT agent_id, file_path, entry FROM global_index ORDER BY agent_id, file_path");
   while (st.step()) {
-    _global_index[st.column_text(0)][st.column_text(1)] =
-        parse_json(st.column_text_view(2));
+    _global_index[st.column_text(0)][st.column_text(1)] = parse_json(st.column_text_view(2));
   }
 }
 
-Json ContextStore::retrieve_file_context(const std::string &agent_id,
-                                         const std::string &file_path) {
+Json ContextStore::retrieve_file_context(const std::string& agent_id,
+                                         const std::string& file_path) {
   std::string path = normalize_path(file_path);
   std::optional<ContextRow> row = table_.find(agent_id, path);
   if (!row) {
     Transaction tx(db_);
     table_.ensure_agent(agent_id);
-    db_.prepare("UPDATE agents SET retrieval_misses = retrieval_misses + 1 "
-                "WHERE agent_id = ?1")
+    db_.prepare("UPDATE agents SET retrieval_misses = retrieval_misses + 1 WHERE agent_id = ?1")
         .bind(1, agent_id)
         .run();
     tx.commit();
@@ -75,26 +68,22 @@ Json ContextStore::retrieve_file_context(const std::string &agent_id,
   }
   // Freshness may hash the file: done before the write lock is taken.
   Freshness freshness = check_freshness(row->facts, path);
-  Json code_flow = build_code_flow(table_.chunk_records(row->id),
-                                   table_.import_records(row->id));
+  Json code_flow = build_code_flow(table_.chunk_records(row->id), table_.import_records(row->id));
   std::int64_t served = tokens_of(dump_json(code_flow).size());
-  std::int64_t file_bytes =
-      stat_file(path).size.value_or(row->facts.size.value_or(0));
+  std::int64_t file_bytes = stat_file(path).size.value_or(row->facts.size.value_or(0));
   std::int64_t baseline = tokens_of(static_cast<std::size_t>(file_bytes));
   Transaction tx(db_);
   table_.ensure_agent(agent_id);
-  db_.prepare("UPDATE contexts SET access_count = access_count + 1, "
-              "last_access = ?2, "
-              "tokens_served = tokens_served + ?3, tokens_baseline = "
-              "tokens_baseline + ?4 "
-              "WHERE id = ?1")
+  db_.prepare(
+         "UPDATE contexts SET access_count = access_count + 1, last_access = ?2, "
+         "tokens_served = tokens_served + ?3, tokens_baseline = tokens_baseline + ?4 "
+         "WHERE id = ?1")
       .bind(1, row->id)
       .bind(2, now_seconds())
       .bind(3, served)
       .bind(4, baseline)
       .run();
-  db_.prepare(
-         "UPDATE agents SET retrievals = retrievals + 1 WHERE agent_id = ?1")
+  db_.prepare("UPDATE agents SET retrievals = retrievals + 1 WHERE agent_id = ?1")
       .bind(1, agent_id)
       .run();
   tx.commit();
@@ -103,8 +92,7 @@ Json ContextStore::retrieve_file_context(const std::string &agent_id,
                  {"file_path", path},
                  {"language", row->language},
                  {"freshness", freshness_name(freshness)}};
-  if (freshness != Freshness::kFresh)
-    answer["stale_reason"] = staleness_reason(freshness);
+  if (freshness != Freshness::kFresh) answer["stale_reason"] = staleness_reason(freshness);
   answer["code_flow"] = std::move(code_flow);
   answer["chunk_count"] = row->chunk_count;
   answer["access_count"] = row->access_count + 1;
@@ -113,23 +101,19 @@ Json ContextStore::retrieve_file_context(const std::string &agent_id,
   return answer;
 }
 
-std::shared_ptr<const Json>
-ContextStore::_load_agent_data(const std::string &agent_id,
-                               const std::string &section) {
+std::shared_ptr<const Json> ContextStore::_load_agent_data(const std::string& agent_id,
+                                                           const std::string& section) {
   if (section == kFileContexts) {
     ReadTransaction snapshot(db_);
     std::int64_t generation = table_.generation(agent_id);
-    if (agent_id == cached_agent_ && generation == cached_generation_ &&
-        cached_contexts_) {
+    if (agent_id == cached_agent_ && generation == cached_generation_ && cached_contexts_) {
       return cached_contexts_;
     }
-    // The cache's offer shares the contexts too: withdrawn first, so that they
-    // can be reused when no caller holds them any more.
-    if (chunk_cache_)
-      chunk_cache_->offer(root_path_, nullptr, {});
-    ContextTable::Loaded *earlier = nullptr;
-    if (agent_id == cached_agent_ && cached_contexts_ &&
-        cached_contexts_.use_count() == 1) {
+    // The cache's offer shares the contexts too: withdrawn first, so that they can be
+    // reused when no caller holds them any more.
+    if (chunk_cache_) chunk_cache_->offer(root_path_, nullptr, {});
+    ContextTable::Loaded* earlier = nullptr;
+    if (agent_id == cached_agent_ && cached_contexts_ && cached_contexts_.use_count() == 1) {
       cached_rows_.contexts = std::move(*cached_contexts_);
       earlier = &cached_rows_;
     }
@@ -140,25 +124,20 @@ ContextStore::_load_agent_data(const std::string &agent_id,
     cached_rows_.contexts = Json::array();
     cached_agent_ = agent_id;
     cached_generation_ = generation;
-    if (chunk_cache_)
-      chunk_cache_->offer(root_path_, cached_contexts_,
-                          cached_rows_.chunk_keys);
+    if (chunk_cache_) chunk_cache_->offer(root_path_, cached_contexts_, cached_rows_.chunk_keys);
     return cached_contexts_;
   }
-  Statement st = db_.prepare(
-      "SELECT value FROM sections WHERE agent_id = ?1 AND section = ?2");
+  Statement st = db_.prepare("SELECT value FROM sections WHERE agent_id = ?1 AND section = ?2");
   st.bind(1, agent_id).bind(2, section);
-  return std::make_shared<const Json>(
-      st.step() ? parse_json(st.column_text_view(0)) : Json(nullptr));
+  return std::make_shared<const Json>(st.step() ? parse_json(st.column_text_view(0))
+                                                : Json(nullptr));
 }
 
-void ContextStore::_save_agent_data(const std::string &agent_id,
-                                    const std::string &section,
-                                    const Json &value) {
+void ContextStore::_save_agent_data(const std::string& agent_id, const std::string& section,
+                                    const Json& value) {
   if (section != kFileContexts) {
     Transaction tx(db_);
-    db_.prepare("INSERT OR REPLACE INTO sections(agent_id, section, value) "
-                "VALUES(?1, ?2, ?3)")
+    db_.prepare("INSERT OR REPLACE INTO sections(agent_id, section, value) VALUES(?1, ?2, ?3)")
         .bind(1, agent_id)
         .bind(2, section)
         .bind(3, dump_json(value))
@@ -167,25 +146,21 @@ void ContextStore::_save_agent_data(const std::string &agent_id,
     return;
   }
   if (!value.is_array()) {
-    throw TypeError(std::string("file_contexts must be a list, not ") +
-                    type_name(value));
+    throw TypeError(std::string("file_contexts must be a list, not ") + type_name(value));
   }
-  // Normalise the paths first: the order of first appearance is kept, the last
-  // record wins.
+  // Normalise the paths first: the order of first appearance is kept, the last record wins.
   std::vector<std::string> order;
   std::unordered_map<std::string, Json> latest;
-  for (const Json &context : value) {
+  for (const Json& context : value) {
     if (!context.is_object()) {
-      throw TypeError(std::string("a file context must be a dict, not ") +
-                      type_name(context));
+      throw TypeError(std::string("a file context must be a dict, not ") + type_name(context));
     }
     auto path_it = context.find("file_path");
     std::string path;
     if (path_it != context.end() && !path_it->is_null()) {
       if (!path_it->is_string()) {
-        throw TypeError(
-            std::string("a file context's 'file_path' must be a str, not ") +
-            type_name(*path_it));
+        throw TypeError(std::string("a file context's 'file_path' must be a str, not ") +
+                        type_name(*path_it));
       }
       path = normalize_path(path_it->get<std::string>());
     } else {
@@ -193,26 +168,23 @@ void ContextStore::_save_agent_data(const std::string &agent_id,
     }
     Json normalised = context;
     normalised["file_path"] = path;
-    if (!latest.count(path))
-      order.push_back(path);
+    if (!latest.count(path)) order.push_back(path);
     latest[path] = std::move(normalised);
   }
 
   Transaction tx(db_);
   std::unordered_map<std::string, ContextRow> kept;
-  for (ContextRow &row : table_.rows(agent_id)) {
-    if (latest.count(row.file_path))
-      kept.emplace(row.file_path, std::move(row));
+  for (ContextRow& row : table_.rows(agent_id)) {
+    if (latest.count(row.file_path)) kept.emplace(row.file_path, std::move(row));
   }
   table_.clear(agent_id);
-  for (const std::string &path : order) {
+  for (const std::string& path : order) {
     table_.put(agent_id, latest[path]);
     auto it = kept.find(path);
-    if (it == kept.end())
-      continue;
-    db_.prepare("UPDATE contexts SET access_count = ?3, last_access = ?4, "
-                "tokens_served = ?5, "
-                "tokens_baseline = ?6 WHERE agent_id = ?1 AND file_path = ?2")
+    if (it == kept.end()) continue;
+    db_.prepare(
+           "UPDATE contexts SET access_count = ?3, last_access = ?4, tokens_served = ?5, "
+           "tokens_baseline = ?6 WHERE agent_id = ?1 AND file_path = ?2")
         .bind(1, agent_id)
         .bind(2, path)
         .bind(3, it->second.access_count)
@@ -224,33 +196,28 @@ void ContextStore::_save_agent_data(const std::string &agent_id,
   drop_all_unreferenced_vectors(db_, agent_id);
   tx.commit();
   _global_index.erase(agent_id);
-  for (const std::string &path : order)
-    note_indexed(agent_id, path);
+  for (const std::string& path : order) note_indexed(agent_id, path);
 }
 
 void ContextStore::_save_global_index() {
   if (!_global_index.is_object()) {
-    throw TypeError(std::string("_global_index must be a dict, not ") +
-                    type_name(_global_index));
+    throw TypeError(std::string("_global_index must be a dict, not ") + type_name(_global_index));
   }
-  for (const auto &[agent, entries] : _global_index.items()) {
+  for (const auto& [agent, entries] : _global_index.items()) {
     if (!entries.is_object()) {
-      throw TypeError("the global index entries of " + agent +
-                      " must be a dict, not " + type_name(entries));
+      throw TypeError("the global index entries of " + agent + " must be a dict, not " +
+                      type_name(entries));
     }
   }
   Transaction tx(db_);
-  for (const std::string &agent : dropped_agents_) {
-    if (_global_index.contains(agent))
-      continue;
-    db_.prepare("DELETE FROM global_index WHERE agent_id = ?1")
-        .bind(1, agent)
-        .run();
+  for (const std::string& agent : dropped_agents_) {
+    if (_global_index.contains(agent)) continue;
+    db_.prepare("DELETE FROM global_index WHERE agent_id = ?1").bind(1, agent).run();
   }
-  for (const auto &[agent, entries] : _global_index.items()) {
-    for (const auto &[path, entry] : entries.items()) {
-      db_.prepare("INSERT OR REPLACE INTO global_index(agent_id, file_path, "
-                  "entry) VALUES(?1, ?2, ?3)")
+  for (const auto& [agent, entries] : _global_index.items()) {
+    for (const auto& [path, entry] : entries.items()) {
+      db_.prepare(
+             "INSERT OR REPLACE INTO global_index(agent_id, file_path, entry) VALUES(?1, ?2, ?3)")
           .bind(1, agent)
           .bind(2, path)
           .bind(3, dump_json(entry))
@@ -261,19 +228,16 @@ void ContextStore::_save_global_index() {
   dropped_agents_.clear();
 }
 
-void ContextStore::_drop_global_index_entries(const std::string &agent_id) {
-  if (_global_index.is_object())
-    _global_index.erase(agent_id);
+void ContextStore::_drop_global_index_entries(const std::string& agent_id) {
+  if (_global_index.is_object()) _global_index.erase(agent_id);
   dropped_agents_.insert(agent_id);
 }
 
-void ContextStore::note_indexed(const std::string &agent_id,
-                                const std::string &file_path) {
-  Statement st = db_.prepare(
-      "SELECT entry FROM global_index WHERE agent_id = ?1 AND file_path = ?2");
+void ContextStore::note_indexed(const std::string& agent_id, const std::string& file_path) {
+  Statement st =
+      db_.prepare("SELECT entry FROM global_index WHERE agent_id = ?1 AND file_path = ?2");
   st.bind(1, agent_id).bind(2, file_path);
-  if (!_global_index.is_object())
-    _global_index = Json::object();
+  if (!_global_index.is_object()) _global_index = Json::object();
   if (st.step()) {
     _global_index[agent_id][file_path] = parse_json(st.column_text_view(0));
   } else if (_global_index.contains(agent_id)) {
@@ -281,33 +245,30 @@ void ContextStore::note_indexed(const std::string &agent_id,
   }
 }
 
-bool ContextStore::delete_code_mem(const std::string &agent_id,
-                                   const std::string &file_path) {
+bool ContextStore::delete_code_mem(const std::string& agent_id, const std::string& file_path) {
   std::string path = normalize_path(file_path);
   Transaction tx(db_);
   bool removed = table_.remove(agent_id, path).has_value();
   tx.commit();
-  if (removed)
-    note_indexed(agent_id, path);
+  if (removed) note_indexed(agent_id, path);
   return removed;
 }
 
-Json ContextStore::list_code_mems(const std::string &agent_id,
-                                  std::int64_t limit, std::int64_t offset) {
+Json ContextStore::list_code_mems(const std::string& agent_id, std::int64_t limit,
+                                  std::int64_t offset) {
   limit = std::max<std::int64_t>(limit, 0);
   offset = std::max<std::int64_t>(offset, 0);
   std::vector<ContextRow> rows = table_.rows(agent_id);
   auto total = static_cast<std::int64_t>(rows.size());
   Json files = Json::array();
   for (std::int64_t i = offset; i < total && i < offset + limit; ++i) {
-    const ContextRow &row = rows[static_cast<std::size_t>(i)];
-    files.push_back(
-        {{"file_path", row.file_path},
-         {"language", row.language},
-         {"chunk_count", row.chunk_count},
-         {"file_size", row.facts.size ? Json(*row.facts.size) : Json(nullptr)},
-         {"indexed_at", row.indexed_at},
-         {"access_count", row.access_count}});
+    const ContextRow& row = rows[static_cast<std::size_t>(i)];
+    files.push_back({{"file_path", row.file_path},
+                     {"language", row.language},
+                     {"chunk_count", row.chunk_count},
+                     {"file_size", row.facts.size ? Json(*row.facts.size) : Json(nullptr)},
+                     {"indexed_at", row.indexed_at},
+                     {"access_count", row.access_count}});
   }
   std::int64_t count = static_cast<std::int64_t>(files.size());
   return {{"status", "ok"},
@@ -319,25 +280,24 @@ Json ContextStore::list_code_mems(const std::string &agent_id,
           {"has_more", offset + count < total}};
 }
 
-Json ContextStore::get_token_savings_report(const std::string &agent_id) {
+Json ContextStore::get_token_savings_report(const std::string& agent_id) {
   return token_savings_report(db_, table_, agent_id);
 }
 
-Json ContextStore::get_detailed_cache_stats(const std::string &agent_id) {
+Json ContextStore::get_detailed_cache_stats(const std::string& agent_id) {
   return detailed_cache_stats(db_, table_, agent_id);
 }
 
-Json ContextStore::get_usage_report(const std::string &agent_id) {
+Json ContextStore::get_usage_report(const std::string& agent_id) {
   return usage_report(db_, table_, agent_id);
 }
 
-Json ContextStore::invalidate_with_vectors(const std::string &agent_id,
-                                           const std::string &file_path) {
+Json ContextStore::invalidate_with_vectors(const std::string& agent_id,
+                                           const std::string& file_path) {
   std::string path = normalize_path(file_path);
   Transaction tx(db_);
   std::optional<ContextRow> row = table_.find(agent_id, path);
-  std::optional<std::vector<std::string>> hashes =
-      table_.remove(agent_id, path);
+  std::optional<std::vector<std::string>> hashes = table_.remove(agent_id, path);
   tx.commit();
   if (!hashes) {
     return {{"removed", false},
@@ -352,10 +312,10 @@ Json ContextStore::invalidate_with_vectors(const std::string &agent_id,
           {"chunks_removed", row ? row->chunk_count : 0}};
 }
 
-Json ContextStore::invalidate_stale(const std::string &agent_id) {
+Json ContextStore::invalidate_stale(const std::string& agent_id) {
   std::vector<ContextRow> rows = table_.rows(agent_id);
   std::vector<std::string> stale;
-  for (const ContextRow &row : rows) {
+  for (const ContextRow& row : rows) {
     if (check_freshness(row.facts, row.file_path) != Freshness::kFresh) {
       stale.push_back(row.file_path);
     }
@@ -364,20 +324,16 @@ Json ContextStore::invalidate_stale(const std::string &agent_id) {
   Json files = Json::array();
   std::unordered_set<std::string> seen;
   Transaction tx(db_);
-  for (const std::string &path : stale) {
-    std::optional<std::vector<std::string>> hashes =
-        table_.remove(agent_id, path);
-    if (!hashes)
-      continue; // removed meanwhile by another writer
-    for (const std::string &hash : *hashes) {
-      if (seen.insert(hash).second)
-        hash_ids.push_back(hash);
+  for (const std::string& path : stale) {
+    std::optional<std::vector<std::string>> hashes = table_.remove(agent_id, path);
+    if (!hashes) continue;  // removed meanwhile by another writer
+    for (const std::string& hash : *hashes) {
+      if (seen.insert(hash).second) hash_ids.push_back(hash);
     }
     files.push_back(path);
   }
   tx.commit();
-  for (const Json &path : files)
-    note_indexed(agent_id, path.get<std::string>());
+  for (const Json& path : files) note_indexed(agent_id, path.get<std::string>());
   std::size_t invalidated = files.size();
   return {{"hash_ids", std::move(hash_ids)},
           {"invalidated", invalidated},
@@ -385,29 +341,24 @@ Json ContextStore::invalidate_stale(const std::string &agent_id) {
           {"checked", rows.size()}};
 }
 
-Json ContextStore::get_file_imports(const std::string &agent_id,
-                                    const std::string &file_path) {
-  std::optional<ContextRow> row =
-      table_.find(agent_id, normalize_path(file_path));
+Json ContextStore::get_file_imports(const std::string& agent_id, const std::string& file_path) {
+  std::optional<ContextRow> row = table_.find(agent_id, normalize_path(file_path));
   return row ? table_.import_records(row->id) : Json::array();
 }
 
-Json ContextStore::find_importers(const std::string &agent_id,
-                                  const std::string &module_name) {
+Json ContextStore::find_importers(const std::string& agent_id, const std::string& module_name) {
   Statement st = db_.prepare(
-      "SELECT c.file_path, i.module FROM imports i JOIN contexts c ON c.id = "
-      "i.context_id "
+      "SELECT c.file_path, i.module FROM imports i JOIN contexts c ON c.id = i.context_id "
       "WHERE i.agent_id = ?1 AND i.stem = ?2 ORDER BY c.seq, i.ord");
   st.bind(1, agent_id).bind(2, module_name);
   Json importers = Json::array();
   std::unordered_set<std::string> seen;
   while (st.step()) {
     std::string path = st.column_text(0);
-    if (!seen.insert(path).second)
-      continue;
+    if (!seen.insert(path).second) continue;
     importers.push_back({{"file_path", path}, {"module", st.column_text(1)}});
   }
   return importers;
 }
 
-} // namespace vantory::backend
+}  // namespace vantory::backend

@@ -19,18 +19,16 @@ namespace vantory::backend {
 
 namespace {
 
-// Records are read back with the depth limit of the JSON reader; leave room for
-// the context that holds them.
+// Records are read back with the depth limit of the JSON reader; leave room for the context
+// that holds them.
 constexpr int kMaxRecordDepth = kMaxJsonDepth - 10;
 
-constexpr const char *kContextColumns =
-    "id, file_path, language, context_hash, chunk_count, file_size, "
-    "file_mtime_ns, file_hash, "
-    "indexed_at, access_count, last_access, tokens_served, tokens_baseline, "
-    "chunk_key, "
+constexpr const char* kContextColumns =
+    "id, file_path, language, context_hash, chunk_count, file_size, file_mtime_ns, file_hash, "
+    "indexed_at, access_count, last_access, tokens_served, tokens_baseline, chunk_key, "
     "vectors_complete, revision";
 
-ContextRow read_row(const Statement &st) {
+ContextRow read_row(const Statement& st) {
   ContextRow row;
   row.id = st.column_int(0);
   row.file_path = st.column_text(1);
@@ -42,8 +40,7 @@ ContextRow read_row(const Statement &st) {
   row.facts.sha256 = st.column_optional_text(7);
   row.indexed_at = st.column_double(8);
   row.access_count = st.column_int(9);
-  if (!st.is_null(10))
-    row.last_access = st.column_double(10);
+  if (!st.is_null(10)) row.last_access = st.column_double(10);
   row.tokens_served = st.column_int(11);
   row.tokens_baseline = st.column_int(12);
   row.chunk_key = st.column_optional_text(13);
@@ -52,96 +49,82 @@ ContextRow read_row(const Statement &st) {
   return row;
 }
 
-// Depth of the deepest nesting in `value`, walked without recursion so that a
-// hostile record cannot exhaust the stack.
-int json_depth(const Json &value) {
+// Depth of the deepest nesting in `value`, walked without recursion so that a hostile record
+// cannot exhaust the stack.
+int json_depth(const Json& value) {
   int deepest = 0;
-  std::vector<std::pair<const Json *, int>> pending{{&value, 1}};
+  std::vector<std::pair<const Json*, int>> pending{{&value, 1}};
   while (!pending.empty()) {
     auto [node, depth] = pending.back();
     pending.pop_back();
-    if (!node->is_structured())
-      continue;
+    if (!node->is_structured()) continue;
     deepest = std::max(deepest, depth);
-    if (deepest > kMaxRecordDepth)
-      return deepest;
-    for (const Json &child : *node)
-      pending.emplace_back(&child, depth + 1);
+    if (deepest > kMaxRecordDepth) return deepest;
+    for (const Json& child : *node) pending.emplace_back(&child, depth + 1);
   }
   return deepest;
 }
 
-const Json &array_member(const Json &context, const char *key) {
+const Json& array_member(const Json& context, const char* key) {
   static const Json kEmpty = Json::array();
   auto it = context.find(key);
-  if (it == context.end() || it->is_null())
-    return kEmpty;
+  if (it == context.end() || it->is_null()) return kEmpty;
   if (!it->is_array()) {
-    throw TypeError(std::string("a file context's '") + key +
-                    "' must be a list, not " + type_name(*it));
+    throw TypeError(std::string("a file context's '") + key + "' must be a list, not " +
+                    type_name(*it));
   }
   return *it;
 }
 
-std::string string_or(const Json &context, const char *key,
-                      const char *fallback) {
+std::string string_or(const Json& context, const char* key, const char* fallback) {
   auto it = context.find(key);
-  if (it == context.end() || it->is_null())
-    return fallback;
+  if (it == context.end() || it->is_null()) return fallback;
   if (!it->is_string()) {
-    throw TypeError(std::string("a file context's '") + key +
-                    "' must be a str, not " + type_name(*it));
+    throw TypeError(std::string("a file context's '") + key + "' must be a str, not " +
+                    type_name(*it));
   }
   return it->get<std::string>();
 }
 
-FileFacts facts_of(const Json &context) {
+FileFacts facts_of(const Json& context) {
   FileFacts facts;
   auto size = context.find("file_size");
-  if (size != context.end() && size->is_number_integer())
-    facts.size = size->get<std::int64_t>();
+  if (size != context.end() && size->is_number_integer()) facts.size = size->get<std::int64_t>();
   auto mtime = context.find("file_mtime");
   if (mtime != context.end() && mtime->is_number()) {
     facts.mtime_ns = seconds_to_ns(mtime->get<double>());
   }
   auto hash = context.find("file_hash");
-  if (hash != context.end() && hash->is_string())
-    facts.sha256 = hash->get<std::string>();
+  if (hash != context.end() && hash->is_string()) facts.sha256 = hash->get<std::string>();
   return facts;
 }
 
 // Binds the keyword-index texts to parameters 2 to 7, in the order of the
 // index's columns.
-void bind_search_text(Statement &st, const ChunkSearchText &text) {
-  st.bind(2, text.name)
-      .bind(3, text.summary)
-      .bind(4, text.keywords)
-      .bind(5, text.content);
+void bind_search_text(Statement& st, const ChunkSearchText& text) {
+  st.bind(2, text.name).bind(3, text.summary).bind(4, text.keywords).bind(5, text.content);
   st.bind(6, text.subwords).bind(7, text.path);
 }
 
-std::string hash_id_of(const Json &chunk) {
+std::string hash_id_of(const Json& chunk) {
   auto it = chunk.find("hash_id");
-  if (it == chunk.end() || !it->is_string())
-    return {};
+  if (it == chunk.end() || !it->is_string()) return {};
   return it->get<std::string>();
 }
 
-// The stored text of a chunk record: its JSON with a string content (kept in
-// its own column, answered in `content`) written as null, and with
-// `filled_hash`, when not empty, in place of a missing, null or empty hash_id.
-// The same text as dump_json of such a copy of the record.
-std::string stored_chunk_text(const Json &chunk, const std::string &filled_hash,
-                              std::string_view &content) {
+// The stored text of a chunk record: its JSON with a string content (kept in its own column,
+// answered in `content`) written as null, and with `filled_hash`, when not empty, in place of
+// a missing, null or empty hash_id. The same text as dump_json of such a copy of the record.
+std::string stored_chunk_text(const Json& chunk, const std::string& filled_hash,
+                              std::string_view& content) {
   std::string text = "{";
   bool hash_written = false;
   for (auto it = chunk.begin(); it != chunk.end(); ++it) {
-    if (text.size() > 1)
-      text += ", ";
+    if (text.size() > 1) text += ", ";
     append_json_string(text, it.key());
     text += ": ";
     if (it.key() == "content" && it->is_string()) {
-      content = it->get_ref<const std::string &>();
+      content = it->get_ref<const std::string&>();
       text += "null";
     } else if (it.key() == "hash_id" && !filled_hash.empty()) {
       append_json_string(text, filled_hash);
@@ -151,8 +134,7 @@ std::string stored_chunk_text(const Json &chunk, const std::string &filled_hash,
     }
   }
   if (!filled_hash.empty() && !hash_written) {
-    if (text.size() > 1)
-      text += ", ";
+    if (text.size() > 1) text += ", ";
     text += "\"hash_id\": ";
     append_json_string(text, filled_hash);
   }
@@ -160,73 +142,61 @@ std::string stored_chunk_text(const Json &chunk, const std::string &filled_hash,
   return text;
 }
 
-Json external_imports(const Json &imports,
-                      const std::unordered_set<std::string> &known) {
+Json external_imports(const Json& imports, const std::unordered_set<std::string>& known) {
   Json packages = Json::array();
   std::unordered_set<std::string> seen;
-  for (const Json &record : imports) {
-    if (!record.is_object())
-      continue;
+  for (const Json& record : imports) {
+    if (!record.is_object()) continue;
     auto module = record.find("module");
-    if (module == record.end() || !module->is_string())
-      continue;
-    const std::string &name = module->get_ref<const std::string &>();
-    if (name.empty() || name[0] == '.')
-      continue; // relative: inside the project
+    if (module == record.end() || !module->is_string()) continue;
+    const std::string& name = module->get_ref<const std::string&>();
+    if (name.empty() || name[0] == '.') continue;  // relative: inside the project
     std::string top = name.substr(0, name.find('.'));
-    if (top.empty() || known.count(top) || known.count(module_stem(name)))
-      continue;
-    if (seen.insert(top).second)
-      packages.push_back(top);
+    if (top.empty() || known.count(top) || known.count(module_stem(name))) continue;
+    if (seen.insert(top).second) packages.push_back(top);
   }
   return packages;
 }
 
-} // namespace
+}  // namespace
 
-std::string module_stem(const std::string &module) {
+std::string module_stem(const std::string& module) {
   std::size_t dot = module.rfind('.');
   return dot == std::string::npos ? module : module.substr(dot + 1);
 }
 
-std::vector<std::string> resolvable_stems(const std::string &file_path) {
+std::vector<std::string> resolvable_stems(const std::string& file_path) {
   std::string stem(file_stem(base_name(file_path)));
   std::vector<std::string> stems{stem};
   if (stem == "__init__" || stem == "index" || stem == "mod") {
     std::size_t slash = file_path.rfind('/');
     if (slash != std::string::npos && slash > 0) {
-      stems.emplace_back(
-          base_name(std::string_view(file_path).substr(0, slash)));
+      stems.emplace_back(base_name(std::string_view(file_path).substr(0, slash)));
     }
   }
   return stems;
 }
 
-ContextTable::Loaded ContextTable::load(const std::string &agent_id,
-                                        Loaded *earlier) {
+ContextTable::Loaded ContextTable::load(const std::string& agent_id, Loaded* earlier) {
   std::vector<ContextRow> all = rows(agent_id);
   std::unordered_set<std::string> known;
-  for (const ContextRow &row : all) {
-    for (std::string &stem : resolvable_stems(row.file_path))
-      known.insert(std::move(stem));
+  for (const ContextRow& row : all) {
+    for (std::string& stem : resolvable_stems(row.file_path)) known.insert(std::move(stem));
   }
   std::unordered_map<std::int64_t, std::size_t> reusable;
   if (earlier) {
-    for (std::size_t i = 0; i < earlier->ids.size(); ++i)
-      reusable.emplace(earlier->ids[i], i);
+    for (std::size_t i = 0; i < earlier->ids.size(); ++i) reusable.emplace(earlier->ids[i], i);
   }
   Loaded loaded;
-  for (ContextRow &row : all) {
+  for (ContextRow& row : all) {
     Json context;
     auto it = reusable.find(row.id);
-    if (it != reusable.end() &&
-        earlier->revisions[it->second] == row.revision) {
+    if (it != reusable.end() && earlier->revisions[it->second] == row.revision) {
       context = std::move(earlier->contexts[it->second]);
     } else {
       context = read_context(row.id);
     }
-    // The files known change with every file indexed or removed: worked out
-    // anew each time.
+    // The files known change with every file indexed or removed: worked out anew each time.
     auto imports = context.find("imports");
     static const Json kNone = Json::array();
     context["external_imports"] =
@@ -242,70 +212,60 @@ ContextTable::Loaded ContextTable::load(const std::string &agent_id,
 Json ContextTable::read_context(std::int64_t id) {
   Statement st = db_.prepare("SELECT record FROM contexts WHERE id = ?1");
   st.bind(1, id);
-  if (!st.step())
-    throw RuntimeError("the context row " + std::to_string(id) + " vanished");
+  if (!st.step()) throw RuntimeError("the context row " + std::to_string(id) + " vanished");
   Json context = parse_json(st.column_text_view(0));
   context["chunks"] = chunk_records(id);
   context["imports"] = import_records(id);
   return context;
 }
 
-std::optional<ContextRow> ContextTable::find(const std::string &agent_id,
-                                             const std::string &file_path) {
-  static const std::string sql =
-      std::string("SELECT ") + kContextColumns +
-      " FROM contexts WHERE agent_id = ?1 AND file_path = ?2";
+std::optional<ContextRow> ContextTable::find(const std::string& agent_id,
+                                             const std::string& file_path) {
+  static const std::string sql = std::string("SELECT ") + kContextColumns +
+                                 " FROM contexts WHERE agent_id = ?1 AND file_path = ?2";
   Statement st = db_.prepare(sql.c_str());
   st.bind(1, agent_id).bind(2, file_path);
-  if (!st.step())
-    return std::nullopt;
+  if (!st.step()) return std::nullopt;
   return read_row(st);
 }
 
-std::vector<ContextRow> ContextTable::rows(const std::string &agent_id) {
+std::vector<ContextRow> ContextTable::rows(const std::string& agent_id) {
   static const std::string sql =
-      std::string("SELECT ") + kContextColumns +
-      " FROM contexts WHERE agent_id = ?1 ORDER BY seq";
+      std::string("SELECT ") + kContextColumns + " FROM contexts WHERE agent_id = ?1 ORDER BY seq";
   Statement st = db_.prepare(sql.c_str());
   st.bind(1, agent_id);
   std::vector<ContextRow> out;
-  while (st.step())
-    out.push_back(read_row(st));
+  while (st.step()) out.push_back(read_row(st));
   return out;
 }
 
 Json ContextTable::chunk_records(std::int64_t context_id) {
-  Statement st =
-      db_.prepare("SELECT body FROM chunks WHERE context_id = ?1 ORDER BY ord");
+  Statement st = db_.prepare("SELECT body FROM chunks WHERE context_id = ?1 ORDER BY ord");
   st.bind(1, context_id);
   Json chunks = Json::array();
-  while (st.step())
-    chunks.push_back(chunk_record(unpack_chunk_body(st.column_blob(0))));
+  while (st.step()) chunks.push_back(chunk_record(unpack_chunk_body(st.column_blob(0))));
   return chunks;
 }
 
 Json ContextTable::import_records(std::int64_t context_id) {
-  Statement st = db_.prepare(
-      "SELECT record FROM imports WHERE context_id = ?1 ORDER BY ord");
+  Statement st = db_.prepare("SELECT record FROM imports WHERE context_id = ?1 ORDER BY ord");
   st.bind(1, context_id);
   Json imports = Json::array();
-  while (st.step())
-    imports.push_back(parse_json(st.column_text_view(0)));
+  while (st.step()) imports.push_back(parse_json(st.column_text_view(0)));
   return imports;
 }
 
 std::vector<std::string> ContextTable::chunk_hashes(std::int64_t context_id) {
-  Statement st = db_.prepare("SELECT DISTINCT hash_id FROM chunks WHERE "
-                             "context_id = ?1 AND hash_id IS NOT NULL");
+  Statement st = db_.prepare(
+      "SELECT DISTINCT hash_id FROM chunks WHERE context_id = ?1 AND hash_id IS NOT NULL");
   st.bind(1, context_id);
   std::vector<std::string> hashes;
-  while (st.step())
-    hashes.push_back(st.column_text(0));
+  while (st.step()) hashes.push_back(st.column_text(0));
   return hashes;
 }
 
-void ContextTable::forget_chunks(const char *select_sql, std::int64_t id,
-                                 const std::string &agent_id) {
+void ContextTable::forget_chunks(const char* select_sql, std::int64_t id,
+                                 const std::string& agent_id) {
   // The keyword index keeps no copy of the texts: it is told what to forget
   // from the bodies.
   Statement st = db_.prepare(select_sql);
@@ -326,41 +286,34 @@ void ContextTable::forget_chunks(const char *select_sql, std::int64_t id,
 }
 
 void ContextTable::delete_children(std::int64_t context_id) {
-  forget_chunks("SELECT id, body FROM chunks WHERE context_id = ?1", context_id,
-                "");
-  db_.prepare("DELETE FROM chunks WHERE context_id = ?1")
-      .bind(1, context_id)
-      .run();
-  db_.prepare("DELETE FROM imports WHERE context_id = ?1")
-      .bind(1, context_id)
-      .run();
+  forget_chunks("SELECT id, body FROM chunks WHERE context_id = ?1", context_id, "");
+  db_.prepare("DELETE FROM chunks WHERE context_id = ?1").bind(1, context_id).run();
+  db_.prepare("DELETE FROM imports WHERE context_id = ?1").bind(1, context_id).run();
+  db_.prepare("DELETE FROM chunks WHERE context_id = ?1").bind(1, context_id).run();
+  db_.prepare("DELETE FROM imports WHERE context_id = ?1").bind(1, context_id).run();
 }
 
 namespace {
 
 // Refuses records that cannot be stored and read back.
-void check_records(const std::string &file_path, const Json &chunks,
-                   const Json &imports) {
-  for (const Json &chunk : chunks) {
+void check_records(const std::string& file_path, const Json& chunks, const Json& imports) {
+  for (const Json& chunk : chunks) {
     if (!chunk.is_object()) {
-      throw TypeError(std::string("a chunk record must be a dict, not ") +
-                      type_name(chunk));
+      throw TypeError(std::string("a chunk record must be a dict, not ") + type_name(chunk));
     }
     if (json_depth(chunk) > kMaxRecordDepth) {
-      throw ValueError("a chunk record of " + file_path +
-                       " is nested deeper than " +
+      throw ValueError("a chunk record of " + file_path + " is nested deeper than " +
                        std::to_string(kMaxRecordDepth) + " levels");
     }
   }
-  for (const Json &record : imports) {
+  for (const Json& record : imports) {
     if (json_depth(record) > kMaxRecordDepth) {
-      throw ValueError("an import record of " + file_path +
-                       " is nested too deeply");
+      throw ValueError("an import record of " + file_path + " is nested too deeply");
     }
   }
 }
 
-} // namespace
+}  // namespace
 
 // The stored texts of a context's records, and the context hash over them.
 struct ContextTable::StoredTexts {
@@ -369,24 +322,22 @@ struct ContextTable::StoredTexts {
   std::string context_hash;
 };
 
-ContextTable::StoredTexts
-ContextTable::stored_texts(const ContextWrite &context) {
-  // The context hash covers what the file holds, not when it was indexed, so
-  // re-indexing an unchanged file leaves snapshots seeing it unmodified.
+ContextTable::StoredTexts ContextTable::stored_texts(const ContextWrite& context) {
+  // The context hash covers what the file holds, not when it was indexed, so re-indexing an
+  // unchanged file leaves snapshots seeing it unmodified.
   StoredTexts texts;
   std::string hashed = context.file_path + '\0' + context.language + '\0';
   texts.chunks.reserve(context.chunks.size());
   for (std::size_t i = 0; i < context.chunks.size(); ++i) {
     std::string_view content;
-    texts.chunks.push_back(
-        stored_chunk_text(context.chunks[i], filled_hash(context, i), content));
+    texts.chunks.push_back(stored_chunk_text(context.chunks[i], filled_hash(context, i), content));
     hashed += texts.chunks.back();
     hashed += '\0';
     hashed += content;
     hashed += '\0';
   }
   texts.imports.reserve(context.imports.size());
-  for (const Json &import : context.imports) {
+  for (const Json& import : context.imports) {
     texts.imports.push_back(dump_json(import));
     hashed += texts.imports.back();
     hashed += '\0';
@@ -395,98 +346,82 @@ ContextTable::stored_texts(const ContextWrite &context) {
   return texts;
 }
 
-const std::string &ContextTable::filled_hash(const ContextWrite &context,
-                                             std::size_t i) {
+const std::string& ContextTable::filled_hash(const ContextWrite& context, std::size_t i) {
   static const std::string none;
   return i < context.hash_ids.size() ? context.hash_ids[i] : none;
 }
 
-void ContextTable::note_unchanged(const ContextRow &existing,
-                                  const ContextWrite &context) {
-  bool learns_key =
-      context.chunk_key && context.chunk_key != existing.chunk_key;
+void ContextTable::note_unchanged(const ContextRow& existing, const ContextWrite& context) {
+  bool learns_key = context.chunk_key && context.chunk_key != existing.chunk_key;
   bool learns_vectors = context.vectors_complete && !existing.vectors_complete;
-  if (!learns_key && !learns_vectors)
-    return;
-  db_.prepare("UPDATE contexts SET chunk_key = COALESCE(?2, chunk_key), "
-              "vectors_complete = MAX(vectors_complete, ?3) WHERE id = ?1")
+  if (!learns_key && !learns_vectors) return;
+  db_.prepare(
+         "UPDATE contexts SET chunk_key = COALESCE(?2, chunk_key), "
+         "vectors_complete = MAX(vectors_complete, ?3) WHERE id = ?1")
       .bind(1, existing.id)
       .bind(2, context.chunk_key)
       .bind(3, static_cast<std::int64_t>(context.vectors_complete))
       .run();
 }
 
-std::int64_t ContextTable::write_context_row(
-    const std::string &agent_id, const std::optional<ContextRow> &existing,
-    const ContextWrite &context, const std::string &context_hash) {
+std::int64_t ContextTable::write_context_row(const std::string& agent_id,
+                                             const std::optional<ContextRow>& existing,
+                                             const ContextWrite& context,
+                                             const std::string& context_hash) {
   std::string record_text = dump_json(context.record);
   auto chunk_count = static_cast<std::int64_t>(context.chunks.size());
-  const FileFacts &facts = context.facts;
+  const FileFacts& facts = context.facts;
   if (existing) {
-    Statement st = db_.prepare("UPDATE contexts SET language = ?2, record = "
-                               "?3, context_hash = ?4, chunk_count = ?5, "
-                               "file_size = ?6, file_mtime_ns = ?7, file_hash "
-                               "= ?8, indexed_at = ?9, chunk_key = ?10, "
-                               "vectors_complete = ?11, revision = (SELECT "
-                               "generation + 1 FROM agents WHERE agent_id = "
-                               "?12) WHERE id = ?1");
+    Statement st = db_.prepare(
+        "UPDATE contexts SET language = ?2, record = "
+        "?3, context_hash = ?4, chunk_count = ?5, "
+        "file_size = ?6, file_mtime_ns = ?7, file_hash "
+        "= ?8, indexed_at = ?9, chunk_key = ?10, "
+        "vectors_complete = ?11, revision = (SELECT "
+        "generation + 1 FROM agents WHERE agent_id = "
+        "?12) WHERE id = ?1");
     st.bind(1, existing->id).bind(2, context.language).bind(3, record_text);
-    st.bind(4, context_hash)
-        .bind(5, chunk_count)
-        .bind(6, facts.size)
-        .bind(7, facts.mtime_ns);
-    st.bind(8, facts.sha256)
-        .bind(9, context.indexed_at)
-        .bind(10, context.chunk_key);
-    st.bind(11, static_cast<std::int64_t>(context.vectors_complete))
-        .bind(12, agent_id);
+    st.bind(4, context_hash).bind(5, chunk_count).bind(6, facts.size).bind(7, facts.mtime_ns);
+    st.bind(8, facts.sha256).bind(9, context.indexed_at).bind(10, context.chunk_key);
+    st.bind(11, static_cast<std::int64_t>(context.vectors_complete)).bind(12, agent_id);
     st.run();
     return existing->id;
   }
-  Statement st =
-      db_.prepare("INSERT INTO contexts(agent_id, seq, file_path, language, "
-                  "record, context_hash, "
-                  "chunk_count, file_size, file_mtime_ns, file_hash, "
-                  "indexed_at, chunk_key, "
-                  "vectors_complete, revision) VALUES(?1, "
-                  "(SELECT COALESCE(MAX(seq), -1) + 1 FROM contexts WHERE "
-                  "agent_id = ?1), ?2, ?3, ?4, "
-                  "?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
-                  "(SELECT generation + 1 FROM agents WHERE agent_id = ?1))");
-  st.bind(1, agent_id)
-      .bind(2, context.file_path)
-      .bind(3, context.language)
-      .bind(4, record_text);
-  st.bind(5, context_hash)
-      .bind(6, chunk_count)
-      .bind(7, facts.size)
-      .bind(8, facts.mtime_ns);
-  st.bind(9, facts.sha256)
-      .bind(10, context.indexed_at)
-      .bind(11, context.chunk_key);
+  Statement st = db_.prepare(
+      "INSERT INTO contexts(agent_id, seq, file_path, language, "
+      "record, context_hash, "
+      "chunk_count, file_size, file_mtime_ns, file_hash, "
+      "indexed_at, chunk_key, "
+      "vectors_complete, revision) VALUES(?1, "
+      "(SELECT COALESCE(MAX(seq), -1) + 1 FROM contexts WHERE "
+      "agent_id = ?1), ?2, ?3, ?4, "
+      "?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
+      "(SELECT generation + 1 FROM agents WHERE agent_id = ?1))");
+  st.bind(1, agent_id).bind(2, context.file_path).bind(3, context.language).bind(4, record_text);
+  st.bind(5, context_hash).bind(6, chunk_count).bind(7, facts.size).bind(8, facts.mtime_ns);
+  st.bind(9, facts.sha256).bind(10, context.indexed_at).bind(11, context.chunk_key);
   st.bind(12, static_cast<std::int64_t>(context.vectors_complete));
   st.run();
   return db_.last_insert_rowid();
 }
 
-std::unordered_set<std::string> ContextTable::insert_chunks(
-    const std::string &agent_id, std::int64_t context_id,
-    const ContextWrite &context, const StoredTexts &texts) {
+std::unordered_set<std::string> ContextTable::insert_chunks(const std::string& agent_id,
+                                                            std::int64_t context_id,
+                                                            const ContextWrite& context,
+                                                            const StoredTexts& texts) {
   std::unordered_set<std::string> hashes;
   for (std::size_t i = 0; i < context.chunks.size(); ++i) {
-    const Json &chunk = context.chunks[i];
-    const std::string &filled = filled_hash(context, i);
+    const Json& chunk = context.chunks[i];
+    const std::string& filled = filled_hash(context, i);
     std::string hash_id = filled.empty() ? hash_id_of(chunk) : filled;
-    if (!hash_id.empty())
-      hashes.insert(hash_id);
+    if (!hash_id.empty()) hashes.insert(hash_id);
     auto content = chunk.find("content");
     bool moved = content != chunk.end() && content->is_string();
     ChunkSearchText text = chunk_search_text(chunk, context.file_path);
-    Statement st = db_.prepare("INSERT INTO chunks(context_id, agent_id, ord, "
-                               "hash_id, body) VALUES(?1, ?2, ?3, ?4, ?5)");
-    st.bind(1, context_id)
-        .bind(2, agent_id)
-        .bind(3, static_cast<std::int64_t>(i));
+    Statement st = db_.prepare(
+        "INSERT INTO chunks(context_id, agent_id, ord, "
+        "hash_id, body) VALUES(?1, ?2, ?3, ?4, ?5)");
+    st.bind(1, context_id).bind(2, agent_id).bind(3, static_cast<std::int64_t>(i));
     if (hash_id.empty()) {
       st.bind_null(4);
     } else {
@@ -495,78 +430,66 @@ std::unordered_set<std::string> ContextTable::insert_chunks(
     std::string body = pack_chunk_body(texts.chunks[i], moved, text);
     st.bind_blob(5, body.data(), body.size());
     st.run();
-    Statement fts =
-        db_.prepare("INSERT INTO chunk_fts(rowid, fts_name, summary, keywords, "
-                    "content, subwords, "
-                    "path_terms) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+    Statement fts = db_.prepare(
+        "INSERT INTO chunk_fts(rowid, fts_name, summary, keywords, "
+        "content, subwords, "
+        "path_terms) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
     bind_search_text(fts.bind(1, db_.last_insert_rowid()), text);
     fts.run();
   }
   return hashes;
 }
 
-void ContextTable::insert_imports(const std::string &agent_id,
-                                  std::int64_t context_id,
-                                  const ContextWrite &context,
-                                  const StoredTexts &texts) {
+void ContextTable::insert_imports(const std::string& agent_id, std::int64_t context_id,
+                                  const ContextWrite& context, const StoredTexts& texts) {
   for (std::size_t i = 0; i < context.imports.size(); ++i) {
-    const Json &import = context.imports[i];
+    const Json& import = context.imports[i];
     std::string module;
     if (import.is_object()) {
       auto it = import.find("module");
-      if (it != import.end() && it->is_string())
-        module = it->get<std::string>();
+      if (it != import.end() && it->is_string()) module = it->get<std::string>();
     }
     Statement st = db_.prepare(
         "INSERT INTO imports(context_id, ord, agent_id, module, stem, record) "
         "VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
-    st.bind(1, context_id)
-        .bind(2, static_cast<std::int64_t>(i))
-        .bind(3, agent_id);
+    st.bind(1, context_id).bind(2, static_cast<std::int64_t>(i)).bind(3, agent_id);
     st.bind(4, module).bind(5, module_stem(module)).bind(6, texts.imports[i]);
     st.run();
   }
 }
 
-void ContextTable::write_global_entry(const std::string &agent_id,
-                                      const ContextWrite &context,
-                                      const std::string &context_hash) {
+void ContextTable::write_global_entry(const std::string& agent_id, const ContextWrite& context,
+                                      const std::string& context_hash) {
   Json entry = {{"language", context.language},
                 {"chunk_count", context.chunks.size()},
                 {"context_hash", context_hash},
                 {"indexed_at", context.indexed_at}};
-  db_.prepare("INSERT OR REPLACE INTO global_index(agent_id, file_path, entry) "
-              "VALUES(?1, ?2, ?3)")
+  db_.prepare("INSERT OR REPLACE INTO global_index(agent_id, file_path, entry) VALUES(?1, ?2, ?3)")
       .bind(1, agent_id)
       .bind(2, context.file_path)
       .bind(3, dump_json(entry))
       .run();
 }
 
-std::vector<std::string> ContextTable::put(const std::string &agent_id,
-                                           const Json &context) {
+std::vector<std::string> ContextTable::put(const std::string& agent_id, const Json& context) {
   if (!context.is_object()) {
-    throw TypeError(std::string("a file context must be a dict, not ") +
-                    type_name(context));
+    throw TypeError(std::string("a file context must be a dict, not ") + type_name(context));
   }
   std::string file_path = string_or(context, "file_path", "");
   std::string language = string_or(context, "language", "unknown");
-  const Json &chunks = array_member(context, "chunks");
-  const Json &imports = array_member(context, "imports");
+  const Json& chunks = array_member(context, "chunks");
+  const Json& imports = array_member(context, "imports");
   auto indexed = context.find("indexed_at");
-  double indexed_at = indexed != context.end() && indexed->is_number()
-                          ? indexed->get<double>()
-                          : now_seconds();
+  double indexed_at =
+      indexed != context.end() && indexed->is_number() ? indexed->get<double>() : now_seconds();
 
   Json record = Json::object();
-  for (const auto &[key, value] : context.items()) {
-    bool split_off =
-        key == "chunks" || key == "imports" || key == "external_imports";
+  for (const auto& [key, value] : context.items()) {
+    bool split_off = key == "chunks" || key == "imports" || key == "external_imports";
     record[key] = split_off ? Json(nullptr) : value;
   }
-  for (const char *key : {"chunks", "imports", "external_imports"}) {
-    if (!record.contains(key))
-      record[key] = nullptr;
+  for (const char* key : {"chunks", "imports", "external_imports"}) {
+    if (!record.contains(key)) record[key] = nullptr;
   }
   record["file_path"] = file_path;
   return put(agent_id, ContextWrite{std::move(file_path),
@@ -581,35 +504,30 @@ std::vector<std::string> ContextTable::put(const std::string &agent_id,
                                     false});
 }
 
-std::vector<std::string> ContextTable::put(const std::string &agent_id,
-                                           const ContextWrite &context) {
+std::vector<std::string> ContextTable::put(const std::string& agent_id,
+                                           const ContextWrite& context) {
   ensure_agent(agent_id);
   std::optional<ContextRow> existing = find(agent_id, context.file_path);
-  bool same_file = existing && existing->language == context.language &&
-                   existing->facts == context.facts;
-  // A chunk key names one array of records, and the imports follow from the
-  // same file: the stored context is this one, and nothing needs to be written
-  // or even compared.
-  if (context.chunk_key && same_file &&
-      existing->chunk_key == context.chunk_key) {
+  bool same_file =
+      existing && existing->language == context.language && existing->facts == context.facts;
+  // A chunk key names one array of records, and the imports follow from the same file: the
+  // stored context is this one, and nothing needs to be written or even compared.
+  if (context.chunk_key && same_file && existing->chunk_key == context.chunk_key) {
     note_unchanged(*existing, context);
     std::vector<std::string> hashes;
     std::unordered_set<std::string> seen;
     for (std::size_t i = 0; i < context.chunks.size(); ++i) {
-      const std::string &filled = filled_hash(context, i);
-      std::string hash =
-          filled.empty() ? hash_id_of(context.chunks[i]) : filled;
-      if (!hash.empty() && seen.insert(hash).second)
-        hashes.push_back(std::move(hash));
+      const std::string& filled = filled_hash(context, i);
+      std::string hash = filled.empty() ? hash_id_of(context.chunks[i]) : filled;
+      if (!hash.empty() && seen.insert(hash).second) hashes.push_back(std::move(hash));
     }
     return hashes;
   }
   check_records(context.file_path, context.chunks, context.imports);
   StoredTexts texts = stored_texts(context);
   if (same_file && existing->context_hash == texts.context_hash) {
-    // Re-indexing an unchanged file writes nothing readers see, so their caches
-    // stay valid. Records that are the chunker's own stay so whoever stored
-    // them this time.
+    // Re-indexing an unchanged file writes nothing readers see, so their caches stay
+    // valid. Records that are the chunker's own stay so whoever stored them this time.
     note_unchanged(*existing, context);
     return chunk_hashes(existing->id);
   }
@@ -619,29 +537,24 @@ std::vector<std::string> ContextTable::put(const std::string &agent_id,
     old_hashes = chunk_hashes(existing->id);
     delete_children(existing->id);
   }
-  std::int64_t context_id =
-      write_context_row(agent_id, existing, context, texts.context_hash);
-  std::unordered_set<std::string> new_hashes =
-      insert_chunks(agent_id, context_id, context, texts);
+  std::int64_t context_id = write_context_row(agent_id, existing, context, texts.context_hash);
+  std::unordered_set<std::string> new_hashes = insert_chunks(agent_id, context_id, context, texts);
   insert_imports(agent_id, context_id, context, texts);
   write_global_entry(agent_id, context, texts.context_hash);
 
   std::vector<std::string> gone;
-  for (const std::string &hash : old_hashes) {
-    if (!new_hashes.count(hash))
-      gone.push_back(hash);
+  for (const std::string& hash : old_hashes) {
+    if (!new_hashes.count(hash)) gone.push_back(hash);
   }
   drop_unreferenced_vectors(db_, agent_id, gone);
   bump_generation(agent_id);
   return old_hashes;
 }
 
-std::optional<std::vector<std::string>>
-ContextTable::remove(const std::string &agent_id,
-                     const std::string &file_path) {
+std::optional<std::vector<std::string>> ContextTable::remove(const std::string& agent_id,
+                                                             const std::string& file_path) {
   std::optional<ContextRow> existing = find(agent_id, file_path);
-  if (!existing)
-    return std::nullopt;
+  if (!existing) return std::nullopt;
   std::vector<std::string> hashes = chunk_hashes(existing->id);
   delete_children(existing->id);
   db_.prepare("DELETE FROM contexts WHERE id = ?1").bind(1, existing->id).run();
@@ -654,40 +567,30 @@ ContextTable::remove(const std::string &agent_id,
   return hashes;
 }
 
-void ContextTable::clear(const std::string &agent_id) {
+void ContextTable::clear(const std::string& agent_id) {
   forget_chunks("SELECT id, body FROM chunks WHERE agent_id = ?1", 0, agent_id);
   db_.prepare("DELETE FROM chunks WHERE agent_id = ?1").bind(1, agent_id).run();
-  db_.prepare("DELETE FROM imports WHERE agent_id = ?1")
-      .bind(1, agent_id)
-      .run();
-  db_.prepare("DELETE FROM contexts WHERE agent_id = ?1")
-      .bind(1, agent_id)
-      .run();
-  db_.prepare("DELETE FROM global_index WHERE agent_id = ?1")
-      .bind(1, agent_id)
-      .run();
+  db_.prepare("DELETE FROM imports WHERE agent_id = ?1").bind(1, agent_id).run();
+  db_.prepare("DELETE FROM contexts WHERE agent_id = ?1").bind(1, agent_id).run();
+  db_.prepare("DELETE FROM global_index WHERE agent_id = ?1").bind(1, agent_id).run();
   bump_generation(agent_id);
 }
 
-void ContextTable::ensure_agent(const std::string &agent_id) {
-  db_.prepare("INSERT OR IGNORE INTO agents(agent_id) VALUES(?1)")
-      .bind(1, agent_id)
-      .run();
+void ContextTable::ensure_agent(const std::string& agent_id) {
+  db_.prepare("INSERT OR IGNORE INTO agents(agent_id) VALUES(?1)").bind(1, agent_id).run();
 }
 
-void ContextTable::bump_generation(const std::string &agent_id) {
+void ContextTable::bump_generation(const std::string& agent_id) {
   ensure_agent(agent_id);
-  db_.prepare(
-         "UPDATE agents SET generation = generation + 1 WHERE agent_id = ?1")
+  db_.prepare("UPDATE agents SET generation = generation + 1 WHERE agent_id = ?1")
       .bind(1, agent_id)
       .run();
 }
 
-std::int64_t ContextTable::generation(const std::string &agent_id) {
-  Statement st =
-      db_.prepare("SELECT generation FROM agents WHERE agent_id = ?1");
+std::int64_t ContextTable::generation(const std::string& agent_id) {
+  Statement st = db_.prepare("SELECT generation FROM agents WHERE agent_id = ?1");
   st.bind(1, agent_id);
   return st.step() ? st.column_int(0) : 0;
 }
 
-} // namespace vantory::backend
+}  // namespace vantory::backend

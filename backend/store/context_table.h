@@ -1,21 +1,18 @@
-// ContextTable: an agent's file contexts in the database, with their chunk
-// records, import records and keyword-index rows, kept consistent with one
-// another.
+// ContextTable: an agent's file contexts in the database, with their chunk records, import
+// records and keyword-index rows, kept consistent with one another.
 //
 // A context record crosses the store's interface as one JSON object:
-//   {"file_path", "language", "chunks": [...], "imports": [{"module": ...},
-//   ...],
-//    "external_imports": [...], "file_size", "file_mtime", "file_hash",
-//    "indexed_at", ...}
-// Stored, it is split: chunk records one per row (their content in a column the
-// keyword index reads), import records one per row (with the module's stem, for
-// importer queries), and the rest of the object as JSON. `external_imports` is
-// not stored: it is worked out when the contexts are read, from the files the
-// agent has indexed by then, so indexing order does not matter.
+//   {"file_path", "language", "chunks": [...], "imports": [{"module": ...}, ...],
+//    "external_imports": [...], "file_size", "file_mtime", "file_hash", "indexed_at", ...}
+// Stored, it is split: chunk records one per row (their content in a column the keyword index
+// reads), import records one per row (with the module's stem, for importer queries), and the
+// rest of the object as JSON. `external_imports` is not stored: it is worked out when the
+// contexts are read, from the files the agent has indexed by then, so indexing order does not
+// matter.
 //
-// Writers must hold a Transaction; each write bumps the agent's generation, and
-// a context written takes the agent's new generation as its revision. Thread
-// safety: as the Database passed in.
+// Writers must hold a Transaction; each write bumps the agent's generation, and a context
+// written takes the agent's new generation as its revision.
+// Thread safety: as the Database passed in.
 #pragma once
 
 #include <cstdint>
@@ -44,144 +41,126 @@ struct ContextRow {
   std::optional<double> last_access;
   std::int64_t tokens_served = 0;
   std::int64_t tokens_baseline = 0;
-  std::optional<std::string> chunk_key; // see ChunkCache
-  bool vectors_complete = false;        // see ContextWrite
-  std::int64_t revision = 0; // changes whenever the context is written
+  std::optional<std::string> chunk_key;  // see ChunkCache
+  bool vectors_complete = false;         // see ContextWrite
+  std::int64_t revision = 0;             // changes whenever the context is written
 };
 
-// A context to store, given in pieces so that the chunk records need not be
-// copied.
+// A context to store, given in pieces so that the chunk records need not be copied.
 struct ContextWrite {
-  std::string file_path; // normalised
+  std::string file_path;  // normalised
   std::string language;
-  const Json &chunks; // array of chunk records (objects)
-  // Per chunk: a hash_id to store in place of a missing or empty one, or "" to
-  // keep the chunk's own. Empty: every chunk keeps its own.
+  const Json& chunks;  // array of chunk records (objects)
+  // Per chunk: a hash_id to store in place of a missing or empty one, or "" to keep the
+  // chunk's own. Empty: every chunk keeps its own.
   std::vector<std::string> hash_ids;
-  const Json &imports; // array of import records
+  const Json& imports;  // array of import records
   FileFacts facts;
   double indexed_at = 0;
-  // The context's other members, stored as given: every member of the record
-  // the store hands out except chunks, imports and external_imports, which are
-  // null here.
+  // The context's other members, stored as given: every member of the record the store
+  // hands out except chunks, imports and external_imports, which are null here.
   Json record;
-  // The chunk key of the chunk records, when they are what the chunker made of
-  // a text.
+  // The chunk key of the chunk records, when they are what the chunker made of a text.
   std::optional<std::string> chunk_key;
-  // True when the agent holds a vector for every hash id of the chunks. It
-  // stays true while the context is stored: a vector that a stored chunk refers
-  // to is never deleted, only replaced by one of another embedder (see
-  // hashes_with_vectors).
+  // True when the agent holds a vector for every hash id of the chunks. It stays true while
+  // the context is stored: a vector that a stored chunk refers to is never deleted, only
+  // replaced by one of another embedder (see hashes_with_vectors).
   bool vectors_complete = false;
 };
 
 class ContextTable {
-public:
-  explicit ContextTable(Database &db) : db_(db) {}
+ public:
+  explicit ContextTable(Database& db) : db_(db) {}
 
   // --- Reading ---
 
-  // An agent's contexts as full records, with the stored row each was read
-  // from.
+  // An agent's contexts as full records, with the stored row each was read from.
   struct Loaded {
     Json contexts = Json::array();
-    std::vector<std::int64_t> ids; // per context: its row
-    std::vector<std::int64_t>
-        revisions; // per context: the row's revision when read
-    std::vector<std::optional<std::string>> chunk_keys; // per context
+    std::vector<std::int64_t> ids;        // per context: its row
+    std::vector<std::int64_t> revisions;  // per context: the row's revision when read
+    std::vector<std::optional<std::string>> chunk_keys;  // per context
   };
 
-  // The agent's contexts as full records, in indexing order. Contexts of
-  // `earlier` (a load of the same agent that the caller gives up) whose rows
-  // have not been written since are moved from it instead of being read again.
-  Loaded load(const std::string &agent_id, Loaded *earlier = nullptr);
+  // The agent's contexts as full records, in indexing order. Contexts of `earlier` (a load of
+  // the same agent that the caller gives up) whose rows have not been written since are
+  // moved from it instead of being read again.
+  Loaded load(const std::string& agent_id, Loaded* earlier = nullptr);
   // The context stored under `file_path` (normalised), without chunks.
-  std::optional<ContextRow> find(const std::string &agent_id,
-                                 const std::string &file_path);
+  std::optional<ContextRow> find(const std::string& agent_id, const std::string& file_path);
   // All of the agent's contexts without chunks, in indexing order.
-  std::vector<ContextRow> rows(const std::string &agent_id);
+  std::vector<ContextRow> rows(const std::string& agent_id);
   // The chunk records and the import records of one context, in order.
   Json chunk_records(std::int64_t context_id);
   Json import_records(std::int64_t context_id);
 
   // --- Writing (inside a Transaction) ---
 
-  // Stores `context` (a record as above whose file_path is normalised),
-  // replacing the context of the same path, which keeps its place in indexing
-  // order and its access counters. A context whose chunks, imports, language
-  // and file facts equal the stored ones is left as it is (nothing is written
-  // but a chunk key or complete vectors the stored one lacked). Answers the
-  // distinct hash ids of the chunks that the replaced context held (empty for a
+  // Stores `context` (a record as above whose file_path is normalised), replacing the context
+  // of the same path, which keeps its place in indexing order and its access counters. A
+  // context whose chunks, imports, language and file facts equal the stored ones is left as
+  // it is (nothing is written but a chunk key or complete vectors the stored one lacked).
+  // Answers the distinct hash ids of the chunks that the replaced context held (empty for a
   // new file). Throws
-  // TypeError for a record of the wrong shape, ValueError for chunk records
-  // nested too deeply to be read back.
-  std::vector<std::string> put(const std::string &agent_id,
-                               const Json &context);
-  std::vector<std::string> put(const std::string &agent_id,
-                               const ContextWrite &context);
+  // TypeError for a record of the wrong shape, ValueError for chunk records nested too deeply
+  // to be read back.
+  std::vector<std::string> put(const std::string& agent_id, const Json& context);
+  std::vector<std::string> put(const std::string& agent_id, const ContextWrite& context);
 
-  // Removes the context of `file_path` (normalised): the distinct hash ids of
-  // its chunks, or nothing when there was no such context. Vectors left
-  // unreferenced are dropped.
-  std::optional<std::vector<std::string>> remove(const std::string &agent_id,
-                                                 const std::string &file_path);
+  // Removes the context of `file_path` (normalised): the distinct hash ids of its chunks, or
+  // nothing when there was no such context. Vectors left unreferenced are dropped.
+  std::optional<std::vector<std::string>> remove(const std::string& agent_id,
+                                                 const std::string& file_path);
 
-  // Removes every context of the agent. Its vectors stay for the caller to
-  // collect (drop_all_unreferenced_vectors) once it has stored what replaces
-  // them.
-  void clear(const std::string &agent_id);
+  // Removes every context of the agent. Its vectors stay for the caller to collect
+  // (drop_all_unreferenced_vectors) once it has stored what replaces them.
+  void clear(const std::string& agent_id);
 
   // Creates the agent's row if missing.
-  void ensure_agent(const std::string &agent_id);
+  void ensure_agent(const std::string& agent_id);
   // Marks the agent's data as changed for readers that cache it.
-  void bump_generation(const std::string &agent_id);
+  void bump_generation(const std::string& agent_id);
   // The agent's current generation (0 for an unknown agent).
-  std::int64_t generation(const std::string &agent_id);
+  std::int64_t generation(const std::string& agent_id);
 
-private:
+ private:
   struct StoredTexts;
   // The steps of put.
-  static const std::string &filled_hash(const ContextWrite &context,
-                                        std::size_t i);
-  StoredTexts stored_texts(const ContextWrite &context);
+  static const std::string& filled_hash(const ContextWrite& context, std::size_t i);
+  StoredTexts stored_texts(const ContextWrite& context);
   // Notes what an unchanged context may still learn: that its records are the
   // chunker's own, or that all of its vectors are stored now.
-  void note_unchanged(const ContextRow &existing, const ContextWrite &context);
-  std::int64_t write_context_row(const std::string &agent_id,
-                                 const std::optional<ContextRow> &existing,
-                                 const ContextWrite &context,
-                                 const std::string &context_hash);
+  void note_unchanged(const ContextRow& existing, const ContextWrite& context);
+  std::int64_t write_context_row(const std::string& agent_id,
+                                 const std::optional<ContextRow>& existing,
+                                 const ContextWrite& context, const std::string& context_hash);
   // Answers the distinct hash ids of the chunks.
-  std::unordered_set<std::string> insert_chunks(const std::string &agent_id,
+  std::unordered_set<std::string> insert_chunks(const std::string& agent_id,
                                                 std::int64_t context_id,
-                                                const ContextWrite &context,
-                                                const StoredTexts &texts);
-  void insert_imports(const std::string &agent_id, std::int64_t context_id,
-                      const ContextWrite &context, const StoredTexts &texts);
-  void write_global_entry(const std::string &agent_id,
-                          const ContextWrite &context,
-                          const std::string &context_hash);
+                                                const ContextWrite& context,
+                                                const StoredTexts& texts);
+  void insert_imports(const std::string& agent_id, std::int64_t context_id,
+                      const ContextWrite& context, const StoredTexts& texts);
+  void write_global_entry(const std::string& agent_id, const ContextWrite& context,
+                          const std::string& context_hash);
 
   // Removes from the keyword index the chunks that `select_sql` (id, body)
   // selects with `id`, or with `agent_id` when it is not empty.
-  void forget_chunks(const char *select_sql, std::int64_t id,
-                     const std::string &agent_id);
+  void forget_chunks(const char* select_sql, std::int64_t id, const std::string& agent_id);
   void delete_children(std::int64_t context_id);
-  // The context record of row `id` with its chunks and imports;
-  // external_imports left null.
+  // The context record of row `id` with its chunks and imports; external_imports left null.
   Json read_context(std::int64_t id);
   std::vector<std::string> chunk_hashes(std::int64_t context_id);
 
-  Database &db_;
+  Database& db_;
 };
 
-// The last dotted component of a module name, leading dots (relative imports)
-// removed: "pkg.sub.util" -> "util", "..models" -> "models".
-std::string module_stem(const std::string &module);
+// The last dotted component of a module name, leading dots (relative imports) removed:
+// "pkg.sub.util" -> "util", "..models" -> "models".
+std::string module_stem(const std::string& module);
 
-// The stems a module name may resolve to among the agent's files: a file's
-// stem, and for a package's index file (__init__, index, mod) the name of its
-// directory.
-std::vector<std::string> resolvable_stems(const std::string &file_path);
+// The stems a module name may resolve to among the agent's files: a file's stem, and for a
+// package's index file (__init__, index, mod) the name of its directory.
+std::vector<std::string> resolvable_stems(const std::string& file_path);
 
-} // namespace vantory::backend
+}  // namespace vantory::backend

@@ -10,79 +10,59 @@ namespace vantory::backend {
 
 namespace {
 
-// The first of the agent's embedder names in the order `sql` asks for; ""
-// without vectors.
-std::string embedder_at(Database &db, const char *sql,
-                        const std::string &agent_id) {
+// The first of the agent's embedder names in the order `sql` asks for; "" without vectors.
+std::string embedder_at(Database& db, const char* sql, const std::string& agent_id) {
   Statement st = db.prepare(sql);
   st.bind(1, agent_id);
   return st.step() ? st.column_text(0) : std::string();
 }
 
-} // namespace
+}  // namespace
 
-bool only_embedder(Database &db, const std::string &agent_id,
-                   const std::string &embedder) {
-  std::string lowest = embedder_at(db,
-                                   "SELECT embedder FROM vectors WHERE "
-                                   "agent_id = ?1 ORDER BY embedder LIMIT 1",
-                                   agent_id);
-  if (lowest.empty())
-    return true;
-  std::string highest =
-      embedder_at(db,
-                  "SELECT embedder FROM vectors WHERE agent_id = ?1 ORDER BY "
-                  "embedder DESC LIMIT 1",
-                  agent_id);
+bool only_embedder(Database& db, const std::string& agent_id, const std::string& embedder) {
+  std::string lowest = embedder_at(
+      db, "SELECT embedder FROM vectors WHERE agent_id = ?1 ORDER BY embedder LIMIT 1", agent_id);
+  if (lowest.empty()) return true;
+  std::string highest = embedder_at(
+      db, "SELECT embedder FROM vectors WHERE agent_id = ?1 ORDER BY embedder DESC LIMIT 1",
+      agent_id);
   return lowest == embedder && highest == embedder;
 }
 
-std::unordered_set<std::string>
-hashes_with_vectors(Database &db, const std::string &agent_id,
-                    const std::string &embedder,
-                    const std::vector<std::string> &hash_ids) {
+std::unordered_set<std::string> hashes_with_vectors(Database& db, const std::string& agent_id,
+                                                    const std::string& embedder,
+                                                    const std::vector<std::string>& hash_ids) {
   std::unordered_set<std::string> held;
-  if (hash_ids.empty())
-    return held;
+  if (hash_ids.empty()) return held;
   std::string array = "[";
-  for (const std::string &hash : hash_ids) {
-    if (array.size() > 1)
-      array += ',';
+  for (const std::string& hash : hash_ids) {
+    if (array.size() > 1) array += ',';
     append_json_string(array, hash);
   }
   array += ']';
   bool uniform = only_embedder(db, agent_id, embedder);
   Statement st = db.prepare(
-      uniform ? "SELECT DISTINCT j.value FROM json_each(?1) j WHERE EXISTS "
-                "(SELECT 1 FROM "
+      uniform ? "SELECT DISTINCT j.value FROM json_each(?1) j WHERE EXISTS (SELECT 1 FROM "
                 "vectors v WHERE v.agent_id = ?2 AND v.hash_id = j.value)"
-              : "SELECT DISTINCT j.value FROM json_each(?1) j WHERE EXISTS "
-                "(SELECT 1 FROM "
-                "vectors v WHERE v.agent_id = ?2 AND v.hash_id = j.value AND "
-                "v.embedder = ?3)");
+              : "SELECT DISTINCT j.value FROM json_each(?1) j WHERE EXISTS (SELECT 1 FROM "
+                "vectors v WHERE v.agent_id = ?2 AND v.hash_id = j.value AND v.embedder = ?3)");
   st.bind(1, array).bind(2, agent_id);
-  if (!uniform)
-    st.bind(3, embedder);
-  while (st.step())
-    held.insert(st.column_text(0));
+  if (!uniform) st.bind(3, embedder);
+  while (st.step()) held.insert(st.column_text(0));
   return held;
 }
 
-std::string encode_vector(const std::vector<float> &vector) {
+std::string encode_vector(const std::vector<float>& vector) {
   std::size_t nonzero = 0;
-  for (float x : vector)
-    nonzero += x != 0.0f;
+  for (float x : vector) nonzero += x != 0.0f;
   constexpr std::size_t kPair = sizeof(std::uint16_t) + sizeof(float);
-  if (vector.size() > 0xffff ||
-      nonzero * kPair >= vector.size() * sizeof(float)) {
-    return std::string(reinterpret_cast<const char *>(vector.data()),
-                       vector.size() * sizeof(float));
+  if (vector.size() > 0xffff || nonzero * kPair >= vector.size() * sizeof(float)) {
+    return std::string(reinterpret_cast<const char*>(vector.data()), vector.size() * sizeof(float));
   }
   std::string blob(nonzero * kPair, '\0');
-  char *at = blob.data();
+  char* at = blob.data();
   for (std::size_t i = 0; i < vector.size(); ++i) {
-    if (vector[i] == 0.0f)
-      continue;
+    if (vector[i] == 0.0f) continue;
     auto index = static_cast<std::uint16_t>(i);
     std::memcpy(at, &index, sizeof(index));
     std::memcpy(at + sizeof(index), &vector[i], sizeof(float));
@@ -91,31 +71,29 @@ std::string encode_vector(const std::vector<float> &vector) {
   return blob;
 }
 
-bool decode_vector(std::string_view blob, std::size_t dim, float *out) {
+bool decode_vector(std::string_view blob, std::size_t dim, float* out) {
   if (blob.size() == dim * sizeof(float)) {
     std::memcpy(out, blob.data(), blob.size());
     return true;
   }
   constexpr std::size_t kPair = sizeof(std::uint16_t) + sizeof(float);
-  if (blob.size() % kPair != 0 || blob.size() >= dim * sizeof(float))
-    return false;
+  if (blob.size() % kPair != 0 || blob.size() >= dim * sizeof(float)) return false;
   std::fill(out, out + dim, 0.0f);
   for (std::size_t at = 0; at < blob.size(); at += kPair) {
     std::uint16_t index;
     std::memcpy(&index, blob.data() + at, sizeof(index));
-    if (index >= dim)
-      return false;
+    if (index >= dim) return false;
     std::memcpy(out + index, blob.data() + at + sizeof(index), sizeof(float));
   }
   return true;
 }
 
-void put_vector(Database &db, const std::string &agent_id,
-                const std::string &hash_id, const std::string &embedder,
-                const std::vector<float> &vector) {
-  Statement st = db.prepare("INSERT OR REPLACE INTO vectors(agent_id, hash_id, "
-                            "embedder, dim, vector) "
-                            "VALUES(?1, ?2, ?3, ?4, ?5)");
+void put_vector(Database& db, const std::string& agent_id, const std::string& hash_id,
+                const std::string& embedder, const std::vector<float>& vector) {
+  Statement st = db.prepare(
+      "INSERT OR REPLACE INTO vectors(agent_id, hash_id, "
+      "embedder, dim, vector) "
+      "VALUES(?1, ?2, ?3, ?4, ?5)");
   st.bind(1, agent_id).bind(2, hash_id).bind(3, embedder);
   st.bind(4, static_cast<std::int64_t>(vector.size()));
   std::string blob = encode_vector(vector);
@@ -123,13 +101,12 @@ void put_vector(Database &db, const std::string &agent_id,
   st.run();
 }
 
-int drop_unreferenced_vectors(Database &db, const std::string &agent_id,
-                              const std::vector<std::string> &hash_ids) {
+int drop_unreferenced_vectors(Database& db, const std::string& agent_id,
+                              const std::vector<std::string>& hash_ids) {
   int dropped = 0;
-  for (const std::string &hash_id : hash_ids) {
+  for (const std::string& hash_id : hash_ids) {
     Statement st = db.prepare(
-        "DELETE FROM vectors WHERE agent_id = ?1 AND hash_id = ?2 AND NOT "
-        "EXISTS "
+        "DELETE FROM vectors WHERE agent_id = ?1 AND hash_id = ?2 AND NOT EXISTS "
         "(SELECT 1 FROM chunks WHERE agent_id = ?1 AND hash_id = ?2)");
     st.bind(1, agent_id).bind(2, hash_id);
     st.run();
@@ -138,20 +115,19 @@ int drop_unreferenced_vectors(Database &db, const std::string &agent_id,
   return dropped;
 }
 
-int drop_all_unreferenced_vectors(Database &db, const std::string &agent_id) {
-  Statement st =
-      db.prepare("DELETE FROM vectors WHERE agent_id = ?1 AND hash_id NOT IN "
-                 "(SELECT hash_id FROM chunks WHERE agent_id = ?1 AND hash_id "
-                 "IS NOT NULL)");
+int drop_all_unreferenced_vectors(Database& db, const std::string& agent_id) {
+  Statement st = db.prepare(
+      "DELETE FROM vectors WHERE agent_id = ?1 AND hash_id NOT IN "
+      "(SELECT hash_id FROM chunks WHERE agent_id = ?1 AND hash_id IS NOT NULL)");
   st.bind(1, agent_id);
   st.run();
   return sqlite3_changes(db.handle());
 }
 
-std::int64_t count_vectors(Database &db, const std::string &agent_id) {
+std::int64_t count_vectors(Database& db, const std::string& agent_id) {
   Statement st = db.prepare("SELECT COUNT(*) FROM vectors WHERE agent_id = ?1");
   st.bind(1, agent_id);
   return st.step() ? st.column_int(0) : 0;
 }
 
-} // namespace vantory::backend
+}  // namespace vantory::backend

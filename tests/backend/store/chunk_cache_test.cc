@@ -1,6 +1,6 @@
-// The chunk cache: which records count as the chunker's own, and Tarnel over a
-// backend whose chunker is counted, so that a test sees when a file was cut
-// again and when it was answered from what the store holds.
+// The chunk cache: which records count as the chunker's own, and Tarnel over a backend whose
+// chunker is counted, so that a test sees when a file was cut again and when it was answered
+// from what the store holds.
 #include "backend/store/chunk_cache.h"
 
 #include <gmock/gmock.h>
@@ -28,10 +28,9 @@ using backend::ChunkCache;
 
 TEST(ChunkCache, RecordsCountAsTheChunkersOwnOnlyWithTarnelsFillings) {
   const std::string hash = backend::content_hash_id("def f():\n    return 1");
-  const char *made =
-      R"({"name": "f", "content": "def f():\n    return 1", "summary": ""})";
+  const char* made = R"({"name": "f", "content": "def f():\n    return 1", "summary": ""})";
   struct Case {
-    const char *name;
+    const char* name;
     std::string made;
     std::string stored;
     bool own;
@@ -39,15 +38,13 @@ TEST(ChunkCache, RecordsCountAsTheChunkersOwnOnlyWithTarnelsFillings) {
   const Case cases[] = {
       {"as made", made, made, true},
       {"summary filled in place", made,
-       R"({"name": "f", "content": "def f():\n    return 1", "summary": "Code unit: f"})",
-       true},
+       R"({"name": "f", "content": "def f():\n    return 1", "summary": "Code unit: f"})", true},
       {"summary and hash filled", made,
        R"({"name": "f", "content": "def f():\n    return 1", "summary": "Code unit: f", )"
        R"("hash_id": ")" +
            hash + R"("})",
        true},
-      {"missing summary appended before the hash",
-       R"({"name": "f", "content": "x = 1"})",
+      {"missing summary appended before the hash", R"({"name": "f", "content": "x = 1"})",
        R"({"name": "f", "content": "x = 1", "summary": "Code unit: f", "hash_id": ")" +
            backend::content_hash_id("x = 1") + R"("})",
        true},
@@ -56,46 +53,36 @@ TEST(ChunkCache, RecordsCountAsTheChunkersOwnOnlyWithTarnelsFillings) {
       {"name that is not text", R"({"name": 7, "summary": ""})",
        R"({"name": 7, "summary": "Code unit: 7"})", true},
       {"another summary", made,
-       R"({"name": "f", "content": "def f():\n    return 1", "summary": "mine"})",
-       false},
+       R"({"name": "f", "content": "def f():\n    return 1", "summary": "mine"})", false},
       {"a hash of other content", made,
        R"({"name": "f", "content": "def f():\n    return 1", "summary": "Code unit: f", )"
        R"("hash_id": ")" +
            backend::content_hash_id("other") + R"("})",
        false},
       {"a hash without content", R"({"name": "f", "content": ""})",
-       R"({"name": "f", "content": "", "summary": "Code unit: f", "hash_id": "abc"})",
-       false},
+       R"({"name": "f", "content": "", "summary": "Code unit: f", "hash_id": "abc"})", false},
       {"hash before summary", R"({"name": "f", "content": "x = 1"})",
-       R"({"name": "f", "content": "x = 1", "hash_id": ")" +
-           backend::content_hash_id("x = 1") +
+       R"({"name": "f", "content": "x = 1", "hash_id": ")" + backend::content_hash_id("x = 1") +
            R"(", "summary": "Code unit: f"})",
        false},
       {"another member", made,
-       R"({"name": "f", "content": "def f():\n    return 1", "summary": "", "note": 1})",
-       false},
+       R"({"name": "f", "content": "def f():\n    return 1", "summary": "", "note": 1})", false},
       {"members reordered", made,
-       R"({"content": "def f():\n    return 1", "name": "f", "summary": ""})",
-       false},
+       R"({"content": "def f():\n    return 1", "name": "f", "summary": ""})", false},
       {"a member dropped", made, R"({"name": "f", "summary": ""})", false},
       {"another value", made,
-       R"({"name": "g", "content": "def f():\n    return 1", "summary": ""})",
-       false},
+       R"({"name": "g", "content": "def f():\n    return 1", "summary": ""})", false},
   };
-  for (const Case &c : cases) {
-    EXPECT_EQ(
-        backend::is_chunker_record(parse_json(c.stored), parse_json(c.made)),
-        c.own)
+  for (const Case& c : cases) {
+    EXPECT_EQ(backend::is_chunker_record(parse_json(c.stored), parse_json(c.made)), c.own)
         << c.name;
   }
 }
 
 TEST(ChunkCache, TheKeyOfAnAnswerIsTakenOnceAndOnlyForTheSameRecords) {
   ChunkCache cache;
-  auto made = std::make_shared<const Json>(
-      parse_json(R"([{"name": "f", "summary": ""}])"));
-  const Json stored =
-      parse_json(R"([{"name": "f", "summary": "Code unit: f"}])");
+  auto made = std::make_shared<const Json>(parse_json(R"([{"name": "f", "summary": ""}])"));
+  const Json stored = parse_json(R"([{"name": "f", "summary": "Code unit: f"}])");
   std::string key = ChunkCache::key_of("python", "a.py", "def f(): pass");
   EXPECT_NE(key, ChunkCache::key_of("python", "b.py", "def f(): pass"));
   EXPECT_NE(key, ChunkCache::key_of("text", "a.py", "def f(): pass"));
@@ -105,26 +92,23 @@ TEST(ChunkCache, TheKeyOfAnAnswerIsTakenOnceAndOnlyForTheSameRecords) {
   EXPECT_EQ(cache.take_key("b.py", "python", stored), std::nullopt);
   EXPECT_EQ(cache.take_key("a.py", "text", stored), std::nullopt);
   EXPECT_EQ(cache.take_key("a.py", "python", stored), key);
-  EXPECT_EQ(cache.take_key("a.py", "python", stored), std::nullopt); // taken
+  EXPECT_EQ(cache.take_key("a.py", "python", stored), std::nullopt);  // taken
 
   cache.remember("a.py", "python", "older", made);
   cache.remember("a.py", "python", key, made);
-  EXPECT_EQ(cache.take_key("a.py", "python", Json::array()),
-            std::nullopt); // not the records
+  EXPECT_EQ(cache.take_key("a.py", "python", Json::array()), std::nullopt);  // not the records
   EXPECT_EQ(cache.take_key("a.py", "python", stored), "older");
 }
 
 // An embedder whose name can change and whose service can be down.
 class SwitchableEmbedder : public backend::Embedder {
-public:
-  const std::string &name() const override { return name_; }
+ public:
+  const std::string& name() const override { return name_; }
   Json describe() const override { return {{"kind", "test"}, {"name", name_}}; }
-  std::vector<std::vector<float>>
-  embed(const std::vector<std::string> &texts) override {
+  std::vector<std::vector<float>> embed(const std::vector<std::string>& texts) override {
     std::vector<std::vector<float>> out;
-    for (const std::string &text : texts) {
-      out.push_back(down ? std::vector<float>()
-                         : backend::LocalEmbedder::embed_text(text));
+    for (const std::string& text : texts) {
+      out.push_back(down ? std::vector<float>() : backend::LocalEmbedder::embed_text(text));
     }
     return out;
   }
@@ -134,78 +118,70 @@ public:
 
 // The backend's chunking, counting the files it cuts.
 class CountingChunking : public ChunkingComponent {
-public:
-  std::string detect_language(const std::string &path) override {
+ public:
+  std::string detect_language(const std::string& path) override {
     return inner_->detect_language(path);
   }
-  std::unique_ptr<Chunker> get_chunker(const std::string &language) override {
+  std::unique_ptr<Chunker> get_chunker(const std::string& language) override {
     ++cuts;
     return inner_->get_chunker(language);
   }
   int cuts = 0;
 
-private:
-  std::shared_ptr<ChunkingComponent> inner_ =
-      backend::make_chunking_component();
+ private:
+  std::shared_ptr<ChunkingComponent> inner_ = backend::make_chunking_component();
 };
 
-// The backend's components as its provider makes them, with the test's embedder
-// and a counted chunker behind the cache.
+// The backend's components as its provider makes them, with the test's embedder and a
+// counted chunker behind the cache.
 class TestProvider : public ComponentProvider {
-public:
-  std::unique_ptr<CodingContextStore>
-  make_store(const std::string &root) override {
+ public:
+  std::unique_ptr<CodingContextStore> make_store(const std::string& root) override {
     auto owned = std::make_unique<SwitchableEmbedder>();
     embedder = owned.get();
-    core_ =
-        std::make_shared<backend::BackendCore>(root, cache_, std::move(owned));
+    core_ = std::make_shared<backend::BackendCore>(root, cache_, std::move(owned));
     return std::make_unique<backend::ContextStore>(core_);
   }
-  std::unique_ptr<CodingAmbrel> make_ambrel(const std::string &) override {
+  std::unique_ptr<CodingAmbrel> make_ambrel(const std::string&) override {
     return std::make_unique<backend::VectorStore>(core_);
   }
-  std::unique_ptr<CodingMemoryBuilder> make_builder(CodingContextStore &,
-                                                    CodingAmbrel &) override {
+  std::unique_ptr<CodingMemoryBuilder> make_builder(CodingContextStore&, CodingAmbrel&) override {
     return std::make_unique<backend::MemoryBuilder>(core_);
   }
-  std::unique_ptr<CodingHybridRetriever>
-  make_retriever(CodingContextStore &, CodingAmbrel &) override {
+  std::unique_ptr<CodingHybridRetriever> make_retriever(CodingContextStore&,
+                                                        CodingAmbrel&) override {
     return std::make_unique<backend::HybridRetriever>(core_);
   }
-  std::unique_ptr<CodingFileSystem>
-  make_filesystem(CodingContextStore &) override {
+  std::unique_ptr<CodingFileSystem> make_filesystem(CodingContextStore&) override {
     return std::make_unique<backend::VirtualFileSystem>(core_);
   }
   std::shared_ptr<ChunkingComponent> bind_chunking() override {
     return backend::make_cached_chunking(chunking, cache_);
   }
-  std::shared_ptr<CountingChunking> chunking =
-      std::make_shared<CountingChunking>();
-  SwitchableEmbedder *embedder = nullptr;
+  std::shared_ptr<CountingChunking> chunking = std::make_shared<CountingChunking>();
+  SwitchableEmbedder* embedder = nullptr;
 
-private:
+ private:
   std::shared_ptr<ChunkCache> cache_ = std::make_shared<ChunkCache>();
   std::shared_ptr<backend::BackendCore> core_;
 };
 
 class CachedChunkingTest : public BackendTest {
-protected:
+ protected:
   void SetUp() override {
     BackendTest::SetUp();
-    c_.reset(); // this test builds its own components
-    file_ = write(
-        "pkg/util.py",
-        "import os\n\n\ndef join(a, b):\n    \"\"\"Joins.\"\"\"\n"
-        "    return os.path.join(a, b)\n\n\nclass Box:\n    def put(self, x):\n"
-        "        self.x = x\n");
+    c_.reset();  // this test builds its own components
+    file_ = write("pkg/util.py",
+                  "import os\n\n\ndef join(a, b):\n    \"\"\"Joins.\"\"\"\n"
+                  "    return os.path.join(a, b)\n\n\nclass Box:\n    def put(self, x):\n"
+                  "        self.x = x\n");
     reopen();
   }
   void TearDown() override {
     tarnel_.reset();
     BackendTest::TearDown();
   }
-  // A new Tarnel with a new provider: nothing in memory survives, as in a new
-  // process.
+  // A new Tarnel with a new provider: nothing in memory survives, as in a new process.
   void reopen() {
     tarnel_.reset();
     provider_ = std::make_shared<TestProvider>();
@@ -214,9 +190,8 @@ protected:
   int cuts() const { return provider_->chunking->cuts; }
   Json stored_chunks() {
     auto contexts = tarnel_->store->_load_agent_data("agent", "file_contexts");
-    for (const Json &context : *contexts) {
-      if (context["file_path"] == file_)
-        return context["chunks"];
+    for (const Json& context : *contexts) {
+      if (context["file_path"] == file_) return context["chunks"];
     }
     return nullptr;
   }
@@ -235,13 +210,12 @@ TEST_F(CachedChunkingTest, AnUnchangedFileIsAnsweredFromItsStoredChunks) {
   Json again = tarnel_->index_file("agent", file_);
   Json delta = tarnel_->delta_update("agent", file_);
   reopen();
-  Json delta_in_new_process =
-      tarnel_->delta_update("agent", dir_ + "//pkg/./util.py");
+  Json delta_in_new_process = tarnel_->delta_update("agent", dir_ + "//pkg/./util.py");
   EXPECT_EQ(cuts(), 0);
   EXPECT_EQ(again["total_chunks"], first["total_chunks"]);
   EXPECT_EQ(again["reused_chunks"], first["new_chunks"]);
   EXPECT_EQ(again["imports"], first["imports"]);
-  for (const Json &answer : {delta, delta_in_new_process}) {
+  for (const Json& answer : {delta, delta_in_new_process}) {
     EXPECT_EQ(answer["chunks_added"], 0);
     EXPECT_EQ(answer["chunks_removed"], 0);
     EXPECT_EQ(answer["chunks_unchanged"], first["total_chunks"]);
@@ -253,43 +227,34 @@ TEST_F(CachedChunkingTest, EditedFilesAndOtherRecordsAreCutAgain) {
   ASSERT_EQ(tarnel_->index_file("agent", file_)["status"], "indexed");
   const Json chunker_records = stored_chunks();
   struct Case {
-    const char *name;
+    const char* name;
     std::function<void()> before;
     int cuts;
   };
   const Case cases[] = {
       {"records supplied by a caller",
-       [&] {
-         tarnel_->index_file("agent", file_,
-                             Json::array({chunk("join", "function", "x")}));
-       },
+       [&] { tarnel_->index_file("agent", file_, Json::array({chunk("join", "function", "x")})); },
        1},
       {"the chunker's records supplied by a caller",
        [&] { tarnel_->index_file("agent", file_, chunker_records); }, 0},
       {"an edited file",
-       [&] {
-         std::ofstream(file_, std::ios::app)
-             << "\n\ndef more():\n    return 2\n";
-       },
+       [&] { std::ofstream(file_, std::ios::app) << "\n\ndef more():\n    return 2\n"; }, 1},
+      {"the same text at another path", [&] { file_ = write("copy/util.py", read_file(file_)); },
        1},
-      {"the same text at another path",
-       [&] { file_ = write("copy/util.py", read_file(file_)); }, 1},
       {"nothing", [] {}, 0},
   };
-  for (const Case &c : cases) {
+  for (const Case& c : cases) {
     c.before();
     int before = cuts();
     Json answer = tarnel_->delta_update("agent", file_);
     EXPECT_EQ(answer["status"], "delta_applied") << c.name;
     EXPECT_EQ(cuts() - before, c.cuts) << c.name;
-    EXPECT_EQ(tarnel_->delta_update("agent", file_)["chunks_added"], 0)
-        << c.name;
+    EXPECT_EQ(tarnel_->delta_update("agent", file_)["chunks_added"], 0) << c.name;
     EXPECT_EQ(cuts() - before, c.cuts) << c.name << ": cut once, then answered";
   }
 }
 
-TEST_F(CachedChunkingTest,
-       MissingVectorsAndVectorsOfAnotherEmbedderAreMadeAgain) {
+TEST_F(CachedChunkingTest, MissingVectorsAndVectorsOfAnotherEmbedderAreMadeAgain) {
   provider_->embedder->down = true;
   Json first = tarnel_->index_file("agent", file_);
   std::int64_t total = first["total_chunks"];
@@ -298,18 +263,16 @@ TEST_F(CachedChunkingTest,
 
   provider_->embedder->down = false;
   struct Step {
-    const char *name;
-    const char *embedder;
+    const char* name;
+    const char* embedder;
     std::int64_t new_chunks;
   };
   const Step steps[] = {
-      {"the service is back", "first", total},
-      {"all vectors stored", "first", 0},
-      {"another embedder", "second", total},
-      {"the first one again", "first", total},
+      {"the service is back", "first", total}, {"all vectors stored", "first", 0},
+      {"another embedder", "second", total},   {"the first one again", "first", total},
       {"unchanged since", "first", 0},
   };
-  for (const Step &step : steps) {
+  for (const Step& step : steps) {
     provider_->embedder->name_ = step.embedder;
     Json answer = tarnel_->index_file("agent", file_);
     EXPECT_EQ(answer["new_chunks"], step.new_chunks) << step.name;
@@ -319,5 +282,5 @@ TEST_F(CachedChunkingTest,
   EXPECT_EQ(cuts(), 1);
 }
 
-} // namespace
-} // namespace vantory::testing
+}  // namespace
+}  // namespace vantory::testing

@@ -23,14 +23,12 @@ namespace {
 
 // Replaces the test's database with one made by `sql`, as an older build would
 // have left it.
-void write_database_at(const std::string &root, const std::string &sql) {
+void write_database_at(const std::string& root, const std::string& sql) {
   std::filesystem::remove_all(root);
   std::filesystem::create_directories(root);
-  sqlite3 *raw = nullptr;
-  ASSERT_EQ(
-      sqlite3_open((root + "/" + backend::kDatabaseFileName).c_str(), &raw),
-      SQLITE_OK);
-  char *error = nullptr;
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open((root + "/" + backend::kDatabaseFileName).c_str(), &raw), SQLITE_OK);
+  char* error = nullptr;
   int rc = sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, &error);
   std::string message = error ? error : "";
   sqlite3_free(error);
@@ -43,29 +41,24 @@ using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 
 class ContextStoreTest : public BackendTest {
-protected:
-  void write_database(const std::string &sql) {
+ protected:
+  void write_database(const std::string& sql) {
     c_.reset();
     write_database_at(root_, sql);
   }
 };
 
 TEST_F(ContextStoreTest, ContextsPersistInIndexingOrderWithFileFacts) {
-  std::string a = write(
-      "pkg/a.py", "import os\nimport pkg.b\n\ndef run(x):\n    return x\n");
+  std::string a = write("pkg/a.py", "import os\nimport pkg.b\n\ndef run(x):\n    return x\n");
   std::string b = write("pkg/b.py", "def helper():\n    pass\n");
-  index(a, Json::array({chunk("run", "function", "def run(x):\n    return x",
-                              {"helper"})}));
-  index(b,
-        Json::array({chunk("helper", "function", "def helper():\n    pass")}));
+  index(a, Json::array({chunk("run", "function", "def run(x):\n    return x", {"helper"})}));
+  index(b, Json::array({chunk("helper", "function", "def helper():\n    pass")}));
   // Re-indexing a keeps its place.
-  Json answer =
-      index(dir_ + "/pkg//./a.py",
-            Json::array({chunk("run", "function", "def run(x):  return x")}));
+  Json answer = index(dir_ + "/pkg//./a.py",
+                      Json::array({chunk("run", "function", "def run(x):  return x")}));
   EXPECT_EQ(answer["status"], "indexed");
   EXPECT_EQ(answer["file_path"], a);
-  EXPECT_EQ(answer["reused_chunks"],
-            1); // white space alone does not change the hash
+  EXPECT_EQ(answer["reused_chunks"], 1);  // white space alone does not change the hash
   EXPECT_EQ(answer["new_chunks"], 0);
 
   open();
@@ -73,12 +66,11 @@ TEST_F(ContextStoreTest, ContextsPersistInIndexingOrderWithFileFacts) {
   ASSERT_EQ(stored_contexts.size(), 2u);
   EXPECT_EQ(stored_contexts[0]["file_path"], a);
   EXPECT_EQ(stored_contexts[1]["file_path"], b);
-  const Json &first = stored_contexts[0];
+  const Json& first = stored_contexts[0];
   EXPECT_EQ(first["language"], "python");
   EXPECT_EQ(first["chunks"][0]["content"], "def run(x):  return x");
   EXPECT_EQ(first["chunks"][0]["hash_id"], sha256_hex("def run(x): return x"));
-  EXPECT_EQ(strings(first["imports"], "module"),
-            (std::vector<std::string>{"os", "pkg.b"}));
+  EXPECT_EQ(strings(first["imports"], "module"), (std::vector<std::string>{"os", "pkg.b"}));
   EXPECT_EQ(strings(first["external_imports"]), std::vector<std::string>{"os"});
   EXPECT_EQ(first["file_size"], 49);
   EXPECT_EQ(first["file_hash"].get<std::string>().size(), 64u);
@@ -89,11 +81,11 @@ TEST_F(ContextStoreTest, LoadedContextsFollowWritesOfOtherInstances) {
   index("a.py", Json::array({chunk("a", "function", "def a(): pass")}));
   ASSERT_EQ(contexts().size(), 1u);
   Components other(root_);
-  other.builder->process_file_chunks(
-      "agent", "b.py", Json::array({chunk("b", "block", "b")}), "python");
+  other.builder->process_file_chunks("agent", "b.py", Json::array({chunk("b", "block", "b")}),
+                                     "python");
   EXPECT_EQ(contexts().size(), 2u);
-  other.builder->process_file_chunks(
-      "agent", "a.py", Json::array({chunk("a2", "block", "a2")}), "python");
+  other.builder->process_file_chunks("agent", "a.py", Json::array({chunk("a2", "block", "a2")}),
+                                     "python");
   EXPECT_EQ(contexts()[0]["chunks"][0]["name"], "a2");
   other.store->delete_code_mem("agent", "b.py");
   EXPECT_EQ(contexts().size(), 1u);
@@ -108,7 +100,7 @@ TEST_F(ContextStoreTest, SuppliedHashIdsAndUnknownKeysAreKept) {
   index("nowhere/f.py", Json::array({given, empty_content}));
   Json stored = contexts()[0]["chunks"];
   EXPECT_EQ(stored[0], given);
-  EXPECT_FALSE(stored[1].contains("hash_id")); // nothing to hash
+  EXPECT_FALSE(stored[1].contains("hash_id"));  // nothing to hash
 }
 
 TEST_F(ContextStoreTest, FreshnessFollowsTheFileOnDisk) {
@@ -118,68 +110,55 @@ TEST_F(ContextStoreTest, FreshnessFollowsTheFileOnDisk) {
     Json answer = store().retrieve_file_context("agent", path);
     EXPECT_EQ(answer["status"], "cache_hit");
     return answer["freshness"].get<std::string>() +
-           (answer.contains("stale_reason")
-                ? "/" + answer["stale_reason"].get<std::string>()
-                : "");
+           (answer.contains("stale_reason") ? "/" + answer["stale_reason"].get<std::string>() : "");
   };
   EXPECT_EQ(freshness(), "fresh");
   struct utimbuf times = {1000000000, 1000000000};
   ASSERT_EQ(utime(path.c_str(), &times), 0);
-  EXPECT_EQ(freshness(), "fresh"); // touched, same content
+  EXPECT_EQ(freshness(), "fresh");  // touched, same content
   write("m.py", "x = 2\n");
   EXPECT_EQ(freshness(), "stale/modified");
   std::filesystem::remove(path);
   EXPECT_EQ(freshness(), "stale/deleted");
 
-  // Chunks supplied for a path with no file are fresh until a file appears
-  // there.
+  // Chunks supplied for a path with no file are fresh until a file appears there.
   index(dir_ + "/later.py", Json::array({chunk("y", "block", "y = 1")}));
-  EXPECT_EQ(
-      store().retrieve_file_context("agent", dir_ + "/later.py")["freshness"],
-      "fresh");
+  EXPECT_EQ(store().retrieve_file_context("agent", dir_ + "/later.py")["freshness"], "fresh");
   write("later.py", "y = 1\n");
-  EXPECT_EQ(store().retrieve_file_context("agent",
-                                          dir_ + "/later.py")["stale_reason"],
-            "created");
+  EXPECT_EQ(store().retrieve_file_context("agent", dir_ + "/later.py")["stale_reason"], "created");
 
   Json miss = store().retrieve_file_context("agent", dir_ + "/never.py");
   EXPECT_EQ(miss["status"], "cache_miss");
 }
 
 TEST_F(ContextStoreTest, RetrievalAnswersTheCodeFlowAndCountsAccesses) {
-  index("svc.py", Json::array({chunk("imports", "import", "import db"),
-                               chunk("Store.save", "method", "...",
-                                     {"self.check", "db.put"}),
-                               chunk("Store.check", "method", "..."),
-                               chunk("main", "function", "...",
-                                     {"Store.save", "db.put", "db.put"})}));
+  index("svc.py",
+        Json::array({chunk("imports", "import", "import db"),
+                     chunk("Store.save", "method", "...", {"self.check", "db.put"}),
+                     chunk("Store.check", "method", "..."),
+                     chunk("main", "function", "...", {"Store.save", "db.put", "db.put"})}));
   store().retrieve_file_context("agent", "svc.py");
   Json answer = store().retrieve_file_context("agent", "./svc.py");
   EXPECT_EQ(answer["access_count"], 2);
-  const Json &units = answer["code_flow"]["units"];
+  const Json& units = answer["code_flow"]["units"];
   ASSERT_EQ(units.size(), 3u);
   EXPECT_EQ(units[0]["name"], "Store.save");
-  EXPECT_EQ(strings(units[0]["calls"]),
-            (std::vector<std::string>{"self.check", "db.put"}));
+  EXPECT_EQ(strings(units[0]["calls"]), (std::vector<std::string>{"self.check", "db.put"}));
   EXPECT_EQ(strings(units[0]["called_by"]), std::vector<std::string>{"main"});
-  EXPECT_EQ(strings(units[1]["called_by"]),
-            std::vector<std::string>{"Store.save"});
-  EXPECT_EQ(strings(units[2]["calls"]),
-            (std::vector<std::string>{"Store.save", "db.put"}));
+  EXPECT_EQ(strings(units[1]["called_by"]), std::vector<std::string>{"Store.save"});
+  EXPECT_EQ(strings(units[2]["calls"]), (std::vector<std::string>{"Store.save", "db.put"}));
   EXPECT_EQ(answer["code_flow"]["call_count"], 5);
 }
 
 TEST_F(ContextStoreTest, InvalidationAnswersTheVectorIdsItRemoved) {
   Json shared = chunk("shared", "function", "def shared(): pass");
-  index("a.py", Json::array({chunk("a1", "function", "def a1(): pass"), shared,
-                             shared}));
+  index("a.py", Json::array({chunk("a1", "function", "def a1(): pass"), shared, shared}));
   index("b.py", Json::array({shared}));
 
   Json answer = store().invalidate_with_vectors("agent", "./a.py");
   EXPECT_EQ(answer["removed"], true);
   EXPECT_THAT(strings(answer["hash_ids"]),
-              UnorderedElementsAre(sha256_hex("def a1(): pass"),
-                                   sha256_hex("def shared(): pass")));
+              UnorderedElementsAre(sha256_hex("def a1(): pass"), sha256_hex("def shared(): pass")));
   c_->ambrel->delete_vectors("agent", answer["hash_ids"]);
   // b.py still holds the shared chunk, so its vector survives; a1's is gone.
   Json usage = store().get_usage_report("agent");
@@ -213,12 +192,9 @@ TEST_F(ContextStoreTest, InvalidateStaleRemovesChangedAndVanishedFilesOnly) {
 }
 
 TEST_F(ContextStoreTest, ImportersAreFoundByModuleStem) {
-  index(
-      "app/main.py",
-      Json::array({chunk("m", "block", "import lib.util\nimport requests\n")}));
+  index("app/main.py", Json::array({chunk("m", "block", "import lib.util\nimport requests\n")}));
   index("app/other.py", Json::array({chunk("o", "block", "import util\n")}));
-  index("app/third.py",
-        Json::array({chunk("t", "block", "import utility\nimport lib\n")}));
+  index("app/third.py", Json::array({chunk("t", "block", "import utility\nimport lib\n")}));
   index("lib/util.py", Json::array({chunk("u", "block", "import os.path\n")}));
   index("lib/__init__.py", Json::array({chunk("i", "block", "")}));
 
@@ -227,15 +203,13 @@ TEST_F(ContextStoreTest, ImportersAreFoundByModuleStem) {
   EXPECT_EQ(strings(store().find_importers("agent", "lib"), "file_path"),
             std::vector<std::string>{"app/third.py"});
   EXPECT_THAT(store().find_importers("agent", "nothing"), IsEmpty());
-  EXPECT_EQ(
-      strings(store().get_file_imports("agent", "./app//main.py"), "module"),
-      (std::vector<std::string>{"lib.util", "requests"}));
+  EXPECT_EQ(strings(store().get_file_imports("agent", "./app//main.py"), "module"),
+            (std::vector<std::string>{"lib.util", "requests"}));
   EXPECT_THAT(store().get_file_imports("agent", "missing.py"), IsEmpty());
 
-  // External imports are worked out against everything indexed now, whatever
-  // the order.
+  // External imports are worked out against everything indexed now, whatever the order.
   std::map<std::string, std::vector<std::string>> externals;
-  for (const Json &context : contexts()) {
+  for (const Json& context : contexts()) {
     externals[context["file_path"]] = strings(context["external_imports"]);
   }
   EXPECT_EQ(externals["app/main.py"], std::vector<std::string>{"requests"});
@@ -246,24 +220,22 @@ TEST_F(ContextStoreTest, ImportersAreFoundByModuleStem) {
 
 TEST_F(ContextStoreTest, ListingPagesThroughTheFilesWithTotals) {
   for (int i = 0; i < 5; ++i) {
-    index("f" + std::to_string(i) + ".py",
-          Json::array({chunk("x", "block", std::to_string(i))}));
+    index("f" + std::to_string(i) + ".py", Json::array({chunk("x", "block", std::to_string(i))}));
   }
   struct Case {
     std::int64_t limit, offset;
     std::vector<std::string> files;
     bool has_more;
   };
-  for (const Case &c : std::vector<Case>{
-           {2, 0, {"f0.py", "f1.py"}, true},
-           {2, 4, {"f4.py"}, false},
-           {50, 0, {"f0.py", "f1.py", "f2.py", "f3.py", "f4.py"}, false},
-           {3, 9, {}, false},
-           {0, 0, {}, true},
-           {-1, -5, {}, true}}) {
+  for (const Case& c :
+       std::vector<Case>{{2, 0, {"f0.py", "f1.py"}, true},
+                         {2, 4, {"f4.py"}, false},
+                         {50, 0, {"f0.py", "f1.py", "f2.py", "f3.py", "f4.py"}, false},
+                         {3, 9, {}, false},
+                         {0, 0, {}, true},
+                         {-1, -5, {}, true}}) {
     Json page = store().list_code_mems("agent", c.limit, c.offset);
-    EXPECT_EQ(strings(page["files"], "file_path"), c.files)
-        << c.limit << "/" << c.offset;
+    EXPECT_EQ(strings(page["files"], "file_path"), c.files) << c.limit << "/" << c.offset;
     EXPECT_EQ(page["total"], 5);
     EXPECT_EQ(page["count"], c.files.size());
     EXPECT_EQ(page["has_more"], c.has_more) << c.limit << "/" << c.offset;
@@ -280,17 +252,15 @@ TEST_F(ContextStoreTest, SavingAgentDataReplacesTheContexts) {
   Json stored_contexts = contexts();
   Json reordered = Json::array({stored_contexts[1], stored_contexts[0]});
   reordered[0]["note"] = "kept";
-  reordered.push_back(
-      stored_contexts[1]); // a repeated path keeps its first place
+  reordered.push_back(stored_contexts[1]);  // a repeated path keeps its first place
   store()._save_agent_data("agent", "file_contexts", reordered);
 
   Json loaded = contexts();
   ASSERT_EQ(loaded.size(), 2u);
   EXPECT_EQ(loaded[0]["file_path"], "b.py");
-  EXPECT_FALSE(loaded[0].contains("note")); // the later record of b.py won
+  EXPECT_FALSE(loaded[0].contains("note"));  // the later record of b.py won
   EXPECT_EQ(loaded[1], stored_contexts[0]);
-  EXPECT_EQ(store().list_code_mems("agent", 50, 0)["files"][0]["access_count"],
-            1);
+  EXPECT_EQ(store().list_code_mems("agent", 50, 0)["files"][0]["access_count"], 1);
   EXPECT_EQ(store().get_usage_report("agent")["vectors"], 2);
   // Import records of saved contexts answer importer queries.
   reordered = contexts();
@@ -307,11 +277,8 @@ TEST_F(ContextStoreTest, SavingAgentDataReplacesTheContexts) {
   EXPECT_EQ(*store()._load_agent_data("agent", "notes"), Json({{"k", "v"}}));
   EXPECT_TRUE(store()._load_agent_data("agent", "other")->is_null());
 
-  EXPECT_THROW(store()._save_agent_data("agent", "file_contexts", 5),
-               TypeError);
-  EXPECT_THROW(
-      store()._save_agent_data("agent", "file_contexts", Json::array({1})),
-      TypeError);
+  EXPECT_THROW(store()._save_agent_data("agent", "file_contexts", 5), TypeError);
+  EXPECT_THROW(store()._save_agent_data("agent", "file_contexts", Json::array({1})), TypeError);
 }
 
 TEST_F(ContextStoreTest, GlobalIndexDropsOneAgentAlone) {
@@ -320,11 +287,10 @@ TEST_F(ContextStoreTest, GlobalIndexDropsOneAgentAlone) {
   EXPECT_TRUE(store()._global_index["one"].contains("a.py"));
   EXPECT_EQ(store()._global_index["two"]["b.py"]["chunk_count"], 1);
 
-  // Another instance learns of a third agent; this one's stale copy must not
-  // erase it.
+  // Another instance learns of a third agent; this one's stale copy must not erase it.
   Components other(root_);
-  other.builder->process_file_chunks(
-      "three", "c.py", Json::array({chunk("c", "block", "c")}), "python");
+  other.builder->process_file_chunks("three", "c.py", Json::array({chunk("c", "block", "c")}),
+                                     "python");
   store()._drop_global_index_entries("one");
   store()._save_global_index();
   open();
@@ -338,69 +304,52 @@ TEST_F(ContextStoreTest, GlobalIndexDropsOneAgentAlone) {
 TEST_F(ContextStoreTest, BadRecordsAreRefusedWithoutDamage) {
   index("good.py", Json::array({chunk("g", "block", "good")}));
   Json deep = Json::array();
-  for (int i = 0; i < 1100; ++i)
-    deep = Json::array({deep});
+  for (int i = 0; i < 1100; ++i) deep = Json::array({deep});
   Json nested = chunk("n", "block", "x");
   nested["deep"] = deep;
   EXPECT_THROW(index("bad.py", Json::array({nested})), ValueError);
   EXPECT_THROW(index("bad.py", Json::array({1})), TypeError);
   EXPECT_THROW(index("bad.py", Json({{"not", "an array"}})), TypeError);
 
-  // Invalid UTF-8 is stored as text with replacement characters, and reads
-  // back.
+  // Invalid UTF-8 is stored as text with replacement characters, and reads back.
   index("latin1.py", Json::array({chunk("caf\xe9", "block", "s = 'caf\xe9'")}));
   open();
   Json stored_contexts = contexts();
   ASSERT_EQ(stored_contexts.size(), 2u);
-  EXPECT_EQ(stored_contexts[1]["chunks"][0]["content"],
-            "s = 'caf\xef\xbf\xbd'");
+  EXPECT_EQ(stored_contexts[1]["chunks"][0]["content"], "s = 'caf\xef\xbf\xbd'");
 }
 
-TEST_F(ContextStoreTest,
-       ContextsAreSharedUntilTheyChangeThenReadAgainWhereTheyChanged) {
+TEST_F(ContextStoreTest, ContextsAreSharedUntilTheyChangeThenReadAgainWhereTheyChanged) {
   std::string a = write("pkg/a.py", "import helpers\n\ndef run():\n    pass\n");
   index(a, Json::array({chunk("run", "function", "def run():\n    pass")}));
   index("pkg/b.py", Json::array({chunk("b", "function", "def b(): pass")}));
-  std::shared_ptr<const Json> first =
-      store()._load_agent_data("agent", "file_contexts");
-  EXPECT_EQ(store()._load_agent_data("agent", "file_contexts").get(),
-            first.get());
+  std::shared_ptr<const Json> first = store()._load_agent_data("agent", "file_contexts");
+  EXPECT_EQ(store()._load_agent_data("agent", "file_contexts").get(), first.get());
   EXPECT_EQ((*first)[0]["external_imports"], Json::array({"helpers"}));
 
-  // Whether or not a caller still holds the earlier answer, the new one is what
-  // a store opened afresh reads, and the earlier one stays as it was.
+  // Whether or not a caller still holds the earlier answer, the new one is what a store
+  // opened afresh reads, and the earlier one stays as it was.
   struct Step {
-    const char *name;
+    const char* name;
     std::function<void()> change;
     bool hold;
   };
   const Step steps[] = {
       {"a file that makes an import internal",
        [&] {
-         index(write("pkg/helpers.py", "X = 1\n"),
-               Json::array({chunk("X", "block", "X = 1")}));
+         index(write("pkg/helpers.py", "X = 1\n"), Json::array({chunk("X", "block", "X = 1")}));
        },
        false},
       {"a file indexed with other chunks",
-       [&] {
-         index("pkg/b.py",
-               Json::array({chunk("b2", "function", "def b2(): pass")}));
-       },
-       false},
+       [&] { index("pkg/b.py", Json::array({chunk("b2", "function", "def b2(): pass")})); }, false},
       {"a file indexed with other chunks while the answer is held",
-       [&] {
-         index("pkg/b.py",
-               Json::array({chunk("b3", "function", "def b3(): pass")}));
-       },
-       true},
-      {"a file removed", [&] { store().delete_code_mem("agent", "pkg/b.py"); },
-       false},
+       [&] { index("pkg/b.py", Json::array({chunk("b3", "function", "def b3(): pass")})); }, true},
+      {"a file removed", [&] { store().delete_code_mem("agent", "pkg/b.py"); }, false},
       {"another process's write",
        [&] {
          Components other(root_);
-         other.builder->process_file_chunks(
-             "agent", "pkg/c.py", Json::array({chunk("c", "block", "c = 3")}),
-             "python");
+         other.builder->process_file_chunks("agent", "pkg/c.py",
+                                            Json::array({chunk("c", "block", "c = 3")}), "python");
        },
        false},
       {"contexts saved in another order",
@@ -411,17 +360,14 @@ TEST_F(ContextStoreTest,
        },
        true},
   };
-  for (const Step &step : steps) {
+  for (const Step& step : steps) {
     std::shared_ptr<const Json> held;
-    if (step.hold)
-      held = store()._load_agent_data("agent", "file_contexts");
+    if (step.hold) held = store()._load_agent_data("agent", "file_contexts");
     Json held_value = held ? *held : Json();
     step.change();
-    std::shared_ptr<const Json> now =
-        store()._load_agent_data("agent", "file_contexts");
+    std::shared_ptr<const Json> now = store()._load_agent_data("agent", "file_contexts");
     Components fresh(root_);
-    EXPECT_EQ(*now, *fresh.store->_load_agent_data("agent", "file_contexts"))
-        << step.name;
+    EXPECT_EQ(*now, *fresh.store->_load_agent_data("agent", "file_contexts")) << step.name;
     if (held) {
       EXPECT_EQ(*held, held_value) << step.name;
     }
@@ -431,12 +377,11 @@ TEST_F(ContextStoreTest,
 }
 
 TEST_F(ContextStoreTest, AVersionOneDatabaseIsUpgraded) {
-  write_database(
-      std::string(kSchemaVersion2Database) +
-      "DROP INDEX contexts_by_chunk_key; DROP INDEX vectors_by_embedder; "
-      "ALTER TABLE contexts DROP COLUMN chunk_key; "
-      "ALTER TABLE contexts DROP COLUMN vectors_complete; "
-      "ALTER TABLE contexts DROP COLUMN revision; PRAGMA user_version = 1;");
+  write_database(std::string(kSchemaVersion2Database) +
+                 "DROP INDEX contexts_by_chunk_key; DROP INDEX vectors_by_embedder; "
+                 "ALTER TABLE contexts DROP COLUMN chunk_key; "
+                 "ALTER TABLE contexts DROP COLUMN vectors_complete; "
+                 "ALTER TABLE contexts DROP COLUMN revision; PRAGMA user_version = 1;");
   open();
   ASSERT_EQ(contexts().size(), 1u);
   Json chunks = contexts()[0]["chunks"];
@@ -453,14 +398,12 @@ TEST_F(ContextStoreTest, AVersionTwoDatabaseIsUpgradedWithNothingLost) {
   open();
   const std::string path = "/src/app/config.py";
   ASSERT_EQ(contexts().size(), 1u);
-  const Json &chunks = contexts()[0]["chunks"];
+  const Json& chunks = contexts()[0]["chunks"];
   ASSERT_EQ(chunks.size(), 2u);
-  EXPECT_EQ(chunks[0]["content"],
-            "def parse_config(path):\n    return json.load(open(path))");
+  EXPECT_EQ(chunks[0]["content"], "def parse_config(path):\n    return json.load(open(path))");
   EXPECT_EQ(chunks[0]["keywords"], Json::array({"json"}));
   EXPECT_EQ(chunks[1]["name"], "RequestHandler");
-  EXPECT_EQ(store().get_file_imports("agent", path),
-            Json::array({{{"module", "json"}}}));
+  EXPECT_EQ(store().get_file_imports("agent", path), Json::array({{{"module", "json"}}}));
 
   // The keyword index was rebuilt from the chunks; the vectors are read as they
   // were stored.
@@ -472,8 +415,7 @@ TEST_F(ContextStoreTest, AVersionTwoDatabaseIsUpgradedWithNothingLost) {
   // What the index was told to forget matches what it holds.
   EXPECT_TRUE(store().delete_code_mem("agent", path));
   backend::Database db(root_);
-  EXPECT_NO_THROW(
-      db.exec("INSERT INTO chunk_fts(chunk_fts) VALUES('integrity-check')"));
+  EXPECT_NO_THROW(db.exec("INSERT INTO chunk_fts(chunk_fts) VALUES('integrity-check')"));
   backend::Statement terms = db.prepare("SELECT COUNT(*) FROM chunk_vocab");
   ASSERT_TRUE(terms.step());
   EXPECT_EQ(terms.column_int(0), 0);
@@ -486,18 +428,17 @@ TEST_F(ContextStoreTest, ANewerDatabaseIsRefused) {
   EXPECT_THROW(backend::ContextStore store(root_), RuntimeError);
 }
 
-} // namespace
-} // namespace vantory::testing
+}  // namespace
+}  // namespace vantory::testing
 
 namespace vantory::testing {
 namespace {
 
 TEST_F(BackendTest, ReportsCountWhatWasIndexedAndServed) {
-  std::string a = write("a.py", std::string(400, '#')); // 100 tokens on disk
+  std::string a = write("a.py", std::string(400, '#'));  // 100 tokens on disk
   std::string b = write("b.py", std::string(80, '#'));
-  index(a, Json::array(
-               {chunk("alpha", "function", "def alpha(): return 1"), // 5 tokens
-                chunk("beta", "function", "def beta(): return 2")}));
+  index(a, Json::array({chunk("alpha", "function", "def alpha(): return 1"),  // 5 tokens
+                        chunk("beta", "function", "def beta(): return 2")}));
   index(b, Json::array({chunk("alpha", "function", "def alpha(): return 1")}));
   store().retrieve_file_context("agent", a);
   store().retrieve_file_context("agent", "missing.py");
@@ -506,20 +447,18 @@ TEST_F(BackendTest, ReportsCountWhatWasIndexedAndServed) {
 
   Json savings = store().get_token_savings_report("agent");
   EXPECT_EQ(savings["indexed_file_tokens"], 120);
-  EXPECT_EQ(savings["searches"]["tokens_served"], 10); // two 21-byte hits
-  EXPECT_EQ(savings["searches"]["tokens_if_files_read"],
-            120); // a.py and b.py, once each
+  EXPECT_EQ(savings["searches"]["tokens_served"], 10);          // two 21-byte hits
+  EXPECT_EQ(savings["searches"]["tokens_if_files_read"], 120);  // a.py and b.py, once each
   EXPECT_EQ(savings["retrievals"]["count"], 1);
   EXPECT_EQ(savings["retrievals"]["tokens_if_files_read"], 100);
   std::int64_t served = savings["tokens_served"];
-  EXPECT_EQ(served,
-            10 + savings["retrievals"]["tokens_served"].get<std::int64_t>());
+  EXPECT_EQ(served, 10 + savings["retrievals"]["tokens_served"].get<std::int64_t>());
   EXPECT_EQ(savings["tokens_saved"], 220 - served);
 
   Json usage = store().get_usage_report("agent");
   EXPECT_EQ(usage["indexing"]["runs"], 2);
   EXPECT_EQ(usage["indexing"]["chunks_embedded"], 2);
-  EXPECT_EQ(usage["indexing"]["chunks_reused"], 1); // b.py's alpha is a.py's
+  EXPECT_EQ(usage["indexing"]["chunks_reused"], 1);  // b.py's alpha is a.py's
   EXPECT_EQ(usage["vectors"], 2);
   EXPECT_EQ(usage["access"]["most_accessed"][0]["file_path"], a);
   EXPECT_EQ(usage["access"]["retrieval_misses"], 1);
@@ -533,26 +472,19 @@ TEST_F(BackendTest, ReportsCountWhatWasIndexedAndServed) {
   EXPECT_EQ(stats["files"][0]["stale_reason"], "modified");
   EXPECT_EQ(stats["files"][1]["stale_reason"], "deleted");
   EXPECT_THAT(strings(stats["recommendations"]),
-              ::testing::ElementsAre(
-                  "Re-index 1 changed file with delta_update: " + a,
-                  ::testing::HasSubstr("1 file that no longer exists")));
+              ::testing::ElementsAre("Re-index 1 changed file with delta_update: " + a,
+                                     ::testing::HasSubstr("1 file that no longer exists")));
 }
 
 TEST(StoredForms, TextsAndVectorsReadBackExactly) {
   std::string long_text(5000, 'x');
-  for (const std::vector<std::string_view> &texts :
-       std::vector<std::vector<std::string_view>>{
-           {},
-           {""},
-           {"a", "", "b"},
-           {long_text, "tail"},
-           {std::string_view("\0\xff", 2)}}) {
-    std::vector<std::string> back =
-        backend::unpack_texts(backend::pack_texts(texts));
+  for (const std::vector<std::string_view>& texts : std::vector<std::vector<std::string_view>>{
+           {}, {""}, {"a", "", "b"}, {long_text, "tail"}, {std::string_view("\0\xff", 2)}}) {
+    std::vector<std::string> back = backend::unpack_texts(backend::pack_texts(texts));
     EXPECT_EQ(back, std::vector<std::string>(texts.begin(), texts.end()));
   }
   EXPECT_LT(backend::pack_texts({long_text}).size(), 100u);
-  for (const char *damaged : {"", "Q",
+  for (const char* damaged : {"", "Q",
                               "R\x05"
                               "ab",
                               "Z\x01\x02"}) {
@@ -562,16 +494,14 @@ TEST(StoredForms, TextsAndVectorsReadBackExactly) {
   std::vector<float> sparse(256, 0.0f), dense(256, 0.25f), decoded(256);
   sparse[0] = -1.5f;
   sparse[255] = 0.125f;
-  for (const std::vector<float> &vector :
-       {sparse, dense, std::vector<float>(256, 0.0f)}) {
+  for (const std::vector<float>& vector : {sparse, dense, std::vector<float>(256, 0.0f)}) {
     std::string blob = backend::encode_vector(vector);
     ASSERT_TRUE(backend::decode_vector(blob, 256, decoded.data()));
     EXPECT_EQ(decoded, vector);
   }
   EXPECT_EQ(backend::encode_vector(sparse).size(), 12u);
-  EXPECT_FALSE(
-      backend::decode_vector(std::string(7, '\0'), 256, decoded.data()));
+  EXPECT_FALSE(backend::decode_vector(std::string(7, '\0'), 256, decoded.data()));
 }
 
-} // namespace
-} // namespace vantory::testing
+}  // namespace
+}  // namespace vantory::testing

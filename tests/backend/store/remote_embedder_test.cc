@@ -1,6 +1,5 @@
-// Chunk vectors from an embedding service: failed requests are not stored and
-// are retried, repeated queries are not sent twice, and the answers name the
-// embedder.
+// Chunk vectors from an embedding service: failed requests are not stored and are retried,
+// repeated queries are not sent twice, and the answers name the embedder.
 #include "backend/vectors/remote_embedder.h"
 
 #include <atomic>
@@ -15,15 +14,13 @@
 namespace vantory::testing {
 namespace {
 
-// A client whose service is this function: texts containing "unlucky" fail
-// (zero vector).
+// A client whose service is this function: texts containing "unlucky" fail (zero vector).
 class FakeServiceClient : public RemoteEmbeddingClient {
-public:
+ public:
   FakeServiceClient()
-      : RemoteEmbeddingClient(std::string("https://embed.invalid/v1"),
-                              std::nullopt, "dense-embedding", 256, 60,
-                              /*cache_embeddings=*/false) {}
-  PythonVector _call_api(const std::string &text) override {
+      : RemoteEmbeddingClient(std::string("https://embed.invalid/v1"), std::nullopt,
+                              "dense-embedding", 256, 60, /*cache_embeddings=*/false) {}
+  PythonVector _call_api(const std::string& text) override {
     ++calls;
     if (text.find("unlucky") != std::string::npos)
       return PythonVector(std::vector<float>(256, 0.0f));
@@ -40,9 +37,8 @@ TEST_F(BackendTest, ServiceVectorsAreStoredOnlyWhenTheServiceAnswered) {
   backend::MemoryBuilder builder(core);
   backend::HybridRetriever retriever(core);
 
-  Json chunks =
-      Json::array({chunk("fetch_page", "function", "def fetch_page(url): ..."),
-                   chunk("unlucky", "function", "def unlucky(): ...")});
+  Json chunks = Json::array({chunk("fetch_page", "function", "def fetch_page(url): ..."),
+                             chunk("unlucky", "function", "def unlucky(): ...")});
   Json first = builder.process_file_chunks("agent", "web.py", chunks, "python");
   EXPECT_EQ(first["embedder"], "remote:https://embed.invalid/v1");
   EXPECT_EQ(first["new_chunks"], 2);
@@ -50,8 +46,7 @@ TEST_F(BackendTest, ServiceVectorsAreStoredOnlyWhenTheServiceAnswered) {
   EXPECT_EQ(store.get_usage_report("agent")["vectors"], 1);
 
   // Only the chunk whose request failed is sent again.
-  Json second =
-      builder.process_file_chunks("agent", "web.py", chunks, "python");
+  Json second = builder.process_file_chunks("agent", "web.py", chunks, "python");
   EXPECT_EQ(second["reused_chunks"], 1);
   EXPECT_EQ(second["new_chunks"], 1);
   EXPECT_EQ(client->calls, 3);
@@ -61,8 +56,8 @@ TEST_F(BackendTest, ServiceVectorsAreStoredOnlyWhenTheServiceAnswered) {
   EXPECT_EQ(found["results"][0]["chunk"]["name"], "fetch_page");
   EXPECT_GT(found["results"][0]["vector_score"].get<double>(), 0.5);
   retriever.search("agent", "fetch page", 1, nullptr);
-  EXPECT_EQ(client->calls, 4); // the repeated query was not sent again
+  EXPECT_EQ(client->calls, 4);  // the repeated query was not sent again
 }
 
-} // namespace
-} // namespace vantory::testing
+}  // namespace
+}  // namespace vantory::testing

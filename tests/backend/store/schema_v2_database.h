@@ -5,7 +5,7 @@
 
 namespace vantory::testing {
 
-inline constexpr const char *kSchemaVersion2Database = R"sql(
+inline constexpr const char* kSchemaVersion2Database = R"sql(
 CREATE TABLE agents(
   agent_id TEXT PRIMARY KEY,
   generation INTEGER NOT NULL DEFAULT 0,
@@ -147,4 +147,4 @@ INSERT INTO global_index(agent_id, file_path, entry) VALUES('agent', '/src/app/c
   '{"language": "python", "chunk_count": 2, "context_hash": "c0ffee", "indexed_at": 1.5}');
 )sql";
 
-} // namespace vantory::testing
+}  // namespace vantory::testing

@@ -1,5 +1,5 @@
-// Tarnel driving this backend: files indexed from disk, searched, summarised,
-// reported on, invalidated and snapshotted.
+// Tarnel driving this backend: files indexed from disk, searched, summarised, reported on,
+// invalidated and snapshotted.
 #include <gmock/gmock.h>
 
 #include "backend_fixture.h"
@@ -15,21 +15,19 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 class TarnelBackendTest : public BackendTest {
-protected:
+ protected:
   void SetUp() override {
     BackendTest::SetUp();
-    config_ =
-        write("app/config.py",
-              "import json\n\n"
-              "def parse_config(path):\n    return json.load(open(path))\n");
+    config_ = write("app/config.py",
+                    "import json\n\n"
+                    "def parse_config(path):\n    return json.load(open(path))\n");
     server_ =
-        write("app/server.py", "from app import config\n\n"
-                               "class RequestHandler:\n    def handle(self, "
-                               "request):\n        return request\n");
+        write("app/server.py",
+              "from app import config\n\n"
+              "class RequestHandler:\n    def handle(self, request):\n        return request\n");
     tarnel_ = std::make_unique<Tarnel>(
-        root_, std::shared_ptr<ComponentProvider>(
-                   vantory_backend_component_provider()));
-    for (const std::string &path : {config_, server_}) {
+        root_, std::shared_ptr<ComponentProvider>(vantory_backend_component_provider()));
+    for (const std::string& path : {config_, server_}) {
       ASSERT_EQ(tarnel_->index_file("agent", path)["status"], "indexed");
     }
   }
@@ -45,10 +43,9 @@ TEST_F(TarnelBackendTest, IndexesSearchesAndSummarisesFilesFromDisk) {
   Json found = tarnel_->search_codebase("agent", "parse config", 3);
   ASSERT_FALSE(found["results"].empty());
   EXPECT_EQ(found["results"][0]["chunk"]["file_path"], config_);
-  Json only_server = tarnel_->search_codebase("agent", "parse config request",
-                                              5, Json::array({server_}));
-  for (const Json &result : only_server["results"])
-    EXPECT_EQ(result["file_path"], server_);
+  Json only_server =
+      tarnel_->search_codebase("agent", "parse config request", 5, Json::array({server_}));
+  for (const Json& result : only_server["results"]) EXPECT_EQ(result["file_path"], server_);
 
   Json normal = tarnel_->summarize_context("agent", config_, "normal");
   EXPECT_EQ(normal["status"], "ok");
@@ -59,8 +56,7 @@ TEST_F(TarnelBackendTest, IndexesSearchesAndSummarisesFilesFromDisk) {
   Json detailed = tarnel_->summarize_context("agent", config_, "detailed");
   EXPECT_EQ(detailed["status"], "ok");
   std::string contents;
-  for (const Json &chunk : detailed["chunks"])
-    contents += chunk["content"].get<std::string>();
+  for (const Json& chunk : detailed["chunks"]) contents += chunk["content"].get<std::string>();
   EXPECT_THAT(contents, HasSubstr("load_settings"));
   EXPECT_THAT(contents, ::testing::Not(HasSubstr("parse_config")));
 
@@ -75,13 +71,11 @@ TEST_F(TarnelBackendTest, IndexesSearchesAndSummarisesFilesFromDisk) {
   EXPECT_GT(savings["tokens_if_files_read"].get<int>(), 0);
 }
 
-TEST_F(TarnelBackendTest,
-       ReportsRecommendWhatToReindexAndInvalidationFollowsThem) {
+TEST_F(TarnelBackendTest, ReportsRecommendWhatToReindexAndInvalidationFollowsThem) {
   write("app/server.py", "class RequestHandler:\n    pass\n");
   Json stats = tarnel_->cache_stats("agent");
   EXPECT_EQ(stats["stale_files"], 1);
-  EXPECT_THAT(stats["recommendations"][0].get<std::string>(),
-              HasSubstr(server_));
+  EXPECT_THAT(stats["recommendations"][0].get<std::string>(), HasSubstr(server_));
 
   Json stale = tarnel_->invalidate_cache("agent", std::nullopt, "stale");
   EXPECT_EQ(stale["invalidated"], 1);
@@ -91,8 +85,7 @@ TEST_F(TarnelBackendTest,
   Json file = tarnel_->invalidate_cache("agent", config_, "file");
   EXPECT_EQ(file["status"], "invalidated");
   EXPECT_EQ(tarnel_->usage_report("agent")["vectors"], 0);
-  EXPECT_EQ(tarnel_->invalidate_cache("agent", config_, "file")["status"],
-            "not_found");
+  EXPECT_EQ(tarnel_->invalidate_cache("agent", config_, "file")["status"], "not_found");
 }
 
 TEST_F(TarnelBackendTest, InvalidatingEverythingLeavesOtherAgentsAlone) {
@@ -101,11 +94,9 @@ TEST_F(TarnelBackendTest, InvalidatingEverythingLeavesOtherAgentsAlone) {
   EXPECT_EQ(all["invalidated"], 2);
   EXPECT_EQ(tarnel_->usage_report("agent")["vectors"], 0);
   EXPECT_EQ(tarnel_->list_indexed_files("agent")["total"], 0);
-  EXPECT_THAT(tarnel_->search_codebase("agent", "parse config")["results"],
-              IsEmpty());
+  EXPECT_THAT(tarnel_->search_codebase("agent", "parse config")["results"], IsEmpty());
   EXPECT_EQ(tarnel_->list_indexed_files("other")["total"], 1);
-  EXPECT_FALSE(
-      tarnel_->search_codebase("other", "parse config")["results"].empty());
+  EXPECT_FALSE(tarnel_->search_codebase("other", "parse config")["results"].empty());
   EXPECT_TRUE(tarnel_->store->_global_index.contains("other"));
   EXPECT_FALSE(tarnel_->store->_global_index.contains("agent"));
 }
@@ -118,12 +109,9 @@ TEST_F(TarnelBackendTest, SnapshotsCompareTheCodeMemoryOverTime) {
   Json second = tarnel_->create_snapshot("agent", "after edit");
   Json diff = tarnel_->compare_snapshots("agent", first["sha"], second["sha"]);
   ASSERT_EQ(diff["status"], "ok");
-  EXPECT_EQ(strings(diff["diff"]["modified"]),
-            std::vector<std::string>{config_});
+  EXPECT_EQ(strings(diff["diff"]["modified"]), std::vector<std::string>{config_});
   EXPECT_THAT(diff["diff"]["added"], IsEmpty());
-  EXPECT_EQ(
-      tarnel_->compare_snapshots("agent", first["sha"], "unknown")["status"],
-      "error");
+  EXPECT_EQ(tarnel_->compare_snapshots("agent", first["sha"], "unknown")["status"], "error");
 }
 
 TEST_F(TarnelBackendTest, UnreadableInputIsAnsweredAndStoresNothing) {
@@ -132,30 +120,24 @@ TEST_F(TarnelBackendTest, UnreadableInputIsAnsweredAndStoresNothing) {
                                                     8));
   Json answer = tarnel_->index_file("agent", binary);
   EXPECT_EQ(answer["status"], "error");
-  EXPECT_THAT(answer["message"].get<std::string>(),
-              HasSubstr("Auto-chunking failed: "));
+  EXPECT_THAT(answer["message"].get<std::string>(), HasSubstr("Auto-chunking failed: "));
   Json gone = tarnel_->index_file("agent", dir_ + "/missing.py");
   EXPECT_EQ(gone["status"], "error");
   EXPECT_EQ(tarnel_->list_indexed_files("agent")["total"], 2);
 
-  std::string latin1 =
-      write("latin1.py", "name = 'caf\xe9'\r\ndef f():\r\n    pass\r\n");
+  std::string latin1 = write("latin1.py", "name = 'caf\xe9'\r\ndef f():\r\n    pass\r\n");
   std::string big;
   for (int i = 0; big.size() < 1500000; ++i)
     big += "def f" + std::to_string(i) + "():\n    return 1\n";
   std::string large = write("large.py", big);
-  std::string nested = write("nested.py", "x = " + std::string(20000, '[') +
-                                              std::string(20000, ']') +
-                                              "\ndef broken(:\n    pass\n");
-  for (const std::string &path : {latin1, large, nested}) {
+  std::string nested =
+      write("nested.py", "x = " + std::string(20000, '[') + std::string(20000, ']') +
+                             "\ndef broken(:\n    pass\n");
+  for (const std::string& path : {latin1, large, nested}) {
     Json indexed = tarnel_->index_file("agent", path);
-    // Chunked or refused with an answer, never a crash; what is stored reads
-    // back fresh.
+    // Chunked or refused with an answer, never a crash; what is stored reads back fresh.
     if (indexed["status"] == "indexed") {
-      EXPECT_EQ(
-          tarnel_->summarize_context("agent", path, "normal")["freshness"],
-          "fresh")
-          << path;
+      EXPECT_EQ(tarnel_->summarize_context("agent", path, "normal")["freshness"], "fresh") << path;
     } else {
       EXPECT_EQ(indexed["status"], "error") << path;
     }
@@ -169,20 +151,17 @@ TEST_F(BackendTest, TarnelWithoutArgumentsUsesThisBackend) {
   std::filesystem::current_path(dir_);
   {
     Tarnel tarnel;
-    EXPECT_EQ(tarnel.index_file(
-                  "agent", "m.py",
-                  Json::array({chunk("m", "block", "m = 1")}))["status"],
-              "indexed");
+    EXPECT_EQ(
+        tarnel.index_file("agent", "m.py", Json::array({chunk("m", "block", "m = 1")}))["status"],
+        "indexed");
     EXPECT_EQ(tarnel.search_codebase("agent", "m")["results"].size(), 1u);
   }
   std::filesystem::current_path(previous);
-  EXPECT_TRUE(
-      std::filesystem::exists(dir_ + "/.vantory_coding/code_memory.sqlite3"));
+  EXPECT_TRUE(std::filesystem::exists(dir_ + "/.vantory_coding/code_memory.sqlite3"));
 }
 
 TEST(BackendProvider, RefusesComponentsOfAnotherImplementation) {
-  std::unique_ptr<ComponentProvider> provider(
-      vantory_backend_component_provider());
+  std::unique_ptr<ComponentProvider> provider(vantory_backend_component_provider());
   MockStore store;
   MockAmbrel ambrel;
   EXPECT_THROW(provider->make_builder(store, ambrel), TypeError);
@@ -196,26 +175,23 @@ TEST_F(TarnelBackendTest, IndexFilesAnswersAsIndexFileDoesInTheGivenOrder) {
   std::vector<std::string> paths;
   for (int i = 0; i < 40; ++i) {
     std::string n = std::to_string(i);
-    paths.push_back(
-        write("many/m" + n + ".py", "import app.config\n\ndef f" + n +
-                                        "(x):\n    return x + " + n + "\n"));
+    paths.push_back(write("many/m" + n + ".py",
+                          "import app.config\n\ndef f" + n + "(x):\n    return x + " + n + "\n"));
   }
   paths.insert(paths.begin() + 7, dir_ + "/many/missing.py");
-  paths.insert(paths.begin() + 20,
-               write("many/data.bin", std::string("\x00\x01\x02", 3)));
+  paths.insert(paths.begin() + 20, write("many/data.bin", std::string("\x00\x01\x02", 3)));
   std::vector<int> calls(paths.size());
   std::vector<Json> answers(paths.size());
   tarnel_->index_files(
       "agent", paths,
-      [&](std::size_t i, const Json *answer, std::exception_ptr error) {
+      [&](std::size_t i, const Json* answer, std::exception_ptr error) {
         ++calls[i];
         ASSERT_FALSE(error);
         answers[i] = *answer;
       },
       3);
   EXPECT_THAT(calls, ::testing::Each(1));
-  EXPECT_EQ(answers[7]["message"],
-            "File not found for auto-chunking: " + paths[7]);
+  EXPECT_EQ(answers[7]["message"], "File not found for auto-chunking: " + paths[7]);
 
   // The same files one by one, in another agent, answer the same.
   for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -230,17 +206,14 @@ TEST_F(TarnelBackendTest, IndexFilesAnswersAsIndexFileDoesInTheGivenOrder) {
   std::vector<std::string> stored = strings(listing["files"], "file_path");
   std::vector<std::string> expected{config_, server_};
   for (std::size_t i = 0; i < paths.size(); ++i) {
-    if (answers[i]["status"] == "indexed")
-      expected.push_back(paths[i]);
+    if (answers[i]["status"] == "indexed") expected.push_back(paths[i]);
   }
   EXPECT_EQ(stored, expected);
-  EXPECT_EQ(
-      tarnel_->search_codebase("agent", "f33", 1)["results"][0]["file_path"],
-      dir_ + "/many/m33.py");
-  EXPECT_EQ(
-      tarnel_->performance_profile("agent")["profile"]["indexing"]["count"],
-      2 + 2 * (stored.size() - 2));
+  EXPECT_EQ(tarnel_->search_codebase("agent", "f33", 1)["results"][0]["file_path"],
+            dir_ + "/many/m33.py");
+  EXPECT_EQ(tarnel_->performance_profile("agent")["profile"]["indexing"]["count"],
+            2 + 2 * (stored.size() - 2));
 }
 
-} // namespace
-} // namespace vantory::testing
+}  // namespace
+}  // namespace vantory::testing
