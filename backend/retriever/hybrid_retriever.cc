@@ -154,10 +154,10 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
     // Keyword hits are scored by their vectors too, so fusion never compares a real
     // similarity with a missing one.
     for (auto& [id, candidate] : candidates) {
-      candidate.vector = std::max(0.0f, index.similarity(q, id));
+      candidate.vector = std::max(0.0f, index.similarity(db, q, id));
     }
     for (const auto& [id, similarity] :
-         index.nearest(q, static_cast<std::size_t>(pool), allowed ? &*allowed : nullptr)) {
+         index.nearest(db, q, static_cast<std::size_t>(pool), allowed ? &*allowed : nullptr)) {
       if (similarity <= 0) break;
       candidates[id].vector = similarity;
     }
