@@ -151,6 +151,7 @@ Json add(LocalAmbrel& ambrel, const Json& a) {
       if (!duplicate.is_null()) {
         entry["keywords"] = merged(same->value("keywords", Json()), entry["keywords"]);
         entry["persons"] = merged(same->value("persons", Json()), entry["persons"]);
+        if (entry["topic"] == "") entry["topic"] = same->value("topic", Json(""));
       }
       entry["created_at"] = same->value("created_at", Json(utc_now()));
       entry["updated_at"] = utc_now();

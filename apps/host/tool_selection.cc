@@ -28,7 +28,8 @@ constexpr DefaultTool kDefaultTools[] = {
     {"summarize_context",
      "Read an indexed file cheaply: 'brief' (about 50 tokens), 'normal' (code flow) or "
      "'detailed' (its units). Use it before opening a whole file."},
-    {"list_indexed_files", "List the files in code memory, with their freshness."},
+    {"list_indexed_files",
+     "List the files in code memory (language, units, when indexed), a page at a time."},
     {"dependency_graph",
      "What up to 10 files import, what imports them, and the calls between them: use it before "
      "changing a file others depend on."},

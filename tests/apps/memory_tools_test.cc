@@ -77,10 +77,11 @@ TEST_F(MemoryToolsTest, AnIdGivenAgainReplacesItsEntry) {
 }
 
 TEST_F(MemoryToolsTest, ARepeatedNoteUpdatesTheNoteItRepeats) {
-  Json first = add({{"content", "Alice reviews pull requests on Mondays"}, {"keywords", {"a"}}});
-  Json again = add({{"content", "  alice reviews pull requests\non MONDAYS "},
-                    {"keywords", {"b", "a"}},
+  Json first = add({{"content", "Alice reviews pull requests on Mondays"},
+                    {"keywords", {"a"}},
                     {"topic", "review"}});
+  Json again =
+      add({{"content", "  alice reviews pull requests\non MONDAYS "}, {"keywords", {"b", "a"}}});
   EXPECT_EQ(again["id"], first["id"]);
   EXPECT_EQ(again["replaced"], true);
   EXPECT_EQ(again["near_duplicate"], Json({{"id", first["id"]}, {"similarity", 1.0}}));
