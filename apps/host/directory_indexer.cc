@@ -7,6 +7,7 @@
 #include "apps/host/exception_kind.h"
 #include "apps/host/source_tree.h"
 #include "common/error.h"
+#include "common/error_answer.h"
 #include "common/rounding.h"
 
 namespace vantory::host {
@@ -31,15 +32,10 @@ std::unordered_map<std::string, std::string> indexed_freshness(Tarnel& tarnel,
   return freshness;
 }
 
-}  // namespace
+// The reason an answer of index_file or delta_update reports a failure, or "".
+std::string failure_of(const Json& answer) { return error_answer_message(answer).value_or(""); }
 
-std::string indexing_failure(const Json& answer) {
-  if (!answer.is_object()) return {};
-  auto status = answer.find("status");
-  if (status == answer.end() || *status != "error") return {};
-  auto message = answer.find("message");
-  return message != answer.end() && message->is_string() ? message->get<std::string>() : "failed";
-}
+}  // namespace
 
 Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::string& directory,
                      const SourceFilter& filter, const ProgressFn& progress) {
@@ -48,7 +44,7 @@ Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::str
   try {
     tree = collect_source_files(directory, filter);
   } catch (const OSError& e) {
-    return {{"status", "error"}, {"message", e.what()}};
+    return error_answer(e.what());
   }
   std::unordered_map<std::string, std::string> known = indexed_freshness(tarnel, agent_id);
   const auto total = static_cast<std::int64_t>(tree.files.size());
@@ -63,10 +59,10 @@ Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::str
       if (it != known.end() && it->second == "fresh") {
         ++unchanged;
       } else if (it != known.end()) {
-        failure = indexing_failure(tarnel.delta_update(agent_id, path));
+        failure = failure_of(tarnel.delta_update(agent_id, path));
         if (failure.empty()) ++updated;
       } else {
-        failure = indexing_failure(tarnel.index_file(agent_id, path));
+        failure = failure_of(tarnel.index_file(agent_id, path));
         if (failure.empty()) ++indexed;
       }
     } catch (const std::exception& e) {
@@ -96,7 +92,7 @@ Json preview_directory(const std::string& directory, const SourceFilter& filter)
   try {
     tree = collect_source_files(directory, filter);
   } catch (const OSError& e) {
-    return {{"status", "error"}, {"message", e.what()}};
+    return error_answer(e.what());
   }
   return {{"status", "ok"},
           {"directory", directory},
