@@ -27,10 +27,6 @@ namespace vantory::host {
 Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::string& directory,
                      const SourceFilter& filter = {}, const ProgressFn& progress = {});
 
-// The reason an answer of index_file or delta_update reports a failure (its message), or ""
-// when it reports none.
-std::string indexing_failure(const Json& answer);
-
 // What index_directory would look at, without reading the code memory or writing anything:
 // {"status": "ok", "directory", "dry_run": true, "files", "total_bytes", "paths" (the files,
 // in the order they would be indexed), "skipped", "skipped_folders", "skipped_reasons"}, or an

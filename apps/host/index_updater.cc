@@ -6,8 +6,8 @@
 #include <exception>
 #include <vector>
 
-#include "apps/host/directory_indexer.h"
 #include "apps/host/exception_kind.h"
+#include "common/error_answer.h"
 #include "common/paths.h"
 #include "common/rounding.h"
 
@@ -55,7 +55,7 @@ void IndexUpdater::run_task(Tarnel& tarnel, const Task& task, Json& report) {
     }
     Json answer = task.kind == Task::kUpdate ? tarnel.delta_update(agent_id_, task.path)
                                              : tarnel.index_file(agent_id_, task.path);
-    failure = indexing_failure(answer);
+    failure = error_answer_message(answer).value_or("");
     if (failure.empty()) {
       indexed_[task.path] = task.stamp;
       const char* counter = "indexed";

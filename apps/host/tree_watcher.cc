@@ -119,7 +119,7 @@ int TreeWatcher::add_watch(const std::string& relative) {
   return 0;
 }
 
-bool TreeWatcher::add_watches(const std::vector<std::string>& folders,
+void TreeWatcher::add_watches(const std::vector<std::string>& folders,
                               std::vector<std::string>& warnings) {
   for (const std::string& folder : folders) {
     int error = add_watch(folder);
@@ -128,9 +128,8 @@ bool TreeWatcher::add_watches(const std::vector<std::string>& folders,
     std::string text = watch_error_text(error, full_path(folder));
     if (first_) throw OSError(text);
     warnings.push_back(text + "; changes there are missed");
-    if (error == ENOSPC) return false;  // every further folder fails the same way
+    if (error == ENOSPC) return;  // every further folder fails the same way
   }
-  return true;
 }
 
 void TreeWatcher::watch_tree(const std::string& relative) {

@@ -90,9 +90,9 @@ class TreeWatcher {
   std::string relative_path(const std::string& full) const;
   // Watches the folder `relative`; answers 0 or the errno of inotify_add_watch.
   int add_watch(const std::string& relative);
-  // Watches `folders`; a failure throws OSError while the watcher is made, and is a warning after.
-  // Answers false when the limit on watches was reached.
-  bool add_watches(const std::vector<std::string>& folders, std::vector<std::string>& warnings);
+  // Watches `folders`; a failure throws OSError while the watcher is made, and is a warning after
+  // (the first folder over the limit on watches ends the list).
+  void add_watches(const std::vector<std::string>& folders, std::vector<std::string>& warnings);
   // A folder that appeared: watches it and what the walk enters below it, and counts its files as
   // touched.
   void watch_tree(const std::string& relative);

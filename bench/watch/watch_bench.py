@@ -52,7 +52,7 @@ def make_repo(repo, count):
                 out.write(f"\n\ndef bench_{branch.replace('-', '_')}_{i}():\n    return {i}\n")
         git(repo, "commit", "-q", "-am", branch)
     git(repo, "checkout", "-q", "main")
-    return len(files)
+    return relative
 
 
 class Watch:
@@ -87,7 +87,8 @@ def main():
     with tempfile.TemporaryDirectory() as scratch:
         repo = os.path.join(scratch, "repo")
         os.makedirs(repo)
-        count = make_repo(repo, args.files)
+        files = make_repo(repo, args.files)
+        count = len(files)
         env = dict(os.environ, VANTORY_CODING_ROOT=os.path.join(scratch, "coding"),
                    REMOTE_EMBEDDING_URL="", VANTORY_AGENT_ID="bench")
         start = time.monotonic()
@@ -96,21 +97,28 @@ def main():
 
         watch = Watch(args.vantory, repo, env)
         edits = []
-        target = os.path.join(repo, sorted(os.listdir(repo))[0])
-        while not target.endswith(".py"):
-            target = os.path.join(target, sorted(os.listdir(target))[0])
-        for i in range(5):
-            with open(target, "a") as out:
-                out.write(f"\n\ndef bench_edit_{i}():\n    return {i}\n")
-            saved = time.monotonic()
-            edits.append(watch.until("updated", 1) - saved)
         checkouts = {}
-        for branch, changed in (("five-hundred", 500), ("fifty", 50)):
-            for to in (branch, "main"):
-                start = time.monotonic()
-                git(repo, "checkout", "-q", to)
-                checkouts.setdefault(changed, []).append(watch.until("updated", changed) - start)
-        watch.stop()
+        try:
+            # A file no branch changes, edited and put back so that checkouts stay clean.
+            target = os.path.join(repo, files[-1])
+            with open(target) as f:
+                original = f.read()
+            for i in range(5):
+                with open(target, "a") as out:
+                    out.write(f"\n\ndef bench_edit_{i}():\n    return {i}\n")
+                saved = time.monotonic()
+                edits.append(watch.until("updated", 1) - saved)
+            with open(target, "w") as out:
+                out.write(original)
+            watch.until("updated", 1)
+            for branch, changed in (("five-hundred", 500), ("fifty", 50)):
+                for to in (branch, "main"):
+                    start = time.monotonic()
+                    git(repo, "checkout", "-q", to)
+                    checkouts.setdefault(changed, []).append(
+                        watch.until("updated", changed) - start)
+        finally:
+            watch.stop()
 
         rescans = []
         for to in ("five-hundred", "main"):

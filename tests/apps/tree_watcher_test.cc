@@ -124,6 +124,15 @@ TEST_F(TreeWatcherTest, TakesABurstAsOneBatch) {
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(batch.changed, expected);
   EXPECT_EQ(counts(updater_->apply(batch)), (std::vector<std::int64_t>{50, 1, 0, 0, 0}));
+
+  // A changed ignore file has the whole tree compared again: what is indexed and fresh is left
+  // alone, and files now ignored stay indexed while they exist.
+  testing::write_text(root_ + "/.gitignore", "*.log\nm0/\n");
+  batch = watcher_->next_batch();
+  EXPECT_TRUE(batch.rescan);
+  EXPECT_EQ(batch.changed.size(), 41u);
+  EXPECT_EQ(counts(updater_->apply(batch)), (std::vector<std::int64_t>{0, 0, 41, 0, 0}));
+  EXPECT_EQ(indexed().size(), 51u);
 }
 
 TEST_F(TreeWatcherTest, EndsWhenTheTreeIsDeletedOrStopped) {
