@@ -25,6 +25,9 @@ constexpr std::chrono::milliseconds kBatchTime{1000};
 // How many cut files may wait for the writer per worker: memory stays bounded
 // by the window, not by the number of paths.
 constexpr std::size_t kWindowPerWorker = 4;
+// In all at most this many: the backend remembers what its chunker answered for more files than
+// that, so the files stored know they are the chunker's own.
+constexpr std::size_t kMaxWindow = 64;
 
 // A file as a worker left it.
 struct Cut {
@@ -191,7 +194,7 @@ void Tarnel::index_files(const std::string& agent_id, const std::vector<std::str
   std::shared_ptr<ChunkingComponent> chunking = provider().bind_chunking();
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
   threads = static_cast<unsigned>(std::min<std::size_t>(threads, paths.size()));
-  CutWindow window(paths.size(), kWindowPerWorker * threads);
+  CutWindow window(paths.size(), std::min(kWindowPerWorker * threads, kMaxWindow));
   BatchWriter writer(dynamic_cast<BatchedWrites*>(builder.get()), on_indexed);
   CutWorkers workers(window, threads, *chunking, paths, max_file_bytes_);
   for (std::size_t i = 0; i < paths.size(); ++i) {

@@ -257,8 +257,6 @@ Json MemoryBuilder::process_file_chunks(const std::string& agent_id, const std::
 
 void MemoryBuilder::begin_batch() {
   if (batch_) commit_batch();
-  // A batch touches many index pages: a larger cache keeps them until its commit.
-  core_->database().exec("PRAGMA cache_size=-65536");
   batch_ = std::make_unique<Transaction>(core_->database());
 }
 

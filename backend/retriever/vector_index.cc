@@ -126,6 +126,9 @@ float VectorIndex::similarity(Database& db, const std::vector<float>& query,
   return dot(row.data(), query.data(), row.size());
 }
 
+// Only chunks with a positive similarity are answered: the retriever stops at the first
+// other one, and a query that shares nothing with most chunks would otherwise tie them all,
+// which the reading path would then look up one by one.
 std::vector<std::pair<std::int64_t, float>> VectorIndex::nearest(
     Database& db, const std::vector<float>& query, std::size_t limit,
     const std::unordered_set<std::int64_t>* contexts) {
@@ -146,6 +149,7 @@ std::vector<std::pair<std::int64_t, float>> VectorIndex::nearest_held(
   found.reserve(chunk_ids_.size());
   for (std::size_t c = 0; c < chunk_ids_.size(); ++c) {
     if (contexts && !contexts->count(context_ids_[c])) continue;
+    if (similarity[rows_[c]] <= 0) continue;
     found.emplace_back(chunk_ids_[c], similarity[rows_[c]]);
   }
   return best_of(std::move(found), limit);
@@ -168,7 +172,8 @@ std::vector<std::pair<std::int64_t, float>> VectorIndex::nearest_read(
     while (st.step()) {
       if (static_cast<std::size_t>(st.column_int(2)) != row.size()) continue;
       if (!decode_vector(st.column_blob(1), row.size(), row.data())) continue;
-      found.emplace_back(st.column_int(0), dot(row.data(), query.data(), row.size()));
+      float similarity = dot(row.data(), query.data(), row.size());
+      if (similarity > 0) found.emplace_back(st.column_int(0), similarity);
     }
     return best_of(std::move(found), limit);
   }
@@ -182,7 +187,8 @@ std::vector<std::pair<std::int64_t, float>> VectorIndex::nearest_read(
   while (st.step()) {
     if (static_cast<std::size_t>(st.column_int(2)) != row.size()) continue;
     if (!decode_vector(st.column_blob(1), row.size(), row.data())) continue;
-    vectors.emplace_back(st.column_int(0), dot(row.data(), query.data(), row.size()));
+    float similarity = dot(row.data(), query.data(), row.size());
+    if (similarity > 0) vectors.emplace_back(st.column_int(0), similarity);
   }
   if (vectors.size() > limit) {
     auto nth = vectors.begin() + static_cast<std::ptrdiff_t>(limit - 1);
