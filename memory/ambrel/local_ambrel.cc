@@ -9,6 +9,7 @@
 #include "common/paths.h"
 #include "common/unicode.h"
 #include "memory/ambrel/ambrel_log.h"
+#include "memory/ambrel/embedder_record.h"
 #include "memory/ambrel/vectors_file.h"
 #include "memory/embedding/process_client.h"
 
@@ -147,6 +148,7 @@ std::shared_ptr<const VectorMap> LocalAmbrel::vectors_for_reading(const std::str
   try {
     auto vectors = std::make_shared<const VectorMap>(read_vectors_file(path, false));
     cache(agent_id, vectors, stamp);
+    embedder_mismatch(agent_id);
     return vectors;
   } catch (const std::exception& e) {
     read_failed(agent_id, e, true, false);
@@ -183,6 +185,7 @@ VectorMap LocalAmbrel::load_locked(const std::string& agent_id, bool report, boo
     VectorMap rounded = vectors;
     rounded.round_all();
     cache(agent_id, std::make_shared<const VectorMap>(std::move(rounded)), stamp);
+    embedder_mismatch(agent_id);
     return vectors;
   } catch (const std::exception& e) {
     read_failed(agent_id, e, report, for_writing);
@@ -202,8 +205,40 @@ void LocalAmbrel::save_locked(const std::string& agent_id, VectorMap vectors) {
   make_directories(_get_agent_path(agent_id));
   std::lock_guard<std::recursive_mutex> guard(_lock);
   write_vectors_file(path, vectors);
+  record_embedder(agent_id, vectors);
   vectors.round_all();
   cache(agent_id, std::make_shared<const VectorMap>(std::move(vectors)), file_identity(path));
+}
+
+void LocalAmbrel::record_embedder(const std::string& agent_id, const VectorMap& vectors) {
+  std::string folder = _get_agent_path(agent_id);
+  try {
+    if (vectors.empty()) {
+      remove_embedder_record(folder);
+    } else if (!read_embedder_record(folder)) {
+      // Vectors older than records are taken to be the client's in use: nothing else is known.
+      write_embedder_record(folder, embedding_client->identity());
+    }
+  } catch (const std::exception& e) {
+    log_ambrel_line(std::string("Failed to record the embedder: ") + e.what());
+  }
+}
+
+Json LocalAmbrel::embedder_mismatch(const std::string& agent_id) {
+  std::optional<Json> recorded = read_embedder_record(_get_agent_path(agent_id));
+  Json current = embedding_client->identity();
+  if (!recorded || *recorded == current) return nullptr;
+  bool first = false;
+  {
+    std::lock_guard<std::mutex> guard(warned_mutex_);
+    first = embedder_warned_.insert(agent_id).second;
+  }
+  if (first) {
+    log_ambrel_line("Vectors of agent " + agent_id + " were made by " + identity_text(*recorded) +
+                    ", not by the embedder in use (" + identity_text(current) +
+                    "): clear them and add them again");
+  }
+  return {{"recorded", std::move(*recorded)}, {"current", std::move(current)}};
 }
 
 void LocalAmbrel::_save_vectors(const std::string& agent_id, const VectorMap& vectors) {

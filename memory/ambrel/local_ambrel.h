@@ -4,6 +4,8 @@
 //
 // Layout under root_path:
 //   agents/<safe_id>/vectors.json   the agent's vectors: {"<entry id>": [numbers...], ...}
+//   agents/<safe_id>/embedder.json  the identity of the embedding client that made them
+//                                   (written with the first vectors, dropped with the last)
 //   .embedding_cache/               the cache directory handed to the process-wide client
 // The store keeps no memory entries: every search is handed the entries to rank. Every
 // change rewrites the agent's whole vectors file (atomically: a crash leaves the old or the
@@ -140,7 +142,10 @@ class LocalAmbrel {
   void clear_vectors(const std::string& agent_id);
 
   // {"agent_id", "vector_count" (stored vectors), "dimension" (the client's configured
-  // dimension), "cache_size" (entries of the client's embedding cache, all agents)}.
+  // dimension), "cache_size" (entries of the client's embedding cache, all agents),
+  // "embedder_mismatch" (null, or {"recorded", "current"} identities when the agent's vectors
+  // were made by another embedding client than the one in use: their similarities to new
+  // vectors mean nothing until the vectors are cleared and added again)}.
   Json get_stats(const std::string& agent_id);
 
   // --- Searches over caller-supplied memory entries ---
@@ -231,6 +236,15 @@ class LocalAmbrel {
   // written; the old file and cache then stay.
   void save_locked(const std::string& agent_id, VectorMap vectors);
 
+  // Keeps the agent's embedder record with its vectors file, for a caller holding file_lock
+  // that has just written `vectors`: the first vectors record the client's identity, an empty
+  // file drops the record. A failure is reported on standard error.
+  void record_embedder(const std::string& agent_id, const VectorMap& vectors);
+
+  // {"recorded", "current"} when the agent's record names another client than ours, else
+  // null. Writes one warning line per agent and store the first time it finds a mismatch.
+  Json embedder_mismatch(const std::string& agent_id);
+
   // The ranking of semantic_search and keyword_search: positions in `memories` with their
   // scores, cut to what `top_k` keeps.
   std::vector<RankedEntry> rank_semantic(const std::string& agent_id, const std::string& query,
@@ -260,6 +274,9 @@ class LocalAmbrel {
   std::unordered_map<std::string, std::string> cache_stamps_;
   std::mutex file_locks_mutex_;
   std::unordered_map<std::string, std::unique_ptr<std::mutex>> file_locks_;
+  // Agents whose embedder mismatch has been reported.
+  std::mutex warned_mutex_;
+  std::unordered_set<std::string> embedder_warned_;
 };
 
 }  // namespace vantory

@@ -5,6 +5,7 @@
 #include "common/files.h"
 #include "common/message_text.h"
 #include "memory/ambrel/ambrel_log.h"
+#include "memory/ambrel/embedder_record.h"
 #include "memory/ambrel/local_ambrel.h"
 #include "memory/ambrel/memory_entry.h"
 #include "memory/ambrel/no_embedding.h"
@@ -126,6 +127,7 @@ void LocalAmbrel::clear_vectors(const std::string& agent_id) {
   {
     FileGuard guard(file_lock(path), _get_agent_path(agent_id));
     if (path_exists(path)) remove_file(path);
+    remove_embedder_record(_get_agent_path(agent_id));
     cache(agent_id, nullptr);
   }
   log_ambrel_line("Cleared vectors for " + agent_id);
@@ -138,6 +140,7 @@ Json LocalAmbrel::get_stats(const std::string& agent_id) {
   stats["vector_count"] = vectors ? vectors->size() : 0;
   stats["dimension"] = embedding_client->get_dimension();
   stats["cache_size"] = embedding_client->cache_size();
+  stats["embedder_mismatch"] = vectors ? embedder_mismatch(agent_id) : Json(nullptr);
   return stats;
 }
 

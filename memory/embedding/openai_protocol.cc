@@ -17,9 +17,10 @@ namespace vantory {
 
 namespace {
 
-// What an answer holds for each text: its numbers, or null when it gives none usable.
+// What an answer holds for each text: its numbers (inside the parsed answer), or null when it
+// gives none usable.
 struct OpenAiAnswer {
-  std::vector<Json> rows;
+  std::vector<const Json*> rows;
   std::size_t unusable = 0;
   std::string first_problem;
 };
@@ -41,7 +42,7 @@ OpenAiAnswer read_openai_answer(const Json& answer, std::size_t count) {
                      type_name(answer) + "'>");
   }
   OpenAiAnswer read;
-  read.rows.assign(count, Json(nullptr));
+  read.rows.assign(count, nullptr);
   auto note = [&](std::string problem) {
     if (read.first_problem.empty()) read.first_problem = std::move(problem);
   };
@@ -79,24 +80,24 @@ OpenAiAnswer read_openai_answer(const Json& answer, std::size_t count) {
       note("index " + std::to_string(i) + " has no list of numbers as its embedding");
       continue;
     }
-    read.rows[i] = *embedding;
+    read.rows[i] = &*embedding;
   }
   // One model gives one length: the length most items have is the model's, the others are
   // broken answers.
   std::map<std::size_t, std::size_t> lengths;
-  for (const Json& row : read.rows) {
-    if (!row.is_null()) ++lengths[row.size()];
+  for (const Json* row : read.rows) {
+    if (row) ++lengths[row->size()];
   }
   std::size_t usual = 0, most = 0;
   for (const auto& [length, times] : lengths) {
     if (times > most) usual = length, most = times;
   }
   for (std::size_t i = 0; i < count; ++i) {
-    if (read.rows[i].is_null()) {
+    if (!read.rows[i]) {
       if (!claimed[i]) note("index " + std::to_string(i) + " is missing");
       ++read.unusable;
-    } else if (read.rows[i].size() != usual) {
-      note("index " + std::to_string(i) + " has " + std::to_string(read.rows[i].size()) +
+    } else if (read.rows[i]->size() != usual) {
+      note("index " + std::to_string(i) + " has " + std::to_string(read.rows[i]->size()) +
            " numbers where the others have " + std::to_string(usual));
       read.rows[i] = nullptr;
       ++read.unusable;
@@ -138,13 +139,14 @@ std::vector<PythonVector> RemoteEmbeddingClient::_call_openai_api(
   }
   std::string error = utf8_decode_error(bytes);
   if (!error.empty()) throw ValueError(error);
-  OpenAiAnswer answer = read_openai_answer(parse_json(bytes), texts.size());
+  const Json parsed = parse_json(bytes);
+  OpenAiAnswer answer = read_openai_answer(parsed, texts.size());
 
   std::vector<PythonVector> vectors(texts.size());
   for (std::size_t i = 0; i < texts.size(); ++i) {
-    if (answer.rows[i].is_null()) continue;
+    if (!answer.rows[i]) continue;
     try {
-      vectors[i] = _finalize_embedding(answer.rows[i]);
+      vectors[i] = _finalize_embedding(*answer.rows[i]);
     } catch (const ValueError& e) {
       // Empty, not finite, or not of the configured length: this text failed alone.
       if (answer.unusable++ == 0) answer.first_problem = e.what();
@@ -154,7 +156,7 @@ std::vector<PythonVector> RemoteEmbeddingClient::_call_openai_api(
   if (answer.unusable > 0) {
     // Zero vectors take the length the usable answers have just set.
     for (std::size_t i = 0; i < texts.size(); ++i) {
-      if (answer.rows[i].is_null()) vectors[i] = zeros_vector(dimension.load());
+      if (!answer.rows[i]) vectors[i] = zeros_vector(dimension.load());
     }
     log_embedding_line("API request failed: " + std::to_string(answer.unusable) + " of " +
                        std::to_string(texts.size()) + " texts got no usable embedding (" +

@@ -171,7 +171,7 @@ TEST_F(StoreTest, DeleteClearAndStats) {
 
   EXPECT_EQ(dump_json(store->get_stats("agent")),
             "{\"agent_id\": \"agent\", \"vector_count\": 1, \"dimension\": 768, \"cache_size\": " +
-                std::to_string(client->cache_size()) + "}");
+                std::to_string(client->cache_size()) + ", \"embedder_mismatch\": null}");
   for (const char* agent : {"agent", "never"}) {
     StderrCapture err;
     store->clear_vectors(agent);
@@ -182,6 +182,36 @@ TEST_F(StoreTest, DeleteClearAndStats) {
   EXPECT_FALSE(path_exists(store->_get_agent_path("never")));
   EXPECT_EQ(store->get_vector("agent", "e2"), std::nullopt);
   EXPECT_EQ(store->get_stats("agent")["vector_count"], 0);
+}
+
+// The identity of the client that made an agent's vectors is kept beside them, so that a store
+// using another model tells in get_stats, and warns once, that the similarities mean nothing.
+TEST_F(StoreTest, VectorsRememberTheClientThatMadeThem) {
+  store->add_vector("agent", "e1", "v:1,0");
+  std::string record = store->_get_agent_path("agent") + "/embedder.json";
+  EXPECT_EQ(parse_json(read_file(record)), client->identity());
+  EXPECT_EQ(file_text(), "{\"e1\": [1.0, 0.0]}");
+  EXPECT_TRUE(store->get_stats("agent")["embedder_mismatch"].is_null());
+
+  StderrCapture err;
+  LocalAmbrel other(store->root_path,
+                    std::make_shared<RemoteEmbeddingClient>("http://h/v1/embeddings", "", "m2"));
+  Json mismatch = other.get_stats("agent")["embedder_mismatch"];
+  other.get_stats("agent");
+  other.get_vector("agent", "e1");
+  std::string log = err.text();
+  EXPECT_EQ(mismatch["recorded"], client->identity());
+  EXPECT_EQ(mismatch["current"]["model"], "m2");
+  std::string warning = "[Ambrel] Vectors of agent agent were made by rest http://scripted";
+  EXPECT_NE(log.find(warning), std::string::npos) << log;
+  EXPECT_EQ(log.find(warning), log.rfind(warning));  // once
+
+  // The last vector gone, the record goes too; the next vectors record their own client.
+  store->delete_vector("agent", "e1");
+  EXPECT_FALSE(path_exists(record));
+  store->add_vector("agent", "e2", "v:0,1");
+  store->clear_vectors("agent");
+  EXPECT_FALSE(path_exists(record));
 }
 
 TEST_F(StoreTest, DirectoryFailuresReachTheCaller) {
