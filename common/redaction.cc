@@ -28,7 +28,9 @@ bool names_a_secret(std::string_view name) {
 
 std::string redacted(std::string_view secret) {
   std::string shown = "***";
-  if (secret.size() >= kShortestShown) shown.append(secret.substr(secret.size() - kShownCharacters));
+  if (secret.size() >= kShortestShown) {
+    shown.append(secret.substr(secret.size() - kShownCharacters));
+  }
   return shown;
 }
 
@@ -77,8 +79,8 @@ std::string redacted_url(std::string_view url) {
   }
   out.append(url.substr(rest, query + 1 - rest));
   std::size_t fragment = url.find('#', query);
-  std::string_view params =
-      url.substr(query + 1, (fragment == std::string_view::npos ? url.size() : fragment) - query - 1);
+  std::size_t params_end = fragment == std::string_view::npos ? url.size() : fragment;
+  std::string_view params = url.substr(query + 1, params_end - query - 1);
   std::size_t from = 0;
   while (true) {
     std::size_t amp = params.find('&', from);

@@ -135,8 +135,16 @@ Json add(LocalAmbrel& ambrel, const Json& a) {
   if (text.empty()) return error_answer("a memory needs content");
 
   MemoryEntryFile file = entry_file(ambrel, agent_id);
-  Json duplicate =
-      a["id"].is_null() ? near_duplicate(ambrel, agent_id, file.read(), text) : Json(nullptr);
+  Json duplicate = nullptr;
+  if (a["id"].is_null()) {
+    Json known = Json::array();
+    try {
+      known = file.read();
+    } catch (const ValueError&) {
+      // A damaged file holds no duplicate: the update below keeps it aside.
+    }
+    duplicate = near_duplicate(ambrel, agent_id, known, text);
+  }
   if (!duplicate.is_null()) entry["id"] = id = duplicate["id"].get<std::string>();
 
   bool replaced = false;

@@ -342,7 +342,9 @@ PythonVector RemoteEmbeddingClient::_finalize_embedding(const Json& embedding_li
   std::int64_t length = static_cast<std::int64_t>(embedding.size());
   if (length == 0) throw ValueError("the service answered an empty embedding");
   for (float x : embedding.data()) {
-    if (!std::isfinite(x)) throw ValueError("the service answered an embedding holding NaN or Infinity");
+    if (!std::isfinite(x)) {
+      throw ValueError("the service answered an embedding holding NaN or Infinity");
+    }
   }
   if (dimension_configured_ && length != dimension.load()) {
     throw ValueError("the service answered " + std::to_string(length) +

@@ -175,7 +175,8 @@ TEST_F(SemanticSearchTest, MalformedEntriesFailBeforeAnythingIsWritten) {
   StderrCapture err;
   Json found = store->semantic_search(
       "agent", "v:1",
-      parse_json("[{\"id\": \"x\", \"lossless_restatement\": 5}, {\"id\": \"y\", \"content\": \"v:1\"}]"));
+      parse_json("[{\"id\": \"x\", \"lossless_restatement\": 5}, "
+                 "{\"id\": \"y\", \"content\": \"v:1\"}]"));
   EXPECT_EQ(ambrel_test::column(found, "id"), std::vector<Json>{"y"});
   EXPECT_EQ(err.text().rfind("[Ambrel] Failed to add vector: memory entry 0: "
                              "'lossless_restatement' must be",
