@@ -68,6 +68,14 @@ MemoryBuilder::MemoryBuilder(CodingContextStore& store, CodingAmbrel& ambrel,
       vectors_(backend_vectors(ambrel, "the memory builder")),
       chunk_cache_(std::move(chunk_cache)) {}
 
+MemoryBuilder::~MemoryBuilder() {
+  try {
+    link_schedule_.flush(store_.database());
+  } catch (const std::exception&) {
+    // The links stay as they were until the agent's next learning.
+  }
+}
+
 Json MemoryBuilder::process_file_chunks(const std::string& agent_id, const std::string& file_path,
                                         const Json& chunks, const std::string& language) {
   auto started = std::chrono::steady_clock::now();
@@ -182,6 +190,9 @@ Json MemoryBuilder::process_file_chunks(const std::string& agent_id, const std::
   store_.record_indexing(agent_id, elapsed_ms, embedded, reused_chunks);
   tx.commit();
   store_.note_indexed(agent_id, path);
+  if (!same_context) {
+    link_schedule_.note_stored(db, agent_id, static_cast<std::int64_t>(chunks.size()));
+  }
 
   return {{"status", "indexed"},         {"file_path", path},
           {"language", language},        {"total_chunks", chunks.size()},

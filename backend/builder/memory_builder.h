@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "backend/builder/link_schedule.h"
 #include "backend/store/chunk_cache.h"
 #include "backend/store/context_store.h"
 #include "backend/vectors/vector_store.h"
@@ -29,6 +30,9 @@ class MemoryBuilder : public CodingMemoryBuilder {
   // the next cut of the same text is answered from them.
   MemoryBuilder(CodingContextStore& store, CodingAmbrel& ambrel,
                 std::shared_ptr<ChunkCache> chunk_cache = nullptr);
+  // Learns the term links that stored units left due (LinkSchedule); a failure to do so is
+  // not reported, the links then staying as they were until the next learning.
+  ~MemoryBuilder() override;
 
   // Stores the context of `file_path` (normalised) from `chunks` (a JSON array of chunk
   // records, stored as given except that a missing or empty "hash_id" of a chunk with
@@ -47,6 +51,7 @@ class MemoryBuilder : public CodingMemoryBuilder {
   ContextStore& store_;
   VectorStore& vectors_;
   std::shared_ptr<ChunkCache> chunk_cache_;
+  LinkSchedule link_schedule_;
 };
 
 }  // namespace vantory::backend
