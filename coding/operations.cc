@@ -1,7 +1,7 @@
 #include "coding/operations.h"
 
+#include <cstdint>
 #include <functional>
-#include <limits>
 #include <optional>
 
 #include "common/error.h"
@@ -10,147 +10,191 @@ namespace vantory {
 
 namespace {
 
-using Arguments = std::vector<Json>;  // one value per declared argument, in declared order
-using Invoker = std::function<Json(Tarnel&, const Arguments&)>;
+// Runs an operation on its bound arguments (every declared one, defaults filled in).
+using Invoker = std::function<Json(Tarnel&, const Json&)>;
 
 struct Entry {
   OperationInfo info;
-  Invoker invoke;
+  Invoker invoke;  // empty for an alias, which runs the operation it stands for
 };
 
-OperationArgument required(const char* name, const char* type) {
-  return OperationArgument{name, type, true, nullptr};
+const std::string& str(const Json& a, const char* name) {
+  return a[name].get_ref<const std::string&>();
 }
 
-OperationArgument optional(const char* name, const char* type, Json default_value) {
-  return OperationArgument{name, type, false, std::move(default_value)};
+std::int64_t integer(const Json& a, const char* name) { return a[name].get<std::int64_t>(); }
+
+std::optional<std::string> optional_str(const Json& a, const char* name) {
+  if (a[name].is_null()) return std::nullopt;
+  return a[name].get<std::string>();
 }
 
-const std::string& str(const Json& value) { return value.get_ref<const std::string&>(); }
+const std::string& agent(const Json& a) { return str(a, "agent_id"); }
+const std::string& file(const Json& a) { return str(a, "file_path"); }
 
-std::int64_t integer(const Json& value) { return value.get<std::int64_t>(); }
+// An alias takes the first `arguments` arguments of the operation it stands for (all of them by
+// default); the others keep their defaults. `note` ends its description.
+Entry alias(std::string name, const Entry& of, std::size_t arguments = SIZE_MAX,
+            std::string note = "") {
+  OperationInfo info{std::move(name), "Backward-compatible alias of " + of.info.name + note + ".",
+                     of.info.arguments, of.info.name};
+  if (arguments < info.arguments.size()) info.arguments.resize(arguments);
+  return {std::move(info), {}};
+}
 
-std::optional<std::string> optional_str(const Json& value) {
-  if (value.is_null()) return std::nullopt;
-  return value.get<std::string>();
+std::vector<Entry> make_entries() {
+  const Argument agent_id =
+      required_argument("agent_id", "string", "The agent whose code memory is used.");
+  const Argument file_path = required_argument(
+      "file_path", "string",
+      "Path of the source file (relative to the working directory, or absolute).");
+  const Argument chunks = optional_argument(
+      "chunks", "array|null", nullptr,
+      "Chunk records to store instead of parsing the file; null parses it.", "object");
+  const Argument query =
+      required_argument("query", "string", "What to look for, in words or identifiers.");
+  const Argument top_k = optional_argument("top_k", "integer", 5, "The most results to answer.");
+  const Argument filter =
+      optional_argument("file_paths", "array|null", nullptr,
+                        "Only search these files or folders; null searches everything.", "string");
+  const Argument limit = optional_argument("limit", "integer", 50, "The most files to list.");
+  const Argument offset =
+      optional_argument("offset", "integer", 0, "How many files to pass over first.");
+
+  std::vector<Entry> table{
+      {{"list_directory",
+        "List indexed files through the VFS, organized by language.",
+        {agent_id,
+         optional_argument("path", "string", "",
+                           "A folder of the directory view, as listed by list_directory; \"\" "
+                           "for the top.")}},
+       [](Tarnel& t, const Json& a) { return t.list_directory(agent(a), str(a, "path")); }},
+      {{"get_token_savings", "Get the token savings report.", {agent_id}},
+       [](Tarnel& t, const Json& a) { return t.get_token_savings(agent(a)); }},
+      {{"dependency_graph",
+        "Build the import/dependency graph for a list of files. Shows what these files import "
+        "and what imports them. Max 10 files per call.",
+        {agent_id,
+         required_argument("file_paths", "array", "The files to graph, at most 10.", "string"),
+         optional_argument("depth", "integer", 1,
+                           "1 for direct imports; above 1 adds the imported modules' own "
+                           "imports.")}},
+       [](Tarnel& t, const Json& a) {
+         return t.dependency_graph(agent(a), a["file_paths"], integer(a, "depth"));
+       }},
+      {{"delta_update",
+        "Incrementally re-index a file, only processing changed chunks. Compares old vs new "
+        "chunks by hash_id, skips unchanged, removes stale.",
+        {agent_id, file_path}},
+       [](Tarnel& t, const Json& a) { return t.delta_update(agent(a), file(a)); }},
+      {{"cache_stats",
+        "Comprehensive cache statistics with per-file freshness and recommendations. The "
+        "enhanced replacement for get_token_savings.",
+        {agent_id}},
+       [](Tarnel& t, const Json& a) { return t.cache_stats(agent(a)); }},
+      {{"invalidate_cache",
+        "Explicitly invalidate cache entries. Scope 'file', 'stale' or 'all'.",
+        {agent_id,
+         optional_argument("file_path", "string|null", nullptr,
+                           "The file to invalidate (scope 'file')."),
+         optional_argument("scope", "string", "file",
+                           "'file' (one file), 'stale' (every changed or vanished file) or "
+                           "'all'.")}},
+       [](Tarnel& t, const Json& a) {
+         return t.invalidate_cache(agent(a), optional_str(a, "file_path"), str(a, "scope"));
+       }},
+      {{"summarize_context",
+        "A file's context at configurable verbosity levels: brief (about 50 tokens), normal "
+        "(code flow), detailed (full chunks).",
+        {agent_id, file_path,
+         optional_argument("verbosity", "string", "brief",
+                           "'brief' (about 50 tokens), 'normal' (code flow) or 'detailed' "
+                           "(full chunks).")}},
+       [](Tarnel& t, const Json& a) {
+         return t.summarize_context(agent(a), file(a), str(a, "verbosity"));
+       }},
+      {{"create_snapshot",
+        "Create an immutable snapshot of all cached contexts. Wraps "
+        "CodingFileSystem.commit_snapshot.",
+        {agent_id, optional_argument("message", "string", "Snapshot",
+                                     "A message recorded with the snapshot.")}},
+       [](Tarnel& t, const Json& a) { return t.create_snapshot(agent(a), str(a, "message")); }},
+      {{"compare_snapshots",
+        "Compare two snapshots and return the diff. Wraps CodingFileSystem.get_diff.",
+        {agent_id,
+         required_argument("sha_a", "string",
+                           "The older snapshot's id (or a unique prefix of it)."),
+         required_argument("sha_b", "string",
+                           "The newer snapshot's id (or a unique prefix of it).")}},
+       [](Tarnel& t, const Json& a) {
+         return t.compare_snapshots(agent(a), str(a, "sha_a"), str(a, "sha_b"));
+       }},
+      {{"usage_report",
+        "Aggregate usage analytics: access counts, tokens, indexing stats.",
+        {agent_id}},
+       [](Tarnel& t, const Json& a) { return t.usage_report(agent(a)); }},
+      {{"performance_profile",
+        "Performance timing data for key operations, scoped to the life of the instance.",
+        {agent_id}},
+       [](Tarnel& t, const Json& a) { return t.performance_profile(agent(a)); }},
+      {{"usage_analysis",
+        "Code usage within a file: defined versus used functions, unused parameters.",
+        {agent_id, file_path}},
+       [](Tarnel& t, const Json& a) { return t.usage_analysis(agent(a), file(a)); }},
+      {{"circular_dependency_check",
+        "Check for circular dependencies in the indexed codebase.",
+        {agent_id}},
+       [](Tarnel& t, const Json& a) { return t.circular_dependency_check(agent(a)); }},
+      {{"index_file",
+        "Index a file into code memory (alias create_mem). Without chunks, falls back to local "
+        "parsing of the file.",
+        {agent_id, file_path, chunks}},
+       [](Tarnel& t, const Json& a) { return t.index_file(agent(a), file(a), a["chunks"]); }},
+      {{"reindex_file",
+        "Re-index a file in code memory (alias update_mem). Without chunks, falls back to "
+        "local parsing of the file.",
+        {agent_id, file_path, chunks}},
+       [](Tarnel& t, const Json& a) { return t.reindex_file(agent(a), file(a), a["chunks"]); }},
+      {{"search_codebase",
+        "Search the indexed codebase with hybrid semantic and keyword search (alias get_mem).",
+        {agent_id, query, top_k, filter,
+         optional_argument("trace_calls", "boolean", false,
+                           "Add the chain of calls into and out of the hits."),
+         optional_argument("group_by", "string|null", nullptr,
+                           "'semantic_purpose' groups the hits by what they do; null does not "
+                           "group.")}},
+       [](Tarnel& t, const Json& a) {
+         return t.search_codebase(agent(a), str(a, "query"), integer(a, "top_k"), a["file_paths"],
+                                  a["trace_calls"].get<bool>(), optional_str(a, "group_by"));
+       }},
+      {{"remove_index", "Remove a file's index (alias delete_mem).", {agent_id, file_path}},
+       [](Tarnel& t, const Json& a) { return Json(t.remove_index(agent(a), file(a))); }},
+      {{"list_indexed_files",
+        "List all indexed files (alias list_mems).",
+        {agent_id, limit, offset}},
+       [](Tarnel& t, const Json& a) {
+         return t.list_indexed_files(agent(a), integer(a, "limit"), integer(a, "offset"));
+       }},
+  };
+  auto named = [&table](std::string_view name) -> const Entry& {
+    for (const Entry& entry : table) {
+      if (entry.info.name == name) return entry;
+    }
+    throw ValueError("unknown operation '" + std::string(name) + "'");
+  };
+  std::vector<Entry> aliases{
+      alias("create_mem", named("index_file")),
+      alias("get_mem", named("search_codebase"), 4, ", without call tracing or grouping"),
+      alias("update_mem", named("reindex_file")),
+      alias("delete_mem", named("remove_index")),
+      alias("list_mems", named("list_indexed_files")),
+  };
+  for (Entry& entry : aliases) table.push_back(std::move(entry));
+  return table;
 }
 
 const std::vector<Entry>& entries() {
-  static const std::vector<Entry> table = [] {
-    const OperationArgument agent = required("agent_id", "string");
-    const OperationArgument file = required("file_path", "string");
-    const OperationArgument chunks = optional("chunks", "array|null", nullptr);
-    const OperationArgument top_k = optional("top_k", "integer", 5);
-    const OperationArgument filter = optional("file_paths", "array|null", nullptr);
-    const OperationArgument limit = optional("limit", "integer", 50);
-    const OperationArgument offset = optional("offset", "integer", 0);
-
-    return std::vector<Entry>{
-        {{"list_directory", "List indexed files through the VFS, organized by language.",
-          {agent, optional("path", "string", "")}},
-         [](Tarnel& t, const Arguments& a) { return t.list_directory(str(a[0]), str(a[1])); }},
-        {{"get_token_savings", "Get the token savings report.", {agent}},
-         [](Tarnel& t, const Arguments& a) { return t.get_token_savings(str(a[0])); }},
-        {{"dependency_graph",
-          "Build the import/dependency graph for a list of files. Shows what these files "
-          "import and what imports them. Max 10 files per call.",
-          {agent, required("file_paths", "array"), optional("depth", "integer", 1)}},
-         [](Tarnel& t, const Arguments& a) {
-           return t.dependency_graph(str(a[0]), a[1], integer(a[2]));
-         }},
-        {{"delta_update",
-          "Incrementally re-index a file, only processing changed chunks. Compares old vs new "
-          "chunks by hash_id, skips unchanged, removes stale.",
-          {agent, file}},
-         [](Tarnel& t, const Arguments& a) { return t.delta_update(str(a[0]), str(a[1])); }},
-        {{"cache_stats",
-          "Comprehensive cache statistics with per-file freshness and recommendations. The "
-          "enhanced replacement for get_token_savings.",
-          {agent}},
-         [](Tarnel& t, const Arguments& a) { return t.cache_stats(str(a[0])); }},
-        {{"invalidate_cache",
-          "Explicitly invalidate cache entries. Scope 'file', 'stale' or 'all'.",
-          {agent, optional("file_path", "string|null", nullptr),
-           optional("scope", "string", "file")}},
-         [](Tarnel& t, const Arguments& a) {
-           return t.invalidate_cache(str(a[0]), optional_str(a[1]), str(a[2]));
-         }},
-        {{"summarize_context",
-          "A file's context at configurable verbosity levels: brief (about 50 tokens), normal "
-          "(code flow), detailed (full chunks).",
-          {agent, file, optional("verbosity", "string", "brief")}},
-         [](Tarnel& t, const Arguments& a) {
-           return t.summarize_context(str(a[0]), str(a[1]), str(a[2]));
-         }},
-        {{"create_snapshot",
-          "Create an immutable snapshot of all cached contexts. Wraps "
-          "CodingFileSystem.commit_snapshot.",
-          {agent, optional("message", "string", "Snapshot")}},
-         [](Tarnel& t, const Arguments& a) { return t.create_snapshot(str(a[0]), str(a[1])); }},
-        {{"compare_snapshots",
-          "Compare two snapshots and return the diff. Wraps CodingFileSystem.get_diff.",
-          {agent, required("sha_a", "string"), required("sha_b", "string")}},
-         [](Tarnel& t, const Arguments& a) {
-           return t.compare_snapshots(str(a[0]), str(a[1]), str(a[2]));
-         }},
-        {{"usage_report", "Aggregate usage analytics: access counts, tokens, indexing stats.",
-          {agent}},
-         [](Tarnel& t, const Arguments& a) { return t.usage_report(str(a[0])); }},
-        {{"performance_profile",
-          "Performance timing data for key operations, scoped to the life of the instance.",
-          {agent}},
-         [](Tarnel& t, const Arguments& a) { return t.performance_profile(str(a[0])); }},
-        {{"usage_analysis",
-          "Code usage within a file: defined versus used functions, unused parameters.",
-          {agent, file}},
-         [](Tarnel& t, const Arguments& a) { return t.usage_analysis(str(a[0]), str(a[1])); }},
-        {{"circular_dependency_check", "Check for circular dependencies in the indexed codebase.",
-          {agent}},
-         [](Tarnel& t, const Arguments& a) { return t.circular_dependency_check(str(a[0])); }},
-        {{"index_file",
-          "Index a file into code memory (alias create_mem). Without chunks, falls back to "
-          "local parsing of the file.",
-          {agent, file, chunks}},
-         [](Tarnel& t, const Arguments& a) { return t.index_file(str(a[0]), str(a[1]), a[2]); }},
-        {{"reindex_file",
-          "Re-index a file in code memory (alias update_mem). Without chunks, falls back to "
-          "local parsing of the file.",
-          {agent, file, chunks}},
-         [](Tarnel& t, const Arguments& a) { return t.reindex_file(str(a[0]), str(a[1]), a[2]); }},
-        {{"search_codebase",
-          "Search the indexed codebase with hybrid semantic and keyword search (alias get_mem).",
-          {agent, required("query", "string"), top_k, filter,
-           optional("trace_calls", "boolean", false),
-           optional("group_by", "string|null", nullptr)}},
-         [](Tarnel& t, const Arguments& a) {
-           return t.search_codebase(str(a[0]), str(a[1]), integer(a[2]), a[3], a[4].get<bool>(),
-                                    optional_str(a[5]));
-         }},
-        {{"remove_index", "Remove a file's index (alias delete_mem).", {agent, file}},
-         [](Tarnel& t, const Arguments& a) { return Json(t.remove_index(str(a[0]), str(a[1]))); }},
-        {{"list_indexed_files", "List all indexed files (alias list_mems).",
-          {agent, limit, offset}},
-         [](Tarnel& t, const Arguments& a) {
-           return t.list_indexed_files(str(a[0]), integer(a[1]), integer(a[2]));
-         }},
-        {{"create_mem", "Backward-compatible alias of index_file.", {agent, file, chunks}},
-         [](Tarnel& t, const Arguments& a) { return t.create_mem(str(a[0]), str(a[1]), a[2]); }},
-        {{"get_mem", "Backward-compatible alias of search_codebase, without call tracing or "
-          "grouping.",
-          {agent, required("query", "string"), top_k, filter}},
-         [](Tarnel& t, const Arguments& a) {
-           return t.get_mem(str(a[0]), str(a[1]), integer(a[2]), a[3]);
-         }},
-        {{"update_mem", "Backward-compatible alias of reindex_file.", {agent, file, chunks}},
-         [](Tarnel& t, const Arguments& a) { return t.update_mem(str(a[0]), str(a[1]), a[2]); }},
-        {{"delete_mem", "Backward-compatible alias of remove_index.", {agent, file}},
-         [](Tarnel& t, const Arguments& a) { return Json(t.delete_mem(str(a[0]), str(a[1]))); }},
-        {{"list_mems", "Backward-compatible alias of list_indexed_files.", {agent, limit, offset}},
-         [](Tarnel& t, const Arguments& a) {
-           return t.list_mems(str(a[0]), integer(a[1]), integer(a[2]));
-         }},
-    };
-  }();
+  static const std::vector<Entry> table = make_entries();
   return table;
 }
 
@@ -159,79 +203,6 @@ const Entry* find_entry(std::string_view name) {
     if (entry.info.name == name) return &entry;
   }
   return nullptr;
-}
-
-// The kind of a JSON value in the words of the argument types.
-const char* kind_of(const Json& value) {
-  switch (value.type()) {
-    case Json::value_t::null: return "null";
-    case Json::value_t::boolean: return "boolean";
-    case Json::value_t::number_integer: return "integer";
-    case Json::value_t::number_unsigned:
-      return value.get<std::uint64_t>() >
-                     static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
-                 ? "integer beyond 64 bits"
-                 : "integer";
-    case Json::value_t::number_float: return "number";
-    case Json::value_t::string: return "string";
-    case Json::value_t::array: return "array";
-    default: return "object";
-  }
-}
-
-bool accepts(std::string_view type, const Json& value) {
-  if (type == "string") return value.is_string();
-  if (type == "boolean") return value.is_boolean();
-  if (type == "array") return value.is_array();
-  if (type == "array|null") return value.is_array() || value.is_null();
-  if (type == "string|null") return value.is_string() || value.is_null();
-  if (type == "integer") {
-    return value.is_number_integer() &&
-           (!value.is_number_unsigned() ||
-            value.get<std::uint64_t>() <=
-                static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()));
-  }
-  return false;
-}
-
-std::string expected_text(std::string_view type) {
-  std::string text(type);
-  std::size_t bar = text.find('|');
-  if (bar != std::string::npos) text.replace(bar, 1, " or ");
-  return text;
-}
-
-// The declared arguments' values in call order, defaults filled in.
-Arguments bind_arguments(const OperationInfo& info, const Json& given) {
-  if (!given.is_null() && !given.is_object()) {
-    throw TypeError(info.name + "() arguments must be an object, not " + kind_of(given));
-  }
-  if (given.is_object()) {
-    for (const auto& [name, value] : given.items()) {
-      bool declared = false;
-      for (const OperationArgument& argument : info.arguments) declared |= argument.name == name;
-      if (!declared) {
-        throw TypeError(info.name + "() got an unexpected argument '" + name + "'");
-      }
-    }
-  }
-  Arguments values;
-  for (const OperationArgument& argument : info.arguments) {
-    auto it = given.is_object() ? given.find(argument.name) : given.end();
-    if (it == given.end()) {
-      if (argument.required) {
-        throw TypeError(info.name + "() missing required argument '" + argument.name + "'");
-      }
-      values.push_back(argument.default_value);
-      continue;
-    }
-    if (!accepts(argument.type, *it)) {
-      throw TypeError(info.name + "() argument '" + argument.name + "' must be " +
-                      expected_text(argument.type) + ", not " + kind_of(*it));
-    }
-    values.push_back(*it);
-  }
-  return values;
 }
 
 }  // namespace
@@ -255,7 +226,14 @@ const OperationInfo* find_operation(std::string_view name) {
 Json call_operation(Tarnel& tarnel, const std::string& name, const Json& arguments) {
   const Entry* entry = find_entry(name);
   if (!entry) throw ValueError("unknown operation '" + name + "'");
-  return entry->invoke(tarnel, bind_arguments(entry->info, arguments));
+  Json bound = bind_arguments(name, entry->info.arguments, arguments);
+  if (entry->invoke) return entry->invoke(tarnel, bound);
+  // An alias: the arguments it leaves out keep the defaults of the operation it stands for.
+  const Entry& target = *find_entry(entry->info.alias_of);
+  for (std::size_t i = bound.size(); i < target.info.arguments.size(); ++i) {
+    bound[target.info.arguments[i].name] = target.info.arguments[i].default_value;
+  }
+  return target.invoke(tarnel, bound);
 }
 
 }  // namespace vantory

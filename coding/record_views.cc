@@ -41,10 +41,6 @@ bool is_callable_unit(const Json& chunk) {
   return type && (*type == "function" || *type == "method");
 }
 
-Json error_object(std::string message) {
-  return Json{{"status", "error"}, {"message", std::move(message)}};
-}
-
 void append_new_member(Json& object, std::string key, Json value) {
   using Members = Json::object_t::Container;
   static_cast<Members&>(object.get_ref<Json::object_t&>())

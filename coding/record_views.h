@@ -31,9 +31,6 @@ const std::string* string_member(const Json& record, std::string_view key);
 // True when the chunk is a callable unit: its `type` is exactly "function" or "method".
 bool is_callable_unit(const Json& chunk);
 
-// {"status": "error", "message": message}, the answer of an expected failure.
-Json error_object(std::string message);
-
 // Appends the member `key` to `object` without looking for an earlier one: ordered objects
 // search their members one by one, so building a large object with operator[] is quadratic.
 // The caller guarantees that `key` is not yet a member.

@@ -3,6 +3,7 @@
 #include "coding/record_views.h"
 #include "coding/records.h"
 #include "coding/tarnel.h"
+#include "common/error_answer.h"
 
 namespace vantory {
 
@@ -83,8 +84,8 @@ Json Tarnel::invalidate_cache(const std::string& agent_id,
                 {"vectors_cleaned", records::length_of(hash_ids)}};
   }
 
-  if (scope == "file") return records::error_object("Scope 'file' requires a file_path.");
-  return records::error_object("Invalid scope '" + scope + "'. Use 'file', 'stale', or 'all'.");
+  if (scope == "file") return error_answer("Scope 'file' requires a file_path.");
+  return error_answer("Invalid scope '" + scope + "'. Use 'file', 'stale', or 'all'.");
 }
 
 }  // namespace vantory

@@ -11,6 +11,7 @@
 #include "coding/source_text.h"
 #include "coding/tarnel.h"
 #include "common/error.h"
+#include "common/error_answer.h"
 #include "common/files.h"
 #include "common/message_text.h"
 #include "common/paths.h"
@@ -53,7 +54,7 @@ FreshChunks chunk_file_on_disk(ChunkingComponent& chunking, const std::string& p
 
 Json Tarnel::delta_update(const std::string& agent_id, const std::string& file_path) {
   std::string path = normalize_path(file_path);
-  if (!path_exists(path)) return records::error_object("File not found: " + path);
+  if (!path_exists(path)) return error_answer("File not found: " + path);
 
   std::unordered_set<Json> old_hashes;
   std::vector<const Json*> old_order;
@@ -70,9 +71,9 @@ Json Tarnel::delta_update(const std::string& agent_id, const std::string& file_p
   try {
     fresh = chunk_file_on_disk(*chunking, path, max_file_bytes_);
   } catch (const std::exception& e) {
-    return records::error_object(std::string("Chunking failed: ") + e.what());
+    return error_answer(std::string("Chunking failed: ") + e.what());
   } catch (...) {
-    return records::error_object("Chunking failed: unknown error");
+    return error_answer("Chunking failed: unknown error");
   }
 
   // Whitespace-insensitive: re-indenting or re-wrapping a unit keeps its hash, so its vector

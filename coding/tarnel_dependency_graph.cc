@@ -15,6 +15,7 @@
 #include "coding/records.h"
 #include "coding/tarnel.h"
 #include "common/error.h"
+#include "common/error_answer.h"
 #include "common/message_text.h"
 #include "common/paths.h"
 
@@ -248,7 +249,7 @@ Json Tarnel::dependency_graph(const std::string& agent_id, const Json& file_path
     }
   }
   if (file_paths.size() > kMaxPaths) {
-    return records::error_object("Too many file paths. Please limit to 10 files per call.");
+    return error_answer("Too many file paths. Please limit to 10 files per call.");
   }
   FileContexts contexts(*store, agent_id);
   std::vector<std::string> modules;

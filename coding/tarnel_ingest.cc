@@ -10,6 +10,7 @@
 #include "coding/tarnel.h"
 #include "coding/timing.h"
 #include "common/error.h"
+#include "common/error_answer.h"
 #include "common/files.h"
 
 namespace vantory {
@@ -23,7 +24,7 @@ namespace {
 Json auto_chunk(ChunkingComponent& chunking, const std::string& file_path,
                 const std::string& language, std::uint64_t max_bytes) {
   if (!path_exists(file_path)) {
-    return records::error_object("File not found for auto-chunking: " + file_path);
+    return error_answer("File not found for auto-chunking: " + file_path);
   }
   try {
     std::string text = read_source_text(file_path, max_bytes);
@@ -31,9 +32,9 @@ Json auto_chunk(ChunkingComponent& chunking, const std::string& file_path,
     if (!chunker) throw RuntimeError("no chunker for language " + language);
     return units_to_chunk_records(chunker->chunk_file(text, file_path));
   } catch (const std::exception& e) {
-    return records::error_object(std::string("Auto-chunking failed: ") + e.what());
+    return error_answer(std::string("Auto-chunking failed: ") + e.what());
   } catch (...) {
-    return records::error_object("Auto-chunking failed: unknown error");
+    return error_answer("Auto-chunking failed: unknown error");
   }
 }
 
@@ -51,7 +52,7 @@ Json Tarnel::_ingest_file(const std::string& agent_id, const std::string& file_p
     try {
       check_regular_file(file_path, max_file_bytes_);
     } catch (const OSError& e) {
-      return records::error_object(std::string("Auto-chunking failed: ") + e.what());
+      return error_answer(std::string("Auto-chunking failed: ") + e.what());
     }
   }
   std::string language = chunking->detect_language(file_path);

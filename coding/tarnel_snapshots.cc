@@ -2,13 +2,14 @@
 #include "coding/record_views.h"
 #include "coding/records.h"
 #include "coding/tarnel.h"
+#include "common/error_answer.h"
 
 namespace vantory {
 
 Json Tarnel::create_snapshot(const std::string& agent_id, const std::string& message) {
   Json sha = filesystem->commit_snapshot(agent_id, message);
   if (!records::truthy(sha)) {
-    return records::error_object("Snapshot failed. Is .vantory initialized? (Requires vantory DAG backend)");
+    return error_answer("Snapshot failed. Is .vantory initialized? (Requires vantory DAG backend)");
   }
   return Json{{"status", "ok"}, {"sha", std::move(sha)}, {"message", message}};
 }
@@ -18,7 +19,7 @@ Json Tarnel::compare_snapshots(const std::string& agent_id, const std::string& s
   Json diff = filesystem->get_diff(agent_id, sha_a, sha_b);
   // An empty diff is a comparison of two equal snapshots; only null means it failed.
   if (diff.is_null()) {
-    return records::error_object("Could not compare snapshots " + sha_a + " vs " + sha_b +
+    return error_answer("Could not compare snapshots " + sha_a + " vs " + sha_b +
                         ". Check SHAs or .vantory availability.");
   }
   return Json{{"status", "ok"}, {"sha_a", sha_a}, {"sha_b", sha_b}, {"diff", std::move(diff)}};

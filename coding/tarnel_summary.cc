@@ -6,6 +6,7 @@
 #include "coding/record_views.h"
 #include "coding/records.h"
 #include "coding/tarnel.h"
+#include "common/error_answer.h"
 #include "common/files.h"
 #include "common/message_text.h"
 #include "common/paths.h"
@@ -81,7 +82,7 @@ Json Tarnel::summarize_context(const std::string& agent_id, const std::string& f
     }
   }
   if (cached.value("status", Json()) != "cache_hit") {
-    return records::error_object("Could not retrieve context: " + normalized);
+    return error_answer("Could not retrieve context: " + normalized);
   }
 
   std::shared_ptr<const Json> snapshot = store->_load_agent_data(agent_id, "file_contexts");
@@ -95,7 +96,7 @@ Json Tarnel::summarize_context(const std::string& agent_id, const std::string& f
       break;
     }
   }
-  if (!found) return records::error_object("Context not found in store: " + normalized);
+  if (!found) return error_answer("Context not found in store: " + normalized);
 
   const Json& chunks = records::get_array(*found, "chunks");
   const std::string_view file_name = base_name(normalized);

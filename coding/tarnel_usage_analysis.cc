@@ -14,6 +14,7 @@
 #include "coding/records.h"
 #include "coding/tarnel.h"
 #include "common/error.h"
+#include "common/error_answer.h"
 #include "common/message_text.h"
 #include "common/paths.h"
 #include "common/unicode.h"
@@ -138,7 +139,7 @@ Json Tarnel::usage_analysis(const std::string& agent_id, const std::string& file
   std::string module_name(file_stem(base_name(normalized)));
   FileContexts contexts(*store, agent_id);
   std::optional<std::size_t> own = contexts.find(normalized);
-  if (!own) return records::error_object("File not indexed: " + file_path);
+  if (!own) return error_answer("File not indexed: " + file_path);
   const Json& chunks = contexts.chunks(*own);
 
   Json defined = Json::array();

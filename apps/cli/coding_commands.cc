@@ -1,11 +1,13 @@
 // The commands over the code memory: index, search, summary, graph, cycles, usage, stats,
 // snapshot, diff.
+#include <optional>
 #include <string>
 
 #include "apps/cli/command.h"
 #include "apps/cli/progress_bar.h"
 #include "apps/cli/readable_json.h"
 #include "apps/cli/table.h"
+#include "common/error_answer.h"
 #include "common/json_text.h"
 
 namespace vantory::cli {
@@ -178,8 +180,8 @@ std::string show_graph(const Json& answer) {
   std::string out;
   for (const auto& [path, graph] : member(answer, "results").items()) {
     out += (out.empty() ? "" : "\n") + path + "\n";
-    if (str(graph, "status") == "error") {
-      out += "  " + str(graph, "message") + "\n";
+    if (std::optional<std::string> failure = error_answer_message(graph)) {
+      out += "  " + *failure + "\n";
       continue;
     }
     Table table;

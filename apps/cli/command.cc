@@ -3,7 +3,9 @@
 #include <charconv>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 
+#include "common/error_answer.h"
 #include "common/json_text.h"
 
 namespace vantory::cli {
@@ -121,7 +123,8 @@ std::string command_help(const Command& command) {
 
 int show(const Invocation& invocation, const Json& answer,
          const std::function<std::string(const Json&)>& human) {
-  bool failed = answer.is_object() && answer.value("status", Json()) == "error";
+  std::optional<std::string> failure = error_answer_message(answer);
+  bool failed = failure.has_value();
   if (invocation.json) {
     std::cout << dump_json(answer) << '\n';
   } else if (!failed) {
@@ -129,10 +132,7 @@ int show(const Invocation& invocation, const Json& answer,
   }
   std::cout.flush();
   if (!failed) return 0;
-  Json message = answer.value("message", Json("failed"));
-  std::fprintf(
-      stderr, "vantory: %s\n",
-      message.is_string() ? message.get<std::string>().c_str() : dump_json(message).c_str());
+  std::fprintf(stderr, "vantory: %s\n", failure->c_str());
   return 1;
 }
 

@@ -12,13 +12,30 @@ namespace vantory::cli {
 namespace {
 
 std::string show_remembered(const Json& answer) {
-  std::string out = (member(answer, "replaced") == true ? "Replaced " : "Remembered ") +
-                    scalar_text(member(answer, "id")) + "\n";
+  std::string verb = answer.contains("near_duplicate")    ? "Updated (it repeated a note) "
+                     : answer.contains("updated")         ? "Updated "
+                     : member(answer, "replaced") == true ? "Replaced "
+                                                          : "Remembered ";
+  std::string out = verb + scalar_text(member(answer, "id")) + "\n";
   if (answer.contains("warning")) out += "  note: " + scalar_text(answer["warning"]) + "\n";
   return out;
 }
 
+// remember --update ID: only what the command line gives changes.
+int run_update(Invocation& invocation) {
+  if (invocation.has("id")) throw UsageError("--update and --id do not go together");
+  Json arguments = {{"id", invocation.text("update")}};
+  if (!invocation.operands.empty()) arguments["content"] = invocation.joined_operands();
+  if (invocation.has("keyword")) arguments["keywords"] = invocation.texts("keyword");
+  if (invocation.has("person")) arguments["persons"] = invocation.texts("person");
+  if (invocation.has("topic")) arguments["topic"] = invocation.text("topic");
+  if (invocation.has("importance")) arguments["importance"] = invocation.number("importance", 0.5);
+  return show(invocation, invocation.host->call_tool("memory_update", arguments), show_remembered);
+}
+
 int run_remember(Invocation& invocation) {
+  if (invocation.has("update")) return run_update(invocation);
+  if (invocation.operands.empty()) throw UsageError("missing TEXT...");
   Json arguments = {{"content", invocation.joined_operands()},
                     {"keywords", invocation.texts("keyword")},
                     {"persons", invocation.texts("person")},
@@ -84,15 +101,19 @@ std::vector<Command> memory_commands() {
   return {
       {"remember",
        "TEXT...",
-       "remember a note",
+       "remember a note, or correct one",
        "Stores TEXT as a memory of the agent, with the embedding of it from the service\n"
-       "named by REMOTE_EMBEDDING_URL (see serve-embeddings).",
+       "named by REMOTE_EMBEDDING_URL (see serve-embeddings). A TEXT that repeats a note\n"
+       "the agent has (the same words, or embeddings at least 0.95 alike) updates that note.\n"
+       "With --update ID, changes the note ID: its text when TEXT is given, and the topic,\n"
+       "keywords, persons or importance given; the rest stays.",
        {{"topic", "TOPIC", "the note's topic"},
         {"keyword", "WORD", "a keyword of the note", true},
         {"person", "NAME", "a person the note is about", true},
         {"importance", "X", "from 0 to 1 (default 0.5)"},
-        {"id", "ID", "replace the note with this id"}},
-       1,
+        {"id", "ID", "replace the note with this id"},
+        {"update", "ID", "correct the note ID instead of adding one"}},
+       0,
        kAnyNumber,
        run_remember},
       {"recall",
@@ -116,7 +137,7 @@ std::vector<Command> memory_commands() {
       {"forget",
        "ID",
        "forget a note",
-       "Deletes the note ID and its vector.",
+       "Deletes the note ID and its vector (memories lists the ids).",
        {},
        1,
        1,

@@ -88,10 +88,8 @@ std::string show_tools(const Json& tools) {
 
 int run_tools(Invocation& invocation) {
   Json tools = Json::array();
-  for (const host::ToolDefinition& tool : invocation.host->tools()) {
-    tools.push_back({{"name", tool.name},
-                     {"description", tool.description},
-                     {"inputSchema", host::tool_input_schema(tool)}});
+  for (const host::ToolDefinition& tool : invocation.host->listed_tools()) {
+    tools.push_back(host::tool_listing(tool));
   }
   return show(invocation, tools, show_tools);
 }
@@ -134,7 +132,9 @@ std::vector<Command> service_commands() {
       {"tools",
        "",
        "list the tools of vantory-mcp",
-       "Every tool vantory-mcp offers, with what it does (with --json: the input schemas).",
+       "The tools vantory-mcp lists to its clients, with what they do (with --json: the input\n"
+       "schemas). By default the dozen an agent needs; --tools all lists every tool, and call\n"
+       "runs any of them, listed or not.",
        {},
        0,
        0,

@@ -7,6 +7,7 @@
 #include "apps/host/exception_kind.h"
 #include "apps/host/source_tree.h"
 #include "common/error.h"
+#include "common/error_answer.h"
 #include "common/rounding.h"
 
 namespace vantory::host {
@@ -32,13 +33,7 @@ std::unordered_map<std::string, std::string> indexed_freshness(Tarnel& tarnel,
 }
 
 // The reason an answer of index_file or delta_update reports a failure, or "".
-std::string failure_of(const Json& answer) {
-  if (!answer.is_object()) return {};
-  auto status = answer.find("status");
-  if (status == answer.end() || *status != "error") return {};
-  auto message = answer.find("message");
-  return message != answer.end() && message->is_string() ? message->get<std::string>() : "failed";
-}
+std::string failure_of(const Json& answer) { return error_answer_message(answer).value_or(""); }
 
 }  // namespace
 
@@ -49,7 +44,7 @@ Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::str
   try {
     tree = collect_source_files(directory, filter);
   } catch (const OSError& e) {
-    return {{"status", "error"}, {"message", e.what()}};
+    return error_answer(e.what());
   }
   std::unordered_map<std::string, std::string> known = indexed_freshness(tarnel, agent_id);
   const auto total = static_cast<std::int64_t>(tree.files.size());
@@ -97,7 +92,7 @@ Json preview_directory(const std::string& directory, const SourceFilter& filter)
   try {
     tree = collect_source_files(directory, filter);
   } catch (const OSError& e) {
-    return {{"status", "error"}, {"message", e.what()}};
+    return error_answer(e.what());
   }
   return {{"status", "ok"},
           {"directory", directory},

@@ -6,6 +6,7 @@
 #include "apps/host/memory_tools.h"
 #include "apps/host/store_tools.h"
 #include "apps/host/tool_arguments.h"
+#include "apps/host/tool_selection.h"
 #include "common/error.h"
 #include "memory/ambrel/process_ambrel.h"
 
@@ -33,6 +34,7 @@ Host::Host(HostConfig config)
       tools_.push_back(std::move(tool));
     }
   }
+  listed_ = select_tools(tools_, config_.tools);
 }
 
 Host::~Host() = default;

@@ -33,7 +33,7 @@ class Host {
   // the first call of a coding tool, the process-wide store over `config.data_root` at the
   // first call of a memory or store tool. The allowed roots are `config.roots`, or when it is
   // empty AllowedRoots::from_environment(). Throws ValueError when `config.max_file_size` is
-  // not a size.
+  // not a size or `config.tools` names a tool that does not exist.
   explicit Host(HostConfig config);
   ~Host();
   Host(const Host&) = delete;
@@ -44,6 +44,10 @@ class Host {
   // Every tool: the coding tools and index_directory, the store's operations, the memory
   // tools.
   const std::vector<ToolDefinition>& tools() const { return tools_; }
+
+  // The tools listed to clients, chosen by `config.tools` (select_tools): by default a short
+  // list with short descriptions. Every tool of tools() may be called, listed or not.
+  const std::vector<ToolDefinition>& listed_tools() const { return listed_; }
 
   // The tool called `name`, or nullptr.
   const ToolDefinition* find_tool(std::string_view name) const;
@@ -81,6 +85,7 @@ class Host {
   AllowedRoots roots_;
   std::unique_ptr<Tarnel> tarnel_;
   std::vector<ToolDefinition> tools_;
+  std::vector<ToolDefinition> listed_;
 };
 
 }  // namespace vantory::host

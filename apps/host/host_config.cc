@@ -25,6 +25,7 @@ HostConfig HostConfig::from_environment() {
   override_from("VANTORY_DATA_ROOT", config.data_root);
   override_from("VANTORY_AGENT_ID", config.agent_id);
   override_from("VANTORY_MAX_FILE_SIZE", config.max_file_size);
+  override_from("VANTORY_TOOLS", config.tools);
   return config;
 }
 
@@ -60,7 +61,8 @@ bool take_host_flag(const std::vector<std::string>& args, std::size_t& i, HostCo
          c.max_file_size = std::move(v);
          c.max_file_bytes();  // a size that is not one is refused with its flag
        }},
-      {"--root", [](HostConfig& c, std::string v) { c.roots.push_back(std::move(v)); }}};
+      {"--root", [](HostConfig& c, std::string v) { c.roots.push_back(std::move(v)); }},
+      {"--tools", [](HostConfig& c, std::string v) { c.tools = std::move(v); }}};
   std::string_view arg = args[i];
   for (const Flag& flag : kFlags) {
     if (arg.substr(0, flag.name.size()) != flag.name) continue;
@@ -93,7 +95,10 @@ const char* host_flags_help() {
          "VANTORY_MAX_FILE_SIZE; default 1M)\n"
          "  --root DIR         a folder whose files the tools may read; repeatable (env "
          "VANTORY_ALLOWED_ROOTS,\n"
-         "                     colon-separated; default the working directory)\n";
+         "                     colon-separated; default the working directory)\n"
+         "  --tools LIST       the tools listed to clients: all, or names joined by commas, with\n"
+         "                     default for the default dozen (env VANTORY_TOOLS; default "
+         "default)\n";
 }
 
 }  // namespace vantory::host

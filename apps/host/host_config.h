@@ -10,6 +10,9 @@
 //   --root DIR          VANTORY_ALLOWED_ROOTS the folders whose files the tools may read
 //                       (repeatable; the        (default: the working directory)
 //                       variable colon-separated)
+//   --tools LIST        VANTORY_TOOLS         the tools listed to clients: all, default, or
+//                                             names joined by commas (default: the default
+//                                             set, tool_selection.h)
 //
 // Relative roots are relative to the working directory of the process. The embedding client
 // keeps its own variables (REMOTE_EMBEDDING_URL and the rest).
@@ -30,6 +33,8 @@ struct HostConfig {
   std::string max_file_size;
   // The folders given with --root; empty leaves the choice to AllowedRoots::from_environment.
   std::vector<std::string> roots;
+  // The tools listed to clients (select_tools): "" for the default set, "all", or names.
+  std::string tools;
 
   // max_file_size in bytes. Throws ValueError when it is not a size.
   std::uint64_t max_file_bytes() const;

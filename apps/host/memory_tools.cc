@@ -7,16 +7,14 @@
 #include <random>
 
 #include "apps/host/memory_entries.h"
+#include "common/error_answer.h"
+#include "common/unicode.h"
 
 namespace vantory::host {
 
 namespace {
 
 using Store = std::function<std::shared_ptr<LocalAmbrel>()>;
-
-Json error_object(const std::string& message) {
-  return {{"status", "error"}, {"message", message}};
-}
 
 std::string utc_now() {
   std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
@@ -31,6 +29,61 @@ MemoryEntryFile entry_file(LocalAmbrel& ambrel, const std::string& agent_id) {
   return MemoryEntryFile(ambrel._get_agent_path(agent_id));
 }
 
+// The text of a note as compared for sameness: lower-cased, white space collapsed.
+std::string normalised(const std::string& text) { return to_lower(collapse_whitespace(text)); }
+
+// The note of the agent that `entry` repeats: the same normalised text, else an embedding at
+// least kNearDuplicateSimilarity alike. {"id", "similarity"}, or null.
+Json near_duplicate(LocalAmbrel& ambrel, const std::string& agent_id, const Json& entries,
+                    const std::string& text) {
+  const std::string wanted = normalised(text);
+  for (const Json& old : entries) {
+    const Json id = old.value("id", Json());
+    if (id.is_string() && normalised(memory_text(old)) == wanted) {
+      return {{"id", id}, {"similarity", 1.0}};
+    }
+  }
+  Json closest = ambrel.semantic_search(agent_id, text, entries, 1, kNearDuplicateSimilarity);
+  if (closest.empty()) return nullptr;
+  return {{"id", closest[0]["id"]}, {"similarity", closest[0]["semantic_score"]}};
+}
+
+// The members of both string arrays, `older` first, each once.
+Json merged(const Json& older, const Json& newer) {
+  Json out = Json::array();
+  for (const Json* list : {&older, &newer}) {
+    if (!list->is_array()) continue;
+    for (const Json& item : *list) {
+      if (std::find(out.begin(), out.end(), item) == out.end()) out.push_back(item);
+    }
+  }
+  return out;
+}
+
+// Embeds the note's text under its id. A note the service gives no embedding keeps no vector
+// at all: a zero vector would keep it out of semantic search for good, and the vector of a
+// text it replaced would find it by words it no longer holds; without one, the first search
+// that finds the service working embeds it. Answers whether it was embedded.
+bool embed_note(LocalAmbrel& ambrel, const std::string& agent_id, const std::string& id,
+                const std::string& text) {
+  std::optional<std::vector<double>> vector = ambrel.add_vector(agent_id, id, text);
+  bool embedded =
+      vector && std::any_of(vector->begin(), vector->end(), [](double x) { return x != 0.0; });
+  if (!embedded) ambrel.delete_vector(agent_id, id);
+  return embedded;
+}
+
+// Ends the answer of a note written: a warning when it has no embedding, then the note.
+Json with_entry(Json answer, Json entry) {
+  if (answer["embedded"] == false) {
+    answer["warning"] =
+        "the embedding service gave no embedding (is REMOTE_EMBEDDING_URL set?); keyword "
+        "search finds this memory, and a later search embeds it";
+  }
+  answer["entry"] = std::move(entry);
+  return answer;
+}
+
 Json add(LocalAmbrel& ambrel, const Json& a) {
   const std::string agent_id = a["agent_id"].get<std::string>();
   Json entry = {{"id", a["id"].is_null() ? new_memory_id() : a["id"].get<std::string>()},
@@ -42,13 +95,18 @@ Json add(LocalAmbrel& ambrel, const Json& a) {
   entry["persons"] = a["persons"];
   entry["topic"] = a["topic"];
   entry["importance"] = a["importance"];
-  const std::string id = entry["id"].get<std::string>();
+  std::string id = entry["id"].get<std::string>();
   const std::string text = memory_text(entry);
-  if (id.empty()) return error_object("a memory id must not be empty");
-  if (text.empty()) return error_object("a memory needs content");
+  if (id.empty()) return error_answer("a memory id must not be empty");
+  if (text.empty()) return error_answer("a memory needs content");
+
+  MemoryEntryFile file = entry_file(ambrel, agent_id);
+  Json duplicate =
+      a["id"].is_null() ? near_duplicate(ambrel, agent_id, file.read(), text) : Json(nullptr);
+  if (!duplicate.is_null()) entry["id"] = id = duplicate["id"].get<std::string>();
 
   bool replaced = false;
-  entry_file(ambrel, agent_id).update([&](Json& entries) {
+  file.update([&](Json& entries) {
     auto same = std::find_if(entries.begin(), entries.end(),
                              [&](const Json& old) { return old.value("id", Json()) == id; });
     if (same == entries.end()) {
@@ -56,6 +114,10 @@ Json add(LocalAmbrel& ambrel, const Json& a) {
       entries.push_back(entry);
     } else {
       replaced = true;
+      if (!duplicate.is_null()) {
+        entry["keywords"] = merged(same->value("keywords", Json()), entry["keywords"]);
+        entry["persons"] = merged(same->value("persons", Json()), entry["persons"]);
+      }
       entry["created_at"] = same->value("created_at", Json(utc_now()));
       entry["updated_at"] = utc_now();
       *same = entry;
@@ -63,21 +125,66 @@ Json add(LocalAmbrel& ambrel, const Json& a) {
     return true;
   });
 
-  std::optional<std::vector<double>> vector = ambrel.add_vector(agent_id, id, text);
-  bool embedded =
-      vector && std::any_of(vector->begin(), vector->end(), [](double x) { return x != 0.0; });
-  // A zero vector would keep the entry out of semantic search for good; without one, the
-  // entry is embedded again by the first search that finds the service working.
-  if (vector && !embedded) ambrel.delete_vector(agent_id, id);
-
+  bool embedded = embed_note(ambrel, agent_id, id, text);
   Json answer = {{"status", "ok"}, {"id", id}, {"replaced", replaced}, {"embedded", embedded}};
-  if (!embedded) {
-    answer["warning"] =
-        "the embedding service gave no embedding (is REMOTE_EMBEDDING_URL set?); keyword "
-        "search finds this memory, and a later search embeds it";
+  if (!duplicate.is_null() && replaced) {
+    answer["near_duplicate"] = duplicate;
+    answer["note"] = "updated the note " + id +
+                     ", which already said this, instead of adding another (memory_update "
+                     "changes a note; an id adds a separate one)";
   }
-  answer["entry"] = std::move(entry);
-  return answer;
+  return with_entry(std::move(answer), std::move(entry));
+}
+
+Json update(LocalAmbrel& ambrel, const Json& a) {
+  const std::string agent_id = a["agent_id"].get<std::string>();
+  const std::string id = a["id"].get<std::string>();
+  Json changes = Json::object();
+  for (const char* key :
+       {"content", "lossless_restatement", "keywords", "persons", "topic", "importance"}) {
+    if (!a[key].is_null()) changes[key] = a[key];
+  }
+  if (changes.empty()) {
+    return error_answer(
+        "nothing to update: give content, lossless_restatement, keywords, persons, topic or "
+        "importance");
+  }
+
+  Json entry;
+  std::string old_text;
+  std::string failure;
+  entry_file(ambrel, agent_id).update([&](Json& entries) {
+    auto same = std::find_if(entries.begin(), entries.end(),
+                             [&](const Json& old) { return old.value("id", Json()) == id; });
+    if (same == entries.end()) {
+      failure = "no memory with id '" + id + "'";
+      return false;
+    }
+    old_text = memory_text(*same);
+    Json changed = *same;
+    // A restatement restates the content it came with: new content without one drops it.
+    if (changes.contains("content") && !changes.contains("lossless_restatement")) {
+      changed.erase("lossless_restatement");
+    }
+    for (const auto& [key, value] : changes.items()) changed[key] = value;
+    if (memory_text(changed).empty()) {
+      failure = "a memory needs content";
+      return false;
+    }
+    changed["updated_at"] = utc_now();
+    *same = changed;
+    entry = std::move(changed);
+    return true;
+  });
+  if (!failure.empty()) return error_answer(failure);
+
+  const std::string text = memory_text(entry);
+  Json answer = {{"status", "ok"}, {"id", id}, {"updated", Json::array()}};
+  for (const auto& [key, value] : changes.items()) answer["updated"].push_back(key);
+  bool reembed = text != old_text || !ambrel.get_vector(agent_id, id);
+  bool embedded = reembed ? embed_note(ambrel, agent_id, id, text) : true;
+  answer["embedded"] = embedded;
+  return with_entry(std::move(answer), std::move(entry));
 }
 
 Json search(LocalAmbrel& ambrel, const Json& a) {
@@ -97,7 +204,7 @@ Json search(LocalAmbrel& ambrel, const Json& a) {
 Json list(LocalAmbrel& ambrel, const Json& a) {
   std::int64_t limit = a["limit"].get<std::int64_t>();
   std::int64_t offset = a["offset"].get<std::int64_t>();
-  if (limit < 0 || offset < 0) return error_object("limit and offset must not be negative");
+  if (limit < 0 || offset < 0) return error_answer("limit and offset must not be negative");
   Json entries = entry_file(ambrel, a["agent_id"].get<std::string>()).read();
   auto total = static_cast<std::int64_t>(entries.size());
   Json page = Json::array();
@@ -124,7 +231,7 @@ Json remove(LocalAmbrel& ambrel, const Json& a) {
     found = true;
     return true;
   });
-  if (!found) return error_object("no memory with id '" + id + "'");
+  if (!found) return error_answer("no memory with id '" + id + "'");
   bool vector_deleted = ambrel.delete_vector(agent_id, id);
   return {{"status", "ok"}, {"id", id}, {"deleted", true}, {"vector_deleted", vector_deleted}};
 }
@@ -159,7 +266,10 @@ std::vector<ToolDefinition> memory_tools(const HostConfig& config, Store ambrel)
   return {
       {"memory_add",
        "Remember a note: store a memory entry for the agent and the embedding of its text. "
-       "Giving the id of an existing entry replaces it.",
+       "Giving the id of an existing entry replaces it. Without an id, a note that repeats "
+       "one the agent already has (the same text, ignoring case and spacing, or embeddings "
+       "at least 0.95 alike) updates that note instead of adding another, and the answer "
+       "says so (near_duplicate).",
        {agent, required_argument("content", "string", "What to remember."),
         optional_argument(
             "lossless_restatement", "string|null", nullptr,
@@ -170,6 +280,23 @@ std::vector<ToolDefinition> memory_tools(const HostConfig& config, Store ambrel)
         optional_argument("importance", "number", 0.5, "From 0 to 1; weighs keyword matches."),
         optional_argument("id", "string|null", nullptr, "The entry id; null makes a new one.")},
        run(add)},
+      {"memory_update",
+       "Correct one of the agent's notes: the members given replace the note's own (new "
+       "content without a lossless_restatement drops the old restatement), the note is "
+       "embedded again when its text changed, and the file is replaced at once. Answers the "
+       "members updated and the note.",
+       {agent, required_argument("id", "string", "The id of the note."),
+        optional_argument("content", "string|null", nullptr, "The new text; null keeps it."),
+        optional_argument("lossless_restatement", "string|null", nullptr,
+                          "A new self-contained restatement; null keeps or drops it as above."),
+        optional_argument("keywords", "array|null", nullptr, "New keywords; null keeps them.",
+                          "string"),
+        optional_argument("persons", "array|null", nullptr, "New persons; null keeps them.",
+                          "string"),
+        optional_argument("topic", "string|null", nullptr, "A new topic; null keeps it."),
+        optional_argument("importance", "number|null", nullptr,
+                          "A new importance from 0 to 1; null keeps it.")},
+       run(update)},
       {"memory_search",
        "Find the agent's notes by meaning and keywords (hybrid search). Answers the entries "
        "with their semantic_score, keyword_score and hybrid_score, best first.",

@@ -1,5 +1,6 @@
-// The host's memory tools: memory_add, memory_search, memory_list, memory_delete over the
-// agent's memory entries (MemoryEntryFile) and their vectors in the store.
+// The host's memory tools: memory_add, memory_update, memory_search, memory_list,
+// memory_delete over the agent's memory entries (MemoryEntryFile) and their vectors in the
+// store.
 #pragma once
 
 #include <functional>
@@ -12,7 +13,12 @@
 
 namespace vantory::host {
 
-// The four tools, each run on the store that `ambrel` answers (called at every run, so the
+// Two notes of an agent whose embeddings are at least this alike (cosine similarity) say the
+// same thing: memory_add without an id then updates the older note instead of adding another.
+// The bar is high so that repetitions and rephrasings merge, not notes that are merely related.
+inline constexpr double kNearDuplicateSimilarity = 0.95;
+
+// The five tools, each run on the store that `ambrel` answers (called at every run, so the
 // store may be made at first use). `agent_id` may be left out and then is `config.agent_id`.
 std::vector<ToolDefinition> memory_tools(const HostConfig& config,
                                          std::function<std::shared_ptr<LocalAmbrel>()> ambrel);

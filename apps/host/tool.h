@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/arguments.h"
 #include "common/json.h"
 
 namespace vantory::host {
@@ -18,33 +19,8 @@ namespace vantory::host {
 using ProgressFn =
     std::function<void(std::int64_t done, std::int64_t total, const std::string& message)>;
 
-// One argument of a tool.
-struct ToolArgument {
-  std::string name;
-  // The JSON kinds accepted, joined by '|': "string", "integer", "number", "boolean",
-  // "array", "object", "null" ("string|null" accepts a string or null).
-  std::string type;
-  // For arrays: the kind every element must have ("string", "object"); empty for any.
-  std::string items;
-  bool required = false;
-  // The value used when a call leaves the argument out (ignored for required ones).
-  Json default_value;
-  std::string description;
-};
-
-// An argument that every call must give.
-inline ToolArgument required_argument(std::string name, std::string type, std::string description,
-                                      std::string items = "") {
-  return {std::move(name), std::move(type),       std::move(items), true,
-          nullptr,         std::move(description)};
-}
-
-// An argument that a call may leave out, `default_value` then taking its place.
-inline ToolArgument optional_argument(std::string name, std::string type, Json default_value,
-                                      std::string description, std::string items = "") {
-  return {std::move(name), std::move(type),          std::move(items),
-          false,           std::move(default_value), std::move(description)};
-}
+// One argument of a tool (common/arguments.h declares how calls are checked against it).
+using ToolArgument = Argument;
 
 // What the calls of a tool share with other calls, which decides which calls may run at once.
 enum class ToolSharing {

@@ -1,5 +1,6 @@
-// Checking the arguments of a tool call against the tool's declaration, and describing them
-// as a JSON Schema for clients.
+// Checking the arguments of a tool call against the tool's declaration, and describing the tool
+// to clients, both through common/arguments.h, so that every tool, whatever declares it, is
+// checked and described by the same rules.
 //
 // All functions are thread-safe.
 #pragma once
@@ -9,19 +10,17 @@
 
 namespace vantory::host {
 
-// The arguments `given` (an object, or null for none) bound to `tool`'s declaration: every
-// declared argument in declared order, left-out ones at their defaults. A number with no
-// fractional part is accepted where an integer is expected (JSON Schema counts 5.0 as an
-// integer) and passed on as an integer.
-// Throws TypeError before anything runs when `given` is neither an object nor null, names an
-// argument the tool does not take, leaves out a required one, or gives one of a kind the tool
-// does not accept; the message names the argument and the expected kind ("search_codebase()
+// The arguments `given` (an object, or null for none) bound to `tool`'s declaration:
+// bind_arguments under the tool's name. A number with no fractional part is accepted where an
+// integer is expected and passed on as an integer.
+// Throws TypeError before anything runs when the arguments do not fit ("search_codebase()
 // argument 'top_k' must be integer, not string").
 Json bind_tool_arguments(const ToolDefinition& tool, const Json& given);
 
-// The JSON Schema of `tool`'s arguments: {"type": "object", "properties": {...}, "required":
-// [...], "additionalProperties": false}, each property with its type, items, default and
-// description.
+// The JSON Schema of `tool`'s arguments (arguments_schema).
 Json tool_input_schema(const ToolDefinition& tool);
+
+// How `tool` is listed to clients: {"name", "description", "inputSchema"}.
+Json tool_listing(const ToolDefinition& tool);
 
 }  // namespace vantory::host

@@ -27,8 +27,9 @@ constexpr const char* kInstructions =
     "index_directory indexes a folder (and later re-indexes only what changed); then "
     "search_codebase, summarize_context, dependency_graph, circular_dependency_check and "
     "usage_analysis answer questions about it without reading whole files. Memories: "
-    "memory_add stores a note, memory_search finds notes by meaning and keywords. Every tool "
-    "takes an optional agent_id.";
+    "memory_add stores a note (a repeated one updates the note it repeats), memory_update "
+    "corrects one, memory_search finds notes by meaning and keywords. Every tool takes an "
+    "optional agent_id.";
 
 bool is_progress_token(const Json& token) { return token.is_string() || token.is_number_integer(); }
 
@@ -257,10 +258,8 @@ const Json& McpServer::tool_list() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (tool_list_.is_null()) {
     Json tools = Json::array();
-    for (const host::ToolDefinition& tool : host_.tools()) {
-      tools.push_back({{"name", tool.name},
-                       {"description", tool.description},
-                       {"inputSchema", host::tool_input_schema(tool)}});
+    for (const host::ToolDefinition& tool : host_.listed_tools()) {
+      tools.push_back(host::tool_listing(tool));
     }
     tool_list_ = {{"tools", std::move(tools)}};
   }

@@ -1,7 +1,10 @@
 #include "memory/embedding/embedding_log.h"
 
 #include <cstdio>
+#include <exception>
 #include <string>
+
+#include "memory/embedding/http_client.h"
 
 namespace vantory {
 
@@ -12,6 +15,18 @@ void log_embedding_line(std::string_view text) {
   line.append(text);
   line.push_back('\n');
   std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+void log_request_failure() {
+  try {
+    throw;
+  } catch (const HttpStatusError& e) {
+    log_embedding_line("API HTTP error " + std::to_string(e.code()) + ": " + e.reason());
+  } catch (const UrlError& e) {
+    log_embedding_line(std::string("API URL error: ") + e.what());
+  } catch (const std::exception& e) {
+    log_embedding_line(std::string("API request failed: ") + e.what());
+  }
 }
 
 }  // namespace vantory

@@ -12,10 +12,12 @@
 
 namespace vantory {
 
-HttpStatusError::HttpStatusError(long code, std::string reason)
+HttpStatusError::HttpStatusError(long code, std::string reason,
+                                 std::optional<std::int64_t> retry_after_seconds)
     : Error("HTTP Error " + std::to_string(code) + ": " + reason),
       code_(code),
-      reason_(std::move(reason)) {}
+      reason_(std::move(reason)),
+      retry_after_(retry_after_seconds) {}
 
 namespace {
 
@@ -71,6 +73,7 @@ struct Exchange {
   std::string reason;
   bool headers_complete = false;
   bool has_location = false;
+  std::optional<std::int64_t> retry_after;
 
   Clock::duration timeout{};
   Clock::duration deadline{};
@@ -107,6 +110,18 @@ std::string_view trim_line(std::string_view line) {
   return line;
 }
 
+// The delay-seconds form of Retry-After; absent for a date or anything else.
+std::optional<std::int64_t> delay_seconds(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  std::int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
 std::size_t on_header(char* data, std::size_t size, std::size_t count, void* user) {
   auto* ex = static_cast<Exchange*>(user);
   std::size_t n = size * count;
@@ -128,10 +143,13 @@ std::size_t on_header(char* data, std::size_t size, std::size_t count, void* use
     ex->reason = sp2 == std::string_view::npos ? "" : std::string(rest.substr(sp2 + 1));
     ex->headers_complete = false;
     ex->has_location = false;
+    ex->retry_after.reset();
   } else if (line.empty()) {
     ex->headers_complete = true;
   } else if (starts_with_nocase(line, "location:")) {
     ex->has_location = true;
+  } else if (starts_with_nocase(line, "retry-after:")) {
+    ex->retry_after = delay_seconds(line.substr(12));
   }
   return n;
 }
@@ -264,7 +282,7 @@ std::string http_request(const std::string& method, const std::string& url,
   if (rc == CURLE_OK) {
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    if (!is_success(status)) throw HttpStatusError(status, ex.reason);
+    if (!is_success(status)) throw HttpStatusError(status, ex.reason, ex.retry_after);
     return std::move(ex.body);
   }
   // Too many redirects ends like any error status: with the last one received.
@@ -282,7 +300,7 @@ std::string http_request(const std::string& method, const std::string& url,
   }
   if (!ex.response_started()) throw UrlError(reason);
   // The status is known even when its body failed: an error status wins.
-  if (!is_success(ex.status)) throw HttpStatusError(ex.status, ex.reason);
+  if (!is_success(ex.status)) throw HttpStatusError(ex.status, ex.reason, ex.retry_after);
   throw RuntimeError(reason);
 }
 

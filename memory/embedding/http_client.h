@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,14 +25,19 @@ using HttpHeaders = std::vector<std::pair<std::string, std::string>>;
 // The server answered with a status outside 2xx (after following redirects).
 class HttpStatusError : public Error {
  public:
-  HttpStatusError(long code, std::string reason);
+  HttpStatusError(long code, std::string reason,
+                  std::optional<std::int64_t> retry_after_seconds = std::nullopt);
   const char* kind() const noexcept override { return "HTTPError"; }
   long code() const { return code_; }
   const std::string& reason() const { return reason_; }
+  // The answer's Retry-After header when it gave a number of seconds (the date form is not
+  // read).
+  std::optional<std::int64_t> retry_after_seconds() const { return retry_after_; }
 
  private:
   long code_;
   std::string reason_;
+  std::optional<std::int64_t> retry_after_;
 };
 
 // The request failed before a response arrived: name resolution, a refused connection, the

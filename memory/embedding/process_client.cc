@@ -16,7 +16,7 @@ constinit SharedSlot<RemoteEmbeddingClient> _embedding_client_singleton;
 std::shared_ptr<RemoteEmbeddingClient> get_embedding_client(
     const std::optional<std::string>& cache_path) {
   return _embedding_client_singleton.get_or_make(_embedding_client_lock, [&] {
-    return std::make_shared<RemoteEmbeddingClient>(std::nullopt, std::nullopt, "dense-embedding",
+    return std::make_shared<RemoteEmbeddingClient>(std::nullopt, std::nullopt, std::nullopt,
                                                    std::nullopt, 60, true, cache_path);
   });
 }

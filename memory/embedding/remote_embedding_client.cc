@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <exception>
 #include <limits>
+#include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 
 #include "common/error.h"
@@ -13,6 +15,7 @@
 #include "common/sha256.h"
 #include "common/unicode.h"
 #include "memory/embedding/embedding_log.h"
+#include "memory/embedding/worker_pool.h"
 
 #ifndef VANTORY_DEFAULT_EMBEDDING_HOST
 #define VANTORY_DEFAULT_EMBEDDING_HOST "localhost:7860"
@@ -98,6 +101,75 @@ std::int64_t choose_dimension(const std::optional<std::int64_t>& argument) {
   return RemoteEmbeddingClient::DEFAULT_DIMENSION;
 }
 
+// The model: the argument, else EMBEDDING_MODEL; absent when neither names one.
+std::optional<std::string> given_model(const std::optional<std::string>& argument) {
+  if (non_empty(argument)) return argument;
+  return env_value("EMBEDDING_MODEL");
+}
+
+// Paths of OpenAI-compatible embedding endpoints end this way.
+bool is_openai_path(std::string_view url) {
+  url = url.substr(0, url.find_first_of("?#"));
+  while (!url.empty() && url.back() == '/') url.remove_suffix(1);
+  constexpr std::string_view kSuffix = "/v1/embeddings";
+  return url.size() >= kSuffix.size() && url.substr(url.size() - kSuffix.size()) == kSuffix;
+}
+
+std::string choose_api_format(const std::optional<std::string>& argument,
+                              const std::string& api_url) {
+  std::optional<std::string> named =
+      non_empty(argument) ? argument : env_value("EMBEDDING_API_FORMAT");
+  if (named) {
+    std::string format = to_lower(strip_whitespace(*named));
+    if (format == "gradio" || format == "rest" || format == "openai") return format;
+    throw ValueError("EMBEDDING_API_FORMAT must be gradio, rest or openai, not " +
+                     value_repr(*named));
+  }
+  if (is_openai_path(api_url)) return "openai";
+  if (api_url.find("gradio_api") != std::string::npos ||
+      api_url.find("/call/") != std::string::npos) {
+    return "gradio";
+  }
+  return "rest";
+}
+
+std::int64_t choose_batch_size(const std::optional<std::int64_t>& argument) {
+  std::int64_t size = RemoteEmbeddingClient::kDefaultBatchSize;
+  if (argument.has_value()) {
+    size = *argument;
+  } else if (auto value = env_value("EMBEDDING_BATCH_SIZE")) {
+    size = parse_decimal_integer(*value);
+  }
+  if (size < 1 || size > RemoteEmbeddingClient::kMaxBatchSize) {
+    throw ValueError("EMBEDDING_BATCH_SIZE must be from 1 to " +
+                     std::to_string(RemoteEmbeddingClient::kMaxBatchSize) + ", got " +
+                     std::to_string(size));
+  }
+  return size;
+}
+
+// The model an openai client sends; every other format keeps it as a label.
+std::string checked_model(const std::optional<std::string>& model, const std::string& format) {
+  if (model) return *model;
+  if (format == "openai") {
+    throw ValueError(
+        "the OpenAI embedding format needs a model: set EMBEDDING_MODEL (for example "
+        "nomic-embed-text)");
+  }
+  return "dense-embedding";
+}
+
+const char* format_label(const std::string& format) {
+  if (format == "gradio") return "Gradio";
+  if (format == "openai") return "OpenAI";
+  return "REST";
+}
+
+Json identity_of(const std::string& format, const std::string& url, const std::string& model,
+                 std::int64_t dimension) {
+  return {{"format", format}, {"url", url}, {"model", model}, {"dimension", dimension}};
+}
+
 std::int64_t checked_timeout(std::int64_t timeout) {
   if (timeout < 1) {
     throw ValueError("timeout must be at least 1 second, got " + std::to_string(timeout));
@@ -131,28 +203,40 @@ std::uint64_t packed_cache_key(const std::string& text) {
 
 }  // namespace
 
-RemoteEmbeddingClient::RemoteEmbeddingClient(std::optional<std::string> api_url_arg,
-                                             std::optional<std::string> api_key_arg,
-                                             std::string model_name_arg,
-                                             std::optional<std::int64_t> dimension_arg,
-                                             std::int64_t timeout_arg, bool cache_embeddings_arg,
-                                             std::optional<std::string> cache_path_arg,
-                                             std::optional<bool> verify_tls_arg)
+RemoteEmbeddingClient::RemoteEmbeddingClient(
+    std::optional<std::string> api_url_arg, std::optional<std::string> api_key_arg,
+    std::optional<std::string> model_name_arg, std::optional<std::int64_t> dimension_arg,
+    std::int64_t timeout_arg, bool cache_embeddings_arg, std::optional<std::string> cache_path_arg,
+    std::optional<bool> verify_tls_arg, std::optional<std::string> api_format_arg,
+    std::optional<std::int64_t> batch_size_arg)
     : api_url(choose_api_url(api_url_arg)),
       api_key(choose_api_key(api_key_arg)),
-      model_name(std::move(model_name_arg)),
+      model_name(
+          checked_model(given_model(model_name_arg), choose_api_format(api_format_arg, api_url))),
       dimension(choose_dimension(dimension_arg)),
       timeout(checked_timeout(timeout_arg)),
       cache_embeddings(cache_embeddings_arg),
-      _is_gradio(api_url.find("gradio_api") != std::string::npos ||
-                 api_url.find("/call/") != std::string::npos),
+      api_format(choose_api_format(api_format_arg, api_url)),
+      _is_gradio(api_format == "gradio"),
+      batch_size(choose_batch_size(batch_size_arg)),
       _cache_path(choose_cache_path(cache_path_arg)),
-      ssl_context(choose_tls(verify_tls_arg)) {
+      ssl_context(choose_tls(verify_tls_arg)),
+      configured_dimension_(dimension.load()) {
   // A missing directory is created by the first save, not here.
   if (_cache_path && path_exists(*_cache_path)) _load_cache();
-  log_embedding_line(std::string("Using ") + (_is_gradio ? "Gradio" : "REST") +
-                     " API: " + api_url);
+  log_embedding_line(std::string("Using ") + format_label(api_format) + " API: " + api_url);
   log_embedding_line("Dimension: " + std::to_string(dimension.load()));
+}
+
+Json RemoteEmbeddingClient::identity() const {
+  return identity_of(api_format, api_url, model_name, configured_dimension_);
+}
+
+Json RemoteEmbeddingClient::configured_identity() {
+  std::string url = choose_api_url(std::nullopt);
+  std::string format = choose_api_format(std::nullopt, url);
+  std::string model = checked_model(given_model(std::nullopt), format);
+  return identity_of(format, url, model, choose_dimension(std::nullopt));
 }
 
 RemoteEmbeddingClient::~RemoteEmbeddingClient() = default;
@@ -175,17 +259,19 @@ std::string RemoteEmbeddingClient::_request(const std::string& method, const std
   return http_request(method, url, headers, body, settings);
 }
 
-PythonVector RemoteEmbeddingClient::_call_api(const std::string& text) {
+HttpHeaders RemoteEmbeddingClient::_request_headers() const {
   HttpHeaders headers{{"Content-Type", "application/json"}};
   if (non_empty(api_key)) headers.emplace_back("Authorization", "Bearer " + *api_key);
+  return headers;
+}
+
+PythonVector RemoteEmbeddingClient::_call_api(const std::string& text) {
+  HttpHeaders headers = _request_headers();
   try {
+    if (api_format == "openai") return _call_openai_api({text}, headers).front();
     return _is_gradio ? _call_gradio_api(text, headers) : _call_rest_api(text, headers);
-  } catch (const HttpStatusError& e) {
-    log_embedding_line("API HTTP error " + std::to_string(e.code()) + ": " + e.reason());
-  } catch (const UrlError& e) {
-    log_embedding_line(std::string("API URL error: ") + e.what());
-  } catch (const std::exception& e) {
-    log_embedding_line(std::string("API request failed: ") + e.what());
+  } catch (...) {
+    log_request_failure();
   }
   return zeros_vector(dimension.load());
 }
@@ -208,12 +294,15 @@ PythonVector RemoteEmbeddingClient::embed(const std::string& text) {
     if (const PythonVector* hit = _cache.find(key)) return *hit;
   }
   PythonVector embedding = _call_api(text);
-  if (cache_embeddings) {
-    std::lock_guard<std::mutex> guard(lock);
-    _cache.insert_or_assign(key, embedding);
-    if (_cache.size() % kCacheSaveEvery == 0) _save_cache();
-  }
+  _remember(key, embedding);
   return embedding;
+}
+
+void RemoteEmbeddingClient::_remember(std::uint64_t key, const PythonVector& embedding) {
+  if (!cache_embeddings) return;
+  std::lock_guard<std::mutex> guard(lock);
+  _cache.insert_or_assign(key, embedding);
+  if (_cache.size() % kCacheSaveEvery == 0) _save_cache();
 }
 
 std::vector<PythonVector> RemoteEmbeddingClient::embed_batch(const std::vector<std::string>& texts,
@@ -222,45 +311,68 @@ std::vector<PythonVector> RemoteEmbeddingClient::embed_batch(const std::vector<s
   log_embedding_line("Batch embedding " + std::to_string(texts.size()) + " texts with " +
                      std::to_string(max_workers) + " workers...");
   if (max_workers < 1) throw ValueError("max_workers must be greater than 0");
+  if (api_format == "openai") return _embed_batch_openai(texts, max_workers);
 
-  const std::size_t n = texts.size();
-  std::vector<std::optional<PythonVector>> results(n);
-  std::vector<std::exception_ptr> errors(n);
-  std::atomic<std::size_t> next{0};
-  // Set by the first failure: texts not started by then are skipped.
-  std::atomic<bool> stop{false};
-  auto work = [&] {
-    while (!stop.load()) {
-      std::size_t i = next.fetch_add(1);
-      if (i >= n) return;
-      try {
-        results[i] = embed(texts[i]);
-      } catch (...) {
-        errors[i] = std::current_exception();
-        stop.store(true);
-      }
-    }
-  };
-
-  std::vector<std::thread> pool;
-  std::size_t workers = std::min(n, static_cast<std::size_t>(max_workers));
-  pool.reserve(workers);
-  try {
-    for (std::size_t w = 0; w < workers; ++w) pool.emplace_back(work);
-  } catch (...) {
-    stop.store(true);
-    for (auto& t : pool) t.join();
-    throw;
-  }
-  for (auto& t : pool) t.join();
-
+  std::vector<std::optional<PythonVector>> results(texts.size());
+  run_on_pool(texts.size(), max_workers, [&](std::size_t i) { results[i] = embed(texts[i]); });
   std::vector<PythonVector> collected;
-  collected.reserve(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    if (errors[i]) std::rethrow_exception(errors[i]);
-    collected.push_back(std::move(*results[i]));
-  }
+  collected.reserve(texts.size());
+  for (std::optional<PythonVector>& result : results) collected.push_back(std::move(*result));
   return stack_vectors(std::move(collected));
+}
+
+std::vector<PythonVector> RemoteEmbeddingClient::_embed_batch_openai(
+    const std::vector<std::string>& texts, int max_workers) {
+  const std::size_t n = texts.size();
+  std::vector<std::uint64_t> keys(n);
+  if (cache_embeddings) {
+    for (std::size_t i = 0; i < n; ++i) keys[i] = packed_cache_key(texts[i]);
+  }
+  // Each distinct text the cache lacks is sent once; slot[i] says which of them texts[i] is.
+  constexpr std::size_t kCached = static_cast<std::size_t>(-1);
+  std::vector<PythonVector> results(n);
+  std::vector<std::size_t> slot(n, kCached);
+  std::vector<std::size_t> missing;  // the first position of each text to send
+  std::unordered_map<std::string_view, std::size_t> slot_of_text;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (cache_embeddings) {
+        if (const PythonVector* hit = _cache.find(keys[i])) {
+          results[i] = *hit;
+          continue;
+        }
+      }
+      auto [it, added] = slot_of_text.emplace(texts[i], missing.size());
+      if (added) missing.push_back(i);
+      slot[i] = it->second;
+    }
+  }
+
+  const std::size_t size = static_cast<std::size_t>(batch_size);
+  std::vector<PythonVector> made(missing.size());
+  const HttpHeaders headers = _request_headers();
+  run_on_pool((missing.size() + size - 1) / size, max_workers, [&](std::size_t group) {
+    std::size_t begin = group * size;
+    std::size_t end = std::min(begin + size, missing.size());
+    std::vector<std::string> batch;
+    for (std::size_t j = begin; j < end; ++j) batch.push_back(texts[missing[j]]);
+    std::vector<PythonVector> answer;
+    try {
+      answer = _call_openai_api(batch, headers);
+    } catch (...) {
+      log_request_failure();
+      answer.assign(batch.size(), zeros_vector(dimension.load()));
+    }
+    for (std::size_t j = begin; j < end; ++j) {
+      made[j] = std::move(answer[j - begin]);
+      _remember(keys[missing[j]], made[j]);
+    }
+  });
+  for (std::size_t i = 0; i < n; ++i) {
+    if (slot[i] != kCached) results[i] = made[slot[i]];
+  }
+  return stack_vectors(std::move(results));
 }
 
 double RemoteEmbeddingClient::cosine_similarity(const PythonVector& vec1,

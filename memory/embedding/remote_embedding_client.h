@@ -1,6 +1,9 @@
 // RemoteEmbeddingClient: turns text into dense 32-bit float vectors by calling a remote
-// embedding service: a Gradio-served model (the default; submit, then read the event
-// stream) or a REST service (HuggingFace Inference API, OpenAI-compatible APIs).
+// embedding service in one of three wire formats:
+//   gradio  a Gradio-served model (the default; submit, then read the event stream);
+//   rest    one POST per text, {"inputs": text} (HuggingFace Inference API and the like);
+//   openai  POST {"model", "input": [texts]} to an OpenAI-compatible /v1/embeddings, many
+//           texts a request (OpenAI, Ollama, vLLM, llama.cpp's server, LM Studio, TEI).
 //
 // Embeddings are scaled to unit length and kept in an in-memory cache keyed by the first 16
 // hex digits of the text's SHA-256; with a cache directory the cache is mirrored to
@@ -15,6 +18,9 @@
 //   REMOTE_EMBEDDING_URL, EMBEDDING_API_URL, ORVANE_API_URL   endpoint, in this order
 //   EMBEDDING_API_KEY, ORVANE_API_KEY, HF_TOKEN               bearer token, in this order
 //   REMOTE_EMBEDDING_DIMENSION                                 expected length
+//   EMBEDDING_API_FORMAT                                       gradio, rest or openai
+//   EMBEDDING_MODEL                                            model name (openai: required)
+//   EMBEDDING_BATCH_SIZE                                       openai: texts a request (64)
 //   EMBEDDING_TLS_VERIFY                                       1 to verify certificates
 // TLS certificates and host names are not verified unless asked for.
 //
@@ -56,28 +62,45 @@ class RemoteEmbeddingClient {
   // The cache file is rewritten whenever the number of entries becomes a multiple of this.
   static constexpr std::size_t kCacheSaveEvery = 100;
   static constexpr int kDefaultMaxWorkers = 10;
+  // OpenAI format: texts a request unless configured, and the largest batch accepted.
+  static constexpr std::int64_t kDefaultBatchSize = 64;
+  static constexpr std::int64_t kMaxBatchSize = 2048;
+  // OpenAI format: a request answered 429 or 5xx is retried after a pause that doubles from
+  // the first; a Retry-After of at most kMaxRetryAfterSeconds is waited instead, a longer one
+  // ends the retries.
+  static constexpr int kOpenAiMaxAttempts = 4;
+  static constexpr int kOpenAiFirstBackoffMilliseconds = 500;
+  static constexpr std::int64_t kMaxRetryAfterSeconds = 10;
 
   // Builds a client; no network traffic happens here. Empty strings count as absent.
   //  api_url:   argument, else REMOTE_EMBEDDING_URL, EMBEDDING_API_URL, ORVANE_API_URL, else
-  //             DEFAULT_API_URL. A URL containing "gradio_api" or "/call/" selects the Gradio
-  //             protocol, any other the REST protocol.
+  //             DEFAULT_API_URL.
   //  api_key:   argument, else EMBEDDING_API_KEY, ORVANE_API_KEY, else HF_TOKEN.
+  //  model_name: argument, else EMBEDDING_MODEL, else "dense-embedding". Only the OpenAI
+  //             format sends it, and there it must be given.
   //  dimension: argument when non-zero, else REMOTE_EMBEDDING_DIMENSION, else 768.
   //  timeout:   seconds; bounds connecting and each wait for data of every request.
   //  cache_path: directory of the cache file (relative to the working directory); the file
   //             is loaded when the directory exists.
   //  verify_tls: verify certificates and host names; absent means EMBEDDING_TLS_VERIFY
   //             (1, true, yes or on), else off.
-  // Writes "[Embedding] Using <Gradio|REST> API: <url>" and "[Embedding] Dimension: <n>".
-  // Throws ValueError when REMOTE_EMBEDDING_DIMENSION is used and is not a decimal integer,
-  // or when `timeout` is less than 1.
+  //  api_format: "gradio", "rest" or "openai" (any letter case); absent means
+  //             EMBEDDING_API_FORMAT, else the URL decides: a path ending in /v1/embeddings
+  //             selects openai, one containing "gradio_api" or "/call/" gradio, any other rest.
+  //  batch_size: openai: texts a request; absent means EMBEDDING_BATCH_SIZE, else 64.
+  // Writes "[Embedding] Using <Gradio|REST|OpenAI> API: <url>" and "[Embedding] Dimension:
+  // <n>". Throws ValueError when REMOTE_EMBEDDING_DIMENSION or EMBEDDING_BATCH_SIZE is used
+  // and is not a decimal integer, when `timeout` is less than 1, for an unknown format, for a
+  // batch size outside 1 to kMaxBatchSize, and in the openai format without a model.
   explicit RemoteEmbeddingClient(std::optional<std::string> api_url = std::nullopt,
                                  std::optional<std::string> api_key = std::nullopt,
-                                 std::string model_name = "dense-embedding",
+                                 std::optional<std::string> model_name = std::nullopt,
                                  std::optional<std::int64_t> dimension = std::nullopt,
                                  std::int64_t timeout = 60, bool cache_embeddings = true,
                                  std::optional<std::string> cache_path = std::nullopt,
-                                 std::optional<bool> verify_tls = std::nullopt);
+                                 std::optional<bool> verify_tls = std::nullopt,
+                                 std::optional<std::string> api_format = std::nullopt,
+                                 std::optional<std::int64_t> batch_size = std::nullopt);
   virtual ~RemoteEmbeddingClient();
 
   RemoteEmbeddingClient(const RemoteEmbeddingClient&) = delete;
@@ -90,11 +113,13 @@ class RemoteEmbeddingClient {
   // count becomes a multiple of 100). A zero vector when the service failed.
   PythonVector embed(const std::string& text);
 
-  // The embeddings of `texts` in input order, each through embed, run on a pool of
-  // `max_workers` threads that lives for this call. Writes "[Embedding] Batch embedding <n>
-  // texts with <w> workers..." unless `texts` is empty. Throws ValueError when
-  // `max_workers` < 1; an exception raised for one text reaches the caller after the running
-  // work has finished (the first in input order), texts not yet started are skipped.
+  // The embeddings of `texts` in input order, run on a pool of `max_workers` threads that
+  // lives for this call: each text through embed, or in the openai format the texts the
+  // cache does not hold, each distinct text once, in requests of up to `batch_size` texts.
+  // Writes "[Embedding] Batch embedding <n> texts with <w> workers..." unless `texts` is
+  // empty. Throws ValueError when `max_workers` < 1; an exception raised for one text reaches
+  // the caller after the running work has finished (the first in input order), work not yet
+  // started is skipped.
   std::vector<PythonVector> embed_batch(const std::vector<std::string>& texts,
                                         int max_workers = kDefaultMaxWorkers);
 
@@ -121,6 +146,15 @@ class RemoteEmbeddingClient {
   // The current expected embedding length (it follows the service's answers).
   std::int64_t get_dimension() const { return dimension.load(); }
 
+  // What makes this client's vectors comparable with each other: {"format", "url", "model",
+  // "dimension"} as configured (the dimension before any answer changed it). Vectors stored
+  // under another identity must not be compared with this client's.
+  Json identity() const;
+
+  // The identity a client built now from the environment alone would have, without building
+  // one (nothing is logged). Throws what the constructor would throw.
+  static Json configured_identity();
+
   // --- Configuration, fixed by the constructor (dimension excepted) ---
 
   const std::string api_url;
@@ -129,7 +163,11 @@ class RemoteEmbeddingClient {
   std::atomic<std::int64_t> dimension;
   const std::int64_t timeout;
   const bool cache_embeddings;
+  // "gradio", "rest" or "openai".
+  const std::string api_format;
   const bool _is_gradio;
+  // openai: the most texts one request carries.
+  const std::int64_t batch_size;
   const std::optional<std::string> _cache_path;
   const TlsSettings ssl_context;
 
@@ -138,7 +176,7 @@ class RemoteEmbeddingClient {
   // The cache key of `text`: the first 16 lower-case hex digits of its SHA-256.
   static std::string _get_cache_key(const std::string& text);
 
-  // One embedding from the service: builds the headers, speaks the configured protocol and
+  // One embedding from the service: builds the headers, speaks the configured format and
   // turns every failure into a logged zero vector of the current dimension. This is the seam
   // where a subclass supplies embeddings without a network (tests, local embedders); embed
   // and embed_batch call it on a miss, without holding `lock`.
@@ -171,6 +209,15 @@ class RemoteEmbeddingClient {
   // The numbers in the payload of one event-stream data line, or null.
   static Json _parse_gradio_result(const Json& data);
 
+  // The OpenAI exchange for `texts` (at most batch_size): POST {"model", "input": texts},
+  // retried on 429 and 5xx as the class constants say; the answer's data[i].embedding is
+  // mapped back to texts[data[i].index]. Texts the answer gives no usable embedding for (no
+  // item, a duplicate index, numbers missing or not numbers, a length unlike the others')
+  // get a zero vector, reported in one "[Embedding] API request failed: " line. Throws, like
+  // the other formats, when the request fails or the answer holds no "data" list.
+  std::vector<PythonVector> _call_openai_api(const std::vector<std::string>& texts,
+                                             const HttpHeaders& headers);
+
   // `embedding_list` as 32-bit floats scaled to unit length (unchanged when its norm is 0);
   // sets `dimension` to its length. Throws TypeError unless it is an array of numbers.
   PythonVector _finalize_embedding(const Json& embedding_list);
@@ -181,6 +228,17 @@ class RemoteEmbeddingClient {
                        const HttpHeaders& headers, const std::string& body) const;
 
  private:
+  // Content-Type and, with a key, Authorization: Bearer.
+  HttpHeaders _request_headers() const;
+
+  // The openai path of embed_batch: `max_workers` checked already.
+  std::vector<PythonVector> _embed_batch_openai(const std::vector<std::string>& texts,
+                                                int max_workers);
+
+  // Stores an answer of the service in the cache (when caching is on), saving the file at
+  // every hundredth entry.
+  void _remember(std::uint64_t key, const PythonVector& embedding);
+
   // Replaces the cache with the file's entries (all or nothing). Called by the constructor.
   void _load_cache();
 
@@ -189,6 +247,7 @@ class RemoteEmbeddingClient {
 
   mutable std::mutex lock;
   EmbeddingCache _cache;
+  const std::int64_t configured_dimension_;
 };
 
 }  // namespace vantory

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 
 #include "apps/embeddings/local_embedding_service.h"
 #include "apps/host/host.h"
@@ -16,7 +17,8 @@ namespace vantory::testing {
 
 class HostTest : public ::testing::Test {
  protected:
-  HostTest()
+  // `tools` chooses the tools the host lists (HostConfig::tools): "" for the default set.
+  explicit HostTest(std::string tools = "")
       : url_("REMOTE_EMBEDDING_URL", service_.gradio_url().c_str()),
         agent_("VANTORY_AGENT_ID", nullptr) {
     reset_ambrel();
@@ -26,6 +28,7 @@ class HostTest : public ::testing::Test {
     config.data_root = dir_ / "data";
     config.agent_id = "tester";
     config.roots = {dir_.path()};
+    config.tools = std::move(tools);
     host_ = std::make_unique<host::Host>(config);
   }
 

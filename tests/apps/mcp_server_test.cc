@@ -14,8 +14,9 @@ namespace {
 
 class McpServerTest : public testing::HostTest {
  protected:
-  McpServerTest()
-      : scheduler_(2, kMaxWaitingCalls),
+  explicit McpServerTest(std::string tools = "all")
+      : HostTest(std::move(tools)),
+        scheduler_(2, kMaxWaitingCalls),
         server_(*host_, scheduler_, [this](const std::string& line, const Json&, bool) {
           EXPECT_EQ(line.find('\n'), line.size() - 1) << "one message per line";
           std::lock_guard<std::mutex> lock(out_mutex_);
@@ -112,12 +113,34 @@ TEST_F(McpServerTest, ListsEveryToolWithAnObjectSchema) {
                            "hybrid_search",
                            "index_directory",
                            "memory_add",
+                           "memory_update",
                            "memory_search",
                            "memory_list",
                            "memory_delete"}) {
     EXPECT_TRUE(names.count(name)) << name;
   }
   EXPECT_EQ(names.size(), tools.size()) << "tool names are unique";
+}
+
+// The list an agent pays for in every conversation.
+class DefaultToolListTest : public McpServerTest {
+ protected:
+  DefaultToolListTest() : McpServerTest("") {}
+};
+
+TEST_F(DefaultToolListTest, ListsTheToolsAnAgentNeedsWithinItsBudgetAndStillRunsTheRest) {
+  Json listed = request("tools/list", Json::object())["result"];
+  std::size_t bytes = dump_json(listed).size();
+  EXPECT_LE(bytes / 4, 2500u) << bytes << " bytes, at four bytes a token";
+  std::set<std::string> names;
+  for (const Json& tool : listed["tools"]) names.insert(tool["name"].get<std::string>());
+  EXPECT_EQ(names,
+            (std::set<std::string>{
+                "index_directory", "search_codebase", "summarize_context", "list_indexed_files",
+                "dependency_graph", "circular_dependency_check", "usage_analysis", "memory_add",
+                "memory_update", "memory_search", "memory_list", "memory_delete"}));
+  Json unlisted = call("list_mems", Json::object());
+  EXPECT_EQ(unlisted["isError"], false) << unlisted;
 }
 
 TEST_F(McpServerTest, AnswersProtocolErrorsAndGoesOnServing) {

@@ -76,6 +76,61 @@ TEST_F(MemoryToolsTest, AnIdGivenAgainReplacesItsEntry) {
   EXPECT_TRUE(listed["memories"][0].contains("updated_at"));
 }
 
+TEST_F(MemoryToolsTest, ARepeatedNoteUpdatesTheNoteItRepeats) {
+  Json first = add({{"content", "Alice reviews pull requests on Mondays"}, {"keywords", {"a"}}});
+  Json again = add({{"content", "  alice reviews pull requests\non MONDAYS "},
+                    {"keywords", {"b", "a"}},
+                    {"topic", "review"}});
+  EXPECT_EQ(again["id"], first["id"]);
+  EXPECT_EQ(again["replaced"], true);
+  EXPECT_EQ(again["near_duplicate"], Json({{"id", first["id"]}, {"similarity", 1.0}}));
+  EXPECT_EQ(again["entry"]["keywords"], Json({"a", "b"}));
+  EXPECT_EQ(again["entry"]["topic"], "review");
+
+  // A different note, and the same text under an id of its own, are notes of their own.
+  add({{"content", "The backups live in the cold storage bucket"}});
+  Json kept = add({{"content", "Alice reviews pull requests on Mondays"}, {"id", "own"}});
+  EXPECT_FALSE(kept.contains("near_duplicate"));
+  EXPECT_EQ(host_->call_tool("memory_list", Json::object())["total"], 3);
+}
+
+TEST_F(MemoryToolsTest, UpdateChangesWhatIsGivenAndEmbedsTheNewText) {
+  Json added = add({{"content", "The deploy runs every night"},
+                    {"lossless_restatement", "The deploy job runs nightly at two"},
+                    {"keywords", {"deploy"}}});
+  const Json id = added["id"];
+  Json before = host_->call_tool("get_vector", {{"entry_id", id}});
+  Json updated =
+      host_->call_tool("memory_update", {{"id", id}, {"content", "The deploy runs every hour"}});
+  ASSERT_EQ(updated["status"], "ok") << updated;
+  EXPECT_EQ(updated["updated"], Json({"content"}));
+  EXPECT_EQ(updated["embedded"], true);
+  const Json& entry = updated["entry"];
+  EXPECT_FALSE(entry.contains("lossless_restatement")) << "it restated the old content";
+  EXPECT_EQ(entry["keywords"], Json({"deploy"}));
+  EXPECT_EQ(entry["created_at"], added["entry"]["created_at"]);
+  EXPECT_TRUE(entry.contains("updated_at"));
+  EXPECT_EQ(parse_json(read_file(agent_file("memories.json"))), Json::array({entry}));
+  EXPECT_NE(host_->call_tool("get_vector", {{"entry_id", id}}), before);
+
+  struct Case {
+    Json arguments;
+    std::string message;
+  };
+  const Case refused[] = {
+      {{{"id", "nope"}, {"topic", "x"}}, "no memory with id 'nope'"},
+      {{{"id", id}},
+       "nothing to update: give content, lossless_restatement, keywords, persons, topic or "
+       "importance"},
+      {{{"id", id}, {"content", ""}}, "a memory needs content"},
+  };
+  for (const Case& c : refused) {
+    EXPECT_EQ(host_->call_tool("memory_update", c.arguments),
+              Json({{"status", "error"}, {"message", c.message}}));
+  }
+  EXPECT_EQ(parse_json(read_file(agent_file("memories.json"))), Json::array({entry}));
+}
+
 TEST_F(MemoryToolsTest, RefusesEntriesWithoutText) {
   EXPECT_EQ(add({{"content", ""}})["status"], "error");
   EXPECT_EQ(add({{"content", "x"}, {"id", ""}})["status"], "error");
@@ -124,6 +179,20 @@ TEST_F(MemoryToolsWithoutServiceTest, KeepsTheEntryWithoutAZeroVector) {
   Json found = host_->call_tool("memory_search", {{"query", "milk"}});
   ASSERT_EQ(found["count"], 1);
   EXPECT_EQ(found["results"][0]["id"], added["id"]);
+}
+
+TEST_F(MemoryToolsTest, AnUpdateThatCannotBeEmbeddedKeepsNoStaleVector) {
+  Json added = add({{"content", "The office opens at nine"}});
+  ASSERT_EQ(added["embedded"], true);
+  reset_ambrel();
+  reset_embedding_client();
+  testing::ScopedEnv broken("REMOTE_EMBEDDING_URL",
+                            "http://127.0.0.1:1/gradio_api/call/embed_dense");
+  Json changed = host_->call_tool("memory_update",
+                                  {{"id", added["id"]}, {"content", "The office opens at ten"}});
+  EXPECT_EQ(changed["embedded"], false);
+  // The old vector would find the note by the hour it no longer says.
+  EXPECT_TRUE(host_->call_tool("get_vector", {{"entry_id", added["id"]}}).is_null());
 }
 
 }  // namespace

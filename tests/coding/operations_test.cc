@@ -55,9 +55,10 @@ TEST(OperationsTest, CallsFillDefaultsAndAnswerJson) {
   EXPECT_CALL(*t.mocks->store, list_code_mems("a", 50, 0)).WillOnce(Return(Json{{"total", 0}}));
   EXPECT_EQ(call_operation(t.tarnel, "list_mems", Json{{"agent_id", "a"}}), (Json{{"total", 0}}));
 
+  // A whole number stands for an integer, as it does for every tool of the programs.
   EXPECT_CALL(*t.mocks->store, list_code_mems("a", 2, 4)).WillOnce(Return(Json{{"total", 9}}));
   EXPECT_EQ(call_operation(t.tarnel, "list_indexed_files",
-                           Json{{"offset", 4}, {"agent_id", "a"}, {"limit", 2}}),
+                           Json{{"offset", 4}, {"agent_id", "a"}, {"limit", 2.0}}),
             (Json{{"total", 9}}));
 
   EXPECT_CALL(*t.mocks->store, delete_code_mem("a", "x.py")).WillOnce(Return(true));
@@ -107,16 +108,16 @@ TEST(OperationsTest, BadCallsAreRefusedBeforeAnythingRuns) {
        "list_mems() argument 'agent_id' must be string, not null"},
       {"list_mems", Json{{"agent_id", "a"}, {"limit", "50"}},
        "list_mems() argument 'limit' must be integer, not string"},
-      {"list_mems", Json{{"agent_id", "a"}, {"limit", 5.0}},
+      {"list_mems", Json{{"agent_id", "a"}, {"limit", 5.5}},
        "list_mems() argument 'limit' must be integer, not number"},
       {"list_mems", Json{{"agent_id", "a"}, {"offset", 18446744073709551615ull}},
        "list_mems() argument 'offset' must be integer, not integer beyond 64 bits"},
       {"search_codebase", Json{{"agent_id", "a"}, {"query", "q"}, {"trace_calls", 1}},
        "search_codebase() argument 'trace_calls' must be boolean, not integer"},
       {"search_codebase", Json{{"agent_id", "a"}, {"query", "q"}, {"file_paths", "src"}},
-       "search_codebase() argument 'file_paths' must be array or null, not string"},
+       "search_codebase() argument 'file_paths' must be array of strings or null, not string"},
       {"index_file", Json{{"agent_id", "a"}, {"file_path", "f"}, {"chunks", Json::object()}},
-       "index_file() argument 'chunks' must be array or null, not object"},
+       "index_file() argument 'chunks' must be array of objects or null, not object"},
       {"invalidate_cache", Json{{"agent_id", "a"}, {"file_path", 3}},
        "invalidate_cache() argument 'file_path' must be string or null, not integer"},
       {"dependency_graph", Json{{"agent_id", "a"}, {"file_paths", nullptr}},

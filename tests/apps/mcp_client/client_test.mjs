@@ -43,7 +43,7 @@ client.setRequestHandler(ListRootsRequestSchema, async () => ({
 }));
 const transport = new StdioClientTransport({
   command: serverPath,
-  args: ["--agent", "sdk"],
+  args: ["--agent", "sdk", "--tools", "all"],
   cwd: work,
   env: { ...getDefaultEnvironment(), REMOTE_EMBEDDING_URL: started.gradio_url },
   stderr: "ignore",

@@ -73,15 +73,14 @@ TEST(ClientConfig, ProtocolFollowsTheUrl) {
   } cases[] = {
       {"https://h/gradio_api/x", true},
       {"https://h/run/call/embed", true},
-      {"https://h/v1/embeddings", false},
+      {"https://h/v1/embed", false},
       {"https://h/call", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(RemoteEmbeddingClient(c.url)._is_gradio, c.gradio) << c.url;
   }
-  RemoteEmbeddingClient rest("https://h/v1/embeddings");
-  EXPECT_NE(err.text().find("[Embedding] Using REST API: https://h/v1/embeddings\n"),
-            std::string::npos);
+  RemoteEmbeddingClient rest("https://h/v1/embed");
+  EXPECT_NE(err.text().find("[Embedding] Using REST API: https://h/v1/embed\n"), std::string::npos);
 }
 
 TEST(ClientConfig, DimensionFromArgumentOrEnvironment) {
