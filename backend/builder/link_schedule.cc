@@ -7,11 +7,21 @@
 namespace vantory::backend {
 
 void LinkSchedule::note_stored(Database& db, const std::string& agent_id, std::int64_t units) {
+  add(db, agent_id, units);
+  learn_due(db);
+}
+
+void LinkSchedule::add(Database& db, const std::string& agent_id, std::int64_t units) {
   Agent& agent = agents_[agent_id];
   if (agent.learned_at < 0) agent.learned_at = term_links_size(db, agent_id);
   agent.pending += units;
-  if (agent.pending >= std::max(kMinUnitsToLearn, agent.learned_at / 2)) {
-    learn(db, agent_id, agent);
+}
+
+void LinkSchedule::learn_due(Database& db) {
+  for (auto& [agent_id, agent] : agents_) {
+    if (agent.pending >= std::max(kMinUnitsToLearn, agent.learned_at / 2)) {
+      learn(db, agent_id, agent);
+    }
   }
 }
 

@@ -23,9 +23,17 @@ inline constexpr std::int64_t kMinUnitsToLearn = 200;
 
 class LinkSchedule {
  public:
-  // Notes that `units` units of `agent_id` were written, and learns its links again when they are
-  // due. Throws RuntimeError when the database fails.
+  // Notes that `units` units of `agent_id` were written, and learns its links again when they
+  // are due. Throws RuntimeError when the database fails.
   void note_stored(Database& db, const std::string& agent_id, std::int64_t units);
+
+  // Notes that `units` units of `agent_id` were written in a transaction still open: they are
+  // learned from by learn_due once it is committed.
+  void add(Database& db, const std::string& agent_id, std::int64_t units);
+
+  // Learns the links of the agents that are due (see note_stored). Throws RuntimeError when
+  // the database fails.
+  void learn_due(Database& db);
 
   // Learns the links of every agent with enough units noted since its last learning. Throws
   // RuntimeError when the database fails.

@@ -9,6 +9,7 @@
 
 #include "backend/retriever/result_priors.h"
 #include "backend/storage/database.h"
+#include "backend/store/chunk_body.h"
 #include "backend/text/identifiers.h"
 #include "backend/text/search_text.h"
 #include "backend/text/stemming.h"
@@ -103,18 +104,19 @@ std::int64_t rebuild_term_links(Database& db, const std::string& agent_id) {
   std::uint32_t documented = 0;
   {
     Statement st = db.prepare(
-        "SELECT c.fts_name, c.summary, x.file_path FROM chunks c "
-        "JOIN contexts x ON x.id = c.context_id WHERE c.agent_id = ?1");
+        "SELECT c.body, x.file_path FROM chunks c JOIN contexts x ON x.id = c.context_id "
+        "WHERE c.agent_id = ?1");
     st.bind(1, agent_id);
     std::vector<std::uint32_t> docs;
     std::vector<std::uint32_t> codes;
     while (st.step()) {
       ++units;
-      std::string_view fts_name = st.column_text_view(0);
-      std::string_view summary = st.column_text_view(1);
-      std::string_view name = fts_name.substr(0, fts_name.find(' '));
+      if (is_secondary_path(st.column_text_view(1))) continue;
+      ChunkBody body = unpack_chunk_body(st.column_blob(0));
+      const std::string& fts_name = body.text.name;
+      const std::string& summary = body.text.summary;
+      std::string_view name = std::string_view(fts_name).substr(0, fts_name.find(' '));
       if (summary.empty() || is_signature(summary, name)) continue;
-      if (is_secondary_path(st.column_text_view(2))) continue;
       docs.clear();
       for (const std::string& word : query_words(summary)) {
         if (docs.size() >= kMaxDocWords) break;
