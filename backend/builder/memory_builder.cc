@@ -74,6 +74,8 @@ struct MemoryBuilder::Prepared {
   Json imports = Json::array();
   // True when the stored context is this one and all its vectors are stored.
   bool trusted = false;
+  // True when the stored context has these chunks: storing it again adds no units.
+  bool same_context = false;
   std::unordered_set<std::string> held;  // hashes whose vector the agent holds
   std::vector<std::string> to_embed;     // hashes to make a vector for, with `made`
   std::vector<std::vector<float>> made;
@@ -146,6 +148,7 @@ MemoryBuilder::Prepared MemoryBuilder::prepare(const std::string& agent_id,
   Embedder& embedder = core_->embedder();
   bool same_context = p.chunk_key && stored && stored->chunk_key == p.chunk_key &&
                       stored->language == language && stored->facts == p.facts;
+  p.same_context = same_context;
   // A stored context whose vectors were all there still has them: vectors that
   // stored chunks refer to are never deleted. Any other answer is checked again
   // under the write lock (write), since another writer may drop a vector
@@ -234,11 +237,17 @@ Json MemoryBuilder::process_file_chunks(const std::string& agent_id, const std::
     }
     db.exec("RELEASE batched_file");
     batch_files_.emplace_back(agent_id, p.path);
+    if (!p.same_context) {
+      link_schedule_.add(db, agent_id, static_cast<std::int64_t>(chunks.size()));
+    }
   } else {
     Transaction tx(db);
     removed = write(agent_id, p);
     tx.commit();
     core_->note_indexed(agent_id, p.path);
+    if (!p.same_context) {
+      link_schedule_.note_stored(db, agent_id, static_cast<std::int64_t>(chunks.size()));
+    }
   }
   double elapsed_ms =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - p.started)
@@ -255,6 +264,15 @@ Json MemoryBuilder::process_file_chunks(const std::string& agent_id, const std::
           {"time_ms", round_places(elapsed_ms, 2)}};
 }
 
+MemoryBuilder::~MemoryBuilder() {
+  try {
+    if (batch_) abort_batch();
+    link_schedule_.flush(core_->database());
+  } catch (const std::exception&) {
+    // The links stay as they were until the agent's next learning.
+  }
+}
+
 void MemoryBuilder::begin_batch() {
   if (batch_) commit_batch();
   batch_ = std::make_unique<Transaction>(core_->database());
@@ -267,6 +285,7 @@ void MemoryBuilder::commit_batch() {
   batch_files_.clear();
   batch->commit();
   for (const auto& [agent_id, path] : files) core_->note_indexed(agent_id, path);
+  link_schedule_.learn_due(core_->database());
 }
 
 void MemoryBuilder::abort_batch() noexcept {

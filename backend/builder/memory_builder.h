@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "backend/builder/link_schedule.h"
 #include "backend/core/backend_core.h"
 #include "coding/batched_writes.h"
 #include "coding/coding_memory_builder.h"
@@ -31,6 +32,9 @@ class MemoryBuilder : public CodingMemoryBuilder, public BatchedWrites {
   // chunker answered for the file are stored with their chunk key, so that the
   // next cut of the same text is answered from them.
   explicit MemoryBuilder(std::shared_ptr<BackendCore> core) : core_(std::move(core)) {}
+  // Learns the term links that stored units left due (LinkSchedule); a failure to do so is
+  // not reported, the links then staying as they were until the next learning.
+  ~MemoryBuilder() override;
 
   // Stores the context of `file_path` (normalised) from `chunks` (a JSON array of chunk
   // records, stored as given except that a missing or empty "hash_id" of a chunk with
@@ -66,6 +70,7 @@ class MemoryBuilder : public CodingMemoryBuilder, public BatchedWrites {
   // The files the open batch stored, told to the core's listener once it is
   // committed.
   std::vector<std::pair<std::string, std::string>> batch_files_;
+  LinkSchedule link_schedule_;
 };
 
 }  // namespace vantory::backend

@@ -5,8 +5,11 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "backend/retriever/result_priors.h"
+#include "backend/retriever/term_links.h"
 #include "backend/store/chunk_body.h"
 #include "backend/text/search_text.h"
+#include "backend/text/stemming.h"
 #include "common/error.h"
 #include "common/json_text.h"
 #include "common/message_text.h"
@@ -95,8 +98,47 @@ std::vector<std::string> useful_terms(Database& db, const std::vector<std::strin
   return kept;
 }
 
+// Tests, fixtures, generated and data files, and blocks without a name, keep
+// this share of their score: they come after the definitions they exercise
+// unless they match far better.
+constexpr double kSecondaryPathFactor = 0.5;
+constexpr double kAnonymousUnitFactor = 0.7;
+
+// The code words that the documentation words of `query` are linked to
+// (term_links.h), the strongest kLinkedTerms of them by their summed strength,
+// leaving out `terms` (asked for already).
+constexpr std::size_t kLinkedTerms = 8;
+
+std::vector<std::string> linked_terms(Database& db, const std::string& agent_id,
+                                      const std::string& query,
+                                      const std::vector<std::string>& terms) {
+  std::unordered_map<std::string, double> strength;
+  std::vector<std::string> seen;
+  for (const std::string& word : query_words(query)) {
+    if (is_stop_word(word)) continue;
+    std::string stem = stem_word(word);
+    if (std::find(seen.begin(), seen.end(), stem) != seen.end()) continue;
+    seen.push_back(stem);
+    for (TermLink& link : linked_words(db, agent_id, stem)) strength[link.word] += link.strength;
+  }
+  std::vector<std::pair<std::string, double>> ranked;
+  for (auto& [word, total] : strength) {
+    if (std::find(terms.begin(), terms.end(), word) == terms.end())
+      ranked.emplace_back(word, total);
+  }
+  std::sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) {
+    return a.second != b.second ? a.second > b.second : a.first < b.first;
+  });
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < ranked.size() && i < kLinkedTerms; ++i) {
+    out.push_back(std::move(ranked[i].first));
+  }
+  return out;
+}
+
 struct Candidate {
   double keyword = 0;
+  double linked = 0;  // the keyword score of the words that the query's words are linked to
   double vector = 0;
   double score = 0;
 };
@@ -130,10 +172,11 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
   std::int64_t pool = std::max(kMinCandidates, top_k * kCandidatesPerResult);
 
   std::unordered_map<std::int64_t, Candidate> candidates;
-  std::vector<std::string> terms = useful_terms(db, query_terms(query));
-  if (!terms.empty()) {
+  auto keyword_hits = [&](const std::vector<std::string>& words,
+                          const std::vector<std::string>& prefixes, double Candidate::*into) {
+    if (words.empty() && prefixes.empty()) return;
     Statement st = db.prepare(allowed ? kKeywordSearchFiltered : kKeywordSearch);
-    st.bind(1, match_any(terms)).bind(2, agent_id).bind(3, pool);
+    st.bind(1, match_any(words, prefixes)).bind(2, agent_id).bind(3, pool);
     if (allowed) st.bind(4, dump_json(allowed_ids));
     double best = 0;
     std::vector<std::pair<std::int64_t, double>> hits;
@@ -143,9 +186,13 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
       hits.emplace_back(st.column_int(0), relevance);
     }
     for (const auto& [id, relevance] : hits) {
-      candidates[id].keyword = best > 0 ? relevance / best : 0;
+      candidates[id].*into = best > 0 ? relevance / best : 0;
     }
-  }
+  };
+  std::vector<std::string> all_terms = query_terms(query);
+  keyword_hits(useful_terms(db, all_terms), query_stems(query), &Candidate::keyword);
+  keyword_hits(useful_terms(db, linked_terms(db, agent_id, query, all_terms)), {},
+               &Candidate::linked);
 
   std::vector<std::vector<float>> query_vector = embedder.embed({query});
   if (!query_vector.empty() && !query_vector[0].empty()) {
@@ -163,9 +210,25 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
     }
   }
 
+  bool tests_wanted = asks_for_tests(query_words(query));
   std::vector<std::pair<std::int64_t, Candidate>> ranked(candidates.begin(), candidates.end());
   for (auto& [id, candidate] : ranked) {
-    candidate.score = kKeywordWeight * candidate.keyword + (1 - kKeywordWeight) * candidate.vector;
+    candidate.score = kKeywordWeight * (candidate.keyword + kLinkedWeight * candidate.linked) +
+                      (1 - kKeywordWeight) * candidate.vector;
+    Statement place = db.prepare(
+        "SELECT x.file_path, c.body FROM chunks c JOIN contexts x ON x.id = c.context_id "
+        "WHERE c.id = ?1");
+    place.bind(1, id);
+    if (!place.step()) continue;
+    if (!tests_wanted && is_secondary_path(place.column_text_view(0))) {
+      candidate.score *= kSecondaryPathFactor;
+    }
+    Json record = parse_json(unpack_chunk_body(place.column_blob(1)).record);
+    auto type = record.find("type");
+    if (type != record.end() && type->is_string() &&
+        is_anonymous_unit(type->get_ref<const std::string&>())) {
+      candidate.score *= kAnonymousUnitFactor;
+    }
   }
   std::sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) {
     return a.second.score != b.second.score ? a.second.score > b.second.score : a.first < b.first;

@@ -2,12 +2,15 @@
 // keyword index fused with the cosine similarity of the chunk vectors. The index weighs a
 // chunk's name most, then the words of its file's path, its summary, and its keywords,
 // content and the sub-words of the identifiers in its content least: agents ask for units
-// and modules by what they are called.
+// and modules by what they are called. The query's words also match by their stems, and the
+// code words that the agent's documentation links them to (term_links.h) add a smaller score.
 //
 // Scores: the keyword score is the chunk's BM25 relative to the best hit of the query (0 to
-// 1); the vector score is the cosine similarity (negative counts as 0); the fused score is
-// kKeywordWeight * keyword + (1 - kKeywordWeight) * vector. Candidates are the best hits of
-// either kind.
+// 1), the linked score the same for the linked words; the vector score is the cosine
+// similarity (negative counts as 0); the fused score is kKeywordWeight * (keyword +
+// kLinkedWeight * linked) + (1 - kKeywordWeight) * vector, times the share that tests,
+// fixtures, generated and data files and anonymous blocks keep (result_priors.h) unless the
+// query asks for tests. Candidates are the best hits of each kind.
 //
 // It is an adapter over its BackendCore (database, embedder, vector index).
 //
@@ -24,6 +27,9 @@
 namespace vantory::backend {
 
 inline constexpr double kKeywordWeight = 0.7;
+// How much a match of the linked words counts beside a match of the query's own words: the
+// links are a hint learned from other units' documentation, not the question itself.
+inline constexpr double kLinkedWeight = 0.2;
 
 class HybridRetriever : public CodingHybridRetriever {
  public:

@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "backend/text/identifiers.h"
+#include "backend/text/stemming.h"
 #include "common/unicode.h"
 
 namespace vantory::backend {
@@ -16,10 +17,6 @@ constexpr std::array<std::string_view, 37> kStopWords = {
     "does", "for",  "from",  "how",   "i",    "in",  "into", "is", "it",   "me",
     "of",   "on",   "or",    "show",  "that", "the", "this", "to", "used", "uses",
     "what", "when", "where", "which", "who",  "why", "with"};
-
-bool is_stop_word(std::string_view word) {
-  return std::find(kStopWords.begin(), kStopWords.end(), word) != kStopWords.end();
-}
 
 std::string valid_utf8(std::string_view text) {
   return is_valid_utf8(text) ? std::string(text) : decode_utf8_lossy(text);
@@ -49,6 +46,10 @@ std::string with_subwords(const std::string& text) {
 }
 
 }  // namespace
+
+bool is_stop_word(std::string_view word) {
+  return std::find(kStopWords.begin(), kStopWords.end(), word) != kStopWords.end();
+}
 
 ChunkSearchText chunk_search_text(const Json& chunk, std::string_view file_path) {
   ChunkSearchText text;
@@ -135,9 +136,30 @@ std::vector<std::string> query_terms(std::string_view query) {
   return terms.empty() ? stop_terms : terms;
 }
 
-std::string match_any(const std::vector<std::string>& terms) {
+std::vector<std::string> query_words(std::string_view query) {
+  std::vector<std::string> words;
+  std::string text = valid_utf8(query);
+  for (std::string_view word : words_of(text)) words.push_back(lower_word(word));
+  return words;
+}
+
+std::vector<std::string> query_stems(std::string_view query) {
+  std::vector<std::string> stems;
+  std::string text = valid_utf8(query);
+  for (std::string_view word : words_of(text)) {
+    std::string whole = lower_word(word);
+    if (is_stop_word(whole)) continue;
+    std::string stem = stem_word(whole);
+    if (stem.size() < 4 || stem == whole) continue;
+    if (std::find(stems.begin(), stems.end(), stem) == stems.end()) stems.push_back(stem);
+  }
+  return stems;
+}
+
+std::string match_any(const std::vector<std::string>& terms,
+                      const std::vector<std::string>& prefixes) {
   std::string expr;
-  for (const std::string& term : terms) {
+  auto add = [&](const std::string& term, bool prefix) {
     if (!expr.empty()) expr += " OR ";
     // Terms hold only word characters, so quoting cannot be broken out of; a quote inside
     // would be doubled all the same.
@@ -146,8 +168,10 @@ std::string match_any(const std::vector<std::string>& terms) {
       if (c == '"') expr += '"';
       expr += c;
     }
-    expr += '"';
-  }
+    expr += prefix ? "\" *" : "\"";
+  };
+  for (const std::string& term : terms) add(term, false);
+  for (const std::string& prefix : prefixes) add(prefix, true);
   return expr;
 }
 

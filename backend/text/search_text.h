@@ -38,7 +38,20 @@ std::string path_terms(std::string_view path);
 // of first occurrence. Common English words are dropped unless nothing else is left.
 std::vector<std::string> query_terms(std::string_view query);
 
-// An FTS5 MATCH expression that matches any of `terms` ("a" OR "b"); empty for no terms.
-std::string match_any(const std::vector<std::string>& terms);
+// Whether the lower-cased `word` is a common English word that says nothing about code.
+bool is_stop_word(std::string_view word);
+
+// The lower-cased words of `query`, in order.
+std::vector<std::string> query_words(std::string_view query);
+
+// An FTS5 MATCH expression that matches any of `terms` ("a" OR "b"), or a word that starts
+// with one of `prefixes` ("pars" *); empty for neither.
+std::string match_any(const std::vector<std::string>& terms,
+                      const std::vector<std::string>& prefixes = {});
+
+// The stems of the words of `query` worth matching as prefixes: Snowball stems of the
+// lower-cased words that are no stop words, where the stem differs from the word and keeps at
+// least four letters ("parsing" -> "pars"), distinct.
+std::vector<std::string> query_stems(std::string_view query);
 
 }  // namespace vantory::backend

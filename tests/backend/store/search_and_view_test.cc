@@ -38,6 +38,9 @@ TEST(IdentifierText, SplitsCompoundsTheWayCodeIsWritten) {
                                       "parsejsonhelper", "helper"}));
   EXPECT_EQ(backend::query_terms("the of"), (std::vector<std::string>{"the", "of"}));
   EXPECT_EQ(backend::match_any({"a", "b_c"}), "\"a\" OR \"b_c\"");
+  EXPECT_EQ(backend::match_any({"a"}, {"pars"}), "\"a\" OR \"pars\" *");
+  EXPECT_EQ(backend::query_stems("Parsing the headers of a parsed file"),
+            (std::vector<std::string>{"pars", "header"}));
 }
 
 class SearchTest : public BackendTest {
@@ -152,6 +155,69 @@ TEST_F(BackendTest, TermsThatMostChunksHoldDoNotDrownTheRareOnes) {
   EXPECT_EQ(rare["results"][0]["chunk"]["name"], "render_widget");
   // A query of common terms alone still answers.
   EXPECT_EQ(c_->retriever->search("agent", "test check", 3, nullptr)["results"].size(), 3u);
+}
+
+TEST_F(SearchTest, ImplementationsComeBeforeTestsDataAndBlocks) {
+  index("tests/fuzz/json/number_array.json",
+        Json::array({chunk("lines 1-3", "block", "[1, 2.5, -3e8]")}));
+  index("tests/test_numbers.py",
+        Json::array({chunk("test_parse_number_array", "function",
+                           "def test_parse_number_array(): assert parse_number_array('[1]')")}));
+  index("json/numbers.py",
+        Json::array({chunk("lines 1-4", "block", "# parse number array helpers\nimport re"),
+                     chunk("parse_number_array", "function",
+                           "def parse_number_array(text):\n    return "
+                           "[float(x) for x in text]")}));
+  std::vector<std::string> found = names(search("parse a JSON number array", 4));
+  ASSERT_EQ(found.size(), 4u);
+  EXPECT_EQ(found[0], "parse_number_array");
+  EXPECT_EQ(names(search("test parse number array", 1)),
+            std::vector<std::string>{"test_parse_number_array"});
+  // Stems meet the words they came from: "parsing numbers" finds
+  // parse_number_array.
+  EXPECT_EQ(names(search("parsing numbers", 1)), std::vector<std::string>{"parse_number_array"});
+}
+
+TEST_F(SearchTest, AnyQueryAnswersWithoutFailing) {
+  for (const std::string& query :
+       {std::string(), std::string("the of and"), std::string("?!.,;"), std::string("\"save_user"),
+        std::string("user*"), std::string("NEAR(save user)"), std::string("save AND user -load"),
+        std::string("file:users col:name"), std::string("\xff\xfe broken utf8"),
+        std::string("保存 ユーザー пользователь"), std::string(100 * 1024, 'x'),
+        std::string(20000, ' ') + "save"}) {
+    Json answer;
+    EXPECT_NO_THROW(answer = search(query, 5)) << query.substr(0, 40);
+    EXPECT_TRUE(answer["results"].is_array()) << query.substr(0, 40);
+  }
+  EXPECT_EQ(names(search("\"save_user\" AND NEAR(", 1)), std::vector<std::string>{"save_user"});
+}
+
+TEST_F(BackendTest, DocumentationTeachesWhatCodeWordsMean) {
+  // Documented units where "pretty" goes with pformat; the unit asked for has
+  // no doc.
+  Json documented = Json::array();
+  for (const char* name : {"pformat_dict", "pformat_list", "pformat_tree"}) {
+    Json unit = chunk(name, "function", std::string("def ") + name + "(value): ...");
+    unit["summary"] = "Return a pretty string for the value.";
+    documented.push_back(unit);
+  }
+  for (const char* name : {"load_config", "save_config", "read_rows", "write_rows", "open_db",
+                           "close_db", "copy_file", "move_file", "list_dir", "make_dir"}) {
+    Json unit = chunk(name, "function", std::string("def ") + name + "(path): ...");
+    unit["summary"] = "Handle the file at the given path.";
+    documented.push_back(unit);
+  }
+  index("lib/shapes.py", documented);
+  index("lib/grid.py",
+        Json::array({chunk("pformat_grid", "function", "def pformat_grid(cells):")}));
+  auto grid_score = [&] {
+    Json answer = c_->retriever->search("agent", "pretty", 5, Json::array({"lib/grid.py"}));
+    return answer["results"].empty() ? 0.0 : answer["results"][0]["score"].get<double>();
+  };
+  double before = grid_score();
+  open();  // the builder that stored them learns what is left due as it goes
+           // away
+  EXPECT_GT(grid_score(), before + 0.05);
 }
 
 TEST_F(BackendTest, DirectoryViewIsOrganisedByLanguage) {

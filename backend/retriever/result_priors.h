@@ -1,0 +1,28 @@
+// What a result's place says about its worth to someone searching code: test code, fixtures,
+// fuzzing seeds, generated files and data files come after the code they exercise or describe, and
+// anonymous blocks and import runs after named definitions.
+//
+// Thread-safe: pure functions.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantory::backend {
+
+// Whether `path` (normalised) holds tests, fixtures, fuzzing inputs, generated code or data rather
+// than the code itself: a folder such as tests/, fixtures/, testdata/, fuzz/, corpus/ or
+// generated/; a name such as test_x.py, x_test.go, x.spec.ts, conftest.py, x_pb2.py or x.min.js; or
+// a data extension (json, csv, txt, xml, ...).
+bool is_secondary_path(std::string_view path);
+
+// Whether the lower-cased query words ask for tests themselves ("test",
+// "tests", "fixture", "fuzz", "mock", ...), so that test code is not put back.
+bool asks_for_tests(const std::vector<std::string>& words);
+
+// Whether a unit of this chunk type ("block", "import", anything else) names nothing the reader
+// could ask for by name.
+bool is_anonymous_unit(std::string_view type);
+
+}  // namespace vantory::backend
