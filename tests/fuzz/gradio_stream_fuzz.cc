@@ -1,6 +1,6 @@
 // One answer of a Gradio event stream, any bytes: refused as not UTF-8, or read into at most
-// one embedding, which the client either refuses with one of its errors or turns into a
-// vector of the same length.
+// one embedding, which the client either refuses with one of its errors (not numbers, not
+// finite, or not of the configured length) or turns into a vector of the same length.
 #include <cstdint>
 #include <string>
 
@@ -23,6 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     vantory::PythonVector vector = client._finalize_embedding(read.embedding);
     FUZZ_CHECK(vector.size() == read.embedding.size());
   } catch (const vantory::TypeError&) {
+  } catch (const vantory::ValueError&) {
   }
   return 0;
 }
