@@ -18,10 +18,12 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "coding/component_provider.h"
 #include "common/json.h"
@@ -84,6 +86,26 @@ class Tarnel {
   Json reindex_file(const std::string& agent_id, const std::string& file_path,
                     const Json& chunks = nullptr);
 
+  // What index_files says about each file once its answer is final: its index
+  // in `paths`, and either index_file's answer (`answer`, `error` null) or the
+  // exception that index_file would have thrown (`error`).
+  using FileIndexed =
+      std::function<void(std::size_t index, const Json* answer, std::exception_ptr error)>;
+
+  // Indexes each of `paths` as index_file without chunks does, with the same
+  // answers, faster: the files are read, decoded and cut on `threads` worker
+  // threads (0: one per core), and stored by the calling thread in the order
+  // given, many files per transaction when the builder can batch
+  // (BatchedWrites). At most a bounded number of cut files wait to be stored,
+  // whatever the number of paths. `on_indexed` is called on the calling thread
+  // for every path, in order for the stored ones, and only once a stored file
+  // is durable (its batch committed): a process killed after that call finds
+  // the file stored. Every stored file's builder call is timed under
+  // "indexing". Throws only what binding the chunking component throws; every
+  // other failure is reported through `on_indexed`.
+  void index_files(const std::string& agent_id, const std::vector<std::string>& paths,
+                   const FileIndexed& on_indexed, unsigned threads = 0);
+
   // Estimate tokens for a file on disk: the integer part of size in bytes x 0.25; 0 when the
   // file is missing or cannot be measured. Never throws.
   std::int64_t _estimate_file_tokens(const std::string& file_path);
@@ -91,6 +113,10 @@ class Tarnel {
   // Shared logic of index_file and reindex_file.
   Json _ingest_file(const std::string& agent_id, const std::string& file_path,
                     const Json& chunks = nullptr);
+  // The builder's half of it: stores `chunks` of `file_path`, timed under
+  // "indexing".
+  Json _store_chunks(const std::string& agent_id, const std::string& file_path, const Json& chunks,
+                     const std::string& language);
 
   // --- Search ---
 

@@ -4,6 +4,7 @@
 
 #include <exception>
 
+#include "coding/ingest_steps.h"
 #include "coding/record_views.h"
 #include "coding/records.h"
 #include "coding/source_text.h"
@@ -40,32 +41,41 @@ Json auto_chunk(ChunkingComponent& chunking, const std::string& file_path,
 
 }  // namespace
 
+CutFile cut_file(ChunkingComponent& chunking, const std::string& file_path,
+                 std::uint64_t max_bytes) {
+  // Detecting a language may read the file's first line: what will not be read as source (a
+  // FIFO would block that read) is refused before.
+  if (path_exists(file_path)) {
+    try {
+      check_regular_file(file_path, max_bytes);
+    } catch (const OSError& e) {
+      return {"", error_answer(std::string("Auto-chunking failed: ") + e.what())};
+    }
+  }
+  CutFile cut;
+  cut.language = chunking.detect_language(file_path);
+  cut.chunks = auto_chunk(chunking, file_path, cut.language, max_bytes);
+  return cut;
+}
+
 Json Tarnel::_ingest_file(const std::string& agent_id, const std::string& file_path,
                           const Json& chunks) {
   records::expect_array(chunks, "chunks", true);
   // The language is needed by the builder even for caller-supplied chunks, so the chunking
   // component is bound on every call; a failure to bind it or to detect is the host's to see.
   std::shared_ptr<ChunkingComponent> chunking = provider().bind_chunking();
-  // Detecting a language may read the file's first line: what will not be read as source (a
-  // FIFO would block that read) is refused before.
-  if (chunks.is_null() && path_exists(file_path)) {
-    try {
-      check_regular_file(file_path, max_file_bytes_);
-    } catch (const OSError& e) {
-      return error_answer(std::string("Auto-chunking failed: ") + e.what());
-    }
-  }
-  std::string language = chunking->detect_language(file_path);
-
-  Json auto_chunks;
   if (chunks.is_null()) {
-    auto_chunks = auto_chunk(*chunking, file_path, language, max_file_bytes_);
-    if (auto_chunks.is_object()) return auto_chunks;
+    CutFile cut = cut_file(*chunking, file_path, max_file_bytes_);
+    if (cut.chunks.is_object()) return cut.chunks;
+    return _store_chunks(agent_id, file_path, cut.chunks, cut.language);
   }
-  const Json& to_store = chunks.is_null() ? auto_chunks : chunks;
+  return _store_chunks(agent_id, file_path, chunks, chunking->detect_language(file_path));
+}
 
+Json Tarnel::_store_chunks(const std::string& agent_id, const std::string& file_path,
+                           const Json& chunks, const std::string& language) {
   Json result = timed_call(*this, "indexing", [&] {
-    return builder->process_file_chunks(agent_id, file_path, to_store, language);
+    return builder->process_file_chunks(agent_id, file_path, chunks, language);
   });
   return records::expect_object(std::move(result), "process_file_chunks");
 }

@@ -367,6 +367,7 @@ std::vector<Command> coding_commands() {
        0,
        1,
        run_index},
+      watch_command(),
       {"search",
        "QUERY...",
        "search the indexed code",

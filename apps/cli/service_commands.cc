@@ -60,7 +60,8 @@ int run_mcp(Invocation& invocation) {
   std::int64_t max_calls =
       invocation.integer("max-calls", static_cast<std::int64_t>(mcp::kDefaultMaxCalls));
   if (max_calls < 1 || max_calls > 1024) throw UsageError("--max-calls must be from 1 to 1024");
-  return mcp::serve_stdio(*invocation.host, static_cast<std::size_t>(max_calls));
+  return mcp::serve_stdio(*invocation.host, static_cast<std::size_t>(max_calls),
+                          invocation.texts("watch"));
 }
 
 int run_call(Invocation& invocation) {
@@ -118,7 +119,8 @@ std::vector<Command> service_commands() {
        "run the MCP server over standard input and output",
        "The same server as vantory-mcp: JSON-RPC 2.0 over standard input and output, one\n"
        "message per line.",
-       {{"max-calls", "N", "tool calls run at once (default 4)"}},
+       {{"max-calls", "N", "tool calls run at once (default 4)"},
+        {"watch", "DIR", "keep the code memory of this folder current (as watch does)", true}},
        0,
        0,
        run_mcp},

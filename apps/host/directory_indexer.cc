@@ -3,6 +3,7 @@
 #include <chrono>
 #include <exception>
 #include <unordered_map>
+#include <vector>
 
 #include "apps/host/exception_kind.h"
 #include "apps/host/source_tree.h"
@@ -42,10 +43,12 @@ std::unordered_map<std::string, IndexedFile> indexed_files(Tarnel& tarnel,
   return known;
 }
 
-// The reason an answer of index_file or delta_update reports a failure, or "".
-std::string failure_of(const Json& answer) { return error_answer_message(answer).value_or(""); }
-
 }  // namespace
+
+// The reason an answer of index_file or delta_update reports a failure, or "".
+std::string indexing_failure(const Json& answer) {
+  return error_answer_message(answer).value_or("");
+}
 
 Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::string& directory,
                      const SourceFilter& filter, const ProgressFn& progress) {
@@ -62,28 +65,64 @@ Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::str
 
   std::int64_t indexed = 0, updated = 0, unchanged = 0, reembedded = 0, done = 0;
   Json failures = Json::array();
+  auto finish = [&](const std::string& path, const std::string& failure) {
+    if (!failure.empty()) failures.push_back({{"file_path", path}, {"reason", failure}});
+    if (progress) progress(++done, total, path);
+  };
+  // Fresh files are left alone, new ones go through the indexing pipeline (cut on every core,
+  // stored in batches), stale ones are updated by their changed chunks, and fresh ones with
+  // chunks the embedder in use has not embedded are indexed again, which embeds just those.
+  std::vector<std::string> fresh, stale, added, reembed;
   for (const std::string& path : tree.files) {
     auto it = known.find(path);
+    if (it == known.end()) {
+      added.push_back(path);
+    } else if (it->second.freshness != "fresh") {
+      stale.push_back(path);
+    } else {
+      (it->second.missing_vectors ? reembed : fresh).push_back(path);
+    }
+  }
+  for (const std::string& path : fresh) {
+    ++unchanged;
+    finish(path, "");
+  }
+  tarnel.index_files(agent_id, added,
+                     [&](std::size_t i, const Json* answer, std::exception_ptr error) {
+                       std::string failure;
+                       if (error) {
+                         try {
+                           std::rethrow_exception(error);
+                         } catch (const std::exception& e) {
+                           failure = exception_text(e);
+                         } catch (...) {
+                           failure = "unknown error";
+                         }
+                       } else {
+                         failure = indexing_failure(*answer);
+                       }
+                       if (failure.empty()) ++indexed;
+                       finish(added[i], failure);
+                     });
+  for (const std::string& path : reembed) {
     std::string failure;
     try {
-      if (it != known.end() && it->second.freshness == "fresh" && it->second.missing_vectors) {
-        // Indexing an unchanged file again embeds only the chunks that lack a vector.
-        failure = failure_of(tarnel.index_file(agent_id, path));
-        if (failure.empty()) ++reembedded;
-      } else if (it != known.end() && it->second.freshness == "fresh") {
-        ++unchanged;
-      } else if (it != known.end()) {
-        failure = failure_of(tarnel.delta_update(agent_id, path));
-        if (failure.empty()) ++updated;
-      } else {
-        failure = failure_of(tarnel.index_file(agent_id, path));
-        if (failure.empty()) ++indexed;
-      }
+      failure = indexing_failure(tarnel.index_file(agent_id, path));
+      if (failure.empty()) ++reembedded;
     } catch (const std::exception& e) {
       failure = exception_text(e);
     }
-    if (!failure.empty()) failures.push_back({{"file_path", path}, {"reason", failure}});
-    if (progress) progress(++done, total, path);
+    finish(path, failure);
+  }
+  for (const std::string& path : stale) {
+    std::string failure;
+    try {
+      failure = indexing_failure(tarnel.delta_update(agent_id, path));
+      if (failure.empty()) ++updated;
+    } catch (const std::exception& e) {
+      failure = exception_text(e);
+    }
+    finish(path, failure);
   }
 
   std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;

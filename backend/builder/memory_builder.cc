@@ -62,22 +62,33 @@ std::vector<std::string> modules_of(const std::string& language, const FileFacts
 
 }  // namespace
 
-MemoryBuilder::MemoryBuilder(CodingContextStore& store, CodingAmbrel& ambrel,
-                             std::shared_ptr<ChunkCache> chunk_cache)
-    : store_(backend_store(store, "the memory builder")),
-      vectors_(backend_vectors(ambrel, "the memory builder")),
-      chunk_cache_(std::move(chunk_cache)) {}
+struct MemoryBuilder::Prepared {
+  std::chrono::steady_clock::time_point started;
+  std::string path;
+  std::string language;
+  const Json* chunks = nullptr;
+  std::vector<std::string> filled;  // per chunk: the hash id to fill in, or ""
+  std::vector<std::string> hashes;  // per chunk: its hash id, or ""
+  std::optional<std::string> chunk_key;
+  FileFacts facts;
+  Json imports = Json::array();
+  // True when the stored context is this one and all its vectors are stored.
+  bool trusted = false;
+  std::unordered_set<std::string> held;  // hashes whose vector the agent holds
+  std::vector<std::string> to_embed;     // hashes to make a vector for, with `made`
+  std::vector<std::vector<float>> made;
+  std::int64_t new_chunks = 0;
+  std::int64_t reused_chunks = 0;
+};
 
-Json MemoryBuilder::process_file_chunks(const std::string& agent_id, const std::string& file_path,
-                                        const Json& chunks, const std::string& language) {
-  auto started = std::chrono::steady_clock::now();
-  if (!chunks.is_array()) {
-    throw TypeError(std::string("chunks must be a list, not ") + type_name(chunks));
-  }
-  std::string path = normalize_path(file_path);
-  // The records are stored as given; only the hash ids they lack are worked out here.
-  std::vector<std::string> filled(chunks.size());
-  std::vector<std::string> hashes(chunks.size());
+namespace {
+
+// The hash ids of the chunks, and those to fill in. TypeError for a chunk that
+// is no object.
+void hash_ids_of(const Json& chunks, std::vector<std::string>& filled,
+                 std::vector<std::string>& hashes) {
+  filled.resize(chunks.size());
+  hashes.resize(chunks.size());
   for (std::size_t i = 0; i < chunks.size(); ++i) {
     const Json& chunk = chunks[i];
     if (!chunk.is_object()) {
@@ -86,108 +97,183 @@ Json MemoryBuilder::process_file_chunks(const std::string& agent_id, const std::
     filled[i] = hash_to_fill(chunk);
     hashes[i] = filled[i].empty() ? own_hash(chunk) : filled[i];
   }
-  std::optional<std::string> chunk_key;
-  if (chunk_cache_) chunk_key = chunk_cache_->take_key(file_path, language, chunks);
+}
 
-  Database& db = store_.database();
-  ContextTable table(db);
-  std::string bytes;
-  FileFacts facts = read_file_facts(path, &bytes);
-  // Imports are a function of the file's bytes and language: an unchanged file keeps the
-  // records worked out when it was indexed, without another parse.
-  Json imports = Json::array();
-  std::optional<ContextRow> stored = table.find(agent_id, path);
+// The import records of the file. Imports are a function of the file's bytes
+// and language: an unchanged file keeps the records worked out when it was
+// indexed, without another parse.
+Json imports_of(ContextTable& table, const std::optional<ContextRow>& stored,
+                const std::string& language, const FileFacts& facts, const std::string& bytes,
+                const Json& chunks) {
   if (facts.sha256 && stored && stored->facts.sha256 == facts.sha256 &&
       stored->language == language) {
-    imports = table.import_records(stored->id);
-  } else {
-    for (std::string& module : modules_of(language, facts, bytes, chunks)) {
-      imports.push_back({{"module", std::move(module)}});
-    }
+    return table.import_records(stored->id);
   }
+  Json imports = Json::array();
+  for (std::string& module : modules_of(language, facts, bytes, chunks)) {
+    imports.push_back({{"module", std::move(module)}});
+  }
+  return imports;
+}
+
+}  // namespace
+
+MemoryBuilder::Prepared MemoryBuilder::prepare(const std::string& agent_id,
+                                               const std::string& file_path, const Json& chunks,
+                                               const std::string& language) {
+  Prepared p;
+  p.started = std::chrono::steady_clock::now();
+  if (!chunks.is_array()) {
+    throw TypeError(std::string("chunks must be a list, not ") + type_name(chunks));
+  }
+  p.path = normalize_path(file_path);
+  p.language = language;
+  p.chunks = &chunks;
+  // The records are stored as given; only the hash ids they lack are worked out here.
+  hash_ids_of(chunks, p.filled, p.hashes);
+  if (core_->chunk_cache())
+    p.chunk_key = core_->chunk_cache()->take_key(file_path, language, chunks);
+
+  Database& db = core_->database();
+  ContextTable& table = core_->contexts();
+  std::string bytes;
+  p.facts = read_file_facts(p.path, &bytes);
+  std::optional<ContextRow> stored = table.find(agent_id, p.path);
+  p.imports = imports_of(table, stored, language, p.facts, bytes, chunks);
   bytes.clear();
 
   // Which hashes need a vector, and which chunk's text makes it.
-  Embedder& embedder = vectors_.embedder();
-  bool same_context = chunk_key && stored && stored->chunk_key == chunk_key &&
-                      stored->language == language && stored->facts == facts;
-  // A stored context whose vectors were all there still has them: vectors that stored
-  // chunks refer to are never deleted. Any other answer is checked again under the write
-  // lock below, since another writer may drop a vector between this look and that lock.
-  bool trusted = same_context && stored->vectors_complete &&
-                 only_embedder(db, agent_id, embedder.name());
-  std::unordered_set<std::string> held;
-  if (trusted) {
-    held.insert(hashes.begin(), hashes.end());
+  Embedder& embedder = core_->embedder();
+  bool same_context = p.chunk_key && stored && stored->chunk_key == p.chunk_key &&
+                      stored->language == language && stored->facts == p.facts;
+  // A stored context whose vectors were all there still has them: vectors that
+  // stored chunks refer to are never deleted. Any other answer is checked again
+  // under the write lock (write), since another writer may drop a vector
+  // between this look and that lock.
+  p.trusted =
+      same_context && stored->vectors_complete && only_embedder(db, agent_id, embedder.name());
+  if (p.trusted) {
+    p.held.insert(p.hashes.begin(), p.hashes.end());
   } else {
-    held = hashes_with_vectors(db, agent_id, embedder.name(), hashes);
+    p.held = hashes_with_vectors(db, agent_id, embedder.name(), p.hashes);
   }
   std::unordered_set<std::string> seen;
-  std::vector<std::string> to_embed;
   std::vector<std::string> texts;
-  std::int64_t new_chunks = 0, reused_chunks = 0;
   for (std::size_t i = 0; i < chunks.size(); ++i) {
-    const std::string& hash = hashes[i];
+    const std::string& hash = p.hashes[i];
     if (hash.empty()) continue;
-    bool reused = held.count(hash) > 0;
+    bool reused = p.held.count(hash) > 0;
     if (!reused && seen.insert(hash).second) {
-      to_embed.push_back(hash);
+      p.to_embed.push_back(hash);
       texts.push_back(embedding_text(chunks[i]));
     }
-    ++(reused ? reused_chunks : new_chunks);
+    ++(reused ? p.reused_chunks : p.new_chunks);
   }
-  std::vector<std::vector<float>> made = embedder.embed(texts);
-  bool all_made = made.size() >= to_embed.size();
-  for (std::size_t i = 0; i < to_embed.size() && i < made.size(); ++i) {
-    all_made = all_made && !made[i].empty();
-  }
+  p.made = embedder.embed(texts);
+  return p;
+}
 
+std::int64_t MemoryBuilder::write(const std::string& agent_id, Prepared& p) {
+  Database& db = core_->database();
+  const std::string& embedder = core_->embedder().name();
+  bool all_made = p.made.size() >= p.to_embed.size();
+  for (std::size_t i = 0; i < p.to_embed.size() && i < p.made.size(); ++i) {
+    all_made = all_made && !p.made[i].empty();
+  }
   double indexed_at = now_seconds();
   Json record = {
-      {"file_path", path},
-      {"language", language},
+      {"file_path", p.path},
+      {"language", p.language},
       {"chunks", nullptr},
       {"imports", nullptr},
       {"external_imports", nullptr},
-      {"file_size", facts.size ? Json(*facts.size) : Json(nullptr)},
-      {"file_mtime", facts.mtime_ns ? Json(ns_to_seconds(*facts.mtime_ns)) : Json(nullptr)},
-      {"file_hash", facts.sha256 ? Json(*facts.sha256) : Json(nullptr)},
+      {"file_size", p.facts.size ? Json(*p.facts.size) : Json(nullptr)},
+      {"file_mtime", p.facts.mtime_ns ? Json(ns_to_seconds(*p.facts.mtime_ns)) : Json(nullptr)},
+      {"file_hash", p.facts.sha256 ? Json(*p.facts.sha256) : Json(nullptr)},
       {"indexed_at", indexed_at}};
-  std::size_t import_count = imports.size();
-
-  Transaction tx(db);
   // A trusted context is stored already with its flag; an unchanged one keeps it.
   bool vectors_complete =
-      !trusted && all_made &&
-      hashes_with_vectors(db, agent_id, embedder.name(),
-                          std::vector<std::string>(held.begin(), held.end()))
-              .size() == held.size();
-  std::vector<std::string> old_hashes =
-      table.put(agent_id, ContextWrite{path, language, chunks, std::move(filled), imports, facts,
-                                       indexed_at, std::move(record), std::move(chunk_key),
-                                       vectors_complete});
+      !p.trusted && all_made &&
+      hashes_with_vectors(db, agent_id, embedder,
+                          std::vector<std::string>(p.held.begin(), p.held.end()))
+              .size() == p.held.size();
+  std::vector<std::string> old_hashes = core_->contexts().put(
+      agent_id,
+      ContextWrite{p.path, p.language, *p.chunks, std::move(p.filled), p.imports, p.facts,
+                   indexed_at, std::move(record), std::move(p.chunk_key), vectors_complete});
   std::int64_t embedded = 0;
-  for (std::size_t i = 0; i < to_embed.size() && i < made.size(); ++i) {
-    if (made[i].empty()) continue;  // the service failed: tried again next time
-    put_vector(db, agent_id, to_embed[i], embedder.name(), made[i]);
+  for (std::size_t i = 0; i < p.to_embed.size() && i < p.made.size(); ++i) {
+    if (p.made[i].empty()) continue;  // the service failed: tried again next time
+    put_vector(db, agent_id, p.to_embed[i], embedder, p.made[i]);
     ++embedded;
   }
-  std::unordered_set<std::string> kept(hashes.begin(), hashes.end());
+  std::unordered_set<std::string> kept(p.hashes.begin(), p.hashes.end());
   std::int64_t removed = 0;
   for (const std::string& hash : old_hashes) {
     if (!kept.count(hash)) ++removed;
   }
   double elapsed_ms =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
-  store_.record_indexing(agent_id, elapsed_ms, embedded, reused_chunks);
-  tx.commit();
-  store_.note_indexed(agent_id, path);
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - p.started)
+          .count();
+  core_->record_indexing(agent_id, elapsed_ms, embedded, p.reused_chunks);
+  return removed;
+}
 
-  return {{"status", "indexed"},         {"file_path", path},
-          {"language", language},        {"total_chunks", chunks.size()},
-          {"new_chunks", new_chunks},    {"reused_chunks", reused_chunks},
-          {"removed_chunks", removed},   {"imports", import_count},
-          {"embedder", embedder.name()}, {"time_ms", round_places(elapsed_ms, 2)}};
+Json MemoryBuilder::process_file_chunks(const std::string& agent_id, const std::string& file_path,
+                                        const Json& chunks, const std::string& language) {
+  Prepared p = prepare(agent_id, file_path, chunks, language);
+  Database& db = core_->database();
+  std::int64_t removed = 0;
+  if (batch_) {
+    db.exec("SAVEPOINT batched_file");
+    try {
+      removed = write(agent_id, p);
+    } catch (...) {
+      db.exec("ROLLBACK TO batched_file; RELEASE batched_file");
+      throw;
+    }
+    db.exec("RELEASE batched_file");
+    batch_files_.emplace_back(agent_id, p.path);
+  } else {
+    Transaction tx(db);
+    removed = write(agent_id, p);
+    tx.commit();
+    core_->note_indexed(agent_id, p.path);
+  }
+  double elapsed_ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - p.started)
+          .count();
+  return {{"status", "indexed"},
+          {"file_path", p.path},
+          {"language", language},
+          {"total_chunks", chunks.size()},
+          {"new_chunks", p.new_chunks},
+          {"reused_chunks", p.reused_chunks},
+          {"removed_chunks", removed},
+          {"imports", p.imports.size()},
+          {"embedder", core_->embedder().name()},
+          {"time_ms", round_places(elapsed_ms, 2)}};
+}
+
+void MemoryBuilder::begin_batch() {
+  if (batch_) commit_batch();
+  // A batch touches many index pages: a larger cache keeps them until its commit.
+  core_->database().exec("PRAGMA cache_size=-65536");
+  batch_ = std::make_unique<Transaction>(core_->database());
+}
+
+void MemoryBuilder::commit_batch() {
+  if (!batch_) return;
+  std::unique_ptr<Transaction> batch = std::move(batch_);
+  std::vector<std::pair<std::string, std::string>> files = std::move(batch_files_);
+  batch_files_.clear();
+  batch->commit();
+  for (const auto& [agent_id, path] : files) core_->note_indexed(agent_id, path);
+}
+
+void MemoryBuilder::abort_batch() noexcept {
+  batch_.reset();  // rolls back
+  batch_files_.clear();
 }
 
 }  // namespace vantory::backend

@@ -8,27 +8,29 @@
 // counters: its context, keyword-index rows and vectors stay as they are, and its import
 // records are reused instead of parsed again.
 //
-// Thread safety: none; one caller at a time.
+// It is an adapter over its BackendCore: it reads and writes the core's
+// database and embeds with the core's embedder, in the store's transaction.
+//
+// Thread safety: as its core.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "backend/store/chunk_cache.h"
-#include "backend/store/context_store.h"
-#include "backend/vectors/vector_store.h"
+#include "backend/core/backend_core.h"
+#include "coding/batched_writes.h"
 #include "coding/coding_memory_builder.h"
 
 namespace vantory::backend {
 
-class MemoryBuilder : public CodingMemoryBuilder {
+class MemoryBuilder : public CodingMemoryBuilder, public BatchedWrites {
  public:
-  // `store` and `ambrel` must be the backend's ContextStore and VectorStore (TypeError
-  // otherwise); both must outlive the builder. With `chunk_cache`, chunks that are exactly
-  // what the cache's chunker answered for the file are stored with their chunk key, so that
-  // the next cut of the same text is answered from them.
-  MemoryBuilder(CodingContextStore& store, CodingAmbrel& ambrel,
-                std::shared_ptr<ChunkCache> chunk_cache = nullptr);
+  // With the core's chunk cache, chunks that are exactly what the cache's
+  // chunker answered for the file are stored with their chunk key, so that the
+  // next cut of the same text is answered from them.
+  explicit MemoryBuilder(std::shared_ptr<BackendCore> core) : core_(std::move(core)) {}
 
   // Stores the context of `file_path` (normalised) from `chunks` (a JSON array of chunk
   // records, stored as given except that a missing or empty "hash_id" of a chunk with
@@ -43,10 +45,27 @@ class MemoryBuilder : public CodingMemoryBuilder {
   Json process_file_chunks(const std::string& agent_id, const std::string& file_path,
                            const Json& chunks, const std::string& language) override;
 
+  // A batch is one write transaction of the core's connection; each file in it
+  // is a savepoint. Other writers of the folder wait for the batch's commit.
+  void begin_batch() override;
+  void commit_batch() override;
+  void abort_batch() noexcept override;
+
  private:
-  ContextStore& store_;
-  VectorStore& vectors_;
-  std::shared_ptr<ChunkCache> chunk_cache_;
+  struct Prepared;
+  // What storing the file takes, worked out before the write lock: hash ids,
+  // imports, the vectors to make (made here). Throws as process_file_chunks.
+  Prepared prepare(const std::string& agent_id, const std::string& file_path, const Json& chunks,
+                   const std::string& language);
+  // Writes what `prepared` holds; the caller holds the transaction. Answers the
+  // number of removed chunks.
+  std::int64_t write(const std::string& agent_id, Prepared& prepared);
+
+  std::shared_ptr<BackendCore> core_;
+  std::unique_ptr<Transaction> batch_;
+  // The files the open batch stored, told to the core's listener once it is
+  // committed.
+  std::vector<std::pair<std::string, std::string>> batch_files_;
 };
 
 }  // namespace vantory::backend

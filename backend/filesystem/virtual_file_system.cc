@@ -35,11 +35,8 @@ Json file_entry(const ContextRow& row, std::string_view name, const std::string&
 
 }  // namespace
 
-VirtualFileSystem::VirtualFileSystem(CodingContextStore& store)
-    : store_(backend_store(store, "the file-system view")) {}
-
 Json VirtualFileSystem::list_dir(const std::string& agent_id, const std::string& path) {
-  std::vector<ContextRow> rows = ContextTable(store_.database()).rows(agent_id);
+  std::vector<ContextRow> rows = core_->contexts().rows(agent_id);
   std::string want = requested(path);
   Json entries = Json::array();
   if (want.empty()) {
@@ -111,12 +108,12 @@ Json VirtualFileSystem::list_dir(const std::string& agent_id, const std::string&
 }
 
 Json VirtualFileSystem::commit_snapshot(const std::string& agent_id, const std::string& message) {
-  return backend::commit_snapshot(store_.database(), agent_id, message);
+  return backend::commit_snapshot(core_->database(), agent_id, message);
 }
 
 Json VirtualFileSystem::get_diff(const std::string& agent_id, const std::string& sha_a,
                                  const std::string& sha_b) {
-  return diff_snapshots(store_.database(), agent_id, sha_a, sha_b);
+  return diff_snapshots(core_->database(), agent_id, sha_a, sha_b);
 }
 
 }  // namespace vantory::backend

@@ -5,20 +5,22 @@
 // /usr/lib/python3.11/json/decoder.py shows under python as usr/lib/python3.11/json).
 // Snapshots and their comparison are delegated to snapshots.h.
 //
-// Thread safety: none; one caller at a time.
+// It is an adapter over its BackendCore.
+//
+// Thread safety: as its core.
 #pragma once
 
+#include <memory>
 #include <string>
 
-#include "backend/store/context_store.h"
+#include "backend/core/backend_core.h"
 #include "coding/coding_file_system.h"
 
 namespace vantory::backend {
 
 class VirtualFileSystem : public CodingFileSystem {
  public:
-  // `store` must be the backend's ContextStore (TypeError otherwise) and outlive this.
-  explicit VirtualFileSystem(CodingContextStore& store);
+  explicit VirtualFileSystem(std::shared_ptr<BackendCore> core) : core_(std::move(core)) {}
 
   // The entries below `path` ("" or "/" for the root), folders first, each group by name:
   // folders {"name", "type": "directory", "path", "file_count"}; files {"name", "type":
@@ -35,7 +37,7 @@ class VirtualFileSystem : public CodingFileSystem {
                 const std::string& sha_b) override;
 
  private:
-  ContextStore& store_;
+  std::shared_ptr<BackendCore> core_;
 };
 
 }  // namespace vantory::backend

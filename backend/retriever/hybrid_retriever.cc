@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "backend/store/chunk_body.h"
 #include "backend/text/search_text.h"
 #include "common/error.h"
 #include "common/json_text.h"
@@ -102,25 +103,22 @@ struct Candidate {
 
 }  // namespace
 
-HybridRetriever::HybridRetriever(CodingContextStore& store, CodingAmbrel& ambrel)
-    : store_(backend_store(store, "the retriever")),
-      vectors_(backend_vectors(ambrel, "the retriever")) {}
-
 Json HybridRetriever::search(const std::string& agent_id, const std::string& query,
                              std::int64_t top_k, const Json& file_paths_filter) {
   if (!file_paths_filter.is_null() && !file_paths_filter.is_array()) {
     throw TypeError(std::string("file_paths_filter must be a list or None, not ") +
                     type_name(file_paths_filter));
   }
-  Embedder& embedder = vectors_.embedder();
+  Embedder& embedder = core_->embedder();
   Json answer = {{"results", Json::array()},
                  {"query", query},
                  {"total_results", 0},
                  {"search_type", "hybrid"},
                  {"embedder", embedder.name()}};
   if (top_k <= 0) return answer;
-  Database& db = store_.database();
-  ContextTable table(db);
+  Database& db = core_->database();
+  ContextTable& table = core_->contexts();
+  VectorIndex& index = core_->vector_index();
 
   std::optional<std::unordered_set<std::int64_t>> allowed;
   Json allowed_ids = Json::array();
@@ -152,14 +150,14 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
   std::vector<std::vector<float>> query_vector = embedder.embed({query});
   if (!query_vector.empty() && !query_vector[0].empty()) {
     const std::vector<float>& q = query_vector[0];
-    index_.refresh(db, agent_id, table.generation(agent_id), embedder.name());
+    index.refresh(db, agent_id, table.generation(agent_id), embedder.name());
     // Keyword hits are scored by their vectors too, so fusion never compares a real
     // similarity with a missing one.
     for (auto& [id, candidate] : candidates) {
-      candidate.vector = std::max(0.0f, index_.similarity(q, id));
+      candidate.vector = std::max(0.0f, index.similarity(db, q, id));
     }
     for (const auto& [id, similarity] :
-         index_.nearest(q, static_cast<std::size_t>(pool), allowed ? &*allowed : nullptr)) {
+         index.nearest(db, q, static_cast<std::size_t>(pool), allowed ? &*allowed : nullptr)) {
       if (similarity <= 0) break;
       candidates[id].vector = similarity;
     }
@@ -181,17 +179,17 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
   std::unordered_set<std::string> files_counted;
   for (const auto& [id, candidate] : ranked) {
     Statement st = db.prepare(
-        "SELECT c.record, c.content_moved, c.content, x.file_path, x.file_size FROM chunks c "
+        "SELECT c.body, x.file_path, x.file_size FROM chunks c "
         "JOIN contexts x ON x.id = c.context_id WHERE c.id = ?1");
     st.bind(1, id);
     if (!st.step()) continue;
-    Json chunk = parse_json(st.column_text_view(0));
-    if (st.column_int(1) != 0) chunk["content"] = st.column_text(2);
-    std::string file_path = st.column_text(3);
+    ChunkBody body = unpack_chunk_body(st.column_blob(0));
+    Json chunk = chunk_record(body);
+    std::string file_path = st.column_text(1);
     if (!chunk.contains("file_path")) chunk["file_path"] = file_path;
-    tokens_served += static_cast<std::int64_t>(st.column_text_view(2).size() / 4);
-    if (files_counted.insert(file_path).second && !st.is_null(4)) {
-      tokens_baseline += st.column_int(4) / 4;
+    tokens_served += static_cast<std::int64_t>(body.text.content.size() / 4);
+    if (files_counted.insert(file_path).second && !st.is_null(2)) {
+      tokens_baseline += st.column_int(2) / 4;
     }
     results.push_back({{"chunk", std::move(chunk)},
                        {"score", round_places(candidate.score, 4)},
@@ -200,7 +198,7 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
                        {"file_path", file_path}});
   }
   answer["total_results"] = results.size();
-  store_.record_search(agent_id, static_cast<std::int64_t>(results.size()), tokens_served,
+  core_->record_search(agent_id, static_cast<std::int64_t>(results.size()), tokens_served,
                        tokens_baseline);
   return answer;
 }

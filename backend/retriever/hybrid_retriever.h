@@ -9,15 +9,16 @@
 // kKeywordWeight * keyword + (1 - kKeywordWeight) * vector. Candidates are the best hits of
 // either kind.
 //
-// Thread safety: none; one caller at a time.
+// It is an adapter over its BackendCore (database, embedder, vector index).
+//
+// Thread safety: as its core.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
-#include "backend/retriever/vector_index.h"
-#include "backend/store/context_store.h"
-#include "backend/vectors/vector_store.h"
+#include "backend/core/backend_core.h"
 #include "coding/coding_hybrid_retriever.h"
 
 namespace vantory::backend {
@@ -26,9 +27,7 @@ inline constexpr double kKeywordWeight = 0.7;
 
 class HybridRetriever : public CodingHybridRetriever {
  public:
-  // `store` and `ambrel` must be the backend's ContextStore and VectorStore (TypeError
-  // otherwise); both must outlive the retriever.
-  HybridRetriever(CodingContextStore& store, CodingAmbrel& ambrel);
+  explicit HybridRetriever(std::shared_ptr<BackendCore> core) : core_(std::move(core)) {}
 
   // {"results": [{"chunk": chunk record (with "file_path"), "score", "keyword_score",
   //  "vector_score", "file_path"}], "query", "total_results", "search_type": "hybrid",
@@ -39,9 +38,7 @@ class HybridRetriever : public CodingHybridRetriever {
               const Json& file_paths_filter) override;
 
  private:
-  ContextStore& store_;
-  VectorStore& vectors_;
-  VectorIndex index_;
+  std::shared_ptr<BackendCore> core_;
 };
 
 }  // namespace vantory::backend

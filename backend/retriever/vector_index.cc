@@ -5,6 +5,8 @@
 #include <unordered_map>
 
 #include "backend/storage/database.h"
+#include "backend/vectors/vector_rows.h"
+#include "common/json_text.h"
 
 namespace vantory::backend {
 
@@ -12,7 +14,7 @@ namespace {
 
 // Eight independent partial sums: the compiler keeps them in one vector register instead of
 // waiting on each addition in turn, which is what scanning every vector of a large agent
-// needs.
+// needs. Held and read vectors go through this one function, so both give the same floats.
 float dot(const float* a, const float* b, std::size_t n) {
   float lanes[8] = {0, 0, 0, 0, 0, 0, 0, 0};
   std::size_t i = 0;
@@ -25,79 +27,178 @@ float dot(const float* a, const float* b, std::size_t n) {
   return sum;
 }
 
+bool better(const std::pair<std::int64_t, float>& a, const std::pair<std::int64_t, float>& b) {
+  return a.second != b.second ? a.second > b.second : a.first < b.first;
+}
+
+// The best `limit` of `found`, best first.
+std::vector<std::pair<std::int64_t, float>> best_of(
+    std::vector<std::pair<std::int64_t, float>> found, std::size_t limit) {
+  if (found.size() > limit) {
+    std::partial_sort(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(limit),
+                      found.end(), better);
+    found.resize(limit);
+  } else {
+    std::sort(found.begin(), found.end(), better);
+  }
+  return found;
+}
+
 }  // namespace
 
 void VectorIndex::refresh(Database& db, const std::string& agent_id, std::int64_t generation,
                           const std::string& embedder) {
-  if (agent_id == agent_id_ && generation == generation_ && embedder == embedder_) return;
+  if (agent_id == agent_id_ && generation == generation_ && embedder == embedder_) {
+    if (!held_ && searches_ > 0) load(db);
+    ++searches_;
+    return;
+  }
   agent_id_ = agent_id;
   generation_ = generation;
   embedder_ = embedder;
+  held_ = false;
+  searches_ = 1;
   dimension_ = 0;
-  matrix_.clear();
-  chunk_ids_.clear();
-  context_ids_.clear();
-  rows_.clear();
-  row_of_chunk_.clear();
+  matrix_ = {};
+  chunk_ids_ = {};
+  context_ids_ = {};
+  rows_ = {};
+  row_of_chunk_ = {};
+}
+
+void VectorIndex::load(Database& db) {
+  Statement size = db.prepare(
+      "SELECT COUNT(*), MAX(dim) FROM vectors WHERE agent_id = ?1 AND embedder = ?2");
+  size.bind(1, agent_id_).bind(2, embedder_);
+  if (size.step() && static_cast<std::uint64_t>(size.column_int(0)) *
+                             static_cast<std::uint64_t>(std::max<std::int64_t>(size.column_int(1), 0)) *
+                             sizeof(float) >
+                         kMaxHeldBytes) {
+    return;  // read in pieces at every search
+  }
   Statement st = db.prepare(
-      "SELECT c.id, c.context_id, c.hash_id, v.vector FROM chunks c JOIN vectors v "
+      "SELECT c.id, c.context_id, c.hash_id, v.vector, v.dim FROM chunks c JOIN vectors v "
       "ON v.agent_id = c.agent_id AND v.hash_id = c.hash_id "
       "WHERE c.agent_id = ?1 AND v.embedder = ?2");
-  st.bind(1, agent_id).bind(2, embedder);
+  st.bind(1, agent_id_).bind(2, embedder_);
   std::unordered_map<std::string, std::uint32_t> row_of_hash;
   while (st.step()) {
-    std::string_view blob = st.column_blob(3);
-    if (blob.empty() || blob.size() % sizeof(float) != 0) continue;
-    std::size_t dim = blob.size() / sizeof(float);
-    if (dimension_ == 0) dimension_ = dim;
-    if (dim != dimension_) continue;
+    std::int64_t dim = st.column_int(4);
+    if (dim <= 0) continue;
+    if (dimension_ == 0) dimension_ = static_cast<std::size_t>(dim);
+    if (static_cast<std::size_t>(dim) != dimension_) continue;
     auto [it, inserted] = row_of_hash.try_emplace(
         st.column_text(2), static_cast<std::uint32_t>(matrix_.size() / dimension_));
     if (inserted) {
       std::size_t at = matrix_.size();
-      matrix_.resize(at + dim);
-      std::memcpy(matrix_.data() + at, blob.data(), blob.size());
+      matrix_.resize(at + dimension_);
+      if (!decode_vector(st.column_blob(3), dimension_, matrix_.data() + at)) {
+        matrix_.resize(at);
+        row_of_hash.erase(it);
+        continue;
+      }
     }
     chunk_ids_.push_back(st.column_int(0));
     context_ids_.push_back(st.column_int(1));
     rows_.push_back(it->second);
     row_of_chunk_.emplace(chunk_ids_.back(), it->second);
   }
+  held_ = true;
 }
 
-float VectorIndex::similarity(const std::vector<float>& query, std::int64_t chunk_id) const {
-  auto it = row_of_chunk_.find(chunk_id);
-  if (it == row_of_chunk_.end() || query.size() != dimension_) return 0;
-  return dot(matrix_.data() + static_cast<std::size_t>(it->second) * dimension_, query.data(),
-             dimension_);
+float VectorIndex::similarity(Database& db, const std::vector<float>& query,
+                              std::int64_t chunk_id) {
+  if (held_) {
+    auto it = row_of_chunk_.find(chunk_id);
+    if (it == row_of_chunk_.end() || query.size() != dimension_) return 0;
+    return dot(matrix_.data() + static_cast<std::size_t>(it->second) * dimension_, query.data(),
+               dimension_);
+  }
+  Statement st = db.prepare(
+      "SELECT v.vector, v.dim FROM chunks c JOIN vectors v ON v.agent_id = c.agent_id AND "
+      "v.hash_id = c.hash_id WHERE c.id = ?1 AND c.agent_id = ?2 AND v.embedder = ?3");
+  st.bind(1, chunk_id).bind(2, agent_id_).bind(3, embedder_);
+  std::vector<float> row(query.size());
+  if (!st.step() || static_cast<std::size_t>(st.column_int(1)) != query.size() ||
+      !decode_vector(st.column_blob(0), row.size(), row.data())) {
+    return 0;
+  }
+  return dot(row.data(), query.data(), row.size());
 }
 
 std::vector<std::pair<std::int64_t, float>> VectorIndex::nearest(
+    Database& db, const std::vector<float>& query, std::size_t limit,
+    const std::unordered_set<std::int64_t>* contexts) {
+  if (limit == 0 || query.empty()) return {};
+  return held_ ? nearest_held(query, limit, contexts) : nearest_read(db, query, limit, contexts);
+}
+
+std::vector<std::pair<std::int64_t, float>> VectorIndex::nearest_held(
     const std::vector<float>& query, std::size_t limit,
     const std::unordered_set<std::int64_t>* contexts) const {
-  std::vector<std::pair<std::int64_t, float>> best;
-  if (query.size() != dimension_ || dimension_ == 0 || limit == 0) return best;
+  if (query.size() != dimension_ || dimension_ == 0) return {};
   std::size_t row_count = matrix_.size() / dimension_;
   std::vector<float> similarity(row_count);
   for (std::size_t r = 0; r < row_count; ++r) {
     similarity[r] = dot(matrix_.data() + r * dimension_, query.data(), dimension_);
   }
-  best.reserve(chunk_ids_.size());
+  std::vector<std::pair<std::int64_t, float>> found;
+  found.reserve(chunk_ids_.size());
   for (std::size_t c = 0; c < chunk_ids_.size(); ++c) {
     if (contexts && !contexts->count(context_ids_[c])) continue;
-    best.emplace_back(chunk_ids_[c], similarity[rows_[c]]);
+    found.emplace_back(chunk_ids_[c], similarity[rows_[c]]);
   }
-  auto better = [](const auto& a, const auto& b) {
-    return a.second != b.second ? a.second > b.second : a.first < b.first;
-  };
-  if (best.size() > limit) {
-    std::partial_sort(best.begin(), best.begin() + static_cast<std::ptrdiff_t>(limit), best.end(),
-                      better);
-    best.resize(limit);
-  } else {
-    std::sort(best.begin(), best.end(), better);
+  return best_of(std::move(found), limit);
+}
+
+std::vector<std::pair<std::int64_t, float>> VectorIndex::nearest_read(
+    Database& db, const std::vector<float>& query, std::size_t limit,
+    const std::unordered_set<std::int64_t>* contexts) {
+  std::vector<float> row(query.size());
+  std::vector<std::pair<std::int64_t, float>> found;
+  if (contexts) {
+    // A few files: their chunks' vectors, one per chunk.
+    Json ids = Json::array();
+    for (std::int64_t id : *contexts) ids.push_back(id);
+    Statement st = db.prepare(
+        "SELECT c.id, v.vector, v.dim FROM chunks c JOIN vectors v ON v.agent_id = c.agent_id "
+        "AND v.hash_id = c.hash_id WHERE c.agent_id = ?1 AND v.embedder = ?2 AND "
+        "c.context_id IN (SELECT value FROM json_each(?3))");
+    st.bind(1, agent_id_).bind(2, embedder_).bind(3, dump_json(ids));
+    while (st.step()) {
+      if (static_cast<std::size_t>(st.column_int(2)) != row.size()) continue;
+      if (!decode_vector(st.column_blob(1), row.size(), row.data())) continue;
+      found.emplace_back(st.column_int(0), dot(row.data(), query.data(), row.size()));
+    }
+    return best_of(std::move(found), limit);
   }
-  return best;
+  // Every vector once, in the order of the table; then the chunks of the best. A vector
+  // belongs to one chunk at least, so the chunks ranked first all hold one of the `limit`
+  // best vectors (or one as similar as the last of them).
+  std::vector<std::pair<std::int64_t, float>> vectors;  // (vector row, similarity)
+  Statement st = db.prepare(
+      "SELECT id, vector, dim FROM vectors WHERE agent_id = ?1 AND embedder = ?2");
+  st.bind(1, agent_id_).bind(2, embedder_);
+  while (st.step()) {
+    if (static_cast<std::size_t>(st.column_int(2)) != row.size()) continue;
+    if (!decode_vector(st.column_blob(1), row.size(), row.data())) continue;
+    vectors.emplace_back(st.column_int(0), dot(row.data(), query.data(), row.size()));
+  }
+  if (vectors.size() > limit) {
+    auto nth = vectors.begin() + static_cast<std::ptrdiff_t>(limit - 1);
+    std::nth_element(vectors.begin(), nth, vectors.end(),
+                     [](const auto& a, const auto& b) { return a.second > b.second; });
+    float least = nth->second;
+    std::erase_if(vectors, [least](const auto& v) { return v.second < least; });
+  }
+  for (const auto& [vector_row, similarity] : vectors) {
+    Statement chunks = db.prepare(
+        "SELECT c.id FROM vectors v JOIN chunks c ON c.agent_id = v.agent_id AND "
+        "c.hash_id = v.hash_id WHERE v.id = ?1");
+    chunks.bind(1, vector_row);
+    while (chunks.step()) found.emplace_back(chunks.column_int(0), similarity);
+  }
+  return best_of(std::move(found), limit);
 }
 
 }  // namespace vantory::backend

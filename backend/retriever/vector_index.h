@@ -1,8 +1,14 @@
-// VectorIndex: an agent's chunk vectors held in memory for similarity search, reloaded from
-// the database only when the agent's data changed (its generation moved on) or the embedder
-// differs. Similarity is the dot product of unit vectors (cosine).
+// VectorIndex: similarity search over an agent's chunk vectors. Similarity is the dot product
+// of unit vectors (cosine).
 //
-// Thread safety: none; owned by one retriever.
+// The first search after the agent's data changed (its generation moved on) or the embedder
+// differs reads the vectors in pieces from the database, one row at a time, and keeps none of
+// them: a new process answers its first search without loading every vector. A second search
+// of the same data loads them into memory (when they fit kMaxHeldBytes) and later searches scan
+// that copy. Both compute each similarity with the same arithmetic over the same floats, so a
+// search answers the same whichever way it runs.
+//
+// Thread safety: none; owned by one core.
 #pragma once
 
 #include <cstdint>
@@ -18,24 +24,41 @@ class Database;
 
 class VectorIndex {
  public:
-  // Loads the vectors of `agent_id`'s chunks made by `embedder` unless what is held is
-  // already that agent's data at `generation`.
+  // The most memory held vectors may take.
+  static constexpr std::size_t kMaxHeldBytes = std::size_t{1} << 30;
+
+  // Notes that the searches to come are of `agent_id`'s vectors made by `embedder` at
+  // `generation`; loads them into memory when this data was searched before and they fit.
   void refresh(Database& db, const std::string& agent_id, std::int64_t generation,
                const std::string& embedder);
 
-  // The `limit` chunks most similar to `query` (chunk id, cosine), best first; only chunks of
-  // the contexts in `contexts` when it is given. Vectors of another length are not compared.
+  // The `limit` chunks most similar to `query` (chunk id, cosine), best first, ties by chunk
+  // id; only chunks of the contexts in `contexts` when it is given. Vectors of another length
+  // than the query's are not compared.
   std::vector<std::pair<std::int64_t, float>> nearest(
-      const std::vector<float>& query, std::size_t limit,
-      const std::unordered_set<std::int64_t>* contexts) const;
+      Database& db, const std::vector<float>& query, std::size_t limit,
+      const std::unordered_set<std::int64_t>* contexts);
 
   // Cosine of `query` with the vector of chunk `chunk_id`; 0 when the chunk has none.
-  float similarity(const std::vector<float>& query, std::int64_t chunk_id) const;
+  float similarity(Database& db, const std::vector<float>& query, std::int64_t chunk_id);
+
+  // True when the vectors are held in memory (for tests).
+  bool holds_vectors() const { return held_; }
 
  private:
+  void load(Database& db);
+  std::vector<std::pair<std::int64_t, float>> nearest_held(
+      const std::vector<float>& query, std::size_t limit,
+      const std::unordered_set<std::int64_t>* contexts) const;
+  std::vector<std::pair<std::int64_t, float>> nearest_read(
+      Database& db, const std::vector<float>& query, std::size_t limit,
+      const std::unordered_set<std::int64_t>* contexts);
+
   std::string agent_id_;
   std::string embedder_;
   std::int64_t generation_ = -1;
+  bool held_ = false;
+  int searches_ = 0;  // of this data since it was noted
   std::size_t dimension_ = 0;
   std::vector<float> matrix_;              // one row per distinct vector
   std::vector<std::int64_t> chunk_ids_;    // per chunk

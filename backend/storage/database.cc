@@ -152,13 +152,16 @@ Database::Database(const std::string& root_path) {
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     // WAL keeps readers and the writer apart; NORMAL synchronisation is durable across
     // process crashes (only a power loss can drop the last commits, never corrupt the file).
-    // Indexing a tree commits once per file: a 64 MB page cache keeps the hot index pages
-    // between commits, and checkpointing every 64 MB of log rather than every 4 MB makes
-    // the file syncs rare. Each commit logs every page it touched, and the hash-keyed
-    // indexes touch pages all over, so a page is often logged many times between two
-    // checkpoints and copied into the file only once.
+    // A 16 MB page cache keeps the hot index pages between commits without making a
+    // process that only searches large (the builder raises it to 64 MB for batches).
+    // Checkpointing every 64 MB of log rather than every 4 MB makes the file syncs rare. Each
+    // commit logs every page it touched, and the hash-keyed indexes touch pages all over, so
+    // a page is often logged many times between two checkpoints and copied into the file
+    // only once; once checkpointed, the log is cut back to 16 MB.
     use_write_ahead_log(db_, path_);
-    exec("PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536; PRAGMA wal_autocheckpoint=16000;");
+    exec(
+        "PRAGMA synchronous=NORMAL; PRAGMA cache_size=-16384; PRAGMA wal_autocheckpoint=16000; "
+        "PRAGMA journal_size_limit=16777216;");
     ensure_schema(*this);
   } catch (...) {
     // The statements prepared so far hold the connection open: finalise them first.

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "backend/storage/database.h"
+#include "backend/store/chunk_body.h"
 #include "common/error.h"
 
 namespace vantory::backend {
@@ -126,6 +127,70 @@ CREATE INDEX vectors_by_embedder ON vectors(agent_id, embedder);
 PRAGMA user_version = 2;
 )sql";
 
+// Version 3: each text stored once. A chunk's record, content and keyword-index
+// texts are one packed blob (compressed when that pays); the keyword index
+// keeps no copy of them (contentless), and is told what to forget from the
+// blob. The chunks are moved into the new table and the index is rebuilt from
+// them, so nothing indexed is lost.
+constexpr const char* kCreateChunks3 = R"sql(
+CREATE TABLE chunks_packed(
+  id INTEGER PRIMARY KEY,
+  context_id INTEGER NOT NULL,
+  agent_id TEXT NOT NULL,
+  ord INTEGER NOT NULL,
+  hash_id TEXT,
+  body BLOB NOT NULL
+);
+)sql";
+constexpr const char* kFinishChunks3 = R"sql(
+DROP TABLE chunk_vocab;
+DROP TABLE chunk_fts;
+DROP TABLE chunks;
+ALTER TABLE chunks_packed RENAME TO chunks;
+CREATE INDEX chunks_by_context ON chunks(context_id, ord);
+CREATE INDEX chunks_by_hash ON chunks(agent_id, hash_id);
+CREATE VIRTUAL TABLE chunk_fts USING fts5(
+  fts_name, summary, keywords, content, subwords, path_terms, content='',
+  tokenize="unicode61 remove_diacritics 2 tokenchars '_'");
+CREATE VIRTUAL TABLE chunk_vocab USING fts5vocab(chunk_fts, 'row');
+INSERT INTO chunk_fts(chunk_fts, rank) VALUES('pgsz', 4050);
+INSERT INTO chunk_fts(chunk_fts, rank) VALUES('automerge', 8);
+)sql";
+
+void upgrade_to_3(Database& db) {
+  db.exec(kCreateChunks3);
+  Statement rows = db.prepare(
+      "SELECT id, context_id, agent_id, ord, hash_id, record, content_moved, "
+      "fts_name, summary, "
+      "keywords, content, subwords, path_terms FROM chunks ORDER BY id");
+  while (rows.step()) {
+    ChunkSearchText text{rows.column_text(7),  rows.column_text(8),  rows.column_text(9),
+                         rows.column_text(10), rows.column_text(11), rows.column_text(12)};
+    std::string body = pack_chunk_body(rows.column_text_view(5), rows.column_int(6) != 0, text);
+    Statement put = db.prepare(
+        "INSERT INTO chunks_packed(id, context_id, "
+        "agent_id, ord, hash_id, body) "
+        "VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+    put.bind(1, rows.column_int(0)).bind(2, rows.column_int(1)).bind(3, rows.column_text_view(2));
+    put.bind(4, rows.column_int(3)).bind(5, rows.column_optional_text(4));
+    put.bind_blob(6, body.data(), body.size());
+    put.run();
+  }
+  db.exec(kFinishChunks3);
+  Statement bodies = db.prepare("SELECT id, body FROM chunks ORDER BY id");
+  while (bodies.step()) {
+    ChunkSearchText text = unpack_chunk_body(bodies.column_blob(1)).text;
+    Statement fts = db.prepare(
+        "INSERT INTO chunk_fts(rowid, fts_name, summary, keywords, "
+        "content, subwords, "
+        "path_terms) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+    fts.bind(1, bodies.column_int(0)).bind(2, text.name).bind(3, text.summary);
+    fts.bind(4, text.keywords).bind(5, text.content).bind(6, text.subwords).bind(7, text.path);
+    fts.run();
+  }
+  db.exec("PRAGMA user_version = 3;");
+}
+
 int user_version(Database& db) {
   Statement st = db.prepare("PRAGMA user_version");
   return st.step() ? static_cast<int>(st.column_int(0)) : 0;
@@ -146,6 +211,7 @@ void ensure_schema(Database& db) {
   }
   if (version == 0) db.exec(kCreateVersion1);
   if (version <= 1) db.exec(kUpgradeTo2);
+  if (version <= 2) upgrade_to_3(db);
   tx.commit();
 }
 

@@ -8,8 +8,9 @@
 //                 it was indexed (size, mtime, SHA-256), access counters, the chunk key
 //                 when its chunks are what the chunker made of a known text (ChunkCache),
 //                 and whether all of its chunks' vectors are stored.
-//   chunks        the chunk records of each context in order, with the text columns that the
-//                 keyword index reads (chunk_fts, an FTS5 index over them).
+//   chunks        the chunk records of each context in order, each with its content and the
+//                 texts the keyword index was given packed into one compressed body
+//                 (chunk_body.h); chunk_fts is the keyword index (FTS5, contentless),
 //                 chunk_vocab tells how many chunks hold each term.
 //   imports       the import records of each context in order, with the module's stem.
 //   vectors       one float32 vector per chunk hash per agent, with the embedder that made it.
@@ -24,7 +25,7 @@ namespace vantory::backend {
 
 class Database;
 
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 // Creates the tables of an empty database, or brings those of an older version up to date.
 // Throws RuntimeError for a database written by a

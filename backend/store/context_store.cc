@@ -24,12 +24,23 @@ std::int64_t tokens_of(std::size_t bytes) { return static_cast<std::int64_t>(byt
 }  // namespace
 
 ContextStore::ContextStore(const std::string& root_path, std::shared_ptr<ChunkCache> chunk_cache)
-    : root_path_(root_path), chunk_cache_(std::move(chunk_cache)), db_(root_path), table_(db_) {
+    : ContextStore(std::make_shared<BackendCore>(root_path, std::move(chunk_cache))) {}
+
+ContextStore::ContextStore(std::shared_ptr<BackendCore> core)
+    : core_(std::move(core)),
+      root_path_(core_->root_path()),
+      chunk_cache_(core_->chunk_cache()),
+      db_(core_->database()),
+      table_(core_->contexts()) {
   load_global_index();
   if (chunk_cache_) chunk_cache_->attach(root_path_);
+  core_->set_indexed_listener([this](const std::string& agent_id, const std::string& path) {
+    note_indexed(agent_id, path);
+  });
 }
 
 ContextStore::~ContextStore() {
+  core_->set_indexed_listener({});
   if (chunk_cache_) chunk_cache_->detach(root_path_);
 }
 
@@ -348,43 +359,6 @@ Json ContextStore::find_importers(const std::string& agent_id, const std::string
     importers.push_back({{"file_path", path}, {"module", st.column_text(1)}});
   }
   return importers;
-}
-
-void ContextStore::record_search(const std::string& agent_id, std::int64_t results,
-                                 std::int64_t tokens_served, std::int64_t tokens_baseline) {
-  Transaction tx(db_);
-  table_.ensure_agent(agent_id);
-  db_.prepare(
-         "UPDATE agents SET searches = searches + 1, search_results = search_results + ?2, "
-         "search_tokens_served = search_tokens_served + ?3, "
-         "search_tokens_baseline = search_tokens_baseline + ?4 WHERE agent_id = ?1")
-      .bind(1, agent_id)
-      .bind(2, results)
-      .bind(3, tokens_served)
-      .bind(4, tokens_baseline)
-      .run();
-  tx.commit();
-}
-
-void ContextStore::record_indexing(const std::string& agent_id, double elapsed_ms,
-                                   std::int64_t embedded, std::int64_t reused) {
-  table_.ensure_agent(agent_id);
-  db_.prepare(
-         "UPDATE agents SET index_runs = index_runs + 1, index_ms = index_ms + ?2, "
-         "chunks_embedded = chunks_embedded + ?3, chunks_reused = chunks_reused + ?4, "
-         "last_indexed_at = ?5 WHERE agent_id = ?1")
-      .bind(1, agent_id)
-      .bind(2, elapsed_ms)
-      .bind(3, embedded)
-      .bind(4, reused)
-      .bind(5, now_seconds())
-      .run();
-}
-
-ContextStore& backend_store(CodingContextStore& store, const char* user) {
-  auto* concrete = dynamic_cast<ContextStore*>(&store);
-  if (!concrete) throw TypeError(std::string(user) + " needs the backend's own context store");
-  return *concrete;
 }
 
 }  // namespace vantory::backend

@@ -1,12 +1,13 @@
 // ContextStore: the backend's CodingContextStore, over the code-memory database under a root
 // directory (default "./.vantory_coding").
 //
-// Per agent it keeps the file contexts in indexing order, each with its normalised
-// file_path, language, chunk records, import records and the size, modification time and
-// SHA-256 of the file when it was indexed; it answers freshness by comparing those facts with
-// the file on disk now. It counts accesses and the tokens it serves, and builds the savings,
-// cache and usage reports from those counts. The builder, the retriever and the file-system
-// view reach the same database through it.
+// Per agent it keeps the file contexts in indexing order, each with its
+// normalised file_path, language, chunk records, import records and the size,
+// modification time and SHA-256 of the file when it was indexed; it answers
+// freshness by comparing those facts with the file on disk now. It counts
+// accesses and the tokens it serves, and builds the savings, cache and usage
+// reports from those counts. It is an adapter over its BackendCore, which the
+// builder, the retriever and the file-system view share.
 //
 // Every change is one transaction, so a failure never leaves half a context behind, and
 // several instances (in this process or in others) may share one root.
@@ -19,6 +20,7 @@
 #include <set>
 #include <string>
 
+#include "backend/core/backend_core.h"
 #include "backend/storage/database.h"
 #include "backend/store/chunk_cache.h"
 #include "backend/store/context_table.h"
@@ -33,6 +35,8 @@ class ContextStore : public CodingContextStore {
   // the store lives. Throws OSError or RuntimeError when the database cannot be opened.
   explicit ContextStore(const std::string& root_path,
                         std::shared_ptr<ChunkCache> chunk_cache = nullptr);
+  // The store over `core`'s data folder (the cache is the core's).
+  explicit ContextStore(std::shared_ptr<BackendCore> core);
   ~ContextStore() override;
   ContextStore(const ContextStore&) = delete;
   ContextStore& operator=(const ContextStore&) = delete;
@@ -100,30 +104,17 @@ class ContextStore : public CodingContextStore {
   // order.
   Json find_importers(const std::string& agent_id, const std::string& module_name) override;
 
-  // --- For the other backend components ---
-
-  Database& database() { return db_; }
-
-  // Counts one search that served `results` chunks: `tokens_served` tokens of content instead
-  // of `tokens_baseline` tokens of the whole files they came from.
-  void record_search(const std::string& agent_id, std::int64_t results, std::int64_t tokens_served,
-                     std::int64_t tokens_baseline);
-
-  // Counts one indexing run of `elapsed_ms` that embedded `embedded` chunks and reused the
-  // vectors of `reused`. Call inside the indexing transaction.
-  void record_indexing(const std::string& agent_id, double elapsed_ms, std::int64_t embedded,
-                       std::int64_t reused);
-
-  // Keeps _global_index current after this instance wrote the context of `file_path`.
+  // Keeps _global_index current after a write of the context of `file_path`.
   void note_indexed(const std::string& agent_id, const std::string& file_path);
 
  private:
   void load_global_index();
 
+  std::shared_ptr<BackendCore> core_;
   std::string root_path_;
   std::shared_ptr<ChunkCache> chunk_cache_;
-  Database db_;
-  ContextTable table_;
+  Database& db_;
+  ContextTable& table_;
   std::set<std::string> dropped_agents_;
   // The contexts of the agent asked last, with the rows they were read from. Handed out as
   // immutable; read again, when the agent's data has changed, from what changed alone,
@@ -133,9 +124,5 @@ class ContextStore : public CodingContextStore {
   std::shared_ptr<Json> cached_contexts_;
   ContextTable::Loaded cached_rows_;  // its `contexts` stays empty: they are above
 };
-
-// The backend's ContextStore behind `store`, for the components that share its database.
-// Throws TypeError naming `user` when `store` is some other implementation.
-ContextStore& backend_store(CodingContextStore& store, const char* user);
 
 }  // namespace vantory::backend

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "backend/storage/database.h"
+#include "backend/store/chunk_body.h"
 #include "backend/text/search_text.h"
 #include "backend/vectors/vector_rows.h"
 #include "common/error.h"
@@ -96,6 +97,13 @@ FileFacts facts_of(const Json& context) {
   auto hash = context.find("file_hash");
   if (hash != context.end() && hash->is_string()) facts.sha256 = hash->get<std::string>();
   return facts;
+}
+
+// Binds the keyword-index texts to parameters 2 to 7, in the order of the
+// index's columns.
+void bind_search_text(Statement& st, const ChunkSearchText& text) {
+  st.bind(2, text.name).bind(3, text.summary).bind(4, text.keywords).bind(5, text.content);
+  st.bind(6, text.subwords).bind(7, text.path);
 }
 
 std::string hash_id_of(const Json& chunk) {
@@ -232,15 +240,10 @@ std::vector<ContextRow> ContextTable::rows(const std::string& agent_id) {
 }
 
 Json ContextTable::chunk_records(std::int64_t context_id) {
-  Statement st = db_.prepare(
-      "SELECT record, content_moved, content FROM chunks WHERE context_id = ?1 ORDER BY ord");
+  Statement st = db_.prepare("SELECT body FROM chunks WHERE context_id = ?1 ORDER BY ord");
   st.bind(1, context_id);
   Json chunks = Json::array();
-  while (st.step()) {
-    Json chunk = parse_json(st.column_text_view(0));
-    if (st.column_int(1) != 0) chunk["content"] = st.column_text(2);
-    chunks.push_back(std::move(chunk));
-  }
+  while (st.step()) chunks.push_back(chunk_record(unpack_chunk_body(st.column_blob(0))));
   return chunks;
 }
 
@@ -261,16 +264,211 @@ std::vector<std::string> ContextTable::chunk_hashes(std::int64_t context_id) {
   return hashes;
 }
 
+void ContextTable::forget_chunks(const char* select_sql, std::int64_t id,
+                                 const std::string& agent_id) {
+  // The keyword index keeps no copy of the texts: it is told what to forget
+  // from the bodies.
+  Statement st = db_.prepare(select_sql);
+  if (agent_id.empty()) {
+    st.bind(1, id);
+  } else {
+    st.bind(1, agent_id);
+  }
+  while (st.step()) {
+    ChunkBody body = unpack_chunk_body(st.column_blob(1));
+    Statement fts = db_.prepare(
+        "INSERT INTO chunk_fts(chunk_fts, rowid, fts_name, summary, keywords, "
+        "content, "
+        "subwords, path_terms) VALUES('delete', ?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+    bind_search_text(fts.bind(1, st.column_int(0)), body.text);
+    fts.run();
+  }
+}
+
 void ContextTable::delete_children(std::int64_t context_id) {
-  // The keyword index keeps no copy of the text: it is told what to forget from the rows.
-  db_.prepare(
-         "INSERT INTO chunk_fts(chunk_fts, rowid, fts_name, summary, keywords, content, "
-         "subwords, path_terms) SELECT 'delete', id, fts_name, summary, keywords, content, "
-         "subwords, path_terms FROM chunks WHERE context_id = ?1")
-      .bind(1, context_id)
-      .run();
+  forget_chunks("SELECT id, body FROM chunks WHERE context_id = ?1", context_id, "");
   db_.prepare("DELETE FROM chunks WHERE context_id = ?1").bind(1, context_id).run();
   db_.prepare("DELETE FROM imports WHERE context_id = ?1").bind(1, context_id).run();
+  db_.prepare("DELETE FROM chunks WHERE context_id = ?1").bind(1, context_id).run();
+  db_.prepare("DELETE FROM imports WHERE context_id = ?1").bind(1, context_id).run();
+}
+
+namespace {
+
+// Refuses records that cannot be stored and read back.
+void check_records(const std::string& file_path, const Json& chunks, const Json& imports) {
+  for (const Json& chunk : chunks) {
+    if (!chunk.is_object()) {
+      throw TypeError(std::string("a chunk record must be a dict, not ") + type_name(chunk));
+    }
+    if (json_depth(chunk) > kMaxRecordDepth) {
+      throw ValueError("a chunk record of " + file_path + " is nested deeper than " +
+                       std::to_string(kMaxRecordDepth) + " levels");
+    }
+  }
+  for (const Json& record : imports) {
+    if (json_depth(record) > kMaxRecordDepth) {
+      throw ValueError("an import record of " + file_path + " is nested too deeply");
+    }
+  }
+}
+
+}  // namespace
+
+// The stored texts of a context's records, and the context hash over them.
+struct ContextTable::StoredTexts {
+  std::vector<std::string> chunks;
+  std::vector<std::string> imports;
+  std::string context_hash;
+};
+
+ContextTable::StoredTexts ContextTable::stored_texts(const ContextWrite& context) {
+  // The context hash covers what the file holds, not when it was indexed, so re-indexing an
+  // unchanged file leaves snapshots seeing it unmodified.
+  StoredTexts texts;
+  std::string hashed = context.file_path + '\0' + context.language + '\0';
+  texts.chunks.reserve(context.chunks.size());
+  for (std::size_t i = 0; i < context.chunks.size(); ++i) {
+    std::string_view content;
+    texts.chunks.push_back(stored_chunk_text(context.chunks[i], filled_hash(context, i), content));
+    hashed += texts.chunks.back();
+    hashed += '\0';
+    hashed += content;
+    hashed += '\0';
+  }
+  texts.imports.reserve(context.imports.size());
+  for (const Json& import : context.imports) {
+    texts.imports.push_back(dump_json(import));
+    hashed += texts.imports.back();
+    hashed += '\0';
+  }
+  texts.context_hash = sha256_hex(hashed);
+  return texts;
+}
+
+const std::string& ContextTable::filled_hash(const ContextWrite& context, std::size_t i) {
+  static const std::string none;
+  return i < context.hash_ids.size() ? context.hash_ids[i] : none;
+}
+
+void ContextTable::note_unchanged(const ContextRow& existing, const ContextWrite& context) {
+  bool learns_key = context.chunk_key && context.chunk_key != existing.chunk_key;
+  bool learns_vectors = context.vectors_complete && !existing.vectors_complete;
+  if (!learns_key && !learns_vectors) return;
+  db_.prepare(
+         "UPDATE contexts SET chunk_key = COALESCE(?2, chunk_key), "
+         "vectors_complete = MAX(vectors_complete, ?3) WHERE id = ?1")
+      .bind(1, existing.id)
+      .bind(2, context.chunk_key)
+      .bind(3, static_cast<std::int64_t>(context.vectors_complete))
+      .run();
+}
+
+std::int64_t ContextTable::write_context_row(const std::string& agent_id,
+                                             const std::optional<ContextRow>& existing,
+                                             const ContextWrite& context,
+                                             const std::string& context_hash) {
+  std::string record_text = dump_json(context.record);
+  auto chunk_count = static_cast<std::int64_t>(context.chunks.size());
+  const FileFacts& facts = context.facts;
+  if (existing) {
+    Statement st = db_.prepare(
+        "UPDATE contexts SET language = ?2, record = "
+        "?3, context_hash = ?4, chunk_count = ?5, "
+        "file_size = ?6, file_mtime_ns = ?7, file_hash "
+        "= ?8, indexed_at = ?9, chunk_key = ?10, "
+        "vectors_complete = ?11, revision = (SELECT "
+        "generation + 1 FROM agents WHERE agent_id = "
+        "?12) WHERE id = ?1");
+    st.bind(1, existing->id).bind(2, context.language).bind(3, record_text);
+    st.bind(4, context_hash).bind(5, chunk_count).bind(6, facts.size).bind(7, facts.mtime_ns);
+    st.bind(8, facts.sha256).bind(9, context.indexed_at).bind(10, context.chunk_key);
+    st.bind(11, static_cast<std::int64_t>(context.vectors_complete)).bind(12, agent_id);
+    st.run();
+    return existing->id;
+  }
+  Statement st = db_.prepare(
+      "INSERT INTO contexts(agent_id, seq, file_path, language, "
+      "record, context_hash, "
+      "chunk_count, file_size, file_mtime_ns, file_hash, "
+      "indexed_at, chunk_key, "
+      "vectors_complete, revision) VALUES(?1, "
+      "(SELECT COALESCE(MAX(seq), -1) + 1 FROM contexts WHERE "
+      "agent_id = ?1), ?2, ?3, ?4, "
+      "?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
+      "(SELECT generation + 1 FROM agents WHERE agent_id = ?1))");
+  st.bind(1, agent_id).bind(2, context.file_path).bind(3, context.language).bind(4, record_text);
+  st.bind(5, context_hash).bind(6, chunk_count).bind(7, facts.size).bind(8, facts.mtime_ns);
+  st.bind(9, facts.sha256).bind(10, context.indexed_at).bind(11, context.chunk_key);
+  st.bind(12, static_cast<std::int64_t>(context.vectors_complete));
+  st.run();
+  return db_.last_insert_rowid();
+}
+
+std::unordered_set<std::string> ContextTable::insert_chunks(const std::string& agent_id,
+                                                            std::int64_t context_id,
+                                                            const ContextWrite& context,
+                                                            const StoredTexts& texts) {
+  std::unordered_set<std::string> hashes;
+  for (std::size_t i = 0; i < context.chunks.size(); ++i) {
+    const Json& chunk = context.chunks[i];
+    const std::string& filled = filled_hash(context, i);
+    std::string hash_id = filled.empty() ? hash_id_of(chunk) : filled;
+    if (!hash_id.empty()) hashes.insert(hash_id);
+    auto content = chunk.find("content");
+    bool moved = content != chunk.end() && content->is_string();
+    ChunkSearchText text = chunk_search_text(chunk, context.file_path);
+    Statement st = db_.prepare(
+        "INSERT INTO chunks(context_id, agent_id, ord, "
+        "hash_id, body) VALUES(?1, ?2, ?3, ?4, ?5)");
+    st.bind(1, context_id).bind(2, agent_id).bind(3, static_cast<std::int64_t>(i));
+    if (hash_id.empty()) {
+      st.bind_null(4);
+    } else {
+      st.bind(4, hash_id);
+    }
+    std::string body = pack_chunk_body(texts.chunks[i], moved, text);
+    st.bind_blob(5, body.data(), body.size());
+    st.run();
+    Statement fts = db_.prepare(
+        "INSERT INTO chunk_fts(rowid, fts_name, summary, keywords, "
+        "content, subwords, "
+        "path_terms) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+    bind_search_text(fts.bind(1, db_.last_insert_rowid()), text);
+    fts.run();
+  }
+  return hashes;
+}
+
+void ContextTable::insert_imports(const std::string& agent_id, std::int64_t context_id,
+                                  const ContextWrite& context, const StoredTexts& texts) {
+  for (std::size_t i = 0; i < context.imports.size(); ++i) {
+    const Json& import = context.imports[i];
+    std::string module;
+    if (import.is_object()) {
+      auto it = import.find("module");
+      if (it != import.end() && it->is_string()) module = it->get<std::string>();
+    }
+    Statement st = db_.prepare(
+        "INSERT INTO imports(context_id, ord, agent_id, module, stem, record) "
+        "VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+    st.bind(1, context_id).bind(2, static_cast<std::int64_t>(i)).bind(3, agent_id);
+    st.bind(4, module).bind(5, module_stem(module)).bind(6, texts.imports[i]);
+    st.run();
+  }
+}
+
+void ContextTable::write_global_entry(const std::string& agent_id, const ContextWrite& context,
+                                      const std::string& context_hash) {
+  Json entry = {{"language", context.language},
+                {"chunk_count", context.chunks.size()},
+                {"context_hash", context_hash},
+                {"indexed_at", context.indexed_at}};
+  db_.prepare("INSERT OR REPLACE INTO global_index(agent_id, file_path, entry) VALUES(?1, ?2, ?3)")
+      .bind(1, agent_id)
+      .bind(2, context.file_path)
+      .bind(3, dump_json(entry))
+      .run();
 }
 
 std::vector<std::string> ContextTable::put(const std::string& agent_id, const Json& context) {
@@ -294,185 +492,55 @@ std::vector<std::string> ContextTable::put(const std::string& agent_id, const Js
     if (!record.contains(key)) record[key] = nullptr;
   }
   record["file_path"] = file_path;
-  return put(agent_id, ContextWrite{std::move(file_path), std::move(language), chunks, {}, imports,
-                                    facts_of(context), indexed_at, std::move(record),
-                                    std::nullopt, false});
+  return put(agent_id, ContextWrite{std::move(file_path),
+                                    std::move(language),
+                                    chunks,
+                                    {},
+                                    imports,
+                                    facts_of(context),
+                                    indexed_at,
+                                    std::move(record),
+                                    std::nullopt,
+                                    false});
 }
 
 std::vector<std::string> ContextTable::put(const std::string& agent_id,
                                            const ContextWrite& context) {
-  const std::string& file_path = context.file_path;
-  const std::string& language = context.language;
-  const Json& chunks = context.chunks;
-  const Json& imports = context.imports;
-  const FileFacts& facts = context.facts;
-  auto filled_hash = [&](std::size_t i) -> const std::string& {
-    static const std::string none;
-    return i < context.hash_ids.size() ? context.hash_ids[i] : none;
-  };
   ensure_agent(agent_id);
-  std::optional<ContextRow> existing = find(agent_id, file_path);
-  auto same_file = [&] {
-    return existing && existing->language == language && existing->facts == facts;
-  };
-  // What an unchanged context may still learn: that its records are the chunker's own, or
-  // that all of its vectors are stored now.
-  auto note_unchanged = [&] {
-    bool learns_key = context.chunk_key && context.chunk_key != existing->chunk_key;
-    bool learns_vectors = context.vectors_complete && !existing->vectors_complete;
-    if (!learns_key && !learns_vectors) return;
-    db_.prepare(
-           "UPDATE contexts SET chunk_key = COALESCE(?2, chunk_key), "
-           "vectors_complete = MAX(vectors_complete, ?3) WHERE id = ?1")
-        .bind(1, existing->id)
-        .bind(2, context.chunk_key)
-        .bind(3, static_cast<std::int64_t>(context.vectors_complete))
-        .run();
-  };
+  std::optional<ContextRow> existing = find(agent_id, context.file_path);
+  bool same_file =
+      existing && existing->language == context.language && existing->facts == context.facts;
   // A chunk key names one array of records, and the imports follow from the same file: the
   // stored context is this one, and nothing needs to be written or even compared.
-  if (context.chunk_key && same_file() && existing->chunk_key == context.chunk_key) {
-    note_unchanged();
+  if (context.chunk_key && same_file && existing->chunk_key == context.chunk_key) {
+    note_unchanged(*existing, context);
     std::vector<std::string> hashes;
     std::unordered_set<std::string> seen;
-    for (std::size_t i = 0; i < chunks.size(); ++i) {
-      std::string hash = filled_hash(i).empty() ? hash_id_of(chunks[i]) : filled_hash(i);
+    for (std::size_t i = 0; i < context.chunks.size(); ++i) {
+      const std::string& filled = filled_hash(context, i);
+      std::string hash = filled.empty() ? hash_id_of(context.chunks[i]) : filled;
       if (!hash.empty() && seen.insert(hash).second) hashes.push_back(std::move(hash));
     }
     return hashes;
   }
-
-  for (const Json& chunk : chunks) {
-    if (!chunk.is_object()) {
-      throw TypeError(std::string("a chunk record must be a dict, not ") + type_name(chunk));
-    }
-    if (json_depth(chunk) > kMaxRecordDepth) {
-      throw ValueError("a chunk record of " + file_path + " is nested deeper than " +
-                       std::to_string(kMaxRecordDepth) + " levels");
-    }
-  }
-  for (const Json& record : imports) {
-    if (json_depth(record) > kMaxRecordDepth) {
-      throw ValueError("an import record of " + file_path + " is nested too deeply");
-    }
-  }
-
-  // The context hash covers what the file holds, not when it was indexed, so re-indexing an
-  // unchanged file leaves snapshots seeing it unmodified.
-  std::string hashed = file_path + '\0' + language + '\0';
-  std::vector<std::string> chunk_texts;
-  chunk_texts.reserve(chunks.size());
-  for (std::size_t i = 0; i < chunks.size(); ++i) {
-    std::string_view content;
-    chunk_texts.push_back(stored_chunk_text(chunks[i], filled_hash(i), content));
-    hashed += chunk_texts.back();
-    hashed += '\0';
-    hashed += content;
-    hashed += '\0';
-  }
-  std::vector<std::string> import_texts;
-  import_texts.reserve(imports.size());
-  for (const Json& import : imports) {
-    import_texts.push_back(dump_json(import));
-    hashed += import_texts.back();
-    hashed += '\0';
-  }
-  std::string context_hash = sha256_hex(hashed);
-
-  std::vector<std::string> old_hashes;
-  std::int64_t context_id;
-  auto chunk_count = static_cast<std::int64_t>(chunks.size());
-  if (same_file() && existing->context_hash == context_hash) {
+  check_records(context.file_path, context.chunks, context.imports);
+  StoredTexts texts = stored_texts(context);
+  if (same_file && existing->context_hash == texts.context_hash) {
     // Re-indexing an unchanged file writes nothing readers see, so their caches stay
     // valid. Records that are the chunker's own stay so whoever stored them this time.
-    note_unchanged();
+    note_unchanged(*existing, context);
     return chunk_hashes(existing->id);
   }
-  std::string record_text = dump_json(context.record);
+
+  std::vector<std::string> old_hashes;
   if (existing) {
-    context_id = existing->id;
-    old_hashes = chunk_hashes(context_id);
-    delete_children(context_id);
-    Statement st = db_.prepare(
-        "UPDATE contexts SET language = ?2, record = ?3, context_hash = ?4, chunk_count = ?5, "
-        "file_size = ?6, file_mtime_ns = ?7, file_hash = ?8, indexed_at = ?9, chunk_key = ?10, "
-        "vectors_complete = ?11, revision = (SELECT generation + 1 FROM agents WHERE agent_id = "
-        "?12) WHERE id = ?1");
-    st.bind(1, context_id).bind(2, language).bind(3, record_text).bind(4, context_hash);
-    st.bind(5, chunk_count).bind(6, facts.size).bind(7, facts.mtime_ns).bind(8, facts.sha256);
-    st.bind(9, context.indexed_at).bind(10, context.chunk_key);
-    st.bind(11, static_cast<std::int64_t>(context.vectors_complete)).bind(12, agent_id);
-    st.run();
-  } else {
-    Statement st = db_.prepare(
-        "INSERT INTO contexts(agent_id, seq, file_path, language, record, context_hash, "
-        "chunk_count, file_size, file_mtime_ns, file_hash, indexed_at, chunk_key, "
-        "vectors_complete, revision) VALUES(?1, "
-        "(SELECT COALESCE(MAX(seq), -1) + 1 FROM contexts WHERE agent_id = ?1), ?2, ?3, ?4, "
-        "?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
-        "(SELECT generation + 1 FROM agents WHERE agent_id = ?1))");
-    st.bind(1, agent_id).bind(2, file_path).bind(3, language).bind(4, record_text);
-    st.bind(5, context_hash).bind(6, chunk_count).bind(7, facts.size).bind(8, facts.mtime_ns);
-    st.bind(9, facts.sha256).bind(10, context.indexed_at).bind(11, context.chunk_key);
-    st.bind(12, static_cast<std::int64_t>(context.vectors_complete));
-    st.run();
-    context_id = db_.last_insert_rowid();
+    old_hashes = chunk_hashes(existing->id);
+    delete_children(existing->id);
   }
-
-  std::unordered_set<std::string> new_hashes;
-  for (std::size_t i = 0; i < chunks.size(); ++i) {
-    const Json& chunk = chunks[i];
-    std::string hash_id = filled_hash(i).empty() ? hash_id_of(chunk) : filled_hash(i);
-    if (!hash_id.empty()) new_hashes.insert(hash_id);
-    auto content = chunk.find("content");
-    bool moved = content != chunk.end() && content->is_string();
-    ChunkSearchText text = chunk_search_text(chunk, file_path);
-    Statement st = db_.prepare(
-        "INSERT INTO chunks(context_id, agent_id, ord, hash_id, record, content_moved, "
-        "fts_name, summary, keywords, content, subwords, path_terms) "
-        "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
-    st.bind(1, context_id).bind(2, agent_id).bind(3, static_cast<std::int64_t>(i));
-    if (hash_id.empty()) {
-      st.bind_null(4);
-    } else {
-      st.bind(4, hash_id);
-    }
-    st.bind(5, chunk_texts[i]).bind(6, static_cast<std::int64_t>(moved ? 1 : 0));
-    st.bind(7, text.name).bind(8, text.summary).bind(9, text.keywords).bind(10, text.content);
-    st.bind(11, text.subwords).bind(12, text.path);
-    st.run();
-    std::int64_t chunk_id = db_.last_insert_rowid();
-    Statement fts = db_.prepare(
-        "INSERT INTO chunk_fts(rowid, fts_name, summary, keywords, content, subwords, "
-        "path_terms) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-    fts.bind(1, chunk_id).bind(2, text.name).bind(3, text.summary).bind(4, text.keywords);
-    fts.bind(5, text.content).bind(6, text.subwords).bind(7, text.path);
-    fts.run();
-  }
-  for (std::size_t i = 0; i < imports.size(); ++i) {
-    const Json& import = imports[i];
-    std::string module;
-    if (import.is_object()) {
-      auto it = import.find("module");
-      if (it != import.end() && it->is_string()) module = it->get<std::string>();
-    }
-    Statement st = db_.prepare(
-        "INSERT INTO imports(context_id, ord, agent_id, module, stem, record) "
-        "VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
-    st.bind(1, context_id).bind(2, static_cast<std::int64_t>(i)).bind(3, agent_id);
-    st.bind(4, module).bind(5, module_stem(module)).bind(6, import_texts[i]);
-    st.run();
-  }
-
-  Json entry = {{"language", language},
-                {"chunk_count", chunk_count},
-                {"context_hash", context_hash},
-                {"indexed_at", context.indexed_at}};
-  db_.prepare("INSERT OR REPLACE INTO global_index(agent_id, file_path, entry) VALUES(?1, ?2, ?3)")
-      .bind(1, agent_id)
-      .bind(2, file_path)
-      .bind(3, dump_json(entry))
-      .run();
+  std::int64_t context_id = write_context_row(agent_id, existing, context, texts.context_hash);
+  std::unordered_set<std::string> new_hashes = insert_chunks(agent_id, context_id, context, texts);
+  insert_imports(agent_id, context_id, context, texts);
+  write_global_entry(agent_id, context, texts.context_hash);
 
   std::vector<std::string> gone;
   for (const std::string& hash : old_hashes) {
@@ -500,12 +568,7 @@ std::optional<std::vector<std::string>> ContextTable::remove(const std::string& 
 }
 
 void ContextTable::clear(const std::string& agent_id) {
-  db_.prepare(
-         "INSERT INTO chunk_fts(chunk_fts, rowid, fts_name, summary, keywords, content, "
-         "subwords, path_terms) SELECT 'delete', id, fts_name, summary, keywords, content, "
-         "subwords, path_terms FROM chunks WHERE agent_id = ?1")
-      .bind(1, agent_id)
-      .run();
+  forget_chunks("SELECT id, body FROM chunks WHERE agent_id = ?1", 0, agent_id);
   db_.prepare("DELETE FROM chunks WHERE agent_id = ?1").bind(1, agent_id).run();
   db_.prepare("DELETE FROM imports WHERE agent_id = ?1").bind(1, agent_id).run();
   db_.prepare("DELETE FROM contexts WHERE agent_id = ?1").bind(1, agent_id).run();

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "backend/store/file_facts.h"
@@ -123,6 +124,29 @@ class ContextTable {
   std::int64_t generation(const std::string& agent_id);
 
  private:
+  struct StoredTexts;
+  // The steps of put.
+  static const std::string& filled_hash(const ContextWrite& context, std::size_t i);
+  StoredTexts stored_texts(const ContextWrite& context);
+  // Notes what an unchanged context may still learn: that its records are the
+  // chunker's own, or that all of its vectors are stored now.
+  void note_unchanged(const ContextRow& existing, const ContextWrite& context);
+  std::int64_t write_context_row(const std::string& agent_id,
+                                 const std::optional<ContextRow>& existing,
+                                 const ContextWrite& context, const std::string& context_hash);
+  // Answers the distinct hash ids of the chunks.
+  std::unordered_set<std::string> insert_chunks(const std::string& agent_id,
+                                                std::int64_t context_id,
+                                                const ContextWrite& context,
+                                                const StoredTexts& texts);
+  void insert_imports(const std::string& agent_id, std::int64_t context_id,
+                      const ContextWrite& context, const StoredTexts& texts);
+  void write_global_entry(const std::string& agent_id, const ContextWrite& context,
+                          const std::string& context_hash);
+
+  // Removes from the keyword index the chunks that `select_sql` (id, body)
+  // selects with `id`, or with `agent_id` when it is not empty.
+  void forget_chunks(const char* select_sql, std::int64_t id, const std::string& agent_id);
   void delete_children(std::int64_t context_id);
   // The context record of row `id` with its chunks and imports; external_imports left null.
   Json read_context(std::int64_t id);

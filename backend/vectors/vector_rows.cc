@@ -1,5 +1,8 @@
 #include "backend/vectors/vector_rows.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "backend/storage/database.h"
 #include "common/json_text.h"
 
@@ -18,8 +21,7 @@ std::string embedder_at(Database& db, const char* sql, const std::string& agent_
 
 bool only_embedder(Database& db, const std::string& agent_id, const std::string& embedder) {
   std::string lowest = embedder_at(
-      db, "SELECT embedder FROM vectors WHERE agent_id = ?1 ORDER BY embedder LIMIT 1",
-      agent_id);
+      db, "SELECT embedder FROM vectors WHERE agent_id = ?1 ORDER BY embedder LIMIT 1", agent_id);
   if (lowest.empty()) return true;
   std::string highest = embedder_at(
       db, "SELECT embedder FROM vectors WHERE agent_id = ?1 ORDER BY embedder DESC LIMIT 1",
@@ -50,14 +52,52 @@ std::unordered_set<std::string> hashes_with_vectors(Database& db, const std::str
   return held;
 }
 
+std::string encode_vector(const std::vector<float>& vector) {
+  std::size_t nonzero = 0;
+  for (float x : vector) nonzero += x != 0.0f;
+  constexpr std::size_t kPair = sizeof(std::uint16_t) + sizeof(float);
+  if (vector.size() > 0xffff || nonzero * kPair >= vector.size() * sizeof(float)) {
+    return std::string(reinterpret_cast<const char*>(vector.data()), vector.size() * sizeof(float));
+  }
+  std::string blob(nonzero * kPair, '\0');
+  char* at = blob.data();
+  for (std::size_t i = 0; i < vector.size(); ++i) {
+    if (vector[i] == 0.0f) continue;
+    auto index = static_cast<std::uint16_t>(i);
+    std::memcpy(at, &index, sizeof(index));
+    std::memcpy(at + sizeof(index), &vector[i], sizeof(float));
+    at += kPair;
+  }
+  return blob;
+}
+
+bool decode_vector(std::string_view blob, std::size_t dim, float* out) {
+  if (blob.size() == dim * sizeof(float)) {
+    std::memcpy(out, blob.data(), blob.size());
+    return true;
+  }
+  constexpr std::size_t kPair = sizeof(std::uint16_t) + sizeof(float);
+  if (blob.size() % kPair != 0 || blob.size() >= dim * sizeof(float)) return false;
+  std::fill(out, out + dim, 0.0f);
+  for (std::size_t at = 0; at < blob.size(); at += kPair) {
+    std::uint16_t index;
+    std::memcpy(&index, blob.data() + at, sizeof(index));
+    if (index >= dim) return false;
+    std::memcpy(out + index, blob.data() + at + sizeof(index), sizeof(float));
+  }
+  return true;
+}
+
 void put_vector(Database& db, const std::string& agent_id, const std::string& hash_id,
                 const std::string& embedder, const std::vector<float>& vector) {
   Statement st = db.prepare(
-      "INSERT OR REPLACE INTO vectors(agent_id, hash_id, embedder, dim, vector) "
+      "INSERT OR REPLACE INTO vectors(agent_id, hash_id, "
+      "embedder, dim, vector) "
       "VALUES(?1, ?2, ?3, ?4, ?5)");
   st.bind(1, agent_id).bind(2, hash_id).bind(3, embedder);
   st.bind(4, static_cast<std::int64_t>(vector.size()));
-  st.bind_blob(5, vector.data(), vector.size() * sizeof(float));
+  std::string blob = encode_vector(vector);
+  st.bind_blob(5, blob.data(), blob.size());
   st.run();
 }
 

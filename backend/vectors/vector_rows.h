@@ -32,6 +32,16 @@ std::unordered_set<std::string> hashes_with_vectors(Database& db, const std::str
                                                     const std::string& embedder,
                                                     const std::vector<std::string>& hash_ids);
 
+// The stored form of a vector of `dim` components: the float32 components as
+// they are, or, when few are non-zero (as for the local embedder's vectors of
+// short chunks), the non-zero ones as (16-bit index, float32 value) pairs. The
+// sparse form is chosen only when it is smaller, so a blob's size tells its
+// form; both decode to the same floats.
+std::string encode_vector(const std::vector<float>& vector);
+// Writes the `dim` components of `blob` to `out`; false when the blob is
+// neither form.
+bool decode_vector(std::string_view blob, std::size_t dim, float* out);
+
 // Stores (or replaces) the agent's vector for `hash_id`.
 void put_vector(Database& db, const std::string& agent_id, const std::string& hash_id,
                 const std::string& embedder, const std::vector<float>& vector);

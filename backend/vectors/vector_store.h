@@ -1,15 +1,14 @@
-// VectorStore: the backend's CodingAmbrel. It keeps one float32 vector per chunk hash per
-// agent in the code-memory database and owns the embedder that makes them.
+// VectorStore: the backend's CodingAmbrel, an adapter over its BackendCore. The
+// core keeps one float32 vector per chunk hash per agent in the code-memory
+// database and owns the embedder that makes them.
 //
-// Thread safety: none; one caller at a time (each instance has its own connection, so
-// instances in different threads or processes may share a root).
+// Thread safety: as its core.
 #pragma once
 
 #include <memory>
 #include <string>
 
-#include "backend/storage/database.h"
-#include "backend/vectors/embedder.h"
+#include "backend/core/backend_core.h"
 #include "coding/coding_ambrel.h"
 
 namespace vantory::backend {
@@ -21,6 +20,8 @@ class VectorStore : public CodingAmbrel {
   explicit VectorStore(const std::string& root_path);
   // As above with a given embedder.
   VectorStore(const std::string& root_path, std::unique_ptr<Embedder> embedder);
+  // The store over `core`'s data folder and embedder.
+  explicit VectorStore(std::shared_ptr<BackendCore> core) : core_(std::move(core)) {}
 
   // Removes the agent's vectors among `hash_ids` (a JSON array of strings; other elements are
   // ignored), except those that a stored chunk of the agent still refers to: a chunk shared
@@ -29,15 +30,10 @@ class VectorStore : public CodingAmbrel {
   // when `hash_ids` is not an array.
   void delete_vectors(const std::string& agent_id, const Json& hash_ids) override;
 
-  Embedder& embedder() { return *embedder_; }
+  Embedder& embedder() { return core_->embedder(); }
 
  private:
-  Database db_;
-  std::unique_ptr<Embedder> embedder_;
+  std::shared_ptr<BackendCore> core_;
 };
-
-// The backend's VectorStore behind `ambrel`. Throws TypeError naming `user` when `ambrel` is
-// some other implementation.
-VectorStore& backend_vectors(CodingAmbrel& ambrel, const char* user);
 
 }  // namespace vantory::backend

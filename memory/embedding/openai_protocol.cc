@@ -8,6 +8,7 @@
 #include "common/error.h"
 #include "common/json_text.h"
 #include "common/message_text.h"
+#include "common/redaction.h"
 #include "common/unicode.h"
 #include "memory/embedding/embedding_log.h"
 #include "memory/embedding/remote_embedding_client.h"
@@ -129,8 +130,10 @@ std::vector<PythonVector> RemoteEmbeddingClient::_call_openai_api(
         if (*after > kMaxRetryAfterSeconds) throw;  // longer than a caller should wait
         pause = std::chrono::seconds(*after);
       }
-      log_embedding_line("API HTTP error " + std::to_string(e.code()) + ": " + e.reason() +
-                         "; retrying in " + std::to_string(pause.count()) + " ms");
+      log_embedding_line(without_secret("API HTTP error " + std::to_string(e.code()) + ": " +
+                                            e.reason() + "; retrying in " +
+                                            std::to_string(pause.count()) + " ms",
+                                        api_key.value_or("")));
       std::this_thread::sleep_for(pause);
     }
   }
@@ -141,7 +144,14 @@ std::vector<PythonVector> RemoteEmbeddingClient::_call_openai_api(
 
   std::vector<PythonVector> vectors(texts.size());
   for (std::size_t i = 0; i < texts.size(); ++i) {
-    if (answer.rows[i]) vectors[i] = _finalize_embedding(*answer.rows[i]);
+    if (!answer.rows[i]) continue;
+    try {
+      vectors[i] = _finalize_embedding(*answer.rows[i]);
+    } catch (const ValueError& e) {
+      // Empty, not finite, or not of the configured length: this text failed alone.
+      if (answer.unusable++ == 0) answer.first_problem = e.what();
+      answer.rows[i] = nullptr;
+    }
   }
   if (answer.unusable > 0) {
     // Zero vectors take the length the usable answers have just set.

@@ -11,10 +11,11 @@
 #include <vector>
 
 #include "backend/storage/database.h"
+#include "coding/batched_writes.h"
 #include "common/json_text.h"
 #include "tests/backend/store/backend_fixture.h"
-#include "tests/reliability/kill_loop.h"
 #include "tests/reliability/crash_fixture.h"
+#include "tests/reliability/kill_loop.h"
 
 namespace vantory::testing {
 namespace {
@@ -70,8 +71,7 @@ TEST_F(CrashConsistency, BackendDatabaseSurvivesKillsDuringIndexing) {
     KilledRun run = run_until_killed(
         [&](std::int64_t id) {
           if (!components) components = std::make_unique<Components>(root);
-          components->builder->process_file_chunks("agent", file_of(id), chunks_of(id),
-                                                    "python");
+          components->builder->process_file_chunks("agent", file_of(id), chunks_of(id), "python");
           // Writes that only record use happen between indexing writes as well.
           components->retriever->search("agent", "helper", 3, nullptr);
         },
@@ -100,6 +100,53 @@ TEST_F(CrashConsistency, BackendDatabaseSurvivesKillsDuringIndexing) {
   }
   RecordProperty("kills", rounds);
   RecordProperty("acknowledged_writes", static_cast<int>(acknowledged.size()));
+}
+
+// Many files per transaction: a kill inside a batch loses that batch alone,
+// never a file of a batch that was committed.
+TEST_F(CrashConsistency, BackendDatabaseSurvivesKillsDuringBatches) {
+  const std::string root = dir_ + "/.vantory_coding";
+  constexpr std::int64_t kFilesPerBatch = 6;
+  std::set<std::int64_t> acknowledged;
+  std::int64_t next = 0;
+  const int rounds = kill_rounds(25);
+  for (int round = 0; round < rounds; ++round) {
+    std::unique_ptr<Components> components;  // the child's, made at its first write
+    KilledRun run = run_until_killed(
+        [&](std::int64_t batch) {
+          if (!components) components = std::make_unique<Components>(root);
+          auto& batches = dynamic_cast<BatchedWrites&>(*components->builder);
+          batches.begin_batch();
+          for (std::int64_t i = 0; i < kFilesPerBatch; ++i) {
+            std::int64_t id = batch * kFilesPerBatch + i;
+            components->builder->process_file_chunks("agent", file_of(id), chunks_of(id), "python");
+          }
+          batches.commit_batch();
+        },
+        next, std::uniform_int_distribution<int>(1, 5)(random_));
+    ASSERT_EQ(run.failure, "") << "round " << round;
+    acknowledged.insert(run.acknowledged.begin(), run.acknowledged.end());
+    if (!run.acknowledged.empty()) next = run.acknowledged.back() + 1;
+
+    {
+      backend::Database db(root);
+      backend::Statement check = db.prepare("PRAGMA integrity_check");
+      ASSERT_TRUE(check.step());
+      ASSERT_EQ(check.column_text(0), "ok") << "round " << round;
+      ASSERT_NO_THROW(db.exec("INSERT INTO chunk_fts(chunk_fts) VALUES('integrity-check')"));
+    }
+    Components c(root);
+    Json listing = c.store->list_code_mems("agent", 1000000, 0);
+    std::set<std::string> listed;
+    for (const Json& file : listing["files"]) listed.insert(file["file_path"].get<std::string>());
+    EXPECT_EQ(listed.size() % kFilesPerBatch, 0u) << "a batch was stored in part";
+    for (std::int64_t batch : acknowledged) {
+      for (std::int64_t i = 0; i < kFilesPerBatch; ++i) {
+        ASSERT_TRUE(listed.count(file_of(batch * kFilesPerBatch + i))) << "round " << round;
+      }
+    }
+  }
+  RecordProperty("kills", rounds);
 }
 
 }  // namespace

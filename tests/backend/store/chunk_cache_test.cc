@@ -13,7 +13,9 @@
 #include "backend/filesystem/virtual_file_system.h"
 #include "backend/retriever/hybrid_retriever.h"
 #include "backend/store/cached_chunking.h"
+#include "backend/store/context_store.h"
 #include "backend/vectors/local_embedder.h"
+#include "backend/vectors/vector_store.h"
 #include "backend_fixture.h"
 #include "coding/tarnel.h"
 #include "common/files.h"
@@ -39,10 +41,13 @@ TEST(ChunkCache, RecordsCountAsTheChunkersOwnOnlyWithTarnelsFillings) {
        R"({"name": "f", "content": "def f():\n    return 1", "summary": "Code unit: f"})", true},
       {"summary and hash filled", made,
        R"({"name": "f", "content": "def f():\n    return 1", "summary": "Code unit: f", )"
-       R"("hash_id": ")" + hash + R"("})", true},
+       R"("hash_id": ")" +
+           hash + R"("})",
+       true},
       {"missing summary appended before the hash", R"({"name": "f", "content": "x = 1"})",
        R"({"name": "f", "content": "x = 1", "summary": "Code unit: f", "hash_id": ")" +
-           backend::content_hash_id("x = 1") + R"("})", true},
+           backend::content_hash_id("x = 1") + R"("})",
+       true},
       {"unnamed unit", R"({"content": "x = 1", "summary": null})",
        R"({"content": "x = 1", "summary": "Code unit: unnamed"})", true},
       {"name that is not text", R"({"name": 7, "summary": ""})",
@@ -51,12 +56,15 @@ TEST(ChunkCache, RecordsCountAsTheChunkersOwnOnlyWithTarnelsFillings) {
        R"({"name": "f", "content": "def f():\n    return 1", "summary": "mine"})", false},
       {"a hash of other content", made,
        R"({"name": "f", "content": "def f():\n    return 1", "summary": "Code unit: f", )"
-       R"("hash_id": ")" + backend::content_hash_id("other") + R"("})", false},
+       R"("hash_id": ")" +
+           backend::content_hash_id("other") + R"("})",
+       false},
       {"a hash without content", R"({"name": "f", "content": ""})",
        R"({"name": "f", "content": "", "summary": "Code unit: f", "hash_id": "abc"})", false},
       {"hash before summary", R"({"name": "f", "content": "x = 1"})",
        R"({"name": "f", "content": "x = 1", "hash_id": ")" + backend::content_hash_id("x = 1") +
-           R"(", "summary": "Code unit: f"})", false},
+           R"(", "summary": "Code unit: f"})",
+       false},
       {"another member", made,
        R"({"name": "f", "content": "def f():\n    return 1", "summary": "", "note": 1})", false},
       {"members reordered", made,
@@ -129,23 +137,23 @@ class CountingChunking : public ChunkingComponent {
 class TestProvider : public ComponentProvider {
  public:
   std::unique_ptr<CodingContextStore> make_store(const std::string& root) override {
-    return std::make_unique<backend::ContextStore>(root, cache_);
-  }
-  std::unique_ptr<CodingAmbrel> make_ambrel(const std::string& root) override {
     auto owned = std::make_unique<SwitchableEmbedder>();
     embedder = owned.get();
-    return std::make_unique<backend::VectorStore>(root, std::move(owned));
+    core_ = std::make_shared<backend::BackendCore>(root, cache_, std::move(owned));
+    return std::make_unique<backend::ContextStore>(core_);
   }
-  std::unique_ptr<CodingMemoryBuilder> make_builder(CodingContextStore& store,
-                                                    CodingAmbrel& ambrel) override {
-    return std::make_unique<backend::MemoryBuilder>(store, ambrel, cache_);
+  std::unique_ptr<CodingAmbrel> make_ambrel(const std::string&) override {
+    return std::make_unique<backend::VectorStore>(core_);
   }
-  std::unique_ptr<CodingHybridRetriever> make_retriever(CodingContextStore& store,
-                                                        CodingAmbrel& ambrel) override {
-    return std::make_unique<backend::HybridRetriever>(store, ambrel);
+  std::unique_ptr<CodingMemoryBuilder> make_builder(CodingContextStore&, CodingAmbrel&) override {
+    return std::make_unique<backend::MemoryBuilder>(core_);
   }
-  std::unique_ptr<CodingFileSystem> make_filesystem(CodingContextStore& store) override {
-    return std::make_unique<backend::VirtualFileSystem>(store);
+  std::unique_ptr<CodingHybridRetriever> make_retriever(CodingContextStore&,
+                                                        CodingAmbrel&) override {
+    return std::make_unique<backend::HybridRetriever>(core_);
+  }
+  std::unique_ptr<CodingFileSystem> make_filesystem(CodingContextStore&) override {
+    return std::make_unique<backend::VirtualFileSystem>(core_);
   }
   std::shared_ptr<ChunkingComponent> bind_chunking() override {
     return backend::make_cached_chunking(chunking, cache_);
@@ -155,6 +163,7 @@ class TestProvider : public ComponentProvider {
 
  private:
   std::shared_ptr<ChunkCache> cache_ = std::make_shared<ChunkCache>();
+  std::shared_ptr<backend::BackendCore> core_;
 };
 
 class CachedChunkingTest : public BackendTest {
@@ -223,9 +232,9 @@ TEST_F(CachedChunkingTest, EditedFilesAndOtherRecordsAreCutAgain) {
     int cuts;
   };
   const Case cases[] = {
-      {"records supplied by a caller", [&] {
-         tarnel_->index_file("agent", file_, Json::array({chunk("join", "function", "x")}));
-       }, 1},
+      {"records supplied by a caller",
+       [&] { tarnel_->index_file("agent", file_, Json::array({chunk("join", "function", "x")})); },
+       1},
       {"the chunker's records supplied by a caller",
        [&] { tarnel_->index_file("agent", file_, chunker_records); }, 0},
       {"an edited file",
@@ -259,10 +268,8 @@ TEST_F(CachedChunkingTest, MissingVectorsAndVectorsOfAnotherEmbedderAreMadeAgain
     std::int64_t new_chunks;
   };
   const Step steps[] = {
-      {"the service is back", "first", total},
-      {"all vectors stored", "first", 0},
-      {"another embedder", "second", total},
-      {"the first one again", "first", total},
+      {"the service is back", "first", total}, {"all vectors stored", "first", 0},
+      {"another embedder", "second", total},   {"the first one again", "first", total},
       {"unchanged since", "first", 0},
   };
   for (const Step& step : steps) {

@@ -7,21 +7,46 @@
 #include <utime.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 
+#include "backend/storage/packed_texts.h"
 #include "backend/storage/schema.h"
+#include "backend/vectors/vector_rows.h"
 #include "backend_fixture.h"
 #include "common/error.h"
 #include "common/sha256.h"
+#include "schema_v2_database.h"
 
 namespace vantory::testing {
 namespace {
+
+// Replaces the test's database with one made by `sql`, as an older build would
+// have left it.
+void write_database_at(const std::string& root, const std::string& sql) {
+  std::filesystem::remove_all(root);
+  std::filesystem::create_directories(root);
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open((root + "/" + backend::kDatabaseFileName).c_str(), &raw), SQLITE_OK);
+  char* error = nullptr;
+  int rc = sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, &error);
+  std::string message = error ? error : "";
+  sqlite3_free(error);
+  sqlite3_close(raw);
+  ASSERT_EQ(rc, SQLITE_OK) << message;
+}
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 
-using ContextStoreTest = BackendTest;
+class ContextStoreTest : public BackendTest {
+ protected:
+  void write_database(const std::string& sql) {
+    c_.reset();
+    write_database_at(root_, sql);
+  }
+};
 
 TEST_F(ContextStoreTest, ContextsPersistInIndexingOrderWithFileFacts) {
   std::string a = write("pkg/a.py", "import os\nimport pkg.b\n\ndef run(x):\n    return x\n");
@@ -316,8 +341,7 @@ TEST_F(ContextStoreTest, ContextsAreSharedUntilTheyChangeThenReadAgainWhereTheyC
        },
        false},
       {"a file indexed with other chunks",
-       [&] { index("pkg/b.py", Json::array({chunk("b2", "function", "def b2(): pass")})); },
-       false},
+       [&] { index("pkg/b.py", Json::array({chunk("b2", "function", "def b2(): pass")})); }, false},
       {"a file indexed with other chunks while the answer is held",
        [&] { index("pkg/b.py", Json::array({chunk("b3", "function", "def b3(): pass")})); }, true},
       {"a file removed", [&] { store().delete_code_mem("agent", "pkg/b.py"); }, false},
@@ -353,26 +377,48 @@ TEST_F(ContextStoreTest, ContextsAreSharedUntilTheyChangeThenReadAgainWhereTheyC
 }
 
 TEST_F(ContextStoreTest, AVersionOneDatabaseIsUpgraded) {
-  std::string a = write("a.py", "def a():\n    pass\n");
-  index(a, Json::array({chunk("a", "function", "def a():\n    pass")}));
-  c_.reset();
-  {
-    backend::Database db(root_);
-    db.exec(
-        "DROP INDEX contexts_by_chunk_key; DROP INDEX vectors_by_embedder; "
-        "ALTER TABLE contexts DROP COLUMN chunk_key; "
-        "ALTER TABLE contexts DROP COLUMN vectors_complete; "
-        "ALTER TABLE contexts DROP COLUMN revision; PRAGMA user_version = 1;");
-  }
+  write_database(std::string(kSchemaVersion2Database) +
+                 "DROP INDEX contexts_by_chunk_key; DROP INDEX vectors_by_embedder; "
+                 "ALTER TABLE contexts DROP COLUMN chunk_key; "
+                 "ALTER TABLE contexts DROP COLUMN vectors_complete; "
+                 "ALTER TABLE contexts DROP COLUMN revision; PRAGMA user_version = 1;");
   open();
   ASSERT_EQ(contexts().size(), 1u);
-  EXPECT_EQ(contexts()[0]["chunks"][0]["name"], "a");
-  EXPECT_EQ(index(a, Json::array({chunk("a", "function", "def a():\n    pass")}))["reused_chunks"],
-            1);
+  Json chunks = contexts()[0]["chunks"];
+  EXPECT_EQ(chunks[0]["name"], "parse_config");
+  EXPECT_EQ(index("/src/app/config.py", chunks)["reused_chunks"], 2);
   backend::Database db(root_);
   backend::Statement version = db.prepare("PRAGMA user_version");
   ASSERT_TRUE(version.step());
   EXPECT_EQ(version.column_int(0), backend::kSchemaVersion);
+}
+
+TEST_F(ContextStoreTest, AVersionTwoDatabaseIsUpgradedWithNothingLost) {
+  write_database(kSchemaVersion2Database);
+  open();
+  const std::string path = "/src/app/config.py";
+  ASSERT_EQ(contexts().size(), 1u);
+  const Json& chunks = contexts()[0]["chunks"];
+  ASSERT_EQ(chunks.size(), 2u);
+  EXPECT_EQ(chunks[0]["content"], "def parse_config(path):\n    return json.load(open(path))");
+  EXPECT_EQ(chunks[0]["keywords"], Json::array({"json"}));
+  EXPECT_EQ(chunks[1]["name"], "RequestHandler");
+  EXPECT_EQ(store().get_file_imports("agent", path), Json::array({{{"module", "json"}}}));
+
+  // The keyword index was rebuilt from the chunks; the vectors are read as they
+  // were stored.
+  Json found = c_->retriever->search("agent", "settings parse", 2, nullptr);
+  ASSERT_FALSE(found["results"].empty());
+  EXPECT_EQ(found["results"][0]["chunk"]["name"], "parse_config");
+  EXPECT_EQ(index(path, chunks)["reused_chunks"], 2);
+
+  // What the index was told to forget matches what it holds.
+  EXPECT_TRUE(store().delete_code_mem("agent", path));
+  backend::Database db(root_);
+  EXPECT_NO_THROW(db.exec("INSERT INTO chunk_fts(chunk_fts) VALUES('integrity-check')"));
+  backend::Statement terms = db.prepare("SELECT COUNT(*) FROM chunk_vocab");
+  ASSERT_TRUE(terms.step());
+  EXPECT_EQ(terms.column_int(0), 0);
 }
 
 TEST_F(ContextStoreTest, ANewerDatabaseIsRefused) {
@@ -428,6 +474,33 @@ TEST_F(BackendTest, ReportsCountWhatWasIndexedAndServed) {
   EXPECT_THAT(strings(stats["recommendations"]),
               ::testing::ElementsAre("Re-index 1 changed file with delta_update: " + a,
                                      ::testing::HasSubstr("1 file that no longer exists")));
+}
+
+TEST(StoredForms, TextsAndVectorsReadBackExactly) {
+  std::string long_text(5000, 'x');
+  for (const std::vector<std::string_view>& texts : std::vector<std::vector<std::string_view>>{
+           {}, {""}, {"a", "", "b"}, {long_text, "tail"}, {std::string_view("\0\xff", 2)}}) {
+    std::vector<std::string> back = backend::unpack_texts(backend::pack_texts(texts));
+    EXPECT_EQ(back, std::vector<std::string>(texts.begin(), texts.end()));
+  }
+  EXPECT_LT(backend::pack_texts({long_text}).size(), 100u);
+  for (const char* damaged : {"", "Q",
+                              "R\x05"
+                              "ab",
+                              "Z\x01\x02"}) {
+    EXPECT_THROW(backend::unpack_texts(damaged), RuntimeError) << damaged;
+  }
+
+  std::vector<float> sparse(256, 0.0f), dense(256, 0.25f), decoded(256);
+  sparse[0] = -1.5f;
+  sparse[255] = 0.125f;
+  for (const std::vector<float>& vector : {sparse, dense, std::vector<float>(256, 0.0f)}) {
+    std::string blob = backend::encode_vector(vector);
+    ASSERT_TRUE(backend::decode_vector(blob, 256, decoded.data()));
+    EXPECT_EQ(decoded, vector);
+  }
+  EXPECT_EQ(backend::encode_vector(sparse).size(), 12u);
+  EXPECT_FALSE(backend::decode_vector(std::string(7, '\0'), 256, decoded.data()));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "backend/builder/memory_builder.h"
 #include "backend/retriever/hybrid_retriever.h"
+#include "backend/store/context_store.h"
 #include "backend/vectors/local_embedder.h"
 #include "backend_fixture.h"
 #include "memory/embedding/remote_embedding_client.h"
@@ -30,10 +31,11 @@ class FakeServiceClient : public RemoteEmbeddingClient {
 
 TEST_F(BackendTest, ServiceVectorsAreStoredOnlyWhenTheServiceAnswered) {
   auto client = std::make_shared<FakeServiceClient>();
-  backend::ContextStore store(root_);
-  backend::VectorStore vectors(root_, std::make_unique<backend::RemoteEmbedder>(client));
-  backend::MemoryBuilder builder(store, vectors);
-  backend::HybridRetriever retriever(store, vectors);
+  auto core = std::make_shared<backend::BackendCore>(
+      root_, nullptr, std::make_unique<backend::RemoteEmbedder>(client));
+  backend::ContextStore store(core);
+  backend::MemoryBuilder builder(core);
+  backend::HybridRetriever retriever(core);
 
   Json chunks = Json::array({chunk("fetch_page", "function", "def fetch_page(url): ..."),
                              chunk("unlucky", "function", "def unlucky(): ...")});

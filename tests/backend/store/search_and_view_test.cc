@@ -1,6 +1,8 @@
 // The hybrid retriever, the directory view and snapshots through the component interfaces.
 #include <gmock/gmock.h>
 
+#include "backend/core/backend_core.h"
+#include "backend/retriever/hybrid_retriever.h"
 #include "backend/text/identifiers.h"
 #include "backend/text/search_text.h"
 #include "backend_fixture.h"
@@ -220,6 +222,39 @@ TEST_F(BackendTest, SnapshotsAreContentAddressedAndCompared) {
   Json third = fs.commit_snapshot("agent", "changed");
   EXPECT_NE(third, second);
   EXPECT_EQ(fs.get_diff("agent", second, third)["unchanged"], 3);
+}
+
+
+// A new process reads the vectors in pieces; a warm one holds them: both answer the same,
+// ties included.
+TEST_F(BackendTest, ColdAndWarmSearchesAnswerTheSame) {
+  const char* words[] = {"parse", "render", "socket", "cache", "token", "graph", "queue"};
+  for (int f = 0; f < 12; ++f) {
+    Json chunks = Json::array();
+    for (int u = 0; u < 6; ++u) {
+      std::string a = words[(f + u) % 7], b = words[(f * u + 3) % 7];
+      // Repeated contents share a vector, and so a similarity, across files.
+      std::string content = "def " + a + "_" + b + "(x):\n    return " + a + "(" + b + ")";
+      chunks.push_back(chunk(a + "_" + b, "function", content));
+    }
+    index(dir_ + "/src/m" + std::to_string(f) + ".py", chunks);
+  }
+  auto search = [&](const std::shared_ptr<backend::BackendCore>& core, const char* query,
+                    const Json& filter) {
+    return backend::HybridRetriever(core).search("agent", query, 7, filter);
+  };
+  auto warm = std::make_shared<backend::BackendCore>(root_);
+  search(warm, "parse", nullptr);
+  search(warm, "parse", nullptr);
+  ASSERT_TRUE(warm->vector_index().holds_vectors());
+  for (const char* query : {"parse socket", "queue of tokens", "render graph cache"}) {
+    for (const Json& filter : {Json(nullptr), Json::array({dir_ + "/src/m4.py"})}) {
+      auto cold = std::make_shared<backend::BackendCore>(root_);
+      Json answer = search(cold, query, filter);
+      EXPECT_FALSE(cold->vector_index().holds_vectors());
+      EXPECT_EQ(answer, search(warm, query, filter)) << query;
+    }
+  }
 }
 
 }  // namespace

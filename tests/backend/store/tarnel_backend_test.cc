@@ -151,8 +151,9 @@ TEST_F(BackendTest, TarnelWithoutArgumentsUsesThisBackend) {
   std::filesystem::current_path(dir_);
   {
     Tarnel tarnel;
-    EXPECT_EQ(tarnel.index_file("agent", "m.py", Json::array({chunk("m", "block", "m = 1")}))["status"],
-              "indexed");
+    EXPECT_EQ(
+        tarnel.index_file("agent", "m.py", Json::array({chunk("m", "block", "m = 1")}))["status"],
+        "indexed");
     EXPECT_EQ(tarnel.search_codebase("agent", "m")["results"].size(), 1u);
   }
   std::filesystem::current_path(previous);
@@ -166,6 +167,52 @@ TEST(BackendProvider, RefusesComponentsOfAnotherImplementation) {
   EXPECT_THROW(provider->make_builder(store, ambrel), TypeError);
   EXPECT_THROW(provider->make_retriever(store, ambrel), TypeError);
   EXPECT_THROW(provider->make_filesystem(store), TypeError);
+}
+
+// Many files at once: cut on worker threads, stored in batches, answered as
+// index_file would.
+TEST_F(TarnelBackendTest, IndexFilesAnswersAsIndexFileDoesInTheGivenOrder) {
+  std::vector<std::string> paths;
+  for (int i = 0; i < 40; ++i) {
+    std::string n = std::to_string(i);
+    paths.push_back(write("many/m" + n + ".py",
+                          "import app.config\n\ndef f" + n + "(x):\n    return x + " + n + "\n"));
+  }
+  paths.insert(paths.begin() + 7, dir_ + "/many/missing.py");
+  paths.insert(paths.begin() + 20, write("many/data.bin", std::string("\x00\x01\x02", 3)));
+  std::vector<int> calls(paths.size());
+  std::vector<Json> answers(paths.size());
+  tarnel_->index_files(
+      "agent", paths,
+      [&](std::size_t i, const Json* answer, std::exception_ptr error) {
+        ++calls[i];
+        ASSERT_FALSE(error);
+        answers[i] = *answer;
+      },
+      3);
+  EXPECT_THAT(calls, ::testing::Each(1));
+  EXPECT_EQ(answers[7]["message"], "File not found for auto-chunking: " + paths[7]);
+
+  // The same files one by one, in another agent, answer the same.
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    Json one = tarnel_->index_file("other", paths[i]);
+    Json many = answers[i];
+    one.erase("time_ms");
+    many.erase("time_ms");
+    EXPECT_EQ(many, one) << paths[i];
+  }
+  // Stored in the order given, after the two files indexed before.
+  Json listing = tarnel_->list_indexed_files("agent", 100, 0);
+  std::vector<std::string> stored = strings(listing["files"], "file_path");
+  std::vector<std::string> expected{config_, server_};
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    if (answers[i]["status"] == "indexed") expected.push_back(paths[i]);
+  }
+  EXPECT_EQ(stored, expected);
+  EXPECT_EQ(tarnel_->search_codebase("agent", "f33", 1)["results"][0]["file_path"],
+            dir_ + "/many/m33.py");
+  EXPECT_EQ(tarnel_->performance_profile("agent")["profile"]["indexing"]["count"],
+            2 + 2 * (stored.size() - 2));
 }
 
 }  // namespace

@@ -1,0 +1,220 @@
+// Indexing many files at once: worker threads read and cut them while the
+// calling thread stores them, in batches when the builder can.
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "coding/batched_writes.h"
+#include "coding/ingest_steps.h"
+#include "coding/tarnel.h"
+
+namespace vantory {
+
+namespace {
+
+// A batch is committed once it holds this many files or has been open this
+// long: large enough that a commit's fixed cost (the index pages every
+// transaction rewrites) is shared, short enough that other writers of the store
+// do not wait long and that progress moves.
+constexpr std::size_t kBatchFiles = 256;
+constexpr std::chrono::milliseconds kBatchTime{1000};
+
+// How many cut files may wait for the writer per worker: memory stays bounded
+// by the window, not by the number of paths.
+constexpr std::size_t kWindowPerWorker = 4;
+
+// A file as a worker left it.
+struct Cut {
+  CutFile file;
+  std::exception_ptr error;
+};
+
+// The files between the workers and the writer: a window of slots that the
+// workers fill in any order and the writer empties in order. A worker may not
+// run further ahead of the writer than the window.
+class CutWindow {
+ public:
+  CutWindow(std::size_t count, std::size_t window) : count_(count), slots_(window) {}
+
+  // The next index for a worker to cut; false when there is none left or the
+  // window stopped.
+  bool claim(std::size_t& index) {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [&] { return stopped_ || next_ >= count_ || next_ < taken_ + slots_.size(); });
+    if (stopped_ || next_ >= count_) return false;
+    index = next_++;
+    return true;
+  }
+
+  void deliver(std::size_t index, Cut cut) {
+    std::lock_guard lock(mutex_);
+    Slot& slot = slots_[index % slots_.size()];
+    slot.cut = std::move(cut);
+    slot.ready = true;
+    if (index == taken_) ready_.notify_one();
+  }
+
+  // The file of `index` (the next one in order), once a worker delivered it.
+  Cut take(std::size_t index) {
+    std::unique_lock lock(mutex_);
+    Slot& slot = slots_[index % slots_.size()];
+    ready_.wait(lock, [&] { return slot.ready; });
+    Cut cut = std::move(slot.cut);
+    slot.ready = false;
+    taken_ = index + 1;
+    room_.notify_all();
+    return cut;
+  }
+
+  void stop() {
+    std::lock_guard lock(mutex_);
+    stopped_ = true;
+    room_.notify_all();
+  }
+
+ private:
+  struct Slot {
+    bool ready = false;
+    Cut cut;
+  };
+  const std::size_t count_;
+  std::vector<Slot> slots_;
+  std::size_t next_ = 0;   // next index to claim
+  std::size_t taken_ = 0;  // indexes below it are taken by the writer
+  bool stopped_ = false;
+  std::mutex mutex_;
+  std::condition_variable room_;
+  std::condition_variable ready_;
+};
+
+// Workers that cut the files of a window until it runs out; stopped and joined
+// on destruction, so that no exception of the writer leaves them running.
+class CutWorkers {
+ public:
+  CutWorkers(CutWindow& window, unsigned count, ChunkingComponent& chunking,
+             const std::vector<std::string>& paths, std::uint64_t max_bytes)
+      : window_(window) {
+    for (unsigned i = 0; i < count; ++i) {
+      threads_.emplace_back([&window, &chunking, &paths, max_bytes] {
+        std::size_t index;
+        while (window.claim(index)) {
+          Cut cut;
+          try {
+            cut.file = cut_file(chunking, paths[index], max_bytes);
+          } catch (...) {
+            cut.error = std::current_exception();
+          }
+          window.deliver(index, std::move(cut));
+        }
+      });
+    }
+  }
+  ~CutWorkers() {
+    window_.stop();
+    for (std::thread& thread : threads_) thread.join();
+  }
+
+ private:
+  CutWindow& window_;
+  std::vector<std::thread> threads_;
+};
+
+// The files stored in the open batch, answered once it is committed. Without a
+// batch-capable builder every file is answered as soon as it is stored.
+class BatchWriter {
+ public:
+  BatchWriter(BatchedWrites* batches, const Tarnel::FileIndexed& on_indexed)
+      : batches_(batches), on_indexed_(on_indexed) {}
+  ~BatchWriter() {
+    if (open_) batches_->abort_batch();
+  }
+
+  // Opens a batch when none is; false (with the failure answered for `index`)
+  // when it cannot be opened.
+  bool ready_for(std::size_t index) {
+    if (!batches_ || open_) return true;
+    try {
+      batches_->begin_batch();
+    } catch (...) {
+      on_indexed_(index, nullptr, std::current_exception());
+      return false;
+    }
+    open_ = true;
+    opened_at_ = std::chrono::steady_clock::now();
+    return true;
+  }
+
+  void stored(std::size_t index, Json answer) {
+    if (!open_) {
+      on_indexed_(index, &answer, nullptr);
+      return;
+    }
+    pending_.emplace_back(index, std::move(answer));
+    bool full = pending_.size() >= kBatchFiles ||
+                std::chrono::steady_clock::now() - opened_at_ >= kBatchTime;
+    if (full) commit();
+  }
+
+  void commit() {
+    if (!open_) return;
+    open_ = false;
+    std::exception_ptr failed;
+    try {
+      batches_->commit_batch();
+    } catch (...) {
+      failed = std::current_exception();
+      batches_->abort_batch();
+    }
+    std::vector<std::pair<std::size_t, Json>> done = std::move(pending_);
+    pending_.clear();
+    for (auto& [index, answer] : done) {
+      on_indexed_(index, failed ? nullptr : &answer, failed);
+    }
+  }
+
+ private:
+  BatchedWrites* batches_;
+  const Tarnel::FileIndexed& on_indexed_;
+  bool open_ = false;
+  std::chrono::steady_clock::time_point opened_at_;
+  std::vector<std::pair<std::size_t, Json>> pending_;
+};
+
+}  // namespace
+
+void Tarnel::index_files(const std::string& agent_id, const std::vector<std::string>& paths,
+                         const FileIndexed& on_indexed, unsigned threads) {
+  if (paths.empty()) return;
+  std::shared_ptr<ChunkingComponent> chunking = provider().bind_chunking();
+  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  threads = static_cast<unsigned>(std::min<std::size_t>(threads, paths.size()));
+  CutWindow window(paths.size(), kWindowPerWorker * threads);
+  BatchWriter writer(dynamic_cast<BatchedWrites*>(builder.get()), on_indexed);
+  CutWorkers workers(window, threads, *chunking, paths, max_file_bytes_);
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    Cut cut = window.take(i);
+    if (cut.error) {
+      on_indexed(i, nullptr, cut.error);
+      continue;
+    }
+    if (cut.file.chunks.is_object()) {  // the error object of auto-chunking
+      on_indexed(i, &cut.file.chunks, nullptr);
+      continue;
+    }
+    if (!writer.ready_for(i)) continue;
+    Json answer;
+    try {
+      answer = _store_chunks(agent_id, paths[i], cut.file.chunks, cut.file.language);
+    } catch (...) {
+      on_indexed(i, nullptr, std::current_exception());
+      continue;
+    }
+    writer.stored(i, std::move(answer));
+  }
+  writer.commit();
+}
+
+}  // namespace vantory
