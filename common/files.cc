@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -260,6 +261,58 @@ bool is_directory(const std::string& path) {
 
 void remove_file(const std::string& path) {
   if (::unlink(path.c_str()) != 0) throw_os(errno, path);
+}
+
+std::string file_identity(const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return {};
+  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + ":" +
+         std::to_string(info.st_size) + ":" + std::to_string(info.st_mtim.tv_sec) + "." +
+         std::to_string(info.st_mtim.tv_nsec);
+}
+
+DirectoryLock::DirectoryLock(const std::string& directory) {
+  fd_ = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ < 0) return;
+  while (::flock(fd_, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      int error = errno;
+      ::close(fd_);
+      fd_ = -1;
+      throw_os(error, directory);
+    }
+  }
+}
+
+DirectoryLock::~DirectoryLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::string set_aside_damaged(const std::string& path) {
+  std::time_t now = std::time(nullptr);
+  std::tm parts{};
+  gmtime_r(&now, &parts);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &parts);
+  std::string base = path + ".damaged-" + stamp;
+  for (int n = 1;; ++n) {
+    std::string target = n == 1 ? base : base + "-" + std::to_string(n);
+    // A hard link never replaces an existing name, so an earlier damaged copy is kept.
+    if (::link(path.c_str(), target.c_str()) == 0) {
+      if (::unlink(path.c_str()) != 0) {
+        int error = errno;
+        ::unlink(target.c_str());
+        throw_os(error, path);
+      }
+      return target;
+    }
+    if (errno == EEXIST) continue;
+    // A file system without hard links: a rename, once the name is seen to be free.
+    if ((errno == EPERM || errno == EOPNOTSUPP) && !path_exists(target)) {
+      if (::rename(path.c_str(), target.c_str()) == 0) return target;
+    }
+    throw_os(errno, path);
+  }
 }
 
 }  // namespace vantory

@@ -90,6 +90,33 @@ bool is_directory(const std::string& path);
 // Deletes the file at `path`. Throws OSError (missing file included).
 void remove_file(const std::string& path);
 
+// The identity of the file at `path` (device, inode, size, modification time) as text; empty
+// when there is none. A file replaced atomically gets a new inode, so a save by any process
+// changes it even within one tick of the clock.
+std::string file_identity(const std::string& path);
+
+// An exclusive advisory lock (flock) on a directory, held for the lifetime of the object: how
+// the writers of the files in one folder (vectors, embedding cache) are serialised across
+// processes. A directory that does not exist is not locked (nothing in it can be lost). Not
+// thread-safe: threads of one process serialise with a mutex first.
+class DirectoryLock {
+ public:
+  // Waits for the lock. Throws OSError when the directory exists but cannot be locked.
+  explicit DirectoryLock(const std::string& directory);
+  ~DirectoryLock();
+  DirectoryLock(const DirectoryLock&) = delete;
+  DirectoryLock& operator=(const DirectoryLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+// Moves the file at `path`, one that could not be parsed, out of the way instead of letting a
+// save replace it: renamed to "<path>.damaged-<UTC time>" (20261208T224130Z; "-2", "-3" ...
+// added when that name is taken) in the same folder. Answers the new path. Throws OSError;
+// the file then stays where it was. Callers serialise this with the writers of `path`.
+std::string set_aside_damaged(const std::string& path);
+
 // The Python-style text of an OS failure: "[Errno N] <strerror>: '<path>'".
 std::string os_error_text(int err, const std::string& path);
 

@@ -701,9 +701,7 @@ struct ArrayObjectInput {
 // each member, the end); a step that fails before the input is complete may only have met
 // the end of a piece, so it is run again with more text. Members are handed on only once
 // read whole, so none is reported twice.
-void read_number_array_object(
-    ArrayObjectInput& in,
-    const std::function<void(std::string&& key, std::vector<double>& values)>& on_member) {
+void read_number_array_object(ArrayObjectInput& in, const NumberArrayTextHandler& on_member) {
   std::size_t pos = 0;
   auto step = [&](const std::function<void(Reader&)>& body) {
     while (true) {
@@ -746,6 +744,7 @@ void read_number_array_object(
 
   std::string key;
   std::vector<double> values;
+  std::size_t array_start = 0, array_end = 0;
   bool last = empty;
   while (!last) {
     step([&](Reader& r) {
@@ -765,6 +764,7 @@ void read_number_array_object(
         }
         throw TypeError("member '" + key + "' is not an array of numbers");
       }
+      array_start = r.pos();
       r.advance();
       values.clear();
       r.skip_ws();
@@ -808,13 +808,14 @@ void read_number_array_object(
           }
         }
       }
+      array_end = r.pos();
       // The delimiter must be at hand before the member is handed on.
       r.skip_ws();
       need_text(r);
       char d = r.peek();
       if (d != ',' && d != '}') r.fail("Expecting ',' delimiter", r.pos());
     });
-    on_member(std::move(key), values);
+    on_member(std::move(key), values, in.text.substr(array_start, array_end - array_start));
     // The step stopped on the delimiter.
     last = in.text[pos] == '}';
     ++pos;
@@ -834,13 +835,27 @@ void parse_number_array_object(
     const std::function<void(std::string&& key, std::vector<double>& values)>& on_member) {
   ArrayObjectInput in;
   in.text = text;
-  read_number_array_object(in, on_member);
+  read_number_array_object(
+      in, [&](std::string&& key, std::vector<double>& values, std::string_view) {
+        on_member(std::move(key), values);
+      });
 }
 
 void parse_number_array_file(
     const std::string& path,
     const std::function<void(std::string&& key, std::vector<double>& values)>& on_member,
     std::size_t piece_size) {
+  parse_number_array_file_with_text(
+      path,
+      [&](std::string&& key, std::vector<double>& values, std::string_view) {
+        on_member(std::move(key), values);
+      },
+      piece_size);
+}
+
+void parse_number_array_file_with_text(const std::string& path,
+                                       const NumberArrayTextHandler& on_member,
+                                       std::size_t piece_size) {
   const std::size_t base_piece = std::max<std::size_t>(piece_size, 1);
   FileReader file(path);
   std::string buffer;       // holds the text at hand in [0, filled); grown, never shrunk

@@ -67,4 +67,13 @@ void parse_number_array_file(
     const std::function<void(std::string&& key, std::vector<double>& values)>& on_member,
     std::size_t piece_size = kNumberArrayFilePiece);
 
+// parse_number_array_file that also hands on each member's array as it stands in the file,
+// from "[" to "]" ("[0.1, 1, true]"), valid during the call: what lets a file be written back
+// with the numbers exactly as they were read.
+using NumberArrayTextHandler = std::function<void(std::string&& key, std::vector<double>& values,
+                                                  std::string_view array_text)>;
+void parse_number_array_file_with_text(const std::string& path,
+                                       const NumberArrayTextHandler& on_member,
+                                       std::size_t piece_size = kNumberArrayFilePiece);
+
 }  // namespace vantory

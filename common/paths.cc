@@ -78,6 +78,15 @@ bool is_normalized_path(std::string_view path) {
   return true;
 }
 
+bool is_at_or_below(std::string_view path, std::string_view folder) {
+  if (folder == ".") {
+    return path.empty() || (path.front() != '/' && path != ".." && path.substr(0, 3) != "../");
+  }
+  if (folder == "/") return !path.empty() && path.front() == '/';
+  return path.substr(0, folder.size()) == folder &&
+         (path.size() == folder.size() || path[folder.size()] == '/');
+}
+
 std::string_view base_name(std::string_view path) {
   std::size_t slash = path.rfind('/');
   return slash == std::string_view::npos ? path : path.substr(slash + 1);

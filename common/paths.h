@@ -18,6 +18,11 @@ std::string normalize_path(std::string_view path);
 // stored path is usually normalised already, and comparing it as it stands is cheaper.
 bool is_normalized_path(std::string_view path);
 
+// True when the normalised path `path` is the normalised folder `folder` or lies below it,
+// lexically: "a/b" is below "a" and "a2" is not; "/" holds every absolute path and "." every
+// relative one that does not climb out with "..".
+bool is_at_or_below(std::string_view path, std::string_view folder);
+
 // The part after the last "/": the whole path when it holds none, empty when it ends in "/".
 std::string_view base_name(std::string_view path);
 

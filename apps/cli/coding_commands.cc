@@ -65,6 +65,10 @@ std::string show_index(const Json& answer) {
   table.add_row({"indexed", count_of(answer, "indexed"), "new files"});
   table.add_row({"updated", count_of(answer, "updated"), "changed files, changed chunks only"});
   table.add_row({"unchanged", count_of(answer, "unchanged"), "left alone"});
+  if (count_of(answer, "reembedded") != "0") {
+    table.add_row({"re-embedded", count_of(answer, "reembedded"),
+                   "unchanged files embedded by the embedder in use"});
+  }
   add_skipped(table, answer);
   table.add_row({"failed", count_of(answer, "failed"), ""});
   out += table.render(2, terminal_width());
@@ -363,6 +367,7 @@ std::vector<Command> coding_commands() {
        0,
        1,
        run_index},
+      watch_command(),
       {"search",
        "QUERY...",
        "search the indexed code",

@@ -74,6 +74,8 @@ inline constexpr std::size_t kAnyNumber = std::numeric_limits<std::size_t>::max(
 std::vector<Command> coding_commands();
 std::vector<Command> memory_commands();
 std::vector<Command> service_commands();
+// The watch command, listed among the coding commands after index.
+Command watch_command();
 
 // Reads `args` (what follows the command's name) against `command`: options ("--name VALUE",
 // "--name=VALUE", switches), operands, "--" ending the options. The host flags and --json are

@@ -12,11 +12,11 @@ namespace vantory::cli {
 namespace {
 
 std::string show_remembered(const Json& answer) {
-  std::string verb = answer.contains("near_duplicate")    ? "Updated (it repeated a note) "
-                     : answer.contains("updated")         ? "Updated "
-                     : member(answer, "replaced") == true ? "Replaced "
-                                                          : "Remembered ";
-  std::string out = verb + scalar_text(member(answer, "id")) + "\n";
+  std::string id = scalar_text(member(answer, "id"));
+  std::string out = answer.contains("near_duplicate")    ? "Updated " + id + " (it said the same)\n"
+                    : answer.contains("updated")         ? "Updated " + id + "\n"
+                    : member(answer, "replaced") == true ? "Replaced " + id + "\n"
+                                                         : "Remembered " + id + "\n";
   if (answer.contains("warning")) out += "  note: " + scalar_text(answer["warning"]) + "\n";
   return out;
 }
@@ -104,7 +104,8 @@ std::vector<Command> memory_commands() {
        "remember a note, or correct one",
        "Stores TEXT as a memory of the agent, with the embedding of it from the service\n"
        "named by REMOTE_EMBEDDING_URL (see serve-embeddings). A TEXT that repeats a note\n"
-       "the agent has (the same words, or embeddings at least 0.95 alike) updates that note.\n"
+       "the agent has (the same words, or embeddings at least 0.95 alike and half the words\n"
+       "shared) updates that note.\n"
        "With --update ID, changes the note ID: its text when TEXT is given, and the topic,\n"
        "keywords, persons or importance given; the rest stays.",
        {{"topic", "TOPIC", "the note's topic"},

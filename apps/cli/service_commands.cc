@@ -39,13 +39,15 @@ int run_serve_embeddings(Invocation& invocation) {
     std::cout << dump_json({{"port", service.port()},
                             {"dimension", service.dimension()},
                             {"gradio_url", service.gradio_url()},
-                            {"rest_url", service.rest_url()}})
+                            {"rest_url", service.rest_url()},
+                            {"openai_url", service.openai_url()}})
               << std::endl;
   } else {
     std::cout << "Serving embeddings on 127.0.0.1:" << service.port() << " (dimension "
               << service.dimension() << "); stop with Ctrl-C.\n"
               << "  Gradio call API: " << service.gradio_url() << "\n"
               << "  REST:            " << service.rest_url() << "\n"
+              << "  OpenAI format:   " << service.openai_url() << " (any model name)\n"
               << "Use it from vantory and vantory-mcp with:\n"
               << "  export REMOTE_EMBEDDING_URL=" << service.gradio_url() << std::endl;
   }
@@ -58,7 +60,8 @@ int run_mcp(Invocation& invocation) {
   std::int64_t max_calls =
       invocation.integer("max-calls", static_cast<std::int64_t>(mcp::kDefaultMaxCalls));
   if (max_calls < 1 || max_calls > 1024) throw UsageError("--max-calls must be from 1 to 1024");
-  return mcp::serve_stdio(*invocation.host, static_cast<std::size_t>(max_calls));
+  return mcp::serve_stdio(*invocation.host, static_cast<std::size_t>(max_calls),
+                          invocation.texts("watch"));
 }
 
 int run_call(Invocation& invocation) {
@@ -102,10 +105,10 @@ std::vector<Command> service_commands() {
        "",
        "serve embeddings on 127.0.0.1 without a model or network",
        "Serves a deterministic local embedder through the Gradio call API\n"
-       "(/gradio_api/call/embed_dense) and REST (/v1/embeddings, /embed) until stopped, so that\n"
-       "remember, recall and the memory tools work offline. Point REMOTE_EMBEDDING_URL at the\n"
-       "Gradio URL it prints. With --json the first line of output is a JSON object with\n"
-       "port, dimension, gradio_url and rest_url.",
+       "(/gradio_api/call/embed_dense), REST (/embed) and the OpenAI format (/v1/embeddings)\n"
+       "until stopped, so that remember, recall and the memory tools work offline. Point\n"
+       "REMOTE_EMBEDDING_URL at the Gradio URL it prints. With --json the first line of output\n"
+       "is a JSON object with port, dimension, gradio_url, rest_url and openai_url.",
        {{"port", "N", "the port to listen on; 0 picks a free one (default 7860)"},
         {"dimension", "N", "numbers per embedding (default 256)"}},
        0,
@@ -116,7 +119,8 @@ std::vector<Command> service_commands() {
        "run the MCP server over standard input and output",
        "The same server as vantory-mcp: JSON-RPC 2.0 over standard input and output, one\n"
        "message per line.",
-       {{"max-calls", "N", "tool calls run at once (default 4)"}},
+       {{"max-calls", "N", "tool calls run at once (default 4)"},
+        {"watch", "DIR", "keep the code memory of this folder current (as watch does)", true}},
        0,
        0,
        run_mcp},

@@ -75,6 +75,10 @@ std::string LocalEmbeddingService::gradio_url() const {
 }
 
 std::string LocalEmbeddingService::rest_url() const {
+  return "http://127.0.0.1:" + std::to_string(port_) + "/embed";
+}
+
+std::string LocalEmbeddingService::openai_url() const {
   return "http://127.0.0.1:" + std::to_string(port_) + "/v1/embeddings";
 }
 

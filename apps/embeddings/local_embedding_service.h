@@ -1,13 +1,13 @@
 // An embedding service on 127.0.0.1, in this process, over the deterministic text embedder:
 // the stand-in that lets the memory tools work on a machine without network. It speaks both
-// protocols RemoteEmbeddingClient knows:
+// formats RemoteEmbeddingClient knows:
 //
 //   Gradio call API  POST /gradio_api/call/embed_dense {"data": [text]} -> {"event_id": id};
 //                    GET  /gradio_api/call/embed_dense/<id> -> an event stream whose
 //                    "complete" event carries [[numbers]]. An id can be fetched once.
-//   REST             POST /embed or /v1/embeddings. {"inputs": text} answers [numbers]
+//   REST, OpenAI     POST /embed or /v1/embeddings. {"inputs": text} answers [numbers]
 //                    (the feature-extraction form), {"inputs": [texts]} answers [[numbers]],
-//                    {"input": text or [texts]} answers the OpenAI-compatible
+//                    {"input": text or [texts], "model"} answers the OpenAI-compatible
 //                    {"object": "list", "data": [{"object": "embedding", "index", "embedding"}],
 //                    "model", "usage"}.
 //
@@ -50,7 +50,10 @@ class LocalEmbeddingService {
   int port() const { return port_; }
   std::size_t dimension() const { return dimension_; }
   std::string gradio_url() const;
+  // .../embed: a client speaks REST to it.
   std::string rest_url() const;
+  // .../v1/embeddings: a client speaks the OpenAI format to it.
+  std::string openai_url() const;
 
   // HTTP requests answered so far.
   std::size_t request_count() const { return requests_.load(); }

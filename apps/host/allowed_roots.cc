@@ -48,19 +48,9 @@ std::string AllowedRoots::describe() const {
   return text.empty() ? "none" : text;
 }
 
-namespace {
-
-bool is_below(const std::string& path, const std::string& root) {
-  if (root == "/") return path.front() == '/';
-  return path.compare(0, root.size(), root) == 0 &&
-         (path.size() == root.size() || path[root.size()] == '/');
-}
-
-}  // namespace
-
 bool AllowedRoots::holds(const std::string& real) const {
   return std::any_of(roots_.begin(), roots_.end(),
-                     [&](const std::string& root) { return is_below(real, root); });
+                     [&](const std::string& root) { return is_at_or_below(real, root); });
 }
 
 bool AllowedRoots::contains(const std::string& path) const { return holds(resolved_path(path)); }

@@ -145,7 +145,8 @@ bool is_failure_line(const std::string& line) {
     if (line.compare(0, prefix.size(), prefix) != 0) continue;
     std::string_view text = std::string_view(line).substr(prefix.size());
     return text.substr(0, 6) == "Failed" || text.substr(0, 4) == "API " ||
-           text.substr(0, 18) == "Gradio API timeout";
+           text.substr(0, 18) == "Gradio API timeout" || text.substr(0, 16) == "Kept the damaged" ||
+           text.substr(0, 18) == "Vectors of lengths";
   }
   return false;
 }

@@ -3,8 +3,9 @@
 // loaded ("numpy not available, ..."), and people read every such line as an error. The
 // programs sort them instead:
 //
-//   - a line that reports a failure ("Failed ...", "API ... error", "Gradio API timeout ...")
-//     is shown, as every other line of standard error is (the programs' own errors, a crash);
+//   - a line that reports a failure ("Failed ...", "API ... error", "Gradio API timeout ...",
+//     "Kept the damaged ...", "Vectors of lengths ... are not comparable") is shown, as every
+//     other line of standard error is (the programs' own errors, a crash);
 //   - any other line of the libraries is shown with --verbose only;
 //   - with --log-file FILE every line of the libraries is appended to FILE as well.
 //

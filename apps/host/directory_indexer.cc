@@ -15,28 +15,40 @@ namespace vantory::host {
 
 namespace {
 
-// The freshness ("fresh", "stale", ...) of every file the agent has indexed, by path.
-std::unordered_map<std::string, std::string> indexed_freshness(Tarnel& tarnel,
-                                                               const std::string& agent_id) {
-  std::unordered_map<std::string, std::string> freshness;
+// What the agent's cache report says of a file it has indexed.
+struct IndexedFile {
+  std::string freshness;  // "fresh", "stale", ...
+  // Chunks the embedder in use has not embedded: after a change of embedding model, every
+  // chunk stored before it.
+  bool missing_vectors = false;
+};
+
+std::unordered_map<std::string, IndexedFile> indexed_files(Tarnel& tarnel,
+                                                           const std::string& agent_id) {
+  std::unordered_map<std::string, IndexedFile> known;
   Json stats = tarnel.cache_stats(agent_id);
   auto files = stats.is_object() ? stats.find("files") : stats.end();
-  if (files == stats.end() || !files->is_array()) return freshness;
+  if (files == stats.end() || !files->is_array()) return known;
   for (const Json& file : *files) {
     if (!file.is_object()) continue;
     auto path = file.find("file_path");
     auto state = file.find("freshness");
+    auto missing = file.find("chunks_without_vectors");
     if (path == file.end() || !path->is_string()) continue;
-    freshness[path->get<std::string>()] =
-        state != file.end() && state->is_string() ? state->get<std::string>() : "";
+    IndexedFile& entry = known[path->get<std::string>()];
+    entry.freshness = state != file.end() && state->is_string() ? state->get<std::string>() : "";
+    entry.missing_vectors =
+        missing != file.end() && missing->is_number_integer() && missing->get<std::int64_t>() > 0;
   }
-  return freshness;
+  return known;
 }
 
-// The reason an answer of index_file or delta_update reports a failure, or "".
-std::string failure_of(const Json& answer) { return error_answer_message(answer).value_or(""); }
-
 }  // namespace
+
+// The reason an answer of index_file or delta_update reports a failure, or "".
+std::string indexing_failure(const Json& answer) {
+  return error_answer_message(answer).value_or("");
+}
 
 Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::string& directory,
                      const SourceFilter& filter, const ProgressFn& progress) {
@@ -47,26 +59,28 @@ Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::str
   } catch (const OSError& e) {
     return error_answer(e.what());
   }
-  std::unordered_map<std::string, std::string> known = indexed_freshness(tarnel, agent_id);
+  std::unordered_map<std::string, IndexedFile> known = indexed_files(tarnel, agent_id);
   const auto total = static_cast<std::int64_t>(tree.files.size());
   if (progress) progress(0, total, std::to_string(total) + " files to index");
 
-  std::int64_t indexed = 0, updated = 0, unchanged = 0, done = 0;
+  std::int64_t indexed = 0, updated = 0, unchanged = 0, reembedded = 0, done = 0;
   Json failures = Json::array();
   auto finish = [&](const std::string& path, const std::string& failure) {
     if (!failure.empty()) failures.push_back({{"file_path", path}, {"reason", failure}});
     if (progress) progress(++done, total, path);
   };
-  // Fresh files are left alone, new ones go through the indexing pipeline (cut
-  // on every core, stored in batches), stale ones are updated by their changed
-  // chunks.
-  std::vector<std::string> fresh, stale, added;
+  // Fresh files are left alone, new ones go through the indexing pipeline (cut on every core,
+  // stored in batches), stale ones are updated by their changed chunks, and fresh ones with
+  // chunks the embedder in use has not embedded are indexed again, which embeds just those.
+  std::vector<std::string> fresh, stale, added, reembed;
   for (const std::string& path : tree.files) {
     auto it = known.find(path);
     if (it == known.end()) {
       added.push_back(path);
+    } else if (it->second.freshness != "fresh") {
+      stale.push_back(path);
     } else {
-      (it->second == "fresh" ? fresh : stale).push_back(path);
+      (it->second.missing_vectors ? reembed : fresh).push_back(path);
     }
   }
   for (const std::string& path : fresh) {
@@ -85,15 +99,25 @@ Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::str
                            failure = "unknown error";
                          }
                        } else {
-                         failure = failure_of(*answer);
+                         failure = indexing_failure(*answer);
                        }
                        if (failure.empty()) ++indexed;
                        finish(added[i], failure);
                      });
+  for (const std::string& path : reembed) {
+    std::string failure;
+    try {
+      failure = indexing_failure(tarnel.index_file(agent_id, path));
+      if (failure.empty()) ++reembedded;
+    } catch (const std::exception& e) {
+      failure = exception_text(e);
+    }
+    finish(path, failure);
+  }
   for (const std::string& path : stale) {
     std::string failure;
     try {
-      failure = failure_of(tarnel.delta_update(agent_id, path));
+      failure = indexing_failure(tarnel.delta_update(agent_id, path));
       if (failure.empty()) ++updated;
     } catch (const std::exception& e) {
       failure = exception_text(e);
@@ -108,6 +132,7 @@ Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::str
           {"indexed", indexed},
           {"updated", updated},
           {"unchanged", unchanged},
+          {"reembedded", reembedded},
           {"skipped", tree.skipped_files},
           {"skipped_folders", tree.skipped_folders},
           {"skipped_reasons", tree.skipped_reasons},

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "apps/host/agent_folder.h"
 #include "apps/host/coding_tools.h"
 #include "apps/host/memory_tools.h"
 #include "apps/host/store_tools.h"
@@ -65,7 +66,21 @@ Json Host::run_tool(const ToolDefinition& tool, const Json& bound, const Allowed
       }
     }
   }
-  return tool.run(bound, progress);
+  // One id per agent folder: every tool on an agent's data is checked here, before it runs,
+  // and a folder the tool has just made is claimed for its id after.
+  const Json* agent = tool.sharing == ToolSharing::kAgentData && bound.contains("agent_id")
+                          ? &bound["agent_id"]
+                          : nullptr;
+  if (agent && agent->is_string()) claim_agent_folder(*ambrel(), agent->get<std::string>());
+  Json answer = tool.run(bound, progress);
+  if (agent && agent->is_string()) {
+    try {
+      claim_agent_folder(*ambrel(), agent->get<std::string>());
+    } catch (const Error&) {
+      // Another id claimed the folder in the meantime: its next call is refused.
+    }
+  }
+  return answer;
 }
 
 bool Host::takes_paths(const ToolDefinition& tool) {

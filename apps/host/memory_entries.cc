@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "common/diagnostics.h"
 #include "common/error.h"
 #include "common/files.h"
 #include "common/json_text.h"
@@ -63,7 +64,15 @@ Json MemoryEntryFile::read() const {
 void MemoryEntryFile::update(const std::function<bool(Json& entries)>& change) {
   make_directories(directory_);
   FileLock lock(directory_ + "/memories.lock");
-  Json entries = read();
+  Json entries;
+  try {
+    entries = read();
+  } catch (const ValueError& e) {
+    // Never saved over: the damaged file is kept beside, and the change starts a new one.
+    std::string kept = set_aside_damaged(path_);
+    write_error_line("[vantory] ", std::string(e.what()) + "; kept it as " + kept);
+    entries = Json::array();
+  }
   if (change(entries)) write_file_atomic(path_, dump_json(entries));
 }
 

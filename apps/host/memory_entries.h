@@ -27,9 +27,10 @@ class MemoryEntryFile {
   Json read() const;
 
   // Reads the entries, lets `change` change them and writes them back if it answers true, all
-  // under the lock. Creates the folder when needed. Throws what read throws, OSError when the
-  // folder, the lock or the file cannot be written, and what `change` throws (nothing is
-  // written then).
+  // under the lock. Creates the folder when needed. A damaged file is never saved over: it is
+  // kept beside as memories.json.damaged-<UTC time> (said on standard error) and `change`
+  // starts from no entries. Throws OSError when the file cannot be read, when the folder, the
+  // lock or the file cannot be written, and what `change` throws (nothing is written then).
   void update(const std::function<bool(Json& entries)>& change);
 
   const std::string& path() const { return path_; }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <random>
+#include <set>
 
 #include "apps/host/memory_entries.h"
 #include "common/error_answer.h"
@@ -32,8 +33,37 @@ MemoryEntryFile entry_file(LocalAmbrel& ambrel, const std::string& agent_id) {
 // The text of a note as compared for sameness: lower-cased, white space collapsed.
 std::string normalised(const std::string& text) { return to_lower(collapse_whitespace(text)); }
 
-// The note of the agent that `entry` repeats: the same normalised text, else an embedding at
-// least kNearDuplicateSimilarity alike. {"id", "similarity"}, or null.
+// The lower-cased words (runs of letters and digits) of a text.
+std::set<std::string> words_of(const std::string& text) {
+  std::set<std::string> words;
+  std::string lower = to_lower(text);
+  std::string word;
+  for (std::size_t pos = 0; pos < lower.size();) {
+    char32_t c = next_code_point(lower, pos);
+    if (is_alnum(c)) {
+      append_utf8(word, c);
+    } else if (!word.empty()) {
+      words.insert(std::move(word));
+      word.clear();
+    }
+  }
+  if (!word.empty()) words.insert(std::move(word));
+  return words;
+}
+
+// True when the two texts share at least half of all the words either holds.
+bool share_most_words(const std::string& a, const std::string& b) {
+  std::set<std::string> left = words_of(a), right = words_of(b);
+  std::size_t shared = 0;
+  for (const std::string& word : left) shared += right.count(word);
+  std::size_t either = left.size() + right.size() - shared;
+  return either > 0 && 2 * shared >= either;
+}
+
+// The note of the agent that `text` repeats: one with the same normalised text, else one whose
+// embedding is at least kNearDuplicateSimilarity alike and whose text shares at least half of
+// the words. The shared words keep a service that answers one vector for every text from
+// merging notes that have nothing in common. {"id", "similarity"}, or null.
 Json near_duplicate(LocalAmbrel& ambrel, const std::string& agent_id, const Json& entries,
                     const std::string& text) {
   const std::string wanted = normalised(text);
@@ -43,9 +73,13 @@ Json near_duplicate(LocalAmbrel& ambrel, const std::string& agent_id, const Json
       return {{"id", id}, {"similarity", 1.0}};
     }
   }
-  Json closest = ambrel.semantic_search(agent_id, text, entries, 1, kNearDuplicateSimilarity);
-  if (closest.empty()) return nullptr;
-  return {{"id", closest[0]["id"]}, {"similarity", closest[0]["semantic_score"]}};
+  for (const Json& close :
+       ambrel.semantic_search(agent_id, text, entries, 5, kNearDuplicateSimilarity)) {
+    if (share_most_words(memory_text(close), text)) {
+      return {{"id", close["id"]}, {"similarity", close["semantic_score"]}};
+    }
+  }
+  return nullptr;
 }
 
 // The members of both string arrays, `older` first, each once.
@@ -268,8 +302,8 @@ std::vector<ToolDefinition> memory_tools(const HostConfig& config, Store ambrel)
        "Remember a note: store a memory entry for the agent and the embedding of its text. "
        "Giving the id of an existing entry replaces it. Without an id, a note that repeats "
        "one the agent already has (the same text, ignoring case and spacing, or embeddings "
-       "at least 0.95 alike) updates that note instead of adding another, and the answer "
-       "says so (near_duplicate).",
+       "at least 0.95 alike and half the words shared) updates that note instead of adding "
+       "another, and the answer says so (near_duplicate).",
        {agent, required_argument("content", "string", "What to remember."),
         optional_argument(
             "lossless_restatement", "string|null", nullptr,

@@ -13,9 +13,10 @@
 
 namespace vantory::host {
 
-// Two notes of an agent whose embeddings are at least this alike (cosine similarity) say the
-// same thing: memory_add without an id then updates the older note instead of adding another.
-// The bar is high so that repetitions and rephrasings merge, not notes that are merely related.
+// Two notes of an agent whose embeddings are at least this alike (cosine similarity), and whose
+// texts share at least half of their words, say the same thing: memory_add without an id then
+// updates the older note instead of adding another. The bar is high so that repetitions and
+// rewordings merge, not notes that are merely related.
 inline constexpr double kNearDuplicateSimilarity = 0.95;
 
 // The five tools, each run on the store that `ambrel` answers (called at every run, so the

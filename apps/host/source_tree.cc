@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string_view>
 
 #include "apps/host/gitignore.h"
@@ -115,27 +116,60 @@ std::string read_head(const fs::path& path, bool& readable) {
   return head;
 }
 
-class Walker {
+}  // namespace
+
+// The walk of one root: its rules, the ignore files read so far, and the tree being filled.
+class SourceWalker {
  public:
-  Walker(const std::string& root, const SourceFilter& filter, SourceTree& tree)
-      : root_(root),
-        filter_(filter),
-        too_large_("over " + size_text(filter.max_file_bytes)),
-        include_(patterns_of(filter.include, "include")),
-        exclude_(patterns_of(filter.exclude, "exclude")),
-        tree_(tree) {
-    add_repository_rules(root, rules_);
+  SourceWalker(std::string root, SourceFilter filter)
+      : root_(std::move(root)),
+        filter_(std::move(filter)),
+        too_large_("over " + size_text(filter_.max_file_bytes)),
+        include_(patterns_of(filter_.include, "include")),
+        exclude_(patterns_of(filter_.exclude, "exclude")) {
+    add_repository_rules(root_, rules_);
   }
 
+  // Fills `tree` with what lies below the folder `relative`, which the walk enters.
+  void collect(const std::string& relative, SourceTree& tree) {
+    tree_ = &tree;
+    walk(relative);
+    tree_ = nullptr;
+  }
+
+  // True when the walk reaches the entry at `relative` and keeps it as a file (`folder`
+  // false) or enters it (`folder` true).
+  bool keeps(const std::string& relative, bool folder) {
+    if (relative.empty()) return folder;
+    std::string parent;
+    for (std::size_t start = 0;;) {
+      std::size_t slash = relative.find('/', start);
+      std::string at = relative.substr(0, slash);
+      load_ignore_files(parent);
+      std::error_code error;
+      fs::directory_entry entry(fs::path(root_) / at, error);
+      if (error) return false;
+      bool is_folder = false;
+      std::uintmax_t size = 0;
+      if (left_out_because(at, entry, is_folder, size)) return false;
+      if (slash == std::string::npos) return is_folder == folder;
+      if (!is_folder) return false;
+      parent = std::move(at);
+      start = slash + 1;
+    }
+  }
+
+ private:
   void walk(const std::string& relative) {
     fs::path folder = relative.empty() ? fs::path(root_) : fs::path(root_) / relative;
     std::error_code error;
     fs::directory_iterator it(folder, error);
     if (error) {
-      if (relative.empty()) throw OSError(os_error_text(error.value(), root_));
+      if (tree_->folders.empty()) throw OSError(os_error_text(error.value(), folder.string()));
       skip_folder("unreadable");
       return;
     }
+    tree_->folders.push_back(relative);
     std::vector<fs::directory_entry> entries;
     for (; it != fs::directory_iterator(); it.increment(error)) {
       if (error) break;
@@ -145,47 +179,70 @@ class Walker {
       return a.path().filename() < b.path().filename();
     });
 
-    for (const char* name : kIgnoreFiles) {
-      for (const fs::directory_entry& entry : entries) {
-        if (entry.path().filename() == name) {
-          rules_.add_file(relative, ignore_file_text(entry.path()), name);
+    if (loaded_.insert(relative).second) {
+      for (const char* name : kIgnoreFiles) {
+        for (const fs::directory_entry& entry : entries) {
+          if (entry.path().filename() == name) {
+            rules_.add_file(relative, ignore_file_text(entry.path()), name);
+          }
         }
       }
     }
     for (const fs::directory_entry& entry : entries) visit(relative, entry);
   }
 
- private:
+  // Reads the ignore files of the folder `relative` unless they were read before. A folder's
+  // files are read before those of the folders below it, as the walk reads them.
+  void load_ignore_files(const std::string& relative) {
+    if (!loaded_.insert(relative).second) return;
+    fs::path folder = relative.empty() ? fs::path(root_) : fs::path(root_) / relative;
+    for (const char* name : kIgnoreFiles) {
+      std::string text = ignore_file_text(folder / name);
+      if (!text.empty()) rules_.add_file(relative, text, name);
+    }
+  }
+
   void visit(const std::string& parent, const fs::directory_entry& entry) {
     std::string name = entry.path().filename().string();
     std::string relative = parent.empty() ? name : parent + "/" + name;
+    bool is_folder = false;
+    std::uintmax_t size = 0;
+    if (const char* reason = left_out_because(relative, entry, is_folder, size)) {
+      return is_folder ? skip_folder(reason) : skip_file(reason);
+    }
+    if (is_folder) return walk(relative);
+    tree_->files.push_back(normalize_path(root_ + "/" + relative));
+    tree_->total_bytes += size;
+  }
+
+  // Why the walk leaves out the entry at `relative`, or nullptr when it keeps it (a folder is
+  // then entered). Sets `is_folder`, and `size` for a file kept.
+  const char* left_out_because(const std::string& relative, const fs::directory_entry& entry,
+                               bool& is_folder, std::uintmax_t& size) const {
+    std::string name = entry.path().filename().string();
     std::error_code error;
     bool is_link = entry.is_symlink(error);
-    bool is_folder = !is_link && entry.is_directory(error);
-    auto skip = [&](const char* reason) { is_folder ? skip_folder(reason) : skip_file(reason); };
-    if (name.front() == '.') return skip("hidden");
-    if (exclude_.is_ignored(relative, is_folder)) return skip("excluded");
+    is_folder = !is_link && entry.is_directory(error);
+    if (name.front() == '.') return "hidden";
+    if (exclude_.is_ignored(relative, is_folder)) return "excluded";
     if (const std::string* source = rules_.excluded_by(relative, is_folder)) {
-      return skip(source->c_str());
+      return source->c_str();
     }
-    if (is_link) return skip("symbolic link");
+    if (is_link) return "symbolic link";
     if (is_folder) {
-      if (is_build_or_dependency_folder(name, entry.path())) {
-        return skip_folder("build or dependency folder");
-      }
-      return walk(relative);
+      return is_build_or_dependency_folder(name, entry.path()) ? "build or dependency folder"
+                                                               : nullptr;
     }
-    if (!filter_.include.empty() && !included(relative)) return skip_file("not included");
-    if (!entry.is_regular_file(error)) return skip_file("unreadable");
-    std::uintmax_t size = entry.file_size(error);
-    if (error) return skip_file("unreadable");
-    if (size > filter_.max_file_bytes) return skip_file(too_large_.c_str());
+    if (!filter_.include.empty() && !included(relative)) return "not included";
+    if (!entry.is_regular_file(error)) return "unreadable";
+    size = entry.file_size(error);
+    if (error) return "unreadable";
+    if (size > filter_.max_file_bytes) return too_large_.c_str();
     bool readable = false;
     std::string head = read_head(entry.path(), readable);
-    if (!readable) return skip_file("unreadable");
-    if (looks_like_binary(head)) return skip_file("binary");
-    tree_.files.push_back(normalize_path(root_ + "/" + relative));
-    tree_.total_bytes += size;
+    if (!readable) return "unreadable";
+    if (looks_like_binary(head)) return "binary";
+    return nullptr;
   }
 
   // True when an include pattern matches the file at `relative` or one of its folders.
@@ -199,25 +256,43 @@ class Walker {
   }
 
   void skip_file(const char* reason) {
-    ++tree_.skipped_files;
-    ++tree_.skipped_reasons[reason];
+    ++tree_->skipped_files;
+    ++tree_->skipped_reasons[reason];
   }
 
   void skip_folder(const char* reason) {
-    ++tree_.skipped_folders;
-    ++tree_.skipped_reasons[reason];
+    ++tree_->skipped_folders;
+    ++tree_->skipped_reasons[reason];
   }
 
-  const std::string& root_;
-  const SourceFilter& filter_;
+  const std::string root_;
+  const SourceFilter filter_;
   const std::string too_large_;
   const GitignoreRules include_;  // "excluded" here means matched
   const GitignoreRules exclude_;
-  SourceTree& tree_;
   GitignoreRules rules_;
+  std::set<std::string> loaded_;  // the folders whose ignore files are in rules_
+  SourceTree* tree_ = nullptr;
 };
 
-}  // namespace
+SourceRules::SourceRules(std::string root, SourceFilter filter)
+    : walker_(std::make_unique<SourceWalker>(std::move(root), std::move(filter))) {}
+
+SourceRules::~SourceRules() = default;
+
+bool SourceRules::keeps_file(const std::string& relative) {
+  return walker_->keeps(relative, false);
+}
+
+bool SourceRules::enters_folder(const std::string& relative) {
+  return walker_->keeps(relative, true);
+}
+
+SourceTree SourceRules::collect(const std::string& relative) {
+  SourceTree tree;
+  walker_->collect(relative, tree);
+  return tree;
+}
 
 bool looks_like_binary(std::string_view head) {
   if (head.find('\0') != std::string_view::npos) return true;
@@ -240,7 +315,7 @@ SourceTree collect_source_files(const std::string& root, const SourceFilter& fil
   SourceTree tree;
   if (!path_exists(root)) throw OSError(os_error_text(ENOENT, root));
   if (is_directory(root)) {
-    Walker(root, filter, tree).walk("");
+    SourceWalker(root, filter).collect("", tree);
     return tree;
   }
   std::error_code error;

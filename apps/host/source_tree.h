@@ -2,11 +2,13 @@
 // everything that is text, except what version control, builds and package managers put
 // there.
 //
-// Thread safety: collect_source_files shares no state.
+// Thread safety: collect_source_files shares no state; a SourceRules serves one caller at a
+// time.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +42,9 @@ struct SourceTree {
   // ".git/info/exclude", "excluded", "not included", "binary", "over 1 MB" (with the filter's
   // limit), "symbolic link", "unreadable", "build or dependency folder".
   std::map<std::string, std::int64_t> skipped_reasons;
+  // The folders entered, as paths relative to the root ("" for the root itself), each before
+  // the folders below it.
+  std::vector<std::string> folders;
 };
 
 // Walks the folder `root`. Leaves out hidden files and folders (a name starting with "."; this
@@ -55,6 +60,36 @@ struct SourceTree {
 // exist, is not a regular file or folder, or a folder cannot be read; unreadable entries below
 // it are counted as skipped.
 SourceTree collect_source_files(const std::string& root, const SourceFilter& filter = {});
+
+class SourceWalker;
+
+// The rules of collect_source_files for one root, applied a path at a time: for a watcher
+// that hears of changes to single files and folders. The ignore files of a folder are read the
+// first time a path below it is looked at, and kept: make a new SourceRules when one of them
+// changes. Paths are relative to the root and '/'-separated.
+class SourceRules {
+ public:
+  // Reads the ignore files above `root` (those of its repository) at once.
+  SourceRules(std::string root, SourceFilter filter = {});
+  ~SourceRules();
+  SourceRules(const SourceRules&) = delete;
+  SourceRules& operator=(const SourceRules&) = delete;
+
+  // True when collect_source_files(root, filter) would list the file at `relative` as it is on
+  // disk now: every folder on its way is one the walk enters, and the file itself is kept.
+  bool keeps_file(const std::string& relative);
+
+  // True when the walk would enter the folder at `relative` ("" is the root).
+  bool enters_folder(const std::string& relative);
+
+  // What collect_source_files(root, filter) finds below the folder `relative` ("" for all of
+  // it), with the paths of `files` joined to the root as there and those of `folders` relative
+  // to the root. Throws OSError when that folder cannot be read.
+  SourceTree collect(const std::string& relative = "");
+
+ private:
+  std::unique_ptr<SourceWalker> walker_;
+};
 
 // A size limit as people read it: "1 MB", "512 KB", "1000 bytes".
 std::string size_text(std::uint64_t bytes);

@@ -15,6 +15,7 @@
 
 #include "apps/host/diagnostic_filter.h"
 #include "apps/host/host.h"
+#include "apps/mcp/folder_watches.h"
 #include "apps/mcp/http_server.h"
 #include "apps/mcp/mcp_server.h"
 #include "common/error.h"
@@ -23,8 +24,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: vantory-mcp [--coding-root DIR] [--data-root DIR] [--agent ID] [--root DIR]...\n"
-    "                   [--max-calls N] [--http HOST:PORT [--token-file FILE]\n"
-    "                   [--allow-origin ORIGIN]...]\n"
+    "                   [--max-calls N] [--watch DIR]... [--http HOST:PORT\n"
+    "                   [--token-file FILE] [--allow-origin ORIGIN]...]\n"
     "\n"
     "Serves vantory's tools to an MCP client over standard input and output (JSON-RPC 2.0,\n"
     "one message per line). Diagnostics go to standard error.\n"
@@ -36,6 +37,10 @@ constexpr const char* kUsage =
     "\n"
     "The tools read files below the folders the client offers as its roots, else below the\n"
     "--root folders, else below the working directory.\n"
+    "\n"
+    "With --watch the code memory of a folder is brought up to date at start and kept\n"
+    "current while the server runs, as `vantory watch` does; one line on standard error\n"
+    "reports each change.\n"
     "\n"
     "options:\n";
 
@@ -70,8 +75,8 @@ bool take_value(const std::vector<std::string>& args, std::size_t& i, const std:
 
 // Serves over HTTP until SIGTERM, SIGINT or SIGHUP, then stops in order: the calls that run
 // finish and answer, the rest are dropped.
-int serve_http(vantory::host::Host& host, std::size_t max_calls,
-               vantory::mcp::HttpOptions options) {
+int serve_http(vantory::host::Host& host, std::size_t max_calls, vantory::mcp::HttpOptions options,
+               const std::vector<std::string>& watch) {
   // The signals are taken by sigwait below; every thread started from here inherits the mask.
   sigset_t stop_signals;
   sigemptyset(&stop_signals);
@@ -79,6 +84,7 @@ int serve_http(vantory::host::Host& host, std::size_t max_calls,
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
   vantory::mcp::CallScheduler scheduler(max_calls, vantory::mcp::kMaxWaitingCalls);
+  vantory::mcp::FolderWatches watches(host, scheduler, watch);
   vantory::mcp::McpHttpServer server(host, scheduler, std::move(options));
   std::printf("%s\n", server.url().c_str());
   std::fflush(stdout);
@@ -108,6 +114,7 @@ int main(int argc, char** argv) {
   std::string value;
   std::string token_file;
   std::vector<std::string> origins;
+  std::vector<std::string> watch;
   vantory::host::DiagnosticsOptions diagnostics;
   try {
     for (std::size_t i = 0; i < args.size();) {
@@ -120,10 +127,13 @@ int main(int argc, char** argv) {
       } else if (take_value(args, i, "--token-file", token_file)) {
       } else if (take_value(args, i, "--allow-origin", value)) {
         origins.push_back(value);
+      } else if (take_value(args, i, "--watch", value)) {
+        watch.push_back(value);
       } else if (args[i] == "--help" || args[i] == "-h") {
         std::printf(
             "%s%s%s"
             "  --max-calls N      tool calls run at once (default %zu)\n"
+            "  --watch DIR        keep the code memory of this folder current; repeatable\n"
             "  --http HOST:PORT   serve MCP over HTTP on this address (such as 127.0.0.1:8080)\n"
             "  --token-file FILE  the bearer token HTTP clients must send\n"
             "  --allow-origin O   a browser origin allowed to call over HTTP; repeatable\n"
@@ -144,9 +154,9 @@ int main(int argc, char** argv) {
     if (http) {
       if (!token_file.empty()) http->token = vantory::mcp::read_token_file(token_file);
       http->allowed_origins = origins;
-      return serve_http(host, max_calls, std::move(*http));
+      return serve_http(host, max_calls, std::move(*http), watch);
     }
-    return vantory::mcp::serve_stdio(host, max_calls);
+    return vantory::mcp::serve_stdio(host, max_calls, watch);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vantory-mcp: %s\n", e.what());
     return 2;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "apps/host/tool_arguments.h"
+#include "apps/mcp/folder_watches.h"
 #include "apps/mcp/line_reader.h"
 #include "apps/mcp/tool_result.h"
 #include "common/json_text.h"
@@ -378,7 +379,9 @@ void McpServer::run_call(const Json& id, const host::ToolDefinition& tool, const
   end_call(id);
 }
 
-int serve_stdio(host::Host& host, std::size_t max_calls) {
+int serve_stdio(host::Host& host, std::size_t max_calls, const std::vector<std::string>& watch) {
+  CallScheduler scheduler(max_calls, kMaxWaitingCalls);
+  FolderWatches watches(host, scheduler, watch);
   // The protocol gets its own copy of standard output; standard output itself then points at
   // standard error, so a stray write anywhere in the process cannot corrupt the stream.
   int protocol_fd = ::dup(STDOUT_FILENO);
@@ -389,7 +392,6 @@ int serve_stdio(host::Host& host, std::size_t max_calls) {
     if (null_fd < 0 || ::dup2(null_fd, STDOUT_FILENO) < 0) return 1;
     ::close(null_fd);
   }
-  CallScheduler scheduler(max_calls, kMaxWaitingCalls);
   McpServer server(host, scheduler, [protocol_fd](const std::string& line, const Json&, bool) {
     std::size_t written = 0;  // an empty line (a call cancelled) writes nothing
     while (written < line.size()) {

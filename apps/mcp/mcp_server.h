@@ -24,6 +24,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "apps/host/host.h"
 #include "apps/mcp/call_scheduler.h"
@@ -136,8 +137,10 @@ class McpServer {
 // at most `max_calls` tool calls at once. Standard output is kept for the protocol alone:
 // whatever else the process writes to it goes to standard error. When input ends, the calls
 // already received are answered first. Answers the exit status (0 when input ended, 1 when
-// output failed).
-int serve_stdio(host::Host& host, std::size_t max_calls);
+// output failed). While it serves, the code memory of the folders `watch` is kept current
+// (FolderWatches); a folder that cannot be watched throws before anything is served.
+int serve_stdio(host::Host& host, std::size_t max_calls,
+                const std::vector<std::string>& watch = {});
 
 // Tool calls run at once unless told otherwise: calls beyond the first wait on a slow
 // embedding service or a large folder side by side, and a small machine has few cores and

@@ -37,7 +37,8 @@ class DefinitionFinder {
         f_type_(syntax.field("type")),
         f_source_(syntax.field("source")),
         f_function_(syntax.field("function")),
-        f_property_(syntax.field("property")) {}
+        f_property_(syntax.field("property")),
+        f_parameters_(syntax.field("parameters")) {}
 
   std::vector<Definition> run(TSNode root);
 
@@ -63,13 +64,14 @@ class DefinitionFinder {
   TSNode body_of(TSNode node) const;
   bool is_function_value(TSNode node) const;
   bool is_import_value(TSNode node) const;
+  bool declares_one_function(TSNode declaration) const;
   std::string text(TSNode node) const { return std::string(node_text(node, text_)); }
 
   const Syntax& s_;
   std::string_view text_;
   UnitDetails details_;
   TSFieldId f_name_, f_body_, f_declarator_, f_definition_, f_declaration_, f_value_, f_left_,
-      f_right_, f_type_, f_source_, f_function_, f_property_;
+      f_right_, f_type_, f_source_, f_function_, f_property_, f_parameters_;
   std::vector<Frame> stack_;
   std::vector<Definition> defs_;
 };
@@ -203,7 +205,9 @@ void DefinitionFinder::add_definition(const Frame& frame, const Found& found, TS
       stack_.push_back({found.body, index, std::move(scope), false, span, frame.depth + 1});
     }
   } else {
-    def.type = frame.parent >= 0 || qualified ? "method" : "function";
+    def.type = found.prototype                       ? "declaration"
+               : frame.parent >= 0 || qualified ? "method"
+                                                : "function";
     def.parameters = details_.parameters(found);
     defs_.push_back(std::move(def));
   }
@@ -325,11 +329,20 @@ Found DefinitionFinder::classify_wrapper(TSNode node) const {
         return true;
       });
       current = inner;
-    } else if (type_is(current, "declaration") || type_is(current, "type_definition")) {
+    } else if (type_is(current, "declaration") || type_is(current, "type_definition") ||
+               type_is(current, "field_declaration")) {
       // struct Point { ... } p;  typedef struct { ... } Pair;
       TSNode type = child_by_field(current, f_type_);
       if (ts_node_is_null(type) || s_.role(type) != Role::kClass ||
-          ts_node_is_null(child_by_field(type, f_body_))) {
+          ts_node_is_null(child_by_field(type, f_body_)) ||
+          type_is(current, "field_declaration")) {
+        // void sha256_digest(struct sha256_ctx *ctx, size_t length, uint8_t *digest);
+        if (!type_is(current, "type_definition") && declares_one_function(current)) {
+          found.kind = Found::kFunction;
+          found.def = current;
+          found.function = current;
+          found.prototype = true;
+        }
         return found;
       }
       found.kind = Found::kClass;
@@ -399,6 +412,42 @@ bool DefinitionFinder::is_function_value(TSNode node) const {
   return !ts_node_is_null(node) &&
          (type_is(node, "arrow_function") || type_is(node, "function_expression") ||
           type_is(node, "function") || type_is(node, "generator_function"));
+}
+
+bool DefinitionFinder::declares_one_function(TSNode declaration) const {
+  TSNode declarator{};
+  int count = 0;
+  for_each_named_child(declaration, [&](TSNode child, TSFieldId field) {
+    if (field == f_declarator_ && count++ == 0) declarator = child;
+    return count < 2;
+  });
+  if (count != 1) return false;
+  // Through what the function answers (a pointer, a reference) to the function declarator.
+  for (int depth = 0; depth < kMaxUnwrap && !ts_node_is_null(declarator); ++depth) {
+    if (type_is(declarator, "function_declarator")) {
+      // int (*handler)(int) declares a pointer variable, not a function.
+      TSNode name = child_by_field(declarator, f_declarator_);
+      if (ts_node_is_null(name) || type_is(name, "parenthesized_declarator")) return false;
+      // A macro's arguments read as a declaration, "__nonnull ((1, 2));", take values, not
+      // parameters.
+      bool parameters_only = true;
+      for_each_named_child(child_by_field(declarator, f_parameters_), [&](TSNode p, TSFieldId) {
+        std::string_view type = ts_node_type(p);
+        parameters_only = s_.role(p) == Role::kComment ||
+                          type.find("parameter") != std::string_view::npos;
+        return parameters_only;
+      });
+      return parameters_only;
+    }
+    if (!type_is(declarator, "pointer_declarator") &&
+        !type_is(declarator, "reference_declarator") &&
+        !type_is(declarator, "attributed_declarator")) {
+      return false;
+    }
+    TSNode inner = child_by_field(declarator, f_declarator_);
+    declarator = ts_node_is_null(inner) ? ts_node_named_child(declarator, 0) : inner;
+  }
+  return false;
 }
 
 bool DefinitionFinder::is_import_value(TSNode node) const {

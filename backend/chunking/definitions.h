@@ -14,7 +14,7 @@ namespace vantory::backend {
 
 struct Definition {
   std::string name;  // qualified by the enclosing classes: "Store.get"
-  std::string type;  // "class", "function", "method" or "import"
+  std::string type;  // "class", "function", "method", "declaration" or "import"
   std::size_t first_row = 0;  // attached comments, decorators and attributes included
   std::size_t last_row = 0;   // for a class: the last row before its first member
   int parent = -1;            // the enclosing class, an index into the same list
@@ -26,7 +26,11 @@ struct Definition {
 // Functions are leaves: what is nested in one belongs to it. Classes are opened: their
 // methods and nested classes are definitions of their own, and a class's own rows end before
 // its first member. Module-level (and namespace-level) imports are merged into runs of
-// adjacent import statements. Walks with an explicit stack, so nesting depth is unbounded.
+// adjacent import statements. A C or C++ declaration of one function without its body (a
+// prototype in a header, a member function declared in its class) is a unit of type
+// "declaration" named by the function: it is found by its name, but it defines nothing that
+// the analyses of callable units (usage, unused parameters) should count. Walks with an
+// explicit stack, so nesting depth is unbounded.
 std::vector<Definition> find_definitions(const Syntax& syntax, TSNode root, std::string_view text);
 
 }  // namespace vantory::backend

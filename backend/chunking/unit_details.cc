@@ -277,6 +277,9 @@ std::string UnitDetails::signature(const FoundDefinition& found) const {
       }
       return true;
     });
+  } else if (found.prototype) {
+    // The whole declaration, without its ";": "void sha256_digest(struct sha256_ctx *ctx, ...)".
+    while (end > begin && (text_[end - 1] == ';' || text_[end - 1] == ' ')) --end;
   } else {
     std::size_t newline = text_.find('\n', begin);
     if (newline != std::string_view::npos && newline < end) end = static_cast<std::uint32_t>(newline);

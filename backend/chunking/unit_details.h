@@ -19,6 +19,7 @@ struct FoundDefinition {
   TSNode function{};  // the node that holds the parameters of a function
   TSNode body{};      // what the definition holds: a class's members, a function's statements
   std::string name;   // set when the name does not come from `def`
+  bool prototype = false;  // a C or C++ function declared without its body
 };
 
 // A qualified name written with "." whatever the language writes: "Foo::bar", "a.b",

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <unordered_map>
 
 #include "backend/storage/database.h"
 #include "backend/store/context_table.h"
@@ -77,6 +78,20 @@ std::int64_t chunks_without_vectors(Database& db, const std::string& agent_id,
   return st.step() ? st.column_int(0) : 0;
 }
 
+// Per context of the agent that has any: how many distinct chunk hashes lack a vector from
+// `embedder`.
+std::unordered_map<std::int64_t, std::int64_t> missing_vectors_by_context(
+    Database& db, const std::string& agent_id, const std::string& embedder) {
+  Statement st = db.prepare(
+      "SELECT c.context_id, COUNT(DISTINCT c.hash_id) FROM chunks c WHERE c.agent_id = ?1 AND "
+      "c.hash_id IS NOT NULL AND NOT EXISTS (SELECT 1 FROM vectors v WHERE v.agent_id = ?1 AND "
+      "v.hash_id = c.hash_id AND v.embedder = ?2) GROUP BY c.context_id");
+  st.bind(1, agent_id).bind(2, embedder);
+  std::unordered_map<std::int64_t, std::int64_t> missing;
+  while (st.step()) missing[st.column_int(0)] = st.column_int(1);
+  return missing;
+}
+
 std::string path_list(const std::vector<std::string>& paths) {
   std::string text;
   for (std::size_t i = 0; i < paths.size() && i < kPathsPerRecommendation; ++i) {
@@ -135,6 +150,9 @@ Json detailed_cache_stats(Database& db, ContextTable& table, const std::string& 
   Json files = Json::array();
   std::vector<std::string> modified, deleted, created;
   std::int64_t total_chunks = 0;
+  std::string embedder = configured_embedder_name();
+  std::unordered_map<std::int64_t, std::int64_t> missing_by_context =
+      missing_vectors_by_context(db, agent_id, embedder);
   for (const ContextRow& row : rows) {
     Freshness freshness = check_freshness(row.facts, row.file_path);
     total_chunks += row.chunk_count;
@@ -146,12 +164,14 @@ Json detailed_cache_stats(Database& db, ContextTable& table, const std::string& 
     entry["access_count"] = row.access_count;
     entry["indexed_at"] = row.indexed_at;
     entry["age_seconds"] = round_places(std::max(0.0, now - row.indexed_at), 1);
+    if (auto missing = missing_by_context.find(row.id); missing != missing_by_context.end()) {
+      entry["chunks_without_vectors"] = missing->second;
+    }
     files.push_back(std::move(entry));
     if (freshness == Freshness::kModified) modified.push_back(row.file_path);
     if (freshness == Freshness::kDeleted) deleted.push_back(row.file_path);
     if (freshness == Freshness::kCreated) created.push_back(row.file_path);
   }
-  std::string embedder = configured_embedder_name();
   std::int64_t missing_vectors = chunks_without_vectors(db, agent_id, embedder);
 
   Json recommendations = Json::array();
@@ -177,7 +197,8 @@ Json detailed_cache_stats(Database& db, ContextTable& table, const std::string& 
   if (missing_vectors > 0) {
     recommendations.push_back(std::to_string(missing_vectors) +
                               " chunks have no vector from the embedder in use (" + embedder +
-                              "); re-index their files to embed them.");
+                              "); index their folder again (index_directory, vantory index) "
+                              "to embed them.");
   }
   if (!rows.empty() && recommendations.empty()) {
     recommendations.push_back("All " + std::to_string(rows.size()) + " cached" +

@@ -11,7 +11,8 @@
 // Cache statistics: {"status": "ok", "agent_id", "total_files", "fresh_files", "stale_files",
 //   "retrievals", "retrieval_misses", "hit_rate", "total_chunks", "vectors",
 //   "chunks_without_vectors", "embedder", "files": [{"file_path", "language", "chunk_count",
-//   "freshness", ["stale_reason",] "access_count", "indexed_at", "age_seconds"}],
+//   "freshness", ["stale_reason",] "access_count", "indexed_at", "age_seconds",
+//   ["chunks_without_vectors" (when the embedder in use has not embedded some of them)]}],
 //   "recommendations": [text, ...]}.
 // Usage: {"status": "ok", "agent_id", "files_indexed", "chunks_indexed", "vectors",
 //   "languages": {language: files}, "embedder", "access": {"total_accesses",

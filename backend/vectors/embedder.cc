@@ -4,6 +4,7 @@
 
 #include "backend/vectors/local_embedder.h"
 #include "backend/vectors/remote_embedder.h"
+#include "memory/embedding/remote_embedding_client.h"
 
 namespace vantory::backend {
 
@@ -15,15 +16,27 @@ std::string configured_service_url() {
   return {};
 }
 
+std::string remote_embedder_name(const Json& identity) {
+  const std::string& url = identity["url"].get_ref<const std::string&>();
+  if (identity["format"] != "openai") return "remote:" + url;
+  return "openai:" + identity["model"].get<std::string>() + ":" +
+         std::to_string(identity["dimension"].get<std::int64_t>()) + "@" + url;
+}
+
+Json describe_remote_embedder(const Json& identity) {
+  Json description = {{"kind", "remote"}, {"name", remote_embedder_name(identity)}};
+  for (const auto& [key, value] : identity.items()) description[key] = value;
+  return description;
+}
+
 std::string configured_embedder_name() {
-  std::string url = configured_service_url();
-  return url.empty() ? LocalEmbedder().name() : "remote:" + url;
+  if (configured_service_url().empty()) return LocalEmbedder().name();
+  return remote_embedder_name(RemoteEmbeddingClient::configured_identity());
 }
 
 Json describe_configured_embedder() {
-  std::string url = configured_service_url();
-  if (url.empty()) return LocalEmbedder().describe();
-  return {{"kind", "remote"}, {"name", "remote:" + url}, {"url", url}};
+  if (configured_service_url().empty()) return LocalEmbedder().describe();
+  return describe_remote_embedder(RemoteEmbeddingClient::configured_identity());
 }
 
 std::unique_ptr<Embedder> make_embedder() {

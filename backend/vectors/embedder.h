@@ -17,8 +17,9 @@ class Embedder {
  public:
   virtual ~Embedder() = default;
 
-  // The name of the vector space ("local-hash-256", "remote:<url>"). Vectors made under
-  // different names are never compared.
+  // The name of the vector space ("local-hash-256", "remote:<url>",
+  // "openai:<model>:<dimension>@<url>"). Vectors made under different names are never
+  // compared, and a change of name makes indexing embed the chunks again.
   virtual const std::string& name() const = 0;
 
   // What the reports say about the embedder: {"kind": "local" | "remote", "name", ...}.
@@ -41,6 +42,16 @@ std::string configured_service_url();
 // it (the reports use these).
 std::string configured_embedder_name();
 Json describe_configured_embedder();
+
+// The name of the vector space of a remote embedding client with `identity`
+// (RemoteEmbeddingClient::identity()). The Gradio and REST formats send no model, so their
+// name is the URL alone, as vectors stored before the identity was recorded are named; the
+// OpenAI format's names the model and the configured dimension too.
+std::string remote_embedder_name(const Json& identity);
+
+// What the reports say about a remote embedder with `identity`: {"kind": "remote", "name",
+// "format", "url", "model", "dimension"}.
+Json describe_remote_embedder(const Json& identity);
 
 // The text of a chunk record that is embedded: its name, summary, keywords and content.
 std::string embedding_text(const Json& chunk);

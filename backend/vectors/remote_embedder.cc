@@ -21,19 +21,19 @@ std::vector<float> usable(const PythonVector& vector) {
 
 RemoteEmbedder::RemoteEmbedder()
     : RemoteEmbedder(std::make_shared<RemoteEmbeddingClient>(std::nullopt, std::nullopt,
-                                                             "dense-embedding", std::nullopt, 60,
+                                                             std::nullopt, std::nullopt, 60,
                                                              /*cache_embeddings=*/false)) {}
 
 RemoteEmbedder::RemoteEmbedder(std::shared_ptr<RemoteEmbeddingClient> client)
-    : client_(std::move(client)), name_("remote:" + client_->api_url) {}
+    : client_(std::move(client)), name_(remote_embedder_name(client_->identity())) {}
 
 RemoteEmbedder::~RemoteEmbedder() = default;
 
 Json RemoteEmbedder::describe() const {
-  return {{"kind", "remote"},
-          {"name", name_},
-          {"url", client_->api_url},
-          {"dimension", client_->get_dimension()}};
+  Json description = describe_remote_embedder(client_->identity());
+  // What the service answered last, which is what a stored vector's length is compared to.
+  description["dimension"] = client_->get_dimension();
+  return description;
 }
 
 std::vector<std::vector<float>> RemoteEmbedder::embed(const std::vector<std::string>& texts) {

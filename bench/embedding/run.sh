@@ -11,6 +11,7 @@ quiet() { "$@" 2> >(grep -v 'numpy not available' >&2); }
 quiet "$bench" cache "$here/json_peer.py"
 quiet "$bench" embed
 quiet "$bench" batch
+quiet "$bench" openai
 # The cache of 100,000 entries (1.7 GB of text) lives on tmpfs while it is measured.
 cache_dir="$(mktemp -d /dev/shm/vantory-bench-memory-XXXXXX)"
 trap 'rm -rf "$cache_dir"' EXIT

@@ -22,7 +22,8 @@ from vantory_programs import McpClient, Vantory, parse_time_report  # noqa: E402
 
 # The folders the indexer leaves out, left out of ctags's walk too.
 SKIPPED = ["build", "dist", "target", "_build", "node_modules", "bower_components", "vendor",
-           "__pycache__", "site-packages", "dist-packages", "__pypackages__", ".*"]
+           "__pycache__", "site-packages", "dist-packages", "__pypackages__", ".git", ".hg",
+           ".svn"]
 COMMENT = {".py": "# edited\n", ".h": "/* edited */\n", ".hpp": "// edited\n",
            ".c": "/* edited */\n", ".cc": "// edited\n", ".js": "// edited\n"}
 QUERIES = ["compute sha256 digest", "open a file descriptor for reading",

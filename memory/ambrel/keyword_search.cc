@@ -1,14 +1,20 @@
 // Ranking memory entries by the lexical overlap of their text, keywords, topic and persons
 // with a query.
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <limits>
+#include <optional>
 #include <span>
+#include <unordered_map>
 
+#include "common/error.h"
 #include "common/rounding.h"
 #include "common/unicode.h"
 #include "memory/ambrel/local_ambrel.h"
 #include "memory/ambrel/memory_entry.h"
 #include "memory/ambrel/substring_finder.h"
+#include "memory/ambrel/word_set_finder.h"
 
 namespace vantory {
 
@@ -28,16 +34,61 @@ const std::unordered_set<std::string_view> LocalAmbrel::STOPWORDS = {
 
 namespace {
 
-struct QueryWord {
-  QueryWord(std::string_view word, std::size_t code_points)
-      : text(word), text_bonus(0.3 + 0.05 * static_cast<double>(code_points)), finder(word) {}
+// Up to this many distinct query words, each is searched for on its own (fast for the short
+// queries people type); beyond, all of them in one pass over each text.
+constexpr std::size_t kFewWords = 8;
 
-  bool occurs_in(std::string_view haystack) const { return finder.occurs_in(haystack); }
+// The distinct words of a query, and which of them occur in a text.
+class QueryWords {
+ public:
+  explicit QueryWords(std::vector<std::string_view> distinct) : words_(std::move(distinct)) {
+    if (words_.size() > kFewWords) {
+      set_finder_.emplace(words_);
+    } else {
+      for (std::string_view word : words_) finders_.emplace_back(word);
+    }
+  }
 
-  std::string_view text;
-  // What a match in the entry's text adds: 0.3 + 0.05 per code point.
-  double text_bonus;
-  SubstringFinder finder;
+  std::size_t size() const { return words_.size(); }
+  std::string_view operator[](std::size_t i) const { return words_[i]; }
+
+  // Sets found[i] for every word that occurs in `text` (the others are left as they are).
+  void mark_occurring(std::string_view text, std::vector<char>& found) const {
+    if (set_finder_) {
+      set_finder_->for_each_occurring(text, [&](std::size_t i) { found[i] = 1; });
+      return;
+    }
+    for (std::size_t i = 0; i < finders_.size(); ++i) {
+      if (!found[i] && finders_[i].occurs_in(text)) found[i] = 1;
+    }
+  }
+
+  // Sets found[i] for every word that holds one of `parts` (none of them empty).
+  void mark_holding(std::span<const std::string> parts, std::vector<char>& found) const {
+    if (parts.empty()) return;
+    if (!set_finder_) {
+      for (std::size_t i = 0; i < words_.size(); ++i) {
+        for (const std::string& part : parts) {
+          if (words_[i].find(part) != std::string_view::npos) {
+            found[i] = 1;
+            break;
+          }
+        }
+      }
+      return;
+    }
+    std::vector<std::string_view> views(parts.begin(), parts.end());
+    WordSetFinder part_finder(views);
+    for (std::size_t i = 0; i < words_.size(); ++i) {
+      if (found[i]) continue;
+      part_finder.for_each_occurring(words_[i], [&](std::size_t) { found[i] = 1; });
+    }
+  }
+
+ private:
+  std::vector<std::string_view> words_;
+  std::vector<SubstringFinder> finders_;
+  std::optional<WordSetFinder> set_finder_;
 };
 
 // The members of one entry that the scoring reads, checked for their types.
@@ -130,10 +181,6 @@ EntryFields read_fields(const Json& mem, std::size_t position) {
   return fields;
 }
 
-bool contains(std::string_view haystack, std::string_view needle) {
-  return haystack.find(needle) != std::string_view::npos;
-}
-
 // Lower-cases each string of `items` into `out`, whose strings keep their storage from one
 // entry to the next; answers how many there are.
 std::size_t assign_lowered(std::vector<std::string>& out, const Json::array_t* items) {
@@ -150,36 +197,56 @@ std::size_t assign_lowered(std::vector<std::string>& out, const Json::array_t* i
 std::vector<RankedEntry> LocalAmbrel::rank_keyword(const std::string& query,
                                                    const Json::array_t& memories,
                                                    std::int64_t top_k) {
+  if (query.size() > kMaxKeywordQueryBytes) {
+    throw ValueError("the query is " + std::to_string(query.size()) +
+                     " bytes long; keyword search takes queries of at most " +
+                     std::to_string(kMaxKeywordQueryBytes) + " bytes");
+  }
   const std::string query_lower = to_lower(query);
   const std::vector<std::string_view> all_words = split_whitespace(query_lower);
-  std::vector<QueryWord> words;
+  // The query words in order, repeats included (each counts again), as indexes of distinct
+  // words, with what a match in the text adds: 0.3 + 0.05 per code point.
+  std::vector<std::size_t> word_index;
+  std::vector<std::string_view> distinct;
+  std::vector<double> text_bonus;
+  std::unordered_map<std::string_view, std::size_t> index_of;
   for (bool skip_stopwords : {true, false}) {
     for (std::string_view word : all_words) {
       std::size_t length = code_point_count(word);
       if (length <= 2 || (skip_stopwords && STOPWORDS.count(word))) continue;
-      words.emplace_back(word, length);
+      auto [it, added] = index_of.try_emplace(word, distinct.size());
+      if (added) {
+        distinct.push_back(word);
+        text_bonus.push_back(0.3 + 0.05 * static_cast<double>(length));
+      }
+      word_index.push_back(it->second);
     }
-    if (!words.empty()) break;
+    if (!word_index.empty()) break;
   }
-  if (words.empty()) return {};
+  if (word_index.empty()) return {};
   std::string phrase;
-  for (const QueryWord& word : words) {
+  for (std::size_t d : word_index) {
     if (!phrase.empty()) phrase.push_back(' ');
-    phrase.append(word.text);
+    phrase.append(distinct[d]);
   }
+  // Boyer-Moore finds the first occurrence in time linear in both lengths.
+  const std::boyer_moore_searcher phrase_searcher(phrase.begin(), phrase.end());
+  auto holds_phrase = [&](const std::string& text) {
+    return std::search(text.begin(), text.end(), phrase_searcher) != text.end();
+  };
+  const QueryWords words(std::move(distinct));
 
   std::vector<RankedEntry> ranked;
-  std::vector<bool> in_text(words.size());
+  std::vector<char> in_text, in_keyword, in_topic, in_person;
   std::string content, topic;
   std::vector<std::string> keyword_buffer, person_buffer;
   for (std::size_t i = 0; i < memories.size(); ++i) {
     EntryFields fields = read_fields(memories[i], i);
     assign_lower(content, fields.text);
+    in_text.assign(words.size(), 0);
+    words.mark_occurring(content, in_text);
     std::size_t matched = 0;
-    for (std::size_t w = 0; w < words.size(); ++w) {
-      in_text[w] = words[w].occurs_in(content);
-      matched += in_text[w];
-    }
+    for (std::size_t d : word_index) matched += in_text[d] != 0;
     // Only an entry whose text holds a query word can be ranked: the rest is left unscored.
     if (matched == 0) continue;
     // Lowered first: filling a buffer may move its storage, so data() is read after.
@@ -189,29 +256,35 @@ std::vector<RankedEntry> LocalAmbrel::rank_keyword(const std::string& query,
     std::span<const std::string> persons(person_buffer.data(), person_count);
     assign_lower(topic, fields.topic);
 
+    // A keyword matches a word that it holds or that holds it; the empty keyword is held by
+    // every word.
+    in_keyword.assign(words.size(), 0);
+    bool empty_keyword = false;
+    for (const std::string& kw : keywords) {
+      if (kw.empty()) empty_keyword = true;
+      words.mark_occurring(kw, in_keyword);
+    }
+    if (empty_keyword) {
+      in_keyword.assign(words.size(), 1);
+    } else {
+      words.mark_holding(keywords, in_keyword);
+    }
+    in_topic.assign(words.size(), 0);
+    words.mark_occurring(topic, in_topic);
+    in_person.assign(words.size(), 0);
+    for (const std::string& person : persons) words.mark_occurring(person, in_person);
+
     double score = 0.0;
-    if (words.size() > 1 && contains(content, phrase)) score += 2.0;
-    for (std::size_t w = 0; w < words.size(); ++w) {
-      const QueryWord& query_word = words[w];
-      std::string_view word = query_word.text;
+    if (word_index.size() > 1 && holds_phrase(content)) score += 2.0;
+    for (std::size_t d : word_index) {
       double word_score = 0.0;
-      if (in_text[w]) word_score += query_word.text_bonus;
-      for (const std::string& kw : keywords) {
-        if (query_word.occurs_in(kw) || contains(word, kw)) {
-          word_score += 0.6;
-          break;
-        }
-      }
-      if (query_word.occurs_in(topic)) word_score += 0.4;
-      for (const std::string& person : persons) {
-        if (query_word.occurs_in(person)) {
-          word_score += 0.5;
-          break;
-        }
-      }
+      if (in_text[d]) word_score += text_bonus[d];
+      if (in_keyword[d]) word_score += 0.6;
+      if (in_topic[d]) word_score += 0.4;
+      if (in_person[d]) word_score += 0.5;
       score += word_score;
     }
-    double match_ratio = static_cast<double>(matched) / static_cast<double>(words.size());
+    double match_ratio = static_cast<double>(matched) / static_cast<double>(word_index.size());
     score *= 0.5 + match_ratio;
     score *= fields.importance_factor;
     if (score > 0.3) ranked.push_back({round_places(score, 3), i});

@@ -1,12 +1,6 @@
 // The store's layout on disk, its vectors files and the cache of their decoded vectors.
 #include "memory/ambrel/local_ambrel.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <utility>
 
 #include "common/error.h"
@@ -15,6 +9,7 @@
 #include "common/paths.h"
 #include "common/unicode.h"
 #include "memory/ambrel/ambrel_log.h"
+#include "memory/ambrel/embedder_record.h"
 #include "memory/ambrel/vectors_file.h"
 #include "memory/embedding/process_client.h"
 
@@ -28,16 +23,6 @@ std::string join_path(const std::string& directory, std::string_view name) {
   if (path.empty() || path.back() != '/') path.push_back('/');
   path.append(name);
   return path;
-}
-
-// The identity of the file at `path` (empty when there is none): an atomic save makes a new
-// file, so a save by any process changes the inode even within one tick of the clock.
-std::string file_stamp(const std::string& path) {
-  struct stat info;
-  if (::stat(path.c_str(), &info) != 0) return {};
-  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + ":" +
-         std::to_string(info.st_size) + ":" + std::to_string(info.st_mtim.tv_sec) + "." +
-         std::to_string(info.st_mtim.tv_nsec);
 }
 
 std::shared_ptr<RemoteEmbeddingClient> client_for(std::shared_ptr<RemoteEmbeddingClient> given,
@@ -122,7 +107,7 @@ std::shared_ptr<const VectorMap> LocalAmbrel::fresh_cached(const std::string& ag
     if (known != cache_stamps_.end()) stamp = known->second;
   }
   // A file gone since is not another writer's save: the cache answers for it, as it always has.
-  std::string now = file_stamp(_get_vectors_path(agent_id));
+  std::string now = file_identity(_get_vectors_path(agent_id));
   return now.empty() || now == stamp ? cached : nullptr;
 }
 
@@ -142,21 +127,7 @@ void LocalAmbrel::cache(const std::string& agent_id, std::shared_ptr<const Vecto
 }
 
 LocalAmbrel::FileGuard::FileGuard(std::mutex& thread_lock, const std::string& agent_directory)
-    : thread_lock_(thread_lock) {
-  directory_fd_ = ::open(agent_directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (directory_fd_ < 0) return;  // no folder, no file: nothing another process could lose
-  while (::flock(directory_fd_, LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      int error = errno;
-      ::close(directory_fd_);
-      throw OSError(os_error_text(error, agent_directory));
-    }
-  }
-}
-
-LocalAmbrel::FileGuard::~FileGuard() {
-  if (directory_fd_ >= 0) ::close(directory_fd_);
-}
+    : thread_lock_(thread_lock), directory_lock_(agent_directory) {}
 
 std::mutex& LocalAmbrel::file_lock(const std::string& vectors_path) {
   std::lock_guard<std::mutex> guard(file_locks_mutex_);
@@ -172,58 +143,112 @@ std::shared_ptr<const VectorMap> LocalAmbrel::vectors_for_reading(const std::str
   // has just cached.
   FileGuard guard(file_lock(path), _get_agent_path(agent_id));
   if (auto cached = fresh_cached(agent_id)) return cached;
-  std::string stamp = file_stamp(path);
+  std::string stamp = file_identity(path);
   if (stamp.empty()) return nullptr;
   try {
     auto vectors = std::make_shared<const VectorMap>(read_vectors_file(path, false));
     cache(agent_id, vectors, stamp);
+    embedder_mismatch(agent_id);
     return vectors;
   } catch (const std::exception& e) {
-    log_ambrel_line(std::string("Failed to load vectors: ") + e.what());
-    return nullptr;
+    read_failed(agent_id, e, true, false);
+    return _cached_vectors(agent_id);
   }
 }
 
-VectorMap LocalAmbrel::load_locked(const std::string& agent_id, bool report) {
+void LocalAmbrel::read_failed(const std::string& agent_id, const std::exception& failure,
+                              bool report, bool for_writing) {
+  if (report) log_ambrel_line(std::string("Failed to load vectors: ") + failure.what());
+  bool unreadable = dynamic_cast<const OSError*>(&failure) != nullptr;
+  if (unreadable) {
+    // What cannot be read cannot be known to be damaged: it is never replaced.
+    if (for_writing) throw OSError(failure.what());
+    return;
+  }
+  std::string path = _get_vectors_path(agent_id);
+  try {
+    log_ambrel_line("Kept the damaged vectors file as " + set_aside_damaged(path) +
+                    "; the vectors cached meanwhile answer");
+  } catch (const std::exception& e) {
+    log_ambrel_line(std::string("Failed to keep the damaged vectors file aside: ") + e.what());
+    if (for_writing) throw;
+  }
+}
+
+VectorMap LocalAmbrel::load_locked(const std::string& agent_id, bool report, bool for_writing) {
   if (auto cached = fresh_cached(agent_id)) return *cached;
   std::string path = _get_vectors_path(agent_id);
-  std::string stamp = file_stamp(path);
+  std::string stamp = file_identity(path);
   if (stamp.empty()) return {};
   try {
     VectorMap vectors = read_vectors_file(path, true);
     VectorMap rounded = vectors;
     rounded.round_all();
     cache(agent_id, std::make_shared<const VectorMap>(std::move(rounded)), stamp);
+    embedder_mismatch(agent_id);
     return vectors;
   } catch (const std::exception& e) {
-    if (report) log_ambrel_line(std::string("Failed to load vectors: ") + e.what());
-    return {};
+    read_failed(agent_id, e, report, for_writing);
   }
+  auto cached = _cached_vectors(agent_id);
+  return cached ? *cached : VectorMap();
 }
 
 VectorMap LocalAmbrel::_load_vectors(const std::string& agent_id) {
   if (auto cached = fresh_cached(agent_id)) return *cached;
   FileGuard guard(file_lock(_get_vectors_path(agent_id)), _get_agent_path(agent_id));
-  return load_locked(agent_id, true);
+  return load_locked(agent_id, true, false);
 }
 
 void LocalAmbrel::save_locked(const std::string& agent_id, VectorMap vectors) {
   std::string path = _get_vectors_path(agent_id);
   make_directories(_get_agent_path(agent_id));
   std::lock_guard<std::recursive_mutex> guard(_lock);
+  write_vectors_file(path, vectors);
+  record_embedder(agent_id, vectors);
+  vectors.round_all();
+  cache(agent_id, std::make_shared<const VectorMap>(std::move(vectors)), file_identity(path));
+}
+
+void LocalAmbrel::record_embedder(const std::string& agent_id, const VectorMap& vectors) {
+  std::string folder = _get_agent_path(agent_id);
   try {
-    write_vectors_file(path, vectors);
-    vectors.round_all();
-    cache(agent_id, std::make_shared<const VectorMap>(std::move(vectors)), file_stamp(path));
+    if (vectors.empty()) {
+      remove_embedder_record(folder);
+    } else if (!read_embedder_record(folder)) {
+      // Vectors older than records are taken to be the client's in use: nothing else is known.
+      write_embedder_record(folder, embedding_client->identity());
+    }
   } catch (const std::exception& e) {
-    log_ambrel_line(std::string("Failed to save vectors: ") + e.what());
+    log_ambrel_line(std::string("Failed to record the embedder: ") + e.what());
   }
+}
+
+Json LocalAmbrel::embedder_mismatch(const std::string& agent_id) {
+  std::optional<Json> recorded = read_embedder_record(_get_agent_path(agent_id));
+  Json current = embedding_client->identity();
+  if (!recorded || *recorded == current) return nullptr;
+  bool first = false;
+  {
+    std::lock_guard<std::mutex> guard(warned_mutex_);
+    first = embedder_warned_.insert(agent_id).second;
+  }
+  if (first) {
+    log_ambrel_line("Vectors of agent " + agent_id + " were made by " + identity_text(*recorded) +
+                    ", not by the embedder in use (" + identity_text(current) +
+                    "): clear them and add them again");
+  }
+  return {{"recorded", std::move(*recorded)}, {"current", std::move(current)}};
 }
 
 void LocalAmbrel::_save_vectors(const std::string& agent_id, const VectorMap& vectors) {
   make_directories(_get_agent_path(agent_id));
   FileGuard guard(file_lock(_get_vectors_path(agent_id)), _get_agent_path(agent_id));
-  save_locked(agent_id, vectors);
+  try {
+    save_locked(agent_id, vectors);
+  } catch (const std::exception& e) {
+    log_ambrel_line(std::string("Failed to save vectors: ") + e.what());
+  }
 }
 
 }  // namespace vantory

@@ -4,6 +4,8 @@
 //
 // Layout under root_path:
 //   agents/<safe_id>/vectors.json   the agent's vectors: {"<entry id>": [numbers...], ...}
+//   agents/<safe_id>/embedder.json  the identity of the embedding client that made them
+//                                   (written with the first vectors, dropped with the last)
 //   .embedding_cache/               the cache directory handed to the process-wide client
 // The store keeps no memory entries: every search is handed the entries to rank. Every
 // change rewrites the agent's whole vectors file (atomically: a crash leaves the old or the
@@ -32,6 +34,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "common/files.h"
 #include "common/json.h"
 #include "memory/ambrel/vector_map.h"
 #include "memory/embedding/python_vector.h"
@@ -45,6 +48,10 @@ class LocalAmbrel {
  public:
   // The 111 lower-case English words that keyword_search leaves out of a query.
   static const std::unordered_set<std::string_view> STOPWORDS;
+
+  // The longest query keyword_search takes, in bytes. Its cost is linear in the lengths of
+  // the query and of each entry's text, keywords, topic and persons.
+  static constexpr std::size_t kMaxKeywordQueryBytes = std::size_t{1} << 20;
 
   // A store rooted at `root_path` made absolute against the working directory, lexically
   // ("./.vantory_data" in /srv gives /srv/.vantory_data). Without `embedding_client` the
@@ -82,7 +89,11 @@ class LocalAmbrel {
   // the numbers are its 32-bit vectors widened; else the file is read, its numbers come back
   // exactly as written and the agent is cached. A missing file answers empty and leaves the
   // cache alone; a file that cannot be read or is not a JSON object of number arrays writes
-  // "[Ambrel] Failed to load vectors: <reason>" and answers empty, cache unchanged.
+  // "[Ambrel] Failed to load vectors: <reason>" and answers what was cached before (empty
+  // when nothing was), cache unchanged. A file that could not be parsed is never saved over:
+  // it is kept beside as vectors.json.damaged-<UTC time> ("[Ambrel] Kept the damaged vectors
+  // file as <path>; ..."), and the next save writes the cached vectors with the change; a file
+  // that cannot be read at all makes every change fail instead.
   VectorMap _load_vectors(const std::string& agent_id);
 
   // Writes `vectors` as the agent's file and caches them. Creates the agent directory first:
@@ -98,9 +109,9 @@ class LocalAmbrel {
 
   // Embeds `text` (passed as it is, empty or not) and stores the vector under `entry_id`,
   // replacing an existing one in its position; answers the stored numbers. When embedding
-  // fails or the agent directory cannot be created, writes "[Ambrel] Failed to add vector:
-  // <reason>" and answers nullopt. A failed file write is reported by the save alone: the
-  // numbers are still answered.
+  // fails (the client answered a zero vector included), the agent directory cannot be
+  // created or the file cannot be read or written, writes "[Ambrel] Failed to add vector:
+  // <reason>" and answers nullopt: what is answered is on disk.
   std::optional<std::vector<double>> add_vector(const std::string& agent_id,
                                                 const std::string& entry_id,
                                                 const std::string& text);
@@ -109,18 +120,20 @@ class LocalAmbrel {
   // yet (a repeated id is embedded once), from its text (`lossless_restatement`, else
   // `content`; entries without text are skipped), then writes the file once and "[Ambrel]
   // Added <n> vectors for <agent_id>"; answers n. A failed embedding writes "[Ambrel] Failed
-  // to embed <id>: <reason>" and leaves the entry out. Nothing is written when n is 0.
-  // Throws TypeError when `entries` is not an array or an element is not an object or has a
-  // member read of the wrong type, and OSError when the agent directory cannot be created;
-  // nothing is written then.
+  // to embed <id>: <reason>" and leaves the entry out; so does a text that is not a string,
+  // and a failed write of the file, for every entry it held (n is 0 then). Nothing is written
+  // when n is 0. Throws TypeError when `entries` is not an array or an element is not an
+  // object or has an `id` that is not a string, and OSError when the agent directory cannot
+  // be created; nothing is written then.
   std::int64_t add_vectors_batch(const std::string& agent_id, const Json& entries);
 
   // The vector stored under `entry_id` (the cached vector itself), or nullopt.
   std::optional<PythonVector> get_vector(const std::string& agent_id, const std::string& entry_id);
 
-  // Removes the vector of `entry_id` and rewrites the file; true when there was one (also
-  // when the write then failed). Nothing is written otherwise. Throws OSError when the agent
-  // directory cannot be created.
+  // Removes the vector of `entry_id` and rewrites the file; true when there was one and the
+  // file was written. A failed write (or a file that cannot be read) writes "[Ambrel] Failed
+  // to save vectors: <reason>" and answers false. Nothing is written when there was none.
+  // Throws OSError when the agent directory cannot be created.
   bool delete_vector(const std::string& agent_id, const std::string& entry_id);
 
   // Deletes the agent's vectors file (the directory stays) and forgets its cached vectors;
@@ -129,7 +142,10 @@ class LocalAmbrel {
   void clear_vectors(const std::string& agent_id);
 
   // {"agent_id", "vector_count" (stored vectors), "dimension" (the client's configured
-  // dimension), "cache_size" (entries of the client's embedding cache, all agents)}.
+  // dimension), "cache_size" (entries of the client's embedding cache, all agents),
+  // "embedder_mismatch" (null, or {"recorded", "current"} identities when the agent's vectors
+  // were made by another embedding client than the one in use: their similarities to new
+  // vectors mean nothing until the vectors are cleared and added again)}.
   Json get_stats(const std::string& agent_id);
 
   // --- Searches over caller-supplied memory entries ---
@@ -146,8 +162,9 @@ class LocalAmbrel {
   // an `id` are left out; with auto_embed, an entry without a vector is embedded from its text
   // and stored first (the file is written once per call; a failure writes "[Ambrel] Failed to
   // add vector: <reason>" and leaves the entry out). When the query cannot be embedded,
-  // writes "[Ambrel] Failed to embed query: <reason>" and answers []. Throws TypeError for an
-  // entry that is not an object or whose `id` or text is not a string.
+  // writes "[Ambrel] Failed to embed query: <reason>" and answers []. An entry to embed whose
+  // text is not a string is left out the same way. Throws TypeError for an entry that is not
+  // an object or whose `id` is not a string.
   Json semantic_search(const std::string& agent_id, const std::string& query, const Json& memories,
                        std::int64_t top_k = 5, double threshold = 0.0);
 
@@ -156,9 +173,9 @@ class LocalAmbrel {
   // than 2 characters when none remain), matched as substrings of the lower-cased text,
   // keywords, topic and persons, with a bonus for the whole phrase. Only entries whose text
   // holds a query word and whose score exceeds 0.3 are ranked. Reads no file and no vector.
-  // Throws TypeError for an entry that is not an object or whose text, `keywords`,
-  // `persons` (arrays of strings), `topic` (string) or `importance` (number) has the wrong
-  // type.
+  // Throws ValueError for a query over kMaxKeywordQueryBytes, TypeError for an entry that
+  // is not an object or whose text, `keywords`, `persons` (arrays of strings), `topic`
+  // (string) or `importance` (number) has the wrong type.
   static Json keyword_search(const std::string& query, const Json& memories,
                              std::int64_t top_k = 5);
 
@@ -190,13 +207,12 @@ class LocalAmbrel {
   class FileGuard {
    public:
     FileGuard(std::mutex& thread_lock, const std::string& agent_directory);
-    ~FileGuard();
     FileGuard(const FileGuard&) = delete;
     FileGuard& operator=(const FileGuard&) = delete;
 
    private:
     std::lock_guard<std::mutex> thread_lock_;
-    int directory_fd_ = -1;
+    DirectoryLock directory_lock_;
   };
   std::mutex& file_lock(const std::string& vectors_path);
 
@@ -204,11 +220,30 @@ class LocalAmbrel {
   // were read or written (nullptr then, and when nothing is cached).
   std::shared_ptr<const VectorMap> fresh_cached(const std::string& agent_id) const;
 
-  // _load_vectors for a caller holding file_lock; `report` writes the failure line.
-  VectorMap load_locked(const std::string& agent_id, bool report);
+  // _load_vectors for a caller holding file_lock; `report` writes the failure line. When the
+  // file cannot be read, the vectors cached before answer (none when nothing was cached).
+  // With `for_writing`, throws OSError instead when the file cannot be read at all or a
+  // damaged one cannot be set aside: a save must never replace it.
+  VectorMap load_locked(const std::string& agent_id, bool report, bool for_writing);
 
-  // _save_vectors for a caller holding file_lock.
+  // After a failed read of the agent's file: reports it (with `report`) and sets a file that
+  // could not be parsed aside as vectors.json.damaged-<time>, saying so. Throws as
+  // load_locked describes for `for_writing`.
+  void read_failed(const std::string& agent_id, const std::exception& failure, bool report,
+                   bool for_writing);
+
+  // _save_vectors for a caller holding file_lock. Throws OSError when the file cannot be
+  // written; the old file and cache then stay.
   void save_locked(const std::string& agent_id, VectorMap vectors);
+
+  // Keeps the agent's embedder record with its vectors file, for a caller holding file_lock
+  // that has just written `vectors`: the first vectors record the client's identity, an empty
+  // file drops the record. A failure is reported on standard error.
+  void record_embedder(const std::string& agent_id, const VectorMap& vectors);
+
+  // {"recorded", "current"} when the agent's record names another client than ours, else
+  // null. Writes one warning line per agent and store the first time it finds a mismatch.
+  Json embedder_mismatch(const std::string& agent_id);
 
   // The ranking of semantic_search and keyword_search: positions in `memories` with their
   // scores, cut to what `top_k` keeps.
@@ -239,6 +274,9 @@ class LocalAmbrel {
   std::unordered_map<std::string, std::string> cache_stamps_;
   std::mutex file_locks_mutex_;
   std::unordered_map<std::string, std::unique_ptr<std::mutex>> file_locks_;
+  // Agents whose embedder mismatch has been reported.
+  std::mutex warned_mutex_;
+  std::unordered_set<std::string> embedder_warned_;
 };
 
 }  // namespace vantory

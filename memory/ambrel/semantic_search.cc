@@ -5,6 +5,7 @@
 #include "memory/ambrel/ambrel_log.h"
 #include "memory/ambrel/local_ambrel.h"
 #include "memory/ambrel/memory_entry.h"
+#include "memory/ambrel/no_embedding.h"
 #include "memory/ambrel/similarity.h"
 
 namespace vantory {
@@ -21,6 +22,7 @@ std::vector<std::optional<PythonVector>> LocalAmbrel::add_vectors_once(
     PythonVector embedding;
     try {
       embedding = embedding_client->embed(std::string(entries[i].second));
+      if (!RemoteEmbeddingClient::usable_embedding(embedding)) throw NoEmbedding();
     } catch (const std::exception& e) {
       log_ambrel_line(std::string("Failed to add vector: ") + e.what());
       continue;
@@ -42,13 +44,14 @@ std::vector<std::optional<PythonVector>> LocalAmbrel::add_vectors_once(
   if (!directory_made) return embedded;
   try {
     FileGuard guard(file_lock(_get_vectors_path(agent_id)), _get_agent_path(agent_id));
-    VectorMap vectors = load_locked(agent_id, true);
+    VectorMap vectors = load_locked(agent_id, true, true);
     for (std::size_t i = 0; i < entries.size(); ++i) {
       if (embedded[i]) vectors.insert_or_assign(*entries[i].first, StoredVector(*embedded[i]));
     }
     save_locked(agent_id, std::move(vectors));
   } catch (const std::exception& e) {
-    // The directory went away after it was made: no entry was stored.
+    // The directory went away after it was made, or the file could not be read or written:
+    // no entry was stored.
     for (std::optional<PythonVector>& embedding : embedded) {
       if (!embedding) continue;
       log_ambrel_line(std::string("Failed to add vector: ") + e.what());
@@ -87,14 +90,22 @@ std::vector<RankedEntry> LocalAmbrel::rank_semantic(const std::string& agent_id,
       continue;
     }
     if (!auto_embed) continue;
-    std::string_view text = entry_text(mem, i);
+    std::string_view text;
+    try {
+      text = entry_text(mem, i);
+    } catch (const TypeError& e) {
+      log_ambrel_line(std::string("Failed to add vector: ") + e.what());  // left out alone
+      continue;
+    }
     if (text.empty()) continue;
     missing.emplace_back(id, text);
     missing_positions.push_back(i);
   }
 
   std::vector<StoredVector> fresh;
-  if (!missing.empty()) {
+  // A query the service could not embed says the service is failing: the entries without a
+  // vector wait for a later search rather than each costing a failed request now.
+  if (!missing.empty() && RemoteEmbeddingClient::usable_embedding(query_embedding)) {
     std::vector<std::optional<PythonVector>> embedded = add_vectors_once(agent_id, missing);
     fresh.reserve(missing.size());
     for (std::size_t k = 0; k < missing.size(); ++k) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "memory/embedding/remote_embedding_client.h"
+
 namespace vantory {
 
 namespace {
@@ -54,7 +56,7 @@ void QueryScorer::score(std::span<const StoredVector* const> vectors,
     if (v.norm() == 0) {
       scores[i] = 0.0;
     } else if (v.size() != n) {
-      finish(i, dot_one(q, v.vector().data().data(), std::min(n, v.size())));
+      scores[i] = RemoteEmbeddingClient::cosine_similarity(query_, v.vector());
     } else {
       lane[filled] = v.vector().data().data();
       lane_at[filled] = i;

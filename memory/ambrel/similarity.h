@@ -20,7 +20,8 @@ class QueryScorer {
   explicit QueryScorer(PythonVector query);
 
   // scores[i] = cosine similarity of the query and *vectors[i]: 0.0 when either norm is 0,
-  // else dot / (query norm * vector norm), the dot product over the shorter length.
+  // else dot / (query norm * vector norm); 0.0 for a vector of another length than the
+  // query's (said on standard error as cosine_similarity says it).
   void score(std::span<const StoredVector* const> vectors, std::span<double> scores) const;
 
  private:

@@ -32,16 +32,34 @@ StoredVector::StoredVector(std::span<const double> numbers)
   }
 }
 
+StoredVector::StoredVector(std::span<const double> numbers, std::string_view text)
+    : StoredVector(numbers) {
+  // Only text that the floats would not give back is kept: numbers beyond float precision
+  // (which a cached copy drops) or another program's way of writing them.
+  if (!exact_) {
+    thread_local std::string written;
+    written.clear();
+    append_json(written);
+    if (written == text) return;
+  }
+  text_ = std::make_shared<const std::string>(text);
+}
+
 std::vector<double> StoredVector::tolist() const { return exact_ ? *exact_ : vector_.tolist(); }
 
 StoredVector StoredVector::rounded() const {
   StoredVector copy;
   copy.vector_ = vector_;
   copy.norm_ = norm_;
+  copy.text_ = text_;
   return copy;
 }
 
 void StoredVector::append_json(std::string& out) const {
+  if (text_) {
+    out.append(*text_);
+    return;
+  }
   if (!exact_) {
     std::span<const float> floats = vector_.data();
     append_json_float_array(out, floats.data(), floats.size());

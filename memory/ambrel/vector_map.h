@@ -3,8 +3,10 @@
 //
 // A StoredVector keeps the 32-bit vector that searches score on, its norm (computed once, so
 // no search measures a stored vector again), and, only when they differ from that vector's
-// floats, the numbers exactly as they were read or handed in: a file written by another
-// program is written back with its own digits until a cached copy replaces it.
+// floats, the numbers exactly as they were read or handed in. A vector read from a file
+// whose text this store would not have written so ("0.1", "1", "true", other spacing) also
+// keeps that text, cached copies included, so a file written by another program keeps the
+// numbers of every entry the store did not change, character for character.
 //
 // Thread safety: none for a map being changed; a map that no one changes (the cached ones)
 // may be read from any number of threads. StoredVector is immutable.
@@ -14,6 +16,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -30,6 +33,10 @@ class StoredVector {
   // `numbers` as given; the vector holds each rounded to the nearest 32-bit float.
   explicit StoredVector(std::span<const double> numbers);
 
+  // `numbers` as read from `text`, their array in a file; the text is kept when it is not
+  // what append_json would write for them.
+  StoredVector(std::span<const double> numbers, std::string_view text);
+
   // The 32-bit form: create_vector of the numbers.
   const PythonVector& vector() const { return vector_; }
 
@@ -45,10 +52,12 @@ class StoredVector {
   // True when the numbers differ from the floats of vector() (beyond float precision).
   bool holds_exact_numbers() const { return exact_ != nullptr; }
 
-  // The same vector without the exact numbers: what a cached copy keeps.
+  // The same vector without the exact numbers (the text read is kept): what a cached copy
+  // keeps.
   StoredVector rounded() const;
 
-  // Appends the numbers as a JSON array in the vectors file format.
+  // Appends the numbers as a JSON array in the vectors file format: the text read when one
+  // was kept.
   void append_json(std::string& out) const;
 
  private:
@@ -57,6 +66,7 @@ class StoredVector {
   PythonVector vector_;
   double norm_ = 0.0;
   std::shared_ptr<const std::vector<double>> exact_;
+  std::shared_ptr<const std::string> text_;
 };
 
 class VectorMap {

@@ -5,8 +5,10 @@
 #include "common/files.h"
 #include "common/message_text.h"
 #include "memory/ambrel/ambrel_log.h"
+#include "memory/ambrel/embedder_record.h"
 #include "memory/ambrel/local_ambrel.h"
 #include "memory/ambrel/memory_entry.h"
+#include "memory/ambrel/no_embedding.h"
 
 namespace vantory {
 
@@ -15,10 +17,11 @@ std::optional<std::vector<double>> LocalAmbrel::add_vector(const std::string& ag
                                                            const std::string& text) {
   try {
     PythonVector embedding = embedding_client->embed(text);
+    if (!RemoteEmbeddingClient::usable_embedding(embedding)) throw NoEmbedding();
     std::vector<double> embedding_list = _to_list(embedding);
     make_directories(_get_agent_path(agent_id));
     FileGuard guard(file_lock(_get_vectors_path(agent_id)), _get_agent_path(agent_id));
-    VectorMap vectors = load_locked(agent_id, true);
+    VectorMap vectors = load_locked(agent_id, true, true);
     vectors.insert_or_assign(entry_id, StoredVector(std::move(embedding)));
     save_locked(agent_id, std::move(vectors));
     return embedding_list;
@@ -43,29 +46,46 @@ std::int64_t LocalAmbrel::add_vectors_batch(const std::string& agent_id, const J
     require_object(list[i], i);
     const std::string* id = entry_id(list[i], i);
     if (id == nullptr || (stored && stored->contains(*id)) || embedded_ids.count(*id)) continue;
-    std::string_view text = entry_text(list[i], i);
+    std::string_view text;
+    try {
+      text = entry_text(list[i], i);
+    } catch (const TypeError& e) {
+      log_ambrel_line("Failed to embed " + *id + ": " + e.what());  // this entry alone fails
+      continue;
+    }
     if (text.empty()) continue;
     try {
-      embedded.emplace_back(id, embedding_client->embed(std::string(text)));
+      PythonVector embedding = embedding_client->embed(std::string(text));
+      if (!RemoteEmbeddingClient::usable_embedding(embedding)) throw NoEmbedding();
+      embedded.emplace_back(id, std::move(embedding));
       embedded_ids.insert(*id);
     } catch (const std::exception& e) {
       log_ambrel_line("Failed to embed " + *id + ": " + e.what());
     }
   }
   if (embedded.empty()) return 0;
-  std::int64_t added = 0;
+  std::vector<const std::string*> added_ids;
   {
     make_directories(_get_agent_path(agent_id));
     FileGuard guard(file_lock(_get_vectors_path(agent_id)), _get_agent_path(agent_id));
-    VectorMap vectors = load_locked(agent_id, false);
-    for (auto& [id, embedding] : embedded) {
-      if (vectors.contains(*id)) continue;
-      vectors.insert_or_assign(*id, StoredVector(std::move(embedding)));
-      ++added;
+    try {
+      VectorMap vectors = load_locked(agent_id, false, true);
+      for (auto& [id, embedding] : embedded) {
+        if (vectors.contains(*id)) continue;
+        vectors.insert_or_assign(*id, StoredVector(std::move(embedding)));
+        added_ids.push_back(id);
+      }
+      if (added_ids.empty()) return 0;
+      save_locked(agent_id, std::move(vectors));
+    } catch (const std::exception& e) {
+      // Nothing reached the file: each entry failed as a failed add fails.
+      for (const auto& [id, embedding] : embedded) {
+        log_ambrel_line("Failed to embed " + *id + ": " + e.what());
+      }
+      return 0;
     }
-    if (added == 0) return 0;
-    save_locked(agent_id, std::move(vectors));
   }
+  auto added = static_cast<std::int64_t>(added_ids.size());
   log_ambrel_line("Added " + std::to_string(added) + " vectors for " + agent_id);
   return added;
 }
@@ -84,9 +104,21 @@ bool LocalAmbrel::delete_vector(const std::string& agent_id, const std::string& 
   if (auto cached = fresh_cached(agent_id); cached && !cached->contains(entry_id)) {
     return false;
   }
-  VectorMap vectors = load_locked(agent_id, true);
+  VectorMap vectors;
+  try {
+    vectors = load_locked(agent_id, true, true);
+  } catch (const std::exception& e) {
+    log_ambrel_line(std::string("Failed to save vectors: ") + e.what());
+    return false;
+  }
   if (!vectors.erase(entry_id)) return false;
-  save_locked(agent_id, std::move(vectors));
+  make_directories(_get_agent_path(agent_id));
+  try {
+    save_locked(agent_id, std::move(vectors));
+  } catch (const std::exception& e) {
+    log_ambrel_line(std::string("Failed to save vectors: ") + e.what());
+    return false;
+  }
   return true;
 }
 
@@ -95,6 +127,7 @@ void LocalAmbrel::clear_vectors(const std::string& agent_id) {
   {
     FileGuard guard(file_lock(path), _get_agent_path(agent_id));
     if (path_exists(path)) remove_file(path);
+    remove_embedder_record(_get_agent_path(agent_id));
     cache(agent_id, nullptr);
   }
   log_ambrel_line("Cleared vectors for " + agent_id);
@@ -107,6 +140,7 @@ Json LocalAmbrel::get_stats(const std::string& agent_id) {
   stats["vector_count"] = vectors ? vectors->size() : 0;
   stats["dimension"] = embedding_client->get_dimension();
   stats["cache_size"] = embedding_client->cache_size();
+  stats["embedder_mismatch"] = vectors ? embedder_mismatch(agent_id) : Json(nullptr);
   return stats;
 }
 

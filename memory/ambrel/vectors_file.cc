@@ -16,10 +16,11 @@ void write_vectors_file(const std::string& path, const VectorMap& vectors) {
 
 VectorMap read_vectors_file(const std::string& path, bool keep_exact) {
   VectorMap vectors;
-  parse_number_array_file(path, [&](std::string&& id, std::vector<double>& numbers) {
-    StoredVector vector{std::span<const double>(numbers)};
-    vectors.insert_or_assign(id, keep_exact ? std::move(vector) : vector.rounded());
-  });
+  parse_number_array_file_with_text(
+      path, [&](std::string&& id, std::vector<double>& numbers, std::string_view text) {
+        StoredVector vector(std::span<const double>(numbers), text);
+        vectors.insert_or_assign(id, keep_exact ? std::move(vector) : vector.rounded());
+      });
   return vectors;
 }
 

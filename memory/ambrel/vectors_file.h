@@ -17,7 +17,8 @@ namespace vantory {
 void write_vectors_file(const std::string& path, const VectorMap& vectors);
 
 // The vectors of the file at `path`, in file order (a repeated key keeps its first position
-// and its last value). Without `keep_exact` only the 32-bit vectors are kept. Throws OSError
+// and its last value). Without `keep_exact` only the 32-bit vectors are kept (with the text of
+// an array this store would have written otherwise, which is written back as it was). Throws OSError
 // (unreadable), ValueError (not JSON) or TypeError (not an object of number arrays).
 VectorMap read_vectors_file(const std::string& path, bool keep_exact);
 

@@ -4,6 +4,7 @@
 #include <exception>
 #include <string>
 
+#include "common/redaction.h"
 #include "memory/embedding/http_client.h"
 
 namespace vantory {
@@ -17,15 +18,16 @@ void log_embedding_line(std::string_view text) {
   std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
-void log_request_failure() {
+void log_request_failure(std::string_view secret) {
+  auto log = [&](const std::string& line) { log_embedding_line(without_secret(line, secret)); };
   try {
     throw;
   } catch (const HttpStatusError& e) {
-    log_embedding_line("API HTTP error " + std::to_string(e.code()) + ": " + e.reason());
+    log("API HTTP error " + std::to_string(e.code()) + ": " + e.reason());
   } catch (const UrlError& e) {
-    log_embedding_line(std::string("API URL error: ") + e.what());
+    log(std::string("API URL error: ") + e.what());
   } catch (const std::exception& e) {
-    log_embedding_line(std::string("API request failed: ") + e.what());
+    log(std::string("API request failed: ") + e.what());
   }
 }
 

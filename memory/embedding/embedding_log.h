@@ -12,7 +12,8 @@ void log_embedding_line(std::string_view text);
 // Writes the line that says why a request to the service failed, by the kind of the exception
 // being handled: "API HTTP error <code>: <reason>" for an error status, "API URL error:
 // <reason>" when no response arrived, "API request failed: <message>" for anything else. Call
-// it only inside a catch block; an exception that is no std::exception propagates.
-void log_request_failure();
+// it only inside a catch block; an exception that is no std::exception propagates. The key
+// in `secret` is redacted wherever the line holds it (a service may echo what it was sent).
+void log_request_failure(std::string_view secret = {});
 
 }  // namespace vantory

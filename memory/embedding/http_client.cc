@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -191,11 +192,15 @@ int on_progress(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t
   return 0;
 }
 
-void check_header_text(const std::string& text) {
-  for (char c : text) {
-    if (c == '\r' || c == '\n' || c == '\0') {
-      throw ValueError("Invalid header: line break or NUL in " + text.substr(0, 40));
-    }
+bool holds_line_break(const std::string& text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
+}
+
+// Names the header, never its value: a value may be a key ("Bearer ...").
+void check_header(const std::string& name, const std::string& value) {
+  if (holds_line_break(name)) throw ValueError("Invalid header: line break or NUL in a name");
+  if (holds_line_break(value)) {
+    throw ValueError("Invalid header: line break or NUL in the value of " + name);
   }
 }
 
@@ -214,10 +219,7 @@ std::string http_request(const std::string& method, const std::string& url,
                          const HttpHeaders& headers, const std::string& body,
                          const HttpSettings& settings) {
   init_curl_once();
-  for (const auto& [name, value] : headers) {
-    check_header_text(name);
-    check_header_text(value);
-  }
+  for (const auto& [name, value] : headers) check_header(name, value);
   std::unique_ptr<CURL, CurlDeleter> handle(curl_easy_init());
   if (!handle) throw RuntimeError("could not start an HTTP exchange");
   CURL* h = handle.get();
@@ -241,6 +243,10 @@ std::string http_request(const std::string& method, const std::string& url,
                                          : settings.timeout_seconds * kMaxExchangeTimeouts);
   ex.started = Clock::now();
   ex.last_activity = ex.started;
+  if (settings.deadline_at) {
+    if (*settings.deadline_at <= ex.started) throw UrlError("timed out");
+    ex.deadline = std::min(ex.deadline, *settings.deadline_at - ex.started);
+  }
   char error_text[CURL_ERROR_SIZE] = {0};
 
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());

@@ -8,6 +8,7 @@
 // Thread safety: http_request may be called from any number of threads at once.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -58,6 +59,9 @@ struct HttpSettings {
   std::int64_t timeout_seconds = 60;
   // Bounds the whole exchange, in seconds; 0 means kMaxExchangeTimeouts x timeout_seconds.
   std::int64_t deadline_seconds = 0;
+  // When set, the moment by which the exchange ends whatever deadline_seconds says (an
+  // exchange that starts later fails at once as timed out).
+  std::optional<std::chrono::steady_clock::time_point> deadline_at;
   // Verify the server's certificate and that it names the host.
   bool verify_tls = false;
 };

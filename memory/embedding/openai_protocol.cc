@@ -8,6 +8,7 @@
 #include "common/error.h"
 #include "common/json_text.h"
 #include "common/message_text.h"
+#include "common/redaction.h"
 #include "common/unicode.h"
 #include "memory/embedding/embedding_log.h"
 #include "memory/embedding/remote_embedding_client.h"
@@ -16,9 +17,10 @@ namespace vantory {
 
 namespace {
 
-// What an answer holds for each text: its numbers, or null when it gives none usable.
+// What an answer holds for each text: its numbers (inside the parsed answer), or null when it
+// gives none usable.
 struct OpenAiAnswer {
-  std::vector<Json> rows;
+  std::vector<const Json*> rows;
   std::size_t unusable = 0;
   std::string first_problem;
 };
@@ -40,7 +42,7 @@ OpenAiAnswer read_openai_answer(const Json& answer, std::size_t count) {
                      type_name(answer) + "'>");
   }
   OpenAiAnswer read;
-  read.rows.assign(count, Json(nullptr));
+  read.rows.assign(count, nullptr);
   auto note = [&](std::string problem) {
     if (read.first_problem.empty()) read.first_problem = std::move(problem);
   };
@@ -78,24 +80,24 @@ OpenAiAnswer read_openai_answer(const Json& answer, std::size_t count) {
       note("index " + std::to_string(i) + " has no list of numbers as its embedding");
       continue;
     }
-    read.rows[i] = *embedding;
+    read.rows[i] = &*embedding;
   }
   // One model gives one length: the length most items have is the model's, the others are
   // broken answers.
   std::map<std::size_t, std::size_t> lengths;
-  for (const Json& row : read.rows) {
-    if (!row.is_null()) ++lengths[row.size()];
+  for (const Json* row : read.rows) {
+    if (row) ++lengths[row->size()];
   }
   std::size_t usual = 0, most = 0;
   for (const auto& [length, times] : lengths) {
     if (times > most) usual = length, most = times;
   }
   for (std::size_t i = 0; i < count; ++i) {
-    if (read.rows[i].is_null()) {
+    if (!read.rows[i]) {
       if (!claimed[i]) note("index " + std::to_string(i) + " is missing");
       ++read.unusable;
-    } else if (read.rows[i].size() != usual) {
-      note("index " + std::to_string(i) + " has " + std::to_string(read.rows[i].size()) +
+    } else if (read.rows[i]->size() != usual) {
+      note("index " + std::to_string(i) + " has " + std::to_string(read.rows[i]->size()) +
            " numbers where the others have " + std::to_string(usual));
       read.rows[i] = nullptr;
       ++read.unusable;
@@ -128,23 +130,33 @@ std::vector<PythonVector> RemoteEmbeddingClient::_call_openai_api(
         if (*after > kMaxRetryAfterSeconds) throw;  // longer than a caller should wait
         pause = std::chrono::seconds(*after);
       }
-      log_embedding_line("API HTTP error " + std::to_string(e.code()) + ": " + e.reason() +
-                         "; retrying in " + std::to_string(pause.count()) + " ms");
+      log_embedding_line(without_secret("API HTTP error " + std::to_string(e.code()) + ": " +
+                                            e.reason() + "; retrying in " +
+                                            std::to_string(pause.count()) + " ms",
+                                        api_key.value_or("")));
       std::this_thread::sleep_for(pause);
     }
   }
   std::string error = utf8_decode_error(bytes);
   if (!error.empty()) throw ValueError(error);
-  OpenAiAnswer answer = read_openai_answer(parse_json(bytes), texts.size());
+  const Json parsed = parse_json(bytes);
+  OpenAiAnswer answer = read_openai_answer(parsed, texts.size());
 
   std::vector<PythonVector> vectors(texts.size());
   for (std::size_t i = 0; i < texts.size(); ++i) {
-    if (!answer.rows[i].is_null()) vectors[i] = _finalize_embedding(answer.rows[i]);
+    if (!answer.rows[i]) continue;
+    try {
+      vectors[i] = _finalize_embedding(*answer.rows[i]);
+    } catch (const ValueError& e) {
+      // Empty, not finite, or not of the configured length: this text failed alone.
+      if (answer.unusable++ == 0) answer.first_problem = e.what();
+      answer.rows[i] = nullptr;
+    }
   }
   if (answer.unusable > 0) {
     // Zero vectors take the length the usable answers have just set.
     for (std::size_t i = 0; i < texts.size(); ++i) {
-      if (answer.rows[i].is_null()) vectors[i] = zeros_vector(dimension.load());
+      if (!answer.rows[i]) vectors[i] = zeros_vector(dimension.load());
     }
     log_embedding_line("API request failed: " + std::to_string(answer.unusable) + " of " +
                        std::to_string(texts.size()) + " texts got no usable embedding (" +

@@ -1,17 +1,21 @@
 #include "memory/embedding/remote_embedding_client.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <exception>
 #include <limits>
+#include <set>
 #include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <utility>
 
 #include "common/error.h"
-#include "common/message_text.h"
 #include "common/files.h"
+#include "common/message_text.h"
+#include "common/redaction.h"
 #include "common/sha256.h"
 #include "common/unicode.h"
 #include "memory/embedding/embedding_log.h"
@@ -95,10 +99,23 @@ std::int64_t parse_decimal_integer(const std::string& text) {
   return value;
 }
 
-std::int64_t choose_dimension(const std::optional<std::int64_t>& argument) {
-  if (argument.has_value() && *argument != 0) return *argument;
-  if (auto value = env_value("REMOTE_EMBEDDING_DIMENSION")) return parse_decimal_integer(*value);
-  return RemoteEmbeddingClient::DEFAULT_DIMENSION;
+// The dimension given by the argument (when non-zero) or REMOTE_EMBEDDING_DIMENSION; nullopt
+// when neither gives one. A dimension is a positive integer.
+std::optional<std::int64_t> configured_dimension(const std::optional<std::int64_t>& argument) {
+  if (argument.has_value() && *argument != 0) {
+    if (*argument < 0) {
+      throw ValueError("dimension must be a positive integer, got " + std::to_string(*argument));
+    }
+    return *argument;
+  }
+  auto value = env_value("REMOTE_EMBEDDING_DIMENSION");
+  if (!value) return std::nullopt;
+  std::int64_t parsed = parse_decimal_integer(*value);
+  if (parsed < 1) {
+    throw ValueError("REMOTE_EMBEDDING_DIMENSION must be a positive integer, got " +
+                     value_repr(*value));
+  }
+  return parsed;
 }
 
 // The model: the argument, else EMBEDDING_MODEL; absent when neither names one.
@@ -177,6 +194,37 @@ std::int64_t checked_timeout(std::int64_t timeout) {
   return timeout;
 }
 
+// EMBEDDING_REQUEST_DEADLINE in seconds, else the default: a minute, or the time-out when
+// that is longer (a service loading its model may take one time-out to start answering).
+std::int64_t choose_request_deadline(std::int64_t timeout) {
+  auto value = env_value("EMBEDDING_REQUEST_DEADLINE");
+  if (!value) return std::max(RemoteEmbeddingClient::DEFAULT_REQUEST_DEADLINE, timeout);
+  std::int64_t seconds = parse_decimal_integer(*value);
+  if (seconds < 1) {
+    throw ValueError("EMBEDDING_REQUEST_DEADLINE must be a positive number of seconds, got " +
+                     value_repr(*value));
+  }
+  return seconds;
+}
+
+// The moment by which the embedding this thread is getting must be answered: set by
+// _call_api for its whole exchange (every request of the Gradio protocol included) and read
+// by _request.
+thread_local std::optional<std::chrono::steady_clock::time_point> current_deadline;
+
+class DeadlineScope {
+ public:
+  explicit DeadlineScope(std::int64_t seconds) : saved_(current_deadline) {
+    current_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  }
+  ~DeadlineScope() { current_deadline = saved_; }
+  DeadlineScope(const DeadlineScope&) = delete;
+  DeadlineScope& operator=(const DeadlineScope&) = delete;
+
+ private:
+  std::optional<std::chrono::steady_clock::time_point> saved_;
+};
+
 TlsSettings choose_tls(const std::optional<bool>& verify_argument) {
   bool verify = false;
   if (verify_argument.has_value()) {
@@ -213,18 +261,21 @@ RemoteEmbeddingClient::RemoteEmbeddingClient(
       api_key(choose_api_key(api_key_arg)),
       model_name(
           checked_model(given_model(model_name_arg), choose_api_format(api_format_arg, api_url))),
-      dimension(choose_dimension(dimension_arg)),
+      dimension(configured_dimension(dimension_arg).value_or(DEFAULT_DIMENSION)),
       timeout(checked_timeout(timeout_arg)),
+      request_deadline(choose_request_deadline(timeout)),
       cache_embeddings(cache_embeddings_arg),
       api_format(choose_api_format(api_format_arg, api_url)),
       _is_gradio(api_format == "gradio"),
       batch_size(choose_batch_size(batch_size_arg)),
       _cache_path(choose_cache_path(cache_path_arg)),
       ssl_context(choose_tls(verify_tls_arg)),
+      dimension_configured_(configured_dimension(dimension_arg).has_value()),
       configured_dimension_(dimension.load()) {
   // A missing directory is created by the first save, not here.
   if (_cache_path && path_exists(*_cache_path)) _load_cache();
-  log_embedding_line(std::string("Using ") + format_label(api_format) + " API: " + api_url);
+  log_embedding_line(std::string("Using ") + format_label(api_format) +
+                     " API: " + redacted_url(api_url));
   log_embedding_line("Dimension: " + std::to_string(dimension.load()));
 }
 
@@ -236,7 +287,8 @@ Json RemoteEmbeddingClient::configured_identity() {
   std::string url = choose_api_url(std::nullopt);
   std::string format = choose_api_format(std::nullopt, url);
   std::string model = checked_model(given_model(std::nullopt), format);
-  return identity_of(format, url, model, choose_dimension(std::nullopt));
+  return identity_of(format, url, model,
+                     configured_dimension(std::nullopt).value_or(DEFAULT_DIMENSION));
 }
 
 RemoteEmbeddingClient::~RemoteEmbeddingClient() = default;
@@ -256,6 +308,7 @@ std::string RemoteEmbeddingClient::_request(const std::string& method, const std
   HttpSettings settings;
   settings.timeout_seconds = timeout;
   settings.verify_tls = ssl_context.verify_certificate;
+  settings.deadline_at = current_deadline;
   return http_request(method, url, headers, body, settings);
 }
 
@@ -267,21 +320,37 @@ HttpHeaders RemoteEmbeddingClient::_request_headers() const {
 
 PythonVector RemoteEmbeddingClient::_call_api(const std::string& text) {
   HttpHeaders headers = _request_headers();
+  DeadlineScope deadline(request_deadline);
   try {
     if (api_format == "openai") return _call_openai_api({text}, headers).front();
     return _is_gradio ? _call_gradio_api(text, headers) : _call_rest_api(text, headers);
   } catch (...) {
-    log_request_failure();
+    log_request_failure(api_key.value_or(""));
   }
   return zeros_vector(dimension.load());
 }
 
+bool RemoteEmbeddingClient::usable_embedding(const PythonVector& embedding) {
+  for (float x : embedding.data()) {
+    if (!std::isfinite(x)) return false;
+  }
+  return vector_norm(embedding) > 0;
+}
+
 PythonVector RemoteEmbeddingClient::_finalize_embedding(const Json& embedding_list) {
   PythonVector embedding = create_vector(embedding_list);
+  std::int64_t length = static_cast<std::int64_t>(embedding.size());
+  if (length == 0) throw ValueError("the service answered an empty embedding");
+  for (float x : embedding.data()) {
+    if (!std::isfinite(x)) throw ValueError("the service answered an embedding holding NaN or Infinity");
+  }
+  if (dimension_configured_ && length != dimension.load()) {
+    throw ValueError("the service answered " + std::to_string(length) +
+                     " numbers, the configured dimension is " + std::to_string(dimension.load()));
+  }
   double norm = vector_norm(embedding);
   if (norm > 0) embedding = embedding / norm;
   std::lock_guard<std::mutex> guard(lock);
-  std::int64_t length = static_cast<std::int64_t>(embedding.size());
   if (length != dimension.load()) dimension.store(length);
   return embedding;
 }
@@ -291,7 +360,8 @@ PythonVector RemoteEmbeddingClient::embed(const std::string& text) {
   if (cache_embeddings) {
     key = packed_cache_key(text);
     std::lock_guard<std::mutex> guard(lock);
-    if (const PythonVector* hit = _cache.find(key)) return *hit;
+    // A failure cached by an older version is asked for again.
+    if (const PythonVector* hit = _cache.find(key); hit && usable_embedding(*hit)) return *hit;
   }
   PythonVector embedding = _call_api(text);
   _remember(key, embedding);
@@ -299,7 +369,8 @@ PythonVector RemoteEmbeddingClient::embed(const std::string& text) {
 }
 
 void RemoteEmbeddingClient::_remember(std::uint64_t key, const PythonVector& embedding) {
-  if (!cache_embeddings) return;
+  // A failure is answered, never remembered: the next call asks the service again.
+  if (!cache_embeddings || !usable_embedding(embedding)) return;
   std::lock_guard<std::mutex> guard(lock);
   _cache.insert_or_assign(key, embedding);
   if (_cache.size() % kCacheSaveEvery == 0) _save_cache();
@@ -338,7 +409,7 @@ std::vector<PythonVector> RemoteEmbeddingClient::_embed_batch_openai(
     std::lock_guard<std::mutex> guard(lock);
     for (std::size_t i = 0; i < n; ++i) {
       if (cache_embeddings) {
-        if (const PythonVector* hit = _cache.find(keys[i])) {
+        if (const PythonVector* hit = _cache.find(keys[i]); hit && usable_embedding(*hit)) {
           results[i] = *hit;
           continue;
         }
@@ -359,9 +430,10 @@ std::vector<PythonVector> RemoteEmbeddingClient::_embed_batch_openai(
     for (std::size_t j = begin; j < end; ++j) batch.push_back(texts[missing[j]]);
     std::vector<PythonVector> answer;
     try {
+      DeadlineScope deadline(request_deadline);
       answer = _call_openai_api(batch, headers);
     } catch (...) {
-      log_request_failure();
+      log_request_failure(api_key.value_or(""));
       answer.assign(batch.size(), zeros_vector(dimension.load()));
     }
     for (std::size_t j = begin; j < end; ++j) {
@@ -375,8 +447,30 @@ std::vector<PythonVector> RemoteEmbeddingClient::_embed_batch_openai(
   return stack_vectors(std::move(results));
 }
 
+namespace {
+
+// Says once per process and pair of lengths that vectors of those lengths were compared:
+// cached or stored vectors of another model come back after a change of configuration.
+void warn_lengths_differ(std::size_t a, std::size_t b) {
+  static std::mutex warned_mutex;
+  static std::set<std::pair<std::size_t, std::size_t>> warned;
+  {
+    std::lock_guard<std::mutex> guard(warned_mutex);
+    if (!warned.emplace(std::min(a, b), std::max(a, b)).second) return;
+  }
+  log_embedding_line("Vectors of lengths " + std::to_string(a) + " and " + std::to_string(b) +
+                     " are not comparable (embeddings of another model?); their similarity is "
+                     "0.0");
+}
+
+}  // namespace
+
 double RemoteEmbeddingClient::cosine_similarity(const PythonVector& vec1,
                                                 const PythonVector& vec2) {
+  if (vec1.size() != vec2.size()) {
+    warn_lengths_differ(vec1.size(), vec2.size());
+    return 0.0;
+  }
   double norm1 = vector_norm(vec1);
   double norm2 = vector_norm(vec2);
   if (norm1 == 0 || norm2 == 0) return 0.0;

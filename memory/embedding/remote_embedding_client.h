@@ -8,11 +8,17 @@
 // Embeddings are scaled to unit length and kept in an in-memory cache keyed by the first 16
 // hex digits of the text's SHA-256; with a cache directory the cache is mirrored to
 // <cache_path>/embedding_cache.json (loaded at construction, rewritten at every hundredth new
-// entry and by save_cache, deleted by clear_cache).
+// entry and by save_cache, deleted by clear_cache). Clients of several processes share the
+// file: each save takes an advisory lock on the folder and first adds the entries another
+// process saved since. A file that cannot be parsed is never saved over: it is kept beside
+// as embedding_cache.json.damaged-<UTC time> ("[Embedding] Kept the damaged cache file as
+// <path>"); one that cannot be read at all is left alone and not saved over either.
 //
 // An embedding never fails because of the service: an unreachable or misbehaving service
 // yields a zero vector of the current dimension, and one "[Embedding] ..." line on standard
-// error says why. Those zero vectors are cached like any other answer.
+// error says why. An answer that is empty, holds NaN or Infinity, or (with a configured
+// dimension) has another length is such a failure. Failures are never cached: the next call
+// asks the service again.
 //
 // Configuration comes from the constructor's arguments first, then from the environment:
 //   REMOTE_EMBEDDING_URL, EMBEDDING_API_URL, ORVANE_API_URL   endpoint, in this order
@@ -22,7 +28,9 @@
 //   EMBEDDING_MODEL                                            model name (openai: required)
 //   EMBEDDING_BATCH_SIZE                                       openai: texts a request (64)
 //   EMBEDDING_TLS_VERIFY                                       1 to verify certificates
-// TLS certificates and host names are not verified unless asked for.
+// TLS certificates and host names are not verified unless asked for. No line this client
+// writes holds the key, or a password or key carried in the URL, beyond its last four
+// characters.
 //
 // Thread safety: a client is shared by all threads of the process. `lock` guards the cache
 // and the updates of `dimension`; it is never held across a network request, so embed and
@@ -62,6 +70,9 @@ class RemoteEmbeddingClient {
   // The cache file is rewritten whenever the number of entries becomes a multiple of this.
   static constexpr std::size_t kCacheSaveEvery = 100;
   static constexpr int kDefaultMaxWorkers = 10;
+  // Seconds within which one embedding is answered, unless EMBEDDING_REQUEST_DEADLINE says
+  // otherwise or the time-out is longer.
+  static constexpr std::int64_t DEFAULT_REQUEST_DEADLINE = 60;
   // OpenAI format: texts a request unless configured, and the largest batch accepted.
   static constexpr std::int64_t kDefaultBatchSize = 64;
   static constexpr std::int64_t kMaxBatchSize = 2048;
@@ -78,8 +89,14 @@ class RemoteEmbeddingClient {
   //  api_key:   argument, else EMBEDDING_API_KEY, ORVANE_API_KEY, else HF_TOKEN.
   //  model_name: argument, else EMBEDDING_MODEL, else "dense-embedding". Only the OpenAI
   //             format sends it, and there it must be given.
-  //  dimension: argument when non-zero, else REMOTE_EMBEDDING_DIMENSION, else 768.
+  //  dimension: argument when non-zero, else REMOTE_EMBEDDING_DIMENSION, else 768. A
+  //             configured dimension (argument or variable) is binding: answers of another
+  //             length are failures. The default follows the length of the service's answers.
   //  timeout:   seconds; bounds connecting and each wait for data of every request.
+  //  request_deadline (EMBEDDING_REQUEST_DEADLINE, seconds): bounds the whole exchange of
+  //             one embedding, every request of it included, however steadily a service
+  //             trickles its answer; default 60, or `timeout` when that is longer. A request
+  //             that passes it fails as "timed out" (a logged zero vector).
   //  cache_path: directory of the cache file (relative to the working directory); the file
   //             is loaded when the directory exists.
   //  verify_tls: verify certificates and host names; absent means EMBEDDING_TLS_VERIFY
@@ -88,9 +105,11 @@ class RemoteEmbeddingClient {
   //             EMBEDDING_API_FORMAT, else the URL decides: a path ending in /v1/embeddings
   //             selects openai, one containing "gradio_api" or "/call/" gradio, any other rest.
   //  batch_size: openai: texts a request; absent means EMBEDDING_BATCH_SIZE, else 64.
-  // Writes "[Embedding] Using <Gradio|REST|OpenAI> API: <url>" and "[Embedding] Dimension:
-  // <n>". Throws ValueError when REMOTE_EMBEDDING_DIMENSION or EMBEDDING_BATCH_SIZE is used
-  // and is not a decimal integer, when `timeout` is less than 1, for an unknown format, for a
+  // Writes "[Embedding] Using <Gradio|REST|OpenAI> API: <url>" (credentials in the URL
+  // redacted) and "[Embedding] Dimension: <n>". Throws ValueError when the dimension argument
+  // is negative, when REMOTE_EMBEDDING_DIMENSION is used and is not a positive decimal
+  // integer, when EMBEDDING_BATCH_SIZE or EMBEDDING_REQUEST_DEADLINE is used and is not a
+  // (positive) decimal integer, when `timeout` is less than 1, for an unknown format, for a
   // batch size outside 1 to kMaxBatchSize, and in the openai format without a model.
   explicit RemoteEmbeddingClient(std::optional<std::string> api_url = std::nullopt,
                                  std::optional<std::string> api_key = std::nullopt,
@@ -110,7 +129,8 @@ class RemoteEmbeddingClient {
 
   // The unit-length embedding of `text`: from the cache when caching is on and the text was
   // seen, else from the service (then cached; the cache file is rewritten when the entry
-  // count becomes a multiple of 100). A zero vector when the service failed.
+  // count becomes a multiple of 100). A zero vector when the service failed; it is not
+  // cached.
   PythonVector embed(const std::string& text);
 
   // The embeddings of `texts` in input order, run on a pool of `max_workers` threads that
@@ -123,7 +143,9 @@ class RemoteEmbeddingClient {
   std::vector<PythonVector> embed_batch(const std::vector<std::string>& texts,
                                         int max_workers = kDefaultMaxWorkers);
 
-  // dot / (norm1 * norm2), not clipped; 0.0 when either norm is 0.
+  // dot / (norm1 * norm2), not clipped; 0.0 when either norm is 0, and 0.0 for vectors of
+  // different lengths (said once per pair of lengths on standard error: "[Embedding] Vectors
+  // of lengths <a> and <b> are not comparable ...").
   static double cosine_similarity(const PythonVector& vec1, const PythonVector& vec2);
 
   // cosine_similarity of `query_vec` with each of `doc_vecs`, in order.
@@ -162,6 +184,7 @@ class RemoteEmbeddingClient {
   const std::string model_name;
   std::atomic<std::int64_t> dimension;
   const std::int64_t timeout;
+  const std::int64_t request_deadline;
   const bool cache_embeddings;
   // "gradio", "rest" or "openai".
   const std::string api_format;
@@ -219,8 +242,14 @@ class RemoteEmbeddingClient {
                                              const HttpHeaders& headers);
 
   // `embedding_list` as 32-bit floats scaled to unit length (unchanged when its norm is 0);
-  // sets `dimension` to its length. Throws TypeError unless it is an array of numbers.
+  // sets `dimension` to its length. Throws TypeError unless it is an array of numbers, and
+  // ValueError when it is empty, holds NaN or Infinity, or differs in length from a
+  // configured dimension (`dimension` is unchanged then).
   PythonVector _finalize_embedding(const Json& embedding_list);
+
+  // False for what a failed embedding gives: a vector that is empty, all zeros, or holds NaN
+  // or Infinity. Such vectors are neither cached nor stored.
+  static bool usable_embedding(const PythonVector& embedding);
 
  protected:
   // Sends one request with this client's time-out and TLS settings.
@@ -245,6 +274,11 @@ class RemoteEmbeddingClient {
   // Writes the cache file; the caller holds `lock`.
   void _save_cache();
 
+  // The identity (common/files.h) of the cache file as this client last read or wrote it:
+  // a save that finds another merges that file's entries first. Guarded by `lock`.
+  std::string cache_file_identity_;
+  // Whether `dimension` was given (argument or environment) rather than defaulted.
+  const bool dimension_configured_;
   mutable std::mutex lock;
   EmbeddingCache _cache;
   const std::int64_t configured_dimension_;

@@ -1,7 +1,9 @@
 // The vantory command line, run as a person or a script would run it.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#include <map>
 
 #include "common/files.h"
 #include "common/json_text.h"
@@ -76,6 +78,12 @@ TEST_F(CliTest, ExitStatusAndReasonOfFailures) {
        2,
        "vantory call: no tool 'nope' (vantory tools lists them) (see vantory call --help)\n"},
       {{"forget", "mem-0"}, 1, "vantory: no memory with id 'mem-0'\n"},
+      {{"watch", "no/such/dir"},
+       1,
+       "vantory watch: OSError: [Errno 2] No such file or directory: 'no/such/dir'\n"},
+      {{"watch", "--debounce", "1", "src"},
+       2,
+       "vantory watch: --debounce must be from 10 to 60000 ms (see vantory watch --help)\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
@@ -100,9 +108,9 @@ TEST_F(CliTest, HelpEverywhere) {
   RunResult general = vantory({"--help"});
   EXPECT_EQ(general.status, 0);
   EXPECT_NE(general.out.find("commands:"), std::string::npos);
-  for (const char* command :
-       {"index", "search", "summary", "graph", "cycles", "usage", "stats", "snapshot", "diff",
-        "remember", "recall", "memories", "forget", "serve-embeddings", "mcp", "call", "tools"}) {
+  for (const char* command : {"index", "watch", "search", "summary", "graph", "cycles", "usage",
+                              "stats", "snapshot", "diff", "remember", "recall", "memories",
+                              "forget", "serve-embeddings", "mcp", "call", "tools"}) {
     RunResult help = vantory({command, "--help"});
     EXPECT_EQ(help.status, 0) << command;
     EXPECT_EQ(help.out.rfind(std::string("usage: vantory ") + command, 0), 0u) << help.out;
@@ -150,6 +158,37 @@ TEST_F(CliTest, JsonAnswersOfACodingSession) {
   // A second agent sees nothing of the first one's code.
   Json other = parse_json(vantory({"--agent", "other", "--json", "stats"}).out);
   EXPECT_EQ(other["total_files"], 0);
+}
+
+// watch indexes the tree, then one line per change, until interrupted or the tree is gone.
+TEST_F(CliTest, WatchFollowsChangesUntilInterruptedOrTheTreeIsGone) {
+  std::map<std::string, std::string> environment = {{"REMOTE_EMBEDDING_URL", ""},
+                                                    {"VANTORY_AGENT_ID", ""}};
+  std::string line;
+  {
+    Subprocess watch({VANTORY_BIN, "watch", "src", "--debounce", "50"}, dir_.path(), environment);
+    ASSERT_TRUE(watch.read_line(line)) << watch.stderr_text();
+    EXPECT_EQ(line.rfind("Indexed src: 2 files (2 indexed) in ", 0), 0u) << line;
+    // Moved in whole, so the watch cannot see it half written.
+    write_text(dir_ / "added.py", "def zebra_crossing():\n    return 1\n");
+    std::filesystem::rename(dir_ / "added.py", dir_ / "src/added.py");
+    ASSERT_TRUE(watch.read_line(line)) << watch.stderr_text();
+    EXPECT_NE(line.find(" 1 indexed in "), std::string::npos) << line;
+    watch.kill(SIGINT);
+    EXPECT_EQ(watch.wait(), 0) << watch.stderr_text();
+  }
+  Json hits = parse_json(vantory({"search", "zebra_crossing", "--json", "--top-k", "1"}).out);
+  EXPECT_EQ(hits["results"][0]["chunk"]["name"], "zebra_crossing");
+
+  Subprocess watch({VANTORY_BIN, "watch", "src"}, dir_.path(), environment);
+  ASSERT_TRUE(watch.read_line(line)) << watch.stderr_text();
+  EXPECT_EQ(line.rfind("Indexed src: 3 files (3 unchanged) in ", 0), 0u) << line;
+  std::filesystem::remove_all(dir_ / "src");
+  ASSERT_TRUE(watch.read_line(line)) << watch.stderr_text();
+  EXPECT_NE(line.find(" 3 removed in "), std::string::npos) << line;
+  EXPECT_EQ(watch.wait(), 1);
+  EXPECT_EQ(reason_of(watch.stderr_text()), "vantory watch: src was deleted; watching ended\n");
+  EXPECT_EQ(parse_json(vantory({"--json", "stats"}).out)["total_files"], 0);
 }
 
 TEST_F(CliTest, LibraryLinesOnlyWhenAskedFailuresAlways) {

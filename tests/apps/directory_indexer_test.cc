@@ -54,6 +54,38 @@ TEST_F(DirectoryIndexerTest, IndexesNewFilesUpdatesChangedOnesAndLeavesTheRest) 
   EXPECT_EQ(hits["results"][0]["chunk"]["name"], "gamma");
 }
 
+// A change of embedding model embeds the unchanged files again, once, instead of leaving their
+// chunks with the old model's vectors.
+TEST_F(DirectoryIndexerTest, AnotherModelEmbedsTheUnchangedFilesAgain) {
+  testing::write_text(dir_ / "repo/a.py", "def alpha():\n    return 1\n");
+  testing::write_text(dir_ / "repo/b.py", "def beta():\n    return 2\n");
+  EXPECT_EQ(index()["indexed"], 2);
+
+  testing::ScopedEnv url("REMOTE_EMBEDDING_URL", service_.openai_url().c_str());
+  testing::ScopedEnv model("EMBEDDING_MODEL", "other-model");
+  host::HostConfig config;
+  config.coding_root = dir_ / "coding";
+  config.data_root = dir_ / "data";
+  config.agent_id = "tester";
+  config.roots = {dir_.path()};
+  host_ = std::make_unique<host::Host>(config);
+  Json stats = host_->tarnel().cache_stats("tester");
+  EXPECT_EQ(stats["embedder"]["name"], "openai:other-model:768@" + service_.openai_url());
+  EXPECT_EQ(stats["chunks_without_vectors"], 2);
+
+  std::size_t requests = service_.request_count();
+  Json again = index();
+  EXPECT_EQ(again["reembedded"], 2);
+  EXPECT_EQ(again["unchanged"], 0);
+  EXPECT_EQ(service_.request_count(), requests + 2);  // one request a file
+  EXPECT_EQ(host_->tarnel().cache_stats("tester")["chunks_without_vectors"], 0);
+  Json third = index();
+  EXPECT_EQ(third["reembedded"], 0);
+  EXPECT_EQ(third["unchanged"], 2);
+  Json hits = host_->tarnel().search_codebase("tester", "beta", 1);
+  EXPECT_EQ(hits["results"][0]["chunk"]["name"], "beta");
+}
+
 // A dry run lists what the same call would index and writes nothing, not even the memory.
 TEST_F(DirectoryIndexerTest, ADryRunListsWhatWouldBeIndexedAndWritesNothing) {
   testing::write_text(dir_ / "repo/a.py", "def alpha():\n    return 1\n");

@@ -33,13 +33,17 @@ class LocalEmbeddingServiceTest : public ::testing::Test {
   LocalEmbeddingService service_;
 };
 
-TEST_F(LocalEmbeddingServiceTest, BothProtocolsGiveTheClientTheSameEmbedding) {
+TEST_F(LocalEmbeddingServiceTest, EveryFormatGivesTheClientTheSameEmbedding) {
   RemoteEmbeddingClient gradio(service_.gradio_url(), std::nullopt, "m", std::nullopt, 5, false);
   RemoteEmbeddingClient rest(service_.rest_url(), std::nullopt, "m", std::nullopt, 5, false);
+  RemoteEmbeddingClient openai(service_.openai_url(), std::nullopt, "m", std::nullopt, 5, false);
+  ASSERT_EQ(openai.api_format, "openai");
   PythonVector a = gradio.embed("The cat sleeps on the window sill");
   PythonVector b = rest.embed("The cat sleeps on the window sill");
   ASSERT_EQ(a.size(), 32u);
   EXPECT_EQ(a.tolist(), b.tolist());
+  std::vector<PythonVector> batch = openai.embed_batch({"x", "The cat sleeps on the window sill"});
+  EXPECT_EQ(batch[1].tolist(), a.tolist());
   EXPECT_NEAR(RemoteEmbeddingClient::cosine_similarity(a, a), 1.0, 1e-6);
   double related =
       RemoteEmbeddingClient::cosine_similarity(a, gradio.embed("a cat sleeping on a sill"));

@@ -139,9 +139,37 @@ TEST_F(MemoryToolsTest, RefusesEntriesWithoutText) {
 
 TEST_F(MemoryToolsTest, NeverOverwritesADamagedFile) {
   testing::write_text(agent_file("memories.json"), "[{\"id\": \"kept\"}, 3]");
-  EXPECT_THROW(add({{"content", "new"}}), ValueError);
   EXPECT_THROW(host_->call_tool("memory_list", Json::object()), ValueError);
-  EXPECT_EQ(read_file(agent_file("memories.json")), "[{\"id\": \"kept\"}, 3]");
+  // A change keeps the damaged file beside and starts a new one.
+  EXPECT_EQ(add({{"content", "new"}})["status"], "ok");
+  EXPECT_EQ(host_->call_tool("memory_list", Json::object())["total"], 1);
+  std::size_t kept = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_ / "data/agents/tester")) {
+    if (entry.path().filename().string().rfind("memories.json.damaged-", 0) != 0) continue;
+    ++kept;
+    EXPECT_EQ(read_file(entry.path()), "[{\"id\": \"kept\"}, 3]");
+  }
+  EXPECT_EQ(kept, 1u);
+}
+
+TEST_F(MemoryToolsTest, OneAgentIdPerFolder) {
+  auto list = [&](const std::string& agent) {
+    return host_->call_tool("memory_list", {{"agent_id", agent}});
+  };
+  EXPECT_EQ(add({{"agent_id", "a/b"}, {"content", "x"}})["status"], "ok");
+  for (const std::string& other : {std::string("a b"), std::string("a\tb"), std::string("a:b"),
+                                   std::string("a\0b", 3), std::string("a_b")}) {
+    EXPECT_THROW(list(other), ValueError) << other;
+  }
+  EXPECT_EQ(list("a/b")["total"], 1);
+  EXPECT_THROW(list(""), ValueError);
+  EXPECT_THROW(list(std::string(256, 'x')), ValueError);
+  EXPECT_EQ(list(std::string(255, 'x'))["total"], 0);
+  // A folder without the record (an older version's) goes to the first id that uses it.
+  std::filesystem::create_directories(dir_ / "data/agents/old_one");
+  testing::write_text(dir_ / "data/agents/old_one/memories.json", "[{\"id\": \"m\"}]");
+  EXPECT_EQ(list("old one")["total"], 1);
+  EXPECT_THROW(list("old_one"), ValueError);
 }
 
 TEST_F(MemoryToolsTest, ConcurrentAddsLoseNothing) {

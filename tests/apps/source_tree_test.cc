@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 
@@ -90,6 +91,33 @@ std::set<std::string> kept_below(const std::string& root, const std::string& fol
   }
   return kept;
 }
+#endif
+
+// The files below `root` that SourceRules keeps when asked one at a time, in an order unlike
+// the walk's (deepest first), so that no answer leans on ignore files read for an earlier one.
+std::set<std::string> kept_one_by_one(const std::string& root, const SourceFilter& filter = {}) {
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file()) files.push_back(entry.path().string().substr(root.size() + 1));
+  }
+  std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
+    return std::count(a.begin(), a.end(), '/') > std::count(b.begin(), b.end(), '/');
+  });
+  SourceRules rules(root, filter);
+  std::set<std::string> kept;
+  for (const std::string& file : files) {
+    if (rules.keeps_file(file)) kept.insert(file);
+  }
+  return kept;
+}
+
+std::set<std::string> relative_files(const std::string& root, const SourceTree& tree) {
+  std::set<std::string> files;
+  for (const std::string& file : tree.files) files.insert(file.substr(root.size() + 1));
+  return files;
+}
+
+#ifdef VANTORY_GIT
 
 // What git ignores is skipped, and what it does not is kept (but for the ignore files, which
 // are hidden), from the repository's top and from a folder inside it; .vantoryignore files in
@@ -127,6 +155,7 @@ TEST(CollectSourceFiles, SkipsWhatGitIgnores) {
     if (file.rfind("sub/", 0) == 0) kept_in_sub.insert(file);
   }
   EXPECT_EQ(kept_below(root.path(), "sub"), kept_in_sub);
+  EXPECT_EQ(kept_one_by_one(root.path()), kept);
 
   for (const char* folder : {"", "sub/", "sub/inner/"}) {
     std::filesystem::rename(root / (std::string(folder) + ".gitignore"),
@@ -162,6 +191,38 @@ TEST(CollectSourceFiles, VantoryignoreAndPatternsHaveTheLastWord) {
                                                    root / "src/b.c"}));
   EXPECT_EQ(some.skipped_reasons["excluded"], 2);      // keep.gen.py, src/tests
   EXPECT_EQ(some.skipped_reasons["not included"], 1);  // lib/c.py
+  EXPECT_EQ(kept_one_by_one(root.path(), filter), relative_files(root.path(), some));
+}
+
+// The rules asked a path at a time agree with the walk: on files, on the folders it enters
+// (listed in the tree), and on part of a tree collected alone.
+TEST(SourceRules, AgreeWithTheWalk) {
+  TempDir root;
+  write_text(root / "main.py", "x = 1\n");
+  write_text(root / ".gitignore", "gen/\n*.log\n");
+  write_text(root / "src/lib/a.c", "int a;\n");
+  write_text(root / "src/lib/.vantoryignore", "*.c\n!keep.c\n");
+  write_text(root / "src/lib/keep.c", "int k;\n");
+  write_text(root / "src/x.log", "log\n");
+  write_text(root / "gen/g.py", "x = 1\n");
+  write_text(root / "node_modules/m/index.js", "x\n");
+  write_text(root / "src/.cache/c.py", "x = 1\n");
+  write_text(root / "src/blob.py", std::string("\0\1", 2));
+  std::filesystem::create_symlink(root / "src", root / "link");
+
+  SourceTree tree = collect_source_files(root.path());
+  EXPECT_EQ(kept_one_by_one(root.path()), relative_files(root.path(), tree));
+  EXPECT_EQ(tree.folders, (std::vector<std::string>{"", "src", "src/lib"}));
+  SourceRules rules(root.path());
+  for (const char* folder : {"", "src", "src/lib"}) EXPECT_TRUE(rules.enters_folder(folder));
+  for (const char* folder : {"gen", "node_modules", "src/.cache", "link", "main.py", "none"}) {
+    EXPECT_FALSE(rules.enters_folder(folder)) << folder;
+  }
+  EXPECT_FALSE(rules.keeps_file("src"));
+  EXPECT_FALSE(rules.keeps_file("none.py"));
+  SourceTree part = rules.collect("src");
+  EXPECT_EQ(part.files, std::vector<std::string>{root / "src/lib/keep.c"});
+  EXPECT_EQ(part.folders, (std::vector<std::string>{"src", "src/lib"}));
 }
 
 TEST(CollectSourceFiles, JoinsRelativeRootsLexically) {

@@ -121,7 +121,7 @@ TEST(OperationsTest, BadCallsAreRefusedBeforeAnythingRuns) {
       {"invalidate_cache", Json{{"agent_id", "a"}, {"file_path", 3}},
        "invalidate_cache() argument 'file_path' must be string or null, not integer"},
       {"dependency_graph", Json{{"agent_id", "a"}, {"file_paths", nullptr}},
-       "dependency_graph() argument 'file_paths' must be array, not null"},
+       "dependency_graph() argument 'file_paths' must be array of strings, not null"},
   };
   TarnelWithFakes t;  // strict mocks: any component call fails the test
   for (const Case& c : cases) {

@@ -59,5 +59,25 @@ TEST(Paths, AbsoluteIsLexical) {
   EXPECT_EQ(absolute_path("", "/srv/"), "/srv");
 }
 
+TEST(Paths, AtOrBelowIsWholeSegments) {
+  struct Case {
+    const char* path;
+    const char* folder;
+    bool below;
+  };
+  for (const Case& c : std::initializer_list<Case>{{"src/a.py", "src", true},
+                                                   {"src", "src", true},
+                                                   {"src2/a.py", "src", false},
+                                                   {"/srv/x", "/", true},
+                                                   {"x", "/", false},
+                                                   {"a/b", ".", true},
+                                                   {"../a", ".", false},
+                                                   {"..", ".", false},
+                                                   {"/a", ".", false},
+                                                   {"..a/b", ".", true}}) {
+    EXPECT_EQ(is_at_or_below(c.path, c.folder), c.below) << c.path << " in " << c.folder;
+  }
+}
+
 }  // namespace
 }  // namespace vantory

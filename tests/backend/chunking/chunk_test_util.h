@@ -34,9 +34,12 @@ inline std::vector<Json> chunk(const std::string& language, const std::string& t
 }
 
 // The first record named `name`, or null.
-inline const Json* find_chunk(const std::vector<Json>& records, std::string_view name) {
+// The first record named `name`, skipping those of type `skipped` (a method's declaration in
+// its class, when the test wants its definition).
+inline const Json* find_chunk(const std::vector<Json>& records, std::string_view name,
+                              std::string_view skipped = {}) {
   for (const Json& record : records) {
-    if (record["name"] == name) return &record;
+    if (record["name"] == name && record["type"] != skipped) return &record;
   }
   return nullptr;
 }

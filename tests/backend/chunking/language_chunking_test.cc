@@ -359,7 +359,8 @@ std::vector<LanguageCase> Cases() {
         {"Circle", "class", 6, 8, "A circle on the plane."},
         {"Circle.Circle", "method", 9, 9, ""},
         {"Circle.area", "method", 10, 10, "double area() const override"},
-        {"lines 11-15", "block", 11, 15, "void scale(double f);"},
+        {"Circle.scale", "declaration", 11, 11, "void scale(double f)"},
+        {"lines 13-15", "block", 13, 15, "private:"},
         {"Circle.scale", "method", 17, 20, "void Circle::scale(double f)"},
         {"make", "function", 22, 25, ""}},
        {{"Circle.Circle", {}, {"r"}},
@@ -638,7 +639,7 @@ TEST_P(LanguageChunking, CallsInSourceOrderAndParameters) {
   std::vector<Json> records = chunk(c.language, c.source);
   for (const ExpectedCalls& expected : c.calls) {
     SCOPED_TRACE(expected.unit);
-    const Json* record = find_chunk(records, expected.unit);
+    const Json* record = find_chunk(records, expected.unit, "declaration");
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(call_targets(*record), expected.targets);
     EXPECT_EQ(parameter_names(*record), expected.parameters);
@@ -690,6 +691,52 @@ TEST(CppChunking, LeftoverClosingBracesMakeNoChunk) {
     table_kept = table_kept || record["content"].get<std::string>().find("1, 2,") != std::string::npos;
   }
   EXPECT_TRUE(table_kept);
+}
+
+// A prototype is found by its function's name; what only looks like one is not a unit.
+TEST(CChunking, FunctionDeclarationsAreUnitsOfTheirOwn) {
+  const std::string header =
+      "#define SHA256_DIGEST_SIZE 32\n"
+      "/* Writes the digest and resets the context. */\n"
+      "void\n"
+      "sha256_digest(struct sha256_ctx *ctx,\n"
+      "              size_t length, uint8_t *digest);\n"
+      "extern char *dup_name(const char *name);\n"
+      "int (*on_error)(int code);\n"
+      "__THROW __nonnull ((1, 2));\n"
+      "int lo(int), hi(int);\n"
+      "typedef int compare_fn(const void *, const void *);\n"
+      "int limit = 4;\n";
+  std::vector<Json> records = chunk("c", header);
+  expect_consistent(records, header);
+  ASSERT_THAT(names_of(records),
+              ElementsAre("lines 1-1", "sha256_digest", "dup_name", "lines 7-11"));
+  EXPECT_EQ(records[1]["type"], "declaration");
+  EXPECT_EQ(records[1]["start_line"], 2);
+  EXPECT_EQ(records[1]["end_line"], 5);
+  EXPECT_EQ(records[1]["summary"], "Writes the digest and resets the context.");
+  EXPECT_EQ(parameter_names(records[1]), (std::vector<std::string>{"ctx", "length", "digest"}));
+  EXPECT_EQ(records[2]["summary"], "extern char *dup_name(const char *name)");
+
+  const std::string cpp =
+      "namespace geo {\n"
+      "class Shape {\n"
+      " public:\n"
+      "  Shape(int sides);\n"
+      "  virtual double area() const = 0;\n"
+      "  template <typename T> T as() const;\n"
+      "  int sides_;\n"
+      "  void (*hook_)(Shape&);\n"
+      "};\n"
+      "double scale(const Shape& s, double f);\n"
+      "}  // namespace geo\n";
+  records = chunk("cpp", cpp);
+  expect_consistent(records, cpp);
+  EXPECT_THAT(names_of(records), ElementsAre("lines 1-1", "Shape", "Shape.Shape", "Shape.area",
+                                             "Shape.as", "lines 7-9", "scale"));
+  for (const char* name : {"Shape.Shape", "Shape.area", "Shape.as", "scale"}) {
+    EXPECT_EQ(find_chunk(records, name)->at("type"), "declaration") << name;
+  }
 }
 
 TEST(PythonChunking, CallLinesAndKeywords) {

@@ -23,6 +23,21 @@ TEST(KeywordSearch, WorkedExample) {
   EXPECT_EQ(LocalAmbrel::STOPWORDS.size(), 111u);
 }
 
+// Long queries are matched in one pass over each text; the scores are those of the short path.
+TEST(KeywordSearch, ManyWordsScoreAsFewDoAndHugeQueriesAreRefused) {
+  const std::string query = "alpha bravo charlie delta echo foxtrot golf hotel india alpha";
+  // alpha (twice) and bravo in the text, charlie in a keyword, a keyword in delta, echo in the
+  // topic, foxtrot in a person: (0.55 * 3 + 0.6 + 0.6 + 0.4 + 0.5) * (0.5 + 3/10) * 1.5.
+  Json found = search(query, R"([{"content": "alpha bravo xx", "keywords": ["charlie-team",
+      "del"], "topic": "echo", "persons": ["Foxtrot Smith"]}, {"content": "nothing here"}])");
+  EXPECT_EQ(column(found, "keyword_score"), std::vector<Json>{4.5});
+  Json empty_keyword = search(query, R"([{"content": "india", "keywords": [""]}])");
+  EXPECT_EQ(column(empty_keyword, "keyword_score"), std::vector<Json>{5.895});
+
+  std::string huge(LocalAmbrel::kMaxKeywordQueryBytes + 1, 'x');
+  EXPECT_THROW(search(huge, R"([{"content": "x"}])"), ValueError);
+}
+
 TEST(KeywordSearch, QueryWordsFollowUnicodeCaseSpaceAndLength) {
   struct Case {
     std::string query;

@@ -159,8 +159,6 @@ TEST_F(SemanticSearchTest, MalformedEntriesFailBeforeAnythingIsWritten) {
       "5",
       "[{\"id\": \"new\", \"content\": \"v:1\"}, 7]",
       "[{\"id\": 3, \"content\": \"v:1\"}]",
-      "[{\"id\": \"new\", \"lossless_restatement\": 5}]",
-      "[{\"id\": \"new\", \"content\": {\"a\": 1}}]",
   };
   for (const char* text : cases) {
     int calls = client->calls;
@@ -173,6 +171,16 @@ TEST_F(SemanticSearchTest, MalformedEntriesFailBeforeAnythingIsWritten) {
       "[{\"id\": \"a\", \"content\": null}, {\"id\": 0}, {\"id\": \"b\", \"lossless_restatement\": "
       "0}]");
   EXPECT_EQ(store->semantic_search("agent", "v:1", quiet), Json::array());
+  // A text that is not a string leaves its entry out, and the others are ranked.
+  StderrCapture err;
+  Json found = store->semantic_search(
+      "agent", "v:1",
+      parse_json("[{\"id\": \"x\", \"lossless_restatement\": 5}, {\"id\": \"y\", \"content\": \"v:1\"}]"));
+  EXPECT_EQ(ambrel_test::column(found, "id"), std::vector<Json>{"y"});
+  EXPECT_EQ(err.text().rfind("[Ambrel] Failed to add vector: memory entry 0: "
+                             "'lossless_restatement' must be",
+                             0),
+            0u);
 }
 
 }  // namespace

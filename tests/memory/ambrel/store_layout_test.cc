@@ -124,9 +124,18 @@ TEST_F(StoreTest, DamagedFilesAreReportedAndReadAgainLater) {
     EXPECT_TRUE(store->_load_vectors("agent").empty()) << damaged;
     std::string text = err.text();
     EXPECT_EQ(text.rfind("[Ambrel] Failed to load vectors: ", 0), 0u) << text;
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    std::string kept = "\n[Ambrel] Kept the damaged vectors file as " + path + ".damaged-";
+    EXPECT_NE(text.find(kept), std::string::npos) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
     EXPECT_EQ(store->_cached_vectors("agent"), nullptr);
+    EXPECT_FALSE(path_exists(path));
   }
+  // Each damaged file is kept, none replaces another.
+  std::size_t kept = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(store->_get_agent_path("agent"))) {
+    kept += entry.path().filename().string().rfind("vectors.json.damaged-", 0) == 0;
+  }
+  EXPECT_EQ(kept, 7u);
   write_file_atomic(path, "{\"a\": [1, 2], \"b\": [3], \"a\": [4]}");
   VectorMap loaded = store->_load_vectors("agent");
   EXPECT_EQ(loaded.size(), 2u);
@@ -137,6 +146,22 @@ TEST_F(StoreTest, DamagedFilesAreReportedAndReadAgainLater) {
   EXPECT_EQ(store->_load_vectors("agent").size(), 2u);  // the cache answers from now on
 }
 
+TEST_F(StoreTest, AFileDamagedByAnotherProgramIsNeverSavedOver) {
+  store->add_vector("agent", "a", "v:1");
+  store->add_vector("agent", "b", "v:2");
+  const std::string path = store->_get_vectors_path("agent");
+  write_file_atomic(path, "{\"a\": [1.0], \"b\": [2.");  // another program's broken save
+  StderrCapture err;
+  EXPECT_EQ(store->get_vector("agent", "a"), create_vector(std::vector<double>{1}));
+  EXPECT_EQ(store->add_vector("agent", "c", "v:3"), (std::vector<double>{3}));
+  EXPECT_EQ(file_text(), "{\"a\": [1.0], \"b\": [2.0], \"c\": [3.0]}");
+  std::string text = err.text();
+  std::size_t at = text.find("[Ambrel] Kept the damaged vectors file as ");
+  ASSERT_NE(at, std::string::npos) << text;
+  std::string kept = text.substr(at + 42, text.find(';', at) - at - 42);
+  EXPECT_EQ(read_file(kept), "{\"a\": [1.0], \"b\": [2.");
+}
+
 TEST_F(StoreTest, FileNumbersComeBackExactThenFromTheCache) {
   std::filesystem::create_directories(store->_get_agent_path("agent"));
   write_file_atomic(store->_get_vectors_path("agent"), "{\"a\": [0.1, 1e300, 2]}");
@@ -145,13 +170,17 @@ TEST_F(StoreTest, FileNumbersComeBackExactThenFromTheCache) {
   EXPECT_EQ(numbers_of(store->_load_vectors("agent"), "a"),
             (std::vector<double>{0.10000000149011612, inf, 2}));
 
-  // A change after a fresh read writes the file's own numbers; the next one those of the cache.
+  // Every change writes the numbers of the entries it did not change as the file had them,
+  // whether they were read just now or come from the cache.
   auto fresh = make_store();
   fresh->add_vector("agent", "b", "v:1");
-  EXPECT_EQ(file_text(), "{\"a\": [0.1, 1e+300, 2.0], \"b\": [1.0]}");
+  EXPECT_EQ(file_text(), "{\"a\": [0.1, 1e300, 2], \"b\": [1.0]}");
   fresh->add_vector("agent", "c", "v:2");
-  EXPECT_EQ(file_text(),
-            "{\"a\": [0.10000000149011612, Infinity, 2.0], \"b\": [1.0], \"c\": [2.0]}");
+  EXPECT_EQ(file_text(), "{\"a\": [0.1, 1e300, 2], \"b\": [1.0], \"c\": [2.0]}");
+  write_file_atomic(store->_get_vectors_path("agent"), "{\"t\": [true, 1,0.5 ]}");
+  EXPECT_EQ(fresh->add_vectors_batch("agent", Json::array({ambrel_test::memory("d", "v:3")})), 1);
+  fresh->delete_vector("agent", "d");
+  EXPECT_EQ(file_text(), "{\"t\": [true, 1,0.5 ]}");
 
   EXPECT_EQ(LocalAmbrel::_to_list(Json::parse("[1, 2.5, true]")), (std::vector<double>{1, 2.5, 1}));
   for (const char* bad : {"null", "{}", "[1, \"x\"]", "\"12\""}) {

@@ -1,7 +1,9 @@
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <set>
 #include <thread>
@@ -44,21 +46,54 @@ TEST_F(StoreTest, AddVectorFailuresAreReportedNotThrown) {
     EXPECT_EQ(err.text(), "[Ambrel] Failed to add vector: service down\n");
   }
   {
+    // A zero vector is what a failed request gives: never stored, by any of the three paths.
+    StderrCapture err;
+    EXPECT_EQ(store->add_vector("agent", "e2", "v:0,0"), std::nullopt);
+    EXPECT_EQ(store->add_vectors_batch("agent", Json::array({memory("e2", "v:0,0")})), 0);
+    store->semantic_search("agent", "v:1", Json::array({memory("e2", "v:0,0")}));
+    EXPECT_EQ(err.text(),
+              "[Ambrel] Failed to add vector: the embedding service gave no embedding\n"
+              "[Ambrel] Failed to embed e2: the embedding service gave no embedding\n"
+              "[Ambrel] Failed to add vector: the embedding service gave no embedding\n");
+  }
+  {
     StderrCapture err;
     EXPECT_EQ(store->add_vector(std::string(300, 'x'), "e", "v:1"), std::nullopt);
     EXPECT_EQ(
         err.text().rfind("[Ambrel] Failed to add vector: [Errno 36] File name too long: '", 0), 0u);
   }
   EXPECT_EQ(file_text(), "{\"e1\": [1.0]}");
-  // The write itself fails: the numbers are still answered, file and cache stay as they were.
+  // A file that cannot be read is never replaced: the add fails.
   std::string path = store->_get_vectors_path("other");
   std::filesystem::create_directories(path + "/blocker");
-  StderrCapture err;
-  EXPECT_EQ(store->add_vector("other", "e", "v:3"), (std::vector<double>{3}));
-  std::string reason = "[Errno 21] Is a directory: '" + path + "'\n";
-  EXPECT_EQ(err.text(), "[Ambrel] Failed to load vectors: " + reason +
-                            "[Ambrel] Failed to save vectors: " + reason);
-  EXPECT_EQ(store->_cached_vectors("other"), nullptr);
+  {
+    StderrCapture err;
+    EXPECT_EQ(store->add_vector("other", "e", "v:3"), std::nullopt);
+    std::string reason = "[Errno 21] Is a directory: '" + path + "'\n";
+    EXPECT_EQ(err.text(), "[Ambrel] Failed to load vectors: " + reason +
+                              "[Ambrel] Failed to add vector: " + reason);
+    EXPECT_EQ(store->_cached_vectors("other"), nullptr);
+  }
+  // A write that fails (the disk is full) is a failed add, batch or delete: nothing answered
+  // as stored is missing from the file.
+  std::string before = file_text();
+  rlimit saved;
+  getrlimit(RLIMIT_FSIZE, &saved);
+  auto old_handler = signal(SIGXFSZ, SIG_IGN);
+  rlimit tiny = saved;
+  tiny.rlim_cur = 1;
+  setrlimit(RLIMIT_FSIZE, &tiny);  // (no capture of standard error: it would be a file too)
+  std::optional<std::vector<double>> added = store->add_vector("agent", "e3", "v:3");
+  std::int64_t batch = store->add_vectors_batch("agent", Json::array({memory("e4", "v:4")}));
+  bool deleted = store->delete_vector("agent", "e1");
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(added, std::nullopt);
+  EXPECT_EQ(batch, 0);
+  EXPECT_FALSE(deleted);
+  EXPECT_EQ(file_text(), before);
+  EXPECT_EQ(make_store()->get_vector("agent", "e3"), std::nullopt);
+  EXPECT_EQ(store->get_vector("agent", "e3"), std::nullopt);
 }
 
 TEST_F(StoreTest, BatchEmbedsOnlyWhatIsMissing) {
@@ -101,8 +136,6 @@ TEST_F(StoreTest, BatchRejectsMalformedEntriesAndWritesNothing) {
       "[1]",
       "[{\"id\": \"ok\", \"content\": \"fine\"}, \"x\"]",
       "[{\"id\": 5, \"content\": \"x\"}]",
-      "[{\"id\": \"a\", \"lossless_restatement\": 3}]",
-      "[{\"id\": \"a\", \"content\": [\"x\"]}]",
   };
   for (const char* text : cases) {
     EXPECT_THROW(store->add_vectors_batch("agent", parse_json(text)), TypeError) << text;
@@ -113,6 +146,14 @@ TEST_F(StoreTest, BatchRejectsMalformedEntriesAndWritesNothing) {
   } catch (const TypeError& e) {
     EXPECT_STREQ(e.what(), "memory entry 1: 'id' must be a string, not int");
   }
+  // A text that is not a string fails its entry alone.
+  StderrCapture err;
+  EXPECT_EQ(store->add_vectors_batch("agent", parse_json("[{\"id\": \"a\", \"content\": [\"x\"]}, "
+                                                         "{\"id\": \"b\", \"content\": \"v:1\"}]")),
+            1);
+  EXPECT_EQ(err.text().rfind("[Ambrel] Failed to embed a: memory entry 0: 'content' must be", 0),
+            0u);
+  EXPECT_EQ(file_text(), "{\"b\": [1.0]}");
 }
 
 TEST_F(StoreTest, DeleteClearAndStats) {
@@ -130,7 +171,7 @@ TEST_F(StoreTest, DeleteClearAndStats) {
 
   EXPECT_EQ(dump_json(store->get_stats("agent")),
             "{\"agent_id\": \"agent\", \"vector_count\": 1, \"dimension\": 768, \"cache_size\": " +
-                std::to_string(client->cache_size()) + "}");
+                std::to_string(client->cache_size()) + ", \"embedder_mismatch\": null}");
   for (const char* agent : {"agent", "never"}) {
     StderrCapture err;
     store->clear_vectors(agent);
@@ -141,6 +182,36 @@ TEST_F(StoreTest, DeleteClearAndStats) {
   EXPECT_FALSE(path_exists(store->_get_agent_path("never")));
   EXPECT_EQ(store->get_vector("agent", "e2"), std::nullopt);
   EXPECT_EQ(store->get_stats("agent")["vector_count"], 0);
+}
+
+// The identity of the client that made an agent's vectors is kept beside them, so that a store
+// using another model tells in get_stats, and warns once, that the similarities mean nothing.
+TEST_F(StoreTest, VectorsRememberTheClientThatMadeThem) {
+  store->add_vector("agent", "e1", "v:1,0");
+  std::string record = store->_get_agent_path("agent") + "/embedder.json";
+  EXPECT_EQ(parse_json(read_file(record)), client->identity());
+  EXPECT_EQ(file_text(), "{\"e1\": [1.0, 0.0]}");
+  EXPECT_TRUE(store->get_stats("agent")["embedder_mismatch"].is_null());
+
+  StderrCapture err;
+  LocalAmbrel other(store->root_path,
+                    std::make_shared<RemoteEmbeddingClient>("http://h/v1/embeddings", "", "m2"));
+  Json mismatch = other.get_stats("agent")["embedder_mismatch"];
+  other.get_stats("agent");
+  other.get_vector("agent", "e1");
+  std::string log = err.text();
+  EXPECT_EQ(mismatch["recorded"], client->identity());
+  EXPECT_EQ(mismatch["current"]["model"], "m2");
+  std::string warning = "[Ambrel] Vectors of agent agent were made by rest http://scripted";
+  EXPECT_NE(log.find(warning), std::string::npos) << log;
+  EXPECT_EQ(log.find(warning), log.rfind(warning));  // once
+
+  // The last vector gone, the record goes too; the next vectors record their own client.
+  store->delete_vector("agent", "e1");
+  EXPECT_FALSE(path_exists(record));
+  store->add_vector("agent", "e2", "v:0,1");
+  store->clear_vectors("agent");
+  EXPECT_FALSE(path_exists(record));
 }
 
 TEST_F(StoreTest, DirectoryFailuresReachTheCaller) {
@@ -163,7 +234,7 @@ TEST_F(StoreTest, ConcurrentAddsAndDeletesLoseNothing) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < kIds; ++i) {
         std::string id = "t" + std::to_string(t) + "-" + std::to_string(i);
-        store->add_vector("agent", id, "v:" + std::to_string(i));
+        store->add_vector("agent", id, "v:" + std::to_string(i + 1));
         if (i % 2 == 1) store->delete_vector("agent", id);
       }
     });
@@ -204,7 +275,7 @@ TEST_F(StoreTest, StoresOfSeveralProcessesLoseNothing) {
       std::unique_ptr<LocalAmbrel> own = make_store();
       for (int i = 0; i < kIds; ++i) {
         std::string id = "p" + std::to_string(p) + "-" + std::to_string(i);
-        if (!own->add_vector("agent", id, "v:" + std::to_string(i))) _exit(1);
+        if (!own->add_vector("agent", id, "v:" + std::to_string(i + 1))) _exit(1);
       }
       _exit(0);
     }

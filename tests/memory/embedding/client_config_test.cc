@@ -90,7 +90,8 @@ TEST(ClientConfig, DimensionFromArgumentOrEnvironment) {
     std::int64_t dimension;  // -1: construction fails with ValueError
   } cases[] = {
       {std::nullopt, nullptr, 768}, {0, nullptr, 768},       {0, " 384 ", 384},
-      {512, "junk", 512},           {std::nullopt, "0", 0},  {std::nullopt, "", 768},
+      {512, "junk", 512},           {std::nullopt, "0", -1}, {std::nullopt, "", 768},
+      {std::nullopt, " -5 ", -1},   {-5, nullptr, -1},
       {std::nullopt, "384.0", -1},  {std::nullopt, "abc", -1}, {std::nullopt, "1_024", 1024},
       {std::nullopt, "99999999999999999999", -1},
   };

@@ -120,11 +120,16 @@ TEST(EmbedOperations, CosineSimilarity) {
       {v, zero, 0.0},
       {zero, zero, 0.0},
       {PythonVector{1, 0}, PythonVector{0, 1}, 0.0},
-      {PythonVector{3, 4}, PythonVector{3, 4, 12}, 25.0 / (5.0 * 13.0)},
+      {PythonVector{3, 4}, PythonVector{3, 4, 12}, 0.0},  // lengths differ
+      {PythonVector{3, 4, 12}, PythonVector{3, 4}, 0.0},
   };
+  StderrCapture err;
   for (const Case& c : cases) {
     EXPECT_NEAR(RemoteEmbeddingClient::cosine_similarity(c.a, c.b), c.cosine, 1e-12);
   }
+  EXPECT_EQ(err.text(),
+            "[Embedding] Vectors of lengths 2 and 3 are not comparable (embeddings of another "
+            "model?); their similarity is 0.0\n");
   EXPECT_EQ(RemoteEmbeddingClient::batch_cosine_similarity(zero, {v, neg, v}),
             (std::vector<double>{0, 0, 0}));
   EXPECT_TRUE(RemoteEmbeddingClient::batch_cosine_similarity(v, {}).empty());

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "common/files.h"
@@ -114,6 +115,47 @@ TEST(EmbeddingCache, DamagedFilesLoadNothing) {
     EXPECT_EQ(client.cache_size(), c.loaded) << c.content;
     EXPECT_EQ(err.text().rfind(c.line, 0), 0u) << c.content;
   }
+}
+
+// Clients of separate processes (here: two clients of one folder) add to one file; a damaged
+// file is kept beside, never replaced.
+TEST(EmbeddingCache, SavesMergeWithTheFileAndKeepADamagedOneAside) {
+  ScopedEnvironment env;
+  TempDir dir;
+  StderrCapture err;
+  ScriptedClient first(length_answer, dir.path() + "/cache");
+  ScriptedClient second(length_answer, dir.path() + "/cache");
+  first.embed("a");
+  first.save_cache();
+  second.embed("bb");
+  second.save_cache();
+  first.embed("ccc");
+  first.save_cache();
+  std::vector<std::string> keys;
+  parse_number_array_object(read_file(cache_file(dir)),
+                            [&](std::string&& key, std::vector<double>&) { keys.push_back(key); });
+  std::sort(keys.begin(), keys.end());
+  std::vector<std::string> expected = {RemoteEmbeddingClient::_get_cache_key("a"),
+                                       RemoteEmbeddingClient::_get_cache_key("bb"),
+                                       RemoteEmbeddingClient::_get_cache_key("ccc")};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(keys, expected);
+
+  write_file_atomic(cache_file(dir), "{\"ba7816bf8f01cfea\": [1.0, ");
+  second.embed("dddd");
+  second.save_cache();
+  ScriptedClient third(length_answer, dir.path() + "/cache");
+  EXPECT_EQ(third.cache_size(), 3u);  // what `second` held: a, bb, dddd
+  std::size_t kept = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path() + "/cache")) {
+    if (entry.path().filename().string().rfind("embedding_cache.json.damaged-", 0) != 0) continue;
+    ++kept;
+    EXPECT_EQ(read_file(entry.path()), "{\"ba7816bf8f01cfea\": [1.0, ");
+  }
+  EXPECT_EQ(kept, 1u);
+  EXPECT_NE(err.text().find("[Embedding] Kept the damaged cache file as " + cache_file(dir) +
+                            ".damaged-"),
+            std::string::npos);
 }
 
 TEST(EmbeddingCache, MissingDirectoryIsSilentAndSaveFailuresAreReported) {

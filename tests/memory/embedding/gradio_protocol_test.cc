@@ -69,7 +69,7 @@ struct Outcome {
 
 Outcome run(GradioService& service, const std::string& text = "abc") {
   StderrCapture setup;
-  RemoteEmbeddingClient client(service.url(), "k", "m", 3);
+  RemoteEmbeddingClient client(service.url(), "k", "m", 2);
   setup.text();
   StderrCapture err;
   std::vector<double> embedding = client.embed(text).tolist();
@@ -99,7 +99,7 @@ TEST(GradioProtocol, SubmitsThenReadsTheEventStream) {
 
 TEST(GradioProtocol, StreamsOfEveryKindEndAsDocumented) {
   const std::string timeout_line = "[Embedding] Gradio API timeout waiting for result\n";
-  const std::vector<double> zeros(3, 0.0);
+  const std::vector<double> zeros(2, 0.0);
   struct Case {
     std::string name;
     std::vector<std::string> streams;
@@ -139,10 +139,10 @@ TEST(GradioProtocol, DirectAnswersAndFailuresOfTheSubmit) {
     std::string log;
   } cases[] = {
       {"[[0.3, 0.4]]", {0.6f, 0.8f}, ""},
-      {R"({"embedding": [0, 1, 0]})", {0, 1, 0}, ""},
-      {"<html>busy</html>", {0, 0, 0},
+      {R"({"embedding": [0, 1]})", {0, 1}, ""},
+      {"<html>busy</html>", {0, 0},
        "[Embedding] API request failed: Expecting value: line 1 column 1 (char 0)\n"},
-      {R"({"status": "queued"})", {0, 0, 0},
+      {R"({"status": "queued"})", {0, 0},
        "[Embedding] API request failed: Unknown embedding response format: <class 'dict'>\n"},
   };
   ScopedEnvironment env;
@@ -161,7 +161,7 @@ TEST(GradioProtocol, ResultErrorsEndTheCallAtOnce) {
   Outcome out = run(missing);
   EXPECT_EQ(out.result_requests, 1u);
   EXPECT_EQ(out.log, "[Embedding] API HTTP error 404: Not Found\n");
-  EXPECT_EQ(out.embedding, std::vector<double>(3, 0.0));
+  EXPECT_EQ(out.embedding, std::vector<double>(2, 0.0));
 
   GradioService garbled(R"({"event_id": "x"})", {"data: [1]\n\xC3"});
   Outcome bad = run(garbled);

@@ -114,7 +114,7 @@ TEST_F(HttpErrorsTest, FailuresBeforeAnyResponseAreUrlErrors) {
   }
 }
 
-TEST_F(HttpErrorsTest, FailedTextsAreCachedAsZeros) {
+TEST_F(HttpErrorsTest, FailedTextsAreAskedForAgain) {
   StderrCapture setup;
   RemoteEmbeddingClient client("http://127.0.0.1:" + std::to_string(refused_port()) + "/x");
   setup.text();
@@ -122,7 +122,8 @@ TEST_F(HttpErrorsTest, FailedTextsAreCachedAsZeros) {
   EXPECT_EQ(client.embed("t"), zeros_vector(768));
   EXPECT_EQ(client.embed("t"), zeros_vector(768));
   std::string log = err.text();
-  EXPECT_EQ(log.find("API URL error"), log.rfind("API URL error"));  // one request only
+  EXPECT_NE(log.find("API URL error"), log.rfind("API URL error"));  // two requests
+  EXPECT_EQ(client.cache_size(), 0u);
 }
 
 TEST_F(HttpErrorsTest, BodiesThatStallOrNeverEndAreCutOff) {
@@ -163,13 +164,43 @@ TEST_F(HttpErrorsTest, BodiesThatStallOrNeverEndAreCutOff) {
                 std::to_string(kMaxResponseBytes) + " bytes\n");
 }
 
+TEST_F(HttpErrorsTest, OneEmbeddingEndsByItsDeadlineHoweverSteadyTheTrickle) {
+  // A byte every 50 ms, never a pause near the time-out between bytes; after 20 s (far past
+  // the deadline of one second) the body ends as a valid embedding.
+  server_.routes().Post("/trickle", [this](const httplib::Request&, httplib::Response& res) {
+    res.set_chunked_content_provider("application/json", [this](size_t, httplib::DataSink& sink) {
+      for (int i = 0; i < 400; ++i) {
+        if (server_.released_within(std::chrono::milliseconds(50))) return false;
+        if (!sink.write(" ", 1)) return false;
+      }
+      sink.write("[1, 0]", 6);
+      sink.done();
+      return true;
+    });
+  });
+  server_.start();
+  env_.set("EMBEDDING_REQUEST_DEADLINE", "1");
+  Outcome out = embed_once(server_.url("/trickle"), 60);
+  server_.release();
+  EXPECT_EQ(out.log, "[Embedding] API request failed: timed out\n");
+  EXPECT_EQ(out.embedding, zeros_vector(768));
+
+  for (const char* bad : {"0", "-3", "soon"}) {
+    env_.set("EMBEDDING_REQUEST_DEADLINE", bad);
+    StderrCapture err;
+    EXPECT_THROW(RemoteEmbeddingClient("http://x"), ValueError) << bad;
+  }
+}
+
 TEST_F(HttpErrorsTest, HeadersCannotBeSplitByAKey) {
   server_.routes().Post("/x", [](const httplib::Request&, httplib::Response& res) {
     res.set_content("[1]", "application/json");
   });
   server_.start();
-  Outcome out = embed_once(server_.url("/x"), 60, std::nullopt, "k\r\nX-Injected: 1");
+  Outcome out =
+      embed_once(server_.url("/x"), 60, std::nullopt, "sk-live-0123456789\r\nX-Injected: 1");
   EXPECT_EQ(out.log.rfind("[Embedding] API request failed: Invalid header", 0), 0u) << out.log;
+  EXPECT_EQ(out.log.find("sk-live"), std::string::npos) << out.log;
   EXPECT_EQ(server_.request_count(), 0u);
 }
 

@@ -108,6 +108,42 @@ TEST(RestProtocol, AnswersAreNormalisedAndSetTheDimension) {
   }
 }
 
+TEST(RestProtocol, UnusableAnswersAreFailuresThatAreNeitherCachedNorFollowed) {
+  struct Case {
+    const char* answer;
+    std::optional<std::int64_t> dimension;  // configured
+    const char* reason;                     // "" for an answer that is used
+  } cases[] = {
+      {"[[]]", std::nullopt, "the service answered an empty embedding"},
+      {"[NaN, 1]", std::nullopt, "the service answered an embedding holding NaN or Infinity"},
+      {"[1, -Infinity]", 2, "the service answered an embedding holding NaN or Infinity"},
+      {"[1, 2, 3]", 2, "the service answered 3 numbers, the configured dimension is 2"},
+      {"[0, 0]", 2, ""},  // answered as it is, but a zero vector is no embedding to keep
+      {"[3, 4]", 2, ""},
+  };
+  ScopedEnvironment env;
+  for (const Case& c : cases) {
+    RestService service(c.answer);
+    StderrCapture setup;
+    RemoteEmbeddingClient client(service.server.url("/v1/embed"), {}, "m", c.dimension);
+    std::int64_t before = client.get_dimension();
+    setup.text();
+    StderrCapture err;
+    PythonVector first = client.embed("t");
+    client.embed("t");
+    std::string log = err.text();
+    if (*c.reason) {
+      EXPECT_EQ(first, zeros_vector(before)) << c.answer;
+      EXPECT_EQ(client.get_dimension(), before) << c.answer;
+      EXPECT_EQ(log.substr(0, log.find('\n')),
+                std::string("[Embedding] API request failed: ") + c.reason);
+    }
+    bool usable = RemoteEmbeddingClient::usable_embedding(first);
+    EXPECT_EQ(service.server.request_count(), usable ? 1u : 2u) << c.answer;
+    EXPECT_EQ(client.cache_size(), usable ? 1u : 0u) << c.answer;
+  }
+}
+
 TEST(RestProtocol, BadBodiesBecomeLoggedZeroVectors) {
   struct Case {
     std::string answer;

@@ -182,7 +182,8 @@ ScopedEnvironment::ScopedEnvironment() {
   for (const char* name :
        {"REMOTE_EMBEDDING_URL", "EMBEDDING_API_URL", "ORVANE_API_URL", "EMBEDDING_API_KEY",
         "ORVANE_API_KEY", "HF_TOKEN", "REMOTE_EMBEDDING_DIMENSION", "EMBEDDING_TLS_VERIFY",
-        "EMBEDDING_API_FORMAT", "EMBEDDING_MODEL", "EMBEDDING_BATCH_SIZE"}) {
+        "EMBEDDING_API_FORMAT", "EMBEDDING_MODEL", "EMBEDDING_BATCH_SIZE",
+        "EMBEDDING_REQUEST_DEADLINE"}) {
     const char* value = std::getenv(name);
     saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
     unsetenv(name);
