@@ -223,7 +223,7 @@ Found DefinitionFinder::classify(TSNode node) const {
       found.body = body_of(node);
       // Declarations without a body (interface methods, prototypes) stay with the text around
       // them.
-      if (!s_.spec().functions_need_body || !ts_node_is_null(found.body)) {
+      if (!s_.rules().functions_need_body || !ts_node_is_null(found.body)) {
         found.kind = Found::kFunction;
         found.def = node;
         found.function = node;

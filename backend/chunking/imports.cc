@@ -425,19 +425,19 @@ void ImportReader::rust_use(TSNode argument) {
 }
 
 void ImportReader::go(TSNode node) {
-  std::vector<TSNode> specs;
+  std::vector<TSNode> specifiers;
   for_each_named_child(node, [&](TSNode child, TSFieldId) {
     if (type_is(child, "import_spec")) {
-      specs.push_back(child);
+      specifiers.push_back(child);
     } else if (type_is(child, "import_spec_list")) {
       for_each_named_child(child, [&](TSNode item, TSFieldId) {
-        if (type_is(item, "import_spec")) specs.push_back(item);
+        if (type_is(item, "import_spec")) specifiers.push_back(item);
         return true;
       });
     }
     return true;
   });
-  for (TSNode import_item : specs) {
+  for (TSNode import_item : specifiers) {
     TSNode path = field(import_item, "path");
     if (!ts_node_is_null(path)) push(out_, go_module(unquote(text(path))));
   }

@@ -34,7 +34,7 @@ using RoleTable = std::initializer_list<RoleNames>;
 // Most grammars name the callee of a call by one of these.
 const Names kCalleeFields = {"function", "constructor", "type"};
 
-const LanguageSpec kPython = {
+const LanguageRules kPython = {
     "python", Lang::kPython, tree_sitter_python,
     {
         {Role::kImport, {"import_statement", "import_from_statement", "future_import_statement"}},
@@ -71,15 +71,15 @@ const RoleTable kJavaScriptRoles = {
 };
 const std::initializer_list<KeywordCall> kJavaScriptCalls = {{"require", Role::kImport}};
 
-const LanguageSpec kJavaScript = {
+const LanguageRules kJavaScript = {
     "javascript", Lang::kJavaScript, tree_sitter_javascript, kJavaScriptRoles,
     kCalleeFields, {}, kJavaScriptCalls, {}, {}, true,
 };
-const LanguageSpec kTypeScript = {
+const LanguageRules kTypeScript = {
     "typescript", Lang::kTypeScript, tree_sitter_typescript, kJavaScriptRoles,
     kCalleeFields, {}, kJavaScriptCalls, {}, {}, true,
 };
-const LanguageSpec kTsx = {
+const LanguageRules kTsx = {
     "tsx", Lang::kTsx, tree_sitter_tsx, kJavaScriptRoles,
     kCalleeFields, {}, kJavaScriptCalls, {}, {}, true,
 };
@@ -99,14 +99,14 @@ const RoleTable kCRoles = {
     {Role::kComment, {"comment"}},
 };
 
-const LanguageSpec kC = {
+const LanguageRules kC = {
     "c", Lang::kC, tree_sitter_c, kCRoles, kCalleeFields, {}, {}, {}, {}, true,
 };
-const LanguageSpec kCpp = {
+const LanguageRules kCpp = {
     "cpp", Lang::kCpp, tree_sitter_cpp, kCRoles, kCalleeFields, {}, {}, {}, {}, true,
 };
 
-const LanguageSpec kGo = {
+const LanguageRules kGo = {
     "go", Lang::kGo, tree_sitter_go,
     {
         {Role::kImport, {"import_declaration"}},
@@ -120,7 +120,7 @@ const LanguageSpec kGo = {
     kCalleeFields, {}, {}, {}, {}, true,
 };
 
-const LanguageSpec kRust = {
+const LanguageRules kRust = {
     "rust", Lang::kRust, tree_sitter_rust,
     {
         {Role::kImport, {"use_declaration", "extern_crate_declaration"}},
@@ -135,7 +135,7 @@ const LanguageSpec kRust = {
     kCalleeFields, {}, {}, {}, {}, true,
 };
 
-const LanguageSpec kJava = {
+const LanguageRules kJava = {
     "java", Lang::kJava, tree_sitter_java,
     {
         {Role::kImport, {"import_declaration"}},
@@ -152,7 +152,7 @@ const LanguageSpec kJava = {
     kCalleeFields, {"name"}, {}, {}, {}, true,
 };
 
-const LanguageSpec kCSharp = {
+const LanguageRules kCSharp = {
     "csharp", Lang::kCSharp, tree_sitter_c_sharp,
     {
         {Role::kImport, {"using_directive"}},
@@ -174,7 +174,7 @@ const LanguageSpec kCSharp = {
     true,
 };
 
-const LanguageSpec kRuby = {
+const LanguageRules kRuby = {
     "ruby", Lang::kRuby, tree_sitter_ruby,
     {
         {Role::kClass, {"class", "module"}},
@@ -190,7 +190,7 @@ const LanguageSpec kRuby = {
     {}, {}, false,
 };
 
-const LanguageSpec kPhp = {
+const LanguageRules kPhp = {
     "php", Lang::kPhp, tree_sitter_php,
     {
         {Role::kImport,
@@ -212,7 +212,7 @@ const LanguageSpec kPhp = {
     {"function"}, {"name"}, {}, {}, {}, true,
 };
 
-const LanguageSpec kKotlin = {
+const LanguageRules kKotlin = {
     "kotlin", Lang::kKotlin, tree_sitter_kotlin,
     {
         {Role::kImport, {"import"}},
@@ -229,7 +229,7 @@ const LanguageSpec kKotlin = {
     {"parameter"}, true,
 };
 
-const LanguageSpec kSwift = {
+const LanguageRules kSwift = {
     "swift", Lang::kSwift, tree_sitter_swift,
     {
         {Role::kImport, {"import_declaration"}},
@@ -243,7 +243,7 @@ const LanguageSpec kSwift = {
     true,
 };
 
-const LanguageSpec kScala = {
+const LanguageRules kScala = {
     "scala", Lang::kScala, tree_sitter_scala,
     {
         {Role::kImport, {"import_declaration"}},
@@ -258,7 +258,7 @@ const LanguageSpec kScala = {
     {"function"}, {}, {}, {}, {}, true,
 };
 
-const LanguageSpec kBash = {
+const LanguageRules kBash = {
     "bash", Lang::kBash, tree_sitter_bash,
     {
         {Role::kFunction, {"function_definition"}},
@@ -269,7 +269,7 @@ const LanguageSpec kBash = {
     {"name"}, {}, {{"source", Role::kImport}, {".", Role::kImport}}, {}, {}, false,
 };
 
-const LanguageSpec kLua = {
+const LanguageRules kLua = {
     "lua", Lang::kLua, tree_sitter_lua,
     {
         {Role::kFunction, {"function_declaration"}},
@@ -281,7 +281,7 @@ const LanguageSpec kLua = {
     {"name"}, {}, {{"require", Role::kImport}}, {}, {}, false,
 };
 
-const LanguageSpec kElixir = {
+const LanguageRules kElixir = {
     "elixir", Lang::kElixir, tree_sitter_elixir,
     {
         {Role::kBody, {"do_block"}},
@@ -303,7 +303,7 @@ const LanguageSpec kElixir = {
     {}, {}, false,
 };
 
-const LanguageSpec kZig = {
+const LanguageRules kZig = {
     "zig", Lang::kZig, tree_sitter_zig,
     {
         {Role::kFunction, {"function_declaration"}},
@@ -316,7 +316,7 @@ const LanguageSpec kZig = {
     kCalleeFields, {}, {{"@import", Role::kImport}}, {}, {}, true,
 };
 
-const LanguageSpec kElm = {
+const LanguageRules kElm = {
     "elm", Lang::kElm, tree_sitter_elm,
     {
         {Role::kImport, {"import_clause"}},
@@ -331,7 +331,7 @@ const LanguageSpec kElm = {
     {"target"}, {}, {}, {}, {}, false,
 };
 
-const LanguageSpec kSolidity = {
+const LanguageRules kSolidity = {
     "solidity", Lang::kSolidity, tree_sitter_solidity,
     {
         {Role::kImport, {"import_directive"}},
@@ -350,13 +350,13 @@ const LanguageSpec kSolidity = {
 
 }  // namespace
 
-const std::vector<const LanguageSpec*>& language_specs() {
-  static const std::vector<const LanguageSpec*> specs = {
+const std::vector<const LanguageRules*>& language_rules() {
+  static const std::vector<const LanguageRules*> all_rules = {
       &kPython, &kJavaScript, &kTypeScript, &kTsx,    &kC,     &kCpp,  &kGo,
       &kRust,   &kJava,       &kCSharp,     &kRuby,   &kPhp,   &kKotlin, &kSwift,
       &kScala,  &kBash,       &kLua,        &kElixir, &kZig,   &kElm,  &kSolidity,
   };
-  return specs;
+  return all_rules;
 }
 
 }  // namespace vantory::backend

@@ -23,12 +23,12 @@ TSFieldId field_id(const TSLanguage* grammar, const char* name) {
 
 }  // namespace
 
-Syntax::Syntax(const LanguageSpec& spec, const TSLanguage* grammar)
-    : spec_(spec), grammar_(grammar != nullptr ? grammar : spec.grammar()) {
+Syntax::Syntax(const LanguageRules& rules, const TSLanguage* grammar)
+    : rules_(rules), grammar_(grammar != nullptr ? grammar : rules.grammar()) {
   std::uint32_t version = ts_language_version(grammar_);
   if (version < TREE_SITTER_MIN_COMPATIBLE_LANGUAGE_VERSION ||
       version > TREE_SITTER_LANGUAGE_VERSION) {
-    load_failure_ = "the tree-sitter runtime cannot load the " + std::string(spec.name) +
+    load_failure_ = "the tree-sitter runtime cannot load the " + std::string(rules.name) +
                     " grammar (language version " + std::to_string(version) +
                     ", the runtime reads " +
                     std::to_string(TREE_SITTER_MIN_COMPATIBLE_LANGUAGE_VERSION) + " to " +
@@ -40,21 +40,21 @@ Syntax::Syntax(const LanguageSpec& spec, const TSLanguage* grammar)
   for (TSSymbol symbol = 0; symbol < count; ++symbol) {
     if (ts_language_symbol_type(grammar_, symbol) != TSSymbolTypeRegular) continue;
     const char* name = ts_language_symbol_name(grammar_, symbol);
-    for (const RoleNames& entry : spec.roles) {
+    for (const RoleNames& entry : rules.roles) {
       for (const char* type : entry.types) {
         if (std::strcmp(name, type) == 0) roles_[symbol] = entry.role;
       }
     }
-    for (const DefaultName& entry : spec.default_names) {
+    for (const DefaultName& entry : rules.default_names) {
       if (std::strcmp(name, entry.type) == 0) default_names_.emplace_back(symbol, entry.name);
     }
-    for (const char* type : spec.parameter_types) {
+    for (const char* type : rules.parameter_types) {
       if (std::strcmp(name, type) == 0) parameter_types_.push_back(symbol);
     }
   }
   for (const char* name : kFieldNames) fields_.emplace_back(name, field_id(grammar_, name));
-  for (const char* name : spec.callee_fields) callee_fields_.push_back(field_id(grammar_, name));
-  for (const char* name : spec.member_fields) member_fields_.push_back(field_id(grammar_, name));
+  for (const char* name : rules.callee_fields) callee_fields_.push_back(field_id(grammar_, name));
+  for (const char* name : rules.member_fields) member_fields_.push_back(field_id(grammar_, name));
 }
 
 TSFieldId Syntax::field(std::string_view name) const {
@@ -88,7 +88,7 @@ TSNode Syntax::callee(TSNode call, std::uint32_t& begin) const {
 }
 
 Role Syntax::keyword_kind(std::string_view callee) const {
-  for (const KeywordCall& keyword : spec_.keyword_calls) {
+  for (const KeywordCall& keyword : rules_.keyword_calls) {
     if (callee == keyword.callee) return keyword.kind;
   }
   return Role::kOther;
@@ -115,12 +115,12 @@ bool Syntax::is_parameter(TSNode node) const {
 const Syntax* Syntax::find(std::string_view language) {
   // Each language's syntax is built on its first use, so that a process reads the tables of
   // the grammars it uses and no others.
-  const std::vector<const LanguageSpec*>& specs = language_specs();
-  static std::vector<std::once_flag> once(specs.size());
-  static std::vector<std::unique_ptr<Syntax>> built(specs.size());
-  for (std::size_t i = 0; i < specs.size(); ++i) {
-    if (language != specs[i]->name) continue;
-    std::call_once(once[i], [&] { built[i] = std::make_unique<Syntax>(*specs[i]); });
+  const std::vector<const LanguageRules*>& all_rules = language_rules();
+  static std::vector<std::once_flag> once(all_rules.size());
+  static std::vector<std::unique_ptr<Syntax>> built(all_rules.size());
+  for (std::size_t i = 0; i < all_rules.size(); ++i) {
+    if (language != all_rules[i]->name) continue;
+    std::call_once(once[i], [&] { built[i] = std::make_unique<Syntax>(*all_rules[i]); });
     return built[i].get();
   }
   return nullptr;

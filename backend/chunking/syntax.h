@@ -53,7 +53,7 @@ struct DefaultName {
 
 // What the chunker needs to know of one language beyond its grammar. The tables are static
 // data, one per language (languages.cc).
-struct LanguageSpec {
+struct LanguageRules {
   const char* name;  // "python"
   Lang lang;
   const TSLanguage* (*grammar)();
@@ -77,7 +77,7 @@ struct LanguageSpec {
 };
 
 // The language descriptions, in no particular order.
-const std::vector<const LanguageSpec*>& language_specs();
+const std::vector<const LanguageRules*>& language_rules();
 
 // One grammar with what its node types mean to the chunker. Immutable once built; shared by
 // every thread.
@@ -87,12 +87,12 @@ class Syntax {
   // null when the backend has no grammar for it.
   static const Syntax* find(std::string_view language);
 
-  // Built over `grammar` (the spec's own grammar unless given): reads its node types and
+  // Built over `grammar` (the language's own grammar unless given): reads its node types and
   // fields once.
-  explicit Syntax(const LanguageSpec& spec, const TSLanguage* grammar = nullptr);
+  explicit Syntax(const LanguageRules& rules, const TSLanguage* grammar = nullptr);
 
-  Lang lang() const { return spec_.lang; }
-  const LanguageSpec& spec() const { return spec_; }
+  Lang lang() const { return rules_.lang; }
+  const LanguageRules& rules() const { return rules_; }
   const TSLanguage* grammar() const { return grammar_; }
   Role role(TSNode node) const {
     if (ts_node_is_null(node)) return Role::kOther;
@@ -123,7 +123,7 @@ class Syntax {
   bool has_parameter_types() const { return !parameter_types_.empty(); }
 
  private:
-  const LanguageSpec& spec_;
+  const LanguageRules& rules_;
   const TSLanguage* grammar_;
   std::vector<Role> roles_;
   std::vector<std::pair<std::string, TSFieldId>> fields_;

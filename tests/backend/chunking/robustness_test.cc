@@ -167,9 +167,9 @@ TEST(RunawayParse, EndsInLineWindowsAndLeavesTheChunkerUsable) {
 // A grammar generated for a newer runtime than the one linked: its files are cut into line
 // windows, and one line on standard error says why, however many chunkers are asked for.
 TEST(UnloadableGrammar, GivesLineWindowsAndOneNote) {
-  const LanguageSpec* python = nullptr;
-  for (const LanguageSpec* spec : language_specs()) {
-    if (std::string_view(spec->name) == "python") python = spec;
+  const LanguageRules* python = nullptr;
+  for (const LanguageRules* rules : language_rules()) {
+    if (std::string_view(rules->name) == "python") python = rules;
   }
   ASSERT_NE(python, nullptr);
   TSLanguage newer = *tree_sitter_python();
