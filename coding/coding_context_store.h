@@ -30,15 +30,15 @@ class CodingContextStore {
   virtual void _save_agent_data(const std::string& agent_id, const std::string& section,
                                 const Json& value) = 0;
 
-  // The store's index over every agent's files; its content is the store's own. Tarnel
-  // never replaces it as a whole: see _drop_global_index_entries.
-  Json _global_index = Json::object();
+  // The store keeps an index over every agent's files, its `_global_index`, whose content is
+  // the store's own. Tarnel never reads it nor replaces it as a whole: it drops one agent's
+  // entries and persists what stays.
 
-  // Persists _global_index.
+  // Persists the global index.
   virtual void _save_global_index() = 0;
 
-  // Removes from _global_index the entries of `agent_id` and only them (in memory; persisted by
-  // _save_global_index). Other agents' entries stay.
+  // Removes from the global index the entries of `agent_id` and only them (in memory;
+  // persisted by _save_global_index). Other agents' entries stay.
   virtual void _drop_global_index_entries(const std::string& agent_id) = 0;
 
   // Deletes the stored context of `file_path` (as given). True when one was deleted.

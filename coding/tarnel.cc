@@ -19,24 +19,24 @@ double steady_seconds() {
 }  // namespace
 
 Tarnel::Tarnel(std::string root_path, std::shared_ptr<ComponentProvider> provider)
-    : _provider(provider ? std::move(provider) : default_component_provider()) {
-  store = _provider->make_store(root_path);
-  ambrel = _provider->make_ambrel(root_path);
-  builder = _provider->make_builder(*store, *ambrel);
-  retriever = _provider->make_retriever(*store, *ambrel);
-  filesystem = _provider->make_filesystem(*store);
-  _perf_tracker = Json::object();
+    : provider_(provider ? std::move(provider) : default_component_provider()) {
+  store_ = provider_->make_store(root_path);
+  ambrel_ = provider_->make_ambrel(root_path);
+  builder_ = provider_->make_builder(*store_, *ambrel_);
+  retriever_ = provider_->make_retriever(*store_, *ambrel_);
+  filesystem_ = provider_->make_filesystem(*store_);
+  perf_tracker_ = Json::object();
   for (const char* op : kTrackedOperations) {
-    _perf_tracker[op] = Json{{"total_ms", 0}, {"count", 0}, {"last_ms", 0}};
+    perf_tracker_[op] = Json{{"total_ms", 0}, {"count", 0}, {"last_ms", 0}};
   }
-  _clock = steady_seconds;
+  clock_ = steady_seconds;
 }
 
 Tarnel::~Tarnel() = default;
 
 void Tarnel::_record_perf(const std::string& op, double elapsed_ms) {
-  auto it = _perf_tracker.find(op);
-  if (it == _perf_tracker.end() || it->empty()) return;
+  auto it = perf_tracker_.find(op);
+  if (it == perf_tracker_.end() || it->empty()) return;
   Json& entry = *it;
   entry["total_ms"] = entry["total_ms"].get<double>() + elapsed_ms;
   entry["count"] = entry["count"].get<std::int64_t>() + 1;
@@ -45,7 +45,7 @@ void Tarnel::_record_perf(const std::string& op, double elapsed_ms) {
 
 Json Tarnel::performance_profile(const std::string& /*agent_id*/) {
   Json profile = Json::object();
-  for (const auto& [op, entry] : _perf_tracker.items()) {
+  for (const auto& [op, entry] : perf_tracker_.items()) {
     std::int64_t count = entry["count"].get<std::int64_t>();
     Json avg = count > 0 ? Json(round_places(entry["total_ms"].get<double>() /
                                                  static_cast<double>(count), 1))

@@ -113,10 +113,6 @@ class Tarnel {
   // Shared logic of index_file and reindex_file.
   Json _ingest_file(const std::string& agent_id, const std::string& file_path,
                     const Json& chunks = nullptr);
-  // The builder's half of it: stores `chunks` of `file_path`, timed under
-  // "indexing".
-  Json _store_chunks(const std::string& agent_id, const std::string& file_path, const Json& chunks,
-                     const std::string& language);
 
   // --- Search ---
 
@@ -223,6 +219,24 @@ class Tarnel {
   // ignored.
   void _record_perf(const std::string& op, double elapsed_ms);
 
+  // Operation name -> {"total_ms", "count", "last_ms"}: "indexing", "retrieval", "search",
+  // "embedding", in this order; never grows or shrinks. Changed only by _record_perf.
+  const Json& _perf_tracker() const { return perf_tracker_; }
+
+  // Replaces the clock read just before and just after the one timed component call of an
+  // operation (seconds on a monotonic clock; steady_clock by default), so that a test sees
+  // exactly what is timed.
+  void set_clock_for_testing(std::function<double()> clock) { clock_ = std::move(clock); }
+
+  // --- Components ---
+
+  // The components the constructor built, in its order; each lives as long as this Tarnel.
+  CodingContextStore& store() const { return *store_; }
+  CodingAmbrel& ambrel() const { return *ambrel_; }
+  CodingMemoryBuilder& builder() const { return *builder_; }
+  CodingHybridRetriever& retriever() const { return *retriever_; }
+  CodingFileSystem& filesystem() const { return *filesystem_; }
+
   // --- Backward-compatible aliases ---
 
   Json create_mem(const std::string& agent_id, const std::string& file_path,
@@ -235,26 +249,28 @@ class Tarnel {
   Json list_mems(const std::string& agent_id, std::int64_t limit = 50, std::int64_t offset = 0);
 
  private:
-  // Kept first so that it outlives the components it made (it may own their code).
-  std::shared_ptr<ComponentProvider> _provider;
+  // The builder's half of _ingest_file: stores `chunks` of `file_path`, timed under
+  // "indexing".
+  Json store_chunks(const std::string& agent_id, const std::string& file_path, const Json& chunks,
+                    const std::string& language);
 
- public:
-  std::unique_ptr<CodingContextStore> store;
-  std::unique_ptr<CodingAmbrel> ambrel;
-  std::unique_ptr<CodingMemoryBuilder> builder;
-  std::unique_ptr<CodingHybridRetriever> retriever;
-  std::unique_ptr<CodingFileSystem> filesystem;
-  // Operation name -> {"total_ms", "count", "last_ms"}: "indexing", "retrieval", "search",
-  // "embedding", in this order; never grows or shrinks.
-  Json _perf_tracker;
-  // Seconds on a monotonic clock (steady_clock by default), read just before and just after the
-  // one timed component call of an operation. Replaceable so that a test can see what is timed.
-  std::function<double()> _clock;
+  // Runs `call`, reading the clock just before and just after it, and records the duration in
+  // milliseconds under `op`; a call that throws records nothing. Defined in coding/timing.h.
+  template <typename Call>
+  auto timed_call(const char* op, Call&& call);
 
   // The provider the components came from (binds the chunking component at call time).
-  ComponentProvider& provider() { return *_provider; }
+  ComponentProvider& provider() { return *provider_; }
 
- private:
+  // Kept first so that it outlives the components it made (it may own their code).
+  std::shared_ptr<ComponentProvider> provider_;
+  std::unique_ptr<CodingContextStore> store_;
+  std::unique_ptr<CodingAmbrel> ambrel_;
+  std::unique_ptr<CodingMemoryBuilder> builder_;
+  std::unique_ptr<CodingHybridRetriever> retriever_;
+  std::unique_ptr<CodingFileSystem> filesystem_;
+  Json perf_tracker_;
+  std::function<double()> clock_;
   std::uint64_t max_file_bytes_ = kDefaultMaxFileBytes;
 };
 

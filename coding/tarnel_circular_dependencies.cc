@@ -131,7 +131,7 @@ Json find_cycles(const ModuleGraph& graph) {
 }  // namespace
 
 Json Tarnel::circular_dependency_check(const std::string& agent_id) {
-  ModuleGraph graph = build_graph(*store, agent_id);
+  ModuleGraph graph = build_graph(*store_, agent_id);
   Json cycles = find_cycles(graph);
   bool found = !cycles.empty();
   return Json{{"has_circular_deps", found},

@@ -58,7 +58,7 @@ Json Tarnel::delta_update(const std::string& agent_id, const std::string& file_p
 
   std::unordered_set<Json> old_hashes;
   std::vector<const Json*> old_order;
-  FileContexts contexts(*store, agent_id);
+  FileContexts contexts(*store_, agent_id);
   if (std::optional<std::size_t> old = contexts.find(path)) {
     for (const Json& chunk : contexts.chunks(*old)) {
       const Json* hash = hash_of(chunk);
@@ -102,9 +102,9 @@ Json Tarnel::delta_update(const std::string& agent_id, const std::string& file_p
   }
   std::size_t added = new_hashes.size() - unchanged;
 
-  if (!removed.empty()) ambrel->delete_vectors(agent_id, removed);
+  if (!removed.empty()) ambrel_->delete_vectors(agent_id, removed);
   std::size_t total = fresh.records.size();
-  builder->process_file_chunks(agent_id, path, fresh.records, fresh.language);
+  builder_->process_file_chunks(agent_id, path, fresh.records, fresh.language);
 
   return Json{{"status", "delta_applied"},
               {"file_path", path},

@@ -251,7 +251,7 @@ Json Tarnel::dependency_graph(const std::string& agent_id, const Json& file_path
   if (file_paths.size() > kMaxPaths) {
     return error_answer("Too many file paths. Please limit to 10 files per call.");
   }
-  FileContexts contexts(*store, agent_id);
+  FileContexts contexts(*store_, agent_id);
   std::vector<std::string> modules;
   std::vector<std::string> functions;
   for (const Json& path : file_paths) {
@@ -264,7 +264,7 @@ Json Tarnel::dependency_graph(const std::string& agent_id, const Json& file_path
       functions.emplace_back(last_component(records::text_member(chunk, "name", "")));
     }
   }
-  GraphAnalysis analysis(*store, agent_id, contexts, std::move(modules), std::move(functions));
+  GraphAnalysis analysis(*store_, agent_id, contexts, std::move(modules), std::move(functions));
   Json results = Json::object();
   for (const Json& path : file_paths) {
     const std::string& requested = path.get_ref<const std::string&>();

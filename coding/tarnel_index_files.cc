@@ -196,7 +196,7 @@ void Tarnel::index_files(const std::string& agent_id, const std::vector<std::str
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
   threads = static_cast<unsigned>(std::min<std::size_t>(threads, paths.size()));
   CutWindow window(paths.size(), std::min(kWindowPerWorker * threads, kMaxWindow));
-  BatchWriter writer(dynamic_cast<BatchedWrites*>(builder.get()), on_indexed);
+  BatchWriter writer(dynamic_cast<BatchedWrites*>(builder_.get()), on_indexed);
   CutWorkers workers(window, threads, *chunking, paths, max_file_bytes_);
   for (std::size_t i = 0; i < paths.size(); ++i) {
     Cut cut = window.take(i);
@@ -211,7 +211,7 @@ void Tarnel::index_files(const std::string& agent_id, const std::vector<std::str
     if (!writer.ready_for(i)) continue;
     Json answer;
     try {
-      answer = _store_chunks(agent_id, paths[i], cut.file.chunks, cut.file.language);
+      answer = store_chunks(agent_id, paths[i], cut.file.chunks, cut.file.language);
     } catch (...) {
       on_indexed(i, nullptr, std::current_exception());
       continue;

@@ -67,15 +67,15 @@ Json Tarnel::_ingest_file(const std::string& agent_id, const std::string& file_p
   if (chunks.is_null()) {
     CutFile cut = cut_file(*chunking, file_path, max_file_bytes_);
     if (cut.chunks.is_object()) return cut.chunks;
-    return _store_chunks(agent_id, file_path, cut.chunks, cut.language);
+    return store_chunks(agent_id, file_path, cut.chunks, cut.language);
   }
-  return _store_chunks(agent_id, file_path, chunks, chunking->detect_language(file_path));
+  return store_chunks(agent_id, file_path, chunks, chunking->detect_language(file_path));
 }
 
-Json Tarnel::_store_chunks(const std::string& agent_id, const std::string& file_path,
+Json Tarnel::store_chunks(const std::string& agent_id, const std::string& file_path,
                            const Json& chunks, const std::string& language) {
-  Json result = timed_call(*this, "indexing", [&] {
-    return builder->process_file_chunks(agent_id, file_path, chunks, language);
+  Json result = timed_call("indexing", [&] {
+    return builder_->process_file_chunks(agent_id, file_path, chunks, language);
   });
   return records::expect_object(std::move(result), "process_file_chunks");
 }

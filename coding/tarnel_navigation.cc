@@ -5,7 +5,7 @@
 namespace vantory {
 
 Json Tarnel::list_directory(const std::string& agent_id, const std::string& path) {
-  Json nodes = filesystem->list_dir(agent_id, path);
+  Json nodes = filesystem_->list_dir(agent_id, path);
   std::int64_t count = records::length_of(nodes);
   return Json{{"status", "ok"},
               {"path", path.empty() ? std::string("/") : path},
@@ -14,7 +14,7 @@ Json Tarnel::list_directory(const std::string& agent_id, const std::string& path
 }
 
 bool Tarnel::remove_index(const std::string& agent_id, const std::string& file_path) {
-  return store->delete_code_mem(agent_id, file_path);
+  return store_->delete_code_mem(agent_id, file_path);
 }
 
 bool Tarnel::delete_mem(const std::string& agent_id, const std::string& file_path) {
@@ -23,7 +23,7 @@ bool Tarnel::delete_mem(const std::string& agent_id, const std::string& file_pat
 
 Json Tarnel::list_indexed_files(const std::string& agent_id, std::int64_t limit,
                                 std::int64_t offset) {
-  return records::expect_object(store->list_code_mems(agent_id, limit, offset), "list_code_mems");
+  return records::expect_object(store_->list_code_mems(agent_id, limit, offset), "list_code_mems");
 }
 
 Json Tarnel::list_mems(const std::string& agent_id, std::int64_t limit, std::int64_t offset) {

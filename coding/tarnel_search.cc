@@ -81,8 +81,8 @@ Json Tarnel::search_codebase(const std::string& agent_id, const std::string& que
                              std::int64_t top_k, const Json& file_paths, bool trace_calls,
                              const std::optional<std::string>& group_by) {
   records::expect_array(file_paths, "file_paths", true);
-  Json results = timed_call(*this, "search", [&] {
-    return retriever->search(agent_id, query, top_k, file_paths);
+  Json results = timed_call("search", [&] {
+    return retriever_->search(agent_id, query, top_k, file_paths);
   });
   bool grouping = group_by && *group_by == "semantic_purpose";
   if (!trace_calls && !grouping) return records::expect_object(std::move(results), "search");

@@ -7,7 +7,7 @@
 namespace vantory {
 
 Json Tarnel::create_snapshot(const std::string& agent_id, const std::string& message) {
-  Json sha = filesystem->commit_snapshot(agent_id, message);
+  Json sha = filesystem_->commit_snapshot(agent_id, message);
   if (!records::truthy(sha)) {
     return error_answer("Snapshot failed. Is .vantory initialized? (Requires vantory DAG backend)");
   }
@@ -16,7 +16,7 @@ Json Tarnel::create_snapshot(const std::string& agent_id, const std::string& mes
 
 Json Tarnel::compare_snapshots(const std::string& agent_id, const std::string& sha_a,
                                const std::string& sha_b) {
-  Json diff = filesystem->get_diff(agent_id, sha_a, sha_b);
+  Json diff = filesystem_->get_diff(agent_id, sha_a, sha_b);
   // An empty diff is a comparison of two equal snapshots; only null means it failed.
   if (diff.is_null()) {
     return error_answer("Could not compare snapshots " + sha_a + " vs " + sha_b +

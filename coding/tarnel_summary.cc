@@ -70,14 +70,14 @@ Json Tarnel::summarize_context(const std::string& agent_id, const std::string& f
                                const std::string& verbosity) {
   const std::string normalized = normalize_path(file_path);
 
-  Json cached = store->retrieve_file_context(agent_id, normalized);
+  Json cached = store_->retrieve_file_context(agent_id, normalized);
   records::as_record(cached, "retrieve_file_context");
   if (cached.value("status", Json()) == "cache_miss" ||
       cached.value("freshness", Json()) == "stale") {
     // A file deleted from disk keeps whatever the store still holds about it.
     if (path_exists(normalized)) {
       index_file(agent_id, normalized);
-      cached = store->retrieve_file_context(agent_id, normalized);
+      cached = store_->retrieve_file_context(agent_id, normalized);
       records::as_record(cached, "retrieve_file_context");
     }
   }
@@ -85,7 +85,7 @@ Json Tarnel::summarize_context(const std::string& agent_id, const std::string& f
     return error_answer("Could not retrieve context: " + normalized);
   }
 
-  std::shared_ptr<const Json> snapshot = store->_load_agent_data(agent_id, "file_contexts");
+  std::shared_ptr<const Json> snapshot = store_->_load_agent_data(agent_id, "file_contexts");
   const Json& contexts = records::loaded(snapshot);
   records::expect_array(contexts, "file_contexts", false);
   const Json* found = nullptr;

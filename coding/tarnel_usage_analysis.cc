@@ -137,7 +137,7 @@ const std::string& function_name(const Json& defined) {
 Json Tarnel::usage_analysis(const std::string& agent_id, const std::string& file_path) {
   std::string normalized = normalize_path(file_path);
   std::string module_name(file_stem(base_name(normalized)));
-  FileContexts contexts(*store, agent_id);
+  FileContexts contexts(*store_, agent_id);
   std::optional<std::size_t> own = contexts.find(normalized);
   if (!own) return error_answer("File not indexed: " + file_path);
   const Json& chunks = contexts.chunks(*own);

@@ -7,15 +7,13 @@
 
 namespace vantory {
 
-// Runs `call`, reading the Tarnel's clock just before and just after it, and records the
-// duration in milliseconds under `op`. When `call` throws, nothing is recorded: a failed call
-// is not a measurement.
+// When `call` throws, nothing is recorded: a failed call is not a measurement.
 template <typename Call>
-auto timed_call(Tarnel& tarnel, const char* op, Call&& call) {
-  double start = tarnel._clock();
+auto Tarnel::timed_call(const char* op, Call&& call) {
+  double start = clock_();
   auto result = std::forward<Call>(call)();
-  double end = tarnel._clock();
-  tarnel._record_perf(op, (end - start) * 1000.0);
+  double end = clock_();
+  _record_perf(op, (end - start) * 1000.0);
   return result;
 }
 

@@ -71,6 +71,7 @@ class ContextStore : public CodingContextStore {
   // of objects.
   void _save_global_index() override;
   void _drop_global_index_entries(const std::string& agent_id) override;
+  Json _global_index = Json::object();
 
   // Deletes the context of `file_path` (normalised here) with its chunks, imports, index rows
   // and the vectors only it referred to. True when one was deleted.

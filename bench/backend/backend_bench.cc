@@ -256,7 +256,7 @@ int main(int argc, char** argv) {
   std::size_t contexts = 0;
   for (int i = 0; i < 2; ++i) {  // from the database, then the store's snapshot
     Stopwatch loading;
-    contexts = owned->store->_load_agent_data(agent, "file_contexts")->size();
+    contexts = owned->store()._load_agent_data(agent, "file_contexts")->size();
     load_cpu.push_back(loading.cpu());
   }
   std::printf("all %zu contexts loaded: %.0f ms cpu from the database, %.3f ms once held\n",

@@ -22,6 +22,8 @@ class MockStore : public CodingContextStore {
               (override));
   MOCK_METHOD(void, _save_global_index, (), (override));
   MOCK_METHOD(void, _drop_global_index_entries, (const std::string&), (override));
+  // The index a store keeps beside the calls: Tarnel must leave it alone.
+  Json _global_index = Json::object();
   MOCK_METHOD(bool, delete_code_mem, (const std::string&, const std::string&), (override));
   MOCK_METHOD(Json, list_code_mems, (const std::string&, std::int64_t, std::int64_t), (override));
   MOCK_METHOD(Json, get_token_savings_report, (const std::string&), (override));

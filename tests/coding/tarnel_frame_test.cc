@@ -32,9 +32,9 @@ TEST(TarnelFrame, ProfileRoundsOnTheExactValue) {
   Json profile = t.tarnel.performance_profile("other agent");
   EXPECT_EQ(profile["profile"].size(), 4u);
   EXPECT_EQ(dump_json(profile["profile"]["search"]), R"({"avg_ms": 10.0, "count": 2})");
-  EXPECT_EQ(t.tarnel._perf_tracker["search"]["last_ms"].get<double>(), 10.1);
+  EXPECT_EQ(t.tarnel._perf_tracker()["search"]["last_ms"].get<double>(), 10.1);
   t.tarnel._record_perf("indexing", 0.25);
-  EXPECT_EQ(t.tarnel._perf_tracker["indexing"]["last_ms"].get<double>(), 0.2);
+  EXPECT_EQ(t.tarnel._perf_tracker()["indexing"]["last_ms"].get<double>(), 0.2);
 }
 
 }  // namespace

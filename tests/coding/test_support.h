@@ -88,7 +88,7 @@ inline std::string error_text(const std::string& message) {
 struct ManualClock {
   double seconds = 100.0;
   void install(Tarnel& tarnel) {
-    tarnel._clock = [this] { return seconds; };
+    tarnel.set_clock_for_testing([this] { return seconds; });
   }
   void advance_ms(double ms) { seconds += ms / 1000.0; }
 };

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "backend/store/context_store.h"
 #include "coding/component_provider.h"
 #include "common/json.h"
 
@@ -63,6 +64,10 @@ class BackendTest : public ::testing::Test {
     return c_->builder->process_file_chunks(agent, path, chunks, language);
   }
   CodingContextStore& store() { return *c_->store; }
+  // The same store as the backend's own class, for what the interface does not show.
+  backend::ContextStore& context_store() {
+    return dynamic_cast<backend::ContextStore&>(*c_->store);
+  }
   // The agent's stored contexts, as the store hands them out.
   const Json& contexts(const std::string& agent = "agent") {
     loaded_ = store()._load_agent_data(agent, "file_contexts");

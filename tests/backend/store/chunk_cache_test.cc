@@ -189,7 +189,7 @@ class CachedChunkingTest : public BackendTest {
   }
   int cuts() const { return provider_->chunking->cuts; }
   Json stored_chunks() {
-    auto contexts = tarnel_->store->_load_agent_data("agent", "file_contexts");
+    auto contexts = tarnel_->store()._load_agent_data("agent", "file_contexts");
     for (const Json& context : *contexts) {
       if (context["file_path"] == file_) return context["chunks"];
     }

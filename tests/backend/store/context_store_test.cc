@@ -284,8 +284,8 @@ TEST_F(ContextStoreTest, SavingAgentDataReplacesTheContexts) {
 TEST_F(ContextStoreTest, GlobalIndexDropsOneAgentAlone) {
   index("a.py", Json::array({chunk("a", "block", "a")}), "python", "one");
   index("b.py", Json::array({chunk("b", "block", "b")}), "python", "two");
-  EXPECT_TRUE(store()._global_index["one"].contains("a.py"));
-  EXPECT_EQ(store()._global_index["two"]["b.py"]["chunk_count"], 1);
+  EXPECT_TRUE(context_store()._global_index["one"].contains("a.py"));
+  EXPECT_EQ(context_store()._global_index["two"]["b.py"]["chunk_count"], 1);
 
   // Another instance learns of a third agent; this one's stale copy must not erase it.
   Components other(root_);
@@ -294,10 +294,10 @@ TEST_F(ContextStoreTest, GlobalIndexDropsOneAgentAlone) {
   store()._drop_global_index_entries("one");
   store()._save_global_index();
   open();
-  EXPECT_FALSE(store()._global_index.contains("one"));
-  EXPECT_TRUE(store()._global_index.contains("two"));
-  EXPECT_TRUE(store()._global_index.contains("three"));
-  store()._global_index = 3;
+  EXPECT_FALSE(context_store()._global_index.contains("one"));
+  EXPECT_TRUE(context_store()._global_index.contains("two"));
+  EXPECT_TRUE(context_store()._global_index.contains("three"));
+  context_store()._global_index = 3;
   EXPECT_THROW(store()._save_global_index(), TypeError);
 }
 

@@ -97,8 +97,9 @@ TEST_F(TarnelBackendTest, InvalidatingEverythingLeavesOtherAgentsAlone) {
   EXPECT_THAT(tarnel_->search_codebase("agent", "parse config")["results"], IsEmpty());
   EXPECT_EQ(tarnel_->list_indexed_files("other")["total"], 1);
   EXPECT_FALSE(tarnel_->search_codebase("other", "parse config")["results"].empty());
-  EXPECT_TRUE(tarnel_->store->_global_index.contains("other"));
-  EXPECT_FALSE(tarnel_->store->_global_index.contains("agent"));
+  auto& store = dynamic_cast<backend::ContextStore&>(tarnel_->store());
+  EXPECT_TRUE(store._global_index.contains("other"));
+  EXPECT_FALSE(store._global_index.contains("agent"));
 }
 
 TEST_F(TarnelBackendTest, SnapshotsCompareTheCodeMemoryOverTime) {
