@@ -46,7 +46,7 @@ std::string claim_agent_folder(const LocalAmbrel& store, const std::string& agen
                      std::to_string(name_bytes) + " bytes, the most is " +
                      std::to_string(kMaxAgentFolderName));
   }
-  std::string folder = store._get_agent_path(agent_id);
+  std::string folder = store.agent_directory(agent_id);
   std::pair<std::string, std::string> key{store.root_path, agent_id};
   {
     MutexLock guard(owners_mutex);

@@ -27,7 +27,7 @@ std::string utc_now() {
 }
 
 MemoryEntryFile entry_file(LocalAmbrel& ambrel, const std::string& agent_id) {
-  return MemoryEntryFile(ambrel._get_agent_path(agent_id));
+  return MemoryEntryFile(ambrel.agent_directory(agent_id));
 }
 
 // The text of a note as compared for sameness: lower-cased, white space collapsed.

@@ -58,8 +58,12 @@ std::string LocalAmbrel::safe_id(std::string_view agent_id) {
   return safe;
 }
 
-std::string LocalAmbrel::_get_agent_path(const std::string& agent_id) const {
+std::string LocalAmbrel::agent_directory(const std::string& agent_id) const {
   return join_path(join_path(root_path, "agents"), safe_id(agent_id));
+}
+
+std::string LocalAmbrel::_get_agent_path(const std::string& agent_id) const {
+  return agent_directory(agent_id);
 }
 
 std::string LocalAmbrel::_get_vectors_path(const std::string& agent_id) const {
@@ -89,7 +93,7 @@ std::vector<double> LocalAmbrel::_to_list(const Json& value) {
   return numbers;
 }
 
-std::shared_ptr<const VectorMap> LocalAmbrel::_cached_vectors(const std::string& agent_id) const {
+std::shared_ptr<const VectorMap> LocalAmbrel::cached_vectors(const std::string& agent_id) const {
   MutexLock guard(cache_mutex_);
   auto it = _vector_cache.find(agent_id);
   return it == _vector_cache.end() ? nullptr : it->second;
@@ -152,7 +156,7 @@ std::shared_ptr<const VectorMap> LocalAmbrel::vectors_for_reading(const std::str
     return vectors;
   } catch (const std::exception& e) {
     read_failed(agent_id, e, true, false);
-    return _cached_vectors(agent_id);
+    return cached_vectors(agent_id);
   }
 }
 
@@ -190,7 +194,7 @@ VectorMap LocalAmbrel::load_locked(const std::string& agent_id, bool report, boo
   } catch (const std::exception& e) {
     read_failed(agent_id, e, report, for_writing);
   }
-  auto cached = _cached_vectors(agent_id);
+  auto cached = cached_vectors(agent_id);
   return cached ? *cached : VectorMap();
 }
 

@@ -74,7 +74,11 @@ class LocalAmbrel {
   // id gives "", so its directory is the agents directory itself.
   static std::string safe_id(std::string_view agent_id);
 
-  // root_path/agents/<safe_id>.
+  // The folder of the agent's files: root_path/agents/<safe_id>. A host may keep files of
+  // its own for the agent there, beside the vectors file.
+  std::string agent_directory(const std::string& agent_id) const;
+
+  // agent_directory(agent_id).
   std::string _get_agent_path(const std::string& agent_id) const;
 
   // _get_agent_path(agent_id)/vectors.json.
@@ -102,10 +106,11 @@ class LocalAmbrel {
   // vectors: <reason>" and is not reported otherwise; the old file and cache then stay.
   void _save_vectors(const std::string& agent_id, const VectorMap& vectors);
 
-  // The agent's cached vectors, or nullptr when the agent is not cached. The map is never
-  // changed afterwards (a change caches a new one).
-  std::shared_ptr<const VectorMap> _cached_vectors(const std::string& agent_id) const
-      EXCLUDES(cache_mutex_);
+  // What cached_vectors answers, for tests of the cache.
+  std::shared_ptr<const VectorMap> cached_vectors_for_testing(const std::string& agent_id) const
+      EXCLUDES(cache_mutex_) {
+    return cached_vectors(agent_id);
+  }
 
   // --- Vector records ---
 
@@ -199,6 +204,11 @@ class LocalAmbrel {
   const std::shared_ptr<RemoteEmbeddingClient> embedding_client;
 
  private:
+  // The agent's cached vectors, or nullptr when the agent is not cached. The map is never
+  // changed afterwards (a change caches a new one).
+  std::shared_ptr<const VectorMap> cached_vectors(const std::string& agent_id) const
+      EXCLUDES(cache_mutex_);
+
   // The agent's vectors for reading: the cached map, else the file read into the cache;
   // nullptr when there are none.
   std::shared_ptr<const VectorMap> vectors_for_reading(const std::string& agent_id);

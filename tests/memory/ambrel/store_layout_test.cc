@@ -127,7 +127,7 @@ TEST_F(StoreTest, DamagedFilesAreReportedAndReadAgainLater) {
     std::string kept = "\n[Ambrel] Kept the damaged vectors file as " + path + ".damaged-";
     EXPECT_NE(text.find(kept), std::string::npos) << text;
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
-    EXPECT_EQ(store->_cached_vectors("agent"), nullptr);
+    EXPECT_EQ(store->cached_vectors_for_testing("agent"), nullptr);
     EXPECT_FALSE(path_exists(path));
   }
   // Each damaged file is kept, none replaces another.
@@ -141,7 +141,7 @@ TEST_F(StoreTest, DamagedFilesAreReportedAndReadAgainLater) {
   EXPECT_EQ(loaded.size(), 2u);
   EXPECT_EQ(loaded.begin()->first, "a");  // a repeated key keeps its first place, last value
   EXPECT_EQ(numbers_of(loaded, "a"), std::vector<double>{4});
-  EXPECT_NE(store->_cached_vectors("agent"), nullptr);
+  EXPECT_NE(store->cached_vectors_for_testing("agent"), nullptr);
   std::filesystem::remove(path);
   EXPECT_EQ(store->_load_vectors("agent").size(), 2u);  // the cache answers from now on
 }

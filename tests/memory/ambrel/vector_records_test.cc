@@ -72,7 +72,7 @@ TEST_F(StoreTest, AddVectorFailuresAreReportedNotThrown) {
     std::string reason = "[Errno 21] Is a directory: '" + path + "'\n";
     EXPECT_EQ(err.text(), "[Ambrel] Failed to load vectors: " + reason +
                               "[Ambrel] Failed to add vector: " + reason);
-    EXPECT_EQ(store->_cached_vectors("other"), nullptr);
+    EXPECT_EQ(store->cached_vectors_for_testing("other"), nullptr);
   }
   // A write that fails (the disk is full) is a failed add, batch or delete: nothing answered
   // as stored is missing from the file.
@@ -248,7 +248,7 @@ TEST_F(StoreTest, ConcurrentAddsAndDeletesLoseNothing) {
   std::vector<std::string> on_disk = ids_of(make_store()->_load_vectors("agent"));
   EXPECT_EQ(std::set<std::string>(on_disk.begin(), on_disk.end()), expected);
   EXPECT_EQ(on_disk.size(), expected.size());
-  EXPECT_EQ(ids_of(*store->_cached_vectors("agent")), on_disk);
+  EXPECT_EQ(ids_of(*store->cached_vectors_for_testing("agent")), on_disk);
 }
 
 // Stores of separate processes share the vectors file: each sees the others' saves before it
