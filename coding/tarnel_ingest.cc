@@ -73,7 +73,7 @@ Json Tarnel::_ingest_file(const std::string& agent_id, const std::string& file_p
 }
 
 Json Tarnel::store_chunks(const std::string& agent_id, const std::string& file_path,
-                           const Json& chunks, const std::string& language) {
+                          const Json& chunks, const std::string& language) {
   Json result = timed_call("indexing", [&] {
     return builder_->process_file_chunks(agent_id, file_path, chunks, language);
   });
