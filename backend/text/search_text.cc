@@ -19,7 +19,7 @@ constexpr std::array<std::string_view, 37> kStopWords = {
     "what", "when", "where", "which", "who",  "why", "with"};
 
 // A long query asks for about kMaxJoins joins of its words (query_terms), those of its first
-// words: each costs a look into the index.
+// kMaxJoins words: each costs a look into the index.
 constexpr std::size_t kMaxJoins = 24;
 
 std::string valid_utf8(std::string_view text) {
@@ -144,7 +144,8 @@ std::vector<std::string> query_terms(std::string_view query) {
   // urlopen. Only the joins that the code base holds reach the index (the retriever looks each
   // up).
   std::size_t joins_end = terms.size() + kMaxJoins;
-  for (std::size_t i = 0; i + 1 < meaningful.size() && terms.size() < joins_end; ++i) {
+  std::size_t pairs = std::min(meaningful.size(), kMaxJoins);
+  for (std::size_t i = 0; i + 1 < pairs && terms.size() < joins_end; ++i) {
     const std::string& a = meaningful[i];
     const std::string& b = meaningful[i + 1];
     add(a + "_" + b);
