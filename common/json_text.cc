@@ -482,6 +482,8 @@ class Reader {
         }
       }
     }
+    // The fast exact reader first; what it leaves alone goes to the library's.
+    if (read_json_double(first, last, n.real) == last) return true;
     auto r = std::from_chars(first, last, n.real);
     if (r.ec == std::errc::result_out_of_range) {
       // Overflow gives an infinity and underflow a zero, as Python's float() does.

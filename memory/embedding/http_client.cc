@@ -111,8 +111,9 @@ std::string_view trim_line(std::string_view line) {
   return line;
 }
 
-// The delay-seconds form of Retry-After; absent for a date or anything else.
-std::optional<std::int64_t> delay_seconds(std::string_view text) {
+// A header's value as a decimal of at most nine digits (Retry-After's delay-seconds form,
+// Content-Length); absent for a date or anything else.
+std::optional<std::int64_t> header_number(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   if (text.empty() || text.size() > 9) return std::nullopt;
   std::int64_t value = 0;
@@ -122,6 +123,9 @@ std::optional<std::int64_t> delay_seconds(std::string_view text) {
   }
   return value;
 }
+
+// The most room taken ahead for a body on the word of its Content-Length.
+constexpr std::int64_t kReservedBodyBytes = std::int64_t{8} << 20;
 
 std::size_t on_header(char* data, std::size_t size, std::size_t count, void* user) {
   auto* ex = static_cast<Exchange*>(user);
@@ -150,7 +154,14 @@ std::size_t on_header(char* data, std::size_t size, std::size_t count, void* use
   } else if (starts_with_nocase(line, "location:")) {
     ex->has_location = true;
   } else if (starts_with_nocase(line, "retry-after:")) {
-    ex->retry_after = delay_seconds(line.substr(12));
+    ex->retry_after = header_number(line.substr(12));
+  } else if (starts_with_nocase(line, "content-length:")) {
+    // Room for the announced body at once: growing a buffer of a megabyte or more step by
+    // step copies it and maps fresh pages each time. A claim is never trusted beyond a few
+    // megabytes of room; past that the buffer grows as the bytes come.
+    if (std::optional<std::int64_t> length = header_number(line.substr(15))) {
+      ex->body.reserve(static_cast<std::size_t>(std::min(*length, kReservedBodyBytes)));
+    }
   }
   return n;
 }

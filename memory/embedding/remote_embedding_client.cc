@@ -338,7 +338,10 @@ bool RemoteEmbeddingClient::usable_embedding(const PythonVector& embedding) {
 }
 
 PythonVector RemoteEmbeddingClient::_finalize_embedding(const Json& embedding_list) {
-  PythonVector embedding = create_vector(embedding_list);
+  return _finalize_embedding(create_vector(embedding_list));
+}
+
+PythonVector RemoteEmbeddingClient::_finalize_embedding(PythonVector embedding) {
   std::int64_t length = static_cast<std::int64_t>(embedding.size());
   if (length == 0) throw ValueError("the service answered an empty embedding");
   for (float x : embedding.data()) {

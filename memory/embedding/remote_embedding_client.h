@@ -248,6 +248,8 @@ class RemoteEmbeddingClient {
   // ValueError when it is empty, holds NaN or Infinity, or differs in length from a
   // configured dimension (`dimension` is unchanged then).
   PythonVector _finalize_embedding(const Json& embedding_list) EXCLUDES(lock);
+  // The same for numbers already read as floats.
+  PythonVector _finalize_embedding(PythonVector embedding) EXCLUDES(lock);
 
   // False for what a failed embedding gives: a vector that is empty, all zeros, or holds NaN
   // or Infinity. Such vectors are neither cached nor stored.

@@ -8,6 +8,7 @@
 
 #include "common/error.h"
 #include "common/json_text.h"
+#include "memory/embedding/openai_answer.h"
 #include "memory/embedding/remote_embedding_client.h"
 #include "tests/memory/embedding/test_support.h"
 
@@ -232,6 +233,34 @@ TEST(OpenAiFormat, BrokenAnswersFailOnlyTheTextsTheyConcern) {
     std::string expected_log = "[Embedding] Batch embedding 3 texts with 10 workers...\n";
     if (*c.line) expected_log += std::string("[Embedding] ") + c.line + "\n";
     EXPECT_EQ(log, expected_log) << c.answer;
+  }
+}
+
+// The text reader takes the form services give, in any item order and with other members
+// around, and leaves everything else to the parser: its notes are the ones users see.
+TEST(OpenAiFormat, PlainAnswersAreReadWithoutATreeAndOthersAreLeftToTheParser) {
+  auto plain = read_plain_openai_answer(
+      R"({"object": "list", "data": [{"index": 1, "embedding": [0.5, -2e-1]},)"
+      R"( {"object": "embedding", "embedding": [3, 1.25], "index": 0}],)"
+      R"( "usage": {"prompt_tokens": 2, "total_tokens": 2, "details": [null, true]}})",
+      2);
+  ASSERT_TRUE(plain);
+  EXPECT_EQ((*plain)[0], (std::vector<float>{3.0f, 1.25f}));
+  EXPECT_EQ((*plain)[1], (std::vector<float>{0.5f, -0.2f}));
+
+  for (const char* other : {
+           R"({"data": [{"index": 0, "embedding": [1]}]})",
+           R"({"data": [{"index": 0, "embedding": [1]}, {"index": 0, "embedding": [2]}]})",
+           R"({"data": [{"index": 0, "embedding": [1]}, {"index": 1, "embedding": [2, 3]}]})",
+           R"({"data": [{"index": 0, "embedding": [1]}, {"index": 2, "embedding": [2]}]})",
+           R"({"data": [{"index": 0, "embedding": [NaN]}, {"index": 1, "embedding": [2]}]})",
+           R"({"data": [{"index": 0, "embedding": []}, {"index": 1, "embedding": [2]}]})",
+           R"({"d\u0061ta": [{"index": 0, "embedding": [1]}, {"index": 1, "embedding": [2]}]})",
+           R"({"data": [{"index": 0, "embedding": [1]}, {"index": 1, "embedding": [2]}]} x)",
+           R"({"data": [{"index": 0, "embedding": [12345678901234567]}, {"embedding": [2]}]})",
+           R"({"data": [{"index": 1.0, "embedding": [1]}, {"index": 0, "embedding": [2]}]})",
+       }) {
+    EXPECT_FALSE(read_plain_openai_answer(other, 2)) << other;
   }
 }
 
