@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -13,6 +12,7 @@
 #include "coding/records.h"
 #include "coding/tarnel.h"
 #include "coding/timing.h"
+#include "common/mutex.h"
 
 namespace vantory {
 
@@ -50,15 +50,15 @@ class CutWindow {
   // The next index for a worker to cut; false when there is none left or the
   // window stopped.
   bool claim(std::size_t& index) {
-    std::unique_lock lock(mutex_);
-    room_.wait(lock, [&] { return stopped_ || next_ >= count_ || next_ < taken_ + slots_.size(); });
+    MutexLock lock(mutex_);
+    while (!stopped_ && next_ < count_ && next_ >= taken_ + slots_.size()) lock.wait(room_);
     if (stopped_ || next_ >= count_) return false;
     index = next_++;
     return true;
   }
 
   void deliver(std::size_t index, Cut cut) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     Slot& slot = slots_[index % slots_.size()];
     slot.cut = std::move(cut);
     slot.ready = true;
@@ -67,9 +67,9 @@ class CutWindow {
 
   // The file of `index` (the next one in order), once a worker delivered it.
   Cut take(std::size_t index) {
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     Slot& slot = slots_[index % slots_.size()];
-    ready_.wait(lock, [&] { return slot.ready; });
+    while (!slot.ready) lock.wait(ready_);
     Cut cut = std::move(slot.cut);
     slot.ready = false;
     taken_ = index + 1;
@@ -78,7 +78,7 @@ class CutWindow {
   }
 
   void stop() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     stopped_ = true;
     room_.notify_all();
   }
@@ -88,12 +88,13 @@ class CutWindow {
     bool ready = false;
     Cut cut;
   };
+  // Locks: `mutex_` guards the slots and the counters; cutting runs without it.
   const std::size_t count_;
-  std::vector<Slot> slots_;
-  std::size_t next_ = 0;   // next index to claim
-  std::size_t taken_ = 0;  // indexes below it are taken by the writer
-  bool stopped_ = false;
-  std::mutex mutex_;
+  Mutex mutex_;
+  std::vector<Slot> slots_ GUARDED_BY(mutex_);
+  std::size_t next_ GUARDED_BY(mutex_) = 0;   // next index to claim
+  std::size_t taken_ GUARDED_BY(mutex_) = 0;  // indexes below it are taken by the writer
+  bool stopped_ GUARDED_BY(mutex_) = false;
   std::condition_variable room_;
   std::condition_variable ready_;
 };

@@ -18,6 +18,10 @@ constexpr std::array<std::string_view, 37> kStopWords = {
     "of",   "on",   "or",    "show",  "that", "the", "this", "to", "used", "uses",
     "what", "when", "where", "which", "who",  "why", "with"};
 
+// A long query asks for about kMaxJoins joins of its words (query_terms), those of its first
+// kMaxJoins words: each costs a look into the index.
+constexpr std::size_t kMaxJoins = 24;
+
 std::string valid_utf8(std::string_view text) {
   return is_valid_utf8(text) ? std::string(text) : decode_utf8_lossy(text);
 }
@@ -119,6 +123,7 @@ std::vector<std::string> query_terms(std::string_view query) {
   };
   std::string text = valid_utf8(query);
   std::string previous;
+  std::vector<std::string> meaningful;  // the words that are no stop words, in order
   for (std::string_view word : words_of(text)) {
     std::string whole = lower_word(word);
     std::vector<std::string> parts = split_identifier(word);
@@ -129,9 +134,23 @@ std::vector<std::string> query_terms(std::string_view query) {
       add(previous + whole);
     }
     previous = whole;
+    if (!is_stop_word(whole)) meaningful.push_back(whole);
     add(std::move(whole));
     if (parts.size() < 2) continue;
     for (std::string& part : parts) add(std::move(part));
+  }
+  // Identifiers run words together across the small words a sentence puts between them, and
+  // run-together ones in either order: "lines of the file" may be lines_file, "open the URL"
+  // urlopen. Only the joins that the code base holds reach the index (the retriever looks each
+  // up).
+  std::size_t joins_end = terms.size() + kMaxJoins;
+  std::size_t pairs = std::min(meaningful.size(), kMaxJoins);
+  for (std::size_t i = 0; i + 1 < pairs && terms.size() < joins_end; ++i) {
+    const std::string& a = meaningful[i];
+    const std::string& b = meaningful[i + 1];
+    add(a + "_" + b);
+    add(a + b);
+    add(b + a);
   }
   return terms.empty() ? stop_terms : terms;
 }

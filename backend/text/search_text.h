@@ -35,7 +35,8 @@ std::string path_terms(std::string_view path);
 
 // The distinct lower-cased terms of `query`: each word, its sub-words when it is a compound,
 // and each pair of adjacent words joined as one identifier would be ("a_b", "ab"), in order
-// of first occurrence. Common English words are dropped unless nothing else is left.
+// of first occurrence; then each pair of words that are no stop words and follow one another
+// once the stop words are left out, joined ("a_b", "ab", "ba"), for about two dozen of them. Common English words are dropped unless nothing else is left.
 std::vector<std::string> query_terms(std::string_view query);
 
 // Whether the lower-cased `word` is a common English word that says nothing about code.

@@ -35,7 +35,9 @@ TEST(IdentifierText, SplitsCompoundsTheWayCodeIsWritten) {
             "usr lib python3 11 json decoder");
   EXPECT_EQ(backend::query_terms("how does the parseJSON helper"),
             (std::vector<std::string>{"parsejson", "parse", "json", "parsejson_helper",
-                                      "parsejsonhelper", "helper"}));
+                                      "parsejsonhelper", "helper", "helperparsejson"}));
+  EXPECT_EQ(backend::query_terms("open the url"),
+            (std::vector<std::string>{"open", "url", "open_url", "openurl", "urlopen"}));
   EXPECT_EQ(backend::query_terms("the of"), (std::vector<std::string>{"the", "of"}));
   EXPECT_EQ(backend::match_any({"a", "b_c"}), "\"a\" OR \"b_c\"");
   EXPECT_EQ(backend::match_any({"a"}, {"pars"}), "\"a\" OR \"pars\" *");
