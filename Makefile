@@ -8,7 +8,7 @@ export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 export CCACHE_MAXSIZE ?= 25G
 
-.PHONY: all setup configure build run test bench clean asan tsan fuzz armhf
+.PHONY: all setup configure build run test bench clean asan tsan fuzz locks armhf
 
 all: build
 
@@ -33,7 +33,7 @@ bench: build
 	bench/run_all.sh $(BUILD_DIR)
 
 clean:
-	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz build-armhf
+	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz build-locks build-armhf
 
 # The whole test suite built with AddressSanitizer and UndefinedBehaviorSanitizer; the first
 # finding fails its test.
@@ -64,6 +64,12 @@ FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 fuzz: setup
 	JOBS=$(JOBS) CMAKE_FLAGS="$(CMAKE_FLAGS)" scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+# Clang's thread-safety analysis (-Wthread-safety) over every library and program source:
+# parsed and checked, not compiled.
+LOCKS_DIR ?= build-locks
+locks: setup
+	JOBS=$(JOBS) CMAKE_FLAGS="$(CMAKE_FLAGS)" scripts/check-locks.sh $(LOCKS_DIR)
 
 # Cross-builds for 32-bit ARM (armhf) and runs the test suite under qemu-user.
 armhf:

@@ -1,6 +1,5 @@
 // The entry point of libvantory_backend: Tarnel's default provider loads this library and
 // asks it for the components.
-#include <mutex>
 #include <unordered_map>
 
 #include "backend/builder/memory_builder.h"
@@ -13,6 +12,7 @@
 #include "backend/vectors/vector_store.h"
 #include "coding/component_provider.h"
 #include "common/error.h"
+#include "common/mutex.h"
 
 namespace vantory::backend {
 
@@ -28,14 +28,14 @@ class BackendProvider : public ComponentProvider {
   std::unique_ptr<CodingContextStore> make_store(const std::string& root_path) override {
     auto core = std::make_shared<BackendCore>(root_path, chunk_cache_);
     auto store = std::make_unique<ContextStore>(core);
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::erase_if(cores_, [](const auto& entry) { return entry.second.expired(); });
     cores_[store.get()] = core;
     latest_[root_path] = core;
     return store;
   }
   std::unique_ptr<CodingAmbrel> make_ambrel(const std::string& root_path) override {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::shared_ptr<BackendCore> core = latest_[root_path].lock();
     if (!core) core = std::make_shared<BackendCore>(root_path, chunk_cache_);
     auto ambrel = std::make_unique<VectorStore>(core);
@@ -61,7 +61,7 @@ class BackendProvider : public ComponentProvider {
   // The core of a component this provider made. TypeError naming `user`
   // otherwise.
   std::shared_ptr<BackendCore> core_of(const void* component, const char* user) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = cores_.find(component);
     std::shared_ptr<BackendCore> core = it == cores_.end() ? nullptr : it->second.lock();
     if (!core) throw TypeError(std::string(user) + " needs components made by this backend");
@@ -79,9 +79,11 @@ class BackendProvider : public ComponentProvider {
   std::shared_ptr<ChunkCache> chunk_cache_ = std::make_shared<ChunkCache>();
   // Keyed by the components' addresses: a component made later at the address
   // of one destroyed replaces its entry.
-  std::unordered_map<const void*, std::weak_ptr<BackendCore>> cores_;
-  std::unordered_map<std::string, std::weak_ptr<BackendCore>> latest_;
-  std::mutex mutex_;  // one provider serves every Tarnel of a process
+  // One provider serves every Tarnel of a process: `mutex_` guards the two maps, held only
+  // to look up or record a core.
+  Mutex mutex_;
+  std::unordered_map<const void*, std::weak_ptr<BackendCore>> cores_ GUARDED_BY(mutex_);
+  std::unordered_map<std::string, std::weak_ptr<BackendCore>> latest_ GUARDED_BY(mutex_);
 };
 
 }  // namespace

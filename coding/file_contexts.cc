@@ -1,11 +1,11 @@
 #include "coding/file_contexts.h"
 
-#include <mutex>
 #include <unordered_map>
 #include <vector>
 
 #include "coding/record_views.h"
 #include "coding/records.h"
+#include "common/mutex.h"
 #include "common/paths.h"
 
 namespace vantory {
@@ -20,9 +20,9 @@ namespace {
 
 // The array looked at last, and its paths: an array that was indexed passed the shape check.
 struct LastLookedAt {
-  std::mutex mutex;
-  std::weak_ptr<const Json> array;
-  std::shared_ptr<const FileContexts::PathIndex> paths;
+  Mutex mutex;
+  std::weak_ptr<const Json> array GUARDED_BY(mutex);
+  std::shared_ptr<const FileContexts::PathIndex> paths GUARDED_BY(mutex);
 };
 
 // Never destroyed: the array's control block was made by the backend library, which its
@@ -35,7 +35,7 @@ LastLookedAt& last_looked_at() {
 std::shared_ptr<const FileContexts::PathIndex> known_paths(
     const std::shared_ptr<const Json>& array) {
   LastLookedAt& last = last_looked_at();
-  std::lock_guard lock(last.mutex);
+  MutexLock lock(last.mutex);
   std::shared_ptr<const Json> looked_at = last.array.lock();
   return looked_at && looked_at.get() == array.get() ? last.paths : nullptr;
 }
@@ -85,7 +85,7 @@ const FileContexts::PathIndex& FileContexts::paths() {
   paths_ = std::move(index);
   if (snapshot_) {
     LastLookedAt& last = last_looked_at();
-    std::lock_guard lock(last.mutex);
+    MutexLock lock(last.mutex);
     last.array = snapshot_;
     last.paths = paths_;
   }

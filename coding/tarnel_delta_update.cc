@@ -9,6 +9,7 @@
 #include "coding/record_views.h"
 #include "coding/records.h"
 #include "coding/source_text.h"
+#include "coding/stored_chunks.h"
 #include "coding/tarnel.h"
 #include "common/error.h"
 #include "common/error_answer.h"
@@ -58,9 +59,25 @@ Json Tarnel::delta_update(const std::string& agent_id, const std::string& file_p
 
   std::unordered_set<Json> old_hashes;
   std::vector<const Json*> old_order;
-  FileContexts contexts(*store, agent_id);
-  if (std::optional<std::size_t> old = contexts.find(path)) {
-    for (const Json& chunk : contexts.chunks(*old)) {
+  // The stored chunks of this file alone when the store can answer them; otherwise (or when
+  // it finds none under the normalised path) every context of the agent is looked through.
+  std::optional<Json> stored;
+  if (auto* lookup = dynamic_cast<StoredChunks*>(store.get())) {
+    stored = lookup->stored_chunks(agent_id, path);
+  }
+  std::optional<FileContexts> contexts;
+  const Json* old_chunks = nullptr;
+  if (stored) {
+    records::expect_array(*stored, "stored_chunks", false);
+    old_chunks = &*stored;
+  } else {
+    contexts.emplace(*store, agent_id);
+    if (std::optional<std::size_t> old = contexts->find(path)) {
+      old_chunks = &contexts->chunks(*old);
+    }
+  }
+  if (old_chunks) {
+    for (const Json& chunk : *old_chunks) {
       const Json* hash = hash_of(chunk);
       if (hash && old_hashes.insert(*hash).second) old_order.push_back(hash);
     }

@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "coding/batched_writes.h"
 #include "coding/ingest_steps.h"
+#include "coding/prepared_writes.h"
+#include "coding/records.h"
 #include "coding/tarnel.h"
+#include "coding/timing.h"
+#include "common/mutex.h"
 
 namespace vantory {
 
@@ -29,9 +32,11 @@ constexpr std::size_t kWindowPerWorker = 4;
 // that, so the files stored know they are the chunker's own.
 constexpr std::size_t kMaxWindow = 64;
 
-// A file as a worker left it.
+// A file as a worker left it: cut, and prepared for the store when the builder
+// can be told so.
 struct Cut {
   CutFile file;
+  std::unique_ptr<PreparedFile> prepared;
   std::exception_ptr error;
 };
 
@@ -45,15 +50,15 @@ class CutWindow {
   // The next index for a worker to cut; false when there is none left or the
   // window stopped.
   bool claim(std::size_t& index) {
-    std::unique_lock lock(mutex_);
-    room_.wait(lock, [&] { return stopped_ || next_ >= count_ || next_ < taken_ + slots_.size(); });
+    MutexLock lock(mutex_);
+    while (!stopped_ && next_ < count_ && next_ >= taken_ + slots_.size()) lock.wait(room_);
     if (stopped_ || next_ >= count_) return false;
     index = next_++;
     return true;
   }
 
   void deliver(std::size_t index, Cut cut) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     Slot& slot = slots_[index % slots_.size()];
     slot.cut = std::move(cut);
     slot.ready = true;
@@ -62,9 +67,9 @@ class CutWindow {
 
   // The file of `index` (the next one in order), once a worker delivered it.
   Cut take(std::size_t index) {
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     Slot& slot = slots_[index % slots_.size()];
-    ready_.wait(lock, [&] { return slot.ready; });
+    while (!slot.ready) lock.wait(ready_);
     Cut cut = std::move(slot.cut);
     slot.ready = false;
     taken_ = index + 1;
@@ -73,7 +78,7 @@ class CutWindow {
   }
 
   void stop() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     stopped_ = true;
     room_.notify_all();
   }
@@ -83,12 +88,13 @@ class CutWindow {
     bool ready = false;
     Cut cut;
   };
+  // Locks: `mutex_` guards the slots and the counters; cutting runs without it.
   const std::size_t count_;
-  std::vector<Slot> slots_;
-  std::size_t next_ = 0;   // next index to claim
-  std::size_t taken_ = 0;  // indexes below it are taken by the writer
-  bool stopped_ = false;
-  std::mutex mutex_;
+  Mutex mutex_;
+  std::vector<Slot> slots_ GUARDED_BY(mutex_);
+  std::size_t next_ GUARDED_BY(mutex_) = 0;   // next index to claim
+  std::size_t taken_ GUARDED_BY(mutex_) = 0;  // indexes below it are taken by the writer
+  bool stopped_ GUARDED_BY(mutex_) = false;
   std::condition_variable room_;
   std::condition_variable ready_;
 };
@@ -98,15 +104,21 @@ class CutWindow {
 class CutWorkers {
  public:
   CutWorkers(CutWindow& window, unsigned count, ChunkingComponent& chunking,
+             PreparedWrites* preparing, const std::string& agent_id,
              const std::vector<std::string>& paths, std::uint64_t max_bytes)
       : window_(window) {
     for (unsigned i = 0; i < count; ++i) {
-      threads_.emplace_back([&window, &chunking, &paths, max_bytes] {
+      threads_.emplace_back([&window, &chunking, preparing, &agent_id, &paths, max_bytes] {
         std::size_t index;
         while (window.claim(index)) {
           Cut cut;
           try {
             cut.file = cut_file(chunking, paths[index], max_bytes);
+            if (preparing && cut.file.chunks.is_array()) {
+              cut.prepared = preparing->prepare_file(agent_id, paths[index],
+                                                     std::move(cut.file.chunks),
+                                                     cut.file.language);
+            }
           } catch (...) {
             cut.error = std::current_exception();
           }
@@ -196,21 +208,28 @@ void Tarnel::index_files(const std::string& agent_id, const std::vector<std::str
   threads = static_cast<unsigned>(std::min<std::size_t>(threads, paths.size()));
   CutWindow window(paths.size(), std::min(kWindowPerWorker * threads, kMaxWindow));
   BatchWriter writer(dynamic_cast<BatchedWrites*>(builder.get()), on_indexed);
-  CutWorkers workers(window, threads, *chunking, paths, max_file_bytes_);
+  auto* preparing = dynamic_cast<PreparedWrites*>(builder.get());
+  CutWorkers workers(window, threads, *chunking, preparing, agent_id, paths, max_file_bytes_);
   for (std::size_t i = 0; i < paths.size(); ++i) {
     Cut cut = window.take(i);
     if (cut.error) {
       on_indexed(i, nullptr, cut.error);
       continue;
     }
-    if (cut.file.chunks.is_object()) {  // the error object of auto-chunking
+    if (!cut.prepared && cut.file.chunks.is_object()) {  // the error object of auto-chunking
       on_indexed(i, &cut.file.chunks, nullptr);
       continue;
     }
     if (!writer.ready_for(i)) continue;
     Json answer;
     try {
-      answer = _store_chunks(agent_id, paths[i], cut.file.chunks, cut.file.language);
+      if (cut.prepared) {
+        Json stored = timed_call(*this, "indexing",
+                                 [&] { return preparing->store_prepared(*cut.prepared); });
+        answer = records::expect_object(std::move(stored), "process_file_chunks");
+      } else {
+        answer = _store_chunks(agent_id, paths[i], cut.file.chunks, cut.file.language);
+      }
     } catch (...) {
       on_indexed(i, nullptr, std::current_exception());
       continue;

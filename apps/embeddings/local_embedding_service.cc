@@ -83,7 +83,7 @@ std::string LocalEmbeddingService::openai_url() const {
 }
 
 std::string LocalEmbeddingService::submit(std::string text) {
-  std::lock_guard<std::mutex> guard(mutex_);
+  MutexLock guard(mutex_);
   std::string id = "event" + std::to_string(++next_event_);
   pending_.emplace(id, std::move(text));
   pending_order_.push_back(id);
@@ -95,7 +95,7 @@ std::string LocalEmbeddingService::submit(std::string text) {
 }
 
 bool LocalEmbeddingService::take(const std::string& event_id, std::string& text) {
-  std::lock_guard<std::mutex> guard(mutex_);
+  MutexLock guard(mutex_);
   auto it = pending_.find(event_id);
   if (it == pending_.end()) return false;
   text = std::move(it->second);

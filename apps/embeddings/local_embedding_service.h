@@ -22,9 +22,10 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
+
+#include "common/mutex.h"
 
 namespace httplib {
 class Server;
@@ -60,8 +61,8 @@ class LocalEmbeddingService {
 
  private:
   void add_routes();
-  std::string submit(std::string text);
-  bool take(const std::string& event_id, std::string& text);
+  std::string submit(std::string text) EXCLUDES(mutex_);
+  bool take(const std::string& event_id, std::string& text) EXCLUDES(mutex_);
 
   std::size_t dimension_;
   std::unique_ptr<httplib::Server> server_;
@@ -69,10 +70,11 @@ class LocalEmbeddingService {
   std::thread thread_;
   std::atomic<bool> loop_ended_{false};
   std::atomic<std::size_t> requests_{0};
-  std::mutex mutex_;
-  std::map<std::string, std::string> pending_;  // event id -> text
-  std::deque<std::string> pending_order_;       // event ids, oldest first
-  std::size_t next_event_ = 0;
+  // `mutex_` guards the submitted texts waiting to be read, held only to add or take one.
+  Mutex mutex_;
+  std::map<std::string, std::string> pending_ GUARDED_BY(mutex_);  // event id -> text
+  std::deque<std::string> pending_order_ GUARDED_BY(mutex_);       // event ids, oldest first
+  std::size_t next_event_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace vantory::embeddings

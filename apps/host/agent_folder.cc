@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <mutex>
 #include <set>
 #include <thread>
 #include <utility>
@@ -12,6 +11,7 @@
 #include "common/error.h"
 #include "common/files.h"
 #include "common/message_text.h"
+#include "common/mutex.h"
 
 namespace vantory::host {
 
@@ -19,8 +19,8 @@ namespace {
 
 // Ids already found to own their folder in this process, per store root: the record is read
 // once per id, not at every call.
-std::mutex owners_mutex;
-std::set<std::pair<std::string, std::string>> known_owners;
+Mutex owners_mutex;
+std::set<std::pair<std::string, std::string>> known_owners GUARDED_BY(owners_mutex);
 
 // Creates `record` holding `agent_id` unless it exists; answers false when it did. The text is
 // written aside first and linked into place, so no reader ever sees a partial record.
@@ -49,7 +49,7 @@ std::string claim_agent_folder(const LocalAmbrel& store, const std::string& agen
   std::string folder = store._get_agent_path(agent_id);
   std::pair<std::string, std::string> key{store.root_path, agent_id};
   {
-    std::lock_guard<std::mutex> guard(owners_mutex);
+    MutexLock guard(owners_mutex);
     if (known_owners.count(key)) return folder;
   }
   if (!is_directory(folder)) return folder;
@@ -63,7 +63,7 @@ std::string claim_agent_folder(const LocalAmbrel& store, const std::string& agen
                        "digits, '-' or '_'");
     }
   }
-  std::lock_guard<std::mutex> guard(owners_mutex);
+  MutexLock guard(owners_mutex);
   known_owners.insert(std::move(key));
   return folder;
 }

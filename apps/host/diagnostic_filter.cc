@@ -5,11 +5,11 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <mutex>
 #include <string_view>
 
 #include "common/error.h"
 #include "common/files.h"
+#include "common/mutex.h"
 
 namespace vantory::host {
 
@@ -37,7 +37,7 @@ class Filter {
   // partial lines too (a progress bar redraws one line); a line that starts with a library's
   // prefix is kept until its line feed and then sorted.
   void write(std::string_view data) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     while (!data.empty()) {
       if (state_ == State::kPassing) {
         std::size_t feed = data.find('\n');
@@ -78,7 +78,7 @@ class Filter {
       log = ::open(options.log_file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
       if (log < 0) throw OSError(os_error_text(errno, options.log_file));
     }
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     verbose_ = options.verbose;
     log_ = log;
     routed_ = true;
@@ -91,7 +91,7 @@ class Filter {
  private:
   enum class State { kLineStart, kPassing, kLibraryLine };
 
-  void end_library_line() {
+  void end_library_line() REQUIRES(mutex_) {
     std::string line;
     line.swap(line_);
     state_ = State::kLineStart;
@@ -108,13 +108,15 @@ class Filter {
     }
   }
 
-  std::mutex mutex_;
-  State state_ = State::kLineStart;
-  std::string line_;
-  std::string held_;
-  bool routed_ = false;
-  bool verbose_ = false;
-  int log_ = -1;
+  // `mutex_` guards the state of the line being sorted and where lines go; it is held while a
+  // line is written, so that lines of several threads never interleave.
+  Mutex mutex_;
+  State state_ GUARDED_BY(mutex_) = State::kLineStart;
+  std::string line_ GUARDED_BY(mutex_);
+  std::string held_ GUARDED_BY(mutex_);
+  bool routed_ GUARDED_BY(mutex_) = false;
+  bool verbose_ GUARDED_BY(mutex_) = false;
+  int log_ GUARDED_BY(mutex_) = -1;
 };
 
 Filter* filter = nullptr;

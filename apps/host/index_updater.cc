@@ -45,35 +45,73 @@ void IndexUpdater::learn_indexed(Tarnel& tarnel) {
   }
 }
 
+void IndexUpdater::note_done(const Task& task, const std::string& failure, const Json* answer,
+                             Json& report) {
+  if (!failure.empty()) {
+    // Read again next time, whatever its stamp.
+    if (indexed_.count(task.path)) indexed_[task.path] = std::nullopt;
+    report["failures"].push_back({{"file_path", task.path}, {"reason", failure}});
+    return;
+  }
+  indexed_[task.path] = task.stamp;
+  const char* counter = "indexed";
+  if (task.kind == Task::kUpdate) {
+    bool same = answer->value("chunks_added", Json(1)) == 0 &&
+                answer->value("chunks_removed", Json(1)) == 0;
+    counter = same ? "unchanged" : "updated";
+  }
+  count(report, counter);
+}
+
 void IndexUpdater::run_task(Tarnel& tarnel, const Task& task, Json& report) {
   std::string failure;
+  Json answer;
   try {
     if (task.kind == Task::kRemove) {
       if (tarnel.remove_index(agent_id_, task.path)) count(report, "removed");
       indexed_.erase(task.path);
       return;
     }
-    Json answer = task.kind == Task::kUpdate ? tarnel.delta_update(agent_id_, task.path)
-                                             : tarnel.index_file(agent_id_, task.path);
+    answer = task.kind == Task::kUpdate ? tarnel.delta_update(agent_id_, task.path)
+                                        : tarnel.index_file(agent_id_, task.path);
     failure = error_answer_message(answer).value_or("");
-    if (failure.empty()) {
-      indexed_[task.path] = task.stamp;
-      const char* counter = "indexed";
-      if (task.kind == Task::kUpdate) {
-        bool same = answer.value("chunks_added", Json(1)) == 0 &&
-                    answer.value("chunks_removed", Json(1)) == 0;
-        counter = same ? "unchanged" : "updated";
-      }
-      count(report, counter);
-    }
   } catch (const std::exception& e) {
     failure = exception_text(e);
   }
-  if (!failure.empty()) {
-    // Read again next time, whatever its stamp.
-    if (indexed_.count(task.path)) indexed_[task.path] = std::nullopt;
-    report["failures"].push_back({{"file_path", task.path}, {"reason", failure}});
+  note_done(task, failure, &answer, report);
+}
+
+void IndexUpdater::run_slice(Tarnel& tarnel, const std::vector<const Task*>& slice,
+                             Json& report) {
+  // New files go through the indexing pipeline together (cut on every core, stored in one
+  // batch); the others one by one.
+  std::vector<const Task*> added;
+  for (const Task* task : slice) {
+    if (task->kind == Task::kIndex) {
+      added.push_back(task);
+    } else {
+      run_task(tarnel, *task, report);
+    }
   }
+  if (added.empty()) return;
+  std::vector<std::string> paths;
+  for (const Task* task : added) paths.push_back(task->path);
+  tarnel.index_files(agent_id_, paths,
+                     [&](std::size_t i, const Json* answer, std::exception_ptr error) {
+                       std::string failure;
+                       if (error) {
+                         try {
+                           std::rethrow_exception(error);
+                         } catch (const std::exception& e) {
+                           failure = exception_text(e);
+                         } catch (...) {
+                           failure = "unknown error";
+                         }
+                       } else {
+                         failure = error_answer_message(*answer).value_or("");
+                       }
+                       note_done(*added[i], failure, answer, report);
+                     });
 }
 
 std::string IndexUpdater::counts_text(const Json& report) {
@@ -131,9 +169,9 @@ Json IndexUpdater::apply(const WatchBatch& batch, const std::function<bool()>& s
   for (std::size_t first = 0; first < tasks.size(); first += kSliceFiles) {
     if (stopping && stopping()) break;
     std::size_t end = std::min(tasks.size(), first + kSliceFiles);
-    run_([&](Tarnel& tarnel) {
-      for (std::size_t i = first; i < end; ++i) run_task(tarnel, tasks[i], report);
-    });
+    std::vector<const Task*> slice;
+    for (std::size_t i = first; i < end; ++i) slice.push_back(&tasks[i]);
+    run_([&](Tarnel& tarnel) { run_slice(tarnel, slice, report); });
     if (progress) {
       progress(static_cast<std::int64_t>(end), static_cast<std::int64_t>(tasks.size()),
                tasks[end - 1].path);

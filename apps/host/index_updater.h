@@ -1,6 +1,6 @@
 // Keeping an agent's code memory of one folder current with the batches a TreeWatcher hands on,
 // through the code memory's public operations: cache_stats to learn what is indexed and fresh,
-// index_file for new files, delta_update for changed ones, remove_index for files that are gone.
+// index_files for new files, delta_update for changed ones, remove_index for files that are gone.
 //
 // Only files whose size or modification time moved since they were last indexed (or found fresh)
 // are read again. Files that are ignored or binary now but were indexed before are left alone; only
@@ -8,7 +8,8 @@
 //
 // The work is cut into slices of a few files, each handed to a runner that gives it the Tarnel to
 // itself: the command line runs a slice at once, the MCP server as a job in the lane of the
-// code-memory tools, so that tool calls go on between slices and never run beside one.
+// code-memory tools, so that tool calls go on between slices and never run beside one. The new
+// files of a slice are indexed together (Tarnel::index_files: cut on every core, one batch).
 //
 // Thread safety: none; one caller at a time.
 #pragma once
@@ -19,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "apps/host/tool.h"
 #include "apps/host/tree_watcher.h"
@@ -73,6 +75,9 @@ class IndexUpdater {
   static std::optional<Stamp> stamp_of(const std::string& path);
   void learn_indexed(Tarnel& tarnel);
   void run_task(Tarnel& tarnel, const Task& task, Json& report);
+  void run_slice(Tarnel& tarnel, const std::vector<const Task*>& slice, Json& report);
+  // Counts a task done (its answer, when it did not fail) and remembers its stamp.
+  void note_done(const Task& task, const std::string& failure, const Json* answer, Json& report);
 
   const std::string root_;
   const std::string agent_id_;

@@ -13,7 +13,7 @@ CallScheduler::CallScheduler(std::size_t max_running, std::size_t max_waiting)
 
 CallScheduler::~CallScheduler() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     stopping_ = true;
     waiting_.clear();
   }
@@ -24,7 +24,7 @@ CallScheduler::~CallScheduler() {
 std::uint64_t CallScheduler::submit(const std::string& lane, Job job) {
   std::uint64_t ticket;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (stopping_ || waiting_.size() >= max_waiting_) return 0;
     ticket = next_ticket_++;
     waiting_.push_back({ticket, lane, std::move(job)});
@@ -35,7 +35,7 @@ std::uint64_t CallScheduler::submit(const std::string& lane, Job job) {
 
 bool CallScheduler::cancel(std::uint64_t ticket) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = std::find_if(waiting_.begin(), waiting_.end(),
                            [&](const Waiting& w) { return w.ticket == ticket; });
     if (it == waiting_.end()) return false;
@@ -46,22 +46,23 @@ bool CallScheduler::cancel(std::uint64_t ticket) {
 }
 
 void CallScheduler::wait_idle() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  idle_.wait(lock, [this] { return waiting_.empty() && running_ == 0; });
+  MutexLock lock(mutex_);
+  while (!waiting_.empty() || running_ != 0) lock.wait(idle_);
 }
 
 void CallScheduler::work() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   while (true) {
     auto next = waiting_.end();
-    ready_.wait(lock, [&] {
-      if (stopping_) return true;
+    while (!stopping_) {
       // The oldest job whose lane is free; a job behind a busy lane lets later ones pass.
-      next = std::find_if(waiting_.begin(), waiting_.end(), [&](const Waiting& w) {
-        return w.lane.empty() || busy_lanes_.count(w.lane) == 0;
-      });
-      return next != waiting_.end();
-    });
+      next = std::find_if(waiting_.begin(), waiting_.end(),
+                          [&](const Waiting& w) REQUIRES(mutex_) {
+                            return w.lane.empty() || busy_lanes_.count(w.lane) == 0;
+                          });
+      if (next != waiting_.end()) break;
+      lock.wait(ready_);
+    }
     if (stopping_) return;
     Waiting taken = std::move(*next);
     waiting_.erase(next);

@@ -11,11 +11,12 @@
 #include <cstdint>
 #include <functional>
 #include <list>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "common/mutex.h"
 
 namespace vantory::mcp {
 
@@ -33,13 +34,13 @@ class CallScheduler {
 
   // Queues `job` in `lane` ("" for none). Answers a ticket for cancel, or 0 when max_waiting
   // jobs already wait (the job is dropped unrun). `job` must not throw.
-  std::uint64_t submit(const std::string& lane, Job job);
+  std::uint64_t submit(const std::string& lane, Job job) EXCLUDES(mutex_);
 
   // Drops the job of `ticket` if it has not started: answers true when it never runs.
-  bool cancel(std::uint64_t ticket);
+  bool cancel(std::uint64_t ticket) EXCLUDES(mutex_);
 
   // Blocks until no job waits or runs.
-  void wait_idle();
+  void wait_idle() EXCLUDES(mutex_);
 
   std::size_t max_running() const { return workers_.size(); }
 
@@ -50,17 +51,19 @@ class CallScheduler {
     Job job;
   };
 
-  void work();
+  void work() EXCLUDES(mutex_);
 
+  // Locks: `mutex_` guards the queue, the busy lanes and the counters; a job runs without it.
+  // The workers are started by the constructor and joined by the destructor.
   const std::size_t max_waiting_;
-  std::mutex mutex_;
+  Mutex mutex_;
   std::condition_variable ready_;  // a job may have become runnable, or stopping_ was set
   std::condition_variable idle_;   // a job finished or was dropped
-  std::list<Waiting> waiting_;     // in submission order
-  std::set<std::string> busy_lanes_;
-  std::size_t running_ = 0;
-  std::uint64_t next_ticket_ = 1;
-  bool stopping_ = false;
+  std::list<Waiting> waiting_ GUARDED_BY(mutex_);  // in submission order
+  std::set<std::string> busy_lanes_ GUARDED_BY(mutex_);
+  std::size_t running_ GUARDED_BY(mutex_) = 0;
+  std::uint64_t next_ticket_ GUARDED_BY(mutex_) = 1;
+  bool stopping_ GUARDED_BY(mutex_) = false;
   std::vector<std::thread> workers_;
 };
 

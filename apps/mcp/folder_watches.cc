@@ -4,12 +4,12 @@
 #include <condition_variable>
 #include <cstdio>
 #include <exception>
-#include <mutex>
 #include <thread>
 
 #include "apps/host/exception_kind.h"
 #include "apps/host/index_updater.h"
 #include "common/json_text.h"
+#include "common/mutex.h"
 
 namespace vantory::mcp {
 
@@ -74,10 +74,10 @@ FolderWatches::~FolderWatches() {
 void FolderWatches::run_in_lane(const host::TreeWatcher& watcher,
                                 const std::function<void(Tarnel&)>& work) {
   struct Outcome {
-    std::mutex mutex;
+    Mutex mutex;
     std::condition_variable done_changed;
-    bool done = false;
-    std::exception_ptr error;
+    bool done GUARDED_BY(mutex) = false;
+    std::exception_ptr error GUARDED_BY(mutex);
   };
   auto outcome = std::make_shared<Outcome>();
   // `work` outlives the job: the job is either cancelled before it starts or waited for.
@@ -88,7 +88,7 @@ void FolderWatches::run_in_lane(const host::TreeWatcher& watcher,
     } catch (...) {
       error = std::current_exception();
     }
-    std::lock_guard<std::mutex> lock(outcome->mutex);
+    MutexLock lock(outcome->mutex);
     outcome->error = error;
     outcome->done = true;
     outcome->done_changed.notify_all();
@@ -98,16 +98,16 @@ void FolderWatches::run_in_lane(const host::TreeWatcher& watcher,
     if (watcher.stopping()) return;
     std::this_thread::sleep_for(kBusyRetry);  // the scheduler is full of the client's calls
   }
-  std::unique_lock<std::mutex> lock(outcome->mutex);
+  MutexLock lock(outcome->mutex);
   while (!outcome->done) {
     if (watcher.stopping()) {
       lock.unlock();
       if (scheduler_.cancel(ticket)) return;
       lock.lock();
-      outcome->done_changed.wait(lock, [&] { return outcome->done; });
+      while (!outcome->done) lock.wait(outcome->done_changed);
       break;
     }
-    outcome->done_changed.wait_for(lock, kStopCheck);
+    lock.wait_for(outcome->done_changed, kStopCheck);
   }
   if (outcome->error) std::rethrow_exception(outcome->error);
 }

@@ -183,11 +183,11 @@ std::string McpHttpServer::url() const {
 bool McpHttpServer::serve() { return server_->listen_after_bind(); }
 
 void McpHttpServer::stop() {
-  std::lock_guard<std::mutex> once(stop_mutex_);
+  MutexLock once(stop_mutex_);
   if (stopping_.exchange(true)) return;
   std::map<std::string, std::shared_ptr<HttpSession>> sessions;
   {
-    std::lock_guard<std::mutex> lock(sessions_mutex_);
+    MutexLock lock(sessions_mutex_);
     sessions.swap(sessions_);
   }
   // The running calls finish and their answers go out before the connections close.
@@ -247,7 +247,7 @@ std::shared_ptr<HttpSession> McpHttpServer::named_session(const httplib::Request
 }
 
 std::shared_ptr<HttpSession> McpHttpServer::find_session(const std::string& id) {
-  std::lock_guard<std::mutex> lock(sessions_mutex_);
+  MutexLock lock(sessions_mutex_);
   auto it = sessions_.find(id);
   return it == sessions_.end() ? nullptr : it->second;
 }
@@ -256,7 +256,7 @@ std::shared_ptr<HttpSession> McpHttpServer::new_session() {
   std::shared_ptr<HttpSession> evicted;
   std::shared_ptr<HttpSession> session;
   {
-    std::lock_guard<std::mutex> lock(sessions_mutex_);
+    MutexLock lock(sessions_mutex_);
     if (sessions_.size() >= options_.max_sessions) {
       auto oldest = sessions_.end();
       for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
@@ -280,7 +280,7 @@ std::shared_ptr<HttpSession> McpHttpServer::new_session() {
 void McpHttpServer::end_session(const std::string& id) {
   std::shared_ptr<HttpSession> session;
   {
-    std::lock_guard<std::mutex> lock(sessions_mutex_);
+    MutexLock lock(sessions_mutex_);
     auto it = sessions_.find(id);
     if (it == sessions_.end()) return;
     session = std::move(it->second);

@@ -24,12 +24,12 @@
 #include <cstddef>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "apps/host/host.h"
 #include "apps/mcp/call_scheduler.h"
+#include "common/mutex.h"
 
 namespace httplib {
 class ContentReader;
@@ -112,9 +112,11 @@ class McpHttpServer {
   int port_ = 0;
   std::atomic<bool> stopping_{false};
   std::atomic<std::size_t> streams_{0};
-  std::mutex stop_mutex_;
-  std::mutex sessions_mutex_;
-  std::map<std::string, std::shared_ptr<HttpSession>> sessions_;
+  // Locks: `stop_mutex_` lets one caller of stop through at a time; `sessions_mutex_` guards
+  // the sessions and is taken after `stop_mutex_`, never held while a session is closed.
+  Mutex stop_mutex_;
+  Mutex sessions_mutex_ ACQUIRED_AFTER(stop_mutex_);
+  std::map<std::string, std::shared_ptr<HttpSession>> sessions_ GUARDED_BY(sessions_mutex_);
 };
 
 }  // namespace vantory::mcp

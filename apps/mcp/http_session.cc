@@ -18,7 +18,7 @@ bool HttpSession::route(const std::string& text, const Json& request_id, bool an
   // One message per HTTP body or event: the line feed that ends a line of stdio goes.
   std::string message = text;
   if (!message.empty() && message.back() == '\n') message.pop_back();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (request_id.is_null()) {
     if (stream_messages_.size() >= kMaxWaitingMessages) stream_messages_.pop_front();
     stream_messages_.push_back(std::move(message));
@@ -38,19 +38,19 @@ bool HttpSession::route(const std::string& text, const Json& request_id, bool an
 }
 
 bool HttpSession::open_exchange(const Json& request_id) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   last_used_ = std::chrono::steady_clock::now();
   return exchanges_.try_emplace(request_id).second;
 }
 
 void HttpSession::close_exchange(const Json& request_id) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   exchanges_.erase(request_id);
 }
 
 void HttpSession::handle(const ReadResult& message) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (closed_) return;
     last_used_ = std::chrono::steady_clock::now();
   }
@@ -59,7 +59,7 @@ void HttpSession::handle(const ReadResult& message) {
 
 HttpSession::Next HttpSession::next_message(const Json& request_id, std::chrono::milliseconds wait,
                                             std::string& text) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   std::deque<std::string>* queue = nullptr;
   Exchange* exchange = nullptr;
   if (request_id.is_null()) {
@@ -70,8 +70,15 @@ HttpSession::Next HttpSession::next_message(const Json& request_id, std::chrono:
     exchange = &it->second;  // stays put: only its own reader closes it
     queue = &exchange->messages;
   }
-  auto ready = [&] { return !queue->empty() || closed_ || (exchange && exchange->ended); };
-  if (!changed_.wait_for(lock, wait, ready)) return Next::kTimedOut;
+  auto ready = [&]() REQUIRES(mutex_) {
+    return !queue->empty() || closed_ || (exchange && exchange->ended);
+  };
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  while (!ready()) {
+    if (lock.wait_until(changed_, deadline) == std::cv_status::timeout && !ready()) {
+      return Next::kTimedOut;
+    }
+  }
   if (!queue->empty()) {
     text = std::move(queue->front());
     queue->pop_front();
@@ -83,7 +90,7 @@ HttpSession::Next HttpSession::next_message(const Json& request_id, std::chrono:
 }
 
 bool HttpSession::open_stream() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (stream_open_ || closed_) return false;
   stream_open_ = true;
   last_used_ = std::chrono::steady_clock::now();
@@ -91,27 +98,27 @@ bool HttpSession::open_stream() {
 }
 
 void HttpSession::close_stream() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   stream_open_ = false;
 }
 
 bool HttpSession::idle() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return exchanges_.empty() && !stream_open_;
 }
 
 std::chrono::steady_clock::time_point HttpSession::last_used() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return last_used_;
 }
 
 void HttpSession::close() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (closed_) return;
   }
   server_->shutdown();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   closed_ = true;
   changed_.notify_all();
 }

@@ -12,7 +12,6 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "apps/host/host.h"
@@ -20,6 +19,7 @@
 #include "apps/mcp/json_rpc.h"
 #include "apps/mcp/mcp_server.h"
 #include "common/json.h"
+#include "common/mutex.h"
 
 namespace vantory::mcp {
 
@@ -81,14 +81,16 @@ class HttpSession {
 
   bool route(const std::string& text, const Json& request_id, bool answer);
 
+  // Locks: `mutex_` guards the routes and the session's state; it is not held while the
+  // server handles a message or shuts down.
   const std::string id_;
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::condition_variable changed_;
-  std::map<Json, Exchange> exchanges_;
-  std::deque<std::string> stream_messages_;
-  bool stream_open_ = false;
-  bool closed_ = false;
-  std::chrono::steady_clock::time_point last_used_;
+  std::map<Json, Exchange> exchanges_ GUARDED_BY(mutex_);
+  std::deque<std::string> stream_messages_ GUARDED_BY(mutex_);
+  bool stream_open_ GUARDED_BY(mutex_) = false;
+  bool closed_ GUARDED_BY(mutex_) = false;
+  std::chrono::steady_clock::time_point last_used_ GUARDED_BY(mutex_);
   // Last: made after the routes it writes to, destroyed (its calls waited for) before them.
   std::unique_ptr<McpServer> server_;
 };

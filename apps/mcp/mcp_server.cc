@@ -100,13 +100,13 @@ McpServer::~McpServer() { shutdown(); }
 void McpServer::shutdown() {
   std::vector<std::pair<Json, std::uint64_t>> calls;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     for (const auto& [id, call] : calls_) calls.emplace_back(id, call.ticket);
   }
   for (const auto& [id, ticket] : calls) {
     if (ticket == 0 || !scheduler_.cancel(ticket)) continue;
     // Never run and never answered; the transport hears nothing more of it.
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     calls_.erase(id);
     if (calls_.empty()) calls_done_.notify_all();
   }
@@ -114,7 +114,7 @@ void McpServer::shutdown() {
 }
 
 void McpServer::send(const std::string& text, const Json& request_id, bool answer) {
-  std::lock_guard<std::mutex> lock(write_mutex_);
+  MutexLock lock(write_mutex_);
   if (output_ok_ && !write_(text, request_id, answer)) output_ok_ = false;
 }
 
@@ -150,17 +150,17 @@ bool McpServer::refuse_oversized_line() {
 }
 
 void McpServer::finish() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  calls_done_.wait(lock, [this] { return calls_.empty(); });
+  MutexLock lock(mutex_);
+  while (!calls_.empty()) lock.wait(calls_done_);
 }
 
 std::string McpServer::protocol_version() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return protocol_version_;
 }
 
 std::shared_ptr<const host::AllowedRoots> McpServer::roots() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return roots_;
 }
 
@@ -187,7 +187,7 @@ void McpServer::handle_notification(const RpcMessage& notification) {
     const Json& id = params["requestId"];
     std::uint64_t ticket = 0;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       auto it = calls_.find(id);
       if (it == calls_.end()) return;
       it->second.cancelled = true;
@@ -198,7 +198,7 @@ void McpServer::handle_notification(const RpcMessage& notification) {
              method == "notifications/roots/list_changed") {
     bool ask;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       ask = client_has_roots_;
     }
     if (ask) request_roots();
@@ -208,7 +208,7 @@ void McpServer::handle_notification(const RpcMessage& notification) {
 void McpServer::request_roots() {
   Json id;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     id = "roots-" + std::to_string(next_request_id_++);
     roots_request_id_ = id;
   }
@@ -217,7 +217,7 @@ void McpServer::request_roots() {
 
 void McpServer::handle_response(const Json& id, const Json& result) {
   std::vector<std::string> folders = root_folders(result);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (roots_request_id_.is_null() || id != roots_request_id_) return;
   roots_request_id_ = nullptr;
   // A client that names no folder (or answers with an error) leaves the host's roots in force.
@@ -229,9 +229,13 @@ void McpServer::handle_response(const Json& id, const Json& result) {
 
 std::shared_ptr<const host::AllowedRoots> McpServer::roots_for_call(
     const host::ToolDefinition& tool) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (awaiting_roots_ && host::Host::takes_paths(tool) &&
-      !roots_arrived_.wait_for(lock, kRootsWait, [this] { return !awaiting_roots_; })) {
+  MutexLock lock(mutex_);
+  if (!awaiting_roots_ || !host::Host::takes_paths(tool)) return roots_;
+  const auto deadline = std::chrono::steady_clock::now() + kRootsWait;
+  while (awaiting_roots_ &&
+         lock.wait_until(roots_arrived_, deadline) == std::cv_status::no_timeout) {
+  }
+  if (awaiting_roots_) {
     awaiting_roots_ = false;
     std::fprintf(stderr,
                  "vantory-mcp: the client offered roots but did not list them; tools read "
@@ -245,7 +249,7 @@ Json McpServer::initialize(const Json& params) {
   Json requested = params.is_object() ? params.value("protocolVersion", Json()) : Json();
   const Json* capabilities =
       params.is_object() && params.contains("capabilities") ? &params["capabilities"] : nullptr;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   protocol_version_ = negotiate_protocol_version(requested);
   client_has_roots_ = capabilities && capabilities->is_object() && capabilities->contains("roots");
   awaiting_roots_ = client_has_roots_;
@@ -256,7 +260,7 @@ Json McpServer::initialize(const Json& params) {
 }
 
 const Json& McpServer::tool_list() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (tool_list_.is_null()) {
     Json tools = Json::array();
     for (const host::ToolDefinition& tool : host_.listed_tools()) {
@@ -298,7 +302,7 @@ void McpServer::call_tool(const RpcMessage& request) {
 
   bool in_use;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     in_use = !calls_.try_emplace(id).second;
   }
   if (in_use) {
@@ -319,13 +323,13 @@ void McpServer::call_tool(const RpcMessage& request) {
                            "answered"),
                 id, true);
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   auto it = calls_.find(id);
   if (it != calls_.end()) it->second.ticket = ticket;
 }
 
 bool McpServer::cancelled(const Json& id) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   auto it = calls_.find(id);
   return it == calls_.end() || it->second.cancelled;
 }
@@ -333,7 +337,7 @@ bool McpServer::cancelled(const Json& id) {
 void McpServer::end_call(const Json& id) {
   bool dropped;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = calls_.find(id);
     if (it == calls_.end()) return;
     dropped = it->second.cancelled;
@@ -341,7 +345,7 @@ void McpServer::end_call(const Json& id) {
   // The transport learns that no answer will come before the call counts as done, so that
   // nothing is written about it once finish() has returned.
   if (dropped) send("", id, true);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   calls_.erase(id);
   if (calls_.empty()) calls_done_.notify_all();
 }

@@ -21,7 +21,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +29,7 @@
 #include "apps/mcp/call_scheduler.h"
 #include "apps/mcp/json_rpc.h"
 #include "common/json.h"
+#include "common/mutex.h"
 
 namespace vantory::mcp {
 
@@ -113,24 +113,28 @@ class McpServer {
   std::shared_ptr<const host::AllowedRoots> roots_for_call(const host::ToolDefinition& tool);
   void send(const std::string& text, const Json& request_id = nullptr, bool answer = false);
 
+  // Locks: `write_mutex_` guards the writer, so that messages never interleave; `mutex_` guards
+  // the session's state below it. Neither is held while the other is taken, nor while a tool
+  // runs or the scheduler is called.
   host::Host& host_;
   CallScheduler& scheduler_;
-  MessageWriter write_;
-  std::mutex write_mutex_;
+  Mutex write_mutex_;
+  MessageWriter write_ GUARDED_BY(write_mutex_);
   std::atomic<bool> output_ok_{true};
 
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::condition_variable calls_done_;
-  std::string protocol_version_;
-  Json tool_list_;
-  std::map<Json, Call> calls_;  // by request id: the calls not yet answered
+  std::string protocol_version_ GUARDED_BY(mutex_);
+  Json tool_list_ GUARDED_BY(mutex_);
+  std::map<Json, Call> calls_ GUARDED_BY(mutex_);  // by request id: the calls not yet answered
 
-  bool client_has_roots_ = false;
-  bool awaiting_roots_ = false;
+  bool client_has_roots_ GUARDED_BY(mutex_) = false;
+  bool awaiting_roots_ GUARDED_BY(mutex_) = false;
   std::condition_variable roots_arrived_;
-  std::shared_ptr<const host::AllowedRoots> roots_;
-  Json roots_request_id_;  // the id of the roots/list request last sent; null when none
-  std::int64_t next_request_id_ = 1;
+  std::shared_ptr<const host::AllowedRoots> roots_ GUARDED_BY(mutex_);
+  // The id of the roots/list request last sent; null when none.
+  Json roots_request_id_ GUARDED_BY(mutex_);
+  std::int64_t next_request_id_ GUARDED_BY(mutex_) = 1;
 };
 
 // Serves the protocol on standard input and output until input ends or output fails, running

@@ -1,6 +1,7 @@
 #include "backend/builder/memory_builder.h"
 
 #include <chrono>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "backend/chunking/chunking_engine.h"
@@ -62,16 +63,22 @@ std::vector<std::string> modules_of(const std::string& language, const FileFacts
 
 }  // namespace
 
-struct MemoryBuilder::Prepared {
+struct MemoryBuilder::Prepared : PreparedFile {
   std::chrono::steady_clock::time_point started;
+  std::string agent_id;
   std::string path;
   std::string language;
+  Json own_chunks;  // the records, when the file was prepared ahead
   const Json* chunks = nullptr;
   std::vector<std::string> filled;  // per chunk: the hash id to fill in, or ""
   std::vector<std::string> hashes;  // per chunk: its hash id, or ""
   std::optional<std::string> chunk_key;
   FileFacts facts;
-  Json imports = Json::array();
+  std::string bytes;             // the file's bytes, until its imports are known
+  std::optional<Json> imports;   // known ahead, or once the stored context was looked at
+  std::optional<PackedContext> packed;  // the stored texts, when worked out ahead
+  // The vectors made ahead: per distinct hash id of the chunks.
+  std::unordered_map<std::string, std::vector<float>> vectors;
   // True when the stored context is this one and all its vectors are stored.
   bool trusted = false;
   // True when the stored context has these chunks: storing it again adds no units.
@@ -101,6 +108,15 @@ void hash_ids_of(const Json& chunks, std::vector<std::string>& filled,
   }
 }
 
+Json import_records(const std::string& language, const FileFacts& facts,
+                    const std::string& bytes, const Json& chunks) {
+  Json imports = Json::array();
+  for (std::string& module : modules_of(language, facts, bytes, chunks)) {
+    imports.push_back({{"module", std::move(module)}});
+  }
+  return imports;
+}
+
 // The import records of the file. Imports are a function of the file's bytes
 // and language: an unchanged file keeps the records worked out when it was
 // indexed, without another parse.
@@ -111,23 +127,18 @@ Json imports_of(ContextTable& table, const std::optional<ContextRow>& stored,
       stored->language == language) {
     return table.import_records(stored->id);
   }
-  Json imports = Json::array();
-  for (std::string& module : modules_of(language, facts, bytes, chunks)) {
-    imports.push_back({{"module", std::move(module)}});
-  }
-  return imports;
+  return import_records(language, facts, bytes, chunks);
 }
 
 }  // namespace
 
-MemoryBuilder::Prepared MemoryBuilder::prepare(const std::string& agent_id,
-                                               const std::string& file_path, const Json& chunks,
-                                               const std::string& language) {
-  Prepared p;
+void MemoryBuilder::stage(Prepared& p, const std::string& agent_id, const std::string& file_path,
+                          const Json& chunks, const std::string& language) {
   p.started = std::chrono::steady_clock::now();
   if (!chunks.is_array()) {
     throw TypeError(std::string("chunks must be a list, not ") + type_name(chunks));
   }
+  p.agent_id = agent_id;
   p.path = normalize_path(file_path);
   p.language = language;
   p.chunks = &chunks;
@@ -135,19 +146,53 @@ MemoryBuilder::Prepared MemoryBuilder::prepare(const std::string& agent_id,
   hash_ids_of(chunks, p.filled, p.hashes);
   if (core_->chunk_cache())
     p.chunk_key = core_->chunk_cache()->take_key(file_path, language, chunks);
+  p.facts = read_file_facts(p.path, &p.bytes);
+}
 
+std::unique_ptr<PreparedFile> MemoryBuilder::prepare_file(const std::string& agent_id,
+                                                          const std::string& file_path,
+                                                          Json chunks,
+                                                          const std::string& language) {
+  auto p = std::make_unique<Prepared>();
+  p->own_chunks = std::move(chunks);
+  stage(*p, agent_id, file_path, p->own_chunks, language);
+  const Json& records = p->own_chunks;
+  // In a worker thread the chunker has just cut this text, and remembers its imports.
+  p->imports = import_records(language, p->facts, p->bytes, records);
+  p->bytes.clear();
+  p->bytes.shrink_to_fit();
+  p->packed = ContextTable::pack(ContextWrite{p->path, p->language, records, p->filled,
+                                              *p->imports, p->facts, 0, Json(), std::nullopt});
+  Embedder& embedder = core_->embedder();
+  if (embedder.runs_locally()) {
+    std::vector<std::string> hashes, texts;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      const std::string& hash = p->hashes[i];
+      if (hash.empty() || !p->vectors.emplace(hash, std::vector<float>()).second) continue;
+      hashes.push_back(hash);
+      texts.push_back(embedding_text(records[i]));
+    }
+    std::vector<std::vector<float>> made = embedder.embed(texts);
+    for (std::size_t i = 0; i < hashes.size() && i < made.size(); ++i) {
+      p->vectors[hashes[i]] = std::move(made[i]);
+    }
+  }
+  return p;
+}
+
+void MemoryBuilder::settle(Prepared& p) {
+  const std::string& agent_id = p.agent_id;
+  const Json& chunks = *p.chunks;
   Database& db = core_->database();
   ContextTable& table = core_->contexts();
-  std::string bytes;
-  p.facts = read_file_facts(p.path, &bytes);
   std::optional<ContextRow> stored = table.find(agent_id, p.path);
-  p.imports = imports_of(table, stored, language, p.facts, bytes, chunks);
-  bytes.clear();
+  if (!p.imports) p.imports = imports_of(table, stored, p.language, p.facts, p.bytes, chunks);
+  p.bytes.clear();
 
   // Which hashes need a vector, and which chunk's text makes it.
   Embedder& embedder = core_->embedder();
   bool same_context = p.chunk_key && stored && stored->chunk_key == p.chunk_key &&
-                      stored->language == language && stored->facts == p.facts;
+                      stored->language == p.language && stored->facts == p.facts;
   p.same_context = same_context;
   // A stored context whose vectors were all there still has them: vectors that
   // stored chunks refer to are never deleted. Any other answer is checked again
@@ -162,18 +207,31 @@ MemoryBuilder::Prepared MemoryBuilder::prepare(const std::string& agent_id,
   }
   std::unordered_set<std::string> seen;
   std::vector<std::string> texts;
+  std::vector<std::size_t> missing;  // indexes in to_embed of the vectors to make now
   for (std::size_t i = 0; i < chunks.size(); ++i) {
     const std::string& hash = p.hashes[i];
     if (hash.empty()) continue;
     bool reused = p.held.count(hash) > 0;
     if (!reused && seen.insert(hash).second) {
       p.to_embed.push_back(hash);
-      texts.push_back(embedding_text(chunks[i]));
+      auto ahead = p.vectors.find(hash);
+      if (ahead != p.vectors.end()) {
+        p.made.push_back(std::move(ahead->second));
+      } else {
+        missing.push_back(p.made.size());
+        p.made.emplace_back();
+        texts.push_back(embedding_text(chunks[i]));
+      }
     }
     ++(reused ? p.reused_chunks : p.new_chunks);
   }
-  p.made = embedder.embed(texts);
-  return p;
+  p.vectors.clear();
+  if (texts.empty()) return;
+  std::vector<std::vector<float>> made = embedder.embed(texts);
+  // A service that answered fewer vectors leaves the rest unmade, as when it fails.
+  for (std::size_t k = 0; k < missing.size() && k < made.size(); ++k) {
+    p.made[missing[k]] = std::move(made[k]);
+  }
 }
 
 std::int64_t MemoryBuilder::write(const std::string& agent_id, Prepared& p) {
@@ -202,8 +260,9 @@ std::int64_t MemoryBuilder::write(const std::string& agent_id, Prepared& p) {
               .size() == p.held.size();
   std::vector<std::string> old_hashes = core_->contexts().put(
       agent_id,
-      ContextWrite{p.path, p.language, *p.chunks, std::move(p.filled), p.imports, p.facts,
-                   indexed_at, std::move(record), std::move(p.chunk_key), vectors_complete});
+      ContextWrite{p.path, p.language, *p.chunks, std::move(p.filled), *p.imports, p.facts,
+                   indexed_at, std::move(record), std::move(p.chunk_key), vectors_complete,
+                   p.packed ? &*p.packed : nullptr});
   std::int64_t embedded = 0;
   for (std::size_t i = 0; i < p.to_embed.size() && i < p.made.size(); ++i) {
     if (p.made[i].empty()) continue;  // the service failed: tried again next time
@@ -224,7 +283,21 @@ std::int64_t MemoryBuilder::write(const std::string& agent_id, Prepared& p) {
 
 Json MemoryBuilder::process_file_chunks(const std::string& agent_id, const std::string& file_path,
                                         const Json& chunks, const std::string& language) {
-  Prepared p = prepare(agent_id, file_path, chunks, language);
+  Prepared p;
+  stage(p, agent_id, file_path, chunks, language);
+  return store(p);
+}
+
+Json MemoryBuilder::store_prepared(PreparedFile& file) {
+  auto* prepared = dynamic_cast<Prepared*>(&file);
+  if (!prepared) throw TypeError("a file prepared by another builder");
+  return store(*prepared);
+}
+
+Json MemoryBuilder::store(Prepared& p) {
+  settle(p);
+  const std::string& agent_id = p.agent_id;
+  auto chunk_count = static_cast<std::int64_t>(p.chunks->size());
   Database& db = core_->database();
   std::int64_t removed = 0;
   if (batch_) {
@@ -237,29 +310,25 @@ Json MemoryBuilder::process_file_chunks(const std::string& agent_id, const std::
     }
     db.exec("RELEASE batched_file");
     batch_files_.emplace_back(agent_id, p.path);
-    if (!p.same_context) {
-      link_schedule_.add(db, agent_id, static_cast<std::int64_t>(chunks.size()));
-    }
+    if (!p.same_context) link_schedule_.add(db, agent_id, chunk_count);
   } else {
     Transaction tx(db);
     removed = write(agent_id, p);
     tx.commit();
     core_->note_indexed(agent_id, p.path);
-    if (!p.same_context) {
-      link_schedule_.note_stored(db, agent_id, static_cast<std::int64_t>(chunks.size()));
-    }
+    if (!p.same_context) link_schedule_.note_stored(db, agent_id, chunk_count);
   }
   double elapsed_ms =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - p.started)
           .count();
   return {{"status", "indexed"},
           {"file_path", p.path},
-          {"language", language},
-          {"total_chunks", chunks.size()},
+          {"language", p.language},
+          {"total_chunks", chunk_count},
           {"new_chunks", p.new_chunks},
           {"reused_chunks", p.reused_chunks},
           {"removed_chunks", removed},
-          {"imports", p.imports.size()},
+          {"imports", p.imports->size()},
           {"embedder", core_->embedder().name()},
           {"time_ms", round_places(elapsed_ms, 2)}};
 }

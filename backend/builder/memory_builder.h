@@ -23,10 +23,11 @@
 #include "backend/core/backend_core.h"
 #include "coding/batched_writes.h"
 #include "coding/coding_memory_builder.h"
+#include "coding/prepared_writes.h"
 
 namespace vantory::backend {
 
-class MemoryBuilder : public CodingMemoryBuilder, public BatchedWrites {
+class MemoryBuilder : public CodingMemoryBuilder, public BatchedWrites, public PreparedWrites {
  public:
   // With the core's chunk cache, chunks that are exactly what the cache's
   // chunker answered for the file are stored with their chunk key, so that the
@@ -55,15 +56,29 @@ class MemoryBuilder : public CodingMemoryBuilder, public BatchedWrites {
   void commit_batch() override;
   void abort_batch() noexcept override;
 
+  // Ahead of the store, in any thread: the hash ids, the import records, the
+  // stored texts and packed bodies, and, when the embedder runs locally, the
+  // vectors of every distinct hash (those the agent turns out to hold are
+  // dropped). Nothing here reads the database.
+  std::unique_ptr<PreparedFile> prepare_file(const std::string& agent_id,
+                                             const std::string& file_path, Json chunks,
+                                             const std::string& language) override;
+  Json store_prepared(PreparedFile& file) override;
+
  private:
   struct Prepared;
-  // What storing the file takes, worked out before the write lock: hash ids,
-  // imports, the vectors to make (made here). Throws as process_file_chunks.
-  Prepared prepare(const std::string& agent_id, const std::string& file_path, const Json& chunks,
-                   const std::string& language);
-  // Writes what `prepared` holds; the caller holds the transaction. Answers the
-  // number of removed chunks.
+  // The steps of storing a file. stage: what needs neither the database nor
+  // much work (hash ids, chunk key, the file's facts and bytes). settle: what
+  // needs the stored context, under no write lock (the import records when not
+  // known ahead, which vectors are held, the missing ones made). write: the
+  // writes, inside the caller's transaction; answers the number of removed
+  // chunks. Each throws as process_file_chunks.
+  void stage(Prepared& prepared, const std::string& agent_id, const std::string& file_path,
+             const Json& chunks, const std::string& language);
+  void settle(Prepared& prepared);
   std::int64_t write(const std::string& agent_id, Prepared& prepared);
+  // settle, then write in the open batch or a transaction of its own.
+  Json store(Prepared& prepared);
 
   std::shared_ptr<BackendCore> core_;
   std::unique_ptr<Transaction> batch_;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <memory>
-#include <mutex>
 #include <set>
 
 #include "backend/chunking/binary.h"
@@ -16,6 +15,7 @@
 #include "backend/chunking/source_lines.h"
 #include "common/diagnostics.h"
 #include "common/error.h"
+#include "common/mutex.h"
 
 namespace vantory::backend {
 namespace {
@@ -382,10 +382,10 @@ std::vector<std::unique_ptr<CodeUnit>> TreeSitterChunker::chunk_file(const std::
 
 std::unique_ptr<Chunker> make_chunker(const Syntax& syntax, const std::string& language) {
   if (syntax.load_failure().empty()) return std::make_unique<TreeSitterChunker>(syntax, language);
-  static std::mutex mutex;
-  static std::set<std::string> noted;
+  static Mutex mutex;
+  static std::set<std::string> noted GUARDED_BY(mutex);
   {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLock lock(mutex);
     if (noted.insert(language).second) {
       write_error_line("[Chunking] ", syntax.load_failure() + ": " + language +
                                           " files are cut into line windows");

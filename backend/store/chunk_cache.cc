@@ -82,12 +82,12 @@ std::string ChunkCache::key_of(std::string_view language, std::string_view path,
 }
 
 void ChunkCache::attach(const std::string& root_path) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   ++sources_[root_path].attached;
 }
 
 void ChunkCache::detach(const std::string& root_path) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   auto it = sources_.find(root_path);
   if (it != sources_.end() && --it->second.attached <= 0) sources_.erase(it);
 }
@@ -101,13 +101,13 @@ void ChunkCache::offer(const std::string& root_path, std::shared_ptr<const Json>
     // Shares ownership of the whole array: no record is copied.
     offered.emplace(*keys[i], std::shared_ptr<const Json>(contexts, &*chunks));
   }
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   auto it = sources_.find(root_path);
   if (it != sources_.end()) it->second.offered = std::move(offered);
 }
 
 std::shared_ptr<const Json> ChunkCache::find(const std::string& key) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   for (auto& [root, source] : sources_) {
     auto offered = source.offered.find(key);
     if (offered != source.offered.end()) return offered->second;
@@ -127,7 +127,7 @@ std::shared_ptr<const Json> ChunkCache::find(const std::string& key) {
 
 void ChunkCache::remember(const std::string& path, const std::string& language, std::string key,
                           std::shared_ptr<const Json> records) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (answers_.size() >= kRememberedAnswers) answers_.pop_front();
   answers_.push_back(Answer{path, language, std::move(key), std::move(records)});
 }
@@ -136,7 +136,7 @@ std::optional<std::string> ChunkCache::take_key(const std::string& path,
                                                 const std::string& language, const Json& chunks) {
   Answer answer;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = answers_.end();
     while (it != answers_.begin()) {
       --it;

@@ -18,7 +18,6 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +25,7 @@
 #include <vector>
 
 #include "common/json.h"
+#include "common/mutex.h"
 
 namespace vantory::backend {
 
@@ -84,9 +84,9 @@ class ChunkCache {
     std::unordered_map<std::string, std::shared_ptr<const Json>> offered;
   };
 
-  std::mutex mutex_;
-  std::deque<Answer> answers_;  // the latest few, newest last
-  std::map<std::string, Source> sources_;
+  Mutex mutex_;
+  std::deque<Answer> answers_ GUARDED_BY(mutex_);  // the latest few, newest last
+  std::map<std::string, Source> sources_ GUARDED_BY(mutex_);
 };
 
 // The hash id of a chunk's content: SHA-256 of the content with white-space runs collapsed

@@ -284,6 +284,13 @@ Json ContextStore::get_token_savings_report(const std::string& agent_id) {
   return token_savings_report(db_, table_, agent_id);
 }
 
+std::optional<Json> ContextStore::stored_chunks(const std::string& agent_id,
+                                                const std::string& file_path) {
+  std::optional<ContextRow> row = table_.find(agent_id, file_path);
+  if (!row) return std::nullopt;
+  return table_.chunk_records(row->id);
+}
+
 Json ContextStore::get_detailed_cache_stats(const std::string& agent_id) {
   return detailed_cache_stats(db_, table_, agent_id);
 }

@@ -25,10 +25,11 @@
 #include "backend/store/chunk_cache.h"
 #include "backend/store/context_table.h"
 #include "coding/coding_context_store.h"
+#include "coding/stored_chunks.h"
 
 namespace vantory::backend {
 
-class ContextStore : public CodingContextStore {
+class ContextStore : public CodingContextStore, public StoredChunks {
  public:
   // Opens (creating on demand, with its directory) the database under `root_path` and loads
   // the global index. With `chunk_cache`, the database is one of the cache's sources while
@@ -103,6 +104,11 @@ class ContextStore : public CodingContextStore {
   // component (leading dots of relative imports removed) equals `module_name`, in indexing
   // order.
   Json find_importers(const std::string& agent_id, const std::string& module_name) override;
+
+  // The chunk records of the context stored under `file_path` exactly, read from its rows
+  // alone.
+  std::optional<Json> stored_chunks(const std::string& agent_id,
+                                    const std::string& file_path) override;
 
   // Keeps _global_index current after a write of the context of `file_path`.
   void note_indexed(const std::string& agent_id, const std::string& file_path);

@@ -289,8 +289,6 @@ void ContextTable::delete_children(std::int64_t context_id) {
   forget_chunks("SELECT id, body FROM chunks WHERE context_id = ?1", context_id, "");
   db_.prepare("DELETE FROM chunks WHERE context_id = ?1").bind(1, context_id).run();
   db_.prepare("DELETE FROM imports WHERE context_id = ?1").bind(1, context_id).run();
-  db_.prepare("DELETE FROM chunks WHERE context_id = ?1").bind(1, context_id).run();
-  db_.prepare("DELETE FROM imports WHERE context_id = ?1").bind(1, context_id).run();
 }
 
 namespace {
@@ -315,35 +313,46 @@ void check_records(const std::string& file_path, const Json& chunks, const Json&
 
 }  // namespace
 
-// The stored texts of a context's records, and the context hash over them.
-struct ContextTable::StoredTexts {
-  std::vector<std::string> chunks;
-  std::vector<std::string> imports;
-  std::string context_hash;
-};
+PackedContext ContextTable::pack(const ContextWrite& context) {
+  PackedContext packed = hash_context(context);
+  pack_bodies(context, packed);
+  return packed;
+}
 
-ContextTable::StoredTexts ContextTable::stored_texts(const ContextWrite& context) {
+PackedContext ContextTable::hash_context(const ContextWrite& context) {
+  check_records(context.file_path, context.chunks, context.imports);
   // The context hash covers what the file holds, not when it was indexed, so re-indexing an
   // unchanged file leaves snapshots seeing it unmodified.
-  StoredTexts texts;
+  PackedContext packed;
   std::string hashed = context.file_path + '\0' + context.language + '\0';
-  texts.chunks.reserve(context.chunks.size());
+  packed.bodies.reserve(context.chunks.size());
   for (std::size_t i = 0; i < context.chunks.size(); ++i) {
     std::string_view content;
-    texts.chunks.push_back(stored_chunk_text(context.chunks[i], filled_hash(context, i), content));
-    hashed += texts.chunks.back();
+    packed.bodies.push_back(stored_chunk_text(context.chunks[i], filled_hash(context, i), content));
+    hashed += packed.bodies.back();
     hashed += '\0';
     hashed += content;
     hashed += '\0';
   }
-  texts.imports.reserve(context.imports.size());
+  packed.imports.reserve(context.imports.size());
   for (const Json& import : context.imports) {
-    texts.imports.push_back(dump_json(import));
-    hashed += texts.imports.back();
+    packed.imports.push_back(dump_json(import));
+    hashed += packed.imports.back();
     hashed += '\0';
   }
-  texts.context_hash = sha256_hex(hashed);
-  return texts;
+  packed.context_hash = sha256_hex(hashed);
+  return packed;
+}
+
+void ContextTable::pack_bodies(const ContextWrite& context, PackedContext& packed) {
+  packed.search_texts.reserve(context.chunks.size());
+  for (std::size_t i = 0; i < context.chunks.size(); ++i) {
+    const Json& chunk = context.chunks[i];
+    auto content = chunk.find("content");
+    bool moved = content != chunk.end() && content->is_string();
+    packed.search_texts.push_back(chunk_search_text(chunk, context.file_path));
+    packed.bodies[i] = pack_chunk_body(packed.bodies[i], moved, packed.search_texts.back());
+  }
 }
 
 const std::string& ContextTable::filled_hash(const ContextWrite& context, std::size_t i) {
@@ -408,40 +417,34 @@ std::int64_t ContextTable::write_context_row(const std::string& agent_id,
 std::unordered_set<std::string> ContextTable::insert_chunks(const std::string& agent_id,
                                                             std::int64_t context_id,
                                                             const ContextWrite& context,
-                                                            const StoredTexts& texts) {
+                                                            const PackedContext& packed) {
   std::unordered_set<std::string> hashes;
   for (std::size_t i = 0; i < context.chunks.size(); ++i) {
-    const Json& chunk = context.chunks[i];
     const std::string& filled = filled_hash(context, i);
-    std::string hash_id = filled.empty() ? hash_id_of(chunk) : filled;
+    std::string hash_id = filled.empty() ? hash_id_of(context.chunks[i]) : filled;
     if (!hash_id.empty()) hashes.insert(hash_id);
-    auto content = chunk.find("content");
-    bool moved = content != chunk.end() && content->is_string();
-    ChunkSearchText text = chunk_search_text(chunk, context.file_path);
     Statement st = db_.prepare(
-        "INSERT INTO chunks(context_id, agent_id, ord, "
-        "hash_id, body) VALUES(?1, ?2, ?3, ?4, ?5)");
+        "INSERT INTO chunks(context_id, agent_id, ord, hash_id, body) VALUES(?1, ?2, ?3, ?4, ?5)");
     st.bind(1, context_id).bind(2, agent_id).bind(3, static_cast<std::int64_t>(i));
     if (hash_id.empty()) {
       st.bind_null(4);
     } else {
       st.bind(4, hash_id);
     }
-    std::string body = pack_chunk_body(texts.chunks[i], moved, text);
+    const std::string& body = packed.bodies[i];
     st.bind_blob(5, body.data(), body.size());
     st.run();
     Statement fts = db_.prepare(
-        "INSERT INTO chunk_fts(rowid, fts_name, summary, keywords, "
-        "content, subwords, "
+        "INSERT INTO chunk_fts(rowid, fts_name, summary, keywords, content, subwords, "
         "path_terms) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-    bind_search_text(fts.bind(1, db_.last_insert_rowid()), text);
+    bind_search_text(fts.bind(1, db_.last_insert_rowid()), packed.search_texts[i]);
     fts.run();
   }
   return hashes;
 }
 
 void ContextTable::insert_imports(const std::string& agent_id, std::int64_t context_id,
-                                  const ContextWrite& context, const StoredTexts& texts) {
+                                  const ContextWrite& context, const PackedContext& packed) {
   for (std::size_t i = 0; i < context.imports.size(); ++i) {
     const Json& import = context.imports[i];
     std::string module;
@@ -453,7 +456,7 @@ void ContextTable::insert_imports(const std::string& agent_id, std::int64_t cont
         "INSERT INTO imports(context_id, ord, agent_id, module, stem, record) "
         "VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
     st.bind(1, context_id).bind(2, static_cast<std::int64_t>(i)).bind(3, agent_id);
-    st.bind(4, module).bind(5, module_stem(module)).bind(6, texts.imports[i]);
+    st.bind(4, module).bind(5, module_stem(module)).bind(6, packed.imports[i]);
     st.run();
   }
 }
@@ -523,24 +526,29 @@ std::vector<std::string> ContextTable::put(const std::string& agent_id,
     }
     return hashes;
   }
-  check_records(context.file_path, context.chunks, context.imports);
-  StoredTexts texts = stored_texts(context);
-  if (same_file && existing->context_hash == texts.context_hash) {
+  // Without texts packed ahead, an unchanged context is known by its hash before anything
+  // is packed.
+  std::optional<PackedContext> own;
+  if (!context.packed) own = hash_context(context);
+  const PackedContext& packed = context.packed ? *context.packed : *own;
+  if (same_file && existing->context_hash == packed.context_hash) {
     // Re-indexing an unchanged file writes nothing readers see, so their caches stay
     // valid. Records that are the chunker's own stay so whoever stored them this time.
     note_unchanged(*existing, context);
     return chunk_hashes(existing->id);
   }
 
+  if (own) pack_bodies(context, *own);
   std::vector<std::string> old_hashes;
   if (existing) {
     old_hashes = chunk_hashes(existing->id);
     delete_children(existing->id);
   }
-  std::int64_t context_id = write_context_row(agent_id, existing, context, texts.context_hash);
-  std::unordered_set<std::string> new_hashes = insert_chunks(agent_id, context_id, context, texts);
-  insert_imports(agent_id, context_id, context, texts);
-  write_global_entry(agent_id, context, texts.context_hash);
+  std::int64_t context_id = write_context_row(agent_id, existing, context, packed.context_hash);
+  std::unordered_set<std::string> new_hashes =
+      insert_chunks(agent_id, context_id, context, packed);
+  insert_imports(agent_id, context_id, context, packed);
+  write_global_entry(agent_id, context, packed.context_hash);
 
   std::vector<std::string> gone;
   for (const std::string& hash : old_hashes) {

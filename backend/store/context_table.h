@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "backend/store/file_facts.h"
+#include "backend/text/search_text.h"
 #include "common/json.h"
 
 namespace vantory::backend {
@@ -46,6 +47,8 @@ struct ContextRow {
   std::int64_t revision = 0;             // changes whenever the context is written
 };
 
+struct PackedContext;
+
 // A context to store, given in pieces so that the chunk records need not be copied.
 struct ContextWrite {
   std::string file_path;  // normalised
@@ -66,6 +69,19 @@ struct ContextWrite {
   // the context is stored: a vector that a stored chunk refers to is never deleted, only
   // replaced by one of another embedder (see hashes_with_vectors).
   bool vectors_complete = false;
+  // What ContextTable::pack answers for this context, when it was worked out ahead (by
+  // another thread, before the write transaction); null: put works it out.
+  const PackedContext* packed = nullptr;
+};
+
+// The texts a context is stored as: per chunk, its packed body (chunk_body.h) and the texts
+// the keyword index is given; per import record, its JSON text; and the context hash over all
+// of them.
+struct PackedContext {
+  std::vector<std::string> bodies;
+  std::vector<ChunkSearchText> search_texts;
+  std::vector<std::string> imports;
+  std::string context_hash;
 };
 
 class ContextTable {
@@ -96,6 +112,10 @@ class ContextTable {
 
   // --- Writing (inside a Transaction) ---
 
+  // The texts `context` is stored as, without the database: thread-safe. Throws as put does
+  // for records that cannot be stored and read back.
+  static PackedContext pack(const ContextWrite& context);
+
   // Stores `context` (a record as above whose file_path is normalised), replacing the context
   // of the same path, which keeps its place in indexing order and its access counters. A
   // context whose chunks, imports, language and file facts equal the stored ones is left as
@@ -124,10 +144,12 @@ class ContextTable {
   std::int64_t generation(const std::string& agent_id);
 
  private:
-  struct StoredTexts;
   // The steps of put.
   static const std::string& filled_hash(const ContextWrite& context, std::size_t i);
-  StoredTexts stored_texts(const ContextWrite& context);
+  // The context hash and the import texts; `bodies` then holds the chunks' record texts,
+  // which pack_bodies turns into their packed bodies beside their keyword texts.
+  static PackedContext hash_context(const ContextWrite& context);
+  static void pack_bodies(const ContextWrite& context, PackedContext& packed);
   // Notes what an unchanged context may still learn: that its records are the
   // chunker's own, or that all of its vectors are stored now.
   void note_unchanged(const ContextRow& existing, const ContextWrite& context);
@@ -138,9 +160,9 @@ class ContextTable {
   std::unordered_set<std::string> insert_chunks(const std::string& agent_id,
                                                 std::int64_t context_id,
                                                 const ContextWrite& context,
-                                                const StoredTexts& texts);
+                                                const PackedContext& packed);
   void insert_imports(const std::string& agent_id, std::int64_t context_id,
-                      const ContextWrite& context, const StoredTexts& texts);
+                      const ContextWrite& context, const PackedContext& packed);
   void write_global_entry(const std::string& agent_id, const ContextWrite& context,
                           const std::string& context_hash);
 

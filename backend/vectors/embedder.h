@@ -28,6 +28,11 @@ class Embedder {
   // One vector per text, in order. A text that could not be embedded gets an empty vector,
   // which callers do not store, so it is tried again next time.
   virtual std::vector<std::vector<float>> embed(const std::vector<std::string>& texts) = 0;
+
+  // True when embed calls no service: it may then be called from several threads at once,
+  // and costs so little that indexing embeds every new chunk in its worker threads rather
+  // than asking the database first which vectors are held.
+  virtual bool runs_locally() const { return false; }
 };
 
 // The embedder that the environment selects: the remote service when REMOTE_EMBEDDING_URL,

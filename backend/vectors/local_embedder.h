@@ -23,6 +23,7 @@ class LocalEmbedder : public Embedder {
   const std::string& name() const override { return name_; }
   Json describe() const override;
   std::vector<std::vector<float>> embed(const std::vector<std::string>& texts) override;
+  bool runs_locally() const override { return true; }
 
   // The unit-length vector of one text; all zeros for a text without words.
   static std::vector<float> embed_text(std::string_view text);

@@ -90,7 +90,7 @@ std::vector<double> LocalAmbrel::_to_list(const Json& value) {
 }
 
 std::shared_ptr<const VectorMap> LocalAmbrel::_cached_vectors(const std::string& agent_id) const {
-  std::lock_guard<std::mutex> guard(cache_mutex_);
+  MutexLock guard(cache_mutex_);
   auto it = _vector_cache.find(agent_id);
   return it == _vector_cache.end() ? nullptr : it->second;
 }
@@ -99,7 +99,7 @@ std::shared_ptr<const VectorMap> LocalAmbrel::fresh_cached(const std::string& ag
   std::shared_ptr<const VectorMap> cached;
   std::string stamp;
   {
-    std::lock_guard<std::mutex> guard(cache_mutex_);
+    MutexLock guard(cache_mutex_);
     auto it = _vector_cache.find(agent_id);
     if (it == _vector_cache.end()) return nullptr;
     cached = it->second;
@@ -114,7 +114,7 @@ std::shared_ptr<const VectorMap> LocalAmbrel::fresh_cached(const std::string& ag
 void LocalAmbrel::cache(const std::string& agent_id, std::shared_ptr<const VectorMap> vectors,
                         const std::string& stamp) {
   std::shared_ptr<const VectorMap> replaced;
-  std::lock_guard<std::mutex> guard(cache_mutex_);
+  MutexLock guard(cache_mutex_);
   // The old map is released after the lock: a large one takes a while to free.
   if (vectors) {
     replaced = std::exchange(_vector_cache[agent_id], std::move(vectors));
@@ -126,13 +126,13 @@ void LocalAmbrel::cache(const std::string& agent_id, std::shared_ptr<const Vecto
   }
 }
 
-LocalAmbrel::FileGuard::FileGuard(std::mutex& thread_lock, const std::string& agent_directory)
+LocalAmbrel::FileGuard::FileGuard(Mutex& thread_lock, const std::string& agent_directory)
     : thread_lock_(thread_lock), directory_lock_(agent_directory) {}
 
-std::mutex& LocalAmbrel::file_lock(const std::string& vectors_path) {
-  std::lock_guard<std::mutex> guard(file_locks_mutex_);
-  std::unique_ptr<std::mutex>& lock = file_locks_[vectors_path];
-  if (!lock) lock = std::make_unique<std::mutex>();
+Mutex& LocalAmbrel::file_lock(const std::string& vectors_path) {
+  MutexLock guard(file_locks_mutex_);
+  std::unique_ptr<Mutex>& lock = file_locks_[vectors_path];
+  if (!lock) lock = std::make_unique<Mutex>();
   return *lock;
 }
 
@@ -203,7 +203,7 @@ VectorMap LocalAmbrel::_load_vectors(const std::string& agent_id) {
 void LocalAmbrel::save_locked(const std::string& agent_id, VectorMap vectors) {
   std::string path = _get_vectors_path(agent_id);
   make_directories(_get_agent_path(agent_id));
-  std::lock_guard<std::recursive_mutex> guard(_lock);
+  RecursiveMutexLock guard(_lock);
   write_vectors_file(path, vectors);
   record_embedder(agent_id, vectors);
   vectors.round_all();
@@ -230,7 +230,7 @@ Json LocalAmbrel::embedder_mismatch(const std::string& agent_id) {
   if (!recorded || *recorded == current) return nullptr;
   bool first = false;
   {
-    std::lock_guard<std::mutex> guard(warned_mutex_);
+    MutexLock guard(warned_mutex_);
     first = embedder_warned_.insert(agent_id).second;
   }
   if (first) {

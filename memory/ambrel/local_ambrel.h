@@ -21,12 +21,12 @@
 // Thread safety: every operation may be called from any thread. Each load, change and save
 // sequence of one agent's file is serialised, so concurrent adds and deletes lose nothing;
 // readers use the cached vectors without waiting for writers. A write holds `_lock` (one per
-// store) while the file is replaced and the cached copy swapped.
+// store) while the file is replaced and the cached copy swapped. Which lock guards what, and
+// their order, is said beside the members.
 #pragma once
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,6 +36,7 @@
 
 #include "common/files.h"
 #include "common/json.h"
+#include "common/mutex.h"
 #include "memory/ambrel/vector_map.h"
 #include "memory/embedding/python_vector.h"
 #include "memory/embedding/remote_embedding_client.h"
@@ -103,7 +104,8 @@ class LocalAmbrel {
 
   // The agent's cached vectors, or nullptr when the agent is not cached. The map is never
   // changed afterwards (a change caches a new one).
-  std::shared_ptr<const VectorMap> _cached_vectors(const std::string& agent_id) const;
+  std::shared_ptr<const VectorMap> _cached_vectors(const std::string& agent_id) const
+      EXCLUDES(cache_mutex_);
 
   // --- Vector records ---
 
@@ -204,21 +206,28 @@ class LocalAmbrel {
   // Serialises the load, change and save sequences of one agent's vectors file: among the
   // threads of this process by a mutex, among processes by an advisory lock on the agent's
   // folder (when it exists; writers make it first).
+  //
+  // The mutex is the file's own, looked up by path at run time, which the thread-safety
+  // analysis cannot name: the functions below that say "for a caller holding file_lock" are
+  // unannotated, and every caller takes a FileGuard first.
   class FileGuard {
    public:
-    FileGuard(std::mutex& thread_lock, const std::string& agent_directory);
+    FileGuard(Mutex& thread_lock, const std::string& agent_directory);
     FileGuard(const FileGuard&) = delete;
     FileGuard& operator=(const FileGuard&) = delete;
 
    private:
-    std::lock_guard<std::mutex> thread_lock_;
+    MutexLock thread_lock_;
     DirectoryLock directory_lock_;
   };
-  std::mutex& file_lock(const std::string& vectors_path);
+  // The mutex of the vectors file at `vectors_path`, made on first use and kept for the
+  // store's lifetime.
+  Mutex& file_lock(const std::string& vectors_path) EXCLUDES(file_locks_mutex_);
 
   // The cached vectors of the agent unless another process has saved the file since they
   // were read or written (nullptr then, and when nothing is cached).
-  std::shared_ptr<const VectorMap> fresh_cached(const std::string& agent_id) const;
+  std::shared_ptr<const VectorMap> fresh_cached(const std::string& agent_id) const
+      EXCLUDES(cache_mutex_);
 
   // _load_vectors for a caller holding file_lock; `report` writes the failure line. When the
   // file cannot be read, the vectors cached before answer (none when nothing was cached).
@@ -243,7 +252,7 @@ class LocalAmbrel {
 
   // {"recorded", "current"} when the agent's record names another client than ours, else
   // null. Writes one warning line per agent and store the first time it finds a mismatch.
-  Json embedder_mismatch(const std::string& agent_id);
+  Json embedder_mismatch(const std::string& agent_id) EXCLUDES(warned_mutex_);
 
   // The ranking of semantic_search and keyword_search: positions in `memories` with their
   // scores, cut to what `top_k` keeps.
@@ -263,20 +272,29 @@ class LocalAmbrel {
   // Caches `vectors` for the agent, read from or written to the file that `stamp` describes;
   // nullptr forgets the agent.
   void cache(const std::string& agent_id, std::shared_ptr<const VectorMap> vectors,
-             const std::string& stamp = {});
+             const std::string& stamp = {}) EXCLUDES(cache_mutex_);
 
-  std::recursive_mutex _lock;
-  // Guards the map itself: held only to look up, swap or drop an agent's pointer.
-  mutable std::mutex cache_mutex_;
-  std::unordered_map<std::string, std::shared_ptr<const VectorMap>> _vector_cache;
+  // Locks, in the order they are taken:
+  //   1. an agent's file lock (file_lock, with the folder's advisory lock: a FileGuard) for a
+  //      whole load, change and save sequence of that agent's file;
+  //   2. `_lock` while the file is replaced and the cached copy swapped. It guards no member:
+  //      it serialises the writes of this store. Recursive as the store's writes have always
+  //      been; the analysis treats it as an ordinary mutex, and nothing here takes it twice;
+  //   3. `cache_mutex_` for the cache maps, held only to look up, swap or drop a pointer.
+  // `file_locks_mutex_` and `warned_mutex_` are held alone, for one lookup or insertion.
+  RecursiveMutex _lock;
+  mutable Mutex cache_mutex_ ACQUIRED_AFTER(_lock);
+  std::unordered_map<std::string, std::shared_ptr<const VectorMap>> _vector_cache
+      GUARDED_BY(cache_mutex_);
   // Per cached agent: the identity of the vectors file the cache matches (device, inode, size,
   // modification time), so that another process's save is noticed.
-  std::unordered_map<std::string, std::string> cache_stamps_;
-  std::mutex file_locks_mutex_;
-  std::unordered_map<std::string, std::unique_ptr<std::mutex>> file_locks_;
+  std::unordered_map<std::string, std::string> cache_stamps_ GUARDED_BY(cache_mutex_);
+  Mutex file_locks_mutex_;
+  std::unordered_map<std::string, std::unique_ptr<Mutex>> file_locks_
+      GUARDED_BY(file_locks_mutex_);
   // Agents whose embedder mismatch has been reported.
-  std::mutex warned_mutex_;
-  std::unordered_set<std::string> embedder_warned_;
+  Mutex warned_mutex_;
+  std::unordered_set<std::string> embedder_warned_ GUARDED_BY(warned_mutex_);
 };
 
 }  // namespace vantory

@@ -1,14 +1,15 @@
 #include "memory/ambrel/process_ambrel.h"
 
-#include <mutex>
-
+#include "common/mutex.h"
 #include "common/shared_slot.h"
 
 namespace vantory {
 
 namespace {
 
-constinit std::mutex _ambrel_lock;  // held only while the store is made or dropped
+// Held only while the store is made or dropped. Making the store gets the embedding client, so
+// this lock is taken before the embedding client's own process-wide lock, never after it.
+constinit Mutex _ambrel_lock;
 constinit SharedSlot<LocalAmbrel> _ambrel_singleton;
 
 }  // namespace

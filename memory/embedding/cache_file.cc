@@ -59,7 +59,7 @@ void RemoteEmbeddingClient::_load_cache() {
     EmbeddingCache loaded = read_cache_file(cache_file);
     std::size_t count = loaded.size();
     {
-      std::lock_guard<std::mutex> guard(lock);
+      MutexLock guard(lock);
       _cache = std::move(loaded);
       cache_file_identity_ = identity;
     }
@@ -81,8 +81,11 @@ void RemoteEmbeddingClient::_save_cache() {
     if (!identity.empty() && identity != cache_file_identity_) {
       try {
         EmbeddingCache on_disk = read_cache_file(cache_file);
+        // Taken under `lock`, which the callback runs under too; the analysis does not follow
+        // a callback, so it gets the map itself.
+        EmbeddingCache& cache = _cache;
         on_disk.for_each([&](std::string_view key, const PythonVector& vector) {
-          if (_cache.find(key) == nullptr) _cache.insert_or_assign(key, vector);
+          if (cache.find(key) == nullptr) cache.insert_or_assign(key, vector);
         });
       } catch (const std::exception& e) {
         if (!set_aside_if_damaged(cache_file, e)) throw;
@@ -115,13 +118,13 @@ void RemoteEmbeddingClient::_save_cache() {
 }
 
 void RemoteEmbeddingClient::save_cache() {
-  std::lock_guard<std::mutex> guard(lock);
+  MutexLock guard(lock);
   _save_cache();
 }
 
 void RemoteEmbeddingClient::clear_cache() {
   {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     _cache.clear();
   }
   if (!_cache_path) return;

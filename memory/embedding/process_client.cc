@@ -1,14 +1,13 @@
 #include "memory/embedding/process_client.h"
 
-#include <mutex>
-
+#include "common/mutex.h"
 #include "common/shared_slot.h"
 
 namespace vantory {
 
 namespace {
 
-constinit std::mutex _embedding_client_lock;  // held only while the client is made or dropped
+constinit Mutex _embedding_client_lock;  // held only while the client is made or dropped
 constinit SharedSlot<RemoteEmbeddingClient> _embedding_client_singleton;
 
 }  // namespace

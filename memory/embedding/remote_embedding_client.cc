@@ -298,7 +298,7 @@ std::string RemoteEmbeddingClient::_get_cache_key(const std::string& text) {
 }
 
 std::size_t RemoteEmbeddingClient::cache_size() const {
-  std::lock_guard<std::mutex> guard(lock);
+  MutexLock guard(lock);
   return _cache.size();
 }
 
@@ -355,7 +355,7 @@ PythonVector RemoteEmbeddingClient::_finalize_embedding(PythonVector embedding) 
   }
   double norm = vector_norm(embedding);
   if (norm > 0) embedding = embedding / norm;
-  std::lock_guard<std::mutex> guard(lock);
+  MutexLock guard(lock);
   if (length != dimension.load()) dimension.store(length);
   return embedding;
 }
@@ -364,7 +364,7 @@ PythonVector RemoteEmbeddingClient::embed(const std::string& text) {
   std::uint64_t key = 0;
   if (cache_embeddings) {
     key = packed_cache_key(text);
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     // A failure cached by an older version is asked for again.
     if (const PythonVector* hit = _cache.find(key); hit && usable_embedding(*hit)) return *hit;
   }
@@ -376,7 +376,7 @@ PythonVector RemoteEmbeddingClient::embed(const std::string& text) {
 void RemoteEmbeddingClient::_remember(std::uint64_t key, const PythonVector& embedding) {
   // A failure is answered, never remembered: the next call asks the service again.
   if (!cache_embeddings || !usable_embedding(embedding)) return;
-  std::lock_guard<std::mutex> guard(lock);
+  MutexLock guard(lock);
   _cache.insert_or_assign(key, embedding);
   if (_cache.size() % kCacheSaveEvery == 0) _save_cache();
 }
@@ -411,7 +411,7 @@ std::vector<PythonVector> RemoteEmbeddingClient::_embed_batch_openai(
   std::vector<std::size_t> missing;  // the first position of each text to send
   std::unordered_map<std::string_view, std::size_t> slot_of_text;
   {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     for (std::size_t i = 0; i < n; ++i) {
       if (cache_embeddings) {
         if (const PythonVector* hit = _cache.find(keys[i]); hit && usable_embedding(*hit)) {
@@ -457,10 +457,10 @@ namespace {
 // Says once per process and pair of lengths that vectors of those lengths were compared:
 // cached or stored vectors of another model come back after a change of configuration.
 void warn_lengths_differ(std::size_t a, std::size_t b) {
-  static std::mutex warned_mutex;
+  static Mutex warned_mutex;
   static std::set<std::pair<std::size_t, std::size_t>> warned;
   {
-    std::lock_guard<std::mutex> guard(warned_mutex);
+    MutexLock guard(warned_mutex);
     if (!warned.emplace(std::min(a, b), std::max(a, b)).second) return;
   }
   log_embedding_line("Vectors of lengths " + std::to_string(a) + " and " + std::to_string(b) +

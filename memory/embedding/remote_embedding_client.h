@@ -34,18 +34,20 @@
 //
 // Thread safety: a client is shared by all threads of the process. `lock` guards the cache
 // and the updates of `dimension`; it is never held across a network request, so embed and
-// embed_batch overlap their requests.
+// embed_batch overlap their requests. It is the only lock a client takes (the cache folder's
+// advisory lock is taken under it, by a save); the process-wide client's own lock
+// (process_client.h) is held only while a client is made, before anyone can take `lock`.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "common/json.h"
+#include "common/mutex.h"
 #include "memory/embedding/embedding_cache.h"
 #include "memory/embedding/http_client.h"
 #include "memory/embedding/python_vector.h"
@@ -131,7 +133,7 @@ class RemoteEmbeddingClient {
   // seen, else from the service (then cached; the cache file is rewritten when the entry
   // count becomes a multiple of 100). A zero vector when the service failed; it is not
   // cached.
-  PythonVector embed(const std::string& text);
+  PythonVector embed(const std::string& text) EXCLUDES(lock);
 
   // The embeddings of `texts` in input order, run on a pool of `max_workers` threads that
   // lives for this call: each text through embed, or in the openai format the texts the
@@ -156,14 +158,14 @@ class RemoteEmbeddingClient {
 
   // Writes the cache file (nothing without a cache directory). Failures are reported on
   // standard error and absorbed.
-  void save_cache();
+  void save_cache() EXCLUDES(lock);
 
   // Empties the cache and deletes the cache file when there is one. Throws OSError when the
   // file exists but cannot be deleted (the in-memory cache is emptied already).
-  void clear_cache();
+  void clear_cache() EXCLUDES(lock);
 
   // Number of cached embeddings.
-  std::size_t cache_size() const;
+  std::size_t cache_size() const EXCLUDES(lock);
 
   // The current expected embedding length (it follows the service's answers).
   std::int64_t get_dimension() const { return dimension.load(); }
@@ -245,9 +247,9 @@ class RemoteEmbeddingClient {
   // sets `dimension` to its length. Throws TypeError unless it is an array of numbers, and
   // ValueError when it is empty, holds NaN or Infinity, or differs in length from a
   // configured dimension (`dimension` is unchanged then).
-  PythonVector _finalize_embedding(const Json& embedding_list);
+  PythonVector _finalize_embedding(const Json& embedding_list) EXCLUDES(lock);
   // The same for numbers already read as floats.
-  PythonVector _finalize_embedding(PythonVector embedding);
+  PythonVector _finalize_embedding(PythonVector embedding) EXCLUDES(lock);
 
   // False for what a failed embedding gives: a vector that is empty, all zeros, or holds NaN
   // or Infinity. Such vectors are neither cached nor stored.
@@ -264,25 +266,27 @@ class RemoteEmbeddingClient {
 
   // The openai path of embed_batch: `max_workers` checked already.
   std::vector<PythonVector> _embed_batch_openai(const std::vector<std::string>& texts,
-                                                int max_workers);
+                                                int max_workers) EXCLUDES(lock);
 
   // Stores an answer of the service in the cache (when caching is on), saving the file at
   // every hundredth entry.
-  void _remember(std::uint64_t key, const PythonVector& embedding);
+  void _remember(std::uint64_t key, const PythonVector& embedding) EXCLUDES(lock);
 
   // Replaces the cache with the file's entries (all or nothing). Called by the constructor.
-  void _load_cache();
+  void _load_cache() EXCLUDES(lock);
 
   // Writes the cache file; the caller holds `lock`.
-  void _save_cache();
+  void _save_cache() REQUIRES(lock);
 
-  // The identity (common/files.h) of the cache file as this client last read or wrote it:
-  // a save that finds another merges that file's entries first. Guarded by `lock`.
-  std::string cache_file_identity_;
   // Whether `dimension` was given (argument or environment) rather than defaulted.
   const bool dimension_configured_;
-  mutable std::mutex lock;
-  EmbeddingCache _cache;
+  // Guards the two members below it and the updates of `dimension` (an atomic, read without
+  // it).
+  mutable Mutex lock;
+  // The identity (common/files.h) of the cache file as this client last read or wrote it:
+  // a save that finds another merges that file's entries first.
+  std::string cache_file_identity_ GUARDED_BY(lock);
+  EmbeddingCache _cache GUARDED_BY(lock);
   const std::int64_t configured_dimension_;
 };
 

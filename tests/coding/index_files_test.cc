@@ -1,0 +1,131 @@
+// index_files with a builder that stores in batches: where the batches are cut, and what a
+// file that fails inside one leaves behind.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "coding/batched_writes.h"
+#include "common/error.h"
+#include "tests/coding/test_support.h"
+
+namespace vantory {
+namespace {
+
+using ::testing::_;
+using ::testing::Invoke;
+using ::testing::Return;
+using namespace vantory::testing;
+
+// Keeps the files of each committed batch; a failing file's call throws and stores nothing.
+class BatchingBuilder : public CodingMemoryBuilder, public BatchedWrites {
+ public:
+  Json process_file_chunks(const std::string&, const std::string& file_path, const Json&,
+                           const std::string&) override {
+    if (delay.count() > 0) std::this_thread::sleep_for(delay);
+    if (file_path == failing) throw RuntimeError("disk full");
+    (open ? pending : unbatched).push_back(file_path);
+    return {{"status", "indexed"}};
+  }
+  void begin_batch() override { open = true; }
+  void commit_batch() override {
+    committed.push_back(std::move(pending));
+    pending.clear();
+    open = false;
+  }
+  void abort_batch() noexcept override {
+    pending.clear();
+    open = false;
+  }
+
+  std::string failing;
+  std::chrono::milliseconds delay{0};
+  bool open = false;
+  std::vector<std::string> pending, unbatched;
+  std::vector<std::vector<std::string>> committed;
+};
+
+class BatchingProvider : public FakeProvider {
+ public:
+  std::unique_ptr<CodingMemoryBuilder> make_builder(CodingContextStore&, CodingAmbrel&) override {
+    auto made = std::make_unique<BatchingBuilder>();
+    batching = made.get();
+    return made;
+  }
+  BatchingBuilder* batching = nullptr;
+};
+
+class IndexFilesTest : public ::testing::Test {
+ protected:
+  IndexFilesTest() {
+    EXPECT_CALL(*provider->chunking, detect_language(_)).WillRepeatedly(Return("python"));
+    EXPECT_CALL(*provider->chunking, get_chunker("python")).WillRepeatedly(Invoke([](auto&) {
+      return std::unique_ptr<Chunker>(std::make_unique<RecordingChunker>(
+          std::vector<Json>{Json{{"name", "f"}, {"content", "def f(): pass"}}}, nullptr,
+          nullptr));
+    }));
+  }
+
+  std::vector<std::string> files(int count) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < count; ++i) {
+      paths.push_back(dir.write("f" + std::to_string(i) + ".py", "def f(): pass\n"));
+    }
+    return paths;
+  }
+
+  // Indexes `paths`: per file, its answer's status or the failure's text.
+  std::vector<std::string> index(const std::vector<std::string>& paths) {
+    std::vector<std::string> outcome(paths.size());
+    tarnel.index_files("a", paths, [&](std::size_t i, const Json* answer, std::exception_ptr e) {
+      if (e) {
+        try {
+          std::rethrow_exception(e);
+        } catch (const std::exception& error) {
+          outcome[i] = error.what();
+        }
+      } else {
+        outcome[i] = (*answer)["status"].get<std::string>();
+      }
+    });
+    return outcome;
+  }
+
+  std::shared_ptr<BatchingProvider> provider = std::make_shared<BatchingProvider>();
+  Tarnel tarnel{"./.vantory_coding", provider};
+  BatchingBuilder& builder = *provider->batching;
+  ScratchDir dir;
+};
+
+TEST_F(IndexFilesTest, BatchesHoldAtMost256FilesAndAFailureLeavesTheOthersStored) {
+  std::vector<std::string> paths = files(520);
+  builder.failing = paths[300];
+  std::vector<std::string> outcome = index(paths);
+  // A batch is cut after 256 stored files; the failing one is in none.
+  ASSERT_EQ(builder.committed.size(), 3u);
+  EXPECT_EQ(builder.committed[0].size(), 256u);
+  EXPECT_EQ(builder.committed[1].size(), 256u);
+  EXPECT_EQ(builder.committed[1].front(), paths[256]);
+  EXPECT_EQ(builder.committed[1].back(), paths[512]);
+  EXPECT_EQ(builder.committed[2].size(), 7u);
+  EXPECT_TRUE(builder.unbatched.empty());
+  EXPECT_EQ(outcome[300], "disk full");
+  EXPECT_EQ(std::count(outcome.begin(), outcome.end(), "indexed"), 519);
+}
+
+TEST_F(IndexFilesTest, ABatchOpenForASecondIsCommitted) {
+  builder.delay = std::chrono::milliseconds(120);
+  std::vector<std::string> paths = files(12);
+  index(paths);
+  ASSERT_GE(builder.committed.size(), 2u);
+  // The first batch closes with the first file stored after it has been open a second.
+  EXPECT_GE(builder.committed[0].size(), 3u);
+  EXPECT_LE(builder.committed[0].size(), 9u);
+  std::size_t stored = 0;
+  for (const auto& batch : builder.committed) stored += batch.size();
+  EXPECT_EQ(stored, paths.size());
+}
+
+}  // namespace
+}  // namespace vantory
