@@ -114,9 +114,9 @@ class McpClient:
             return result["structuredContent"]
         return json.loads(result["content"][0]["text"])
 
-    def close(self):
+    def close(self, timeout=60):
         self.process.stdin.close()
-        self.process.wait(timeout=60)
+        self.process.wait(timeout=timeout)
 
 
 def ranked_places(answer, tree):
