@@ -89,18 +89,8 @@ Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::str
   }
   tarnel.index_files(agent_id, added,
                      [&](std::size_t i, const Json* answer, std::exception_ptr error) {
-                       std::string failure;
-                       if (error) {
-                         try {
-                           std::rethrow_exception(error);
-                         } catch (const std::exception& e) {
-                           failure = exception_text(e);
-                         } catch (...) {
-                           failure = "unknown error";
-                         }
-                       } else {
-                         failure = indexing_failure(*answer);
-                       }
+                       std::string failure =
+                           error ? exception_text(error) : indexing_failure(*answer);
                        if (failure.empty()) ++indexed;
                        finish(added[i], failure);
                      });

@@ -16,4 +16,14 @@ std::string exception_text(const std::exception& e) {
   return std::string(exception_kind(e)) + ": " + e.what();
 }
 
+std::string exception_text(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return exception_text(e);
+  } catch (...) {
+    return "unknown error";
+  }
+}
+
 }  // namespace vantory::host

@@ -13,4 +13,8 @@ const char* exception_kind(const std::exception& e);
 // "<kind>: <message>".
 std::string exception_text(const std::exception& e);
 
+// The same for a caught exception handed on; "unknown error" for one that is no
+// std::exception. `error` must not be null.
+std::string exception_text(std::exception_ptr error);
+
 }  // namespace vantory::host

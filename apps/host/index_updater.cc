@@ -98,18 +98,8 @@ void IndexUpdater::run_slice(Tarnel& tarnel, const std::vector<const Task*>& sli
   for (const Task* task : added) paths.push_back(task->path);
   tarnel.index_files(agent_id_, paths,
                      [&](std::size_t i, const Json* answer, std::exception_ptr error) {
-                       std::string failure;
-                       if (error) {
-                         try {
-                           std::rethrow_exception(error);
-                         } catch (const std::exception& e) {
-                           failure = exception_text(e);
-                         } catch (...) {
-                           failure = "unknown error";
-                         }
-                       } else {
-                         failure = error_answer_message(*answer).value_or("");
-                       }
+                       std::string failure = error ? exception_text(error)
+                                                   : error_answer_message(*answer).value_or("");
                        note_done(*added[i], failure, answer, report);
                      });
 }
