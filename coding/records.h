@@ -23,6 +23,9 @@ using ::vantory::truthy;
 // member.
 const Json* find(const Json& record, std::string_view key);
 
+// A null to hand to get_or.
+inline const Json kNull = nullptr;
+
 // The member `key`, or `fallback` when it is absent.
 const Json& get_or(const Json& record, std::string_view key, const Json& fallback);
 

@@ -23,8 +23,6 @@ namespace vantory {
 
 namespace {
 
-const Json kNull = nullptr;
-
 // The chunk's hash_id when it has a non-empty one. Ids that are not text (agents supply chunk
 // records) are ids all the same: compared as they are, and deleted with the rest when their
 // chunk is gone. A record that is not an object has none.
@@ -97,7 +95,7 @@ Json Tarnel::delta_update(const std::string& agent_id, const std::string& file_p
   // is kept too.
   std::unordered_set<Json> new_hashes;
   for (Json& chunk : fresh.records) {
-    const Json& content = records::get_or(chunk, "content", kNull);
+    const Json& content = records::get_or(chunk, "content", records::kNull);
     if (!hash_of(chunk) && records::truthy(content)) {
       if (!content.is_string()) {
         throw TypeError(std::string("'content' must be a string, not ") + type_name(content));

@@ -25,7 +25,6 @@ namespace {
 
 constexpr std::size_t kMaxPaths = 10;
 
-const Json kNull = nullptr;
 const Json kZero = 0;
 const Json kEmptyText = "";
 const Json kUnknown = "unknown";
@@ -131,7 +130,7 @@ class GraphAnalysis {
       for (const Json& call : *calls) {
         if (!call.is_object()) continue;
         entries.push_back(
-            Json{{"target", records::get_or(call, "target", kNull)},
+            Json{{"target", records::get_or(call, "target", records::kNull)},
                  {"from", from},
                  {"line", records::get_or(call, "line", kZero)},
                  {"signature", records::get_or(call, "signature", kEmptyText)},

@@ -23,8 +23,6 @@ namespace vantory {
 
 namespace {
 
-const Json kNull = nullptr;
-
 // The longest list of type parameters looked past between a unit's name and its parameters.
 constexpr std::size_t kMaxTypeParameters = 256;
 
@@ -146,9 +144,9 @@ Json Tarnel::usage_analysis(const std::string& agent_id, const std::string& file
   std::unordered_set<std::string_view> defined_names;
   for (const Json& chunk : chunks) {
     if (!records::is_callable_unit(chunk)) continue;
-    const Json& name = records::get_or(chunk, "name", kNull);
+    const Json& name = records::get_or(chunk, "name", records::kNull);
     if (name.is_string()) defined_names.insert(name.get_ref<const std::string&>());
-    defined.push_back(Json{{"name", name}, {"line", records::get_or(chunk, "start_line", kNull)}});
+    defined.push_back(Json{{"name", name}, {"line", records::get_or(chunk, "start_line", records::kNull)}});
   }
 
   // Calls from other files into this module, by the last part of the called name.
@@ -190,7 +188,7 @@ Json Tarnel::usage_analysis(const std::string& agent_id, const std::string& file
     if (!records::is_callable_unit(chunk)) continue;
     const Json& parameters = records::get_array(chunk, "parameters");
     std::string content = to_lower(records::text_member(chunk, "content", ""));
-    const Json& start_line = records::get_or(chunk, "start_line", kNull);
+    const Json& start_line = records::get_or(chunk, "start_line", records::kNull);
     std::string name = to_lower(last_component(records::text_member(chunk, "name", "")));
     std::string body = without_line_markers(function_body(content, name));
     for (const Json& parameter : parameters) {
@@ -200,7 +198,7 @@ Json Tarnel::usage_analysis(const std::string& agent_id, const std::string& file
       }
       std::string lowered = to_lower(name.get_ref<const std::string&>());
       if (lowered == "self" || lowered == "cls" || search.mentioned(body, lowered)) continue;
-      unused_parameters.push_back(Json{{"function", records::get_or(chunk, "name", kNull)},
+      unused_parameters.push_back(Json{{"function", records::get_or(chunk, "name", records::kNull)},
                                        {"param", std::move(lowered)},
                                        {"line", start_line}});
     }

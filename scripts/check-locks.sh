@@ -26,14 +26,21 @@ fi
 # -fsyntax-only and the analysis switched on (whatever the configuration added already).
 list=$(mktemp)
 trap 'rm -f "$list"' EXIT
-/usr/bin/python3 - "$build/compile_commands.json" "$PWD" >"$list" <<'PY'
+/usr/bin/python3 - "$build/compile_commands.json" "$PWD" "$(cd "$build" && pwd)" >"$list" <<'PY'
 import json, shlex, sys
 root = sys.argv[2] + "/"
+build = sys.argv[3] + "/"
 for entry in json.load(open(sys.argv[1])):
     source = entry["file"]
-    if not source.startswith(root) or not source.endswith(".cc"):
+    # A unity build compiles batches of sources, each batch a file of the build directory
+    # below the folder of its target.
+    if source.startswith(build) and "/Unity/unity_" in source:
+        folder = source[len(build):].split("/")[0]
+    elif source.startswith(root) and source.endswith(".cc"):
+        folder = source[len(root):].split("/")[0]
+    else:
         continue
-    if source[len(root):].split("/")[0] not in ("common", "coding", "memory", "backend", "apps"):
+    if folder not in ("common", "coding", "memory", "backend", "apps"):
         continue
     words = shlex.split(entry["command"])
     out = []

@@ -131,10 +131,13 @@ class SourceWalker {
   }
 
   // Fills `tree` with what lies below the folder `relative`, which the walk enters.
-  void collect(const std::string& relative, SourceTree& tree) {
+  void collect(const std::string& relative, SourceTree& tree,
+               const std::function<void(const std::string&)>& entering = {}) {
     tree_ = &tree;
+    entering_ = &entering;
     walk(relative);
     tree_ = nullptr;
+    entering_ = nullptr;
   }
 
   // True when the walk reaches the entry at `relative` and keeps it as a file (`folder`
@@ -162,6 +165,7 @@ class SourceWalker {
  private:
   void walk(const std::string& relative) {
     fs::path folder = relative.empty() ? fs::path(root_) : fs::path(root_) / relative;
+    if (entering_ && *entering_) (*entering_)(relative);
     std::error_code error;
     fs::directory_iterator it(folder, error);
     if (error) {
@@ -273,6 +277,7 @@ class SourceWalker {
   GitignoreRules rules_;
   std::set<std::string> loaded_;  // the folders whose ignore files are in rules_
   SourceTree* tree_ = nullptr;
+  const std::function<void(const std::string&)>* entering_ = nullptr;
 };
 
 SourceRules::SourceRules(std::string root, SourceFilter filter)
@@ -288,9 +293,10 @@ bool SourceRules::enters_folder(const std::string& relative) {
   return walker_->keeps(relative, true);
 }
 
-SourceTree SourceRules::collect(const std::string& relative) {
+SourceTree SourceRules::collect(const std::string& relative,
+                                const std::function<void(const std::string&)>& entering) {
   SourceTree tree;
-  walker_->collect(relative, tree);
+  walker_->collect(relative, tree, entering);
   return tree;
 }
 

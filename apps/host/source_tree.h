@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -84,8 +85,11 @@ class SourceRules {
 
   // What collect_source_files(root, filter) finds below the folder `relative` ("" for all of
   // it), with the paths of `files` joined to the root as there and those of `folders` relative
-  // to the root. Throws OSError when that folder cannot be read.
-  SourceTree collect(const std::string& relative = "");
+  // to the root. `entering`, when given, is called with each folder the walk enters, before
+  // that folder is listed. Throws OSError when that folder cannot be read, and what `entering`
+  // throws.
+  SourceTree collect(const std::string& relative = "",
+                     const std::function<void(const std::string&)>& entering = {});
 
  private:
   std::unique_ptr<SourceWalker> walker_;

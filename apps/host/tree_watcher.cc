@@ -119,28 +119,29 @@ int TreeWatcher::add_watch(const std::string& relative) {
   return 0;
 }
 
-void TreeWatcher::add_watches(const std::vector<std::string>& folders,
-                              std::vector<std::string>& warnings) {
-  for (const std::string& folder : folders) {
+SourceTree TreeWatcher::collect_watched(const std::string& relative,
+                                        std::vector<std::string>& warnings) {
+  bool out_of_watches = false;
+  return rules_->collect(relative, [&](const std::string& folder) {
+    if (out_of_watches) return;
     int error = add_watch(folder);
-    // A folder that vanished since it was listed needs no watch; its parent reports it.
-    if (error == 0 || error == ENOENT || error == ENOTDIR) continue;
+    // A folder that vanished or cannot be read is no folder the walk enters.
+    if (error == 0 || error == ENOENT || error == ENOTDIR || error == EACCES) return;
     std::string text = watch_error_text(error, full_path(folder));
     if (first_) throw OSError(text);
     warnings.push_back(text + "; changes there are missed");
-    if (error == ENOSPC) return;  // every further folder fails the same way
-  }
+    out_of_watches = error == ENOSPC;  // every further folder fails the same way
+  });
 }
 
 void TreeWatcher::watch_tree(const std::string& relative) {
   if (!rules_->enters_folder(relative)) return;
   SourceTree tree;
   try {
-    tree = rules_->collect(relative);
+    tree = collect_watched(relative, warnings_);
   } catch (const OSError&) {
     return;  // gone again; its parent reports that
   }
-  add_watches(tree.folders, warnings_);
   // Files written before the watch was in place send no event of their own.
   for (const std::string& file : tree.files) touched_.insert(relative_path(file));
 }
@@ -163,7 +164,7 @@ void TreeWatcher::unwatch_tree(const std::string& relative) {
 }
 
 void TreeWatcher::resync(WatchBatch& batch) {
-  SourceTree tree = rules_->collect("");
+  SourceTree tree = collect_watched("", batch.warnings);
   std::set<std::string> entered(tree.folders.begin(), tree.folders.end());
   for (auto it = wd_of_folder_.begin(); it != wd_of_folder_.end();) {
     if (entered.count(it->first)) {
@@ -174,7 +175,6 @@ void TreeWatcher::resync(WatchBatch& batch) {
     folder_of_wd_.erase(it->second);
     it = wd_of_folder_.erase(it);
   }
-  add_watches(tree.folders, batch.warnings);
   batch.changed = std::move(tree.files);
 }
 

@@ -90,9 +90,12 @@ class TreeWatcher {
   std::string relative_path(const std::string& full) const;
   // Watches the folder `relative`; answers 0 or the errno of inotify_add_watch.
   int add_watch(const std::string& relative);
-  // Watches `folders`; a failure throws OSError while the watcher is made, and is a warning after
-  // (the first folder over the limit on watches ends the list).
-  void add_watches(const std::vector<std::string>& folders, std::vector<std::string>& warnings);
+  // Lists the folder `relative` as the walk does, watching each folder it enters before that
+  // folder is read: a file written meanwhile is then listed or sends an event. A failure to
+  // watch throws OSError while the watcher is made, and is a warning after (after the first
+  // folder over the limit on watches, no more are tried). Throws OSError as
+  // SourceRules::collect.
+  SourceTree collect_watched(const std::string& relative, std::vector<std::string>& warnings);
   // A folder that appeared: watches it and what the walk enters below it, and counts its files as
   // touched.
   void watch_tree(const std::string& relative);

@@ -26,7 +26,7 @@ std::string valid_utf8(std::string_view text) {
   return is_valid_utf8(text) ? std::string(text) : decode_utf8_lossy(text);
 }
 
-std::string string_member(const Json& record, const char* key) {
+std::string utf8_member(const Json& record, const char* key) {
   auto it = record.find(key);
   if (it == record.end() || !it->is_string()) return {};
   return valid_utf8(it->get_ref<const std::string&>());
@@ -57,8 +57,8 @@ bool is_stop_word(std::string_view word) {
 
 ChunkSearchText chunk_search_text(const Json& chunk, std::string_view file_path) {
   ChunkSearchText text;
-  text.name = with_subwords(string_member(chunk, "name"));
-  text.summary = string_member(chunk, "summary");
+  text.name = with_subwords(utf8_member(chunk, "name"));
+  text.summary = utf8_member(chunk, "summary");
   auto keywords = chunk.find("keywords");
   if (keywords != chunk.end() && keywords->is_array()) {
     for (const Json& keyword : *keywords) {
@@ -67,7 +67,7 @@ ChunkSearchText chunk_search_text(const Json& chunk, std::string_view file_path)
       text.keywords += valid_utf8(keyword.get_ref<const std::string&>());
     }
   }
-  text.content = string_member(chunk, "content");
+  text.content = utf8_member(chunk, "content");
   std::unordered_set<std::string_view> seen_words;
   std::unordered_set<std::string> seen_parts;
   std::vector<std::string_view> parts;

@@ -14,11 +14,11 @@ using test_support::StderrCapture;
 using test_support::TestServer;
 
 // Embeds one text with a fresh REST client for `url`; answers the vector and the log lines.
-struct Outcome {
+struct RestOutcome {
   PythonVector embedding;
   std::string log;
 };
-Outcome embed_once(const std::string& url, std::int64_t timeout = 60,
+RestOutcome embed_once(const std::string& url, std::int64_t timeout = 60,
                    std::optional<bool> verify = std::nullopt,
                    std::optional<std::string> key = std::nullopt) {
   StderrCapture setup;
@@ -53,7 +53,7 @@ TEST_F(HttpErrorsTest, ErrorStatusesAreReportedWithTheirReason) {
       {503, "[Embedding] API HTTP error 503: Service Unavailable\n"},
   };
   for (const Case& c : cases) {
-    Outcome out = embed_once(server_.url("/s" + std::to_string(c.status)));
+    RestOutcome out = embed_once(server_.url("/s" + std::to_string(c.status)));
     EXPECT_EQ(out.log, c.line);
     EXPECT_EQ(out.embedding, zeros_vector(768));
   }
@@ -79,7 +79,7 @@ TEST_F(HttpErrorsTest, RedirectsAreFollowed) {
   server_.start();
 
   EXPECT_EQ(embed_once(server_.url("/moved")).embedding, (PythonVector{0, 1}));
-  Outcome kept = embed_once(server_.url("/kept"));
+  RestOutcome kept = embed_once(server_.url("/kept"));
   EXPECT_EQ(kept.embedding, (PythonVector{0, 1}));
   auto requests = server_.requests();
   ASSERT_EQ(requests.size(), 4u);
@@ -107,7 +107,7 @@ TEST_F(HttpErrorsTest, FailuresBeforeAnyResponseAreUrlErrors) {
       {"ftp://127.0.0.1/x", "[Embedding] API URL error: "},
   };
   for (const Case& c : cases) {
-    Outcome out = embed_once(c.url, 1);
+    RestOutcome out = embed_once(c.url, 1);
     EXPECT_EQ(out.log.rfind(c.line, 0), 0u) << c.url << ": " << out.log;
     EXPECT_GT(out.log.size(), c.line.size() - 1);
     EXPECT_EQ(out.embedding, zeros_vector(768));
@@ -180,7 +180,7 @@ TEST_F(HttpErrorsTest, OneEmbeddingEndsByItsDeadlineHoweverSteadyTheTrickle) {
   });
   server_.start();
   env_.set("EMBEDDING_REQUEST_DEADLINE", "1");
-  Outcome out = embed_once(server_.url("/trickle"), 60);
+  RestOutcome out = embed_once(server_.url("/trickle"), 60);
   server_.release();
   EXPECT_EQ(out.log, "[Embedding] API request failed: timed out\n");
   EXPECT_EQ(out.embedding, zeros_vector(768));
@@ -197,7 +197,7 @@ TEST_F(HttpErrorsTest, HeadersCannotBeSplitByAKey) {
     res.set_content("[1]", "application/json");
   });
   server_.start();
-  Outcome out =
+  RestOutcome out =
       embed_once(server_.url("/x"), 60, std::nullopt, "sk-live-0123456789\r\nX-Injected: 1");
   EXPECT_EQ(out.log.rfind("[Embedding] API request failed: Invalid header", 0), 0u) << out.log;
   EXPECT_EQ(out.log.find("sk-live"), std::string::npos) << out.log;
@@ -212,7 +212,7 @@ TEST(HttpsTest, CertificatesAreCheckedOnlyWhenAskedTo) {
   });
   server.start();
   EXPECT_EQ(embed_once(server.url("/x")).embedding, (PythonVector{1, 0}));
-  Outcome verified = embed_once(server.url("/x"), 60, true);
+  RestOutcome verified = embed_once(server.url("/x"), 60, true);
   EXPECT_EQ(verified.log.rfind("[Embedding] API URL error: SSL certificate problem", 0), 0u)
       << verified.log;
   env.set("EMBEDDING_TLS_VERIFY", "1");
