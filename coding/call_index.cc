@@ -1,8 +1,8 @@
-#include "coding/call_index.h"
+#include "coding/internal/call_index.h"
 
-#include "coding/module_names.h"
-#include "coding/record_views.h"
-#include "coding/records.h"
+#include "coding/internal/module_names.h"
+#include "coding/internal/record_views.h"
+#include "coding/internal/records.h"
 #include "common/error.h"
 #include "common/message_text.h"
 

@@ -1,10 +1,10 @@
-#include "coding/file_contexts.h"
+#include "coding/internal/file_contexts.h"
 
 #include <unordered_map>
 #include <vector>
 
-#include "coding/record_views.h"
-#include "coding/records.h"
+#include "coding/internal/record_views.h"
+#include "coding/internal/records.h"
 #include "common/mutex.h"
 #include "common/paths.h"
 

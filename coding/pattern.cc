@@ -1,4 +1,4 @@
-#include "coding/pattern.h"
+#include "coding/internal/pattern.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>

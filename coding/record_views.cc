@@ -1,8 +1,8 @@
-#include "coding/record_views.h"
+#include "coding/internal/record_views.h"
 
 #include <string>
 
-#include "coding/records.h"
+#include "coding/internal/records.h"
 #include "common/error.h"
 #include "common/message_text.h"
 

@@ -1,4 +1,4 @@
-#include "coding/records.h"
+#include "coding/internal/records.h"
 
 #include "common/error.h"
 #include "common/message_text.h"

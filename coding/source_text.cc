@@ -1,6 +1,6 @@
-#include "coding/source_text.h"
+#include "coding/internal/source_text.h"
 
-#include "coding/records.h"
+#include "coding/internal/records.h"
 #include "common/error.h"
 #include "common/files.h"
 #include "common/message_text.h"

@@ -255,7 +255,8 @@ class Tarnel {
                     const std::string& language);
 
   // Runs `call`, reading the clock just before and just after it, and records the duration in
-  // milliseconds under `op`; a call that throws records nothing. Defined in coding/timing.h.
+  // milliseconds under `op`; a call that throws records nothing. Defined in
+  // coding/internal/timing.h.
   template <typename Call>
   auto timed_call(const char* op, Call&& call);
 

@@ -1,7 +1,7 @@
 // The store's reports on cached contexts, and invalidation of cached contexts together with
 // their vectors.
-#include "coding/record_views.h"
-#include "coding/records.h"
+#include "coding/internal/record_views.h"
+#include "coding/internal/records.h"
 #include "coding/tarnel.h"
 #include "common/error_answer.h"
 

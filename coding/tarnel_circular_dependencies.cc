@@ -5,10 +5,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "coding/file_contexts.h"
-#include "coding/module_names.h"
-#include "coding/record_views.h"
-#include "coding/records.h"
+#include "coding/internal/file_contexts.h"
+#include "coding/internal/module_names.h"
+#include "coding/internal/record_views.h"
+#include "coding/internal/records.h"
 #include "coding/tarnel.h"
 #include "common/error.h"
 #include "common/message_text.h"

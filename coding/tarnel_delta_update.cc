@@ -5,10 +5,10 @@
 #include <unordered_set>
 #include <vector>
 
-#include "coding/file_contexts.h"
-#include "coding/record_views.h"
-#include "coding/records.h"
-#include "coding/source_text.h"
+#include "coding/internal/file_contexts.h"
+#include "coding/internal/record_views.h"
+#include "coding/internal/records.h"
+#include "coding/internal/source_text.h"
 #include "coding/stored_chunks.h"
 #include "coding/tarnel.h"
 #include "common/error.h"

@@ -7,12 +7,12 @@
 #include <unordered_set>
 #include <vector>
 
-#include "coding/call_index.h"
-#include "coding/file_contexts.h"
-#include "coding/module_names.h"
-#include "coding/pattern.h"
-#include "coding/record_views.h"
-#include "coding/records.h"
+#include "coding/internal/call_index.h"
+#include "coding/internal/file_contexts.h"
+#include "coding/internal/module_names.h"
+#include "coding/internal/pattern.h"
+#include "coding/internal/record_views.h"
+#include "coding/internal/records.h"
 #include "coding/tarnel.h"
 #include "common/error.h"
 #include "common/error_answer.h"

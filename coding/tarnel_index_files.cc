@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "coding/batched_writes.h"
-#include "coding/ingest_steps.h"
+#include "coding/internal/ingest_steps.h"
 #include "coding/prepared_writes.h"
-#include "coding/records.h"
+#include "coding/internal/records.h"
 #include "coding/tarnel.h"
-#include "coding/timing.h"
+#include "coding/internal/timing.h"
 #include "common/mutex.h"
 
 namespace vantory {

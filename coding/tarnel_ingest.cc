@@ -4,12 +4,12 @@
 
 #include <exception>
 
-#include "coding/ingest_steps.h"
-#include "coding/record_views.h"
-#include "coding/records.h"
-#include "coding/source_text.h"
+#include "coding/internal/ingest_steps.h"
+#include "coding/internal/record_views.h"
+#include "coding/internal/records.h"
+#include "coding/internal/source_text.h"
 #include "coding/tarnel.h"
-#include "coding/timing.h"
+#include "coding/internal/timing.h"
 #include "common/error.h"
 #include "common/error_answer.h"
 #include "common/files.h"

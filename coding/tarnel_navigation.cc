@@ -1,5 +1,5 @@
 // Navigation and index CRUD: the directory view and the store's index, passed through.
-#include "coding/records.h"
+#include "coding/internal/records.h"
 #include "coding/tarnel.h"
 
 namespace vantory {

@@ -3,10 +3,10 @@
 #include <array>
 #include <string_view>
 
-#include "coding/record_views.h"
-#include "coding/records.h"
+#include "coding/internal/record_views.h"
+#include "coding/internal/records.h"
 #include "coding/tarnel.h"
-#include "coding/timing.h"
+#include "coding/internal/timing.h"
 #include "common/error.h"
 #include "common/message_text.h"
 #include "common/paths.h"

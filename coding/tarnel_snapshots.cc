@@ -1,6 +1,6 @@
 // Snapshots of an agent's code memory, made and compared by the directory view.
-#include "coding/record_views.h"
-#include "coding/records.h"
+#include "coding/internal/record_views.h"
+#include "coding/internal/records.h"
 #include "coding/tarnel.h"
 #include "common/error_answer.h"
 

@@ -3,8 +3,8 @@
 #include <utility>
 #include <vector>
 
-#include "coding/record_views.h"
-#include "coding/records.h"
+#include "coding/internal/record_views.h"
+#include "coding/internal/records.h"
 #include "coding/tarnel.h"
 #include "common/error_answer.h"
 #include "common/files.h"

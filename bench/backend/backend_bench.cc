@@ -21,7 +21,7 @@
 
 #include "backend/chunking/chunking_engine.h"
 #include "backend/chunking/syntax.h"
-#include "coding/source_text.h"
+#include "coding/internal/source_text.h"
 #include "coding/tarnel.h"
 
 extern "C" vantory::ComponentProvider* vantory_backend_component_provider();

@@ -1,4 +1,4 @@
-#include "memory/ambrel/ambrel_log.h"
+#include "memory/ambrel/internal/ambrel_log.h"
 
 #include "common/diagnostics.h"
 

@@ -1,4 +1,4 @@
-#include "memory/ambrel/embedder_record.h"
+#include "memory/ambrel/internal/embedder_record.h"
 
 #include "common/error.h"
 #include "common/files.h"

@@ -5,7 +5,7 @@
 
 #include "common/rounding.h"
 #include "memory/ambrel/local_ambrel.h"
-#include "memory/ambrel/memory_entry.h"
+#include "memory/ambrel/internal/memory_entry.h"
 
 namespace vantory {
 

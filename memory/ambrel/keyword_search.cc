@@ -12,9 +12,9 @@
 #include "common/rounding.h"
 #include "common/unicode.h"
 #include "memory/ambrel/local_ambrel.h"
-#include "memory/ambrel/memory_entry.h"
-#include "memory/ambrel/substring_finder.h"
-#include "memory/ambrel/word_set_finder.h"
+#include "memory/ambrel/internal/memory_entry.h"
+#include "memory/ambrel/internal/substring_finder.h"
+#include "memory/ambrel/internal/word_set_finder.h"
 
 namespace vantory {
 

@@ -8,9 +8,9 @@
 #include "common/message_text.h"
 #include "common/paths.h"
 #include "common/unicode.h"
-#include "memory/ambrel/ambrel_log.h"
-#include "memory/ambrel/embedder_record.h"
-#include "memory/ambrel/vectors_file.h"
+#include "memory/ambrel/internal/ambrel_log.h"
+#include "memory/ambrel/internal/embedder_record.h"
+#include "memory/ambrel/internal/vectors_file.h"
 #include "memory/embedding/process_client.h"
 
 namespace vantory {

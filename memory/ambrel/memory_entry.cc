@@ -1,4 +1,4 @@
-#include "memory/ambrel/memory_entry.h"
+#include "memory/ambrel/internal/memory_entry.h"
 
 #include <algorithm>
 

@@ -2,11 +2,11 @@
 #include <algorithm>
 
 #include "common/files.h"
-#include "memory/ambrel/ambrel_log.h"
+#include "memory/ambrel/internal/ambrel_log.h"
 #include "memory/ambrel/local_ambrel.h"
-#include "memory/ambrel/memory_entry.h"
-#include "memory/ambrel/no_embedding.h"
-#include "memory/ambrel/similarity.h"
+#include "memory/ambrel/internal/memory_entry.h"
+#include "memory/ambrel/internal/no_embedding.h"
+#include "memory/ambrel/internal/similarity.h"
 
 namespace vantory {
 

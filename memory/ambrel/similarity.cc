@@ -1,4 +1,4 @@
-#include "memory/ambrel/similarity.h"
+#include "memory/ambrel/internal/similarity.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "memory/ambrel/substring_finder.h"
+#include "memory/ambrel/internal/substring_finder.h"
 
 #include <cstring>
 

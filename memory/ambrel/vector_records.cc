@@ -4,11 +4,11 @@
 #include "common/error.h"
 #include "common/files.h"
 #include "common/message_text.h"
-#include "memory/ambrel/ambrel_log.h"
-#include "memory/ambrel/embedder_record.h"
+#include "memory/ambrel/internal/ambrel_log.h"
+#include "memory/ambrel/internal/embedder_record.h"
 #include "memory/ambrel/local_ambrel.h"
-#include "memory/ambrel/memory_entry.h"
-#include "memory/ambrel/no_embedding.h"
+#include "memory/ambrel/internal/memory_entry.h"
+#include "memory/ambrel/internal/no_embedding.h"
 
 namespace vantory {
 

@@ -1,4 +1,4 @@
-#include "memory/ambrel/vectors_file.h"
+#include "memory/ambrel/internal/vectors_file.h"
 
 #include <span>
 #include <vector>

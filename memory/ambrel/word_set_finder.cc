@@ -1,4 +1,4 @@
-#include "memory/ambrel/word_set_finder.h"
+#include "memory/ambrel/internal/word_set_finder.h"
 
 #include <deque>
 

@@ -7,7 +7,7 @@
 #include "common/error.h"
 #include "common/files.h"
 #include "common/json_text.h"
-#include "memory/embedding/embedding_log.h"
+#include "memory/embedding/internal/embedding_log.h"
 #include "memory/embedding/remote_embedding_client.h"
 
 namespace vantory {

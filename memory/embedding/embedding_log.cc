@@ -1,4 +1,4 @@
-#include "memory/embedding/embedding_log.h"
+#include "memory/embedding/internal/embedding_log.h"
 
 #include <cstdio>
 #include <exception>

@@ -1,6 +1,6 @@
 // Reading an OpenAI-format embeddings answer: matched item by item from a parsed answer, or
 // read straight from the text when it has the plain form services give.
-#include "memory/embedding/openai_answer.h"
+#include "memory/embedding/internal/openai_answer.h"
 
 #include <algorithm>
 #include <map>

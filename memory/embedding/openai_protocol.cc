@@ -10,8 +10,8 @@
 #include "common/message_text.h"
 #include "common/redaction.h"
 #include "common/unicode.h"
-#include "memory/embedding/embedding_log.h"
-#include "memory/embedding/openai_answer.h"
+#include "memory/embedding/internal/embedding_log.h"
+#include "memory/embedding/internal/openai_answer.h"
 #include "memory/embedding/remote_embedding_client.h"
 
 namespace vantory {
@@ -22,7 +22,7 @@ bool is_retried(long status) { return status == 429 || (status >= 500 && status 
 
 }  // namespace
 
-std::vector<PythonVector> RemoteEmbeddingClient::_call_openai_api(
+std::vector<PythonVector> RemoteEmbeddingClient::call_openai_api(
     const std::vector<std::string>& texts, const HttpHeaders& headers) {
   Json body = Json::object();
   body["model"] = model_name;
@@ -33,7 +33,7 @@ std::vector<PythonVector> RemoteEmbeddingClient::_call_openai_api(
   std::string bytes;
   for (int attempt = 1;; ++attempt) {
     try {
-      bytes = _request("POST", api_url, headers, request);
+      bytes = send_request("POST", api_url, headers, request);
       break;
     } catch (const HttpStatusError& e) {
       if (!is_retried(e.code()) || attempt >= kOpenAiMaxAttempts) throw;

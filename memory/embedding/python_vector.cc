@@ -5,7 +5,7 @@
 
 #include "common/error.h"
 #include "common/message_text.h"
-#include "memory/embedding/embedding_log.h"
+#include "memory/embedding/internal/embedding_log.h"
 
 namespace vantory {
 

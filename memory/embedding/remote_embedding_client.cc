@@ -18,8 +18,8 @@
 #include "common/redaction.h"
 #include "common/sha256.h"
 #include "common/unicode.h"
-#include "memory/embedding/embedding_log.h"
-#include "memory/embedding/worker_pool.h"
+#include "memory/embedding/internal/embedding_log.h"
+#include "memory/embedding/internal/worker_pool.h"
 
 #ifndef VANTORY_DEFAULT_EMBEDDING_HOST
 #define VANTORY_DEFAULT_EMBEDDING_HOST "localhost:7860"
@@ -302,7 +302,7 @@ std::size_t RemoteEmbeddingClient::cache_size() const {
   return _cache.size();
 }
 
-std::string RemoteEmbeddingClient::_request(const std::string& method, const std::string& url,
+std::string RemoteEmbeddingClient::send_request(const std::string& method, const std::string& url,
                                             const HttpHeaders& headers,
                                             const std::string& body) const {
   HttpSettings settings;
@@ -312,17 +312,17 @@ std::string RemoteEmbeddingClient::_request(const std::string& method, const std
   return http_request(method, url, headers, body, settings);
 }
 
-HttpHeaders RemoteEmbeddingClient::_request_headers() const {
+HttpHeaders RemoteEmbeddingClient::request_headers() const {
   HttpHeaders headers{{"Content-Type", "application/json"}};
   if (non_empty(api_key)) headers.emplace_back("Authorization", "Bearer " + *api_key);
   return headers;
 }
 
 PythonVector RemoteEmbeddingClient::_call_api(const std::string& text) {
-  HttpHeaders headers = _request_headers();
+  HttpHeaders headers = request_headers();
   DeadlineScope deadline(request_deadline);
   try {
-    if (api_format == "openai") return _call_openai_api({text}, headers).front();
+    if (api_format == "openai") return call_openai_api({text}, headers).front();
     return _is_gradio ? _call_gradio_api(text, headers) : _call_rest_api(text, headers);
   } catch (...) {
     log_request_failure(api_key.value_or(""));
@@ -369,11 +369,11 @@ PythonVector RemoteEmbeddingClient::embed(const std::string& text) {
     if (const PythonVector* hit = _cache.find(key); hit && usable_embedding(*hit)) return *hit;
   }
   PythonVector embedding = _call_api(text);
-  _remember(key, embedding);
+  remember(key, embedding);
   return embedding;
 }
 
-void RemoteEmbeddingClient::_remember(std::uint64_t key, const PythonVector& embedding) {
+void RemoteEmbeddingClient::remember(std::uint64_t key, const PythonVector& embedding) {
   // A failure is answered, never remembered: the next call asks the service again.
   if (!cache_embeddings || !usable_embedding(embedding)) return;
   MutexLock guard(lock);
@@ -387,7 +387,7 @@ std::vector<PythonVector> RemoteEmbeddingClient::embed_batch(const std::vector<s
   log_embedding_line("Batch embedding " + std::to_string(texts.size()) + " texts with " +
                      std::to_string(max_workers) + " workers...");
   if (max_workers < 1) throw ValueError("max_workers must be greater than 0");
-  if (api_format == "openai") return _embed_batch_openai(texts, max_workers);
+  if (api_format == "openai") return embed_batch_openai(texts, max_workers);
 
   std::vector<std::optional<PythonVector>> results(texts.size());
   run_on_pool(texts.size(), max_workers, [&](std::size_t i) { results[i] = embed(texts[i]); });
@@ -397,7 +397,7 @@ std::vector<PythonVector> RemoteEmbeddingClient::embed_batch(const std::vector<s
   return stack_vectors(std::move(collected));
 }
 
-std::vector<PythonVector> RemoteEmbeddingClient::_embed_batch_openai(
+std::vector<PythonVector> RemoteEmbeddingClient::embed_batch_openai(
     const std::vector<std::string>& texts, int max_workers) {
   const std::size_t n = texts.size();
   std::vector<std::uint64_t> keys(n);
@@ -427,7 +427,7 @@ std::vector<PythonVector> RemoteEmbeddingClient::_embed_batch_openai(
 
   const std::size_t size = static_cast<std::size_t>(batch_size);
   std::vector<PythonVector> made(missing.size());
-  const HttpHeaders headers = _request_headers();
+  const HttpHeaders headers = request_headers();
   run_on_pool((missing.size() + size - 1) / size, max_workers, [&](std::size_t group) {
     std::size_t begin = group * size;
     std::size_t end = std::min(begin + size, missing.size());
@@ -436,14 +436,14 @@ std::vector<PythonVector> RemoteEmbeddingClient::_embed_batch_openai(
     std::vector<PythonVector> answer;
     try {
       DeadlineScope deadline(request_deadline);
-      answer = _call_openai_api(batch, headers);
+      answer = call_openai_api(batch, headers);
     } catch (...) {
       log_request_failure(api_key.value_or(""));
       answer.assign(batch.size(), zeros_vector(dimension.load()));
     }
     for (std::size_t j = begin; j < end; ++j) {
       made[j] = std::move(answer[j - begin]);
-      _remember(keys[missing[j]], made[j]);
+      remember(keys[missing[j]], made[j]);
     }
   });
   for (std::size_t i = 0; i < n; ++i) {

@@ -154,6 +154,10 @@ class RemoteEmbeddingClient {
   static std::vector<double> batch_cosine_similarity(const PythonVector& query_vec,
                                                      const std::vector<PythonVector>& doc_vecs);
 
+  // False for what a failed embedding gives: a vector that is empty, all zeros, or holds NaN
+  // or Infinity. Such vectors are neither cached nor stored.
+  static bool usable_embedding(const PythonVector& embedding);
+
   // --- Cache ---
 
   // Writes the cache file (nothing without a cache directory). Failures are reported on
@@ -196,7 +200,7 @@ class RemoteEmbeddingClient {
   const std::optional<std::string> _cache_path;
   const TlsSettings ssl_context;
 
-  // --- Internal steps, open to subclasses and tests ---
+  // --- Steps of the protocols, open to subclasses and tests ---
 
   // The cache key of `text`: the first 16 lower-case hex digits of its SHA-256.
   static std::string _get_cache_key(const std::string& text);
@@ -222,26 +226,8 @@ class RemoteEmbeddingClient {
   // a logged zero vector when no embedding arrives; throws on HTTP and submit failures.
   PythonVector _call_gradio_api(const std::string& text, const HttpHeaders& headers);
 
-  // What one answer of the event stream holds: the numbers of its last data line that
-  // carries an embedding (null when none does) and whether an "event: complete" line came.
-  // Lines that are not JSON are skipped. Throws ValueError when `body` is not UTF-8.
-  struct GradioStreamRead {
-    Json embedding;
-    bool completed = false;
-  };
-  static GradioStreamRead _read_gradio_stream(const std::string& body);
-
   // The numbers in the payload of one event-stream data line, or null.
   static Json _parse_gradio_result(const Json& data);
-
-  // The OpenAI exchange for `texts` (at most batch_size): POST {"model", "input": texts},
-  // retried on 429 and 5xx as the class constants say; the answer's data[i].embedding is
-  // mapped back to texts[data[i].index]. Texts the answer gives no usable embedding for (no
-  // item, a duplicate index, numbers missing or not numbers, a length unlike the others')
-  // get a zero vector, reported in one "[Embedding] API request failed: " line. Throws, like
-  // the other formats, when the request fails or the answer holds no "data" list.
-  std::vector<PythonVector> _call_openai_api(const std::vector<std::string>& texts,
-                                             const HttpHeaders& headers);
 
   // `embedding_list` as 32-bit floats scaled to unit length (unchanged when its norm is 0);
   // sets `dimension` to its length. Throws TypeError unless it is an array of numbers, and
@@ -251,26 +237,30 @@ class RemoteEmbeddingClient {
   // The same for numbers already read as floats.
   PythonVector _finalize_embedding(PythonVector embedding) EXCLUDES(lock);
 
-  // False for what a failed embedding gives: a vector that is empty, all zeros, or holds NaN
-  // or Infinity. Such vectors are neither cached nor stored.
-  static bool usable_embedding(const PythonVector& embedding);
-
- protected:
-  // Sends one request with this client's time-out and TLS settings.
-  std::string _request(const std::string& method, const std::string& url,
-                       const HttpHeaders& headers, const std::string& body) const;
-
  private:
+  // Sends one request with this client's time-out and TLS settings.
+  std::string send_request(const std::string& method, const std::string& url,
+                           const HttpHeaders& headers, const std::string& body) const;
+
+  // The OpenAI exchange for `texts` (at most batch_size): POST {"model", "input": texts},
+  // retried on 429 and 5xx as the class constants say; the answer's data[i].embedding is
+  // mapped back to texts[data[i].index]. Texts the answer gives no usable embedding for (no
+  // item, a duplicate index, numbers missing or not numbers, a length unlike the others')
+  // get a zero vector, reported in one "[Embedding] API request failed: " line. Throws, like
+  // the other formats, when the request fails or the answer holds no "data" list.
+  std::vector<PythonVector> call_openai_api(const std::vector<std::string>& texts,
+                                            const HttpHeaders& headers);
+
   // Content-Type and, with a key, Authorization: Bearer.
-  HttpHeaders _request_headers() const;
+  HttpHeaders request_headers() const;
 
   // The openai path of embed_batch: `max_workers` checked already.
-  std::vector<PythonVector> _embed_batch_openai(const std::vector<std::string>& texts,
+  std::vector<PythonVector> embed_batch_openai(const std::vector<std::string>& texts,
                                                 int max_workers) EXCLUDES(lock);
 
   // Stores an answer of the service in the cache (when caching is on), saving the file at
   // every hundredth entry.
-  void _remember(std::uint64_t key, const PythonVector& embedding) EXCLUDES(lock);
+  void remember(std::uint64_t key, const PythonVector& embedding) EXCLUDES(lock);
 
   // Replaces the cache with the file's entries (all or nothing). Called by the constructor.
   void _load_cache() EXCLUDES(lock);

@@ -8,7 +8,8 @@
 #include "common/json_text.h"
 #include "common/message_text.h"
 #include "common/unicode.h"
-#include "memory/embedding/embedding_log.h"
+#include "memory/embedding/internal/embedding_log.h"
+#include "memory/embedding/internal/gradio_stream.h"
 #include "memory/embedding/remote_embedding_client.h"
 
 namespace vantory {
@@ -53,10 +54,6 @@ std::string path_segment(const std::string& text) {
   return out;
 }
 
-bool starts_with(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
 }  // namespace
 
 PythonVector RemoteEmbeddingClient::_call_rest_api(const std::string& text,
@@ -64,7 +61,7 @@ PythonVector RemoteEmbeddingClient::_call_rest_api(const std::string& text,
   Json body = Json::object();
   body["inputs"] = text;
   body["options"] = Json::object({{"wait_for_model", true}});
-  Json value = parse_body(_request("POST", api_url, headers, dump_json(body)));
+  Json value = parse_body(send_request("POST", api_url, headers, dump_json(body)));
   return _finalize_embedding(_parse_response(value));
 }
 
@@ -92,7 +89,7 @@ PythonVector RemoteEmbeddingClient::_call_gradio_api(const std::string& text,
                                                      const HttpHeaders& headers) {
   Json submit = Json::object();
   submit["data"] = Json::array({text});
-  Json result = parse_body(_request("POST", api_url, headers, dump_json(submit)));
+  Json result = parse_body(send_request("POST", api_url, headers, dump_json(submit)));
   if (!result.is_object() || !result.contains("event_id")) {
     // The endpoint answered directly instead of queueing an event.
     return _finalize_embedding(_parse_response(result));
@@ -100,45 +97,13 @@ PythonVector RemoteEmbeddingClient::_call_gradio_api(const std::string& text,
   const std::string result_url = api_url + "/" + path_segment(value_text(result["event_id"]));
 
   for (int attempt = 0; attempt < kGradioMaxAttempts; ++attempt) {
-    GradioStreamRead read = _read_gradio_stream(_request("GET", result_url, headers, ""));
+    GradioStreamRead read = read_gradio_stream(send_request("GET", result_url, headers, ""));
     if (!read.embedding.is_null()) return _finalize_embedding(read.embedding);
     if (read.completed) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(kGradioPauseMilliseconds));
   }
   log_embedding_line("Gradio API timeout waiting for result");
   return zeros_vector(dimension.load());
-}
-
-RemoteEmbeddingClient::GradioStreamRead RemoteEmbeddingClient::_read_gradio_stream(
-    const std::string& body) {
-  require_utf8(body);
-  GradioStreamRead read;
-  std::string_view rest = strip_whitespace(body);
-  while (true) {
-    std::size_t newline = rest.find('\n');
-    std::string_view line = strip_whitespace(rest.substr(0, newline));
-    if (starts_with(line, "event:")) {
-      if (strip_whitespace(line.substr(6)) == "complete") read.completed = true;
-    } else if (starts_with(line, "data:")) {
-      std::string_view payload = strip_whitespace(line.substr(5));
-      if (!payload.empty()) {
-        Json value;
-        bool parsed = true;
-        try {
-          value = parse_json(payload);
-        } catch (const ValueError&) {
-          parsed = false;  // junk between events is not an answer
-        }
-        if (parsed && value.is_array() && !value.empty()) {
-          Json found = _parse_gradio_result(value);
-          if (found.is_array() && !found.empty()) read.embedding = std::move(found);
-        }
-      }
-    }
-    if (newline == std::string_view::npos) break;
-    rest.remove_prefix(newline + 1);
-  }
-  return read;
 }
 
 Json RemoteEmbeddingClient::_parse_gradio_result(const Json& data) {

@@ -1,4 +1,4 @@
-#include "memory/embedding/worker_pool.h"
+#include "memory/embedding/internal/worker_pool.h"
 
 #include <algorithm>
 #include <atomic>

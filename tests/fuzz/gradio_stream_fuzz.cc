@@ -5,15 +5,16 @@
 #include <string>
 
 #include "common/error.h"
+#include "memory/embedding/internal/gradio_stream.h"
 #include "tests/fuzz/embedding_client.h"
 #include "tests/fuzz/fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string body(reinterpret_cast<const char*>(data), size);
   vantory::RemoteEmbeddingClient& client = vantory::fuzzing::offline_client();
-  vantory::RemoteEmbeddingClient::GradioStreamRead read;
+  vantory::GradioStreamRead read;
   try {
-    read = client._read_gradio_stream(body);
+    read = vantory::read_gradio_stream(body);
   } catch (const vantory::ValueError&) {
     return 0;
   }

@@ -8,7 +8,7 @@
 #include "common/error.h"
 #include "common/json_text.h"
 #include "common/unicode.h"
-#include "memory/embedding/openai_answer.h"
+#include "memory/embedding/internal/openai_answer.h"
 #include "memory/embedding/python_vector.h"
 #include "tests/fuzz/fuzz_check.h"
 

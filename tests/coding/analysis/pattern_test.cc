@@ -1,4 +1,4 @@
-#include "coding/pattern.h"
+#include "coding/internal/pattern.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 
 #include "common/error.h"
 #include "common/json_text.h"
-#include "memory/embedding/openai_answer.h"
+#include "memory/embedding/internal/openai_answer.h"
 #include "memory/embedding/remote_embedding_client.h"
 #include "tests/memory/embedding/test_support.h"
 

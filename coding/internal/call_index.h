@@ -20,7 +20,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "coding/file_contexts.h"
+#include "coding/internal/file_contexts.h"
 #include "common/json.h"
 
 namespace vantory {
