@@ -11,19 +11,25 @@
 namespace vantory::embeddings {
 namespace {
 
+HttpSettings short_wait() {
+  HttpSettings settings;
+  settings.timeout_seconds = 5;
+  return settings;
+}
+
 class LocalEmbeddingServiceTest : public ::testing::Test {
  protected:
   LocalEmbeddingServiceTest() : service_(0, 32) {}
 
   std::string post(const std::string& path, const std::string& body) {
     return http_request("POST", "http://127.0.0.1:" + std::to_string(service_.port()) + path,
-                        {{"Content-Type", "application/json"}}, body, HttpSettings{5});
+                        {{"Content-Type", "application/json"}}, body, short_wait());
   }
 
   long status_of(const std::string& method, const std::string& path, const std::string& body) {
     try {
       http_request(method, "http://127.0.0.1:" + std::to_string(service_.port()) + path, {}, body,
-                   HttpSettings{5});
+                   short_wait());
       return 200;
     } catch (const HttpStatusError& e) {
       return e.code();
@@ -67,7 +73,7 @@ TEST_F(LocalEmbeddingServiceTest, AnswersEachRequestShape) {
   Json submitted = parse_json(post("/gradio_api/call/embed_dense", R"({"data": ["abc"]})"));
   std::string stream =
       http_request("GET", service_.gradio_url() + "/" + submitted["event_id"].get<std::string>(),
-                   {}, "", HttpSettings{5});
+                   {}, "", short_wait());
   EXPECT_EQ(stream, "event: complete\ndata: " + dump_json(Json::array({expected})) + "\n\n");
 }
 

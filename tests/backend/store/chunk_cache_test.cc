@@ -254,7 +254,9 @@ TEST_F(CachedChunkingTest, EditedFilesAndOtherRecordsAreCutAgain) {
     EXPECT_EQ(cuts() - before, c.cuts) << c.name;
     EXPECT_EQ(tarnel_->delta_update("agent", file_)["chunks_added"], 0) << c.name;
     EXPECT_EQ(cuts() - before, c.cuts) << c.name << ": cut once, then answered";
-    if (c.chunker_records_after) EXPECT_EQ(stored_chunks(), chunker_records) << c.name;
+    if (c.chunker_records_after) {
+      EXPECT_EQ(stored_chunks(), chunker_records) << c.name;
+    }
   }
 }
 
