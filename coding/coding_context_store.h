@@ -39,7 +39,7 @@ class CodingContextStore {
 
   // Removes from the global index the entries of `agent_id` and only them (in memory;
   // persisted by _save_global_index). Other agents' entries stay.
-  virtual void _drop_global_index_entries(const std::string& agent_id) = 0;
+  virtual void drop_global_index_entries(const std::string& agent_id) = 0;
 
   // Deletes the stored context of `file_path` (as given). True when one was deleted.
   virtual bool delete_code_mem(const std::string& agent_id, const std::string& file_path) = 0;

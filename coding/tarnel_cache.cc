@@ -76,7 +76,7 @@ Json Tarnel::invalidate_cache(const std::string& agent_id,
     std::int64_t invalidated = records::length_of(contexts);
     store_->_save_agent_data(agent_id, "file_contexts", Json::array());
     // The global index serves every agent; only this agent's entries go.
-    store_->_drop_global_index_entries(agent_id);
+    store_->drop_global_index_entries(agent_id);
     store_->_save_global_index();
     return Json{{"status", "invalidated"},
                 {"scope", "all"},

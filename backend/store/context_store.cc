@@ -228,7 +228,7 @@ void ContextStore::_save_global_index() {
   dropped_agents_.clear();
 }
 
-void ContextStore::_drop_global_index_entries(const std::string& agent_id) {
+void ContextStore::drop_global_index_entries(const std::string& agent_id) {
   if (_global_index.is_object()) _global_index.erase(agent_id);
   dropped_agents_.insert(agent_id);
 }

@@ -67,11 +67,11 @@ class ContextStore : public CodingContextStore, public StoredChunks {
   // _global_index is {agent_id: {file_path: {"language", "chunk_count", "context_hash",
   // "indexed_at"}}}, loaded at construction and kept current by this instance's writes.
   // Saving writes the entries of every agent present in it and deletes those of agents
-  // dropped with _drop_global_index_entries; agents it does not mention are left alone, so
+  // dropped with drop_global_index_entries; agents it does not mention are left alone, so
   // a stale copy never erases another writer's entries. TypeError when it is not an object
   // of objects.
   void _save_global_index() override;
-  void _drop_global_index_entries(const std::string& agent_id) override;
+  void drop_global_index_entries(const std::string& agent_id) override;
   Json _global_index = Json::object();
 
   // Deletes the context of `file_path` (normalised here) with its chunks, imports, index rows

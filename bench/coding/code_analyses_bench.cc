@@ -100,7 +100,7 @@ class MemoryStore : public CodingContextStore {
   Json retrieve_file_context(const std::string&, const std::string&) override { return unused(); }
   void _save_agent_data(const std::string&, const std::string&, const Json&) override { unused(); }
   void _save_global_index() override { unused(); }
-  void _drop_global_index_entries(const std::string&) override { unused(); }
+  void drop_global_index_entries(const std::string&) override { unused(); }
   bool delete_code_mem(const std::string&, const std::string&) override { return unused(); }
   Json list_code_mems(const std::string&, std::int64_t, std::int64_t) override { return unused(); }
   Json get_token_savings_report(const std::string&) override { return unused(); }

@@ -101,7 +101,7 @@ TEST(CacheTest, AllScopeClearsOnlyThisAgentsData) {
         EXPECT_CALL(*t.mocks->ambrel, delete_vectors("agent", Eq(Json{"h1", "h2", "h1"})));
       }
       EXPECT_CALL(*t.mocks->store, _save_agent_data("agent", "file_contexts", Eq(Json::array())));
-      EXPECT_CALL(*t.mocks->store, _drop_global_index_entries("agent"));
+      EXPECT_CALL(*t.mocks->store, drop_global_index_entries("agent"));
       EXPECT_CALL(*t.mocks->store, _save_global_index());
     }
   }

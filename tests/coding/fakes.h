@@ -21,7 +21,7 @@ class MockStore : public CodingContextStore {
   MOCK_METHOD(void, _save_agent_data, (const std::string&, const std::string&, const Json&),
               (override));
   MOCK_METHOD(void, _save_global_index, (), (override));
-  MOCK_METHOD(void, _drop_global_index_entries, (const std::string&), (override));
+  MOCK_METHOD(void, drop_global_index_entries, (const std::string&), (override));
   // The index a store keeps beside the calls: Tarnel must leave it alone.
   Json _global_index = Json::object();
   MOCK_METHOD(bool, delete_code_mem, (const std::string&, const std::string&), (override));

@@ -17,7 +17,7 @@ struct Store : CodingContextStore {
   }
   void _save_agent_data(const std::string&, const std::string&, const Json&) override {}
   void _save_global_index() override {}
-  void _drop_global_index_entries(const std::string&) override {}
+  void drop_global_index_entries(const std::string&) override {}
   bool delete_code_mem(const std::string&, const std::string&) override { return false; }
   Json list_code_mems(const std::string&, std::int64_t, std::int64_t) override {
     return Json{{"root", root}};

@@ -291,7 +291,7 @@ TEST_F(ContextStoreTest, GlobalIndexDropsOneAgentAlone) {
   Components other(root_);
   other.builder->process_file_chunks("three", "c.py", Json::array({chunk("c", "block", "c")}),
                                      "python");
-  store()._drop_global_index_entries("one");
+  store().drop_global_index_entries("one");
   store()._save_global_index();
   open();
   EXPECT_FALSE(context_store()._global_index.contains("one"));
