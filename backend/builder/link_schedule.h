@@ -4,9 +4,10 @@
 // Links are learned again once the units stored since they were last learned reach half the number
 // they were learned at (and at least kMinUnitsToLearn), so a code base indexed from nothing is
 // learned a logarithmic number of times and the work adds up to a small multiple of one learning.
-// What is left over is learned when the schedule is flushed (its builder goes away at the end of an
-// indexing process), if it amounts to a tenth of the code base or the agent has no links yet.
-// Searches never learn.
+// What is left over is learned when the schedule is flushed (at the end of each run of batched
+// writes, such as the indexing of a tree, and when its builder goes away), if it amounts to a
+// tenth of the code base or the agent has no links yet: a tree indexed in one run is learned
+// once, at its end. Searches never learn.
 //
 // Thread safety: none; owned by one builder.
 #pragma once
@@ -28,7 +29,7 @@ class LinkSchedule {
   void note_stored(Database& db, const std::string& agent_id, std::int64_t units);
 
   // Notes that `units` units of `agent_id` were written in a transaction still open: they are
-  // learned from by learn_due once it is committed.
+  // learned from by the next learn_due or flush after it is committed.
   void add(Database& db, const std::string& agent_id, std::int64_t units);
 
   // Learns the links of the agents that are due (see note_stored). Throws RuntimeError when

@@ -354,7 +354,14 @@ void MemoryBuilder::commit_batch() {
   batch_files_.clear();
   batch->commit();
   for (const auto& [agent_id, path] : files) core_->note_indexed(agent_id, path);
-  link_schedule_.learn_due(core_->database());
+}
+
+void MemoryBuilder::finish_batches() noexcept {
+  try {
+    link_schedule_.flush(core_->database());
+  } catch (const std::exception&) {
+    // The links stay as they were until the agent's next learning.
+  }
 }
 
 void MemoryBuilder::abort_batch() noexcept {
