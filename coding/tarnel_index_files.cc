@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -34,6 +36,9 @@ constexpr std::size_t kWindowPerWorker = 16;
 // In all at most this many: the backend remembers what its chunker answered for more files than
 // that, so the files stored know they are the chunker's own.
 constexpr std::size_t kMaxWindow = 64;
+// And at most about this much source waits, however large the files: a window
+// of files near the size limit would otherwise hold hundreds of MB once cut.
+constexpr std::uint64_t kMaxWaitingBytes = std::uint64_t{16} << 20;
 
 // A file as a worker left it: cut, and prepared for the store when the builder
 // can be told so.
@@ -41,6 +46,7 @@ struct Cut {
   CutFile file;
   std::unique_ptr<PreparedFile> prepared;
   std::exception_ptr error;
+  std::uint64_t bytes = 0;  // the file's size, as far as it could be read
 };
 
 // The files between the workers and the writer: a window of slots that the
@@ -54,7 +60,12 @@ class CutWindow {
   // window stopped.
   bool claim(std::size_t& index) {
     MutexLock lock(mutex_);
-    while (!stopped_ && next_ < count_ && next_ >= taken_ + slots_.size()) lock.wait(room_);
+    // The file the writer waits for is claimed already, so waiting for room
+    // never waits on itself.
+    while (!stopped_ && next_ < count_ &&
+           (next_ >= taken_ + slots_.size() || waiting_bytes_ >= kMaxWaitingBytes)) {
+      lock.wait(room_);
+    }
     if (stopped_ || next_ >= count_) return false;
     index = next_++;
     return true;
@@ -63,6 +74,7 @@ class CutWindow {
   void deliver(std::size_t index, Cut cut) {
     MutexLock lock(mutex_);
     Slot& slot = slots_[index % slots_.size()];
+    waiting_bytes_ += cut.bytes;
     slot.cut = std::move(cut);
     slot.ready = true;
     if (index == taken_) ready_.notify_one();
@@ -74,6 +86,7 @@ class CutWindow {
     Slot& slot = slots_[index % slots_.size()];
     while (!slot.ready) lock.wait(ready_);
     Cut cut = std::move(slot.cut);
+    waiting_bytes_ -= cut.bytes;
     slot.ready = false;
     taken_ = index + 1;
     room_.notify_all();
@@ -97,6 +110,7 @@ class CutWindow {
   std::vector<Slot> slots_ GUARDED_BY(mutex_);
   std::size_t next_ GUARDED_BY(mutex_) = 0;   // next index to claim
   std::size_t taken_ GUARDED_BY(mutex_) = 0;  // indexes below it are taken by the writer
+  std::uint64_t waiting_bytes_ GUARDED_BY(mutex_) = 0;  // of the files delivered, not taken
   bool stopped_ GUARDED_BY(mutex_) = false;
   std::condition_variable room_;
   std::condition_variable ready_;
@@ -125,6 +139,9 @@ class CutWorkers {
           } catch (...) {
             cut.error = std::current_exception();
           }
+          std::error_code unknown;
+          std::uintmax_t size = std::filesystem::file_size(paths[index], unknown);
+          if (!unknown) cut.bytes = size;
           window.deliver(index, std::move(cut));
         }
       });
