@@ -10,10 +10,10 @@
 
 #include "coding/batched_writes.h"
 #include "coding/internal/ingest_steps.h"
-#include "coding/prepared_writes.h"
 #include "coding/internal/records.h"
-#include "coding/tarnel.h"
 #include "coding/internal/timing.h"
+#include "coding/prepared_writes.h"
+#include "coding/tarnel.h"
 #include "common/mutex.h"
 
 namespace vantory {

@@ -5,8 +5,8 @@
 
 #include "coding/internal/record_views.h"
 #include "coding/internal/records.h"
-#include "coding/tarnel.h"
 #include "coding/internal/timing.h"
+#include "coding/tarnel.h"
 #include "common/error.h"
 #include "common/message_text.h"
 #include "common/paths.h"

@@ -146,7 +146,8 @@ Json Tarnel::usage_analysis(const std::string& agent_id, const std::string& file
     if (!records::is_callable_unit(chunk)) continue;
     const Json& name = records::get_or(chunk, "name", records::kNull);
     if (name.is_string()) defined_names.insert(name.get_ref<const std::string&>());
-    defined.push_back(Json{{"name", name}, {"line", records::get_or(chunk, "start_line", records::kNull)}});
+    defined.push_back(
+        Json{{"name", name}, {"line", records::get_or(chunk, "start_line", records::kNull)}});
   }
 
   // Calls from other files into this module, by the last part of the called name.

@@ -4,8 +4,8 @@
 #include <unordered_map>
 
 #include "common/rounding.h"
-#include "memory/ambrel/local_ambrel.h"
 #include "memory/ambrel/internal/memory_entry.h"
+#include "memory/ambrel/local_ambrel.h"
 
 namespace vantory {
 

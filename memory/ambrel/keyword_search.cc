@@ -11,10 +11,10 @@
 #include "common/error.h"
 #include "common/rounding.h"
 #include "common/unicode.h"
-#include "memory/ambrel/local_ambrel.h"
 #include "memory/ambrel/internal/memory_entry.h"
 #include "memory/ambrel/internal/substring_finder.h"
 #include "memory/ambrel/internal/word_set_finder.h"
+#include "memory/ambrel/local_ambrel.h"
 
 namespace vantory {
 

@@ -3,10 +3,10 @@
 
 #include "common/files.h"
 #include "memory/ambrel/internal/ambrel_log.h"
-#include "memory/ambrel/local_ambrel.h"
 #include "memory/ambrel/internal/memory_entry.h"
 #include "memory/ambrel/internal/no_embedding.h"
 #include "memory/ambrel/internal/similarity.h"
+#include "memory/ambrel/local_ambrel.h"
 
 namespace vantory {
 

@@ -6,9 +6,9 @@
 #include "common/message_text.h"
 #include "memory/ambrel/internal/ambrel_log.h"
 #include "memory/ambrel/internal/embedder_record.h"
-#include "memory/ambrel/local_ambrel.h"
 #include "memory/ambrel/internal/memory_entry.h"
 #include "memory/ambrel/internal/no_embedding.h"
+#include "memory/ambrel/local_ambrel.h"
 
 namespace vantory {
 

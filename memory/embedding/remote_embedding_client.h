@@ -256,7 +256,7 @@ class RemoteEmbeddingClient {
 
   // The openai path of embed_batch: `max_workers` checked already.
   std::vector<PythonVector> embed_batch_openai(const std::vector<std::string>& texts,
-                                                int max_workers) EXCLUDES(lock);
+                                               int max_workers) EXCLUDES(lock);
 
   // Stores an answer of the service in the cache (when caching is on), saving the file at
   // every hundredth entry.
