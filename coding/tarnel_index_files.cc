@@ -4,7 +4,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -46,7 +45,6 @@ struct Cut {
   CutFile file;
   std::unique_ptr<PreparedFile> prepared;
   std::exception_ptr error;
-  std::uint64_t bytes = 0;  // the file's size, as far as it could be read
 };
 
 // The files between the workers and the writer: a window of slots that the
@@ -74,7 +72,7 @@ class CutWindow {
   void deliver(std::size_t index, Cut cut) {
     MutexLock lock(mutex_);
     Slot& slot = slots_[index % slots_.size()];
-    waiting_bytes_ += cut.bytes;
+    waiting_bytes_ += cut.file.bytes;
     slot.cut = std::move(cut);
     slot.ready = true;
     if (index == taken_) ready_.notify_one();
@@ -86,7 +84,7 @@ class CutWindow {
     Slot& slot = slots_[index % slots_.size()];
     while (!slot.ready) lock.wait(ready_);
     Cut cut = std::move(slot.cut);
-    waiting_bytes_ -= cut.bytes;
+    waiting_bytes_ -= cut.file.bytes;
     slot.ready = false;
     taken_ = index + 1;
     room_.notify_all();
@@ -139,9 +137,6 @@ class CutWorkers {
           } catch (...) {
             cut.error = std::current_exception();
           }
-          std::error_code unknown;
-          std::uintmax_t size = std::filesystem::file_size(paths[index], unknown);
-          if (!unknown) cut.bytes = size;
           window.deliver(index, std::move(cut));
         }
       });

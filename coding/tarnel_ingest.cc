@@ -45,14 +45,15 @@ CutFile cut_file(ChunkingComponent& chunking, const std::string& file_path,
                  std::uint64_t max_bytes) {
   // Detecting a language may read the file's first line: what will not be read as source (a
   // FIFO would block that read) is refused before.
+  CutFile cut;
   if (path_exists(file_path)) {
     try {
-      check_regular_file(file_path, max_bytes);
+      cut.bytes = check_regular_file(file_path, max_bytes);
     } catch (const OSError& e) {
-      return {"", error_answer(std::string("Auto-chunking failed: ") + e.what())};
+      cut.chunks = error_answer(std::string("Auto-chunking failed: ") + e.what());
+      return cut;
     }
   }
-  CutFile cut;
   cut.language = chunking.detect_language(file_path);
   cut.chunks = auto_chunk(chunking, file_path, cut.language, max_bytes);
   return cut;

@@ -99,10 +99,11 @@ void expect_regular_file(const struct stat& st, std::uint64_t max_bytes,
 
 }  // namespace
 
-void check_regular_file(const std::string& path, std::uint64_t max_bytes) {
+std::uint64_t check_regular_file(const std::string& path, std::uint64_t max_bytes) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) throw_os(errno, path);
   expect_regular_file(st, max_bytes, path);
+  return static_cast<std::uint64_t>(st.st_size);
 }
 
 std::string read_regular_file(const std::string& path, std::uint64_t max_bytes) {

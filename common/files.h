@@ -21,8 +21,8 @@ std::string read_file(const std::string& path);
 std::string read_regular_file(const std::string& path, std::uint64_t max_bytes);
 
 // Throws what read_regular_file throws for the kind and size of the file at `path`, without
-// opening it (symbolic links followed).
-void check_regular_file(const std::string& path, std::uint64_t max_bytes);
+// opening it (symbolic links followed); answers its size.
+std::uint64_t check_regular_file(const std::string& path, std::uint64_t max_bytes);
 
 // Reads a file from its start, piece by piece. Not thread-safe.
 class FileReader {

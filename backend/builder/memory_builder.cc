@@ -334,12 +334,8 @@ Json MemoryBuilder::store(Prepared& p) {
 }
 
 MemoryBuilder::~MemoryBuilder() {
-  try {
-    if (batch_) abort_batch();
-    link_schedule_.flush(core_->database());
-  } catch (const std::exception&) {
-    // The links stay as they were until the agent's next learning.
-  }
+  if (batch_) abort_batch();
+  finish_batches();
 }
 
 void MemoryBuilder::begin_batch() {

@@ -16,6 +16,7 @@ namespace vantory {
 struct CutFile {
   std::string language;
   Json chunks;
+  std::uint64_t bytes = 0;  // the file's size when it was checked, else 0
 };
 
 // Reads and cuts the file at `file_path` as index_file does without supplied
