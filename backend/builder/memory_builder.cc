@@ -161,8 +161,11 @@ std::unique_ptr<PreparedFile> MemoryBuilder::prepare_file(const std::string& age
   p->imports = import_records(language, p->facts, p->bytes, records);
   p->bytes.clear();
   p->bytes.shrink_to_fit();
+  std::shared_ptr<const TextDictionary> dictionary =
+      core_->database().text_dictionaries().current();
   p->packed = ContextTable::pack(ContextWrite{p->path, p->language, records, p->filled,
-                                              *p->imports, p->facts, 0, Json(), std::nullopt});
+                                              *p->imports, p->facts, 0, Json(), std::nullopt},
+                                 dictionary.get());
   Embedder& embedder = core_->embedder();
   if (embedder.runs_locally()) {
     std::vector<std::string> hashes, texts;
@@ -316,6 +319,7 @@ Json MemoryBuilder::store(Prepared& p) {
     removed = write(agent_id, p);
     tx.commit();
     core_->note_indexed(agent_id, p.path);
+    train_dictionary();
     if (!p.same_context) link_schedule_.note_stored(db, agent_id, chunk_count);
   }
   double elapsed_ms =
@@ -350,6 +354,16 @@ void MemoryBuilder::commit_batch() {
   batch_files_.clear();
   batch->commit();
   for (const auto& [agent_id, path] : files) core_->note_indexed(agent_id, path);
+  train_dictionary();
+}
+
+void MemoryBuilder::train_dictionary() noexcept {
+  try {
+    core_->database().text_dictionaries().train_when_due();
+  } catch (const std::exception&) {
+    // The bodies stored next are compressed as before; a dictionary is trained at a later
+    // commit.
+  }
 }
 
 void MemoryBuilder::finish_batches() noexcept {

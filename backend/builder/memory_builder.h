@@ -82,6 +82,9 @@ class MemoryBuilder : public CodingMemoryBuilder, public BatchedWrites, public P
   std::int64_t write(const std::string& agent_id, Prepared& prepared);
   // settle, then write in the open batch or a transaction of its own.
   Json store(Prepared& prepared);
+  // After a commit: trains the store's next text dictionary when one is due. A failure is
+  // not reported: the bodies are compressed as before.
+  void train_dictionary() noexcept;
 
   std::shared_ptr<BackendCore> core_;
   std::unique_ptr<Transaction> batch_;

@@ -223,7 +223,7 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
     if (!tests_wanted && is_secondary_path(place.column_text_view(0))) {
       candidate.score *= kSecondaryPathFactor;
     }
-    Json record = parse_json(unpack_chunk_body(place.column_blob(1)).record);
+    Json record = parse_json(unpack_chunk_body(place.column_blob(1), db.text_dictionaries()).record);
     auto type = record.find("type");
     if (type != record.end() && type->is_string() &&
         is_anonymous_unit(type->get_ref<const std::string&>())) {
@@ -246,7 +246,7 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
         "JOIN contexts x ON x.id = c.context_id WHERE c.id = ?1");
     st.bind(1, id);
     if (!st.step()) continue;
-    ChunkBody body = unpack_chunk_body(st.column_blob(0));
+    ChunkBody body = unpack_chunk_body(st.column_blob(0), db.text_dictionaries());
     Json chunk = chunk_record(body);
     std::string file_path = st.column_text(1);
     if (!chunk.contains("file_path")) chunk["file_path"] = file_path;

@@ -112,7 +112,7 @@ std::int64_t rebuild_term_links(Database& db, const std::string& agent_id) {
     while (st.step()) {
       ++units;
       if (is_secondary_path(st.column_text_view(1))) continue;
-      ChunkBody body = unpack_chunk_body(st.column_blob(0));
+      ChunkBody body = unpack_chunk_body(st.column_blob(0), db.text_dictionaries());
       const std::string& fts_name = body.text.name;
       const std::string& summary = body.text.summary;
       std::string_view name = std::string_view(fts_name).substr(0, fts_name.find(' '));

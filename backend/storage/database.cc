@@ -163,6 +163,7 @@ Database::Database(const std::string& root_path) {
         "PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536; PRAGMA wal_autocheckpoint=16000; "
         "PRAGMA journal_size_limit=16777216;");
     ensure_schema(*this);
+    dictionaries_.open();
   } catch (...) {
     // The statements prepared so far hold the connection open: finalise them first.
     close();

@@ -20,6 +20,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "backend/storage/text_dictionaries.h"
+
 namespace vantory::backend {
 
 class Database;
@@ -90,6 +92,8 @@ class Database {
   void exec(const char* sql);
 
   std::int64_t last_insert_rowid() const;
+  // The dictionaries the database's packed texts are compressed with.
+  TextDictionaries& text_dictionaries() { return dictionaries_; }
   const std::string& path() const { return path_; }
   sqlite3* handle() const { return db_; }
 
@@ -103,6 +107,7 @@ class Database {
   std::string path_;
   sqlite3* db_ = nullptr;
   std::unordered_map<const char*, sqlite3_stmt*> statements_;
+  TextDictionaries dictionaries_{*this};
 };
 
 // A write transaction (BEGIN IMMEDIATE). Rolls back on destruction unless committed.

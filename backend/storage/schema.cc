@@ -179,7 +179,7 @@ void upgrade_to_3(Database& db) {
   db.exec(kFinishChunks3);
   Statement bodies = db.prepare("SELECT id, body FROM chunks ORDER BY id");
   while (bodies.step()) {
-    ChunkSearchText text = unpack_chunk_body(bodies.column_blob(1)).text;
+    ChunkSearchText text = unpack_chunk_body(bodies.column_blob(1), db.text_dictionaries()).text;
     Statement fts = db.prepare(
         "INSERT INTO chunk_fts(rowid, fts_name, summary, keywords, "
         "content, subwords, "
@@ -190,6 +190,16 @@ void upgrade_to_3(Database& db) {
   }
   db.exec("PRAGMA user_version = 3;");
 }
+
+// Version 4: the dictionaries that packed texts are compressed with (text_dictionaries.h).
+// Bodies packed before stay as they are.
+constexpr const char* kUpgradeTo4 = R"sql(
+CREATE TABLE text_dictionaries(
+  id INTEGER PRIMARY KEY,
+  dictionary BLOB NOT NULL
+);
+PRAGMA user_version = 4;
+)sql";
 
 int user_version(Database& db) {
   Statement st = db.prepare("PRAGMA user_version");
@@ -212,6 +222,7 @@ void ensure_schema(Database& db) {
   if (version == 0) db.exec(kCreateVersion1);
   if (version <= 1) db.exec(kUpgradeTo2);
   if (version <= 2) upgrade_to_3(db);
+  if (version <= 3) db.exec(kUpgradeTo4);
   tx.commit();
 }
 

@@ -17,6 +17,8 @@
 //   sections      other named sections of an agent's data.
 //   global_index  the index over every agent's files, keyed by agent.
 //   snapshots     content-addressed snapshots of an agent's contexts.
+//   text_dictionaries  the zstd dictionaries chunk bodies are compressed with
+//                 (text_dictionaries.h).
 //
 // The schema version lives in PRAGMA user_version.
 #pragma once
@@ -25,7 +27,7 @@ namespace vantory::backend {
 
 class Database;
 
-inline constexpr int kSchemaVersion = 3;
+inline constexpr int kSchemaVersion = 4;
 
 // Creates the tables of an empty database, or brings those of an older version up to date.
 // Throws RuntimeError for a database written by a

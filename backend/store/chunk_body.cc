@@ -7,13 +7,14 @@
 namespace vantory::backend {
 
 std::string pack_chunk_body(std::string_view record, bool content_moved,
-                            const ChunkSearchText& text) {
+                            const ChunkSearchText& text, const TextDictionary* dictionary) {
   return pack_texts({record, content_moved ? "1" : "", text.name, text.summary, text.keywords,
-                     text.content, text.subwords, text.path});
+                     text.content, text.subwords, text.path},
+                    dictionary);
 }
 
-ChunkBody unpack_chunk_body(std::string_view blob) {
-  std::vector<std::string> texts = unpack_texts(blob);
+ChunkBody unpack_chunk_body(std::string_view blob, TextDictionaries& dictionaries) {
+  std::vector<std::string> texts = unpack_texts(blob, dictionaries);
   if (texts.size() != 8) throw RuntimeError("a stored chunk's body has the wrong number of texts");
   ChunkBody body;
   body.record = std::move(texts[0]);

@@ -243,7 +243,9 @@ Json ContextTable::chunk_records(std::int64_t context_id) {
   Statement st = db_.prepare("SELECT body FROM chunks WHERE context_id = ?1 ORDER BY ord");
   st.bind(1, context_id);
   Json chunks = Json::array();
-  while (st.step()) chunks.push_back(chunk_record(unpack_chunk_body(st.column_blob(0))));
+  while (st.step()) {
+    chunks.push_back(chunk_record(unpack_chunk_body(st.column_blob(0), db_.text_dictionaries())));
+  }
   return chunks;
 }
 
@@ -275,7 +277,7 @@ void ContextTable::forget_chunks(const char* select_sql, std::int64_t id,
     st.bind(1, agent_id);
   }
   while (st.step()) {
-    ChunkBody body = unpack_chunk_body(st.column_blob(1));
+    ChunkBody body = unpack_chunk_body(st.column_blob(1), db_.text_dictionaries());
     Statement fts = db_.prepare(
         "INSERT INTO chunk_fts(chunk_fts, rowid, fts_name, summary, keywords, "
         "content, "
@@ -313,9 +315,10 @@ void check_records(const std::string& file_path, const Json& chunks, const Json&
 
 }  // namespace
 
-PackedContext ContextTable::pack(const ContextWrite& context) {
+PackedContext ContextTable::pack(const ContextWrite& context,
+                                 const TextDictionary* dictionary) {
   PackedContext packed = hash_context(context);
-  pack_bodies(context, packed);
+  pack_bodies(context, packed, dictionary);
   return packed;
 }
 
@@ -344,14 +347,16 @@ PackedContext ContextTable::hash_context(const ContextWrite& context) {
   return packed;
 }
 
-void ContextTable::pack_bodies(const ContextWrite& context, PackedContext& packed) {
+void ContextTable::pack_bodies(const ContextWrite& context, PackedContext& packed,
+                               const TextDictionary* dictionary) {
   packed.search_texts.reserve(context.chunks.size());
   for (std::size_t i = 0; i < context.chunks.size(); ++i) {
     const Json& chunk = context.chunks[i];
     auto content = chunk.find("content");
     bool moved = content != chunk.end() && content->is_string();
     packed.search_texts.push_back(chunk_search_text(chunk, context.file_path));
-    packed.bodies[i] = pack_chunk_body(packed.bodies[i], moved, packed.search_texts.back());
+    packed.bodies[i] =
+        pack_chunk_body(packed.bodies[i], moved, packed.search_texts.back(), dictionary);
   }
 }
 
@@ -538,7 +543,7 @@ std::vector<std::string> ContextTable::put(const std::string& agent_id,
     return chunk_hashes(existing->id);
   }
 
-  if (own) pack_bodies(context, *own);
+  if (own) pack_bodies(context, *own, db_.text_dictionaries().current().get());
   std::vector<std::string> old_hashes;
   if (existing) {
     old_hashes = chunk_hashes(existing->id);

@@ -112,9 +112,10 @@ class ContextTable {
 
   // --- Writing (inside a Transaction) ---
 
-  // The texts `context` is stored as, without the database: thread-safe. Throws as put does
-  // for records that cannot be stored and read back.
-  static PackedContext pack(const ContextWrite& context);
+  // The texts `context` is stored as, without the database, the bodies compressed with
+  // `dictionary` (the current one of the database's text dictionaries, or null):
+  // thread-safe. Throws as put does for records that cannot be stored and read back.
+  static PackedContext pack(const ContextWrite& context, const TextDictionary* dictionary);
 
   // Stores `context` (a record as above whose file_path is normalised), replacing the context
   // of the same path, which keeps its place in indexing order and its access counters. A
@@ -149,7 +150,8 @@ class ContextTable {
   // The context hash and the import texts; `bodies` then holds the chunks' record texts,
   // which pack_bodies turns into their packed bodies beside their keyword texts.
   static PackedContext hash_context(const ContextWrite& context);
-  static void pack_bodies(const ContextWrite& context, PackedContext& packed);
+  static void pack_bodies(const ContextWrite& context, PackedContext& packed,
+                          const TextDictionary* dictionary);
   // Notes what an unchanged context may still learn: that its records are the
   // chunker's own, or that all of its vectors are stored now.
   void note_unchanged(const ContextRow& existing, const ContextWrite& context);

@@ -421,6 +421,45 @@ TEST_F(ContextStoreTest, AVersionTwoDatabaseIsUpgradedWithNothingLost) {
   EXPECT_EQ(terms.column_int(0), 0);
 }
 
+TEST_F(ContextStoreTest, BodiesPackedWithATrainedDictionaryReadBackEverywhere) {
+  // Enough units for the first dictionary, then a file packed with it.
+  auto file_chunks = [](int file, int count) {
+    Json chunks = Json::array();
+    for (int i = 0; i < count; ++i) {
+      std::string name = "handle_request_" + std::to_string(file) + "_" + std::to_string(i);
+      chunks.push_back(chunk(name, "function",
+                             "def " + name + "(request, timeout=30):\n    # retries " +
+                                 std::to_string(i * 7919 % 1000) +
+                                 "\n    return send(request, timeout)"));
+    }
+    return chunks;
+  };
+  for (int file = 0; file < 11; ++file) {
+    index(write("m" + std::to_string(file) + ".py", "x"), file_chunks(file, 100));
+  }
+  std::string last = write("last.py", "x");
+  index(last, file_chunks(99, 20));
+  {
+    backend::Database db(root_);
+    backend::Statement packed = db.prepare(
+        "SELECT (SELECT COUNT(*) FROM text_dictionaries), "
+        "(SELECT COUNT(*) FROM chunks WHERE hex(substr(body, 1, 1)) = '44')");
+    ASSERT_TRUE(packed.step());
+    EXPECT_EQ(packed.column_int(0), 1);
+    EXPECT_GE(packed.column_int(1), 20);
+  }
+  Json before = contexts();
+  open();
+  EXPECT_EQ(contexts(), before);
+  EXPECT_EQ(c_->retriever->search("agent", "handle_request_99_3", 1, nullptr)["results"][0]
+                ["chunk"]["name"],
+            "handle_request_99_3");
+  // The keyword index is told exactly what to forget.
+  EXPECT_TRUE(store().delete_code_mem("agent", last));
+  backend::Database db(root_);
+  EXPECT_NO_THROW(db.exec("INSERT INTO chunk_fts(chunk_fts) VALUES('integrity-check')"));
+}
+
 TEST_F(ContextStoreTest, ANewerDatabaseIsRefused) {
   c_.reset();
   backend::Database db(root_);
@@ -476,19 +515,21 @@ TEST_F(BackendTest, ReportsCountWhatWasIndexedAndServed) {
                                      ::testing::HasSubstr("1 file that no longer exists")));
 }
 
-TEST(StoredForms, TextsAndVectorsReadBackExactly) {
+TEST_F(BackendTest, TextsAndVectorsReadBackExactly) {
+  backend::Database db(root_);
+  backend::TextDictionaries& dictionaries = db.text_dictionaries();
   std::string long_text(5000, 'x');
   for (const std::vector<std::string_view>& texts : std::vector<std::vector<std::string_view>>{
            {}, {""}, {"a", "", "b"}, {long_text, "tail"}, {std::string_view("\0\xff", 2)}}) {
-    std::vector<std::string> back = backend::unpack_texts(backend::pack_texts(texts));
+    std::vector<std::string> back = backend::unpack_texts(backend::pack_texts(texts), dictionaries);
     EXPECT_EQ(back, std::vector<std::string>(texts.begin(), texts.end()));
   }
   EXPECT_LT(backend::pack_texts({long_text}).size(), 100u);
   for (const char* damaged : {"", "Q",
                               "R\x05"
                               "ab",
-                              "Z\x01\x02"}) {
-    EXPECT_THROW(backend::unpack_texts(damaged), RuntimeError) << damaged;
+                              "Z\x01\x02", "D\x07\x01\x02"}) {
+    EXPECT_THROW(backend::unpack_texts(damaged, dictionaries), RuntimeError) << damaged;
   }
 
   std::vector<float> sparse(256, 0.0f), dense(256, 0.25f), decoded(256);
