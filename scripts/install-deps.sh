@@ -15,6 +15,8 @@ packages=(
   libgtest-dev libgmock-dev libcpp-httplib-dev nodejs npm
   # benchmarks and their peers
   libbenchmark-dev python3 python3-numpy python3-faiss universal-ctags
+  # CPython's Lib as its source tree has it, tests included
+  libpython3.11-testsuite
   # sanitizer and fuzzing builds (make asan, make tsan, make fuzz)
   clang-14 libclang-rt-14-dev
 )

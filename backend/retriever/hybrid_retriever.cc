@@ -242,12 +242,12 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
   std::unordered_set<std::string> files_counted;
   for (const auto& [id, candidate] : ranked) {
     Statement st = db.prepare(
-        "SELECT c.body, x.file_path, x.file_size FROM chunks c "
+        "SELECT c.body, x.file_path, x.file_size, c.hash_id FROM chunks c "
         "JOIN contexts x ON x.id = c.context_id WHERE c.id = ?1");
     st.bind(1, id);
     if (!st.step()) continue;
     ChunkBody body = unpack_chunk_body(st.column_blob(0), db.text_dictionaries());
-    Json chunk = chunk_record(body);
+    Json chunk = chunk_record(body, st.column_optional_text(3));
     std::string file_path = st.column_text(1);
     if (!chunk.contains("file_path")) chunk["file_path"] = file_path;
     tokens_served += static_cast<std::int64_t>(body.text.content.size() / 4);

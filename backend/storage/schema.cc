@@ -166,7 +166,9 @@ void upgrade_to_3(Database& db) {
   while (rows.step()) {
     ChunkSearchText text{rows.column_text(7),  rows.column_text(8),  rows.column_text(9),
                          rows.column_text(10), rows.column_text(11), rows.column_text(12)};
-    std::string body = pack_chunk_body(rows.column_text_view(5), rows.column_int(6) != 0, text);
+    MovedValues moved;
+    moved.content = rows.column_int(6) != 0;
+    std::string body = pack_chunk_body(rows.column_text_view(5), moved, text);
     Statement put = db.prepare(
         "INSERT INTO chunks_packed(id, context_id, "
         "agent_id, ord, hash_id, body) "

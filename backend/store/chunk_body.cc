@@ -6,9 +6,36 @@
 
 namespace vantory::backend {
 
-std::string pack_chunk_body(std::string_view record, bool content_moved,
+namespace {
+
+// The second text of a body names the moved values, a letter each ('1' for the content, as
+// bodies have always said it).
+std::string moved_flags(MovedValues moved) {
+  std::string flags;
+  if (moved.content) flags += '1';
+  if (moved.keywords) flags += 'k';
+  if (moved.hash_id) flags += 'h';
+  return flags;
+}
+
+MovedValues read_moved_flags(std::string_view flags) {
+  MovedValues moved;
+  for (char flag : flags) {
+    switch (flag) {
+      case '1': moved.content = true; break;
+      case 'k': moved.keywords = true; break;
+      case 'h': moved.hash_id = true; break;
+      default: throw RuntimeError("a stored chunk's body names an unknown moved value");
+    }
+  }
+  return moved;
+}
+
+}  // namespace
+
+std::string pack_chunk_body(std::string_view record, MovedValues moved,
                             const ChunkSearchText& text, const TextDictionary* dictionary) {
-  return pack_texts({record, content_moved ? "1" : "", text.name, text.summary, text.keywords,
+  return pack_texts({record, moved_flags(moved), text.name, text.summary, text.keywords,
                      text.content, text.subwords, text.path},
                     dictionary);
 }
@@ -18,7 +45,7 @@ ChunkBody unpack_chunk_body(std::string_view blob, TextDictionaries& dictionarie
   if (texts.size() != 8) throw RuntimeError("a stored chunk's body has the wrong number of texts");
   ChunkBody body;
   body.record = std::move(texts[0]);
-  body.content_moved = !texts[1].empty();
+  body.moved = read_moved_flags(texts[1]);
   body.text.name = std::move(texts[2]);
   body.text.summary = std::move(texts[3]);
   body.text.keywords = std::move(texts[4]);
@@ -28,9 +55,23 @@ ChunkBody unpack_chunk_body(std::string_view blob, TextDictionaries& dictionarie
   return body;
 }
 
-Json chunk_record(const ChunkBody& body) {
+Json chunk_record(const ChunkBody& body, const std::optional<std::string>& row_hash_id) {
   Json chunk = parse_json(body.record);
-  if (body.content_moved) chunk["content"] = body.text.content;
+  if (body.moved.content) chunk["content"] = body.text.content;
+  if (body.moved.keywords) {
+    Json keywords = Json::array();
+    std::string_view words = body.text.keywords;
+    while (!words.empty()) {
+      std::size_t space = words.find(' ');
+      keywords.push_back(std::string(words.substr(0, space)));
+      words = space == std::string_view::npos ? std::string_view() : words.substr(space + 1);
+    }
+    chunk["keywords"] = std::move(keywords);
+  }
+  if (body.moved.hash_id) {
+    if (!row_hash_id) throw RuntimeError("a stored chunk's hash id is missing from its row");
+    chunk["hash_id"] = *row_hash_id;
+  }
   return chunk;
 }
 

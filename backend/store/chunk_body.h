@@ -2,11 +2,15 @@
 // taken out), its content, and the texts the keyword index was given for it,
 // packed into one blob (packed_texts.h). Each text is kept once: the keyword
 // index holds no copy (it is contentless), and what it needs to forget a chunk
-// is read back from here.
+// is read back from here. Values that the body or the chunk's row already hold
+// are written as null in the record text and put back when it is read: the
+// content, the keywords when they are the keyword text's words, and the hash id
+// when it is the row's.
 //
 // Thread-safe: packing is a pure function; see unpack_chunk_body.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,14 +22,21 @@ namespace vantory::backend {
 class TextDictionary;
 class TextDictionaries;
 
+// Which values of the record text are written as null, to be taken from elsewhere.
+struct MovedValues {
+  bool content = false;   // the record's content is text.content
+  bool keywords = false;  // its keywords are the words of text.keywords
+  bool hash_id = false;   // its hash_id is the chunk row's
+};
+
 struct ChunkBody {
-  std::string record;          // the record's JSON text, "content" written as null when moved
-  bool content_moved = false;  // the record's content is text.content
-  ChunkSearchText text;        // the keyword-index texts; text.content is the content
+  std::string record;  // the record's JSON text, the moved values written as null
+  MovedValues moved;
+  ChunkSearchText text;  // the keyword-index texts; text.content is the content
 };
 
 // Compressed with `dictionary` when one is given.
-std::string pack_chunk_body(std::string_view record, bool content_moved,
+std::string pack_chunk_body(std::string_view record, MovedValues moved,
                             const ChunkSearchText& text,
                             const TextDictionary* dictionary = nullptr);
 
@@ -33,7 +44,8 @@ std::string pack_chunk_body(std::string_view record, bool content_moved,
 // `dictionaries`.
 ChunkBody unpack_chunk_body(std::string_view blob, TextDictionaries& dictionaries);
 
-// The chunk record the body holds.
-Json chunk_record(const ChunkBody& body);
+// The chunk record the body holds; `row_hash_id` is the hash id of the chunk's row. Throws
+// RuntimeError for a body whose hash id was moved to a row that has none.
+Json chunk_record(const ChunkBody& body, const std::optional<std::string>& row_hash_id);
 
 }  // namespace vantory::backend

@@ -14,6 +14,7 @@
 #include "common/message_text.h"
 #include "common/paths.h"
 #include "common/sha256.h"
+#include "common/unicode.h"
 
 namespace vantory::backend {
 
@@ -112,13 +113,31 @@ std::string hash_id_of(const Json& chunk) {
   return it->get<std::string>();
 }
 
+// Keywords that the keyword text gives back word for word: strings, none empty, none with a
+// space, all valid UTF-8.
+bool keywords_movable(const Json& keywords) {
+  if (!keywords.is_array()) return false;
+  for (const Json& keyword : keywords) {
+    if (!keyword.is_string()) return false;
+    const std::string& word = keyword.get_ref<const std::string&>();
+    if (word.empty() || word.find(' ') != std::string::npos || !is_valid_utf8(word)) return false;
+  }
+  return true;
+}
+
 // The stored text of a chunk record: its JSON with a string content (kept in its own column,
 // answered in `content`) written as null, and with `filled_hash`, when not empty, in place of
 // a missing, null or empty hash_id. The same text as dump_json of such a copy of the record.
+// `movable` tells where the keywords and the hash id the chunk's row will hold are written.
 std::string stored_chunk_text(const Json& chunk, const std::string& filled_hash,
-                              std::string_view& content) {
+                              std::string_view& content, PackedContext::Movable& movable) {
   std::string text = "{";
   bool hash_written = false;
+  auto write_hash = [&](const std::string& hash) {
+    movable.hash_begin = text.size();
+    append_json_string(text, hash);
+    movable.hash_end = text.size();
+  };
   for (auto it = chunk.begin(); it != chunk.end(); ++it) {
     if (text.size() > 1) text += ", ";
     append_json_string(text, it.key());
@@ -127,8 +146,15 @@ std::string stored_chunk_text(const Json& chunk, const std::string& filled_hash,
       content = it->get_ref<const std::string&>();
       text += "null";
     } else if (it.key() == "hash_id" && !filled_hash.empty()) {
-      append_json_string(text, filled_hash);
+      write_hash(filled_hash);
       hash_written = true;
+    } else if (it.key() == "hash_id" && it->is_string() &&
+               !it->get_ref<const std::string&>().empty()) {
+      write_hash(it->get_ref<const std::string&>());
+    } else if (it.key() == "keywords" && keywords_movable(*it)) {
+      movable.keywords_begin = text.size();
+      append_json(text, *it);
+      movable.keywords_end = text.size();
     } else {
       append_json(text, *it);
     }
@@ -136,10 +162,28 @@ std::string stored_chunk_text(const Json& chunk, const std::string& filled_hash,
   if (!filled_hash.empty() && !hash_written) {
     if (text.size() > 1) text += ", ";
     text += "\"hash_id\": ";
-    append_json_string(text, filled_hash);
+    write_hash(filled_hash);
   }
   text += '}';
   return text;
+}
+
+// `text` with the movable values written as null.
+std::string without_movable(const std::string& text, const PackedContext::Movable& movable) {
+  std::pair<std::size_t, std::size_t> spans[] = {{movable.keywords_begin, movable.keywords_end},
+                                                 {movable.hash_begin, movable.hash_end}};
+  if (spans[0].first > spans[1].first) std::swap(spans[0], spans[1]);
+  std::string out;
+  out.reserve(text.size());
+  std::size_t at = 0;
+  for (const auto& [begin, end] : spans) {
+    if (begin == end) continue;
+    out.append(text, at, begin - at);
+    out += "null";
+    at = end;
+  }
+  out.append(text, at, std::string::npos);
+  return out;
 }
 
 Json external_imports(const Json& imports, const std::unordered_set<std::string>& known) {
@@ -240,11 +284,13 @@ std::vector<ContextRow> ContextTable::rows(const std::string& agent_id) {
 }
 
 Json ContextTable::chunk_records(std::int64_t context_id) {
-  Statement st = db_.prepare("SELECT body FROM chunks WHERE context_id = ?1 ORDER BY ord");
+  Statement st =
+      db_.prepare("SELECT body, hash_id FROM chunks WHERE context_id = ?1 ORDER BY ord");
   st.bind(1, context_id);
   Json chunks = Json::array();
   while (st.step()) {
-    chunks.push_back(chunk_record(unpack_chunk_body(st.column_blob(0), db_.text_dictionaries())));
+    chunks.push_back(chunk_record(unpack_chunk_body(st.column_blob(0), db_.text_dictionaries()),
+                                  st.column_optional_text(1)));
   }
   return chunks;
 }
@@ -329,9 +375,11 @@ PackedContext ContextTable::hash_context(const ContextWrite& context) {
   PackedContext packed;
   std::string hashed = context.file_path + '\0' + context.language + '\0';
   packed.bodies.reserve(context.chunks.size());
+  packed.movable.resize(context.chunks.size());
   for (std::size_t i = 0; i < context.chunks.size(); ++i) {
     std::string_view content;
-    packed.bodies.push_back(stored_chunk_text(context.chunks[i], filled_hash(context, i), content));
+    packed.bodies.push_back(
+        stored_chunk_text(context.chunks[i], filled_hash(context, i), content, packed.movable[i]));
     hashed += packed.bodies.back();
     hashed += '\0';
     hashed += content;
@@ -353,10 +401,14 @@ void ContextTable::pack_bodies(const ContextWrite& context, PackedContext& packe
   for (std::size_t i = 0; i < context.chunks.size(); ++i) {
     const Json& chunk = context.chunks[i];
     auto content = chunk.find("content");
-    bool moved = content != chunk.end() && content->is_string();
+    const PackedContext::Movable& movable = packed.movable[i];
+    MovedValues moved;
+    moved.content = content != chunk.end() && content->is_string();
+    moved.keywords = movable.keywords_end > movable.keywords_begin;
+    moved.hash_id = movable.hash_end > movable.hash_begin;
     packed.search_texts.push_back(chunk_search_text(chunk, context.file_path));
-    packed.bodies[i] =
-        pack_chunk_body(packed.bodies[i], moved, packed.search_texts.back(), dictionary);
+    packed.bodies[i] = pack_chunk_body(without_movable(packed.bodies[i], movable), moved,
+                                       packed.search_texts.back(), dictionary);
   }
 }
 

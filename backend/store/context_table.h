@@ -82,6 +82,13 @@ struct PackedContext {
   std::vector<ChunkSearchText> search_texts;
   std::vector<std::string> imports;
   std::string context_hash;
+  // Per chunk, while `bodies` holds the record texts: where a text writes the keywords and
+  // the hash id when its body may leave them out (chunk_body.h), else empty ranges.
+  struct Movable {
+    std::size_t keywords_begin = 0, keywords_end = 0;
+    std::size_t hash_begin = 0, hash_end = 0;
+  };
+  std::vector<Movable> movable;
 };
 
 class ContextTable {

@@ -15,6 +15,7 @@
 #include "backend/vectors/vector_rows.h"
 #include "backend_fixture.h"
 #include "common/error.h"
+#include "common/json_text.h"
 #include "common/sha256.h"
 #include "schema_v2_database.h"
 
@@ -101,6 +102,28 @@ TEST_F(ContextStoreTest, SuppliedHashIdsAndUnknownKeysAreKept) {
   Json stored = contexts()[0]["chunks"];
   EXPECT_EQ(stored[0], given);
   EXPECT_FALSE(stored[1].contains("hash_id"));  // nothing to hash
+
+  // Keywords and hash ids the store keeps apart come back in their places, and those it
+  // cannot keep apart come back as given.
+  Json records = Json::array();
+  for (Json keywords : {Json::array({"alpha", "beta"}), Json::array(), Json::array({"two words"}),
+                        Json::array({"", "x"}), Json::array({1, "x"}), Json("text")}) {
+    Json record = chunk("k" + std::to_string(records.size()), "function", "def k(): pass");
+    record["keywords"] = keywords;
+    record["extra"] = {{"keywords", Json::array({"nested"})}, {"hash_id", "inner"}};
+    if (records.size() % 2) record["hash_id"] = "own-" + std::to_string(records.size());
+    records.push_back(record);
+  }
+  index("nowhere/k.py", records);
+  stored = contexts()[1]["chunks"];
+  ASSERT_EQ(stored.size(), records.size());
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    Json expected = records[i];
+    if (i % 2 == 0) expected["hash_id"] = stored[i]["hash_id"];  // filled in, at the end
+    EXPECT_EQ(dump_json(stored[i]), dump_json(expected));
+  }
+  open();
+  EXPECT_EQ(contexts()[1]["chunks"], stored);
 }
 
 TEST_F(ContextStoreTest, FreshnessFollowsTheFileOnDisk) {
