@@ -7,6 +7,7 @@
 
 #include "backend/retriever/result_priors.h"
 #include "backend/retriever/term_links.h"
+#include "backend/storage/hash_keys.h"
 #include "backend/store/chunk_body.h"
 #include "backend/text/search_text.h"
 #include "backend/text/stemming.h"
@@ -247,7 +248,7 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
     st.bind(1, id);
     if (!st.step()) continue;
     ChunkBody body = unpack_chunk_body(st.column_blob(0), db.text_dictionaries());
-    Json chunk = chunk_record(body, st.column_optional_text(3));
+    Json chunk = chunk_record(body, column_hash_id(st, 3));
     std::string file_path = st.column_text(1);
     if (!chunk.contains("file_path")) chunk["file_path"] = file_path;
     tokens_served += static_cast<std::int64_t>(body.text.content.size() / 4);

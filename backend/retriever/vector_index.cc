@@ -88,7 +88,7 @@ void VectorIndex::load(Database& db) {
     if (dimension_ == 0) dimension_ = static_cast<std::size_t>(dim);
     if (static_cast<std::size_t>(dim) != dimension_) continue;
     auto [it, inserted] = row_of_hash.try_emplace(
-        st.column_text(2), static_cast<std::uint32_t>(matrix_.size() / dimension_));
+        std::string(st.column_blob(2)), static_cast<std::uint32_t>(matrix_.size() / dimension_));
     if (inserted) {
       std::size_t at = matrix_.size();
       matrix_.resize(at + dimension_);

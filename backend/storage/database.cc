@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "backend/storage/hash_keys.h"
 #include "backend/storage/schema.h"
 #include "common/error.h"
 #include "common/files.h"
@@ -114,6 +115,8 @@ std::string_view Statement::column_text_view(int column) const {
           static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column))};
 }
 
+int Statement::column_type(int column) const { return sqlite3_column_type(stmt_, column); }
+
 std::string Statement::column_text(int column) const {
   return std::string(column_text_view(column));
 }
@@ -158,6 +161,7 @@ Database::Database(const std::string& root_path) {
     // commit logs every page it touched, and the hash-keyed indexes touch pages all over, so
     // a page is often logged many times between two checkpoints and copied into the file
     // only once; once checkpointed, the log is cut back to 16 MB.
+    register_hash_id_function(db_);
     use_write_ahead_log(db_, path_);
     exec(
         "PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536; PRAGMA wal_autocheckpoint=16000; "

@@ -60,6 +60,7 @@ class Statement {
   void run();
 
   bool is_null(int column) const;
+  int column_type(int column) const;  // SQLITE_INTEGER, SQLITE_TEXT, SQLITE_BLOB, ...
   std::int64_t column_int(int column) const;
   double column_double(int column) const;
   std::string column_text(int column) const;

@@ -193,13 +193,15 @@ void upgrade_to_3(Database& db) {
   db.exec("PRAGMA user_version = 3;");
 }
 
-// Version 4: the dictionaries that packed texts are compressed with (text_dictionaries.h).
-// Bodies packed before stay as they are.
+// Version 4: the dictionaries that packed texts are compressed with (text_dictionaries.h);
+// bodies packed before stay as they are. Hash ids kept as hash_keys.h says.
 constexpr const char* kUpgradeTo4 = R"sql(
 CREATE TABLE text_dictionaries(
   id INTEGER PRIMARY KEY,
   dictionary BLOB NOT NULL
 );
+UPDATE chunks SET hash_id = stored_hash_id(hash_id) WHERE hash_id IS NOT NULL;
+UPDATE vectors SET hash_id = stored_hash_id(hash_id);
 PRAGMA user_version = 4;
 )sql";
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "backend/storage/database.h"
+#include "backend/storage/hash_keys.h"
 #include "backend/store/chunk_body.h"
 #include "backend/text/search_text.h"
 #include "backend/vectors/vector_rows.h"
@@ -290,7 +291,7 @@ Json ContextTable::chunk_records(std::int64_t context_id) {
   Json chunks = Json::array();
   while (st.step()) {
     chunks.push_back(chunk_record(unpack_chunk_body(st.column_blob(0), db_.text_dictionaries()),
-                                  st.column_optional_text(1)));
+                                  column_hash_id(st, 1)));
   }
   return chunks;
 }
@@ -308,7 +309,7 @@ std::vector<std::string> ContextTable::chunk_hashes(std::int64_t context_id) {
       "SELECT DISTINCT hash_id FROM chunks WHERE context_id = ?1 AND hash_id IS NOT NULL");
   st.bind(1, context_id);
   std::vector<std::string> hashes;
-  while (st.step()) hashes.push_back(st.column_text(0));
+  while (st.step()) hashes.push_back(*column_hash_id(st, 0));
   return hashes;
 }
 
@@ -486,7 +487,7 @@ std::unordered_set<std::string> ContextTable::insert_chunks(const std::string& a
     if (hash_id.empty()) {
       st.bind_null(4);
     } else {
-      st.bind(4, hash_id);
+      bind_hash_id(st, 4, hash_id);
     }
     const std::string& body = packed.bodies[i];
     st.bind_blob(5, body.data(), body.size());

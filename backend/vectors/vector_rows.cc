@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "backend/storage/database.h"
+#include "backend/storage/hash_keys.h"
 #include "common/json_text.h"
 
 namespace vantory::backend {
@@ -43,9 +44,10 @@ std::unordered_set<std::string> hashes_with_vectors(Database& db, const std::str
   bool uniform = only_embedder(db, agent_id, embedder);
   Statement st = db.prepare(
       uniform ? "SELECT DISTINCT j.value FROM json_each(?1) j WHERE EXISTS (SELECT 1 FROM "
-                "vectors v WHERE v.agent_id = ?2 AND v.hash_id = j.value)"
+                "vectors v WHERE v.agent_id = ?2 AND v.hash_id = stored_hash_id(j.value))"
               : "SELECT DISTINCT j.value FROM json_each(?1) j WHERE EXISTS (SELECT 1 FROM "
-                "vectors v WHERE v.agent_id = ?2 AND v.hash_id = j.value AND v.embedder = ?3)");
+                "vectors v WHERE v.agent_id = ?2 AND v.hash_id = stored_hash_id(j.value) AND "
+                "v.embedder = ?3)");
   st.bind(1, array).bind(2, agent_id);
   if (!uniform) st.bind(3, embedder);
   while (st.step()) held.insert(st.column_text(0));
@@ -94,7 +96,8 @@ void put_vector(Database& db, const std::string& agent_id, const std::string& ha
       "INSERT OR REPLACE INTO vectors(agent_id, hash_id, "
       "embedder, dim, vector) "
       "VALUES(?1, ?2, ?3, ?4, ?5)");
-  st.bind(1, agent_id).bind(2, hash_id).bind(3, embedder);
+  st.bind(1, agent_id).bind(3, embedder);
+  bind_hash_id(st, 2, hash_id);
   st.bind(4, static_cast<std::int64_t>(vector.size()));
   std::string blob = encode_vector(vector);
   st.bind_blob(5, blob.data(), blob.size());
@@ -108,7 +111,8 @@ int drop_unreferenced_vectors(Database& db, const std::string& agent_id,
     Statement st = db.prepare(
         "DELETE FROM vectors WHERE agent_id = ?1 AND hash_id = ?2 AND NOT EXISTS "
         "(SELECT 1 FROM chunks WHERE agent_id = ?1 AND hash_id = ?2)");
-    st.bind(1, agent_id).bind(2, hash_id);
+    st.bind(1, agent_id);
+    bind_hash_id(st, 2, hash_id);
     st.run();
     dropped += sqlite3_changes(db.handle());
   }

@@ -444,6 +444,33 @@ TEST_F(ContextStoreTest, AVersionTwoDatabaseIsUpgradedWithNothingLost) {
   EXPECT_EQ(terms.column_int(0), 0);
 }
 
+TEST_F(ContextStoreTest, AVersionThreeDatabaseKeepsItsHashIdsAndVectors) {
+  // Version 3 kept every hash id as text, and had no dictionaries.
+  std::string path = write("app.py", "def load(): pass\n");
+  Json chunks = Json::array({chunk("load", "function", "def load(): pass"),
+                             chunk("save", "function", "def save(): pass")});
+  chunks[1]["hash_id"] = "caller-id";
+  index(path, chunks);
+  Json before = contexts();
+  c_.reset();
+  {
+    backend::Database db(root_);
+    db.exec(
+        "UPDATE chunks SET hash_id = lower(hex(hash_id)) WHERE typeof(hash_id) = 'blob'; "
+        "UPDATE vectors SET hash_id = lower(hex(hash_id)) WHERE typeof(hash_id) = 'blob'; "
+        "DROP TABLE text_dictionaries; PRAGMA user_version = 3;");
+  }
+  open();
+  EXPECT_EQ(contexts(), before);
+  EXPECT_EQ(index(path, chunks)["reused_chunks"], 2);
+  backend::Database db(root_);
+  backend::Statement kinds = db.prepare(
+      "SELECT group_concat(kind, ' ') FROM (SELECT typeof(hash_id) AS kind FROM chunks "
+      "UNION ALL SELECT typeof(hash_id) FROM vectors ORDER BY 1)");
+  ASSERT_TRUE(kinds.step());
+  EXPECT_EQ(kinds.column_text(0), "blob blob text text");
+}
+
 TEST_F(ContextStoreTest, BodiesPackedWithATrainedDictionaryReadBackEverywhere) {
   // Enough units for the first dictionary, then a file packed with it.
   auto file_chunks = [](int file, int count) {
