@@ -191,7 +191,15 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
     }
   };
   std::vector<std::string> all_terms = query_terms(query);
-  keyword_hits(useful_terms(db, all_terms), query_stems(query), &Candidate::keyword);
+  // A stem is asked for as the word it is ("returns" finds return, "converts" convert), not as
+  // a prefix: as prefixes, stems matched every longer word (convert* finds converters and
+  // conversions), which ranked such names above the words the question used.
+  std::vector<std::string> with_stems = all_terms;
+  for (std::string& stem : query_stems(query)) {
+    if (std::find(with_stems.begin(), with_stems.end(), stem) == with_stems.end())
+      with_stems.push_back(std::move(stem));
+  }
+  keyword_hits(useful_terms(db, with_stems), {}, &Candidate::keyword);
   keyword_hits(useful_terms(db, linked_terms(db, agent_id, query, all_terms)), {},
                &Candidate::linked);
 

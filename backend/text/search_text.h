@@ -50,9 +50,9 @@ std::vector<std::string> query_words(std::string_view query);
 std::string match_any(const std::vector<std::string>& terms,
                       const std::vector<std::string>& prefixes = {});
 
-// The stems of the words of `query` worth matching as prefixes: Snowball stems of the
-// lower-cased words that are no stop words, where the stem differs from the word and keeps at
-// least four letters ("parsing" -> "pars"), distinct.
+// The stems of the words of `query` worth asking for too: Snowball stems of the lower-cased
+// words that are no stop words, where the stem differs from the word and keeps at least four
+// letters ("parses" -> "pars", "returns" -> "return"), distinct.
 std::vector<std::string> query_stems(std::string_view query);
 
 }  // namespace vantory::backend
