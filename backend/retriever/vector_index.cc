@@ -27,21 +27,23 @@ float dot(const float* a, const float* b, std::size_t n) {
   return sum;
 }
 
-// dot(a, b, n) where b is zero outside `nonzero` (ascending): the same partial sums, in the
-// same order, over those components alone. A left-out product is a zero (the vectors are
-// finite), and adding a zero to a partial sum (never -0.0, as each starts at +0.0) leaves it
-// as it was, so the floats are dot's. The local embedder's questions have a handful of
-// non-zero components out of 256.
-float sparse_dot(const float* a, const float* b, std::size_t n,
-                 const std::vector<std::size_t>& nonzero) {
+// dot(a, b, n) where one of a and b is zero outside the `count` components `at(k)`
+// (ascending), whose product `product(k)` is: the same partial sums, in the same order, over
+// those components alone. A left-out product is a zero (the vectors are finite), and adding a
+// zero to a partial sum (never -0.0, as each starts at +0.0) leaves it as it was, so the
+// floats are dot's. The local embedder's vectors have a few dozen non-zero components out of
+// 256, its questions a handful.
+template <typename At, typename Product>
+float sparse_dot(std::size_t n, std::size_t count, At at, Product product) {
   float lanes[8] = {0, 0, 0, 0, 0, 0, 0, 0};
   const std::size_t blocks_end = n - n % 8;
   float sum = 0;
-  for (std::size_t i : nonzero) {
+  for (std::size_t k = 0; k < count; ++k) {
+    std::size_t i = at(k);
     if (i < blocks_end) {
-      lanes[i % 8] += a[i] * b[i];
+      lanes[i % 8] += product(k);
     } else {
-      sum += a[i] * b[i];
+      sum += product(k);
     }
   }
   for (float lane : lanes) sum += lane;
@@ -80,7 +82,12 @@ void VectorIndex::refresh(Database& db, const std::string& agent_id, std::int64_
   held_ = false;
   searches_ = 1;
   dimension_ = 0;
+  sparse_ = true;
+  row_count_ = 0;
   matrix_ = {};
+  row_start_ = {};
+  component_ = {};
+  value_ = {};
   chunk_ids_ = {};
   context_ids_ = {};
   rows_ = {};
@@ -103,21 +110,26 @@ void VectorIndex::load(Database& db) {
       "WHERE c.agent_id = ?1 AND v.embedder = ?2");
   st.bind(1, agent_id_).bind(2, embedder_);
   std::unordered_map<std::string, std::uint32_t> row_of_hash;
+  std::vector<float> row;
+  row_start_.push_back(0);
   while (st.step()) {
     std::int64_t dim = st.column_int(4);
     if (dim <= 0) continue;
-    if (dimension_ == 0) dimension_ = static_cast<std::size_t>(dim);
+    if (dimension_ == 0) {
+      dimension_ = static_cast<std::size_t>(dim);
+      row.resize(dimension_);
+      // Component indexes are 16 bits.
+      if (dimension_ > 0xffff) make_dense();
+    }
     if (static_cast<std::size_t>(dim) != dimension_) continue;
-    auto [it, inserted] = row_of_hash.try_emplace(
-        std::string(st.column_blob(2)), static_cast<std::uint32_t>(matrix_.size() / dimension_));
+    auto [it, inserted] = row_of_hash.try_emplace(std::string(st.column_blob(2)),
+                                                  static_cast<std::uint32_t>(row_count_));
     if (inserted) {
-      std::size_t at = matrix_.size();
-      matrix_.resize(at + dimension_);
-      if (!decode_vector(st.column_blob(3), dimension_, matrix_.data() + at)) {
-        matrix_.resize(at);
+      if (!decode_vector(st.column_blob(3), dimension_, row.data())) {
         row_of_hash.erase(it);
         continue;
       }
+      hold_row(row.data());
     }
     chunk_ids_.push_back(st.column_int(0));
     context_ids_.push_back(st.column_int(1));
@@ -127,13 +139,53 @@ void VectorIndex::load(Database& db) {
   held_ = true;
 }
 
+void VectorIndex::hold_row(const float* row) {
+  ++row_count_;
+  if (!sparse_) {
+    matrix_.insert(matrix_.end(), row, row + dimension_);
+    return;
+  }
+  for (std::size_t i = 0; i < dimension_; ++i) {
+    if (row[i] == 0.0f) continue;
+    component_.push_back(static_cast<std::uint16_t>(i));
+    value_.push_back(row[i]);
+  }
+  row_start_.push_back(static_cast<std::uint32_t>(value_.size()));
+  // A component costs 6 bytes held sparse, 4 dense: once the rows (enough of them to judge)
+  // take three quarters of their dense size, dense pays.
+  if (row_count_ >= 256 && value_.size() * 6 > row_count_ * dimension_ * 3) make_dense();
+}
+
+void VectorIndex::make_dense() {
+  if (!sparse_) return;
+  std::size_t rows = row_start_.empty() ? 0 : row_start_.size() - 1;
+  matrix_.assign(rows * dimension_, 0.0f);
+  for (std::size_t r = 0; r < rows; ++r) {
+    for (std::uint32_t k = row_start_[r]; k < row_start_[r + 1]; ++k) {
+      matrix_[r * dimension_ + component_[k]] = value_[k];
+    }
+  }
+  sparse_ = false;
+  row_start_ = {};
+  component_ = {};
+  value_ = {};
+}
+
+float VectorIndex::held_dot(std::size_t r, const float* query) const {
+  if (!sparse_) return dot(matrix_.data() + r * dimension_, query, dimension_);
+  const std::uint16_t* component = component_.data() + row_start_[r];
+  const float* value = value_.data() + row_start_[r];
+  return sparse_dot(
+      dimension_, row_start_[r + 1] - row_start_[r], [&](std::size_t k) { return component[k]; },
+      [&](std::size_t k) { return value[k] * query[component[k]]; });
+}
+
 float VectorIndex::similarity(Database& db, const std::vector<float>& query,
                               std::int64_t chunk_id) {
   if (held_) {
     auto it = row_of_chunk_.find(chunk_id);
     if (it == row_of_chunk_.end() || query.size() != dimension_) return 0;
-    return dot(matrix_.data() + static_cast<std::size_t>(it->second) * dimension_, query.data(),
-               dimension_);
+    return held_dot(it->second, query.data());
   }
   Statement st = db.prepare(
       "SELECT v.vector, v.dim FROM chunks c JOIN vectors v ON v.agent_id = c.agent_id AND "
@@ -161,20 +213,21 @@ std::vector<std::pair<std::int64_t, float>> VectorIndex::nearest_held(
     const std::vector<float>& query, std::size_t limit,
     const std::unordered_set<std::int64_t>* contexts) const {
   if (query.size() != dimension_ || dimension_ == 0) return {};
-  std::size_t row_count = matrix_.size() / dimension_;
-  std::vector<float> similarity(row_count);
+  std::vector<float> similarity(row_count_);
   std::vector<std::size_t> nonzero;
   for (std::size_t i = 0; i < dimension_; ++i) {
     if (query[i] != 0.0f) nonzero.push_back(i);
   }
-  if (nonzero.size() * 4 < dimension_) {
-    for (std::size_t r = 0; r < row_count; ++r) {
-      similarity[r] = sparse_dot(matrix_.data() + r * dimension_, query.data(), dimension_, nonzero);
+  if (!sparse_ && nonzero.size() * 4 < dimension_) {
+    // Dense rows, a question of a few components: those alone.
+    for (std::size_t r = 0; r < row_count_; ++r) {
+      const float* row = matrix_.data() + r * dimension_;
+      similarity[r] = sparse_dot(
+          dimension_, nonzero.size(), [&](std::size_t k) { return nonzero[k]; },
+          [&](std::size_t k) { return row[nonzero[k]] * query[nonzero[k]]; });
     }
   } else {
-    for (std::size_t r = 0; r < row_count; ++r) {
-      similarity[r] = dot(matrix_.data() + r * dimension_, query.data(), dimension_);
-    }
+    for (std::size_t r = 0; r < row_count_; ++r) similarity[r] = held_dot(r, query.data());
   }
   std::vector<std::pair<std::int64_t, float>> found;
   found.reserve(chunk_ids_.size());

@@ -6,7 +6,8 @@
 // them: a new process answers its first search without loading every vector. A second search
 // of the same data loads them into memory (when they fit kMaxHeldBytes) and later searches scan
 // that copy. Both compute each similarity with the same arithmetic over the same floats, so a
-// search answers the same whichever way it runs.
+// search answers the same whichever way it runs. Vectors that are mostly zeros (the local
+// embedder's) are held as their non-zero components alone, a quarter of the memory.
 //
 // Thread safety: none; owned by one core.
 #pragma once
@@ -47,6 +48,12 @@ class VectorIndex {
 
  private:
   void load(Database& db);
+  // Holds `row` (dimension_ floats) as the next row.
+  void hold_row(const float* row);
+  // The held rows from now on dense.
+  void make_dense();
+  // dot(row r, query), as the function that reads vectors computes it.
+  float held_dot(std::size_t r, const float* query) const;
   std::vector<std::pair<std::int64_t, float>> nearest_held(
       const std::vector<float>& query, std::size_t limit,
       const std::unordered_set<std::int64_t>* contexts) const;
@@ -60,10 +67,18 @@ class VectorIndex {
   bool held_ = false;
   int searches_ = 0;  // of this data since it was noted
   std::size_t dimension_ = 0;
-  std::vector<float> matrix_;              // one row per distinct vector
+  // One row per distinct vector: dense rows in `matrix_`, or, while `sparse_`, row r's
+  // non-zero components at [row_start_[r], row_start_[r + 1]) of `component_` (ascending)
+  // and `value_`.
+  bool sparse_ = true;
+  std::size_t row_count_ = 0;
+  std::vector<float> matrix_;
+  std::vector<std::uint32_t> row_start_;
+  std::vector<std::uint16_t> component_;
+  std::vector<float> value_;
   std::vector<std::int64_t> chunk_ids_;    // per chunk
   std::vector<std::int64_t> context_ids_;  // per chunk
-  std::vector<std::uint32_t> rows_;        // per chunk: its row of matrix_
+  std::vector<std::uint32_t> rows_;        // per chunk: its row
   std::unordered_map<std::int64_t, std::uint32_t> row_of_chunk_;
 };
 

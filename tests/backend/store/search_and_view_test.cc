@@ -1,10 +1,12 @@
 // The hybrid retriever, the directory view and snapshots through the component interfaces.
 #include <gmock/gmock.h>
 
+#include "backend/builder/memory_builder.h"
 #include "backend/core/backend_core.h"
 #include "backend/retriever/hybrid_retriever.h"
 #include "backend/text/identifiers.h"
 #include "backend/text/search_text.h"
+#include "backend/vectors/local_embedder.h"
 #include "backend_fixture.h"
 #include "common/error.h"
 
@@ -293,34 +295,67 @@ TEST_F(BackendTest, SnapshotsAreContentAddressedAndCompared) {
 }
 
 
+// The local embedder's vectors folded into 24 components, none of them zero: vectors that are
+// held dense.
+class DenseEmbedder : public backend::Embedder {
+ public:
+  const std::string& name() const override { return name_; }
+  Json describe() const override { return {{"kind", "test"}, {"name", name_}}; }
+  std::vector<std::vector<float>> embed(const std::vector<std::string>& texts) override {
+    std::vector<std::vector<float>> out;
+    for (const std::string& text : texts) {
+      std::vector<float> folded(24, 0.01f);
+      std::vector<float> local = backend::LocalEmbedder::embed_text(text);
+      for (std::size_t i = 0; i < local.size(); ++i) folded[i % 24] += local[i];
+      out.push_back(std::move(folded));
+    }
+    return out;
+  }
+
+ private:
+  std::string name_ = "dense-24";
+};
+
 // A new process reads the vectors in pieces; a warm one holds them: both answer the same,
-// ties included.
+// ties included, whether the vectors are held sparse (the local embedder's) or dense.
 TEST_F(BackendTest, ColdAndWarmSearchesAnswerTheSame) {
   const char* words[] = {"parse", "render", "socket", "cache", "token", "graph", "queue"};
-  for (int f = 0; f < 12; ++f) {
-    Json chunks = Json::array();
-    for (int u = 0; u < 6; ++u) {
-      std::string a = words[(f + u) % 7], b = words[(f * u + 3) % 7];
-      // Repeated contents share a vector, and so a similarity, across files.
-      std::string content = "def " + a + "_" + b + "(x):\n    return " + a + "(" + b + ")";
-      chunks.push_back(chunk(a + "_" + b, "function", content));
+  for (bool dense : {false, true}) {
+    SCOPED_TRACE(dense ? "dense" : "sparse");
+    auto make_core = [&] {
+      return std::make_shared<backend::BackendCore>(
+          root_, nullptr, dense ? std::make_unique<DenseEmbedder>() : nullptr);
+    };
+    backend::MemoryBuilder builder(make_core());
+    // Enough distinct vectors to judge how to hold them.
+    for (int f = 0; f < 60; ++f) {
+      Json chunks = Json::array();
+      for (int u = 0; u < 6; ++u) {
+        std::string a = words[(f + u) % 7], b = words[(f * u + 3) % 7];
+        // Repeated contents share a vector, and so a similarity, across files.
+        std::string content = "def " + a + "_" + b + "(x):\n    return " + a + "(" + b + ")";
+        int n = f * 6 + u;
+        if (f >= 12) content += "  # " + std::string{char('a' + n % 26), char('a' + n / 26), 'q'};
+        chunks.push_back(chunk(a + "_" + b, "function", content));
+      }
+      builder.process_file_chunks("agent", dir_ + "/src/m" + std::to_string(f) + ".py", chunks,
+                                  "python");
     }
-    index(dir_ + "/src/m" + std::to_string(f) + ".py", chunks);
-  }
-  auto search = [&](const std::shared_ptr<backend::BackendCore>& core, const char* query,
-                    const Json& filter) {
-    return backend::HybridRetriever(core).search("agent", query, 7, filter);
-  };
-  auto warm = std::make_shared<backend::BackendCore>(root_);
-  search(warm, "parse", nullptr);
-  search(warm, "parse", nullptr);
-  ASSERT_TRUE(warm->vector_index().holds_vectors());
-  for (const char* query : {"parse socket", "queue of tokens", "render graph cache"}) {
-    for (const Json& filter : {Json(nullptr), Json::array({dir_ + "/src/m4.py"})}) {
-      auto cold = std::make_shared<backend::BackendCore>(root_);
-      Json answer = search(cold, query, filter);
-      EXPECT_FALSE(cold->vector_index().holds_vectors());
-      EXPECT_EQ(answer, search(warm, query, filter)) << query;
+    auto search = [&](const std::shared_ptr<backend::BackendCore>& core, const char* query,
+                      const Json& filter) {
+      return backend::HybridRetriever(core).search("agent", query, 7, filter);
+    };
+    auto warm = make_core();
+    search(warm, "parse", nullptr);
+    search(warm, "parse", nullptr);
+    ASSERT_TRUE(warm->vector_index().holds_vectors());
+    for (const char* query : {"parse socket", "queue of tokens", "render graph cache"}) {
+      for (const Json& filter : {Json(nullptr), Json::array({dir_ + "/src/m4.py"})}) {
+        auto cold = make_core();
+        Json answer = search(cold, query, filter);
+        EXPECT_FALSE(cold->vector_index().holds_vectors());
+        EXPECT_EQ(answer, search(warm, query, filter)) << query;
+      }
     }
   }
 }
