@@ -1,7 +1,7 @@
 // BackendCore: what the backend's five components share for one data folder:
 // the database connection, the context table over it, the embedder in use, the
-// chunk cache, the in-memory vector index of the retriever, and the counters
-// behind the reports.
+// chunk cache, the in-memory vector index and keyword counts of the retriever,
+// and the counters behind the reports.
 //
 // The components (ContextStore, VectorStore, MemoryBuilder, HybridRetriever,
 // VirtualFileSystem) are thin adapters over one core: they read and write
@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "backend/retriever/keyword_vocabulary.h"
 #include "backend/retriever/vector_index.h"
 #include "backend/storage/database.h"
 #include "backend/store/chunk_cache.h"
@@ -46,6 +47,7 @@ class BackendCore {
   // Null when the components were made without one.
   const std::shared_ptr<ChunkCache>& chunk_cache() const { return chunk_cache_; }
   VectorIndex& vector_index() { return vector_index_; }
+  KeywordVocabulary& keyword_vocabulary() { return keyword_vocabulary_; }
 
   // Called by the builder after it wrote the context of `file_path`; the store
   // listens to keep its global index current. An empty listener stops
@@ -77,6 +79,7 @@ class BackendCore {
   ContextTable table_;
   std::unique_ptr<Embedder> embedder_;
   VectorIndex vector_index_;
+  KeywordVocabulary keyword_vocabulary_;
   IndexedListener indexed_listener_;
 };
 

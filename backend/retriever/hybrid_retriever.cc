@@ -70,15 +70,13 @@ constexpr double kCommonTermShare = 0.05;
 constexpr std::int64_t kCommonTermDocs = 2000;
 constexpr std::size_t kMinTerms = 2;
 
-std::vector<std::string> useful_terms(Database& db, const std::vector<std::string>& terms) {
-  Statement total_st = db.prepare("SELECT COALESCE(SUM(chunk_count), 0) FROM contexts");
-  double total = total_st.step() ? static_cast<double>(total_st.column_int(0)) : 0;
+std::vector<std::string> useful_terms(Database& db, KeywordVocabulary& vocabulary,
+                                      const std::vector<std::string>& terms) {
+  auto total = static_cast<double>(vocabulary.total_chunks(db));
   std::vector<std::pair<std::int64_t, std::string>> by_rarity;
   std::vector<std::string> kept;
   for (const std::string& term : terms) {
-    Statement st = db.prepare("SELECT doc FROM chunk_vocab WHERE term = ?1");
-    st.bind(1, term);
-    std::int64_t docs = st.step() ? st.column_int(0) : 0;
+    std::int64_t docs = vocabulary.chunks_holding(db, term);
     // An ASCII term is its own token, so no count means no chunk holds it. The index folds
     // diacritics of other terms, which it alone can look up.
     bool ascii = std::all_of(term.begin(), term.end(),
@@ -199,8 +197,10 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
     if (std::find(with_stems.begin(), with_stems.end(), stem) == with_stems.end())
       with_stems.push_back(std::move(stem));
   }
-  keyword_hits(useful_terms(db, with_stems), {}, &Candidate::keyword);
-  keyword_hits(useful_terms(db, linked_terms(db, agent_id, query, all_terms)), {},
+  KeywordVocabulary& vocabulary = core_->keyword_vocabulary();
+  vocabulary.refresh(db);
+  keyword_hits(useful_terms(db, vocabulary, with_stems), {}, &Candidate::keyword);
+  keyword_hits(useful_terms(db, vocabulary, linked_terms(db, agent_id, query, all_terms)), {},
                &Candidate::linked);
 
   std::vector<std::vector<float>> query_vector = embedder.embed({query});

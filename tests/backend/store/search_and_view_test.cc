@@ -360,5 +360,21 @@ TEST_F(BackendTest, ColdAndWarmSearchesAnswerTheSame) {
   }
 }
 
+// The counts of terms a warm core keeps are read again once the store changes: a word that no
+// chunk held is asked for as soon as one does.
+TEST_F(BackendTest, KeptTermCountsFollowTheStore) {
+  index(dir_ + "/a.py", Json::array({chunk("load_settings", "function", "def load(): pass")}));
+  auto warm = std::make_shared<backend::BackendCore>(root_);
+  auto search = [&](const std::shared_ptr<backend::BackendCore>& core) {
+    return backend::HybridRetriever(core).search("agent", "zanzibar settings", 3, nullptr);
+  };
+  search(warm);
+  index(dir_ + "/b.py", Json::array({chunk("zanzibar_route", "function", "def z(): pass")}));
+  Json answer = search(warm);
+  ASSERT_FALSE(answer["results"].empty());
+  EXPECT_EQ(answer["results"][0]["chunk"]["name"], "zanzibar_route");
+  EXPECT_EQ(answer, search(std::make_shared<backend::BackendCore>(root_)));
+}
+
 }  // namespace
 }  // namespace vantory::testing
