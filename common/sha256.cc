@@ -29,12 +29,18 @@ std::array<unsigned char, 32> sha256_digest(std::string_view data) {
 }
 
 std::string sha256_hex(std::string_view data) {
-  static constexpr char kHex[] = "0123456789abcdef";
   std::array<unsigned char, 32> digest = sha256_digest(data);
+  return digest_hex(
+      std::string_view(reinterpret_cast<const char*>(digest.data()), digest.size()));
+}
+
+std::string digest_hex(std::string_view digest) {
+  static constexpr char kHex[] = "0123456789abcdef";
   std::string out(digest.size() * 2, '\0');
   for (std::size_t i = 0; i < digest.size(); ++i) {
-    out[2 * i] = kHex[digest[i] >> 4];
-    out[2 * i + 1] = kHex[digest[i] & 0xF];
+    auto byte = static_cast<unsigned char>(digest[i]);
+    out[2 * i] = kHex[byte >> 4];
+    out[2 * i + 1] = kHex[byte & 0xF];
   }
   return out;
 }

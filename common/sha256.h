@@ -13,4 +13,7 @@ std::array<unsigned char, 32> sha256_digest(std::string_view data);
 // The 64-character lower-case hex digest of `data`. Thread-safe.
 std::string sha256_hex(std::string_view data);
 
+// The lower-case hex text of the bytes of a digest (two characters a byte).
+std::string digest_hex(std::string_view digest);
+
 }  // namespace vantory

@@ -4,13 +4,13 @@
 
 #include "backend/storage/database.h"
 #include "common/error.h"
+#include "common/sha256.h"
 
 namespace vantory::backend {
 
 namespace {
 
 constexpr std::size_t kDigestBytes = 32;
-constexpr char kHex[] = "0123456789abcdef";
 
 int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -58,15 +58,7 @@ void bind_hash_id(Statement& st, int index, std::string_view hash_id) {
 std::optional<std::string> column_hash_id(const Statement& st, int column) {
   if (st.is_null(column)) return std::nullopt;
   if (st.column_type(column) != SQLITE_BLOB) return st.column_text(column);
-  std::string_view bytes = st.column_blob(column);
-  std::string id;
-  id.reserve(2 * bytes.size());
-  for (char byte : bytes) {
-    auto b = static_cast<unsigned char>(byte);
-    id += kHex[b >> 4];
-    id += kHex[b & 0xf];
-  }
-  return id;
+  return digest_hex(st.column_blob(column));
 }
 
 void register_hash_id_function(sqlite3* db) {

@@ -7,9 +7,11 @@
 #include <utime.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <functional>
 
+#include "backend/storage/hash_keys.h"
 #include "backend/storage/packed_texts.h"
 #include "backend/storage/schema.h"
 #include "backend/vectors/vector_rows.h"
@@ -591,6 +593,18 @@ TEST_F(BackendTest, TextsAndVectorsReadBackExactly) {
     EXPECT_EQ(decoded, vector);
   }
   EXPECT_EQ(backend::encode_vector(sparse).size(), 12u);
+
+  // Hash ids come back as given, whichever form the database keeps them in.
+  std::string lower = sha256_hex("x");
+  std::string upper = lower;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const std::string& id : {lower, upper, lower.substr(1), std::string("caller-id")}) {
+    backend::Statement st = db.prepare("SELECT ?1, typeof(?1)");
+    backend::bind_hash_id(st, 1, id);
+    ASSERT_TRUE(st.step());
+    EXPECT_EQ(backend::column_hash_id(st, 0), id);
+    EXPECT_EQ(st.column_text(1), id == lower ? "blob" : "text") << id;
+  }
   EXPECT_FALSE(backend::decode_vector(std::string(7, '\0'), 256, decoded.data()));
 }
 
