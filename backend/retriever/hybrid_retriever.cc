@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "backend/retriever/name_match.h"
 #include "backend/retriever/result_priors.h"
 #include "backend/retriever/term_links.h"
 #include "backend/storage/hash_keys.h"
@@ -220,6 +221,7 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
   }
 
   bool tests_wanted = asks_for_tests(query_words(query));
+  std::unordered_set<std::string> asked = asked_words(query);
   std::vector<std::pair<std::int64_t, Candidate>> ranked(candidates.begin(), candidates.end());
   for (auto& [id, candidate] : ranked) {
     candidate.score = kKeywordWeight * (candidate.keyword + kLinkedWeight * candidate.linked) +
@@ -229,14 +231,17 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
         "WHERE c.id = ?1");
     place.bind(1, id);
     if (!place.step()) continue;
-    if (!tests_wanted && is_secondary_path(place.column_text_view(0))) {
-      candidate.score *= kSecondaryPathFactor;
-    }
     Json record = parse_json(unpack_chunk_body(place.column_blob(1), db.text_dictionaries()).record);
     auto type = record.find("type");
+    auto name = record.find("name");
     if (type != record.end() && type->is_string() &&
         is_anonymous_unit(type->get_ref<const std::string&>())) {
       candidate.score *= kAnonymousUnitFactor;
+    } else if (name != record.end() && name->is_string()) {
+      candidate.score += kNameWeight * name_coverage(name->get_ref<const std::string&>(), asked);
+    }
+    if (!tests_wanted && is_secondary_path(place.column_text_view(0))) {
+      candidate.score *= kSecondaryPathFactor;
     }
   }
   std::sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) {

@@ -8,7 +8,8 @@
 // Scores: the keyword score is the chunk's BM25 relative to the best hit of the query (0 to
 // 1), the linked score the same for the linked words; the vector score is the cosine
 // similarity (negative counts as 0); the fused score is kKeywordWeight * (keyword +
-// kLinkedWeight * linked) + (1 - kKeywordWeight) * vector, times the share that tests,
+// kLinkedWeight * linked) + (1 - kKeywordWeight) * vector, plus kNameWeight times the share
+// of a named unit's name that the query holds (name_match.h), times the share that tests,
 // fixtures, generated and data files and anonymous blocks keep (result_priors.h) unless the
 // query asks for tests. Candidates are the best hits of each kind.
 //
@@ -30,6 +31,9 @@ inline constexpr double kKeywordWeight = 0.7;
 // How much a match of the linked words counts beside a match of the query's own words: the
 // links are a hint learned from other units' documentation, not the question itself.
 inline constexpr double kLinkedWeight = 0.2;
+// What a unit whose whole name the query holds gains: a question that says what a unit does
+// uses the words of its name, and its callers are named for something else.
+inline constexpr double kNameWeight = 0.3;
 
 class HybridRetriever : public CodingHybridRetriever {
  public:

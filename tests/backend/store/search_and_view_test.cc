@@ -182,6 +182,21 @@ TEST_F(SearchTest, ImplementationsComeBeforeTestsDataAndBlocks) {
   EXPECT_EQ(names(search("parsing numbers", 1)), std::vector<std::string>{"parse_number_array"});
 }
 
+TEST_F(SearchTest, TheUnitTheQuestionNamesComesBeforeItsCallers) {
+  // The callers say "asterisks" in their comments and call asterisk twice each; only the
+  // helper is named by the question's words.
+  index("redact/utils.py",
+        Json::array({chunk("redact_fixed", "function",
+                           "def redact_fixed(value):\n    # keeps the start, asterisks for the "
+                           "rest\n    return asterisk(len(value)) + asterisk(1)"),
+                     chunk("redact_dynamic", "function",
+                           "def redact_dynamic(value, start):\n    # asterisks for what follows "
+                           "after start\n    return start + asterisk(len(value) - start)"),
+                     chunk("asterisk", "function", "def asterisk(n):\n    return '*' * n")}));
+  EXPECT_EQ(names(search("creates a string of asterisks", 1)),
+            std::vector<std::string>{"asterisk"});
+}
+
 TEST_F(SearchTest, AnyQueryAnswersWithoutFailing) {
   for (const std::string& query :
        {std::string(), std::string("the of and"), std::string("?!.,;"), std::string("\"save_user"),
