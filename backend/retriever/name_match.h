@@ -18,8 +18,10 @@ namespace vantory::backend {
 std::unordered_set<std::string> asked_words(std::string_view query);
 
 // The share (0 to 1) of the sub-words of `name`'s last part (after the last '.' or ':', so a
-// method counts by its own name) that `asked` holds as they are or by their stems; 1 when it
-// holds a whole word of that part (a run-together name the question spelled as two words).
+// method counts by its own name) that `asked` holds as they are, by their stems, or as the
+// start of a longer word (an abbreviation of three letters or more: win for windows); stop
+// words among the sub-words (is, to) are not counted. 1 when `asked` holds a whole word of
+// that part (a run-together name the question spelled as two words); 0 for no sub-words.
 double name_coverage(std::string_view name, const std::unordered_set<std::string>& asked);
 
 }  // namespace vantory::backend

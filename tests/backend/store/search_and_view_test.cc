@@ -4,6 +4,7 @@
 #include "backend/builder/memory_builder.h"
 #include "backend/core/backend_core.h"
 #include "backend/retriever/hybrid_retriever.h"
+#include "backend/retriever/name_match.h"
 #include "backend/text/identifiers.h"
 #include "backend/text/search_text.h"
 #include "backend/vectors/local_embedder.h"
@@ -180,6 +181,24 @@ TEST_F(SearchTest, ImplementationsComeBeforeTestsDataAndBlocks) {
   // Stems meet the words they came from: "parsing numbers" finds
   // parse_number_array.
   EXPECT_EQ(names(search("parsing numbers", 1)), std::vector<std::string>{"parse_number_array"});
+}
+
+TEST(NameMatch, ShareOfTheNameTheQuestionHolds) {
+  struct Case {
+    const char* name;
+    const char* query;
+    double share;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"HttpClient.sendRequest", "send a request", 1.0},  // a method by its own name
+           {"parseUnparsedAttributes", "Parses the remaining attributes", 2.0 / 3},  // stems
+           {"readlines", "read the lines of a file", 1.0},  // a join of the question's words
+           {"isWin", "uses Windows line endings", 1.0},     // abbreviated; "is" says nothing
+           {"to_str", "convert it", 0.0},
+           {"describe_format", "windows line endings", 0.0},
+           {"lines 1-3", "", 0.0}}) {
+    EXPECT_DOUBLE_EQ(backend::name_coverage(c.name, backend::asked_words(c.query)), c.share) << c.name;
+  }
 }
 
 TEST_F(SearchTest, TheUnitTheQuestionNamesComesBeforeItsCallers) {
