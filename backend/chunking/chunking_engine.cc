@@ -4,6 +4,7 @@
 #include <fstream>
 #include <utility>
 
+#include "backend/chunking/header_language.h"
 #include "backend/chunking/line_window_chunker.h"
 #include "backend/chunking/syntax.h"
 #include "backend/chunking/tree_sitter_chunker.h"
@@ -97,6 +98,8 @@ std::string detect_language(const std::string& file_path) {
     // their lower-case forms.
     if (language.empty() && (extension == "C" || extension == "H")) language = "cpp";
     if (language.empty()) language = language_of_extension(to_lower(extension));
+    // ".h" is C's and C++'s both: a header that writes C++ is read with the C++ grammar.
+    if (language == "c" && extension == "h" && header_looks_like_cpp(file_path)) return "cpp";
     if (!language.empty()) return std::string(language);
   }
   std::string_view language = language_of_shebang(file_path);

@@ -15,7 +15,8 @@ namespace vantory::backend {
 
 // The language of the file at `file_path`: "python", "javascript", "typescript", "tsx", "c",
 // "cpp", "go", "rust", "java", "csharp", "ruby", "php", "kotlin", "swift", "scala", "bash",
-// "lua", "elixir", "zig", "elm", "solidity" by extension; for a file without a known
+// "lua", "elixir", "zig", "elm", "solidity" by extension ("cpp" for a ".h" header whose
+// start writes C++, header_language.h); for a file without a known
 // extension, the interpreter named on its "#!" line when the file exists; "text" otherwise.
 std::string detect_language(const std::string& file_path);
 

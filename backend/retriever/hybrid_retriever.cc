@@ -103,6 +103,9 @@ std::vector<std::string> useful_terms(Database& db, KeywordVocabulary& vocabular
 // unless they match far better.
 constexpr double kSecondaryPathFactor = 0.5;
 constexpr double kAnonymousUnitFactor = 0.7;
+// A declaration keeps this share: after the definition of the same function, which matches
+// as well, and before blocks.
+constexpr double kDeclarationFactor = 0.9;
 
 // The code words that the documentation words of `query` are linked to
 // (term_links.h), the strongest kLinkedTerms of them by their summed strength,
@@ -239,6 +242,10 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
       candidate.score *= kAnonymousUnitFactor;
     } else if (name != record.end() && name->is_string()) {
       candidate.score += kNameWeight * name_coverage(name->get_ref<const std::string&>(), asked);
+      if (type != record.end() && type->is_string() &&
+          is_declaration_unit(type->get_ref<const std::string&>())) {
+        candidate.score *= kDeclarationFactor;
+      }
     }
     if (!tests_wanted && is_secondary_path(place.column_text_view(0))) {
       candidate.score *= kSecondaryPathFactor;

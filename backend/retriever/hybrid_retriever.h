@@ -10,8 +10,8 @@
 // similarity (negative counts as 0); the fused score is kKeywordWeight * (keyword +
 // kLinkedWeight * linked) + (1 - kKeywordWeight) * vector, plus kNameWeight times the share
 // of a named unit's name that the query holds (name_match.h), times the share that tests,
-// fixtures, generated and data files and anonymous blocks keep (result_priors.h) unless the
-// query asks for tests. Candidates are the best hits of each kind.
+// fixtures, generated and data files, anonymous blocks and declarations keep
+// (result_priors.h) unless the query asks for tests. Candidates are the best hits of each kind.
 //
 // It is an adapter over its BackendCore (database, embedder, vector index).
 //

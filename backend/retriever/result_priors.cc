@@ -63,4 +63,6 @@ bool asks_for_tests(const std::vector<std::string>& words) {
 
 bool is_anonymous_unit(std::string_view type) { return type == "block" || type == "import"; }
 
+bool is_declaration_unit(std::string_view type) { return type == "declaration"; }
+
 }  // namespace vantory::backend

@@ -1,6 +1,7 @@
 // What a result's place says about its worth to someone searching code: test code, fixtures,
 // fuzzing seeds, generated files and data files come after the code they exercise or describe, and
-// anonymous blocks and import runs after named definitions.
+// anonymous blocks and import runs after named definitions, and a function's declaration after
+// its definition.
 //
 // Thread-safe: pure functions.
 #pragma once
@@ -24,5 +25,10 @@ bool asks_for_tests(const std::vector<std::string>& words);
 // Whether a unit of this chunk type ("block", "import", anything else) names nothing the reader
 // could ask for by name.
 bool is_anonymous_unit(std::string_view type);
+
+// Whether a unit of this chunk type declares what is defined elsewhere (a function's prototype
+// in a header): the definition holds the code the reader is after, the declaration only its
+// signature and documentation.
+bool is_declaration_unit(std::string_view type);
 
 }  // namespace vantory::backend

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "backend/chunking/chunking_engine.h"
+#include "backend/chunking/header_language.h"
 #include "tests/backend/chunking/chunk_test_util.h"
 
 namespace vantory::backend {
@@ -169,6 +170,33 @@ TEST(DetectLanguage, ByShebangWhenTheExtensionSaysNothing) {
   }
   EXPECT_EQ(detect_language((dir / "missing").string()), "text");
   EXPECT_EQ(detect_language(dir.string()), "text");
+  std::filesystem::remove_all(dir);
+}
+
+TEST(DetectLanguage, HeadersThatWriteCppAreCpp) {
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"#pragma once\nnamespace llvm {\nint f();\n}\n", true},
+      {"template <typename T>\nT max(T a, T b);\n", true},
+      {"class Widget : public Base {\n public:\n  void draw();\n};\n", true},
+      {"#include <vector>\nint count(const std::vector<int>& v);\n", true},
+      {"using Bytes = unsigned char*;\n", true},
+      {"int size = std::size(items);\n", true},
+      // C, with a guard for C++ callers, and C++ words in comments, names and includes.
+      {"#ifdef __cplusplus\nextern \"C\" {\n#endif\nint class_count;\n", false},
+      {"/* namespace support\n   template <T> is not here */\n// class Foo {\n", false},
+      {"#include <sys/types.h>\n#include <stdio.h>\nint templates(void);\n", false},
+      {"struct point { int x, y; };\nint public_count;\n", false},
+  };
+  for (const auto& [text, cpp] : cases) {
+    EXPECT_EQ(looks_like_cpp(text), cpp) << text;
+  }
+  std::filesystem::path dir = std::filesystem::temp_directory_path() / "vantory_header_test";
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "vec.h") << "namespace geo {\nstruct Vec { float x; };\n}\n";
+  std::ofstream(dir / "vec_c.h") << "struct vec { float x; };\n";
+  EXPECT_EQ(detect_language((dir / "vec.h").string()), "cpp");
+  EXPECT_EQ(detect_language((dir / "vec_c.h").string()), "c");
+  EXPECT_EQ(detect_language((dir / "missing.h").string()), "c");
   std::filesystem::remove_all(dir);
 }
 

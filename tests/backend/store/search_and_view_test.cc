@@ -173,9 +173,15 @@ TEST_F(SearchTest, ImplementationsComeBeforeTestsDataAndBlocks) {
                      chunk("parse_number_array", "function",
                            "def parse_number_array(text):\n    return "
                            "[float(x) for x in text]")}));
-  std::vector<std::string> found = names(search("parse a JSON number array", 4));
-  ASSERT_EQ(found.size(), 4u);
-  EXPECT_EQ(found[0], "parse_number_array");
+  index("json/numbers.h",
+        Json::array({chunk("parse_number_array", "declaration",
+                           "// Parses a JSON array of numbers.\nstd::vector<double> "
+                           "parse_number_array(std::string_view text);")}));
+  Json answer = search("parse a JSON number array", 5);
+  ASSERT_EQ(answer["results"].size(), 5u);
+  // The definition first, then its declaration, then the rest.
+  EXPECT_EQ(answer["results"][0]["chunk"]["type"], "function");
+  EXPECT_EQ(answer["results"][1]["chunk"]["type"], "declaration");
   EXPECT_EQ(names(search("test parse number array", 1)),
             std::vector<std::string>{"test_parse_number_array"});
   // Stems meet the words they came from: "parsing numbers" finds

@@ -1,0 +1,103 @@
+#include "backend/chunking/header_language.h"
+
+#include <fstream>
+#include <vector>
+
+namespace vantory::backend {
+
+namespace {
+
+bool starts_with(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool identifier_char(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// `line` starts with the keyword `word` followed by a character that cannot continue it.
+bool starts_with_keyword(std::string_view line, std::string_view word) {
+  return starts_with(line, word) && (line.size() == word.size() || !identifier_char(line[word.size()]));
+}
+
+std::string_view trim_left(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+  return s.substr(i);
+}
+
+// Whether one line of code (comments already taken out) is C++ alone.
+bool cpp_line(std::string_view line) {
+  line = trim_left(line);
+  if (starts_with_keyword(line, "namespace") || starts_with_keyword(line, "class") ||
+      starts_with_keyword(line, "using") || starts_with(line, "extern \"C++\"")) {
+    return true;
+  }
+  if (starts_with_keyword(line, "template")) {
+    return starts_with(trim_left(line.substr(8)), "<");
+  }
+  for (std::string_view label : {"public:", "private:", "protected:"}) {
+    if (starts_with(line, label) && (line.size() == label.size() || line[label.size()] != ':'))
+      return true;
+  }
+  if (starts_with(line, "#")) {
+    std::string_view directive = trim_left(line.substr(1));
+    if (starts_with_keyword(directive, "include")) {
+      std::string_view target = trim_left(directive.substr(7));
+      std::size_t close = target.find('>');
+      if (starts_with(target, "<") && close != std::string_view::npos) {
+        std::string_view name = target.substr(1, close - 1);
+        return !name.empty() && name.find('.') == std::string_view::npos &&
+               name.find('/') == std::string_view::npos;
+      }
+    }
+    return false;
+  }
+  std::size_t qualified = line.find("std::");
+  return qualified != std::string_view::npos &&
+         (qualified == 0 || !identifier_char(line[qualified - 1]));
+}
+
+}  // namespace
+
+bool looks_like_cpp(std::string_view text) {
+  bool in_comment = false;
+  std::string code;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    start = end + 1;
+    // The line with its comments taken out; string literals are not told apart, which only
+    // matters for a "/*" inside one.
+    code.clear();
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      if (in_comment) {
+        if (line.compare(i, 2, "*/") == 0) {
+          in_comment = false;
+          ++i;
+        }
+      } else if (line.compare(i, 2, "/*") == 0) {
+        in_comment = true;
+        ++i;
+      } else if (line.compare(i, 2, "//") == 0) {
+        break;
+      } else {
+        code += line[i];
+      }
+    }
+    if (cpp_line(code)) return true;
+  }
+  return false;
+}
+
+bool header_looks_like_cpp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::vector<char> buffer(kHeaderSniffBytes);
+  in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+  return looks_like_cpp(std::string_view(buffer.data(), static_cast<std::size_t>(in.gcount())));
+}
+
+}  // namespace vantory::backend
