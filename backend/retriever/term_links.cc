@@ -103,9 +103,11 @@ std::int64_t rebuild_term_links(Database& db, const std::string& agent_id) {
   std::int64_t units = 0;
   std::uint32_t documented = 0;
   {
+    // File by file, so that the chunks are read in the order they were written; through the
+    // agent's index of chunks they came in hash order, a seek each (six times slower).
     Statement st = db.prepare(
-        "SELECT c.body, x.file_path FROM chunks c JOIN contexts x ON x.id = c.context_id "
-        "WHERE c.agent_id = ?1");
+        "SELECT c.body, x.file_path FROM contexts x JOIN chunks c ON c.context_id = x.id "
+        "WHERE x.agent_id = ?1");
     st.bind(1, agent_id);
     std::vector<std::uint32_t> docs;
     std::vector<std::uint32_t> codes;
