@@ -141,9 +141,15 @@ TEST_F(SearchTest, FollowsChangesAndCountsWhatItServed) {
   c_->store->delete_code_mem("agent", "text/tokenize.py");
   EXPECT_THAT(search("split sentences")["results"], IsEmpty());
   EXPECT_THAT(c_->retriever->search("someone else", "user", 5, nullptr)["results"], IsEmpty());
+  // With another agent's chunks in the store, each agent's search still sees its own alone.
+  index(dir_ + "/theirs.py", Json::array({chunk("split_sentences", "function", "def s(): ...")}),
+        "python", "someone else");
+  EXPECT_THAT(search("split sentences")["results"], IsEmpty());
+  EXPECT_EQ(c_->retriever->search("someone else", "split sentences", 5, nullptr)["total_results"],
+            1);
 
   Json savings = store().get_token_savings_report("agent");
-  EXPECT_EQ(savings["searches"]["count"], 4);
+  EXPECT_EQ(savings["searches"]["count"], 5);
   EXPECT_GT(savings["searches"]["tokens_served"].get<int>(), 0);
 }
 
