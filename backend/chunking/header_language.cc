@@ -17,7 +17,8 @@ bool identifier_char(char c) {
 
 // `line` starts with the keyword `word` followed by a character that cannot continue it.
 bool starts_with_keyword(std::string_view line, std::string_view word) {
-  return starts_with(line, word) && (line.size() == word.size() || !identifier_char(line[word.size()]));
+  return starts_with(line, word) &&
+         (line.size() == word.size() || !identifier_char(line[word.size()]));
 }
 
 std::string_view trim_left(std::string_view s) {

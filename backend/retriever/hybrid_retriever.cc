@@ -47,7 +47,8 @@ constexpr const char* kKeywordSearchFiltered =
 // Whether every stored chunk is `agent_id`'s (true for a store with no chunks).
 bool sole_agent(Database& db, const std::string& agent_id) {
   // Apart, MIN and MAX each read one end of the agents' index; together they scan it.
-  for (const char* sql : {"SELECT MIN(agent_id) FROM chunks", "SELECT MAX(agent_id) FROM chunks"}) {
+  for (const char* sql :
+       {"SELECT MIN(agent_id) FROM chunks", "SELECT MAX(agent_id) FROM chunks"}) {
     Statement st = db.prepare(sql);
     if (st.step() && !st.is_null(0) && st.column_text_view(0) != agent_id) return false;
   }
@@ -199,7 +200,7 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
                               : sole    ? kKeywordSearchSole
                                         : kKeywordSearch);
     st.bind(1, match_any(words, prefixes));
-    if (sole && !allowed) {
+    if (sole) {
       st.bind(2, pool);
     } else {
       st.bind(2, agent_id).bind(3, pool);
