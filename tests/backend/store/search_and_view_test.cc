@@ -209,7 +209,8 @@ TEST(NameMatch, ShareOfTheNameTheQuestionHolds) {
            {"to_str", "convert it", 0.0},
            {"describe_format", "windows line endings", 0.0},
            {"lines 1-3", "", 0.0}}) {
-    EXPECT_DOUBLE_EQ(backend::name_coverage(c.name, backend::asked_words(c.query)), c.share) << c.name;
+    EXPECT_DOUBLE_EQ(backend::name_coverage(c.name, backend::asked_words(c.query)), c.share)
+        << c.name;
   }
 }
 
