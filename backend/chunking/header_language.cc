@@ -7,17 +7,13 @@ namespace vantory::backend {
 
 namespace {
 
-bool starts_with(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
-}
-
 bool identifier_char(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
 // `line` starts with the keyword `word` followed by a character that cannot continue it.
 bool starts_with_keyword(std::string_view line, std::string_view word) {
-  return starts_with(line, word) &&
+  return line.starts_with(word) &&
          (line.size() == word.size() || !identifier_char(line[word.size()]));
 }
 
@@ -31,22 +27,22 @@ std::string_view trim_left(std::string_view s) {
 bool cpp_line(std::string_view line) {
   line = trim_left(line);
   if (starts_with_keyword(line, "namespace") || starts_with_keyword(line, "class") ||
-      starts_with_keyword(line, "using") || starts_with(line, "extern \"C++\"")) {
+      starts_with_keyword(line, "using") || line.starts_with("extern \"C++\"")) {
     return true;
   }
   if (starts_with_keyword(line, "template")) {
-    return starts_with(trim_left(line.substr(8)), "<");
+    return trim_left(line.substr(8)).starts_with("<");
   }
   for (std::string_view label : {"public:", "private:", "protected:"}) {
-    if (starts_with(line, label) && (line.size() == label.size() || line[label.size()] != ':'))
+    if (line.starts_with(label) && (line.size() == label.size() || line[label.size()] != ':'))
       return true;
   }
-  if (starts_with(line, "#")) {
+  if (line.starts_with("#")) {
     std::string_view directive = trim_left(line.substr(1));
     if (starts_with_keyword(directive, "include")) {
       std::string_view target = trim_left(directive.substr(7));
       std::size_t close = target.find('>');
-      if (starts_with(target, "<") && close != std::string_view::npos) {
+      if (target.starts_with("<") && close != std::string_view::npos) {
         std::string_view name = target.substr(1, close - 1);
         return !name.empty() && name.find('.') == std::string_view::npos &&
                name.find('/') == std::string_view::npos;
