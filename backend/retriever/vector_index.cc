@@ -54,6 +54,34 @@ bool better(const std::pair<std::int64_t, float>& a, const std::pair<std::int64_
   return a.second != b.second ? a.second > b.second : a.first < b.first;
 }
 
+// While it lives, `db`'s page cache holds at most `pages` pages; then it is as it was. A scan
+// that reads every vector once has no use for more: through the full cache it would grow the
+// process by the size of the vectors (tens of MB on a large agent) and push out the pages the
+// rest of the search reads again, and each page would be a fresh allocation.
+class SmallPageCache {
+ public:
+  SmallPageCache(Database& db, std::int64_t pages) : db_(db) {
+    Statement st = db_.prepare("PRAGMA cache_size");
+    if (st.step()) before_ = st.column_int(0);
+    set(pages);
+  }
+  ~SmallPageCache() {
+    try {
+      set(before_);
+    } catch (...) {  // the pragma reads no page; nothing to undo
+    }
+  }
+  SmallPageCache(const SmallPageCache&) = delete;
+  SmallPageCache& operator=(const SmallPageCache&) = delete;
+
+ private:
+  void set(std::int64_t pages) {
+    db_.exec(("PRAGMA cache_size=" + std::to_string(pages)).c_str());
+  }
+  Database& db_;
+  std::int64_t before_ = -2000;  // SQLite's default, 2 MB
+};
+
 // The best `limit` of `found`, best first.
 std::vector<std::pair<std::int64_t, float>> best_of(
     std::vector<std::pair<std::int64_t, float>> found, std::size_t limit) {
@@ -265,6 +293,7 @@ std::vector<std::pair<std::int64_t, float>> VectorIndex::nearest_read(
   // belongs to one chunk at least, so the chunks ranked first all hold one of the `limit`
   // best vectors (or one as similar as the last of them).
   std::vector<std::pair<std::int64_t, float>> vectors;  // (vector row, similarity)
+  SmallPageCache small_cache(db, 256);
   Statement st = db.prepare(
       "SELECT id, vector, dim FROM vectors WHERE agent_id = ?1 AND embedder = ?2");
   st.bind(1, agent_id_).bind(2, embedder_);

@@ -399,8 +399,15 @@ TEST_F(BackendTest, ColdAndWarmSearchesAnswerTheSame) {
     for (const char* query : {"parse socket", "queue of tokens", "render graph cache"}) {
       for (const Json& filter : {Json(nullptr), Json::array({dir_ + "/src/m4.py"})}) {
         auto cold = make_core();
+        auto cache_size = [&] {
+          backend::Statement st = cold->database().prepare("PRAGMA cache_size");
+          return st.step() ? st.column_int(0) : 0;
+        };
+        std::int64_t cache_before = cache_size();
         Json answer = search(cold, query, filter);
         EXPECT_FALSE(cold->vector_index().holds_vectors());
+        // The scan reads through a small page cache, and leaves the cache as it found it.
+        EXPECT_EQ(cache_size(), cache_before);
         EXPECT_EQ(answer, search(warm, query, filter)) << query;
       }
     }
