@@ -15,7 +15,7 @@ build=${1:-build-armhf}
 armhf_packages=(
   libcurl4-openssl-dev:armhf libssl-dev:armhf libicu-dev:armhf libpcre2-dev:armhf
   libsqlite3-dev:armhf libtree-sitter-dev:armhf libgtest-dev:armhf libgmock-dev:armhf
-  libcpp-httplib-dev:armhf libzstd-dev:armhf libstemmer-dev:armhf
+  libcpp-httplib-dev:armhf libzstd-dev:armhf libstemmer-dev:armhf libjemalloc-dev:armhf
 )
 host_packages=(g++-arm-linux-gnueabihf qemu-user)
 

@@ -10,7 +10,7 @@ packages=(
   # libraries
   nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libicu-dev libpcre2-dev
   libsqlite3-dev libtree-sitter-dev libstemmer-dev libeigen3-dev libzstd-dev liblz4-dev
-  libxxhash-dev libhnswlib-dev
+  libxxhash-dev libhnswlib-dev libjemalloc-dev
   # tests
   libgtest-dev libgmock-dev libcpp-httplib-dev nodejs npm
   # benchmarks and their peers
