@@ -2,8 +2,9 @@
 // of unit vectors (cosine).
 //
 // The first search after the agent's data changed (its generation moved on) or the embedder
-// differs reads the vectors in pieces from the database, one row at a time, and keeps none of
-// them: a new process answers its first search without loading every vector. A second search
+// differs reads the vectors in pieces from the database, one row at a time, through a small
+// page cache, and keeps none of them: a new process answers its first search without loading
+// every vector. A second search
 // of the same data loads them into memory (when they fit kMaxHeldBytes) and later searches scan
 // that copy. Both compute each similarity with the same arithmetic over the same floats, so a
 // search answers the same whichever way it runs. Vectors that are mostly zeros (the local
