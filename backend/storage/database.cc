@@ -162,6 +162,11 @@ Database::Database(const std::string& root_path) {
     // a page is often logged many times between two checkpoints and copied into the file
     // only once; once checkpointed, the log is cut back to 16 MB.
     register_hash_id_function(db_);
+    // A new database is written in pages of 16 KB, not 4 KB: an index logs and writes a
+    // quarter as many pages, and the B-trees are shallower (/usr/include indexes about 6%
+    // faster into a 3% smaller file). The size is fixed when the file is first written, so a
+    // database made with 4 KB pages keeps them.
+    exec("PRAGMA page_size=16384");
     use_write_ahead_log(db_, path_);
     exec(
         "PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536; PRAGMA wal_autocheckpoint=16000; "
