@@ -168,9 +168,16 @@ Database::Database(const std::string& root_path) {
     // database made with 4 KB pages keeps them.
     exec("PRAGMA page_size=16384");
     use_write_ahead_log(db_, path_);
-    exec(
-        "PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536; PRAGMA wal_autocheckpoint=16000; "
-        "PRAGMA journal_size_limit=16777216;");
+    std::int64_t page_size = 4096;
+    {
+      Statement st = prepare("PRAGMA page_size");
+      if (st.step()) page_size = std::max<std::int64_t>(st.column_int(0), 512);
+    }
+    constexpr std::int64_t kCheckpointLogBytes = std::int64_t{64} << 20;
+    exec(("PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536; PRAGMA wal_autocheckpoint=" +
+          std::to_string(kCheckpointLogBytes / page_size) +
+          "; PRAGMA journal_size_limit=16777216;")
+             .c_str());
     ensure_schema(*this);
     dictionaries_.open();
   } catch (...) {
