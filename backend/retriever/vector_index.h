@@ -49,6 +49,8 @@ class VectorIndex {
 
  private:
   void load(Database& db);
+  // Holds nothing: the next search reads the vectors from the database.
+  void forget();
   // Holds `row` (dimension_ floats) as the next row.
   void hold_row(const float* row);
   // The held rows from now on dense.
