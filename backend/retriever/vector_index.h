@@ -4,8 +4,8 @@
 // The first search after the agent's data changed (its generation moved on) or the embedder
 // differs reads the vectors in pieces from the database, one row at a time, through a small
 // page cache, and keeps none of them: a new process answers its first search without loading
-// every vector. A second search
-// of the same data loads them into memory (when they fit kMaxHeldBytes) and later searches scan
+// every vector. A second search of the same data loads them into memory (when they fit
+// kMaxHeldBytes; when they do not, it is not tried again for that data) and later searches scan
 // that copy. Both compute each similarity with the same arithmetic over the same floats, so a
 // search answers the same whichever way it runs. Vectors that are mostly zeros (the local
 // embedder's) are held as their non-zero components alone, a quarter of the memory.
@@ -68,6 +68,7 @@ class VectorIndex {
   std::string embedder_;
   std::int64_t generation_ = -1;
   bool held_ = false;
+  bool too_large_ = false;  // the data does not fit kMaxHeldBytes: read at every search
   int searches_ = 0;  // of this data since it was noted
   std::size_t dimension_ = 0;
   // One row per distinct vector: dense rows in `matrix_`, or, while `sparse_`, row r's
