@@ -23,10 +23,6 @@ class BatchedWrites {
   virtual void commit_batch() = 0;
   // Drops the batch's files. Never throws.
   virtual void abort_batch() noexcept = 0;
-  // Called once the last batch of a run (one index_files call) is committed or dropped: the
-  // work a builder puts off while files keep coming (learning from the whole store, say) is
-  // done now rather than after every batch. Never throws.
-  virtual void finish_batches() noexcept {}
 };
 
 }  // namespace vantory

@@ -160,7 +160,6 @@ class BatchWriter {
       : batches_(batches), on_indexed_(on_indexed) {}
   ~BatchWriter() {
     if (open_) batches_->abort_batch();
-    if (batches_) batches_->finish_batches();
   }
 
   // Opens a batch when none is; false (with the failure answered for `index`)

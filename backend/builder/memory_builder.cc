@@ -313,14 +313,12 @@ Json MemoryBuilder::store(Prepared& p) {
     }
     db.exec("RELEASE batched_file");
     batch_files_.emplace_back(agent_id, p.path);
-    if (!p.same_context) link_schedule_.add(db, agent_id, chunk_count);
   } else {
     Transaction tx(db);
     removed = write(agent_id, p);
     tx.commit();
     core_->note_indexed(agent_id, p.path);
     train_dictionary();
-    if (!p.same_context) link_schedule_.note_stored(db, agent_id, chunk_count);
   }
   double elapsed_ms =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - p.started)
@@ -339,7 +337,6 @@ Json MemoryBuilder::store(Prepared& p) {
 
 MemoryBuilder::~MemoryBuilder() {
   if (batch_) abort_batch();
-  finish_batches();
 }
 
 void MemoryBuilder::begin_batch() {
@@ -363,14 +360,6 @@ void MemoryBuilder::train_dictionary() noexcept {
   } catch (const std::exception&) {
     // The bodies stored next are compressed as before; a dictionary is trained at a later
     // commit.
-  }
-}
-
-void MemoryBuilder::finish_batches() noexcept {
-  try {
-    link_schedule_.flush(core_->database());
-  } catch (const std::exception&) {
-    // The links stay as they were until the agent's next learning.
   }
 }
 

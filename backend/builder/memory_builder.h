@@ -19,7 +19,6 @@
 #include <utility>
 #include <vector>
 
-#include "backend/builder/link_schedule.h"
 #include "backend/core/backend_core.h"
 #include "coding/batched_writes.h"
 #include "coding/coding_memory_builder.h"
@@ -33,8 +32,7 @@ class MemoryBuilder : public CodingMemoryBuilder, public BatchedWrites, public P
   // chunker answered for the file are stored with their chunk key, so that the
   // next cut of the same text is answered from them.
   explicit MemoryBuilder(std::shared_ptr<BackendCore> core) : core_(std::move(core)) {}
-  // Learns the term links that stored units left due (LinkSchedule::flush); a failure to do
-  // so is not reported, the links then staying as they were until the next learning.
+  // Rolls back a batch left open.
   ~MemoryBuilder() override;
 
   // Stores the context of `file_path` (normalised) from `chunks` (a JSON array of chunk
@@ -55,9 +53,6 @@ class MemoryBuilder : public CodingMemoryBuilder, public BatchedWrites, public P
   void begin_batch() override;
   void commit_batch() override;
   void abort_batch() noexcept override;
-  // Learns the term links of the units the run stored (LinkSchedule::flush), once for the
-  // whole run; a failure is not reported, as for the destructor.
-  void finish_batches() noexcept override;
 
   // Ahead of the store, in any thread: the hash ids, the import records, the
   // stored texts and packed bodies, and, when the embedder runs locally, the
@@ -91,7 +86,6 @@ class MemoryBuilder : public CodingMemoryBuilder, public BatchedWrites, public P
   // The files the open batch stored, told to the core's listener once it is
   // committed.
   std::vector<std::pair<std::string, std::string>> batch_files_;
-  LinkSchedule link_schedule_;
 };
 
 }  // namespace vantory::backend

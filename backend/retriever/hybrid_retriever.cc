@@ -7,7 +7,6 @@
 
 #include "backend/retriever/name_match.h"
 #include "backend/retriever/result_priors.h"
-#include "backend/retriever/term_links.h"
 #include "backend/storage/hash_keys.h"
 #include "backend/store/chunk_body.h"
 #include "backend/text/search_text.h"
@@ -124,41 +123,8 @@ constexpr double kAnonymousUnitFactor = 0.7;
 // as well, and before blocks.
 constexpr double kDeclarationFactor = 0.9;
 
-// The code words that the documentation words of `query` are linked to
-// (term_links.h), the strongest kLinkedTerms of them by their summed strength,
-// leaving out `terms` (asked for already).
-constexpr std::size_t kLinkedTerms = 8;
-
-std::vector<std::string> linked_terms(Database& db, const std::string& agent_id,
-                                      const std::string& query,
-                                      const std::vector<std::string>& terms) {
-  std::unordered_map<std::string, double> strength;
-  std::vector<std::string> seen;
-  for (const std::string& word : query_words(query)) {
-    if (is_stop_word(word)) continue;
-    std::string stem = stem_word(word);
-    if (std::find(seen.begin(), seen.end(), stem) != seen.end()) continue;
-    seen.push_back(stem);
-    for (TermLink& link : linked_words(db, agent_id, stem)) strength[link.word] += link.strength;
-  }
-  std::vector<std::pair<std::string, double>> ranked;
-  for (auto& [word, total] : strength) {
-    if (std::find(terms.begin(), terms.end(), word) == terms.end())
-      ranked.emplace_back(word, total);
-  }
-  std::sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) {
-    return a.second != b.second ? a.second > b.second : a.first < b.first;
-  });
-  std::vector<std::string> out;
-  for (std::size_t i = 0; i < ranked.size() && i < kLinkedTerms; ++i) {
-    out.push_back(std::move(ranked[i].first));
-  }
-  return out;
-}
-
 struct Candidate {
   double keyword = 0;
-  double linked = 0;  // the keyword score of the words that the query's words are linked to
   double vector = 0;
   double score = 0;
 };
@@ -193,13 +159,22 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
 
   std::unordered_map<std::int64_t, Candidate> candidates;
   bool sole = !allowed && sole_agent(db, agent_id);
-  auto keyword_hits = [&](const std::vector<std::string>& words,
-                          const std::vector<std::string>& prefixes, double Candidate::*into) {
-    if (words.empty() && prefixes.empty()) return;
+  // A stem is asked for as the word it is ("returns" finds return, "converts" convert), not as
+  // a prefix: as prefixes, stems matched every longer word (convert* finds converters and
+  // conversions), which ranked such names above the words the question used.
+  std::vector<std::string> with_stems = query_terms(query);
+  for (std::string& stem : query_stems(query)) {
+    if (std::find(with_stems.begin(), with_stems.end(), stem) == with_stems.end())
+      with_stems.push_back(std::move(stem));
+  }
+  KeywordVocabulary& vocabulary = core_->keyword_vocabulary();
+  vocabulary.refresh(db);
+  std::vector<std::string> words = useful_terms(db, vocabulary, with_stems);
+  if (!words.empty()) {
     Statement st = db.prepare(allowed ? kKeywordSearchFiltered
                               : sole    ? kKeywordSearchSole
                                         : kKeywordSearch);
-    st.bind(1, match_any(words, prefixes));
+    st.bind(1, match_any(words));
     if (sole) {
       st.bind(2, pool);
     } else {
@@ -214,23 +189,9 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
       hits.emplace_back(st.column_int(0), relevance);
     }
     for (const auto& [id, relevance] : hits) {
-      candidates[id].*into = best > 0 ? relevance / best : 0;
+      candidates[id].keyword = best > 0 ? relevance / best : 0;
     }
-  };
-  std::vector<std::string> all_terms = query_terms(query);
-  // A stem is asked for as the word it is ("returns" finds return, "converts" convert), not as
-  // a prefix: as prefixes, stems matched every longer word (convert* finds converters and
-  // conversions), which ranked such names above the words the question used.
-  std::vector<std::string> with_stems = all_terms;
-  for (std::string& stem : query_stems(query)) {
-    if (std::find(with_stems.begin(), with_stems.end(), stem) == with_stems.end())
-      with_stems.push_back(std::move(stem));
   }
-  KeywordVocabulary& vocabulary = core_->keyword_vocabulary();
-  vocabulary.refresh(db);
-  keyword_hits(useful_terms(db, vocabulary, with_stems), {}, &Candidate::keyword);
-  keyword_hits(useful_terms(db, vocabulary, linked_terms(db, agent_id, query, all_terms)), {},
-               &Candidate::linked);
 
   std::vector<std::vector<float>> query_vector = embedder.embed({query});
   if (!query_vector.empty() && !query_vector[0].empty()) {
@@ -252,8 +213,8 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
   std::unordered_set<std::string> asked = asked_words(query);
   std::vector<std::pair<std::int64_t, Candidate>> ranked(candidates.begin(), candidates.end());
   for (auto& [id, candidate] : ranked) {
-    candidate.score = kKeywordWeight * (candidate.keyword + kLinkedWeight * candidate.linked) +
-                      (1 - kKeywordWeight) * candidate.vector;
+    candidate.score =
+        kKeywordWeight * candidate.keyword + (1 - kKeywordWeight) * candidate.vector;
     Statement place = db.prepare(
         "SELECT x.file_path, c.body FROM chunks c JOIN contexts x ON x.id = c.context_id "
         "WHERE c.id = ?1");

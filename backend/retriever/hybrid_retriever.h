@@ -2,13 +2,11 @@
 // keyword index fused with the cosine similarity of the chunk vectors. The index weighs a
 // chunk's name most, then the words of its file's path, its summary, and its keywords,
 // content and the sub-words of the identifiers in its content least: agents ask for units
-// and modules by what they are called. The query's words also match by their stems, and the
-// code words that the agent's documentation links them to (term_links.h) add a smaller score.
+// and modules by what they are called. The query's words also match by their stems.
 //
 // Scores: the keyword score is the chunk's BM25 relative to the best hit of the query (0 to
-// 1), the linked score the same for the linked words; the vector score is the cosine
-// similarity (negative counts as 0); the fused score is kKeywordWeight * (keyword +
-// kLinkedWeight * linked) + (1 - kKeywordWeight) * vector, plus kNameWeight times the share
+// 1); the vector score is the cosine similarity (negative counts as 0); the fused score is
+// kKeywordWeight * keyword + (1 - kKeywordWeight) * vector, plus kNameWeight times the share
 // of a named unit's name that the query holds (name_match.h), times the share that tests,
 // fixtures, generated and data files, anonymous blocks and declarations keep
 // (result_priors.h) unless the query asks for tests. Candidates are the best hits of each kind.
@@ -28,9 +26,6 @@
 namespace vantory::backend {
 
 inline constexpr double kKeywordWeight = 0.7;
-// How much a match of the linked words counts beside a match of the query's own words: the
-// links are a hint learned from other units' documentation, not the question itself.
-inline constexpr double kLinkedWeight = 0.2;
 // What a unit whose whole name the query holds gains: a question that says what a unit does
 // uses the words of its name, and its callers are named for something else.
 inline constexpr double kNameWeight = 0.3;

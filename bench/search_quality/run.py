@@ -122,8 +122,8 @@ def measure(name, kind, source, args):
     out["ratio_function_mrr"] = (out["vantory"]["function"]["mrr@10"]
                                  / max(out["bm25"]["function"]["mrr@10"], 1e-9))
     out["misses"] = [{"question": q["question"], "file": q["file"], "name": q["name"],
-                      "vantory": v, "bm25": p}
-                     for q, (_, v), (_, p) in zip(questions, vantory_ranks, peer_ranks)]
+                      "vantory": v, "bm25": p, "vantory_file": vf, "bm25_file": pf}
+                     for q, (vf, v), (pf, p) in zip(questions, vantory_ranks, peer_ranks)]
     return out
 
 

@@ -243,34 +243,6 @@ TEST_F(SearchTest, AnyQueryAnswersWithoutFailing) {
   EXPECT_EQ(names(search("\"save_user\" AND NEAR(", 1)), std::vector<std::string>{"save_user"});
 }
 
-TEST_F(BackendTest, DocumentationTeachesWhatCodeWordsMean) {
-  // Documented units where "pretty" goes with pformat; the unit asked for has
-  // no doc.
-  Json documented = Json::array();
-  for (const char* name : {"pformat_dict", "pformat_list", "pformat_tree"}) {
-    Json unit = chunk(name, "function", std::string("def ") + name + "(value): ...");
-    unit["summary"] = "Return a pretty string for the value.";
-    documented.push_back(unit);
-  }
-  for (const char* name : {"load_config", "save_config", "read_rows", "write_rows", "open_db",
-                           "close_db", "copy_file", "move_file", "list_dir", "make_dir"}) {
-    Json unit = chunk(name, "function", std::string("def ") + name + "(path): ...");
-    unit["summary"] = "Handle the file at the given path.";
-    documented.push_back(unit);
-  }
-  index("lib/shapes.py", documented);
-  index("lib/grid.py",
-        Json::array({chunk("pformat_grid", "function", "def pformat_grid(cells):")}));
-  auto grid_score = [&] {
-    Json answer = c_->retriever->search("agent", "pretty", 5, Json::array({"lib/grid.py"}));
-    return answer["results"].empty() ? 0.0 : answer["results"][0]["score"].get<double>();
-  };
-  double before = grid_score();
-  open();  // the builder that stored them learns what is left due as it goes
-           // away
-  EXPECT_GT(grid_score(), before + 0.05);
-}
-
 TEST_F(BackendTest, DirectoryViewIsOrganisedByLanguage) {
   index("/srv/app/main.py", Json::array({chunk("a", "block", "a"), chunk("b", "block", "b")}));
   index("/srv/app/lib/util.py", Json::array({chunk("u", "block", "u")}));
