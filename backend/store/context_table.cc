@@ -399,6 +399,12 @@ PackedContext ContextTable::hash_context(const ContextWrite& context) {
 void ContextTable::pack_bodies(const ContextWrite& context, PackedContext& packed,
                                const TextDictionary* dictionary) {
   packed.search_texts.reserve(context.chunks.size());
+  FileWords file_words;
+  for (const Json& chunk : context.chunks) {
+    auto content = chunk.find("content");
+    if (content != chunk.end() && content->is_string())
+      file_words.add_text(content->get_ref<const std::string&>());
+  }
   for (std::size_t i = 0; i < context.chunks.size(); ++i) {
     const Json& chunk = context.chunks[i];
     auto content = chunk.find("content");
@@ -407,7 +413,7 @@ void ContextTable::pack_bodies(const ContextWrite& context, PackedContext& packe
     moved.content = content != chunk.end() && content->is_string();
     moved.keywords = movable.keywords_end > movable.keywords_begin;
     moved.hash_id = movable.hash_end > movable.hash_begin;
-    packed.search_texts.push_back(chunk_search_text(chunk, context.file_path));
+    packed.search_texts.push_back(chunk_search_text(chunk, context.file_path, &file_words));
     packed.bodies[i] = pack_chunk_body(without_movable(packed.bodies[i], movable), moved,
                                        packed.search_texts.back(), dictionary);
   }

@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "backend/text/identifiers.h"
+#include "backend/text/run_together.h"
 #include "backend/text/stemming.h"
 #include "common/unicode.h"
 
@@ -32,18 +33,24 @@ std::string utf8_member(const Json& record, const char* key) {
   return valid_utf8(it->get_ref<const std::string&>());
 }
 
-// `text` followed by the sub-words of its compound words, each distinct sub-word once.
-std::string with_subwords(const std::string& text) {
+// `text` followed by the sub-words of its compound words and the pieces that `file_words`
+// cuts its run-together words into, each distinct one once.
+std::string with_subwords(const std::string& text, const FileWords* file_words) {
   std::string out = text;
   std::unordered_set<std::string> seen;
+  auto add = [&](std::string part) {
+    if (seen.insert(part).second) {
+      out += ' ';
+      out += part;
+    }
+  };
   for (std::string_view word : words_of(text)) {
     std::vector<std::string> parts = split_identifier(word);
-    if (parts.size() < 2) continue;
     for (std::string& part : parts) {
-      if (seen.insert(part).second) {
-        out += ' ';
-        out += part;
+      if (file_words != nullptr) {
+        for (std::string& piece : file_words->split(part)) add(std::move(piece));
       }
+      if (parts.size() >= 2) add(std::move(part));
     }
   }
   return out;
@@ -55,9 +62,10 @@ bool is_stop_word(std::string_view word) {
   return std::find(kStopWords.begin(), kStopWords.end(), word) != kStopWords.end();
 }
 
-ChunkSearchText chunk_search_text(const Json& chunk, std::string_view file_path) {
+ChunkSearchText chunk_search_text(const Json& chunk, std::string_view file_path,
+                                  const FileWords* file_words) {
   ChunkSearchText text;
-  text.name = with_subwords(utf8_member(chunk, "name"));
+  text.name = with_subwords(utf8_member(chunk, "name"), file_words);
   text.summary = utf8_member(chunk, "summary");
   auto keywords = chunk.find("keywords");
   if (keywords != chunk.end() && keywords->is_array()) {

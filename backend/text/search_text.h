@@ -11,13 +11,14 @@
 #include <string_view>
 #include <vector>
 
+#include "backend/text/run_together.h"
 #include "common/json.h"
 
 namespace vantory::backend {
 
 // The keyword-index columns of one chunk record, in the order of the index's columns.
 struct ChunkSearchText {
-  std::string name;  // the name followed by the sub-words of its compound parts
+  std::string name;  // the name followed by the sub-words and pieces of its parts
   std::string summary;
   std::string keywords;  // the keywords joined by blanks
   std::string content;   // the content, as valid UTF-8
@@ -26,8 +27,10 @@ struct ChunkSearchText {
 };
 
 // The column texts of `chunk` (a chunk record) in the file `file_path`. Members of the wrong
-// type count as empty.
-ChunkSearchText chunk_search_text(const Json& chunk, std::string_view file_path);
+// type count as empty. With `file_words` (the words of the chunk's file), the name also holds
+// the pieces of its run-together parts (run_together.h).
+ChunkSearchText chunk_search_text(const Json& chunk, std::string_view file_path,
+                                  const FileWords* file_words = nullptr);
 
 // The words of `path` for the index: directories and the stem, with their sub-words, lower
 // case ("/usr/lib/python3.11/json/decoder.py" -> "usr lib python3 11 json decoder").

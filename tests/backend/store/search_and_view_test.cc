@@ -48,6 +48,33 @@ TEST(IdentifierText, SplitsCompoundsTheWayCodeIsWritten) {
             (std::vector<std::string>{"pars", "header"}));
 }
 
+TEST(IdentifierText, CutsRunTogetherNamesByTheWordsOfTheirFile) {
+  backend::FileWords words;
+  words.add_text("def splitdrive(p):  # the drive of a path, split off\n"
+                 "def show_syntax_error(): readSource(); getabc(); ab = 1");
+  struct Case {
+    const char* word;
+    std::vector<std::string> pieces;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"splitdrive", {"split", "drive"}},
+           {"showsyntaxerror", {"show", "syntax", "error"}},
+           {"splitdriveoff", {"splitdrive", "off"}},  // the fewest pieces; a name is a word
+           {"readsplit", {"read", "split"}},
+           {"splitdrive2", {}},   // only lower-case letters
+           {"getabc", {}},        // "get" and "abc" are no words of the file on their own
+           {"pathab", {}},        // pieces of two letters never count
+           {"splitpath", {"split", "path"}},
+       }) {
+    EXPECT_EQ(words.split(c.word), c.pieces) << c.word;
+  }
+  backend::ChunkSearchText text = backend::chunk_search_text(
+      Json{{"name", "ntpath.splitdrive"}}, "ntpath.py", &words);
+  EXPECT_EQ(text.name, "ntpath.splitdrive split drive");
+  EXPECT_EQ(backend::chunk_search_text(Json{{"name", "splitdrive"}}, "a.py").name,
+            "splitdrive");
+}
+
 class SearchTest : public BackendTest {
  protected:
   void SetUp() override {
@@ -105,6 +132,10 @@ TEST_F(SearchTest, FindsUnitsByNamesSubWordsAndPaths) {
   Json umlauts = search("größe prüfen")["results"][0];
   EXPECT_EQ(umlauts["chunk"]["name"], "größe_prüfen");
   EXPECT_GT(umlauts["keyword_score"].get<double>(), 0);
+  index("ntpath.py",
+        Json::array({chunk("splitdrive", "function", "def splitdrive(p): ..."),
+                     chunk("lines 3-4", "block", "# the drive letter, split off")}));
+  EXPECT_EQ(names(search("drive", 1)), std::vector<std::string>{"splitdrive"});
   EXPECT_EQ(answer["search_type"], "hybrid");
   EXPECT_EQ(answer["embedder"], "local-hash-256");
 }
