@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
-#include <string_view>
-#include <unordered_map>
 
 #include "backend/storage/database.h"
 #include "backend/vectors/vector_rows.h"
@@ -123,86 +120,47 @@ void VectorIndex::forget() {
   row_start_ = {};
   component_ = {};
   value_ = {};
-  chunk_ids_ = {};
-  context_ids_ = {};
-  rows_ = {};
-  row_of_chunk_ = {};
+  vector_ids_ = {};
 }
 
-// Three scans in the order the rows are stored, joined in memory: the agent's vectors, then
-// which file each of its chunks is in, then which vector each chunk has. Joined in SQL, every
-// chunk cost a seek into the chunk rows (their bodies are stored inline) and two into the
-// vectors: a second search of /usr/include's 359,000 chunks waited 3.5 s on them.
+// One scan of the agent's vectors in the order they are stored, as the first search reads
+// them; which chunks hold a vector is looked up only for the few a search answers. Joining
+// every chunk to its vector and its file up front cost a second search of /usr/include's
+// 359,000 chunks a second, and the maps it built held more memory than the vectors.
 void VectorIndex::load(Database& db) {
-  // Hash ids looked up as the views the rows give, without a string made for each.
-  struct ViewHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view v) const { return std::hash<std::string_view>()(v); }
-  };
-  std::unordered_map<std::string, std::uint32_t, ViewHash, std::equal_to<>> row_of_hash;
-  std::int64_t chunk_count = 0;
-  {
-    Statement st = db.prepare("SELECT COUNT(*) FROM chunks WHERE agent_id = ?1");
-    st.bind(1, agent_id_);
-    if (st.step()) chunk_count = st.column_int(0);
-  }
-  row_of_hash.reserve(static_cast<std::size_t>(chunk_count));
-  {
-    Statement st = db.prepare(
-        "SELECT hash_id, vector, dim FROM vectors WHERE agent_id = ?1 AND embedder = ?2");
-    st.bind(1, agent_id_).bind(2, embedder_);
-    std::uint64_t count = 0;
-    std::uint64_t widest = 0;
-    std::vector<float> row;
-    row_start_.push_back(0);
-    while (st.step()) {
-      std::int64_t dim = st.column_int(2);
-      widest = std::max(widest, static_cast<std::uint64_t>(std::max<std::int64_t>(dim, 0)));
-      if (++count * widest * sizeof(float) > kMaxHeldBytes) {
-        forget();
-        too_large_ = true;
-        return;  // read in pieces at every search
-      }
-      if (dim <= 0) continue;
-      if (dimension_ == 0) {
-        dimension_ = static_cast<std::size_t>(dim);
-        row.resize(dimension_);
-        // Component indexes are 16 bits.
-        if (dimension_ > 0xffff) make_dense();
-      }
-      if (static_cast<std::size_t>(dim) != dimension_) continue;
-      if (!decode_vector(st.column_blob(1), dimension_, row.data())) continue;
-      if (row_of_hash.try_emplace(std::string(st.column_blob(0)),
-                                  static_cast<std::uint32_t>(row_count_))
-              .second) {
-        hold_row(row.data());
-      }
-    }
-  }
-  std::unordered_map<std::int64_t, std::int64_t> context_of_chunk;
-  context_of_chunk.reserve(static_cast<std::size_t>(chunk_count));
-  {
-    Statement st = db.prepare(
-        "SELECT c.id, x.id FROM contexts x JOIN chunks c ON c.context_id = x.id "
-        "WHERE x.agent_id = ?1");
-    st.bind(1, agent_id_);
-    while (st.step()) context_of_chunk.emplace(st.column_int(0), st.column_int(1));
-  }
-  Statement st = db.prepare("SELECT id, hash_id FROM chunks WHERE agent_id = ?1");
-  st.bind(1, agent_id_);
-  chunk_ids_.reserve(static_cast<std::size_t>(chunk_count));
-  context_ids_.reserve(static_cast<std::size_t>(chunk_count));
-  rows_.reserve(static_cast<std::size_t>(chunk_count));
-  row_of_chunk_.reserve(static_cast<std::size_t>(chunk_count));
+  Statement st = db.prepare(
+      "SELECT id, vector, dim FROM vectors WHERE agent_id = ?1 AND embedder = ?2");
+  st.bind(1, agent_id_).bind(2, embedder_);
+  std::uint64_t count = 0;
+  std::uint64_t widest = 0;
+  std::vector<float> row;
+  row_start_.push_back(0);
   while (st.step()) {
-    if (st.is_null(1)) continue;
-    auto row = row_of_hash.find(st.column_blob(1));
-    auto context = context_of_chunk.find(st.column_int(0));
-    if (row == row_of_hash.end() || context == context_of_chunk.end()) continue;
-    chunk_ids_.push_back(st.column_int(0));
-    context_ids_.push_back(context->second);
-    rows_.push_back(row->second);
-    row_of_chunk_.emplace(chunk_ids_.back(), row->second);
+    std::int64_t dim = st.column_int(2);
+    widest = std::max(widest, static_cast<std::uint64_t>(std::max<std::int64_t>(dim, 0)));
+    if (++count * widest * sizeof(float) > kMaxHeldBytes) {
+      forget();
+      too_large_ = true;
+      return;  // read in pieces at every search
+    }
+    if (dim <= 0) continue;
+    if (dimension_ == 0) {
+      dimension_ = static_cast<std::size_t>(dim);
+      row.resize(dimension_);
+      // Component indexes are 16 bits.
+      if (dimension_ > 0xffff) make_dense();
+    }
+    if (static_cast<std::size_t>(dim) != dimension_) continue;
+    if (!decode_vector(st.column_blob(1), dimension_, row.data())) continue;
+    std::int64_t id = st.column_int(0);
+    // The rows come in id order; should they not, the lookup by id would fail, so the copy is
+    // not kept.
+    if (!vector_ids_.empty() && id <= vector_ids_.back()) {
+      forget();
+      return;
+    }
+    vector_ids_.push_back(id);
+    hold_row(row.data());
   }
   held_ = true;
 }
@@ -251,9 +209,15 @@ float VectorIndex::held_dot(std::size_t r, const float* query) const {
 float VectorIndex::similarity(Database& db, const std::vector<float>& query,
                               std::int64_t chunk_id) {
   if (held_) {
-    auto it = row_of_chunk_.find(chunk_id);
-    if (it == row_of_chunk_.end() || query.size() != dimension_) return 0;
-    return held_dot(it->second, query.data());
+    if (query.size() != dimension_) return 0;
+    Statement st = db.prepare(
+        "SELECT v.id FROM chunks c JOIN vectors v ON v.agent_id = c.agent_id AND "
+        "v.hash_id = c.hash_id WHERE c.id = ?1 AND c.agent_id = ?2 AND v.embedder = ?3");
+    st.bind(1, chunk_id).bind(2, agent_id_).bind(3, embedder_);
+    if (!st.step()) return 0;
+    auto it = std::lower_bound(vector_ids_.begin(), vector_ids_.end(), st.column_int(0));
+    if (it == vector_ids_.end() || *it != st.column_int(0)) return 0;
+    return held_dot(static_cast<std::size_t>(it - vector_ids_.begin()), query.data());
   }
   Statement st = db.prepare(
       "SELECT v.vector, v.dim FROM chunks c JOIN vectors v ON v.agent_id = c.agent_id AND "
@@ -269,70 +233,44 @@ float VectorIndex::similarity(Database& db, const std::vector<float>& query,
 
 // Only chunks with a positive similarity are answered: the retriever stops at the first
 // other one, and a query that shares nothing with most chunks would otherwise tie them all,
-// which the reading path would then look up one by one.
+// which would then be looked up one by one.
 std::vector<std::pair<std::int64_t, float>> VectorIndex::nearest(
     Database& db, const std::vector<float>& query, std::size_t limit,
     const std::unordered_set<std::int64_t>* contexts) {
   if (limit == 0 || query.empty()) return {};
-  return held_ ? nearest_held(query, limit, contexts) : nearest_read(db, query, limit, contexts);
+  if (contexts) return nearest_in_files(db, query, limit, *contexts);
+  return chunks_of_best(db, held_ ? similar_held(query) : similar_read(db, query), limit);
 }
 
-std::vector<std::pair<std::int64_t, float>> VectorIndex::nearest_held(
-    const std::vector<float>& query, std::size_t limit,
-    const std::unordered_set<std::int64_t>* contexts) const {
+std::vector<std::pair<std::int64_t, float>> VectorIndex::similar_held(
+    const std::vector<float>& query) const {
   if (query.size() != dimension_ || dimension_ == 0) return {};
-  std::vector<float> similarity(row_count_);
   std::vector<std::size_t> nonzero;
   for (std::size_t i = 0; i < dimension_; ++i) {
     if (query[i] != 0.0f) nonzero.push_back(i);
   }
-  if (!sparse_ && nonzero.size() * 4 < dimension_) {
-    // Dense rows, a question of a few components: those alone.
-    for (std::size_t r = 0; r < row_count_; ++r) {
+  // Dense rows, a question of a few components: those alone.
+  bool few = !sparse_ && nonzero.size() * 4 < dimension_;
+  std::vector<std::pair<std::int64_t, float>> vectors;
+  for (std::size_t r = 0; r < row_count_; ++r) {
+    float similarity;
+    if (few) {
       const float* row = matrix_.data() + r * dimension_;
-      similarity[r] = sparse_dot(
+      similarity = sparse_dot(
           dimension_, nonzero.size(), [&](std::size_t k) { return nonzero[k]; },
           [&](std::size_t k) { return row[nonzero[k]] * query[nonzero[k]]; });
+    } else {
+      similarity = held_dot(r, query.data());
     }
-  } else {
-    for (std::size_t r = 0; r < row_count_; ++r) similarity[r] = held_dot(r, query.data());
+    if (similarity > 0) vectors.emplace_back(vector_ids_[r], similarity);
   }
-  std::vector<std::pair<std::int64_t, float>> found;
-  found.reserve(chunk_ids_.size());
-  for (std::size_t c = 0; c < chunk_ids_.size(); ++c) {
-    if (contexts && !contexts->count(context_ids_[c])) continue;
-    if (similarity[rows_[c]] <= 0) continue;
-    found.emplace_back(chunk_ids_[c], similarity[rows_[c]]);
-  }
-  return best_of(std::move(found), limit);
+  return vectors;
 }
 
-std::vector<std::pair<std::int64_t, float>> VectorIndex::nearest_read(
-    Database& db, const std::vector<float>& query, std::size_t limit,
-    const std::unordered_set<std::int64_t>* contexts) {
+std::vector<std::pair<std::int64_t, float>> VectorIndex::similar_read(
+    Database& db, const std::vector<float>& query) {
   std::vector<float> row(query.size());
-  std::vector<std::pair<std::int64_t, float>> found;
-  if (contexts) {
-    // A few files: their chunks' vectors, one per chunk.
-    Json ids = Json::array();
-    for (std::int64_t id : *contexts) ids.push_back(id);
-    Statement st = db.prepare(
-        "SELECT c.id, v.vector, v.dim FROM chunks c JOIN vectors v ON v.agent_id = c.agent_id "
-        "AND v.hash_id = c.hash_id WHERE c.agent_id = ?1 AND v.embedder = ?2 AND "
-        "c.context_id IN (SELECT value FROM json_each(?3))");
-    st.bind(1, agent_id_).bind(2, embedder_).bind(3, dump_json(ids));
-    while (st.step()) {
-      if (static_cast<std::size_t>(st.column_int(2)) != row.size()) continue;
-      if (!decode_vector(st.column_blob(1), row.size(), row.data())) continue;
-      float similarity = dot(row.data(), query.data(), row.size());
-      if (similarity > 0) found.emplace_back(st.column_int(0), similarity);
-    }
-    return best_of(std::move(found), limit);
-  }
-  // Every vector once, in the order of the table; then the chunks of the best. A vector
-  // belongs to one chunk at least, so the chunks ranked first all hold one of the `limit`
-  // best vectors (or one as similar as the last of them).
-  std::vector<std::pair<std::int64_t, float>> vectors;  // (vector row, similarity)
+  std::vector<std::pair<std::int64_t, float>> vectors;
   SmallPageCache small_cache(db, 256);
   Statement st = db.prepare(
       "SELECT id, vector, dim FROM vectors WHERE agent_id = ?1 AND embedder = ?2");
@@ -343,6 +281,13 @@ std::vector<std::pair<std::int64_t, float>> VectorIndex::nearest_read(
     float similarity = dot(row.data(), query.data(), row.size());
     if (similarity > 0) vectors.emplace_back(st.column_int(0), similarity);
   }
+  return vectors;
+}
+
+// A vector belongs to one chunk at least, so the chunks ranked first all hold one of the
+// `limit` best vectors (or one as similar as the last of them).
+std::vector<std::pair<std::int64_t, float>> VectorIndex::chunks_of_best(
+    Database& db, std::vector<std::pair<std::int64_t, float>> vectors, std::size_t limit) {
   if (vectors.size() > limit) {
     auto nth = vectors.begin() + static_cast<std::ptrdiff_t>(limit - 1);
     std::nth_element(vectors.begin(), nth, vectors.end(),
@@ -350,12 +295,36 @@ std::vector<std::pair<std::int64_t, float>> VectorIndex::nearest_read(
     float least = nth->second;
     std::erase_if(vectors, [least](const auto& v) { return v.second < least; });
   }
-  for (const auto& [vector_row, similarity] : vectors) {
+  std::vector<std::pair<std::int64_t, float>> found;
+  for (const auto& [vector_id, similarity] : vectors) {
     Statement chunks = db.prepare(
         "SELECT c.id FROM vectors v JOIN chunks c ON c.agent_id = v.agent_id AND "
         "c.hash_id = v.hash_id WHERE v.id = ?1");
-    chunks.bind(1, vector_row);
+    chunks.bind(1, vector_id);
     while (chunks.step()) found.emplace_back(chunks.column_int(0), similarity);
+  }
+  return best_of(std::move(found), limit);
+}
+
+// A few files: their chunks' vectors, one per chunk, read from the database whether or not
+// the vectors are held.
+std::vector<std::pair<std::int64_t, float>> VectorIndex::nearest_in_files(
+    Database& db, const std::vector<float>& query, std::size_t limit,
+    const std::unordered_set<std::int64_t>& contexts) {
+  std::vector<float> row(query.size());
+  std::vector<std::pair<std::int64_t, float>> found;
+  Json ids = Json::array();
+  for (std::int64_t id : contexts) ids.push_back(id);
+  Statement st = db.prepare(
+      "SELECT c.id, v.vector, v.dim FROM chunks c JOIN vectors v ON v.agent_id = c.agent_id "
+      "AND v.hash_id = c.hash_id WHERE c.agent_id = ?1 AND v.embedder = ?2 AND "
+      "c.context_id IN (SELECT value FROM json_each(?3))");
+  st.bind(1, agent_id_).bind(2, embedder_).bind(3, dump_json(ids));
+  while (st.step()) {
+    if (static_cast<std::size_t>(st.column_int(2)) != row.size()) continue;
+    if (!decode_vector(st.column_blob(1), row.size(), row.data())) continue;
+    float similarity = dot(row.data(), query.data(), row.size());
+    if (similarity > 0) found.emplace_back(st.column_int(0), similarity);
   }
   return best_of(std::move(found), limit);
 }

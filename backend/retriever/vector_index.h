@@ -6,8 +6,9 @@
 // page cache, and keeps none of them: a new process answers its first search without loading
 // every vector. A second search of the same data loads them into memory (when they fit
 // kMaxHeldBytes; when they do not, it is not tried again for that data) and later searches scan
-// that copy. Both compute each similarity with the same arithmetic over the same floats, so a
-// search answers the same whichever way it runs. Vectors that are mostly zeros (the local
+// that copy. Both compute each similarity with the same arithmetic over the same floats, and
+// look up the chunks of the best vectors alike, so a search answers the same whichever way it
+// runs. A search limited to some files reads their vectors from the database either way. Vectors that are mostly zeros (the local
 // embedder's) are held as their non-zero components alone, a quarter of the memory.
 //
 // Thread safety: none; owned by one core.
@@ -15,7 +16,6 @@
 
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -57,12 +57,17 @@ class VectorIndex {
   void make_dense();
   // dot(row r, query), as the function that reads vectors computes it.
   float held_dot(std::size_t r, const float* query) const;
-  std::vector<std::pair<std::int64_t, float>> nearest_held(
-      const std::vector<float>& query, std::size_t limit,
-      const std::unordered_set<std::int64_t>* contexts) const;
-  std::vector<std::pair<std::int64_t, float>> nearest_read(
+  // (vector id, similarity) of every vector more similar than 0 to `query`, from the held
+  // rows or read from the database.
+  std::vector<std::pair<std::int64_t, float>> similar_held(const std::vector<float>& query) const;
+  std::vector<std::pair<std::int64_t, float>> similar_read(Database& db,
+                                                           const std::vector<float>& query);
+  // The `limit` best chunks holding the best of `vectors`, best first.
+  std::vector<std::pair<std::int64_t, float>> chunks_of_best(
+      Database& db, std::vector<std::pair<std::int64_t, float>> vectors, std::size_t limit);
+  std::vector<std::pair<std::int64_t, float>> nearest_in_files(
       Database& db, const std::vector<float>& query, std::size_t limit,
-      const std::unordered_set<std::int64_t>* contexts);
+      const std::unordered_set<std::int64_t>& contexts);
 
   std::string agent_id_;
   std::string embedder_;
@@ -80,10 +85,7 @@ class VectorIndex {
   std::vector<std::uint32_t> row_start_;
   std::vector<std::uint16_t> component_;
   std::vector<float> value_;
-  std::vector<std::int64_t> chunk_ids_;    // per chunk
-  std::vector<std::int64_t> context_ids_;  // per chunk
-  std::vector<std::uint32_t> rows_;        // per chunk: its row
-  std::unordered_map<std::int64_t, std::uint32_t> row_of_chunk_;
+  std::vector<std::int64_t> vector_ids_;  // per row: its id in the vectors table, ascending
 };
 
 }  // namespace vantory::backend
