@@ -17,6 +17,11 @@ namespace vantory::backend {
 
 namespace {
 
+// A batch holds back its keyword-index writes (ContextTable::hold_keyword_writes) up to about
+// this much text; past it they are run between two files, so a batch of large files does not
+// hold a copy of all their texts.
+constexpr std::size_t kMaxHeldKeywordBytes = std::size_t{4} << 20;
+
 // The hash id to fill in for a chunk that has none (missing, null or empty) but has content;
 // "" when the chunk keeps its own or has nothing to hash.
 std::string hash_to_fill(const Json& chunk) {
@@ -304,10 +309,17 @@ Json MemoryBuilder::store(Prepared& p) {
   Database& db = core_->database();
   std::int64_t removed = 0;
   if (batch_) {
+    ContextTable& contexts = core_->contexts();
+    if (contexts.held_keyword_bytes() > kMaxHeldKeywordBytes) {
+      contexts.apply_keyword_writes();
+      contexts.hold_keyword_writes();
+    }
+    std::size_t held = contexts.held_keyword_writes();
     db.exec("SAVEPOINT batched_file");
     try {
       removed = write(agent_id, p);
     } catch (...) {
+      contexts.drop_keyword_writes_from(held);
       db.exec("ROLLBACK TO batched_file; RELEASE batched_file");
       throw;
     }
@@ -342,6 +354,7 @@ MemoryBuilder::~MemoryBuilder() {
 void MemoryBuilder::begin_batch() {
   if (batch_) commit_batch();
   batch_ = std::make_unique<Transaction>(core_->database());
+  core_->contexts().hold_keyword_writes();
 }
 
 void MemoryBuilder::commit_batch() {
@@ -349,6 +362,12 @@ void MemoryBuilder::commit_batch() {
   std::unique_ptr<Transaction> batch = std::move(batch_);
   std::vector<std::pair<std::string, std::string>> files = std::move(batch_files_);
   batch_files_.clear();
+  try {
+    core_->contexts().apply_keyword_writes();
+  } catch (...) {
+    core_->contexts().discard_keyword_writes();
+    throw;  // the batch rolls back as it goes
+  }
   batch->commit();
   for (const auto& [agent_id, path] : files) core_->note_indexed(agent_id, path);
   train_dictionary();
@@ -364,6 +383,7 @@ void MemoryBuilder::train_dictionary() noexcept {
 }
 
 void MemoryBuilder::abort_batch() noexcept {
+  core_->contexts().discard_keyword_writes();
   batch_.reset();  // rolls back
   batch_files_.clear();
 }

@@ -325,13 +325,55 @@ void ContextTable::forget_chunks(const char* select_sql, std::int64_t id,
   }
   while (st.step()) {
     ChunkBody body = unpack_chunk_body(st.column_blob(1), db_.text_dictionaries());
-    Statement fts = db_.prepare(
-        "INSERT INTO chunk_fts(chunk_fts, rowid, fts_name, summary, keywords, "
-        "content, "
-        "subwords, path_terms) VALUES('delete', ?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-    bind_search_text(fts.bind(1, st.column_int(0)), body.text);
-    fts.run();
+    keyword_write(true, st.column_int(0), body.text);
   }
+}
+
+namespace {
+
+std::size_t text_bytes(const ChunkSearchText& text) {
+  return text.name.size() + text.summary.size() + text.keywords.size() + text.content.size() +
+         text.subwords.size() + text.path.size();
+}
+
+}  // namespace
+
+void ContextTable::keyword_write(bool remove, std::int64_t rowid, const ChunkSearchText& text) {
+  if (holding_) {
+    held_.push_back({remove, rowid, text});
+    held_bytes_ += text_bytes(text);
+    return;
+  }
+  Statement fts = db_.prepare(
+      remove ? "INSERT INTO chunk_fts(chunk_fts, rowid, fts_name, summary, keywords, content, "
+               "subwords, path_terms) VALUES('delete', ?1, ?2, ?3, ?4, ?5, ?6, ?7)"
+             : "INSERT INTO chunk_fts(rowid, fts_name, summary, keywords, content, subwords, "
+               "path_terms) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+  bind_search_text(fts.bind(1, rowid), text);
+  fts.run();
+}
+
+void ContextTable::hold_keyword_writes() { holding_ = true; }
+
+void ContextTable::drop_keyword_writes_from(std::size_t n) {
+  for (std::size_t i = n; i < held_.size(); ++i) {
+    held_bytes_ -= text_bytes(held_[i].text);
+  }
+  if (n < held_.size()) held_.resize(n);
+}
+
+void ContextTable::apply_keyword_writes() {
+  std::vector<KeywordWrite> writes = std::move(held_);
+  held_.clear();
+  held_bytes_ = 0;
+  holding_ = false;
+  for (const KeywordWrite& write : writes) keyword_write(write.remove, write.rowid, write.text);
+}
+
+void ContextTable::discard_keyword_writes() noexcept {
+  held_.clear();
+  held_bytes_ = 0;
+  holding_ = false;
 }
 
 void ContextTable::delete_children(std::int64_t context_id) {
@@ -498,11 +540,7 @@ std::unordered_set<std::string> ContextTable::insert_chunks(const std::string& a
     const std::string& body = packed.bodies[i];
     st.bind_blob(5, body.data(), body.size());
     st.run();
-    Statement fts = db_.prepare(
-        "INSERT INTO chunk_fts(rowid, fts_name, summary, keywords, content, subwords, "
-        "path_terms) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-    bind_search_text(fts.bind(1, db_.last_insert_rowid()), packed.search_texts[i]);
-    fts.run();
+    keyword_write(false, db_.last_insert_rowid(), packed.search_texts[i]);
   }
   return hashes;
 }

@@ -144,6 +144,28 @@ class ContextTable {
   // (drop_all_unreferenced_vectors) once it has stored what replaces them.
   void clear(const std::string& agent_id);
 
+  // --- The keyword index's writes, held back over a batch ---
+
+  // From now on the keyword index's inserts and deletes are queued, in order, instead of
+  // run. The index flushes what it was given at every savepoint, each flush a segment that
+  // later merges rewrite, so a batch that is a savepoint a file wrote and merged its keyword
+  // index file by file. Until apply_keyword_writes, the keyword index does not show the
+  // queued changes.
+  void hold_keyword_writes();
+  // How many writes are queued; drop_keyword_writes_from(n) forgets those queued after the
+  // first n (the writes of a file whose savepoint was rolled back).
+  std::size_t held_keyword_writes() const { return held_.size(); }
+  // The bytes of text the queued writes hold.
+  std::size_t held_keyword_bytes() const { return held_bytes_; }
+  void drop_keyword_writes_from(std::size_t n);
+  // Runs the queued writes in order, inside the caller's transaction (between savepoints),
+  // and stops queueing.
+  // Throws RuntimeError when the database fails: the caller then rolls the batch back. The
+  // queue is emptied either way.
+  void apply_keyword_writes();
+  // Forgets the queued writes and stops queueing (the batch was rolled back).
+  void discard_keyword_writes() noexcept;
+
   // Creates the agent's row if missing.
   void ensure_agent(const std::string& agent_id);
   // Marks the agent's data as changed for readers that cache it.
@@ -183,7 +205,19 @@ class ContextTable {
   Json read_context(std::int64_t id);
   std::vector<std::string> chunk_hashes(std::int64_t context_id);
 
+  // Inserts `text` into the keyword index as chunk `rowid`, or deletes it, now or queued.
+  void keyword_write(bool remove, std::int64_t rowid, const ChunkSearchText& text);
+
+  struct KeywordWrite {
+    bool remove = false;
+    std::int64_t rowid = 0;
+    ChunkSearchText text;
+  };
+
   Database& db_;
+  bool holding_ = false;
+  std::vector<KeywordWrite> held_;
+  std::size_t held_bytes_ = 0;
 };
 
 // The last dotted component of a module name, leading dots (relative imports) removed:

@@ -2,7 +2,9 @@
 // invalidated and snapshotted.
 #include <gmock/gmock.h>
 
+#include "backend/storage/database.h"
 #include "backend_fixture.h"
+#include "coding/batched_writes.h"
 #include "coding/tarnel.h"
 #include "common/error.h"
 #include "tests/coding/fakes.h"
@@ -145,6 +147,41 @@ TEST_F(TarnelBackendTest, UnreadableInputIsAnsweredAndStoresNothing) {
   }
   EXPECT_EQ(tarnel_->index_file("agent", latin1)["status"], "indexed");
   EXPECT_EQ(tarnel_->delta_update("agent", latin1)["chunks_added"], 0);
+}
+
+// A batch's keyword-index writes are held back until it commits: a file that fails halfway
+// leaves none of its words behind, not even on the chunk rows that later files reuse.
+TEST_F(BackendTest, AFileThatFailsInABatchLeavesNoWordsBehind) {
+  {
+    backend::Database db(root_);
+    db.exec(
+        "CREATE TRIGGER refuse_boom BEFORE INSERT ON imports WHEN NEW.module = 'boom' "
+        "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+  }
+  open();
+  auto& batches = dynamic_cast<BatchedWrites&>(*c_->builder);
+  batches.begin_batch();
+  index(dir_ + "/a.py",
+        Json::array({chunk("alpha_walrus", "function", "def alpha_walrus(): pass")}));
+  EXPECT_ANY_THROW(index(dir_ + "/b.py", Json::array({chunk("beta_narwhal", "function",
+                                                             "import boom\nnarwhal = 1")})));
+  index(dir_ + "/c.py",
+        Json::array({chunk("gamma_okapi", "function", "def gamma_okapi(): pass")}));
+  batches.commit_batch();
+
+  auto found = [&](const char* query) {
+    std::vector<std::string> out;
+    Json answer = c_->retriever->search("agent", query, 5, nullptr);
+    for (const Json& result : answer["results"]) {
+      if (result["keyword_score"].get<double>() > 0) out.push_back(result["chunk"]["name"]);
+    }
+    return out;
+  };
+  EXPECT_EQ(found("walrus"), std::vector<std::string>{"alpha_walrus"});
+  EXPECT_EQ(found("okapi"), std::vector<std::string>{"gamma_okapi"});
+  EXPECT_THAT(found("narwhal"), IsEmpty());
+  backend::Database db(root_);
+  EXPECT_NO_THROW(db.exec("INSERT INTO chunk_fts(chunk_fts) VALUES('integrity-check')"));
 }
 
 TEST_F(BackendTest, TarnelWithoutArgumentsUsesThisBackend) {
