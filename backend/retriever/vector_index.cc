@@ -99,7 +99,7 @@ std::vector<std::pair<std::int64_t, float>> best_of(
 void VectorIndex::refresh(Database& db, const std::string& agent_id, std::int64_t generation,
                           const std::string& embedder) {
   if (agent_id == agent_id_ && generation == generation_ && embedder == embedder_) {
-    if (!held_ && !too_large_ && searches_ > 0) load(db);
+    if (!held_ && !unholdable_ && searches_ > 0) load(db);
     ++searches_;
     return;
   }
@@ -107,7 +107,7 @@ void VectorIndex::refresh(Database& db, const std::string& agent_id, std::int64_
   generation_ = generation;
   embedder_ = embedder;
   searches_ = 1;
-  too_large_ = false;
+  unholdable_ = false;
   forget();
 }
 
@@ -140,7 +140,7 @@ void VectorIndex::load(Database& db) {
     widest = std::max(widest, static_cast<std::uint64_t>(std::max<std::int64_t>(dim, 0)));
     if (++count * widest * sizeof(float) > kMaxHeldBytes) {
       forget();
-      too_large_ = true;
+      unholdable_ = true;
       return;  // read in pieces at every search
     }
     if (dim <= 0) continue;
@@ -157,6 +157,7 @@ void VectorIndex::load(Database& db) {
     // not kept.
     if (!vector_ids_.empty() && id <= vector_ids_.back()) {
       forget();
+      unholdable_ = true;
       return;
     }
     vector_ids_.push_back(id);

@@ -73,7 +73,9 @@ class VectorIndex {
   std::string embedder_;
   std::int64_t generation_ = -1;
   bool held_ = false;
-  bool too_large_ = false;  // the data does not fit kMaxHeldBytes: read at every search
+  // The data cannot be held (it does not fit kMaxHeldBytes, or its rows came out of id
+  // order): read at every search.
+  bool unholdable_ = false;
   int searches_ = 0;  // of this data since it was noted
   std::size_t dimension_ = 0;
   // One row per distinct vector: dense rows in `matrix_`, or, while `sparse_`, row r's

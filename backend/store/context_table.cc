@@ -363,11 +363,23 @@ void ContextTable::drop_keyword_writes_from(std::size_t n) {
 }
 
 void ContextTable::apply_keyword_writes() {
-  std::vector<KeywordWrite> writes = std::move(held_);
+  holding_ = false;
+  if (held_.empty()) return;
+  // All or none: writes run halfway would leave chunks that the keyword index half knows.
+  db_.exec("SAVEPOINT keyword_writes");
+  try {
+    for (const KeywordWrite& write : held_) keyword_write(write.remove, write.rowid, write.text);
+    db_.exec("RELEASE keyword_writes");
+  } catch (...) {
+    holding_ = true;
+    try {
+      db_.exec("ROLLBACK TO keyword_writes; RELEASE keyword_writes");
+    } catch (...) {  // the caller rolls the whole transaction back
+    }
+    throw;
+  }
   held_.clear();
   held_bytes_ = 0;
-  holding_ = false;
-  for (const KeywordWrite& write : writes) keyword_write(write.remove, write.rowid, write.text);
 }
 
 void ContextTable::discard_keyword_writes() noexcept {

@@ -158,10 +158,9 @@ class ContextTable {
   // The bytes of text the queued writes hold.
   std::size_t held_keyword_bytes() const { return held_bytes_; }
   void drop_keyword_writes_from(std::size_t n);
-  // Runs the queued writes in order, inside the caller's transaction (between savepoints),
-  // and stops queueing.
-  // Throws RuntimeError when the database fails: the caller then rolls the batch back. The
-  // queue is emptied either way.
+  // Runs the queued writes in order, all or none, inside the caller's transaction (between
+  // savepoints), and stops queueing. Throws RuntimeError when the database fails: then none
+  // of them ran, and they stay queued.
   void apply_keyword_writes();
   // Forgets the queued writes and stops queueing (the batch was rolled back).
   void discard_keyword_writes() noexcept;
