@@ -160,8 +160,8 @@ def scale_run(build, work, gigabytes, source="/usr/include"):
         with open("/proc/%d/status" % server.process.pid) as f:
             peak = next(int(line.split()[1]) / 1024.0 for line in f
                         if line.startswith("VmHWM:"))
-        # The server learns what is left of the term links when it ends: on a large store that
-        # takes minutes, and is timed on its own.
+        # Whatever the server still does when it ends (checkpointing the log, say) is timed on
+        # its own.
         closing = time.monotonic()
         server.close(timeout=1800)
         close_s = time.monotonic() - closing
