@@ -25,9 +25,10 @@ class FileWords {
   void add_text(std::string_view text);
 
   // The pieces of `word` (lower-case ASCII letters only, at most kMaxWord long): the fewest
-  // words of the file, at least two, that spell it, each of kMinPiece letters or more, the
-  // earliest cut first among equals; empty when there are none. `word` itself does not count
-  // as one of the file's words: a name is no evidence of its own pieces.
+  // words of the file, at least two, that spell it, each of kMinPiece letters or more (among
+  // as few, the one whose last piece is longest, and so on back); empty when there are none.
+  // `word` itself does not count as one of the file's words: a name is no evidence of its
+  // own pieces.
   std::vector<std::string> split(std::string_view word) const;
 
  private:
