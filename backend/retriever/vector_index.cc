@@ -209,26 +209,18 @@ float VectorIndex::held_dot(std::size_t r, const float* query) const {
 
 float VectorIndex::similarity(Database& db, const std::vector<float>& query,
                               std::int64_t chunk_id) {
+  Statement st = db.prepare(
+      "SELECT v.id, v.vector, v.dim FROM chunks c JOIN vectors v ON v.agent_id = c.agent_id "
+      "AND v.hash_id = c.hash_id WHERE c.id = ?1 AND c.agent_id = ?2 AND v.embedder = ?3");
+  st.bind(1, chunk_id).bind(2, agent_id_).bind(3, embedder_);
+  if (!st.step() || static_cast<std::size_t>(st.column_int(2)) != query.size()) return 0;
   if (held_) {
-    if (query.size() != dimension_) return 0;
-    Statement st = db.prepare(
-        "SELECT v.id FROM chunks c JOIN vectors v ON v.agent_id = c.agent_id AND "
-        "v.hash_id = c.hash_id WHERE c.id = ?1 AND c.agent_id = ?2 AND v.embedder = ?3");
-    st.bind(1, chunk_id).bind(2, agent_id_).bind(3, embedder_);
-    if (!st.step()) return 0;
     auto it = std::lower_bound(vector_ids_.begin(), vector_ids_.end(), st.column_int(0));
     if (it == vector_ids_.end() || *it != st.column_int(0)) return 0;
     return held_dot(static_cast<std::size_t>(it - vector_ids_.begin()), query.data());
   }
-  Statement st = db.prepare(
-      "SELECT v.vector, v.dim FROM chunks c JOIN vectors v ON v.agent_id = c.agent_id AND "
-      "v.hash_id = c.hash_id WHERE c.id = ?1 AND c.agent_id = ?2 AND v.embedder = ?3");
-  st.bind(1, chunk_id).bind(2, agent_id_).bind(3, embedder_);
   std::vector<float> row(query.size());
-  if (!st.step() || static_cast<std::size_t>(st.column_int(1)) != query.size() ||
-      !decode_vector(st.column_blob(0), row.size(), row.data())) {
-    return 0;
-  }
+  if (!decode_vector(st.column_blob(1), row.size(), row.data())) return 0;
   return dot(row.data(), query.data(), row.size());
 }
 
