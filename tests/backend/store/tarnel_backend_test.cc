@@ -149,39 +149,62 @@ TEST_F(TarnelBackendTest, UnreadableInputIsAnsweredAndStoresNothing) {
   EXPECT_EQ(tarnel_->delta_update("agent", latin1)["chunks_added"], 0);
 }
 
-// A batch's keyword-index writes are held back until it commits: a file that fails halfway
-// leaves none of its words behind, not even on the chunk rows that later files reuse.
-TEST_F(BackendTest, AFileThatFailsInABatchLeavesNoWordsBehind) {
-  {
-    backend::Database db(root_);
-    db.exec(
-        "CREATE TRIGGER refuse_boom BEFORE INSERT ON imports WHEN NEW.module = 'boom' "
-        "BEGIN SELECT RAISE(ABORT, 'refused'); END");
-  }
-  open();
-  auto& batches = dynamic_cast<BatchedWrites&>(*c_->builder);
-  batches.begin_batch();
-  index(dir_ + "/a.py",
-        Json::array({chunk("alpha_walrus", "function", "def alpha_walrus(): pass")}));
-  EXPECT_ANY_THROW(index(dir_ + "/b.py", Json::array({chunk("beta_narwhal", "function",
-                                                             "import boom\nnarwhal = 1")})));
-  index(dir_ + "/c.py",
-        Json::array({chunk("gamma_okapi", "function", "def gamma_okapi(): pass")}));
-  batches.commit_batch();
-
-  auto found = [&](const char* query) {
-    std::vector<std::string> out;
-    Json answer = c_->retriever->search("agent", query, 5, nullptr);
-    for (const Json& result : answer["results"]) {
-      if (result["keyword_score"].get<double>() > 0) out.push_back(result["chunk"]["name"]);
+// A batch's keyword-index writes are held back until it commits, or run between two files
+// past a few MB of held text. A file that fails halfway (its imports are refused) leaves none
+// of its words behind, not even on the chunk rows that later files reuse.
+class HeldKeywordWritesTest : public BackendTest {
+ protected:
+  void SetUp() override {
+    BackendTest::SetUp();
+    {
+      backend::Database db(root_);
+      db.exec(
+          "CREATE TRIGGER refuse_boom BEFORE INSERT ON imports WHEN NEW.module = 'boom' "
+          "BEGIN SELECT RAISE(ABORT, 'refused'); END");
     }
-    return out;
-  };
-  EXPECT_EQ(found("walrus"), std::vector<std::string>{"alpha_walrus"});
-  EXPECT_EQ(found("okapi"), std::vector<std::string>{"gamma_okapi"});
-  EXPECT_THAT(found("narwhal"), IsEmpty());
-  backend::Database db(root_);
-  EXPECT_NO_THROW(db.exec("INSERT INTO chunk_fts(chunk_fts) VALUES('integrity-check')"));
+    open();
+  }
+  // Indexes `contents` (one unit each), then a file that fails, then one more, in one batch;
+  // checks that the words of every stored file are found and the failed file's are not.
+  void batch_with_a_failure(const std::vector<std::string>& contents) {
+    auto& batches = dynamic_cast<BatchedWrites&>(*c_->builder);
+    batches.begin_batch();
+    for (std::size_t i = 0; i < contents.size(); ++i) {
+      std::string name = "unit" + std::to_string(i);
+      index(dir_ + "/" + name + ".py", Json::array({chunk(name, "function", contents[i])}));
+    }
+    EXPECT_ANY_THROW(index(dir_ + "/b.py", Json::array({chunk("beta_narwhal", "function",
+                                                               "import boom\nnarwhal = 1")})));
+    index(dir_ + "/c.py",
+          Json::array({chunk("gamma_tapir", "function", "def gamma_tapir(): pass")}));
+    batches.commit_batch();
+
+    EXPECT_EQ(matches("narwhal"), 0u);
+    EXPECT_EQ(matches("tapir"), 1u);
+    backend::Database db(root_);
+    EXPECT_NO_THROW(db.exec("INSERT INTO chunk_fts(chunk_fts) VALUES('integrity-check')"));
+  }
+  std::size_t matches(const std::string& word) {
+    Json answer = c_->retriever->search("agent", word, 5, nullptr);
+    std::size_t matched = 0;
+    for (const Json& result : answer["results"]) {
+      matched += result["keyword_score"].get<double>() > 0 ? 1 : 0;
+    }
+    return matched;
+  }
+};
+
+TEST_F(HeldKeywordWritesTest, HeldUntilTheCommit) {
+  batch_with_a_failure({"def alpha_walrus(): pass"});
+  EXPECT_EQ(matches("walrus"), 1u);
+}
+
+TEST_F(HeldKeywordWritesTest, RunBetweenFilesPastTheirLimit) {
+  std::string filler;
+  for (int i = 0; i < 450000; ++i) filler += "x" + std::to_string(i % 1000) + " ";
+  batch_with_a_failure({filler + "walrus", filler + "okapi"});  // 5 MB held before the failure
+  EXPECT_EQ(matches("walrus"), 1u);
+  EXPECT_EQ(matches("okapi"), 1u);
 }
 
 TEST_F(BackendTest, TarnelWithoutArgumentsUsesThisBackend) {
