@@ -22,6 +22,12 @@ namespace {
 // hold a copy of all their texts.
 constexpr std::size_t kMaxHeldKeywordBytes = std::size_t{4} << 20;
 
+// A span of a batch closes once it wrote this many files or this much content: the files it
+// keeps to write again stay few, while the pages that every file changes are saved for a
+// rollback once a span. (/usr/include: a savepoint a file saved about 9 GB of pages.)
+constexpr std::size_t kSpanFiles = 64;
+constexpr std::uint64_t kSpanBytes = std::uint64_t{2} << 20;
+
 // The hash id to fill in for a chunk that has none (missing, null or empty) but has content;
 // "" when the chunk keeps its own or has nothing to hash.
 std::string hash_to_fill(const Json& chunk) {
@@ -268,8 +274,8 @@ std::int64_t MemoryBuilder::write(const std::string& agent_id, Prepared& p) {
               .size() == p.held.size();
   std::vector<std::string> old_hashes = core_->contexts().put(
       agent_id,
-      ContextWrite{p.path, p.language, *p.chunks, std::move(p.filled), *p.imports, p.facts,
-                   indexed_at, std::move(record), std::move(p.chunk_key), vectors_complete,
+      ContextWrite{p.path, p.language, *p.chunks, p.filled, *p.imports, p.facts, indexed_at,
+                   std::move(record), p.chunk_key, vectors_complete,
                    p.packed ? &*p.packed : nullptr});
   std::int64_t embedded = 0;
   for (std::size_t i = 0; i < p.to_embed.size() && i < p.made.size(); ++i) {
@@ -303,30 +309,15 @@ Json MemoryBuilder::store_prepared(PreparedFile& file) {
 }
 
 Json MemoryBuilder::store(Prepared& p) {
+  if (batch_ && batch_failure_) std::rethrow_exception(batch_failure_);
   settle(p);
   const std::string& agent_id = p.agent_id;
   auto chunk_count = static_cast<std::int64_t>(p.chunks->size());
-  Database& db = core_->database();
   std::int64_t removed = 0;
   if (batch_) {
-    ContextTable& contexts = core_->contexts();
-    if (contexts.held_keyword_bytes() > kMaxHeldKeywordBytes) {
-      contexts.apply_keyword_writes();
-      contexts.hold_keyword_writes();
-    }
-    std::size_t held = contexts.held_keyword_writes();
-    db.exec("SAVEPOINT batched_file");
-    try {
-      removed = write(agent_id, p);
-    } catch (...) {
-      contexts.drop_keyword_writes_from(held);
-      db.exec("ROLLBACK TO batched_file; RELEASE batched_file");
-      throw;
-    }
-    db.exec("RELEASE batched_file");
-    batch_files_.emplace_back(agent_id, p.path);
+    removed = write_in_batch(agent_id, p);
   } else {
-    Transaction tx(db);
+    Transaction tx(core_->database());
     removed = write(agent_id, p);
     tx.commit();
     core_->note_indexed(agent_id, p.path);
@@ -335,17 +326,76 @@ Json MemoryBuilder::store(Prepared& p) {
   double elapsed_ms =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - p.started)
           .count();
-  return {{"status", "indexed"},
-          {"file_path", p.path},
-          {"language", p.language},
-          {"total_chunks", chunk_count},
-          {"new_chunks", p.new_chunks},
-          {"reused_chunks", p.reused_chunks},
-          {"removed_chunks", removed},
-          {"imports", p.imports->size()},
-          {"embedder", core_->embedder().name()},
-          {"time_ms", round_places(elapsed_ms, 2)}};
+  Json answer = {{"status", "indexed"},
+                 {"file_path", p.path},
+                 {"language", p.language},
+                 {"total_chunks", chunk_count},
+                 {"new_chunks", p.new_chunks},
+                 {"reused_chunks", p.reused_chunks},
+                 {"removed_chunks", removed},
+                 {"imports", p.imports->size()},
+                 {"embedder", core_->embedder().name()},
+                 {"time_ms", round_places(elapsed_ms, 2)}};
+  if (batch_) {
+    // Kept for the span: with its own copy of the records when the caller holds them.
+    Json records = p.chunks == &p.own_chunks ? std::move(p.own_chunks) : Json(*p.chunks);
+    auto kept = std::make_unique<Prepared>(std::move(p));
+    kept->own_chunks = std::move(records);
+    kept->chunks = &kept->own_chunks;
+    for (const Json& chunk : kept->own_chunks) {
+      auto content = chunk.find("content");
+      if (content != chunk.end() && content->is_string()) span_.bytes += content->size();
+    }
+    span_.files.push_back(std::move(kept));
+  }
+  return answer;
 }
+
+std::int64_t MemoryBuilder::write_in_batch(const std::string& agent_id, Prepared& p) {
+  ContextTable& contexts = core_->contexts();
+  if (span_.files.size() >= kSpanFiles || span_.bytes >= kSpanBytes) close_span();
+  if (contexts.held_keyword_bytes() > kMaxHeldKeywordBytes) {
+    // Outside any span: rolling a span back must not undo the writes of the files before it.
+    close_span();
+    contexts.apply_keyword_writes();
+    contexts.hold_keyword_writes();
+  }
+  if (!span_.open) {
+    core_->database().exec("SAVEPOINT batch_span");
+    span_.open = true;
+    span_.held_keyword_writes = contexts.held_keyword_writes();
+  }
+  std::int64_t removed = 0;
+  try {
+    removed = write(agent_id, p);
+  } catch (...) {
+    write_span_again();
+    throw;
+  }
+  batch_files_.emplace_back(agent_id, p.path);
+  return removed;
+}
+
+void MemoryBuilder::write_span_again() noexcept {
+  std::vector<std::unique_ptr<Prepared>> files = std::move(span_.files);
+  span_.files.clear();
+  try {
+    core_->database().exec("ROLLBACK TO batch_span");
+    core_->contexts().drop_keyword_writes_from(span_.held_keyword_writes);
+    for (const std::unique_ptr<Prepared>& file : files) write(file->agent_id, *file);
+    close_span();
+  } catch (...) {
+    batch_failure_ = std::current_exception();
+  }
+}
+
+void MemoryBuilder::close_span() {
+  if (!span_.open) return;
+  span_ = Span();
+  core_->database().exec("RELEASE batch_span");
+}
+
+MemoryBuilder::MemoryBuilder(std::shared_ptr<BackendCore> core) : core_(std::move(core)) {}
 
 MemoryBuilder::~MemoryBuilder() {
   if (batch_) abort_batch();
@@ -354,6 +404,8 @@ MemoryBuilder::~MemoryBuilder() {
 void MemoryBuilder::begin_batch() {
   if (batch_) commit_batch();
   batch_ = std::make_unique<Transaction>(core_->database());
+  span_ = Span();
+  batch_failure_ = nullptr;
   core_->contexts().hold_keyword_writes();
 }
 
@@ -362,6 +414,11 @@ void MemoryBuilder::commit_batch() {
   std::unique_ptr<Transaction> batch = std::move(batch_);
   std::vector<std::pair<std::string, std::string>> files = std::move(batch_files_);
   batch_files_.clear();
+  span_ = Span();  // the commit ends its savepoint
+  if (std::exception_ptr failure = std::exchange(batch_failure_, nullptr)) {
+    core_->contexts().discard_keyword_writes();
+    std::rethrow_exception(failure);  // the batch rolls back as it goes
+  }
   try {
     core_->contexts().apply_keyword_writes();
   } catch (...) {
@@ -386,6 +443,8 @@ void MemoryBuilder::abort_batch() noexcept {
   core_->contexts().discard_keyword_writes();
   batch_.reset();  // rolls back
   batch_files_.clear();
+  span_ = Span();
+  batch_failure_ = nullptr;
 }
 
 }  // namespace vantory::backend

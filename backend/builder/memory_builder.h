@@ -14,6 +14,8 @@
 // Thread safety: as its core.
 #pragma once
 
+#include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <utility>
@@ -31,7 +33,7 @@ class MemoryBuilder : public CodingMemoryBuilder, public BatchedWrites, public P
   // With the core's chunk cache, chunks that are exactly what the cache's
   // chunker answered for the file are stored with their chunk key, so that the
   // next cut of the same text is answered from them.
-  explicit MemoryBuilder(std::shared_ptr<BackendCore> core) : core_(std::move(core)) {}
+  explicit MemoryBuilder(std::shared_ptr<BackendCore> core);
   // Rolls back a batch left open.
   ~MemoryBuilder() override;
 
@@ -48,8 +50,13 @@ class MemoryBuilder : public CodingMemoryBuilder, public BatchedWrites, public P
   Json process_file_chunks(const std::string& agent_id, const std::string& file_path,
                            const Json& chunks, const std::string& language) override;
 
-  // A batch is one write transaction of the core's connection; each file in it
-  // is a savepoint. Other writers of the folder wait for the batch's commit.
+  // A batch is one write transaction of the core's connection. Other writers of the folder
+  // wait for the batch's commit. Its files are written in spans of a few dozen, each span a
+  // savepoint, and a span keeps the files it wrote: when one fails, the span is rolled back
+  // and its earlier files are written again. (A savepoint saves each page the first time it
+  // changes; a savepoint a file saved the pages that every file changes, file after file.)
+  // Should writing them again fail too, the batch is lost: every later file and the commit
+  // throw that error.
   void begin_batch() override;
   void commit_batch() override;
   void abort_batch() noexcept override;
@@ -77,12 +84,29 @@ class MemoryBuilder : public CodingMemoryBuilder, public BatchedWrites, public P
   std::int64_t write(const std::string& agent_id, Prepared& prepared);
   // settle, then write in the open batch or a transaction of its own.
   Json store(Prepared& prepared);
+  // write in the open batch, in its span.
+  std::int64_t write_in_batch(const std::string& agent_id, Prepared& prepared);
+  // After a file of the span failed: rolls the span back, writes its files again, and
+  // closes it. Never throws: a failure is kept in batch_failure_.
+  void write_span_again() noexcept;
+  void close_span();
   // After a commit: trains the store's next text dictionary when one is due. A failure is
   // not reported: the bodies are compressed as before.
   void train_dictionary() noexcept;
 
   std::shared_ptr<BackendCore> core_;
   std::unique_ptr<Transaction> batch_;
+  // The open span of the batch: whether its savepoint is open, how many keyword-index writes
+  // were held when it opened, and the files it wrote, kept until it closes.
+  struct Span {
+    bool open = false;
+    std::size_t held_keyword_writes = 0;
+    std::uint64_t bytes = 0;
+    std::vector<std::unique_ptr<Prepared>> files;
+  };
+  Span span_;
+  // Set when a span could not be written again: the batch cannot be committed.
+  std::exception_ptr batch_failure_;
   // The files the open batch stored, told to the core's listener once it is
   // committed.
   std::vector<std::pair<std::string, std::string>> batch_files_;

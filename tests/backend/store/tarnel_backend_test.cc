@@ -151,7 +151,8 @@ TEST_F(TarnelBackendTest, UnreadableInputIsAnsweredAndStoresNothing) {
 
 // A batch's keyword-index writes are held back until it commits, or run between two files
 // past a few MB of held text. A file that fails halfway (its imports are refused) leaves none
-// of its words behind, not even on the chunk rows that later files reuse.
+// of its words behind, not even on the chunk rows that later files reuse, and the files
+// written before it in the batch stay as they were.
 class HeldKeywordWritesTest : public BackendTest {
  protected:
   void SetUp() override {
@@ -183,6 +184,16 @@ class HeldKeywordWritesTest : public BackendTest {
     EXPECT_EQ(matches("tapir"), 1u);
     backend::Database db(root_);
     EXPECT_NO_THROW(db.exec("INSERT INTO chunk_fts(chunk_fts) VALUES('integrity-check')"));
+    // The files written before the failure are there once each, with their vector and their
+    // count of indexing runs; the failed file is not.
+    auto count = [&db](const char* sql) {
+      backend::Statement st = db.prepare(sql);
+      return st.step() ? st.column_int(0) : -1;
+    };
+    auto stored = static_cast<std::int64_t>(contents.size() + 1);
+    EXPECT_EQ(count("SELECT count(*) FROM contexts"), stored);
+    EXPECT_EQ(count("SELECT count(*) FROM vectors"), stored);
+    EXPECT_EQ(count("SELECT index_runs FROM agents WHERE agent_id = 'agent'"), stored);
   }
   std::size_t matches(const std::string& word) {
     Json answer = c_->retriever->search("agent", word, 5, nullptr);
