@@ -29,12 +29,14 @@ constexpr std::chrono::milliseconds kBatchTime{1000};
 // How many cut files may wait for the writer per worker: memory stays bounded
 // by the window, not by the number of paths. The writer takes the files in
 // order, so one slow file stalls every worker once the window behind it is
-// full: 16 a worker keeps them busy (/usr/include on 2 cores: 51 s with 4,
-// 42 s with 16 or 32).
-constexpr std::size_t kWindowPerWorker = 16;
+// full, and so does a slow commit of the writer (a checkpoint of the log syncs
+// the database file). /usr/include on 2 cores: 51 s with 4, 42 s with 16; and
+// after the writer got faster, the 2 cores busy 82 to 84% of the time with 16
+// and 89 to 90% with 48.
+constexpr std::size_t kWindowPerWorker = 48;
 // In all at most this many: the backend remembers what its chunker answered for more files than
 // that, so the files stored know they are the chunker's own.
-constexpr std::size_t kMaxWindow = 64;
+constexpr std::size_t kMaxWindow = 96;
 // And at most about this much source waits, however large the files: a window
 // of files near the size limit would otherwise hold hundreds of MB once cut.
 constexpr std::uint64_t kMaxWaitingBytes = std::uint64_t{16} << 20;
