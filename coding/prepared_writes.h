@@ -30,6 +30,7 @@ class PreparedWrites {
                                                      const std::string& language) = 0;
   // Stores a file this builder prepared: answers and throws as process_file_chunks would
   // have, with the store as it is now. Called by one thread at a time, as process_file_chunks.
+  // The file is spent: the builder may keep what it holds, and it is not stored twice.
   virtual Json store_prepared(PreparedFile& file) = 0;
 };
 
