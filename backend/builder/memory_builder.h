@@ -97,7 +97,8 @@ class MemoryBuilder : public CodingMemoryBuilder, public BatchedWrites, public P
   std::shared_ptr<BackendCore> core_;
   std::unique_ptr<Transaction> batch_;
   // The open span of the batch: whether its savepoint is open, how many keyword-index writes
-  // were held when it opened, and the files it wrote, kept until it closes.
+  // were held when it opened, and the files it wrote (with the bytes of their content), kept
+  // until it closes.
   struct Span {
     bool open = false;
     std::size_t held_keyword_writes = 0;
