@@ -14,14 +14,6 @@ bool ascii_letters(std::string_view word) {
   });
 }
 
-std::string ascii_lower(std::string_view word) {
-  std::string out(word);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 }  // namespace
 
 bool may_run_together(std::string_view word) {
@@ -32,7 +24,7 @@ bool may_run_together(std::string_view word) {
 void FileWords::add_text(std::string_view text) {
   for (std::string_view word : words_of(text)) {
     visit_subwords(word, [&](std::string_view part) {
-      if (part.size() >= kMinPiece && ascii_letters(part)) words_.insert(ascii_lower(part));
+      if (part.size() >= kMinPiece && ascii_letters(part)) words_.insert(lower_word(part));
     });
   }
 }
