@@ -155,9 +155,16 @@ void MemoryBuilder::stage(Prepared& p, const std::string& agent_id, const std::s
   p.chunks = &chunks;
   // The records are stored as given; only the hash ids they lack are worked out here.
   hash_ids_of(chunks, p.filled, p.hashes);
-  if (core_->chunk_cache())
-    p.chunk_key = core_->chunk_cache()->take_key(file_path, language, chunks);
+  std::optional<ChunkCache::Taken> taken;
+  if (core_->chunk_cache()) taken = core_->chunk_cache()->take(file_path, language, chunks);
   p.facts = read_file_facts(p.path, &p.bytes);
+  if (taken) {
+    p.chunk_key = std::move(taken->key);
+    // A copy of a stored file (the same bytes) imports what that file imports: no parse.
+    if (taken->imports && taken->file_hash && p.facts.sha256 == taken->file_hash) {
+      p.imports = *taken->imports;
+    }
+  }
 }
 
 std::unique_ptr<PreparedFile> MemoryBuilder::prepare_file(const std::string& agent_id,
@@ -169,7 +176,7 @@ std::unique_ptr<PreparedFile> MemoryBuilder::prepare_file(const std::string& age
   stage(*p, agent_id, file_path, p->own_chunks, language);
   const Json& records = p->own_chunks;
   // In a worker thread the chunker has just cut this text, and remembers its imports.
-  p->imports = import_records(language, p->facts, p->bytes, records);
+  if (!p->imports) p->imports = import_records(language, p->facts, p->bytes, records);
   p->bytes.clear();
   p->bytes.shrink_to_fit();
   std::shared_ptr<const TextDictionary> dictionary =

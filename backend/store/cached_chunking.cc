@@ -30,8 +30,10 @@ class CachedChunker : public Chunker {
 
   std::vector<std::unique_ptr<CodeUnit>> chunk_file(const std::string& text,
                                                     const std::string& file_path) override {
-    std::string key = ChunkCache::key_of(language_, file_path, text);
-    std::shared_ptr<const Json> records = cache_->find(key);
+    std::string key = ChunkCache::key_of(language_, text);
+    // The records stored for the same text, maybe at another path: a copy of the file.
+    ChunkCache::Stored stored = cache_->find(key);
+    std::shared_ptr<const Json> records = for_path(std::move(stored.records), file_path);
     if (!records) {
       std::unique_ptr<Chunker> chunker = chunking_->get_chunker(language_);
       if (!chunker) throw RuntimeError("no chunker for language " + language_);
@@ -40,8 +42,10 @@ class CachedChunker : public Chunker {
         made.push_back(unit->to_dict());
       }
       records = std::make_shared<const Json>(std::move(made));
+      stored = ChunkCache::Stored{};
     }
-    cache_->remember(file_path, language_, std::move(key), records);
+    cache_->remember(file_path, language_, std::move(key), records, std::move(stored.imports),
+                     std::move(stored.file_hash));
     std::vector<std::unique_ptr<CodeUnit>> units;
     units.reserve(records->size());
     for (std::size_t i = 0; i < records->size(); ++i) {

@@ -1,7 +1,8 @@
 // The chunking component that Tarnel binds from this backend: the backend's chunkers behind a
-// ChunkCache. A chunker cuts a text it has cut before (same revision, language, path and
-// text) by handing back the records stored for it, and tells the cache what it answered, so
-// that the memory builder can mark the records it stores as the chunker's own.
+// ChunkCache. A chunker cuts a text it has cut before (same revision, language and text, at
+// this path or another) by handing back the records stored for it, naming this path, and
+// tells the cache what it answered, so that the memory builder can mark the records it stores
+// as the chunker's own and take the imports of a file with the same bytes.
 //
 // Thread safety: as the component it wraps; the cache is shared and thread-safe.
 #pragma once

@@ -1,5 +1,6 @@
 #include "backend/store/chunk_cache.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "backend/chunker_revision.h"
@@ -15,7 +16,7 @@ namespace vantory::backend {
 namespace {
 
 // Answers are taken by the builder call that follows the chunking, at most as many files later
-// as Tarnel::index_files lets its workers run ahead (64); more cover answers whose builder
+// as Tarnel::index_files lets its workers run ahead (96); more cover answers whose builder
 // call never came (a failed delta_update) or a provider shared by threads.
 constexpr std::size_t kRememberedAnswers = 128;
 
@@ -67,15 +68,12 @@ bool is_chunker_record(const Json& stored, const Json& made) {
 ChunkCache::ChunkCache() = default;
 ChunkCache::~ChunkCache() = default;
 
-std::string ChunkCache::key_of(std::string_view language, std::string_view path,
-                               std::string_view text) {
+std::string ChunkCache::key_of(std::string_view language, std::string_view text) {
   std::string keyed;
-  keyed.reserve(64 + language.size() + path.size() + text.size() + 3);
+  keyed.reserve(64 + language.size() + text.size() + 2);
   keyed += kChunkerRevision;
   keyed += '\0';
   keyed += language;
-  keyed += '\0';
-  keyed += path;
   keyed += '\0';
   keyed += text;
   return sha256_hex(keyed);
@@ -94,46 +92,68 @@ void ChunkCache::detach(const std::string& root_path) {
 
 void ChunkCache::offer(const std::string& root_path, std::shared_ptr<const Json> contexts,
                        const std::vector<std::optional<std::string>>& keys) {
-  std::unordered_map<std::string, std::shared_ptr<const Json>> offered;
+  std::unordered_map<std::string, Offered> offered;
   for (std::size_t i = 0; contexts && i < keys.size() && i < contexts->size(); ++i) {
-    auto chunks = (*contexts)[i].find("chunks");
-    if (!keys[i] || chunks == (*contexts)[i].end()) continue;
+    const Json& context = (*contexts)[i];
+    auto chunks = context.find("chunks");
+    if (!keys[i] || chunks == context.end()) continue;
     // Shares ownership of the whole array: no record is copied.
-    offered.emplace(*keys[i], std::shared_ptr<const Json>(contexts, &*chunks));
+    Offered offer{std::shared_ptr<const Json>(contexts, &*chunks), nullptr, std::nullopt};
+    auto imports = context.find("imports");
+    auto file_hash = context.find("file_hash");
+    if (imports != context.end() && imports->is_array() && file_hash != context.end() &&
+        file_hash->is_string()) {
+      offer.imports = std::shared_ptr<const Json>(contexts, &*imports);
+      offer.file_hash = file_hash->get<std::string>();
+    }
+    offered.emplace(*keys[i], std::move(offer));
   }
   MutexLock lock(mutex_);
   auto it = sources_.find(root_path);
   if (it != sources_.end()) it->second.offered = std::move(offered);
 }
 
-std::shared_ptr<const Json> ChunkCache::find(const std::string& key) {
+ChunkCache::Stored ChunkCache::find(const std::string& key) {
   MutexLock lock(mutex_);
   for (auto& [root, source] : sources_) {
     auto offered = source.offered.find(key);
-    if (offered != source.offered.end()) return offered->second;
+    if (offered != source.offered.end()) {
+      const Offered& o = offered->second;
+      return Stored{o.records, o.imports, o.file_hash};
+    }
   }
   for (auto& [root, source] : sources_) {
     if (!source.db) source.db = std::make_unique<Database>(root);
     Database& db = *source.db;
     ReadTransaction snapshot(db);
-    Statement st = db.prepare("SELECT id FROM contexts WHERE chunk_key = ?1 LIMIT 1");
+    Statement st = db.prepare("SELECT id, file_hash FROM contexts WHERE chunk_key = ?1 LIMIT 1");
     st.bind(1, key);
     if (!st.step()) continue;
     std::int64_t id = st.column_int(0);
-    return std::make_shared<const Json>(ContextTable(db).chunk_records(id));
+    ContextTable table(db);
+    Stored stored{std::make_shared<const Json>(table.chunk_records(id)), nullptr, std::nullopt};
+    if (!st.is_null(1)) {
+      stored.file_hash = st.column_text(1);
+      stored.imports = std::make_shared<const Json>(table.import_records(id));
+    }
+    return stored;
   }
-  return nullptr;
+  return Stored{};
 }
 
 void ChunkCache::remember(const std::string& path, const std::string& language, std::string key,
-                          std::shared_ptr<const Json> records) {
+                          std::shared_ptr<const Json> records, std::shared_ptr<const Json> imports,
+                          std::optional<std::string> file_hash) {
   MutexLock lock(mutex_);
   if (answers_.size() >= kRememberedAnswers) answers_.pop_front();
-  answers_.push_back(Answer{path, language, std::move(key), std::move(records)});
+  answers_.push_back(Answer{path, language,
+                            Taken{std::move(key), std::move(imports), std::move(file_hash)},
+                            std::move(records)});
 }
 
-std::optional<std::string> ChunkCache::take_key(const std::string& path,
-                                                const std::string& language, const Json& chunks) {
+std::optional<ChunkCache::Taken> ChunkCache::take(const std::string& path,
+                                                  const std::string& language,
+                                                  const Json& chunks) {
   Answer answer;
   {
     MutexLock lock(mutex_);
@@ -151,7 +171,24 @@ std::optional<std::string> ChunkCache::take_key(const std::string& path,
   for (std::size_t i = 0; i < made.size(); ++i) {
     if (!is_chunker_record(chunks[i], made[i])) return std::nullopt;
   }
-  return std::move(answer.key);
+  return std::move(answer.taken);
+}
+
+std::shared_ptr<const Json> for_path(std::shared_ptr<const Json> records,
+                                     const std::string& path) {
+  auto elsewhere = [&](const Json& record) {
+    auto it = record.is_object() ? record.find("file_path") : record.end();
+    return it != record.end() && !(it->is_string() && it->get_ref<const std::string&>() == path);
+  };
+  if (!records || !records->is_array() ||
+      std::none_of(records->begin(), records->end(), elsewhere)) {
+    return records;
+  }
+  Json copy = *records;
+  for (Json& record : copy) {
+    if (elsewhere(record)) record["file_path"] = path;
+  }
+  return std::make_shared<const Json>(std::move(copy));
 }
 
 }  // namespace vantory::backend

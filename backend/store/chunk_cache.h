@@ -1,15 +1,17 @@
-// ChunkCache: what the chunkers made of a file's text, so that cutting the same text again
-// (delta_update or index_file of a file that did not change) is answered from the stored
-// context instead of another parse.
+// ChunkCache: what the chunkers made of a text, so that cutting the same text again
+// (delta_update or index_file of a file that did not change, or a copy of a file already
+// indexed) is answered from a stored context instead of another parse.
 //
 // A stored context may carry a chunk key: the SHA-256 of the chunkers' revision (a digest of
-// their sources, so chunks cut by another build never count), the language, the path handed
-// to the chunker and the text. It says that the context's chunk records are exactly what the
-// chunker made of that text, as Tarnel hands them on (a missing or empty summary filled with
-// "Code unit: <name>", a missing hash_id filled with the hash of the content). Only the memory
-// builder sets it, and only after comparing the records it stores with what the chunker
-// answered in this process (remember, then take_key): records supplied by a caller are never
-// served as the chunker's, unless they are identical to them.
+// their sources, so chunks cut by another build never count), the language and the text. It
+// says that the context's chunk records are exactly what the chunker made of that text, as
+// Tarnel hands them on (a missing or empty summary filled with "Code unit: <name>", a missing
+// hash_id filled with the hash of the content). The key leaves the path out: what a chunker
+// makes of a text does not depend on where the text is, except for the path each record
+// names in "file_path", which `for_path` puts right. Only the memory builder sets a key, and
+// only after comparing the records it stores with what the chunker answered in this process
+// (remember, then take): records supplied by a caller are never served as the chunker's,
+// unless they are identical to them.
 //
 // Thread safety: thread-safe; one mutex guards the remembered answers and the connections.
 #pragma once
@@ -38,9 +40,24 @@ class ChunkCache {
   ChunkCache(const ChunkCache&) = delete;
   ChunkCache& operator=(const ChunkCache&) = delete;
 
-  // The chunk key of `text` cut by the chunker of `language` for the path `path`.
-  static std::string key_of(std::string_view language, std::string_view path,
-                            std::string_view text);
+  // The chunk key of `text` cut by the chunker of `language`, wherever the text is.
+  static std::string key_of(std::string_view language, std::string_view text);
+
+  // What a store holds under a chunk key: the chunk records, and the import records of the
+  // file they were stored with, with the SHA-256 of that file's bytes (imports are a function
+  // of the bytes and the language, so they serve a file with the same bytes).
+  struct Stored {
+    std::shared_ptr<const Json> records;  // null when no store holds the key
+    std::shared_ptr<const Json> imports;  // null when not known
+    std::optional<std::string> file_hash;
+  };
+
+  // What the builder takes for a file whose records are the chunker's answer.
+  struct Taken {
+    std::string key;
+    std::shared_ptr<const Json> imports;  // as in Stored
+    std::optional<std::string> file_hash;
+  };
 
   // Makes the database under `root_path` a source of stored chunks until detached. Attaching
   // counts: a root attached twice stays until it is detached twice. The cache reads through
@@ -51,43 +68,55 @@ class ChunkCache {
   // Offers the chunks of contexts that a store of `root_path` has loaded anyway:
   // `contexts` is an agent's array of contexts, `keys[i]` the chunk key of contexts[i].
   // Replaces what the root offered before; null offers nothing. A key names the same records
-  // whenever it is stored, so an offer stays good however the database changes afterwards.
+  // (but for the path they name) whenever it is stored, so an offer stays good however the
+  // database changes afterwards.
   void offer(const std::string& root_path, std::shared_ptr<const Json> contexts,
              const std::vector<std::optional<std::string>>& keys);
 
-  // The array of chunk records, in order, stored under `key` in an attached database (or
-  // offered from one); null when none holds one. Throws RuntimeError when a database cannot
-  // be read.
-  std::shared_ptr<const Json> find(const std::string& key);
+  // What is stored under `key` in an attached database (or offered from one): the array of
+  // chunk records, in order, as stored for the path they were cut for. Throws RuntimeError
+  // when a database cannot be read.
+  Stored find(const std::string& key);
 
   // Notes what the chunker answered for `path` in `language`: the array of its units'
-  // records, and the key of the text it cut.
+  // records, the key of the text it cut, and what a store told of that text's imports.
   void remember(const std::string& path, const std::string& language, std::string key,
-                std::shared_ptr<const Json> records);
+                std::shared_ptr<const Json> records, std::shared_ptr<const Json> imports = nullptr,
+                std::optional<std::string> file_hash = std::nullopt);
 
-  // The key remembered for `path` and `language` when `chunks` (the array the builder is
+  // What was remembered for `path` and `language` when `chunks` (the array the builder is
   // about to store, before it fills in hash ids) is exactly what the chunker answered, with
   // Tarnel's fillings; nothing otherwise. The remembered answer is forgotten either way.
-  std::optional<std::string> take_key(const std::string& path, const std::string& language,
-                                      const Json& chunks);
+  std::optional<Taken> take(const std::string& path, const std::string& language,
+                            const Json& chunks);
 
  private:
   struct Answer {
     std::string path;
     std::string language;
-    std::string key;
+    Taken taken;
     std::shared_ptr<const Json> records;
+  };
+  struct Offered {
+    std::shared_ptr<const Json> records;
+    std::shared_ptr<const Json> imports;
+    std::optional<std::string> file_hash;
   };
   struct Source {
     int attached = 0;
     std::unique_ptr<Database> db;
-    std::unordered_map<std::string, std::shared_ptr<const Json>> offered;
+    std::unordered_map<std::string, Offered> offered;
   };
 
   Mutex mutex_;
   std::deque<Answer> answers_ GUARDED_BY(mutex_);  // the latest few, newest last
   std::map<std::string, Source> sources_ GUARDED_BY(mutex_);
 };
+
+// `records` (an array of chunk records) as cut for `path`: each record's "file_path" is
+// `path`. The same array when it already is; a copy otherwise.
+std::shared_ptr<const Json> for_path(std::shared_ptr<const Json> records,
+                                     const std::string& path);
 
 // The hash id of a chunk's content: SHA-256 of the content with white-space runs collapsed
 // to one blank and the ends trimmed.

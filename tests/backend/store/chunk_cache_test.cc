@@ -83,21 +83,24 @@ TEST(ChunkCache, TheKeyOfAnAnswerIsTakenOnceAndOnlyForTheSameRecords) {
   ChunkCache cache;
   auto made = std::make_shared<const Json>(parse_json(R"([{"name": "f", "summary": ""}])"));
   const Json stored = parse_json(R"([{"name": "f", "summary": "Code unit: f"}])");
-  std::string key = ChunkCache::key_of("python", "a.py", "def f(): pass");
-  EXPECT_NE(key, ChunkCache::key_of("python", "b.py", "def f(): pass"));
-  EXPECT_NE(key, ChunkCache::key_of("text", "a.py", "def f(): pass"));
-  EXPECT_NE(key, ChunkCache::key_of("python", "a.py", "def f(): pass\n"));
+  std::string key = ChunkCache::key_of("python", "def f(): pass");
+  EXPECT_NE(key, ChunkCache::key_of("text", "def f(): pass"));
+  EXPECT_NE(key, ChunkCache::key_of("python", "def f(): pass\n"));
+  auto key_taken = [&](const std::string& path, const std::string& language, const Json& chunks) {
+    std::optional<ChunkCache::Taken> taken = cache.take(path, language, chunks);
+    return taken ? std::optional<std::string>(taken->key) : std::nullopt;
+  };
 
   cache.remember("a.py", "python", key, made);
-  EXPECT_EQ(cache.take_key("b.py", "python", stored), std::nullopt);
-  EXPECT_EQ(cache.take_key("a.py", "text", stored), std::nullopt);
-  EXPECT_EQ(cache.take_key("a.py", "python", stored), key);
-  EXPECT_EQ(cache.take_key("a.py", "python", stored), std::nullopt);  // taken
+  EXPECT_EQ(key_taken("b.py", "python", stored), std::nullopt);
+  EXPECT_EQ(key_taken("a.py", "text", stored), std::nullopt);
+  EXPECT_EQ(key_taken("a.py", "python", stored), key);
+  EXPECT_EQ(key_taken("a.py", "python", stored), std::nullopt);  // taken
 
   cache.remember("a.py", "python", "older", made);
   cache.remember("a.py", "python", key, made);
-  EXPECT_EQ(cache.take_key("a.py", "python", Json::array()), std::nullopt);  // not the records
-  EXPECT_EQ(cache.take_key("a.py", "python", stored), "older");
+  EXPECT_EQ(key_taken("a.py", "python", Json::array()), std::nullopt);  // not the records
+  EXPECT_EQ(key_taken("a.py", "python", stored), "older");
 }
 
 // An embedder whose name can change and whose service can be down.
@@ -242,8 +245,9 @@ TEST_F(CachedChunkingTest, EditedFilesAndOtherRecordsAreCutAgain) {
        [&] { tarnel_->index_file("agent", file_, chunker_records); }, 0},
       {"an edited file",
        [&] { std::ofstream(file_, std::ios::app) << "\n\ndef more():\n    return 2\n"; }, 1},
+      // A copy is answered from the file it copies, its records naming the copy.
       {"the same text at another path", [&] { file_ = write("copy/util.py", read_file(file_)); },
-       1},
+       0},
       {"nothing", [] {}, 0},
   };
   for (const Case& c : cases) {
@@ -258,6 +262,29 @@ TEST_F(CachedChunkingTest, EditedFilesAndOtherRecordsAreCutAgain) {
       EXPECT_EQ(stored_chunks(), chunker_records) << c.name;
     }
   }
+}
+
+TEST_F(CachedChunkingTest, ACopyOfAStoredFileIsNotCutAgain) {
+  ASSERT_EQ(tarnel_->index_file("agent", file_)["status"], "indexed");
+  const Json original = stored_chunks();
+  const Json imports = tarnel_->store().get_file_imports("agent", file_);
+  reopen();  // from the database, not from contexts held in memory
+  std::string original_path = file_;
+  file_ = write("vendored/pkg/util.py", read_file(file_));
+  Json answer = tarnel_->index_file("agent", file_);
+  ASSERT_EQ(answer["status"], "indexed");
+  EXPECT_EQ(cuts(), 0);
+  EXPECT_EQ(answer["imports"], 1);
+  Json copy = stored_chunks();
+  ASSERT_EQ(copy.size(), original.size());
+  for (std::size_t i = 0; i < copy.size(); ++i) {
+    Json expected = original[i];
+    expected["file_path"] = file_;
+    EXPECT_EQ(copy[i], expected);
+  }
+  EXPECT_EQ(tarnel_->store().get_file_imports("agent", file_), imports);
+  file_ = original_path;
+  EXPECT_EQ(stored_chunks(), original);
 }
 
 TEST_F(CachedChunkingTest, MissingVectorsAndVectorsOfAnotherEmbedderAreMadeAgain) {
