@@ -120,6 +120,8 @@ void VectorIndex::forget() {
   row_start_ = {};
   component_ = {};
   value_ = {};
+  column_start_ = {};
+  column_row_ = {};
   vector_ids_ = {};
 }
 
@@ -163,6 +165,7 @@ void VectorIndex::load(Database& db) {
     vector_ids_.push_back(id);
     hold_row(row.data());
   }
+  if (sparse_) make_columns();
   held_ = true;
 }
 
@@ -178,9 +181,29 @@ void VectorIndex::hold_row(const float* row) {
     value_.push_back(row[i]);
   }
   row_start_.push_back(static_cast<std::uint32_t>(value_.size()));
-  // A component costs 6 bytes held sparse, 4 dense: once the rows (enough of them to judge)
-  // take three quarters of their dense size, dense pays.
-  if (row_count_ >= 256 && value_.size() * 6 > row_count_ * dimension_ * 3) make_dense();
+  // A component costs 8 bytes held sparse (its row and its value), 4 dense: once the rows
+  // (enough of them to judge) have half their components non-zero, dense costs no more.
+  if (row_count_ >= 256 && value_.size() * 2 > row_count_ * dimension_) make_dense();
+}
+
+void VectorIndex::make_columns() {
+  column_start_.assign(dimension_ + 1, 0);
+  for (std::uint16_t c : component_) ++column_start_[c + 1u];
+  for (std::size_t c = 0; c < dimension_; ++c) column_start_[c + 1] += column_start_[c];
+  std::vector<std::uint32_t> next(column_start_.begin(), column_start_.end() - 1);
+  std::vector<std::uint32_t> rows(value_.size());
+  std::vector<float> values(value_.size());
+  for (std::size_t r = 0; r < row_count_; ++r) {
+    for (std::uint32_t k = row_start_[r]; k < row_start_[r + 1]; ++k) {
+      std::uint32_t at = next[component_[k]]++;
+      rows[at] = static_cast<std::uint32_t>(r);
+      values[at] = value_[k];
+    }
+  }
+  column_row_ = std::move(rows);
+  value_ = std::move(values);
+  row_start_ = {};
+  component_ = {};
 }
 
 void VectorIndex::make_dense() {
@@ -200,11 +223,21 @@ void VectorIndex::make_dense() {
 
 float VectorIndex::held_dot(std::size_t r, const float* query) const {
   if (!sparse_) return dot(matrix_.data() + r * dimension_, query, dimension_);
-  const std::uint16_t* component = component_.data() + row_start_[r];
-  const float* value = value_.data() + row_start_[r];
+  // The row's components that the query has, ascending: each found in its column.
+  std::vector<std::pair<std::size_t, float>> terms;
+  const auto row = static_cast<std::uint32_t>(r);
+  for (std::size_t c = 0; c < dimension_; ++c) {
+    if (query[c] == 0.0f) continue;
+    auto first = column_row_.begin() + column_start_[c];
+    auto last = column_row_.begin() + column_start_[c + 1];
+    auto it = std::lower_bound(first, last, row);
+    if (it != last && *it == row) {
+      terms.emplace_back(c, value_[static_cast<std::size_t>(it - column_row_.begin())] * query[c]);
+    }
+  }
   return sparse_dot(
-      dimension_, row_start_[r + 1] - row_start_[r], [&](std::size_t k) { return component[k]; },
-      [&](std::size_t k) { return value[k] * query[component[k]]; });
+      dimension_, terms.size(), [&](std::size_t k) { return terms[k].first; },
+      [&](std::size_t k) { return terms[k].second; });
 }
 
 float VectorIndex::similarity(Database& db, const std::vector<float>& query,
@@ -242,9 +275,46 @@ std::vector<std::pair<std::int64_t, float>> VectorIndex::similar_held(
   for (std::size_t i = 0; i < dimension_; ++i) {
     if (query[i] != 0.0f) nonzero.push_back(i);
   }
-  // Dense rows, a question of a few components: those alone.
-  bool few = !sparse_ && nonzero.size() * 4 < dimension_;
   std::vector<std::pair<std::int64_t, float>> vectors;
+  if (sparse_) {
+    // sparse_dot of every row at once, column by column: the components past the last block
+    // of 8 summed first, then each block lane's partial sums, added in lane order, so every
+    // row's float is held_dot's. A component the question lacks adds nothing, as there.
+    const std::size_t blocks_end = dimension_ - dimension_ % 8;
+    std::vector<float> sum(row_count_, 0.0f);
+    std::vector<float> lane(row_count_, 0.0f);
+    std::vector<std::uint8_t> in_lane(row_count_, 0);
+    std::vector<std::uint32_t> lane_rows;
+    auto add_column = [&](std::size_t c, std::vector<float>& into, std::uint8_t mark) {
+      for (std::uint32_t k = column_start_[c]; k < column_start_[c + 1]; ++k) {
+        std::uint32_t r = column_row_[k];
+        into[r] += value_[k] * query[c];
+        if (in_lane[r] != mark) {
+          in_lane[r] = mark;
+          lane_rows.push_back(r);
+        }
+      }
+    };
+    for (std::size_t c : nonzero) {
+      if (c >= blocks_end) add_column(c, sum, 9);
+    }
+    for (std::uint8_t j = 0; j < 8; ++j) {
+      lane_rows.clear();
+      for (std::size_t c : nonzero) {
+        if (c < blocks_end && c % 8 == j) add_column(c, lane, static_cast<std::uint8_t>(j + 1));
+      }
+      for (std::uint32_t r : lane_rows) {
+        sum[r] += lane[r];
+        lane[r] = 0.0f;
+      }
+    }
+    for (std::size_t r = 0; r < row_count_; ++r) {
+      if (sum[r] > 0) vectors.emplace_back(vector_ids_[r], sum[r]);
+    }
+    return vectors;
+  }
+  // Dense rows, a question of a few components: those alone.
+  bool few = nonzero.size() * 4 < dimension_;
   for (std::size_t r = 0; r < row_count_; ++r) {
     float similarity;
     if (few) {

@@ -8,8 +8,9 @@
 // kMaxHeldBytes; when they do not, it is not tried again for that data) and later searches scan
 // that copy. Both compute each similarity with the same arithmetic over the same floats, and
 // look up the chunks of the best vectors alike, so a search answers the same whichever way it
-// runs. A search limited to some files reads their vectors from the database either way. Vectors that are mostly zeros (the local
-// embedder's) are held as their non-zero components alone, a quarter of the memory.
+// runs. A search limited to some files reads their vectors from the database either way.
+// Vectors that are mostly zeros (the local embedder's) are held as their non-zero components
+// alone, by component, so that a search multiplies only the components its question has.
 //
 // Thread safety: none; owned by one core.
 #pragma once
@@ -55,6 +56,8 @@ class VectorIndex {
   void hold_row(const float* row);
   // The held rows from now on dense.
   void make_dense();
+  // The sparse rows held, from now on by component.
+  void make_columns();
   // dot(row r, query), as the function that reads vectors computes it.
   float held_dot(std::size_t r, const float* query) const;
   // (vector id, similarity) of every vector more similar than 0 to `query`, from the held
@@ -80,13 +83,17 @@ class VectorIndex {
   std::size_t dimension_ = 0;
   // One row per distinct vector: dense rows in `matrix_`, or, while `sparse_`, row r's
   // non-zero components at [row_start_[r], row_start_[r + 1]) of `component_` (ascending)
-  // and `value_`.
+  // and `value_` while loading; once loaded, by component: component c's rows (ascending) at
+  // [column_start_[c], column_start_[c + 1]) of `column_row_`, their values in `value_`, so
+  // that a search reads only the components its question has.
   bool sparse_ = true;
   std::size_t row_count_ = 0;
   std::vector<float> matrix_;
   std::vector<std::uint32_t> row_start_;
   std::vector<std::uint16_t> component_;
   std::vector<float> value_;
+  std::vector<std::uint32_t> column_start_;
+  std::vector<std::uint32_t> column_row_;
   std::vector<std::int64_t> vector_ids_;  // per row: its id in the vectors table, ascending
 };
 
