@@ -114,17 +114,25 @@ void ChunkCache::offer(const std::string& root_path, std::shared_ptr<const Json>
 }
 
 ChunkCache::Stored ChunkCache::find(const std::string& key) {
-  MutexLock lock(mutex_);
-  for (auto& [root, source] : sources_) {
-    auto offered = source.offered.find(key);
-    if (offered != source.offered.end()) {
-      const Offered& o = offered->second;
-      return Stored{o.records, o.imports, o.file_hash};
+  std::vector<std::shared_ptr<Reader>> readers;
+  {
+    MutexLock lock(mutex_);
+    for (auto& [root, source] : sources_) {
+      auto offered = source.offered.find(key);
+      if (offered != source.offered.end()) {
+        const Offered& o = offered->second;
+        return Stored{o.records, o.imports, o.file_hash};
+      }
+    }
+    for (auto& [root, source] : sources_) {
+      if (!source.reader) source.reader = std::make_shared<Reader>(root);
+      readers.push_back(source.reader);
     }
   }
-  for (auto& [root, source] : sources_) {
-    if (!source.db) source.db = std::make_unique<Database>(root);
-    Database& db = *source.db;
+  for (const std::shared_ptr<Reader>& reader : readers) {
+    MutexLock lock(reader->mutex);
+    if (!reader->db) reader->db = std::make_unique<Database>(reader->root_path);
+    Database& db = *reader->db;
     ReadTransaction snapshot(db);
     Statement st = db.prepare("SELECT id, file_hash FROM contexts WHERE chunk_key = ?1 LIMIT 1");
     st.bind(1, key);

@@ -102,9 +102,17 @@ class ChunkCache {
     std::shared_ptr<const Json> imports;
     std::optional<std::string> file_hash;
   };
+  // A database read by the cache. Its connection has a lock of its own, so that remembering
+  // and taking answers never wait for a read.
+  struct Reader {
+    explicit Reader(std::string root) : root_path(std::move(root)) {}
+    const std::string root_path;
+    Mutex mutex;
+    std::unique_ptr<Database> db GUARDED_BY(mutex);
+  };
   struct Source {
     int attached = 0;
-    std::unique_ptr<Database> db;
+    std::shared_ptr<Reader> reader;
     std::unordered_map<std::string, Offered> offered;
   };
 
