@@ -94,6 +94,9 @@ struct MemoryBuilder::Prepared : PreparedFile {
   bool trusted = false;
   // True when the stored context has these chunks: storing it again adds no units.
   bool same_context = false;
+  // True when `held` was looked up in the transaction that writes the file: no other writer
+  // can have dropped one of those vectors since.
+  bool held_under_lock = false;
   std::unordered_set<std::string> held;  // hashes whose vector the agent holds
   std::vector<std::string> to_embed;     // hashes to make a vector for, with `made`
   std::vector<std::vector<float>> made;
@@ -218,7 +221,7 @@ void MemoryBuilder::settle(Prepared& p) {
   // A stored context whose vectors were all there still has them: vectors that
   // stored chunks refer to are never deleted. Any other answer is checked again
   // under the write lock (write), since another writer may drop a vector
-  // between this look and that lock.
+  // between this look and that lock, unless this look was under it (a batch).
   p.trusted =
       same_context && stored->vectors_complete && only_embedder(db, agent_id, embedder.name());
   if (p.trusted) {
@@ -276,9 +279,10 @@ std::int64_t MemoryBuilder::write(const std::string& agent_id, Prepared& p) {
   // A trusted context is stored already with its flag; an unchanged one keeps it.
   bool vectors_complete =
       !p.trusted && all_made &&
-      hashes_with_vectors(db, agent_id, embedder,
-                          std::vector<std::string>(p.held.begin(), p.held.end()))
-              .size() == p.held.size();
+      (p.held_under_lock ||
+       hashes_with_vectors(db, agent_id, embedder,
+                           std::vector<std::string>(p.held.begin(), p.held.end()))
+               .size() == p.held.size());
   std::vector<std::string> old_hashes = core_->contexts().put(
       agent_id,
       ContextWrite{p.path, p.language, *p.chunks, p.filled, *p.imports, p.facts, indexed_at,
@@ -318,6 +322,7 @@ Json MemoryBuilder::store_prepared(PreparedFile& file) {
 Json MemoryBuilder::store(Prepared& p) {
   if (batch_ && batch_failure_) std::rethrow_exception(batch_failure_);
   settle(p);
+  p.held_under_lock = batch_ != nullptr;
   const std::string& agent_id = p.agent_id;
   auto chunk_count = static_cast<std::int64_t>(p.chunks->size());
   std::int64_t removed = 0;
@@ -389,7 +394,10 @@ void MemoryBuilder::write_span_again() noexcept {
   try {
     core_->database().exec("ROLLBACK TO batch_span");
     core_->contexts().drop_keyword_writes_from(span_.held_keyword_writes);
-    for (const std::unique_ptr<Prepared>& file : files) write(file->agent_id, *file);
+    for (const std::unique_ptr<Prepared>& file : files) {
+      file->held_under_lock = false;  // looked up before the rollback: looked up again
+      write(file->agent_id, *file);
+    }
     close_span();
   } catch (...) {
     batch_failure_ = std::current_exception();
