@@ -117,11 +117,8 @@ void VectorIndex::forget() {
   sparse_ = true;
   row_count_ = 0;
   matrix_ = {};
-  row_start_ = {};
-  component_ = {};
-  value_ = {};
-  column_start_ = {};
-  column_row_ = {};
+  columns_ = {};
+  held_values_ = 0;
   vector_ids_ = {};
 }
 
@@ -136,7 +133,6 @@ void VectorIndex::load(Database& db) {
   std::uint64_t count = 0;
   std::uint64_t widest = 0;
   std::vector<float> row;
-  row_start_.push_back(0);
   while (st.step()) {
     std::int64_t dim = st.column_int(2);
     widest = std::max(widest, static_cast<std::uint64_t>(std::max<std::int64_t>(dim, 0)));
@@ -149,8 +145,12 @@ void VectorIndex::load(Database& db) {
     if (dimension_ == 0) {
       dimension_ = static_cast<std::size_t>(dim);
       row.resize(dimension_);
-      // Component indexes are 16 bits.
-      if (dimension_ > 0xffff) make_dense();
+      // So many components would each be a column: held dense.
+      if (dimension_ > 0xffff) {
+        make_dense();
+      } else {
+        columns_.resize(dimension_);
+      }
     }
     if (static_cast<std::size_t>(dim) != dimension_) continue;
     if (!decode_vector(st.column_blob(1), dimension_, row.data())) continue;
@@ -165,60 +165,42 @@ void VectorIndex::load(Database& db) {
     vector_ids_.push_back(id);
     hold_row(row.data());
   }
-  if (sparse_) make_columns();
+  for (Column& column : columns_) {  // no room left to grow into
+    column.rows.shrink_to_fit();
+    column.values.shrink_to_fit();
+  }
   held_ = true;
 }
 
 void VectorIndex::hold_row(const float* row) {
-  ++row_count_;
+  const auto r = static_cast<std::uint32_t>(row_count_++);
   if (!sparse_) {
     matrix_.insert(matrix_.end(), row, row + dimension_);
     return;
   }
   for (std::size_t i = 0; i < dimension_; ++i) {
     if (row[i] == 0.0f) continue;
-    component_.push_back(static_cast<std::uint16_t>(i));
-    value_.push_back(row[i]);
+    columns_[i].rows.push_back(r);
+    columns_[i].values.push_back(row[i]);
+    ++held_values_;
   }
-  row_start_.push_back(static_cast<std::uint32_t>(value_.size()));
   // A component costs 8 bytes held sparse (its row and its value), 4 dense: once the rows
   // (enough of them to judge) have half their components non-zero, dense costs no more.
-  if (row_count_ >= 256 && value_.size() * 2 > row_count_ * dimension_) make_dense();
-}
-
-void VectorIndex::make_columns() {
-  column_start_.assign(dimension_ + 1, 0);
-  for (std::uint16_t c : component_) ++column_start_[c + 1u];
-  for (std::size_t c = 0; c < dimension_; ++c) column_start_[c + 1] += column_start_[c];
-  std::vector<std::uint32_t> next(column_start_.begin(), column_start_.end() - 1);
-  std::vector<std::uint32_t> rows(value_.size());
-  std::vector<float> values(value_.size());
-  for (std::size_t r = 0; r < row_count_; ++r) {
-    for (std::uint32_t k = row_start_[r]; k < row_start_[r + 1]; ++k) {
-      std::uint32_t at = next[component_[k]]++;
-      rows[at] = static_cast<std::uint32_t>(r);
-      values[at] = value_[k];
-    }
-  }
-  column_row_ = std::move(rows);
-  value_ = std::move(values);
-  row_start_ = {};
-  component_ = {};
+  if (row_count_ >= 256 && held_values_ * 2 > row_count_ * dimension_) make_dense();
 }
 
 void VectorIndex::make_dense() {
   if (!sparse_) return;
-  std::size_t rows = row_start_.empty() ? 0 : row_start_.size() - 1;
-  matrix_.assign(rows * dimension_, 0.0f);
-  for (std::size_t r = 0; r < rows; ++r) {
-    for (std::uint32_t k = row_start_[r]; k < row_start_[r + 1]; ++k) {
-      matrix_[r * dimension_ + component_[k]] = value_[k];
+  matrix_.assign(row_count_ * dimension_, 0.0f);
+  for (std::size_t c = 0; c < columns_.size(); ++c) {
+    const Column& column = columns_[c];
+    for (std::size_t k = 0; k < column.rows.size(); ++k) {
+      matrix_[column.rows[k] * dimension_ + c] = column.values[k];
     }
   }
   sparse_ = false;
-  row_start_ = {};
-  component_ = {};
-  value_ = {};
+  columns_ = {};
+  held_values_ = 0;
 }
 
 float VectorIndex::held_dot(std::size_t r, const float* query) const {
@@ -228,11 +210,11 @@ float VectorIndex::held_dot(std::size_t r, const float* query) const {
   const auto row = static_cast<std::uint32_t>(r);
   for (std::size_t c = 0; c < dimension_; ++c) {
     if (query[c] == 0.0f) continue;
-    auto first = column_row_.begin() + column_start_[c];
-    auto last = column_row_.begin() + column_start_[c + 1];
-    auto it = std::lower_bound(first, last, row);
-    if (it != last && *it == row) {
-      terms.emplace_back(c, value_[static_cast<std::size_t>(it - column_row_.begin())] * query[c]);
+    const Column& column = columns_[c];
+    auto it = std::lower_bound(column.rows.begin(), column.rows.end(), row);
+    if (it != column.rows.end() && *it == row) {
+      terms.emplace_back(c, column.values[static_cast<std::size_t>(it - column.rows.begin())] *
+                                query[c]);
     }
   }
   return sparse_dot(
@@ -286,9 +268,10 @@ std::vector<std::pair<std::int64_t, float>> VectorIndex::similar_held(
     std::vector<std::uint8_t> in_lane(row_count_, 0);
     std::vector<std::uint32_t> lane_rows;
     auto add_column = [&](std::size_t c, std::vector<float>& into, std::uint8_t mark) {
-      for (std::uint32_t k = column_start_[c]; k < column_start_[c + 1]; ++k) {
-        std::uint32_t r = column_row_[k];
-        into[r] += value_[k] * query[c];
+      const Column& column = columns_[c];
+      for (std::size_t k = 0; k < column.rows.size(); ++k) {
+        std::uint32_t r = column.rows[k];
+        into[r] += column.values[k] * query[c];
         if (in_lane[r] != mark) {
           in_lane[r] = mark;
           lane_rows.push_back(r);

@@ -56,8 +56,6 @@ class VectorIndex {
   void hold_row(const float* row);
   // The held rows from now on dense.
   void make_dense();
-  // The sparse rows held, from now on by component.
-  void make_columns();
   // dot(row r, query), as the function that reads vectors computes it.
   float held_dot(std::size_t r, const float* query) const;
   // (vector id, similarity) of every vector more similar than 0 to `query`, from the held
@@ -81,19 +79,18 @@ class VectorIndex {
   bool unholdable_ = false;
   int searches_ = 0;  // of this data since it was noted
   std::size_t dimension_ = 0;
-  // One row per distinct vector: dense rows in `matrix_`, or, while `sparse_`, row r's
-  // non-zero components at [row_start_[r], row_start_[r + 1]) of `component_` (ascending)
-  // and `value_` while loading; once loaded, by component: component c's rows (ascending) at
-  // [column_start_[c], column_start_[c + 1]) of `column_row_`, their values in `value_`, so
+  // One row per distinct vector: dense rows in `matrix_`, or, while `sparse_`, by component:
+  // the rows (ascending) that have component c non-zero, and their values, in columns_[c], so
   // that a search reads only the components its question has.
+  struct Column {
+    std::vector<std::uint32_t> rows;
+    std::vector<float> values;
+  };
   bool sparse_ = true;
   std::size_t row_count_ = 0;
   std::vector<float> matrix_;
-  std::vector<std::uint32_t> row_start_;
-  std::vector<std::uint16_t> component_;
-  std::vector<float> value_;
-  std::vector<std::uint32_t> column_start_;
-  std::vector<std::uint32_t> column_row_;
+  std::vector<Column> columns_;
+  std::size_t held_values_ = 0;  // in all columns
   std::vector<std::int64_t> vector_ids_;  // per row: its id in the vectors table, ascending
 };
 
