@@ -94,6 +94,9 @@ struct MemoryBuilder::Prepared : PreparedFile {
   bool trusted = false;
   // True when the stored context has these chunks: storing it again adds no units.
   bool same_context = false;
+  // True when the stored file this one copies had a vector for each of its chunks: they are
+  // not made ahead (the few that may be missing are made when the file is stored).
+  bool copies_held_vectors = false;
   // True when `held` was looked up in the transaction that writes the file: no other writer
   // can have dropped one of those vectors since.
   bool held_under_lock = false;
@@ -167,6 +170,7 @@ void MemoryBuilder::stage(Prepared& p, const std::string& agent_id, const std::s
     if (taken->imports && taken->file_hash && p.facts.sha256 == taken->file_hash) {
       p.imports = *taken->imports;
     }
+    p.copies_held_vectors = taken->vectors_of == agent_id;
   }
 }
 
@@ -188,7 +192,7 @@ std::unique_ptr<PreparedFile> MemoryBuilder::prepare_file(const std::string& age
                                               *p->imports, p->facts, 0, Json(), std::nullopt},
                                  dictionary.get());
   Embedder& embedder = core_->embedder();
-  if (embedder.runs_locally()) {
+  if (embedder.runs_locally() && !p->copies_held_vectors) {
     std::vector<std::string> hashes, texts;
     for (std::size_t i = 0; i < records.size(); ++i) {
       const std::string& hash = p->hashes[i];

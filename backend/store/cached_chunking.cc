@@ -44,8 +44,7 @@ class CachedChunker : public Chunker {
       records = std::make_shared<const Json>(std::move(made));
       stored = ChunkCache::Stored{};
     }
-    cache_->remember(file_path, language_, std::move(key), records, std::move(stored.imports),
-                     std::move(stored.file_hash));
+    cache_->remember(file_path, language_, std::move(key), records, std::move(stored));
     std::vector<std::unique_ptr<CodeUnit>> units;
     units.reserve(records->size());
     for (std::size_t i = 0; i < records->size(); ++i) {

@@ -121,7 +121,7 @@ ChunkCache::Stored ChunkCache::find(const std::string& key) {
       auto offered = source.offered.find(key);
       if (offered != source.offered.end()) {
         const Offered& o = offered->second;
-        return Stored{o.records, o.imports, o.file_hash};
+        return Stored{o.records, o.imports, o.file_hash, std::nullopt};
       }
     }
     for (auto& [root, source] : sources_) {
@@ -134,28 +134,32 @@ ChunkCache::Stored ChunkCache::find(const std::string& key) {
     if (!reader->db) reader->db = std::make_unique<Database>(reader->root_path);
     Database& db = *reader->db;
     ReadTransaction snapshot(db);
-    Statement st = db.prepare("SELECT id, file_hash FROM contexts WHERE chunk_key = ?1 LIMIT 1");
+    Statement st = db.prepare(
+        "SELECT id, file_hash, agent_id, vectors_complete FROM contexts WHERE chunk_key = ?1 "
+        "LIMIT 1");
     st.bind(1, key);
     if (!st.step()) continue;
     std::int64_t id = st.column_int(0);
     ContextTable table(db);
-    Stored stored{std::make_shared<const Json>(table.chunk_records(id)), nullptr, std::nullopt};
+    Stored stored{std::make_shared<const Json>(table.chunk_records(id)), nullptr, std::nullopt,
+                  std::nullopt};
     if (!st.is_null(1)) {
       stored.file_hash = st.column_text(1);
       stored.imports = std::make_shared<const Json>(table.import_records(id));
     }
+    if (st.column_int(3) != 0) stored.vectors_of = st.column_text(2);
     return stored;
   }
   return Stored{};
 }
 
 void ChunkCache::remember(const std::string& path, const std::string& language, std::string key,
-                          std::shared_ptr<const Json> records, std::shared_ptr<const Json> imports,
-                          std::optional<std::string> file_hash) {
+                          std::shared_ptr<const Json> records, Stored known) {
   MutexLock lock(mutex_);
   if (answers_.size() >= kRememberedAnswers) answers_.pop_front();
   answers_.push_back(Answer{path, language,
-                            Taken{std::move(key), std::move(imports), std::move(file_hash)},
+                            Taken{std::move(key), std::move(known.imports),
+                                  std::move(known.file_hash), std::move(known.vectors_of)},
                             std::move(records)});
 }
 

@@ -46,10 +46,13 @@ class ChunkCache {
   // What a store holds under a chunk key: the chunk records, and the import records of the
   // file they were stored with, with the SHA-256 of that file's bytes (imports are a function
   // of the bytes and the language, so they serve a file with the same bytes).
+  // With them, the agent that held a vector for every one of those chunks when they were
+  // stored, when one did.
   struct Stored {
     std::shared_ptr<const Json> records;  // null when no store holds the key
     std::shared_ptr<const Json> imports;  // null when not known
     std::optional<std::string> file_hash;
+    std::optional<std::string> vectors_of;
   };
 
   // What the builder takes for a file whose records are the chunker's answer.
@@ -57,6 +60,7 @@ class ChunkCache {
     std::string key;
     std::shared_ptr<const Json> imports;  // as in Stored
     std::optional<std::string> file_hash;
+    std::optional<std::string> vectors_of;
   };
 
   // Makes the database under `root_path` a source of stored chunks until detached. Attaching
@@ -79,10 +83,10 @@ class ChunkCache {
   Stored find(const std::string& key);
 
   // Notes what the chunker answered for `path` in `language`: the array of its units'
-  // records, the key of the text it cut, and what a store told of that text's imports.
+  // records, the key of the text it cut, and what a store told of that text's imports and
+  // vectors (`known`, whose records are not used).
   void remember(const std::string& path, const std::string& language, std::string key,
-                std::shared_ptr<const Json> records, std::shared_ptr<const Json> imports = nullptr,
-                std::optional<std::string> file_hash = std::nullopt);
+                std::shared_ptr<const Json> records, Stored known = Stored{});
 
   // What was remembered for `path` and `language` when `chunks` (the array the builder is
   // about to store, before it fills in hash ids) is exactly what the chunker answered, with
