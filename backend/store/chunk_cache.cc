@@ -92,13 +92,14 @@ void ChunkCache::detach(const std::string& root_path) {
 
 void ChunkCache::offer(const std::string& root_path, std::shared_ptr<const Json> contexts,
                        const std::vector<std::optional<std::string>>& keys) {
-  std::unordered_map<std::string, Offered> offered;
+  std::unordered_map<std::string, Stored> offered;
   for (std::size_t i = 0; contexts && i < keys.size() && i < contexts->size(); ++i) {
     const Json& context = (*contexts)[i];
     auto chunks = context.find("chunks");
     if (!keys[i] || chunks == context.end()) continue;
     // Shares ownership of the whole array: no record is copied.
-    Offered offer{std::shared_ptr<const Json>(contexts, &*chunks), nullptr, std::nullopt};
+    Stored offer{std::shared_ptr<const Json>(contexts, &*chunks), nullptr, std::nullopt,
+                 std::nullopt};
     auto imports = context.find("imports");
     auto file_hash = context.find("file_hash");
     if (imports != context.end() && imports->is_array() && file_hash != context.end() &&
@@ -119,10 +120,7 @@ ChunkCache::Stored ChunkCache::find(const std::string& key) {
     MutexLock lock(mutex_);
     for (auto& [root, source] : sources_) {
       auto offered = source.offered.find(key);
-      if (offered != source.offered.end()) {
-        const Offered& o = offered->second;
-        return Stored{o.records, o.imports, o.file_hash, std::nullopt};
-      }
+      if (offered != source.offered.end()) return offered->second;
     }
     for (auto& [root, source] : sources_) {
       if (!source.reader) source.reader = std::make_shared<Reader>(root);

@@ -101,11 +101,6 @@ class ChunkCache {
     Taken taken;
     std::shared_ptr<const Json> records;
   };
-  struct Offered {
-    std::shared_ptr<const Json> records;
-    std::shared_ptr<const Json> imports;
-    std::optional<std::string> file_hash;
-  };
   // A database read by the cache. Its connection has a lock of its own, so that remembering
   // and taking answers never wait for a read.
   struct Reader {
@@ -117,7 +112,7 @@ class ChunkCache {
   struct Source {
     int attached = 0;
     std::shared_ptr<Reader> reader;
-    std::unordered_map<std::string, Offered> offered;
+    std::unordered_map<std::string, Stored> offered;
   };
 
   Mutex mutex_;
