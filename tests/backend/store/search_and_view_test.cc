@@ -366,15 +366,42 @@ class DenseEmbedder : public backend::Embedder {
   std::string name_ = "dense-24";
 };
 
+// The local embedder's vectors with five components more, past the last block of eight, that
+// sum the others: vectors held sparse whose sums have a tail.
+class TailEmbedder : public backend::Embedder {
+ public:
+  const std::string& name() const override { return name_; }
+  Json describe() const override { return {{"kind", "test"}, {"name", name_}}; }
+  std::vector<std::vector<float>> embed(const std::vector<std::string>& texts) override {
+    std::vector<std::vector<float>> out;
+    for (const std::string& text : texts) {
+      std::vector<float> local = backend::LocalEmbedder::embed_text(text);
+      std::vector<float> longer(local.size() + 5, 0.0f);
+      for (std::size_t i = 0; i < local.size(); ++i) {
+        longer[i] = local[i];
+        longer[local.size() + i % 5] += local[i];
+      }
+      out.push_back(std::move(longer));
+    }
+    return out;
+  }
+
+ private:
+  std::string name_ = "tail-261";
+};
+
 // A new process reads the vectors in pieces; a warm one holds them: both answer the same,
 // ties included, whether the vectors are held sparse (the local embedder's) or dense.
 TEST_F(BackendTest, ColdAndWarmSearchesAnswerTheSame) {
   const char* words[] = {"parse", "render", "socket", "cache", "token", "graph", "queue"};
-  for (bool dense : {false, true}) {
-    SCOPED_TRACE(dense ? "dense" : "sparse");
-    auto make_core = [&] {
-      return std::make_shared<backend::BackendCore>(
-          root_, nullptr, dense ? std::make_unique<DenseEmbedder>() : nullptr);
+  for (const char* kind : {"sparse", "dense", "sparse with a tail"}) {
+    SCOPED_TRACE(kind);
+    bool dense = std::string(kind) == "dense";
+    auto make_core = [&]() -> std::shared_ptr<backend::BackendCore> {
+      std::unique_ptr<backend::Embedder> embedder;
+      if (dense) embedder = std::make_unique<DenseEmbedder>();
+      if (std::string(kind) == "sparse with a tail") embedder = std::make_unique<TailEmbedder>();
+      return std::make_shared<backend::BackendCore>(root_, nullptr, std::move(embedder));
     };
     backend::MemoryBuilder builder(make_core());
     // Enough distinct vectors to judge how to hold them.
