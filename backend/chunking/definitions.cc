@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "backend/chunking/source_lines.h"
+#include "backend/chunking/tree_sitter_chunker.h"
 #include "backend/chunking/unit_details.h"
 
 namespace vantory::backend {
@@ -13,11 +14,11 @@ constexpr std::size_t kNoRow = std::numeric_limits<std::size_t>::max();
 // Wrappers nest only a few levels in real code (export of a decorated declaration, a template
 // of a template); deeper chains are not definitions.
 constexpr int kMaxUnwrap = 8;
-// Classes nest a few levels in real code. Deeper ones are not opened: their members stay in
-// their text. Each level's members carry the names of all levels above, so unbounded nesting
-// would make names (and memory) grow with the square of the depth: 60 KB of nested classes
-// took 160 MB.
-constexpr int kMaxClassDepth = 32;
+// Definitions nest a few levels in real code. Deeper ones are not opened: their members stay
+// in their text. Each level's members carry the names of all levels above, so unbounded
+// nesting would make names (and memory) grow with the square of the depth: 60 KB of nested
+// classes took 160 MB.
+constexpr int kMaxOpenedDepth = 32;
 using Found = FoundDefinition;
 
 class DefinitionFinder {
@@ -51,7 +52,7 @@ class DefinitionFinder {
     bool imports_here;  // whether imports here make import units
     TSNode header{};    // the class whose body this is: comments between its name and its
                         // body lead its first member
-    int depth = 0;      // how many classes enclose it
+    int depth = 0;      // how many opened definitions enclose it
   };
 
   void walk_container(const Frame& frame);
@@ -187,6 +188,7 @@ void DefinitionFinder::add_definition(const Frame& frame, const Found& found, TS
   def.first_row = first;
   def.last_row = last_row(span);
   def.parent = frame.parent;
+  def.level = frame.depth;
   // Python documents a unit inside it, Elixir a module; the other languages and Elixir's
   // functions in the comment or attribute above it.
   std::string doc = details_.inner_doc(found);
@@ -201,7 +203,7 @@ void DefinitionFinder::add_definition(const Frame& frame, const Found& found, TS
     int index = static_cast<int>(defs_.size());
     std::string scope = def.name;
     defs_.push_back(std::move(def));
-    if (!ts_node_is_null(found.body) && frame.depth + 1 < kMaxClassDepth) {
+    if (!ts_node_is_null(found.body) && frame.depth + 1 < kMaxOpenedDepth) {
       stack_.push_back({found.body, index, std::move(scope), false, span, frame.depth + 1});
     }
   } else {
@@ -209,7 +211,13 @@ void DefinitionFinder::add_definition(const Frame& frame, const Found& found, TS
                : frame.parent >= 0 || qualified ? "method"
                                                 : "function";
     def.parameters = details_.parameters(found);
+    // A long function is opened too, but it has no members: its own rows stay whole, and
+    // what is defined in it is neither a method nor part of an enclosing class. Such a local
+    // definition is named as the function's own code calls it, by its bare name.
+    bool opened = !ts_node_is_null(found.body) && def.last_row - def.first_row >= kMaxBlockRows &&
+                  frame.depth + 1 < kMaxOpenedDepth;
     defs_.push_back(std::move(def));
+    if (opened) stack_.push_back({found.body, -1, "", false, {}, frame.depth + 1});
   }
 }
 

@@ -243,14 +243,21 @@ void FileChunker::assign_rows(std::vector<Definition> defs) {
     unit.def.first_row = std::min(unit.def.first_row, unit.def.last_row);
     units_.push_back(std::move(unit));
   }
-  // Classes first, so that on a row shared with a member the member wins.
-  for (int pass = 0; pass < 2; ++pass) {
-    for (std::size_t i = 0; i < units_.size(); ++i) {
-      const Definition& def = units_[i].def;
-      if ((def.type == "class") != (pass == 0)) continue;
-      for (std::size_t row = def.first_row; row <= def.last_row; ++row) {
-        owner_[row] = static_cast<int>(i);
-      }
+  // Outer definitions first and, at one level, classes first: a row goes to the innermost
+  // unit that holds it (a member on a row shared with its class, a function defined in a long
+  // one), so that each identifier and call counts for one unit.
+  std::vector<std::size_t> order(units_.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    const Definition& x = units_[a].def;
+    const Definition& y = units_[b].def;
+    if (x.level != y.level) return x.level < y.level;
+    return (x.type == "class") > (y.type == "class");
+  });
+  for (std::size_t i : order) {
+    const Definition& def = units_[i].def;
+    for (std::size_t row = def.first_row; row <= def.last_row; ++row) {
+      owner_[row] = static_cast<int>(i);
     }
   }
 }

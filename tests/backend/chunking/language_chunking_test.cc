@@ -10,8 +10,10 @@
 namespace vantory::backend::testing {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsSupersetOf;
+using ::testing::Not;
 
 struct ExpectedUnit {
   std::string name;
@@ -766,6 +768,51 @@ TEST(PythonChunking, NestedFunctionsStayInTheirEnclosingFunction) {
   const Json* touch = find_chunk(records, "Store._touch");
   ASSERT_NE(touch, nullptr);
   EXPECT_NE((*touch)["content"].get<std::string>().find("def inner(x):"), std::string::npos);
+}
+
+// A long function keeps all its rows; the functions and classes defined in it are units too,
+// named as its code calls them, and each identifier and call belongs to the innermost unit.
+TEST(JavaScriptChunking, DefinitionsInsideALongFunctionAreUnitsToo) {
+  std::string filler;
+  for (int i = 0; i < 60; ++i) filler += "  total += step(" + std::to_string(i) + ")\n";
+  const std::string source =
+      "async function build (gyp, argv) {\n"
+      "  let total = 0\n" +
+      filler +
+      "  // Finds the make program.\n"
+      "  async function doWhich (msvs) {\n"
+      "    return which(gyp.command)\n"
+      "  }\n"
+      "  class Runner {\n"
+      "    run () { return spawn(argv) }\n"
+      "  }\n"
+      "  await doWhich(false)\n"
+      "  return total\n"
+      "}\n";
+  std::vector<Json> records = chunk("javascript", source);
+  expect_consistent(records, source);
+  EXPECT_THAT(names_of(records), ElementsAre("build", "doWhich", "Runner", "Runner.run"));
+  const Json& build = records[0];
+  EXPECT_EQ(build["start_line"], 1);
+  EXPECT_EQ(build["end_line"], 72);
+  EXPECT_THAT(parameter_names(build), ElementsAre("gyp", "argv"));
+  EXPECT_THAT(call_targets(build), Contains("doWhich"));
+  EXPECT_THAT(call_targets(build), Not(Contains("which")));
+  const Json& do_which = records[1];
+  EXPECT_EQ(do_which["type"], "function");
+  EXPECT_EQ(do_which["start_line"], 63);
+  EXPECT_EQ(do_which["summary"], "Finds the make program.");
+  EXPECT_THAT(call_targets(do_which), ElementsAre("which"));
+  EXPECT_EQ(records[3]["type"], "method");
+  EXPECT_THAT(call_targets(records[3]), ElementsAre("spawn"));
+
+  // A short function keeps what is defined in it.
+  std::vector<Json> short_one = chunk("javascript",
+                                      "function outer () {\n"
+                                      "  function inner () { return 1 }\n"
+                                      "  return inner()\n"
+                                      "}\n");
+  EXPECT_THAT(names_of(short_one), ElementsAre("outer"));
 }
 
 TEST(PythonChunking, DefinitionsInsideModuleLevelConditionsAreUnits) {
