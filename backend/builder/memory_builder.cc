@@ -97,6 +97,8 @@ struct MemoryBuilder::Prepared : PreparedFile {
   // True when the stored file this one copies had a vector for each of its chunks: they are
   // not made ahead (the few that may be missing are made when the file is stored).
   bool copies_held_vectors = false;
+  // True when a store held the text this file's records were cut from.
+  bool copies_stored = false;
   // True when `held` was looked up in the transaction that writes the file: no other writer
   // can have dropped one of those vectors since.
   bool held_under_lock = false;
@@ -171,6 +173,7 @@ void MemoryBuilder::stage(Prepared& p, const std::string& agent_id, const std::s
       p.imports = *taken->imports;
     }
     p.copies_held_vectors = taken->vectors_of == agent_id;
+    p.copies_stored = taken->stored;
   }
 }
 
@@ -188,9 +191,10 @@ std::unique_ptr<PreparedFile> MemoryBuilder::prepare_file(const std::string& age
   p->bytes.shrink_to_fit();
   std::shared_ptr<const TextDictionary> dictionary =
       core_->database().text_dictionaries().current();
+  // A copy of a stored file is stored reading that file's bodies: none are packed ahead.
   p->packed = ContextTable::pack(ContextWrite{p->path, p->language, records, p->filled,
                                               *p->imports, p->facts, 0, Json(), std::nullopt},
-                                 dictionary.get());
+                                 dictionary.get(), !p->copies_stored);
   Embedder& embedder = core_->embedder();
   if (embedder.runs_locally() && !p->copies_held_vectors) {
     std::vector<std::string> hashes, texts;

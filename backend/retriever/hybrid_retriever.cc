@@ -43,6 +43,13 @@ constexpr const char* kKeywordSearchFiltered =
     "JOIN chunks c ON c.id = chunk_fts.rowid WHERE chunk_fts MATCH ?1 AND c.agent_id = ?2 "
     "AND c.context_id IN (SELECT value FROM json_each(?4)) ORDER BY rank LIMIT ?3";
 
+// The chunks of copies (chunks.body_of) in the files of the filter, found through the keyword
+// index rows of their originals, which may lie outside the filter.
+constexpr const char* kKeywordSearchCopiesFiltered =
+    "SELECT k.id, bm25(chunk_fts, 10.0, 2.0, 1.0, 1.0, 0.5, 5.0) AS rank FROM chunk_fts "
+    "JOIN chunks k ON k.body_of = chunk_fts.rowid WHERE chunk_fts MATCH ?1 AND k.agent_id = ?2 "
+    "AND k.context_id IN (SELECT value FROM json_each(?4)) ORDER BY rank LIMIT ?3";
+
 // Whether every stored chunk is `agent_id`'s (true for a store with no chunks).
 bool sole_agent(Database& db, const std::string& agent_id) {
   // Apart, MIN and MAX each read one end of the agents' index; together they scan it.
@@ -188,6 +195,24 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
       best = std::max(best, relevance);
       hits.emplace_back(st.column_int(0), relevance);
     }
+    // The chunks of copies of a file are found as their original's, whose keyword index rows
+    // they share: each matches as well.
+    if (allowed) {
+      Statement copies = db.prepare(kKeywordSearchCopiesFiltered);
+      copies.bind(1, match_any(words)).bind(2, agent_id).bind(3, pool);
+      copies.bind(4, dump_json(allowed_ids));
+      while (copies.step()) {
+        double relevance = -copies.column_double(1);
+        best = std::max(best, relevance);
+        hits.emplace_back(copies.column_int(0), relevance);
+      }
+    } else {
+      for (std::size_t i = 0, found = hits.size(); i < found; ++i) {
+        Statement copies = db.prepare("SELECT id FROM chunks WHERE body_of = ?1");
+        copies.bind(1, hits[i].first);
+        while (copies.step()) hits.emplace_back(copies.column_int(0), hits[i].second);
+      }
+    }
     for (const auto& [id, relevance] : hits) {
       candidates[id].keyword = best > 0 ? relevance / best : 0;
     }
@@ -216,7 +241,8 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
     candidate.score =
         kKeywordWeight * candidate.keyword + (1 - kKeywordWeight) * candidate.vector;
     Statement place = db.prepare(
-        "SELECT x.file_path, c.body FROM chunks c JOIN contexts x ON x.id = c.context_id "
+        "SELECT x.file_path, COALESCE(o.body, c.body) FROM chunks c "
+        "JOIN contexts x ON x.id = c.context_id LEFT JOIN chunks o ON o.id = c.body_of "
         "WHERE c.id = ?1");
     place.bind(1, id);
     if (!place.step()) continue;
@@ -249,13 +275,15 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
   std::unordered_set<std::string> files_counted;
   for (const auto& [id, candidate] : ranked) {
     Statement st = db.prepare(
-        "SELECT c.body, x.file_path, x.file_size, c.hash_id FROM chunks c "
-        "JOIN contexts x ON x.id = c.context_id WHERE c.id = ?1");
+        "SELECT COALESCE(o.body, c.body), x.file_path, x.file_size, c.hash_id, "
+        "c.body_of IS NOT NULL FROM chunks c JOIN contexts x ON x.id = c.context_id "
+        "LEFT JOIN chunks o ON o.id = c.body_of WHERE c.id = ?1");
     st.bind(1, id);
     if (!st.step()) continue;
     ChunkBody body = unpack_chunk_body(st.column_blob(0), db.text_dictionaries());
     Json chunk = chunk_record(body, column_hash_id(st, 3));
     std::string file_path = st.column_text(1);
+    if (st.column_int(4) != 0) put_in_file(chunk, file_path);
     if (!chunk.contains("file_path")) chunk["file_path"] = file_path;
     tokens_served += static_cast<std::int64_t>(body.text.content.size() / 4);
     if (files_counted.insert(file_path).second && !st.is_null(2)) {

@@ -205,6 +205,14 @@ UPDATE vectors SET hash_id = stored_hash_id(hash_id);
 PRAGMA user_version = 4;
 )sql";
 
+// Version 5: the chunks of a copy of a file read the bodies of the original's chunks, and the
+// keyword index holds only those (schema.h). Chunks stored before keep their own bodies.
+constexpr const char* kUpgradeTo5 = R"sql(
+ALTER TABLE chunks ADD COLUMN body_of INTEGER;
+CREATE INDEX chunks_by_body_of ON chunks(body_of) WHERE body_of IS NOT NULL;
+PRAGMA user_version = 5;
+)sql";
+
 int user_version(Database& db) {
   Statement st = db.prepare("PRAGMA user_version");
   return st.step() ? static_cast<int>(st.column_int(0)) : 0;
@@ -227,6 +235,7 @@ void ensure_schema(Database& db) {
   if (version <= 1) db.exec(kUpgradeTo2);
   if (version <= 2) upgrade_to_3(db);
   if (version <= 3) db.exec(kUpgradeTo4);
+  if (version <= 4) db.exec(kUpgradeTo5);
   tx.commit();
 }
 

@@ -11,7 +11,10 @@
 //   chunks        the chunk records of each context in order, each with its content and the
 //                 texts the keyword index was given packed into one compressed body
 //                 (chunk_body.h); chunk_fts is the keyword index (FTS5, contentless),
-//                 chunk_vocab tells how many chunks hold each term.
+//                 chunk_vocab tells how many chunks hold each term. A chunk of a copy of
+//                 another file of its agent (the same chunk key) has no body and no keyword
+//                 index row of its own: body_of names the chunk whose body it reads, with its
+//                 own file's path.
 //   imports       the import records of each context in order, with the module's stem.
 //   vectors       one float32 vector per chunk hash per agent, with the embedder that made it.
 //   sections      other named sections of an agent's data.
@@ -27,7 +30,7 @@ namespace vantory::backend {
 
 class Database;
 
-inline constexpr int kSchemaVersion = 4;
+inline constexpr int kSchemaVersion = 5;
 
 // Creates the tables of an empty database, or brings those of an older version up to date.
 // Throws RuntimeError for a database written by a

@@ -48,7 +48,8 @@ std::vector<std::string> sample_payloads(Database& db, std::int64_t largest) {
   std::int64_t last = 0;
   for (std::int64_t i = 0; i < count && bytes < kSampleBytes; ++i) {
     std::int64_t from = std::max(last + 1, largest * i / count + 1);
-    Statement st = db.prepare("SELECT id, body FROM chunks WHERE id >= ?1 ORDER BY id LIMIT 1");
+    Statement st = db.prepare(
+        "SELECT id, body FROM chunks WHERE id >= ?1 AND body_of IS NULL ORDER BY id LIMIT 1");
     st.bind(1, from);
     if (!st.step()) break;
     last = st.column_int(0);

@@ -33,7 +33,7 @@ class CachedChunker : public Chunker {
     std::string key = ChunkCache::key_of(language_, text);
     // The records stored for the same text, maybe at another path: a copy of the file.
     ChunkCache::Stored stored = cache_->find(key);
-    std::shared_ptr<const Json> records = for_path(std::move(stored.records), file_path);
+    std::shared_ptr<const Json> records = for_path(stored.records, file_path);
     if (!records) {
       std::unique_ptr<Chunker> chunker = chunking_->get_chunker(language_);
       if (!chunker) throw RuntimeError("no chunker for language " + language_);

@@ -75,4 +75,18 @@ Json chunk_record(const ChunkBody& body, const std::optional<std::string>& row_h
   return chunk;
 }
 
+void put_in_file(Json& record, const std::string& file_path) {
+  if (!record.is_object()) return;
+  auto it = record.find("file_path");
+  if (it != record.end()) *it = file_path;
+}
+
+ChunkBody body_in_file(ChunkBody body, const std::string& file_path) {
+  Json record = parse_json(body.record);
+  put_in_file(record, file_path);
+  body.record = dump_json(record);
+  body.text.path = path_terms(file_path);
+  return body;
+}
+
 }  // namespace vantory::backend

@@ -48,4 +48,10 @@ ChunkBody unpack_chunk_body(std::string_view blob, TextDictionaries& dictionarie
 // RuntimeError for a body whose hash id was moved to a row that has none.
 Json chunk_record(const ChunkBody& body, const std::optional<std::string>& row_hash_id);
 
+// A chunk of a copy of a file reads the body of the original's chunk (schema.h), whose record
+// names the original's file: `record`, or `body`, is put in the file `file_path` instead. Only
+// a record that names a file changes, as the chunk cache moves a copy's records (for_path).
+void put_in_file(Json& record, const std::string& file_path);
+ChunkBody body_in_file(ChunkBody body, const std::string& file_path);
+
 }  // namespace vantory::backend

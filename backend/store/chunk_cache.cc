@@ -155,9 +155,11 @@ void ChunkCache::remember(const std::string& path, const std::string& language, 
                           std::shared_ptr<const Json> records, Stored known) {
   MutexLock lock(mutex_);
   if (answers_.size() >= kRememberedAnswers) answers_.pop_front();
+  bool stored = known.records != nullptr;
   answers_.push_back(Answer{path, language,
                             Taken{std::move(key), std::move(known.imports),
-                                  std::move(known.file_hash), std::move(known.vectors_of)},
+                                  std::move(known.file_hash), std::move(known.vectors_of),
+                                  stored},
                             std::move(records)});
 }
 

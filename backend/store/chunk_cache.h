@@ -61,6 +61,7 @@ class ChunkCache {
     std::shared_ptr<const Json> imports;  // as in Stored
     std::optional<std::string> file_hash;
     std::optional<std::string> vectors_of;
+    bool stored = false;  // a store held records for the key: the file is a copy
   };
 
   // Makes the database under `root_path` a source of stored chunks until detached. Attaching
@@ -84,7 +85,7 @@ class ChunkCache {
 
   // Notes what the chunker answered for `path` in `language`: the array of its units'
   // records, the key of the text it cut, and what a store told of that text's imports and
-  // vectors (`known`, whose records are not used).
+  // vectors (`known`, whose records, when not null, tell only that a store held the text).
   void remember(const std::string& path, const std::string& language, std::string key,
                 std::shared_ptr<const Json> records, Stored known = Stored{});
 

@@ -285,13 +285,17 @@ std::vector<ContextRow> ContextTable::rows(const std::string& agent_id) {
 }
 
 Json ContextTable::chunk_records(std::int64_t context_id) {
-  Statement st =
-      db_.prepare("SELECT body, hash_id FROM chunks WHERE context_id = ?1 ORDER BY ord");
+  Statement st = db_.prepare(
+      "SELECT COALESCE(o.body, c.body), c.hash_id, c.body_of IS NOT NULL, x.file_path "
+      "FROM chunks c JOIN contexts x ON x.id = c.context_id "
+      "LEFT JOIN chunks o ON o.id = c.body_of WHERE c.context_id = ?1 ORDER BY c.ord");
   st.bind(1, context_id);
   Json chunks = Json::array();
   while (st.step()) {
-    chunks.push_back(chunk_record(unpack_chunk_body(st.column_blob(0), db_.text_dictionaries()),
-                                  column_hash_id(st, 1)));
+    Json record = chunk_record(unpack_chunk_body(st.column_blob(0), db_.text_dictionaries()),
+                               column_hash_id(st, 1));
+    if (st.column_int(2) != 0) put_in_file(record, st.column_text(3));
+    chunks.push_back(std::move(record));
   }
   return chunks;
 }
@@ -324,9 +328,32 @@ void ContextTable::forget_chunks(const char* select_sql, std::int64_t id,
     st.bind(1, agent_id);
   }
   while (st.step()) {
+    if (!st.is_null(2)) continue;  // a copy's chunk: the index holds its original's
     ChunkBody body = unpack_chunk_body(st.column_blob(1), db_.text_dictionaries());
     keyword_write(true, st.column_int(0), body.text);
+    // A whole agent goes at once, copies with their originals.
+    if (agent_id.empty()) hand_body_to_copy(st.column_int(0), std::move(body));
   }
+}
+
+void ContextTable::hand_body_to_copy(std::int64_t chunk_id, ChunkBody body) {
+  Statement first = db_.prepare(
+      "SELECT c.id, x.file_path FROM chunks c JOIN contexts x ON x.id = c.context_id "
+      "WHERE c.body_of = ?1 ORDER BY c.id LIMIT 1");
+  first.bind(1, chunk_id);
+  if (!first.step()) return;
+  std::int64_t heir = first.column_int(0);
+  body = body_in_file(std::move(body), first.column_text(1));
+  std::string blob =
+      pack_chunk_body(body.record, body.moved, body.text, db_.text_dictionaries().current().get());
+  Statement own = db_.prepare("UPDATE chunks SET body = ?2, body_of = NULL WHERE id = ?1");
+  own.bind(1, heir).bind_blob(2, blob.data(), blob.size());
+  own.run();
+  db_.prepare("UPDATE chunks SET body_of = ?2 WHERE body_of = ?1")
+      .bind(1, chunk_id)
+      .bind(2, heir)
+      .run();
+  keyword_write(false, heir, body.text);
 }
 
 namespace {
@@ -389,7 +416,7 @@ void ContextTable::discard_keyword_writes() noexcept {
 }
 
 void ContextTable::delete_children(std::int64_t context_id) {
-  forget_chunks("SELECT id, body FROM chunks WHERE context_id = ?1", context_id, "");
+  forget_chunks("SELECT id, body, body_of FROM chunks WHERE context_id = ?1", context_id, "");
   db_.prepare("DELETE FROM chunks WHERE context_id = ?1").bind(1, context_id).run();
   db_.prepare("DELETE FROM imports WHERE context_id = ?1").bind(1, context_id).run();
 }
@@ -416,10 +443,10 @@ void check_records(const std::string& file_path, const Json& chunks, const Json&
 
 }  // namespace
 
-PackedContext ContextTable::pack(const ContextWrite& context,
-                                 const TextDictionary* dictionary) {
+PackedContext ContextTable::pack(const ContextWrite& context, const TextDictionary* dictionary,
+                                 bool bodies) {
   PackedContext packed = hash_context(context);
-  pack_bodies(context, packed, dictionary);
+  if (bodies) pack_bodies(context, packed, dictionary);
   return packed;
 }
 
@@ -471,6 +498,7 @@ void ContextTable::pack_bodies(const ContextWrite& context, PackedContext& packe
     packed.bodies[i] = pack_chunk_body(without_movable(packed.bodies[i], movable), moved,
                                        packed.search_texts.back(), dictionary);
   }
+  packed.bodies_packed = true;
 }
 
 const std::string& ContextTable::filled_hash(const ContextWrite& context, std::size_t i) {
@@ -532,25 +560,56 @@ std::int64_t ContextTable::write_context_row(const std::string& agent_id,
   return db_.last_insert_rowid();
 }
 
-std::unordered_set<std::string> ContextTable::insert_chunks(const std::string& agent_id,
-                                                            std::int64_t context_id,
-                                                            const ContextWrite& context,
-                                                            const PackedContext& packed) {
+std::vector<std::int64_t> ContextTable::bodies_to_share(const std::string& agent_id,
+                                                        std::int64_t context_id,
+                                                        const ContextWrite& context) {
+  if (!context.chunk_key || context.chunks.empty()) return {};
+  // What the chunker made of one text, put in another file: the records differ by their
+  // file's path alone (ChunkCache).
+  Statement st = db_.prepare(
+      "SELECT COALESCE(c.body_of, c.id), c.hash_id FROM chunks c WHERE c.context_id = "
+      "(SELECT id FROM contexts WHERE chunk_key = ?1 AND agent_id = ?2 AND id != ?3 LIMIT 1) "
+      "ORDER BY c.ord");
+  st.bind(1, *context.chunk_key).bind(2, agent_id).bind(3, context_id);
+  std::vector<std::int64_t> bodies;
+  while (st.step()) {
+    std::size_t i = bodies.size();
+    if (i >= context.chunks.size()) return {};
+    const std::string& filled = filled_hash(context, i);
+    std::string hash_id = filled.empty() ? hash_id_of(context.chunks[i]) : filled;
+    std::optional<std::string> stored = column_hash_id(st, 1);
+    if (hash_id.empty() ? stored.has_value() : stored != hash_id) return {};
+    bodies.push_back(st.column_int(0));
+  }
+  if (bodies.size() != context.chunks.size()) return {};
+  return bodies;
+}
+
+std::unordered_set<std::string> ContextTable::insert_chunks(
+    const std::string& agent_id, std::int64_t context_id, const ContextWrite& context,
+    const PackedContext& packed, const std::vector<std::int64_t>& shared) {
   std::unordered_set<std::string> hashes;
   for (std::size_t i = 0; i < context.chunks.size(); ++i) {
     const std::string& filled = filled_hash(context, i);
     std::string hash_id = filled.empty() ? hash_id_of(context.chunks[i]) : filled;
     if (!hash_id.empty()) hashes.insert(hash_id);
     Statement st = db_.prepare(
-        "INSERT INTO chunks(context_id, agent_id, ord, hash_id, body) VALUES(?1, ?2, ?3, ?4, ?5)");
+        "INSERT INTO chunks(context_id, agent_id, ord, hash_id, body, body_of) "
+        "VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
     st.bind(1, context_id).bind(2, agent_id).bind(3, static_cast<std::int64_t>(i));
     if (hash_id.empty()) {
       st.bind_null(4);
     } else {
       bind_hash_id(st, 4, hash_id);
     }
+    if (!shared.empty()) {
+      st.bind_blob(5, "", 0).bind(6, shared[i]);
+      st.run();
+      continue;
+    }
     const std::string& body = packed.bodies[i];
     st.bind_blob(5, body.data(), body.size());
+    st.bind_null(6);
     st.run();
     keyword_write(false, db_.last_insert_rowid(), packed.search_texts[i]);
   }
@@ -644,25 +703,32 @@ std::vector<std::string> ContextTable::put(const std::string& agent_id,
   // is packed.
   std::optional<PackedContext> own;
   if (!context.packed) own = hash_context(context);
-  const PackedContext& packed = context.packed ? *context.packed : *own;
-  if (same_file && existing->context_hash == packed.context_hash) {
+  const PackedContext* packed = context.packed ? context.packed : &*own;
+  if (same_file && existing->context_hash == packed->context_hash) {
     // Re-indexing an unchanged file writes nothing readers see, so their caches stay
     // valid. Records that are the chunker's own stay so whoever stored them this time.
     note_unchanged(*existing, context);
     return chunk_hashes(existing->id);
   }
 
-  if (own) pack_bodies(context, *own, db_.text_dictionaries().current().get());
   std::vector<std::string> old_hashes;
   if (existing) {
     old_hashes = chunk_hashes(existing->id);
     delete_children(existing->id);
   }
-  std::int64_t context_id = write_context_row(agent_id, existing, context, packed.context_hash);
+  // Looked for once the replaced chunks are gone: they may have handed their bodies over.
+  std::vector<std::int64_t> shared = bodies_to_share(agent_id, existing ? existing->id : -1,
+                                                     context);
+  if (shared.empty() && !packed->bodies_packed) {
+    if (!own) own = *context.packed;
+    pack_bodies(context, *own, db_.text_dictionaries().current().get());
+    packed = &*own;
+  }
+  std::int64_t context_id = write_context_row(agent_id, existing, context, packed->context_hash);
   std::unordered_set<std::string> new_hashes =
-      insert_chunks(agent_id, context_id, context, packed);
-  insert_imports(agent_id, context_id, context, packed);
-  write_global_entry(agent_id, context, packed.context_hash);
+      insert_chunks(agent_id, context_id, context, *packed, shared);
+  insert_imports(agent_id, context_id, context, *packed);
+  write_global_entry(agent_id, context, packed->context_hash);
 
   std::vector<std::string> gone;
   for (const std::string& hash : old_hashes) {
@@ -690,7 +756,7 @@ std::optional<std::vector<std::string>> ContextTable::remove(const std::string& 
 }
 
 void ContextTable::clear(const std::string& agent_id) {
-  forget_chunks("SELECT id, body FROM chunks WHERE agent_id = ?1", 0, agent_id);
+  forget_chunks("SELECT id, body, body_of FROM chunks WHERE agent_id = ?1", 0, agent_id);
   db_.prepare("DELETE FROM chunks WHERE agent_id = ?1").bind(1, agent_id).run();
   db_.prepare("DELETE FROM imports WHERE agent_id = ?1").bind(1, agent_id).run();
   db_.prepare("DELETE FROM contexts WHERE agent_id = ?1").bind(1, agent_id).run();

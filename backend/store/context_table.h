@@ -21,6 +21,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "backend/store/chunk_body.h"
 #include "backend/store/file_facts.h"
 #include "backend/text/search_text.h"
 #include "common/json.h"
@@ -78,6 +79,9 @@ struct ContextWrite {
 // the keyword index is given; per import record, its JSON text; and the context hash over all
 // of them.
 struct PackedContext {
+  // False while `bodies` holds the record texts: the bodies are packed when stored, unless
+  // the context is stored as a copy of another (schema.h), which needs none.
+  bool bodies_packed = false;
   std::vector<std::string> bodies;
   std::vector<ChunkSearchText> search_texts;
   std::vector<std::string> imports;
@@ -121,8 +125,10 @@ class ContextTable {
 
   // The texts `context` is stored as, without the database, the bodies compressed with
   // `dictionary` (the current one of the database's text dictionaries, or null):
-  // thread-safe. Throws as put does for records that cannot be stored and read back.
-  static PackedContext pack(const ContextWrite& context, const TextDictionary* dictionary);
+  // thread-safe. Throws as put does for records that cannot be stored and read back. Without
+  // `bodies` (for a copy of a stored file), the bodies are left for put to pack if it must.
+  static PackedContext pack(const ContextWrite& context, const TextDictionary* dictionary,
+                            bool bodies = true);
 
   // Stores `context` (a record as above whose file_path is normalised), replacing the context
   // of the same path, which keeps its place in indexing order and its access counters. A
@@ -186,19 +192,32 @@ class ContextTable {
   std::int64_t write_context_row(const std::string& agent_id,
                                  const std::optional<ContextRow>& existing,
                                  const ContextWrite& context, const std::string& context_hash);
+  // The chunks whose bodies the chunks of `context` (stored as `context_id`) can read, in
+  // order: those of another context of the agent with the same chunk key and the same hash
+  // ids (the original's own, when that context is a copy too). Empty when there is none.
+  std::vector<std::int64_t> bodies_to_share(const std::string& agent_id,
+                                            std::int64_t context_id,
+                                            const ContextWrite& context);
   // Answers the distinct hash ids of the chunks.
+  // With `shared` (from bodies_to_share), the chunks read those bodies.
   std::unordered_set<std::string> insert_chunks(const std::string& agent_id,
                                                 std::int64_t context_id,
                                                 const ContextWrite& context,
-                                                const PackedContext& packed);
+                                                const PackedContext& packed,
+                                                const std::vector<std::int64_t>& shared);
   void insert_imports(const std::string& agent_id, std::int64_t context_id,
                       const ContextWrite& context, const PackedContext& packed);
   void write_global_entry(const std::string& agent_id, const ContextWrite& context,
                           const std::string& context_hash);
 
-  // Removes from the keyword index the chunks that `select_sql` (id, body)
-  // selects with `id`, or with `agent_id` when it is not empty.
+  // Removes from the keyword index the chunks that `select_sql` (id, body, body_of)
+  // selects with `id`, or with `agent_id` when it is not empty. Without `agent_id` (one
+  // context's chunks), the copies that read a chunk's body are given it first.
   void forget_chunks(const char* select_sql, std::int64_t id, const std::string& agent_id);
+  // The body of chunk `chunk_id` (about to be deleted) moves to the first of the copies'
+  // chunks that read it, put in that chunk's file, with its keyword index row; the other
+  // copies read it there.
+  void hand_body_to_copy(std::int64_t chunk_id, ChunkBody body);
   void delete_children(std::int64_t context_id);
   // The context record of row `id` with its chunks and imports; external_imports left null.
   Json read_context(std::int64_t id);

@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <functional>
+#include <set>
 
 #include "backend/builder/memory_builder.h"
 #include "backend/chunking/chunking_engine.h"
@@ -285,6 +286,78 @@ TEST_F(CachedChunkingTest, ACopyOfAStoredFileIsNotCutAgain) {
   EXPECT_EQ(tarnel_->store().get_file_imports("agent", file_), imports);
   file_ = original_path;
   EXPECT_EQ(stored_chunks(), original);
+}
+
+// Copies of a file read their original's texts; each is still found at its own path, and
+// keeps its records when the original goes.
+TEST_F(CachedChunkingTest, CopiesShareTheOriginalsTextsAndOutliveIt) {
+  ASSERT_EQ(tarnel_->index_file("agent", file_)["status"], "indexed");
+  const Json original = stored_chunks();
+  const std::string original_path = file_;
+  std::vector<std::string> copies;
+  for (const char* path : {"vendored/a/util.py", "vendored/b/util.py"}) {
+    copies.push_back(write(path, read_file(original_path)));
+    ASSERT_EQ(tarnel_->index_file("agent", copies.back())["status"], "indexed");
+  }
+  auto count = [&](const char* sql) {
+    backend::Database db(root_);
+    backend::Statement st = db.prepare(sql);
+    EXPECT_TRUE(st.step());
+    return st.column_int(0);
+  };
+  auto expect_records = [&](const std::string& path) {
+    file_ = path;
+    Json expected = original;
+    for (Json& record : expected) record["file_path"] = path;
+    EXPECT_EQ(stored_chunks(), expected) << path;
+  };
+  auto found_in = [&](const Json& filter) {
+    std::set<std::string> files;
+    Json answer = tarnel_->search_codebase("agent", "box put", 10, filter);
+    for (const Json& result : answer["results"]) files.insert(result["file_path"]);
+    return files;
+  };
+  EXPECT_EQ(count("SELECT COUNT(*) FROM chunks WHERE body_of IS NOT NULL"),
+            2 * static_cast<std::int64_t>(original.size()));
+  EXPECT_EQ(found_in(nullptr), (std::set<std::string>{original_path, copies[0], copies[1]}));
+  EXPECT_EQ(found_in(Json::array({copies[1]})), std::set<std::string>{copies[1]});
+  reopen();
+  for (const std::string& copy : copies) expect_records(copy);
+
+  // The first copy takes the texts over; the second reads them there.
+  ASSERT_TRUE(tarnel_->store().delete_code_mem("agent", original_path));
+  for (const std::string& copy : copies) expect_records(copy);
+  EXPECT_EQ(found_in(nullptr), (std::set<std::string>{copies[0], copies[1]}));
+  EXPECT_EQ(count("SELECT COUNT(DISTINCT x.file_path) FROM chunks c JOIN chunks o "
+                  "ON o.id = c.body_of JOIN contexts x ON x.id = o.context_id"),
+            1);
+  ASSERT_TRUE(tarnel_->store().delete_code_mem("agent", copies[0]));
+  expect_records(copies[1]);
+  EXPECT_EQ(found_in(Json::array({copies[1]})), std::set<std::string>{copies[1]});
+  EXPECT_EQ(count("SELECT COUNT(*) FROM chunks WHERE body_of IS NOT NULL"), 0);
+  // What the keyword index was told to forget is what it was given.
+  ASSERT_TRUE(tarnel_->store().delete_code_mem("agent", copies[1]));
+  EXPECT_EQ(count("SELECT COUNT(*) FROM chunk_vocab"), 0);
+}
+
+// A copy of a file that only another store holds is not cut again, and is stored whole.
+TEST_F(CachedChunkingTest, ACopyOfAFileOfAnotherStoreIsStoredWhole) {
+  ASSERT_EQ(tarnel_->index_file("agent", file_)["status"], "indexed");
+  const Json original = stored_chunks();
+  Tarnel other(dir_ + "/other_root", provider_);  // the same chunk cache
+  std::string copy = write("elsewhere/util.py", read_file(file_));
+  std::string failure;
+  other.index_files("agent", {copy}, [&](std::size_t, const Json* answer, std::exception_ptr) {
+    if (!answer || (*answer)["status"] != "indexed") failure = "not indexed";
+  });
+  EXPECT_EQ(failure, "");
+  EXPECT_EQ(cuts(), 1);
+  Json expected = original;
+  for (Json& record : expected) record["file_path"] = copy;
+  EXPECT_EQ((*other.store()._load_agent_data("agent", "file_contexts"))[0]["chunks"], expected);
+  Json found = other.search_codebase("agent", "box put", 1);
+  ASSERT_EQ(found["results"].size(), 1u);
+  EXPECT_EQ(found["results"][0]["file_path"], copy);
 }
 
 TEST_F(CachedChunkingTest, MissingVectorsAndVectorsOfAnotherEmbedderAreMadeAgain) {

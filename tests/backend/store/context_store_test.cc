@@ -460,7 +460,8 @@ TEST_F(ContextStoreTest, AVersionThreeDatabaseKeepsItsHashIdsAndVectors) {
     db.exec(
         "UPDATE chunks SET hash_id = lower(hex(hash_id)) WHERE typeof(hash_id) = 'blob'; "
         "UPDATE vectors SET hash_id = lower(hex(hash_id)) WHERE typeof(hash_id) = 'blob'; "
-        "DROP TABLE text_dictionaries; PRAGMA user_version = 3;");
+        "DROP TABLE text_dictionaries; DROP INDEX chunks_by_body_of; "
+        "ALTER TABLE chunks DROP COLUMN body_of; PRAGMA user_version = 3;");
   }
   open();
   EXPECT_EQ(contexts(), before);
