@@ -343,11 +343,19 @@ std::vector<std::pair<std::int64_t, float>> VectorIndex::chunks_of_best(
   }
   std::vector<std::pair<std::int64_t, float>> found;
   for (const auto& [vector_id, similarity] : vectors) {
+    // The chunks with the vector's hash id that hold their bodies, then the copies' chunks
+    // that read those (which the index by hash id leaves out).
     Statement chunks = db.prepare(
         "SELECT c.id FROM vectors v JOIN chunks c ON c.agent_id = v.agent_id AND "
-        "c.hash_id = v.hash_id WHERE v.id = ?1");
+        "c.hash_id = v.hash_id AND c.body_of IS NULL WHERE v.id = ?1");
     chunks.bind(1, vector_id);
+    std::size_t first = found.size();
     while (chunks.step()) found.emplace_back(chunks.column_int(0), similarity);
+    for (std::size_t i = first, owners = found.size(); i < owners; ++i) {
+      Statement copies = db.prepare("SELECT id FROM chunks WHERE body_of = ?1");
+      copies.bind(1, found[i].first);
+      while (copies.step()) found.emplace_back(copies.column_int(0), similarity);
+    }
   }
   return best_of(std::move(found), limit);
 }

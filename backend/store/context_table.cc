@@ -331,7 +331,7 @@ void ContextTable::forget_chunks(const char* select_sql, std::int64_t id,
     if (!st.is_null(2)) continue;  // a copy's chunk: the index holds its original's
     ChunkBody body = unpack_chunk_body(st.column_blob(1), db_.text_dictionaries());
     keyword_write(true, st.column_int(0), body.text);
-    // A whole agent goes at once, copies with their originals.
+    // The copies keep what they read, unless the whole agent goes with them.
     if (agent_id.empty()) hand_body_to_copy(st.column_int(0), std::move(body));
   }
 }

@@ -72,7 +72,7 @@ std::int64_t chunks_without_vectors(Database& db, const std::string& agent_id,
                                     const std::string& embedder) {
   Statement st = db.prepare(
       "SELECT COUNT(DISTINCT c.hash_id) FROM chunks c WHERE c.agent_id = ?1 AND c.hash_id IS "
-      "NOT NULL AND NOT EXISTS (SELECT 1 FROM vectors v WHERE v.agent_id = ?1 AND "
+      "NOT NULL AND c.body_of IS NULL AND NOT EXISTS (SELECT 1 FROM vectors v WHERE v.agent_id = ?1 AND "
       "v.hash_id = c.hash_id AND v.embedder = ?2)");
   st.bind(1, agent_id).bind(2, embedder);
   return st.step() ? st.column_int(0) : 0;

@@ -110,7 +110,7 @@ int drop_unreferenced_vectors(Database& db, const std::string& agent_id,
   for (const std::string& hash_id : hash_ids) {
     Statement st = db.prepare(
         "DELETE FROM vectors WHERE agent_id = ?1 AND hash_id = ?2 AND NOT EXISTS "
-        "(SELECT 1 FROM chunks WHERE agent_id = ?1 AND hash_id = ?2)");
+        "(SELECT 1 FROM chunks WHERE agent_id = ?1 AND hash_id = ?2 AND body_of IS NULL)");
     st.bind(1, agent_id);
     bind_hash_id(st, 2, hash_id);
     st.run();
@@ -122,7 +122,8 @@ int drop_unreferenced_vectors(Database& db, const std::string& agent_id,
 int drop_all_unreferenced_vectors(Database& db, const std::string& agent_id) {
   Statement st = db.prepare(
       "DELETE FROM vectors WHERE agent_id = ?1 AND hash_id NOT IN "
-      "(SELECT hash_id FROM chunks WHERE agent_id = ?1 AND hash_id IS NOT NULL)");
+      "(SELECT hash_id FROM chunks WHERE agent_id = ?1 AND hash_id IS NOT NULL AND "
+      "body_of IS NULL)");
   st.bind(1, agent_id);
   st.run();
   return sqlite3_changes(db.handle());

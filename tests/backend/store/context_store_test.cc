@@ -460,8 +460,9 @@ TEST_F(ContextStoreTest, AVersionThreeDatabaseKeepsItsHashIdsAndVectors) {
     db.exec(
         "UPDATE chunks SET hash_id = lower(hex(hash_id)) WHERE typeof(hash_id) = 'blob'; "
         "UPDATE vectors SET hash_id = lower(hex(hash_id)) WHERE typeof(hash_id) = 'blob'; "
-        "DROP TABLE text_dictionaries; DROP INDEX chunks_by_body_of; "
-        "ALTER TABLE chunks DROP COLUMN body_of; PRAGMA user_version = 3;");
+        "DROP TABLE text_dictionaries; DROP INDEX chunks_by_body_of; DROP INDEX chunks_by_hash; "
+        "ALTER TABLE chunks DROP COLUMN body_of; "
+        "CREATE INDEX chunks_by_hash ON chunks(agent_id, hash_id); PRAGMA user_version = 3;");
   }
   open();
   EXPECT_EQ(contexts(), before);
