@@ -52,9 +52,11 @@ constexpr const char* kKeywordSearchCopiesFiltered =
 
 // Whether every stored chunk is `agent_id`'s (true for a store with no chunks).
 bool sole_agent(Database& db, const std::string& agent_id) {
-  // Apart, MIN and MAX each read one end of the agents' index; together they scan it.
-  for (const char* sql :
-       {"SELECT MIN(agent_id) FROM chunks", "SELECT MAX(agent_id) FROM chunks"}) {
+  // Apart, MIN and MAX each read one end of the agents' index (the index by hash id, which
+  // holds the chunks that are no copies: a copy is its original's agent's); together they
+  // scan it.
+  for (const char* sql : {"SELECT MIN(agent_id) FROM chunks WHERE body_of IS NULL",
+                          "SELECT MAX(agent_id) FROM chunks WHERE body_of IS NULL"}) {
     Statement st = db.prepare(sql);
     if (st.step() && !st.is_null(0) && st.column_text_view(0) != agent_id) return false;
   }
