@@ -704,10 +704,18 @@ std::vector<std::string> ContextTable::put(const std::string& agent_id,
   std::optional<PackedContext> own;
   if (!context.packed) own = hash_context(context);
   const PackedContext* packed = context.packed ? context.packed : &*own;
-  if (same_file && existing->context_hash == packed->context_hash) {
+  if (existing && existing->context_hash == packed->context_hash) {
     // Re-indexing an unchanged file writes nothing readers see, so their caches stay
     // valid. Records that are the chunker's own stay so whoever stored them this time.
-    note_unchanged(*existing, context);
+    if (same_file) {
+      note_unchanged(*existing, context);
+      return chunk_hashes(existing->id);
+    }
+    // The same chunks and imports in a file touched since: only its row changes. Its chunks
+    // keep their bodies and keyword index rows, and the copies that read them keep reading.
+    write_context_row(agent_id, existing, context, packed->context_hash);
+    write_global_entry(agent_id, context, packed->context_hash);
+    bump_generation(agent_id);
     return chunk_hashes(existing->id);
   }
 

@@ -133,7 +133,8 @@ class ContextTable {
   // Stores `context` (a record as above whose file_path is normalised), replacing the context
   // of the same path, which keeps its place in indexing order and its access counters. A
   // context whose chunks, imports, language and file facts equal the stored ones is left as
-  // it is (nothing is written but a chunk key or complete vectors the stored one lacked).
+  // it is (nothing is written but a chunk key or complete vectors the stored one lacked); one
+  // whose file facts alone differ has only its row rewritten.
   // Answers the distinct hash ids of the chunks that the replaced context held (empty for a
   // new file). Throws
   // TypeError for a record of the wrong shape, ValueError for chunk records nested too deeply

@@ -5,6 +5,8 @@
 
 #include <gmock/gmock.h>
 
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -323,6 +325,21 @@ TEST_F(CachedChunkingTest, CopiesShareTheOriginalsTextsAndOutliveIt) {
   EXPECT_EQ(found_in(Json::array({copies[1]})), std::set<std::string>{copies[1]});
   reopen();
   for (const std::string& copy : copies) expect_records(copy);
+
+  // The original touched (the same text, a new modification time) keeps its chunks.
+  const char* ids = "SELECT group_concat(id) FROM chunks WHERE body_of IS NULL";
+  auto text_of = [&](const char* sql) {
+    backend::Database db(root_);
+    backend::Statement st = db.prepare(sql);
+    EXPECT_TRUE(st.step());
+    return st.column_text(0);
+  };
+  std::string owners = text_of(ids);
+  std::filesystem::last_write_time(original_path, std::filesystem::last_write_time(original_path) +
+                                                      std::chrono::seconds(5));
+  ASSERT_EQ(tarnel_->reindex_file("agent", original_path)["status"], "indexed");
+  EXPECT_EQ(text_of(ids), owners);
+  expect_records(original_path);
 
   // The first copy takes the texts over; the second reads them there.
   ASSERT_TRUE(tarnel_->store().delete_code_mem("agent", original_path));
