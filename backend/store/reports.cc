@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <unordered_map>
 
 #include "backend/storage/database.h"
+#include "backend/storage/hash_keys.h"
 #include "backend/store/context_table.h"
 #include "backend/vectors/embedder.h"
 #include "backend/vectors/vector_rows.h"
@@ -82,13 +84,23 @@ std::int64_t chunks_without_vectors(Database& db, const std::string& agent_id,
 // `embedder`.
 std::unordered_map<std::int64_t, std::int64_t> missing_vectors_by_context(
     Database& db, const std::string& agent_id, const std::string& embedder) {
+  // The chunks that hold their bodies are found by the index by hash id, without reading
+  // their rows; a copy's chunk lacks what the chunk it reads lacks.
   Statement st = db.prepare(
-      "SELECT c.context_id, COUNT(DISTINCT c.hash_id) FROM chunks c WHERE c.agent_id = ?1 AND "
-      "c.hash_id IS NOT NULL AND NOT EXISTS (SELECT 1 FROM vectors v WHERE v.agent_id = ?1 AND "
-      "v.hash_id = c.hash_id AND v.embedder = ?2) GROUP BY c.context_id");
+      "SELECT c.id, c.context_id, c.hash_id FROM chunks c WHERE c.agent_id = ?1 AND "
+      "c.hash_id IS NOT NULL AND c.body_of IS NULL AND NOT EXISTS (SELECT 1 FROM vectors v "
+      "WHERE v.agent_id = ?1 AND v.hash_id = c.hash_id AND v.embedder = ?2)");
   st.bind(1, agent_id).bind(2, embedder);
+  std::set<std::pair<std::int64_t, std::string>> lacking;  // (context, hash id)
+  while (st.step()) {
+    std::string hash = *column_hash_id(st, 2);
+    lacking.emplace(st.column_int(1), hash);
+    Statement copies = db.prepare("SELECT context_id FROM chunks WHERE body_of = ?1");
+    copies.bind(1, st.column_int(0));
+    while (copies.step()) lacking.emplace(copies.column_int(0), hash);
+  }
   std::unordered_map<std::int64_t, std::int64_t> missing;
-  while (st.step()) missing[st.column_int(0)] = st.column_int(1);
+  for (const auto& [context, hash] : lacking) ++missing[context];
   return missing;
 }
 

@@ -323,6 +323,14 @@ TEST_F(CachedChunkingTest, CopiesShareTheOriginalsTextsAndOutliveIt) {
             2 * static_cast<std::int64_t>(original.size()));
   EXPECT_EQ(found_in(nullptr), (std::set<std::string>{original_path, copies[0], copies[1]}));
   EXPECT_EQ(found_in(Json::array({copies[1]})), std::set<std::string>{copies[1]});
+  // The test's embedder is not the configured one: no chunk has the vector the stats ask for.
+  std::set<std::string> hashes;
+  for (const Json& record : original) hashes.insert(record["hash_id"].get<std::string>());
+  Json stats = tarnel_->cache_stats("agent");
+  ASSERT_EQ(stats["files"].size(), 3u);
+  for (const Json& file : stats["files"]) {
+    EXPECT_EQ(file["chunks_without_vectors"], hashes.size()) << file["file_path"];
+  }
   reopen();
   for (const std::string& copy : copies) expect_records(copy);
 
