@@ -1,6 +1,8 @@
 // The hybrid retriever, the directory view and snapshots through the component interfaces.
 #include <gmock/gmock.h>
 
+#include <functional>
+
 #include "backend/builder/memory_builder.h"
 #include "backend/core/backend_core.h"
 #include "backend/retriever/hybrid_retriever.h"
@@ -345,50 +347,48 @@ TEST_F(BackendTest, SnapshotsAreContentAddressedAndCompared) {
 }
 
 
-// The local embedder's vectors folded into 24 components, none of them zero: vectors that are
-// held dense.
-class DenseEmbedder : public backend::Embedder {
+// The local embedder's vectors, reshaped by a function: the suite's other ways of holding them.
+class ReshapingEmbedder : public backend::Embedder {
  public:
+  using Reshape = std::function<std::vector<float>(const std::vector<float>&)>;
+  ReshapingEmbedder(std::string name, Reshape reshape)
+      : name_(std::move(name)), reshape_(std::move(reshape)) {}
   const std::string& name() const override { return name_; }
   Json describe() const override { return {{"kind", "test"}, {"name", name_}}; }
   std::vector<std::vector<float>> embed(const std::vector<std::string>& texts) override {
     std::vector<std::vector<float>> out;
     for (const std::string& text : texts) {
-      std::vector<float> folded(24, 0.01f);
-      std::vector<float> local = backend::LocalEmbedder::embed_text(text);
-      for (std::size_t i = 0; i < local.size(); ++i) folded[i % 24] += local[i];
-      out.push_back(std::move(folded));
+      out.push_back(reshape_(backend::LocalEmbedder::embed_text(text)));
     }
     return out;
   }
 
  private:
-  std::string name_ = "dense-24";
+  std::string name_;
+  Reshape reshape_;
 };
 
-// The local embedder's vectors with five components more, past the last block of eight, that
-// sum the others: vectors held sparse whose sums have a tail.
-class TailEmbedder : public backend::Embedder {
- public:
-  const std::string& name() const override { return name_; }
-  Json describe() const override { return {{"kind", "test"}, {"name", name_}}; }
-  std::vector<std::vector<float>> embed(const std::vector<std::string>& texts) override {
-    std::vector<std::vector<float>> out;
-    for (const std::string& text : texts) {
-      std::vector<float> local = backend::LocalEmbedder::embed_text(text);
-      std::vector<float> longer(local.size() + 5, 0.0f);
-      for (std::size_t i = 0; i < local.size(); ++i) {
-        longer[i] = local[i];
-        longer[local.size() + i % 5] += local[i];
-      }
-      out.push_back(std::move(longer));
+// Folded into 24 components, none of them zero: vectors that are held dense.
+std::unique_ptr<backend::Embedder> dense_embedder() {
+  return std::make_unique<ReshapingEmbedder>("dense-24", [](const std::vector<float>& local) {
+    std::vector<float> folded(24, 0.01f);
+    for (std::size_t i = 0; i < local.size(); ++i) folded[i % 24] += local[i];
+    return folded;
+  });
+}
+
+// With five components more, past the last block of eight, that sum the others: vectors held
+// sparse whose sums have a tail.
+std::unique_ptr<backend::Embedder> tail_embedder() {
+  return std::make_unique<ReshapingEmbedder>("tail-261", [](const std::vector<float>& local) {
+    std::vector<float> longer(local.size() + 5, 0.0f);
+    for (std::size_t i = 0; i < local.size(); ++i) {
+      longer[i] = local[i];
+      longer[local.size() + i % 5] += local[i];
     }
-    return out;
-  }
-
- private:
-  std::string name_ = "tail-261";
-};
+    return longer;
+  });
+}
 
 // A new process reads the vectors in pieces; a warm one holds them: both answer the same,
 // ties included, whether the vectors are held sparse (the local embedder's) or dense.
@@ -399,8 +399,8 @@ TEST_F(BackendTest, ColdAndWarmSearchesAnswerTheSame) {
     bool dense = std::string(kind) == "dense";
     auto make_core = [&]() -> std::shared_ptr<backend::BackendCore> {
       std::unique_ptr<backend::Embedder> embedder;
-      if (dense) embedder = std::make_unique<DenseEmbedder>();
-      if (std::string(kind) == "sparse with a tail") embedder = std::make_unique<TailEmbedder>();
+      if (dense) embedder = dense_embedder();
+      if (std::string(kind) == "sparse with a tail") embedder = tail_embedder();
       return std::make_shared<backend::BackendCore>(root_, nullptr, std::move(embedder));
     };
     backend::MemoryBuilder builder(make_core());
