@@ -27,26 +27,27 @@ constexpr std::int64_t kCandidatesPerResult = 3;
 constexpr std::int64_t kMinCandidates = 30;
 
 // BM25 column weights, in the order of the index: name, summary, keywords, content,
-// identifier sub-words, path words.
+// identifier sub-words, path words. Keywords are given to the index only by stores made
+// before they were left out of it (chunk_body.h), and count for nothing.
 constexpr const char* kKeywordSearch =
-    "SELECT c.id, bm25(chunk_fts, 10.0, 2.0, 1.0, 1.0, 0.5, 5.0) AS rank FROM chunk_fts "
+    "SELECT c.id, bm25(chunk_fts, 10.0, 2.0, 0.0, 1.0, 0.5, 5.0) AS rank FROM chunk_fts "
     "JOIN chunks c ON c.id = chunk_fts.rowid WHERE chunk_fts MATCH ?1 AND c.agent_id = ?2 "
     "ORDER BY rank LIMIT ?3";
 // The same when the agent's chunks are the only ones: no chunk is looked up to check whose it
 // is. A query of common words matches thousands of chunks, and those lookups, a seek each into
 // the chunk rows, were most of a warm search's time.
 constexpr const char* kKeywordSearchSole =
-    "SELECT rowid, bm25(chunk_fts, 10.0, 2.0, 1.0, 1.0, 0.5, 5.0) AS rank FROM chunk_fts "
+    "SELECT rowid, bm25(chunk_fts, 10.0, 2.0, 0.0, 1.0, 0.5, 5.0) AS rank FROM chunk_fts "
     "WHERE chunk_fts MATCH ?1 ORDER BY rank LIMIT ?2";
 constexpr const char* kKeywordSearchFiltered =
-    "SELECT c.id, bm25(chunk_fts, 10.0, 2.0, 1.0, 1.0, 0.5, 5.0) AS rank FROM chunk_fts "
+    "SELECT c.id, bm25(chunk_fts, 10.0, 2.0, 0.0, 1.0, 0.5, 5.0) AS rank FROM chunk_fts "
     "JOIN chunks c ON c.id = chunk_fts.rowid WHERE chunk_fts MATCH ?1 AND c.agent_id = ?2 "
     "AND c.context_id IN (SELECT value FROM json_each(?4)) ORDER BY rank LIMIT ?3";
 
 // The chunks of copies (chunks.body_of) in the files of the filter, found through the keyword
 // index rows of their originals, which may lie outside the filter.
 constexpr const char* kKeywordSearchCopiesFiltered =
-    "SELECT k.id, bm25(chunk_fts, 10.0, 2.0, 1.0, 1.0, 0.5, 5.0) AS rank FROM chunk_fts "
+    "SELECT k.id, bm25(chunk_fts, 10.0, 2.0, 0.0, 1.0, 0.5, 5.0) AS rank FROM chunk_fts "
     "JOIN chunks k ON k.body_of = chunk_fts.rowid WHERE chunk_fts MATCH ?1 AND k.agent_id = ?2 "
     "AND k.context_id IN (SELECT value FROM json_each(?4)) ORDER BY rank LIMIT ?3";
 

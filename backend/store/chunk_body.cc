@@ -15,6 +15,7 @@ std::string moved_flags(MovedValues moved) {
   if (moved.content) flags += '1';
   if (moved.keywords) flags += 'k';
   if (moved.hash_id) flags += 'h';
+  if (moved.keywords_unindexed) flags += 'x';
   return flags;
 }
 
@@ -25,6 +26,7 @@ MovedValues read_moved_flags(std::string_view flags) {
       case '1': moved.content = true; break;
       case 'k': moved.keywords = true; break;
       case 'h': moved.hash_id = true; break;
+      case 'x': moved.keywords_unindexed = true; break;
       default: throw RuntimeError("a stored chunk's body names an unknown moved value");
     }
   }
@@ -53,6 +55,12 @@ ChunkBody unpack_chunk_body(std::string_view blob, TextDictionaries& dictionarie
   body.text.subwords = std::move(texts[6]);
   body.text.path = std::move(texts[7]);
   return body;
+}
+
+ChunkSearchText indexed_text(const ChunkBody& body) {
+  ChunkSearchText text = body.text;
+  if (body.moved.keywords_unindexed) text.keywords.clear();
+  return text;
 }
 
 Json chunk_record(const ChunkBody& body, const std::optional<std::string>& row_hash_id) {

@@ -27,6 +27,10 @@ struct MovedValues {
   bool content = false;   // the record's content is text.content
   bool keywords = false;  // its keywords are the words of text.keywords
   bool hash_id = false;   // its hash_id is the chunk row's
+  // text.keywords stays out of the keyword index: the keywords are the record's identifiers
+  // and their sub-words, which the content and sub-word texts hold already. Bodies stored
+  // before kept them in the index too.
+  bool keywords_unindexed = false;
 };
 
 struct ChunkBody {
@@ -43,6 +47,9 @@ std::string pack_chunk_body(std::string_view record, MovedValues moved,
 // Throws RuntimeError for a damaged blob. Called by the thread that uses the database of
 // `dictionaries`.
 ChunkBody unpack_chunk_body(std::string_view blob, TextDictionaries& dictionaries);
+
+// The texts the keyword index holds for `body`: what it is told to forget.
+ChunkSearchText indexed_text(const ChunkBody& body);
 
 // The chunk record the body holds; `row_hash_id` is the hash id of the chunk's row. Throws
 // RuntimeError for a body whose hash id was moved to a row that has none.

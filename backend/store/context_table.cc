@@ -330,7 +330,7 @@ void ContextTable::forget_chunks(const char* select_sql, std::int64_t id,
   while (st.step()) {
     if (!st.is_null(2)) continue;  // a copy's chunk: the index holds its original's
     ChunkBody body = unpack_chunk_body(st.column_blob(1), db_.text_dictionaries());
-    keyword_write(true, st.column_int(0), body.text);
+    keyword_write(true, st.column_int(0), indexed_text(body));
     // The copies keep what they read, unless the whole agent goes with them.
     if (agent_id.empty()) hand_body_to_copy(st.column_int(0), std::move(body));
   }
@@ -353,7 +353,7 @@ void ContextTable::hand_body_to_copy(std::int64_t chunk_id, ChunkBody body) {
       .bind(1, chunk_id)
       .bind(2, heir)
       .run();
-  keyword_write(false, heir, body.text);
+  keyword_write(false, heir, indexed_text(body));
 }
 
 namespace {
@@ -494,9 +494,11 @@ void ContextTable::pack_bodies(const ContextWrite& context, PackedContext& packe
     moved.content = content != chunk.end() && content->is_string();
     moved.keywords = movable.keywords_end > movable.keywords_begin;
     moved.hash_id = movable.hash_end > movable.hash_begin;
+    moved.keywords_unindexed = true;
     packed.search_texts.push_back(chunk_search_text(chunk, context.file_path, &file_words));
     packed.bodies[i] = pack_chunk_body(without_movable(packed.bodies[i], movable), moved,
                                        packed.search_texts.back(), dictionary);
+    packed.search_texts.back().keywords.clear();  // what the keyword index is given
   }
   packed.bodies_packed = true;
 }
