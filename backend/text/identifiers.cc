@@ -60,6 +60,15 @@ std::string lower_word(std::string_view word) {
   return to_lower(word);
 }
 
+void assign_lower_word(std::string& out, std::string_view word) {
+  if (is_plain_ascii(word)) {
+    out.clear();
+    append_lower_ascii(out, word);
+  } else {
+    out = to_lower(word);
+  }
+}
+
 std::vector<std::string> split_identifier(std::string_view word) {
   std::vector<std::string> parts;
   visit_subwords(word, [&](std::string_view part) { parts.push_back(lower_word(part)); });

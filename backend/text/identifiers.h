@@ -27,6 +27,8 @@ std::vector<std::string> split_identifier(std::string_view word);
 
 // `word` lower-cased (full Unicode mapping).
 std::string lower_word(std::string_view word);
+// The same into `out`, which keeps its storage: for loops over many words.
+void assign_lower_word(std::string& out, std::string_view word);
 
 template <typename Visit>
 std::size_t visit_subwords(std::string_view word, Visit&& visit) {

@@ -22,9 +22,12 @@ bool may_run_together(std::string_view word) {
 }
 
 void FileWords::add_text(std::string_view text) {
+  std::string lowered;
   for (std::string_view word : words_of(text)) {
     visit_subwords(word, [&](std::string_view part) {
-      if (part.size() >= kMinPiece && ascii_letters(part)) words_.insert(lower_word(part));
+      if (part.size() < kMinPiece || !ascii_letters(part)) return;
+      assign_lower_word(lowered, part);
+      if (words_.find(lowered) == words_.end()) words_.insert(lowered);
     });
   }
 }

@@ -79,14 +79,16 @@ ChunkSearchText chunk_search_text(const Json& chunk, std::string_view file_path,
   std::unordered_set<std::string_view> seen_words;
   std::unordered_set<std::string> seen_parts;
   std::vector<std::string_view> parts;
+  std::string lowered;
   for (std::string_view word : words_of(text.content)) {
     if (!seen_words.insert(word).second) continue;
     parts.clear();
     visit_subwords(word, [&](std::string_view part) { parts.push_back(part); });
     if (parts.size() < 2) continue;
     for (std::string_view part : parts) {
-      std::string lowered = lower_word(part);
-      if (seen_parts.insert(lowered).second) {
+      assign_lower_word(lowered, part);
+      if (seen_parts.find(lowered) == seen_parts.end()) {
+        seen_parts.insert(lowered);
         if (!text.subwords.empty()) text.subwords += ' ';
         text.subwords += lowered;
       }

@@ -1,9 +1,8 @@
 #include "backend/vectors/local_embedder.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "backend/text/identifiers.h"
 
@@ -40,10 +39,12 @@ std::uint64_t term_hash(std::string_view term) {
   return h;
 }
 
-const std::unordered_set<std::uint64_t>& noise_hashes() {
-  static const std::unordered_set<std::uint64_t> hashes = [] {
-    std::unordered_set<std::uint64_t> out;
-    for (std::string_view word : kNoiseWords) out.insert(term_hash(word));
+// The hashes of kNoiseWords, sorted.
+const std::array<std::uint64_t, kNoiseWords.size()>& noise_hashes() {
+  static const std::array<std::uint64_t, kNoiseWords.size()> hashes = [] {
+    std::array<std::uint64_t, kNoiseWords.size()> out{};
+    for (std::size_t i = 0; i < kNoiseWords.size(); ++i) out[i] = term_hash(kNoiseWords[i]);
+    std::sort(out.begin(), out.end());
     return out;
   }();
   return hashes;
@@ -68,11 +69,15 @@ std::vector<std::vector<float>> LocalEmbedder::embed(const std::vector<std::stri
 }
 
 std::vector<float> LocalEmbedder::embed_text(std::string_view text) {
-  std::unordered_map<std::uint64_t, int> counts;
+  // The hash of every counted term, sorted below so that equal terms lie together: counting
+  // them in a hash map cost more than the rest of the embedding.
+  thread_local std::vector<std::uint64_t> hashes;
+  hashes.clear();
+  const auto& noise = noise_hashes();
   auto count = [&](std::string_view term) {
     if (term.size() < 2) return;
     std::uint64_t h = term_hash(term);
-    if (!noise_hashes().count(h)) ++counts[h];
+    if (!std::binary_search(noise.begin(), noise.end(), h)) hashes.push_back(h);
   };
   std::vector<std::string_view> parts;
   for (std::string_view word : words_of(text)) {
@@ -83,9 +88,12 @@ std::vector<float> LocalEmbedder::embed_text(std::string_view text) {
     if (parts.size() < 2) continue;
     for (std::string_view part : parts) count(part);
   }
+  std::sort(hashes.begin(), hashes.end());
   std::vector<float> vector(kLocalDimension, 0.0f);
-  for (const auto& [h, n] : counts) {
-    double weight = 1.0 + std::log(static_cast<double>(n));
+  for (std::size_t i = 0, end; i < hashes.size(); i = end) {
+    std::uint64_t h = hashes[i];
+    for (end = i + 1; end < hashes.size() && hashes[end] == h;) ++end;
+    double weight = 1.0 + std::log(static_cast<double>(end - i));
     double sign = (h >> 63) != 0 ? -1.0 : 1.0;
     vector[h % kLocalDimension] += static_cast<float>(sign * weight);
   }
