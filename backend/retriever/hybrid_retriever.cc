@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "backend/retriever/name_match.h"
+#include "backend/retriever/question_coverage.h"
 #include "backend/retriever/result_priors.h"
 #include "backend/storage/hash_keys.h"
 #include "backend/store/chunk_body.h"
@@ -239,6 +240,7 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
 
   bool tests_wanted = asks_for_tests(query_words(query));
   std::unordered_set<std::string> asked = asked_words(query);
+  QuestionWords question(query, db, vocabulary);
   std::vector<std::pair<std::int64_t, Candidate>> ranked(candidates.begin(), candidates.end());
   for (auto& [id, candidate] : ranked) {
     candidate.score =
@@ -249,7 +251,9 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
         "WHERE c.id = ?1");
     place.bind(1, id);
     if (!place.step()) continue;
-    Json record = parse_json(unpack_chunk_body(place.column_blob(1), db.text_dictionaries()).record);
+    ChunkBody body = unpack_chunk_body(place.column_blob(1), db.text_dictionaries());
+    candidate.score += kCoverageWeight * question.coverage(body.text);
+    Json record = parse_json(body.record);
     auto type = record.find("type");
     auto name = record.find("name");
     if (type != record.end() && type->is_string() &&

@@ -1,15 +1,17 @@
 // HybridRetriever: the backend's CodingHybridRetriever. A query is answered by BM25 over the
 // keyword index fused with the cosine similarity of the chunk vectors. The index weighs a
-// chunk's name most, then the words of its file's path, its summary, and its keywords,
-// content and the sub-words of the identifiers in its content least: agents ask for units
-// and modules by what they are called. The query's words also match by their stems.
+// chunk's name most, then the words of its file's path, its summary, and its content and the
+// sub-words of the identifiers in its content least: agents ask for units and modules by what
+// they are called. The query's words also match by their stems.
 //
 // Scores: the keyword score is the chunk's BM25 relative to the best hit of the query (0 to
 // 1); the vector score is the cosine similarity (negative counts as 0); the fused score is
-// kKeywordWeight * keyword + (1 - kKeywordWeight) * vector, plus kNameWeight times the share
-// of a named unit's name that the query holds (name_match.h), times the share that tests,
-// fixtures, generated and data files, anonymous blocks and declarations keep
-// (result_priors.h) unless the query asks for tests. Candidates are the best hits of each kind.
+// kKeywordWeight * keyword + (1 - kKeywordWeight) * vector, plus kCoverageWeight times the
+// weighed share of the query's words that the unit holds (question_coverage.h), plus
+// kNameWeight times the share of a named unit's name that the query holds (name_match.h),
+// times the share that tests, fixtures, generated and data files, anonymous blocks and
+// declarations keep (result_priors.h) unless the query asks for tests. Candidates are the
+// best hits of each kind.
 //
 // It is an adapter over its BackendCore (database, embedder, vector index).
 //
@@ -29,6 +31,9 @@ inline constexpr double kKeywordWeight = 0.7;
 // What a unit whose whole name the query holds gains: a question that says what a unit does
 // uses the words of its name, and its callers are named for something else.
 inline constexpr double kNameWeight = 0.3;
+// What a unit that holds every word of the query gains: one whose name holds a word or two
+// must not outrank one that holds most of the question.
+inline constexpr double kCoverageWeight = 0.3;
 
 class HybridRetriever : public CodingHybridRetriever {
  public:

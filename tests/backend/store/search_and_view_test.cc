@@ -6,7 +6,9 @@
 #include "backend/builder/memory_builder.h"
 #include "backend/core/backend_core.h"
 #include "backend/retriever/hybrid_retriever.h"
+#include "backend/retriever/keyword_vocabulary.h"
 #include "backend/retriever/name_match.h"
+#include "backend/retriever/question_coverage.h"
 #include "backend/text/identifiers.h"
 #include "backend/text/search_text.h"
 #include "backend/vectors/local_embedder.h"
@@ -260,6 +262,27 @@ TEST_F(SearchTest, TheUnitTheQuestionNamesComesBeforeItsCallers) {
                      chunk("asterisk", "function", "def asterisk(n):\n    return '*' * n")}));
   EXPECT_EQ(names(search("creates a string of asterisks", 1)),
             std::vector<std::string>{"asterisk"});
+}
+
+TEST_F(SearchTest, QuestionCoverageWeighsRareWordsMoreAndMatchesByStem) {
+  backend::Database db(root_);
+  backend::KeywordVocabulary vocabulary;
+  // "save" is in one chunk, "users" (as its stem, user) in two; "tokens" and "quickly" are
+  // in none, and "how", "to" and "the" are stop words: none of those count.
+  backend::QuestionWords question("how to save the users tokens, quickly", db, vocabulary);
+  auto coverage = [&](const std::string& name, const std::string& content) {
+    backend::ChunkSearchText text;
+    text.name = name;
+    text.content = content;
+    return question.coverage(text);
+  };
+  double save = coverage("", "save(x)");
+  double user = coverage("user", "");
+  EXPECT_GT(save, user);
+  EXPECT_GT(user, 0.0);
+  EXPECT_DOUBLE_EQ(save + user, 1.0);
+  EXPECT_DOUBLE_EQ(coverage("Save", "the USERS"), 1.0);
+  EXPECT_DOUBLE_EQ(coverage("tokens", "quickly saved"), 0.0);
 }
 
 TEST_F(SearchTest, AnyQueryAnswersWithoutFailing) {
