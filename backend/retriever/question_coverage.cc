@@ -13,6 +13,7 @@ QuestionWords::QuestionWords(std::string_view query, Database& db,
                              KeywordVocabulary& vocabulary) {
   auto chunks = static_cast<double>(vocabulary.total_chunks(db));
   for (std::string& word : query_words(query)) {
+    if (words_.size() == kMaxWords) break;
     if (is_stop_word(word)) continue;
     if (std::any_of(words_.begin(), words_.end(), [&](const Word& w) { return w.word == word; }))
       continue;

@@ -7,6 +7,7 @@
 // Thread-safe: QuestionWords is read-only once built; coverage is a pure function.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,15 +21,17 @@ class KeywordVocabulary;
 
 class QuestionWords {
  public:
-  // The words of `query` that are no stop words, each with its Snowball stem, weighed by the
-  // inverse of the share of chunks that hold it (or its stem, whichever more hold). A word
-  // that no chunk holds is left out: no unit can hold it.
+  // The words of `query` that are no stop words (the first kMaxWords distinct ones), each
+  // with its Snowball stem, weighed by the inverse of the share of chunks that hold it (or its
+  // stem, whichever more hold). A word that no chunk holds is left out: no unit can hold it.
   QuestionWords(std::string_view query, Database& db, KeywordVocabulary& vocabulary);
 
   // The weighed share (0 to 1) of the question's words that `text` holds, as words of its
   // name, summary, content, sub-words or path, by the word or by its stem; 0 when the
   // question has no words to hold.
   double coverage(const ChunkSearchText& text) const;
+
+  static constexpr std::size_t kMaxWords = 64;
 
  private:
   struct Word {
