@@ -87,7 +87,7 @@ int run_watch(Invocation& invocation) {
   host::Host& host = *invocation.host;
   host.allowed_roots().check(directory);
   host::SourceFilter filter{host.config().max_file_bytes(), invocation.texts("include"),
-                            invocation.texts("exclude")};
+                            invocation.texts("exclude"), host.config().store_folders()};
   host::WatchOptions options;
   options.quiet = std::chrono::milliseconds(quiet);
   options.max_delay = options.quiet * 10;

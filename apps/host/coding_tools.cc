@@ -62,10 +62,10 @@ std::vector<ToolDefinition> coding_tools(const HostConfig& config,
         optional_argument("dry_run", "boolean", false,
                           "List the files that would be indexed and their total size, and index "
                           "nothing.")},
-       [tarnel, max_file_bytes = config.max_file_bytes()](const Json& arguments,
-                                                          const ProgressFn& progress) {
+       [tarnel, max_file_bytes = config.max_file_bytes(), stores = config.store_folders()](
+           const Json& arguments, const ProgressFn& progress) {
          SourceFilter filter{max_file_bytes, arguments["include"].get<std::vector<std::string>>(),
-                             arguments["exclude"].get<std::vector<std::string>>()};
+                             arguments["exclude"].get<std::vector<std::string>>(), stores};
          const std::string& directory = arguments["directory"].get_ref<const std::string&>();
          if (arguments["dry_run"].get<bool>()) return preview_directory(directory, filter);
          return index_directory(tarnel(), arguments["agent_id"].get<std::string>(), directory,

@@ -38,6 +38,9 @@ struct HostConfig {
 
   // max_file_size in bytes. Throws ValueError when it is not a size.
   std::uint64_t max_file_bytes() const;
+  // The folders the host writes its stores to, which a walk of the sources must not enter
+  // (SourceFilter::own_folders): the coding root and the data root.
+  std::vector<std::string> store_folders() const { return {coding_root, data_root}; }
 
   // The defaults overridden by the environment variables that are set and not empty.
   static HostConfig from_environment();

@@ -107,6 +107,12 @@ bool is_build_or_dependency_folder(const std::string& name, const fs::path& path
   return fs::exists(path / "pyvenv.cfg", ignored);
 }
 
+std::string without_trailing_slash(const fs::path& path) {
+  std::string text = path.lexically_normal().string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
+}
+
 std::string read_head(const fs::path& path, bool& readable) {
   std::ifstream in(path, std::ios::binary);
   std::string head(kBinarySniffBytes, '\0');
@@ -128,6 +134,14 @@ class SourceWalker {
         include_(patterns_of(filter_.include, "include")),
         exclude_(patterns_of(filter_.exclude, "exclude")) {
     add_repository_rules(root_, rules_);
+    // The walk follows no symbolic link, so a folder below the root is the root's real path
+    // joined with its relative one.
+    std::error_code error;
+    for (const std::string& folder : filter_.own_folders) {
+      fs::path real = fs::weakly_canonical(fs::absolute(folder, error), error);
+      if (!error) own_folders_.insert(without_trailing_slash(real));
+    }
+    if (!own_folders_.empty()) real_root_ = fs::weakly_canonical(fs::absolute(root_), error);
   }
 
   // Fills `tree` with what lies below the folder `relative`, which the walk enters.
@@ -233,6 +247,10 @@ class SourceWalker {
       return source->c_str();
     }
     if (is_link) return "symbolic link";
+    if (is_folder && !own_folders_.empty() &&
+        own_folders_.count(without_trailing_slash(real_root_ / relative)) != 0) {
+      return "excluded";
+    }
     if (is_folder) {
       return is_build_or_dependency_folder(name, entry.path()) ? "build or dependency folder"
                                                                : nullptr;
@@ -275,6 +293,8 @@ class SourceWalker {
   const GitignoreRules include_;  // "excluded" here means matched
   const GitignoreRules exclude_;
   GitignoreRules rules_;
+  std::set<std::string> own_folders_;  // filter_.own_folders, real and absolute
+  fs::path real_root_;                 // when there are own folders
   std::set<std::string> loaded_;  // the folders whose ignore files are in rules_
   SourceTree* tree_ = nullptr;
   const std::function<void(const std::string&)>* entering_ = nullptr;

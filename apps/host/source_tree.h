@@ -27,6 +27,11 @@ struct SourceFilter {
   // are kept; what an exclude pattern matches is left out, whatever the ignore files say.
   std::vector<std::string> include;
   std::vector<std::string> exclude;
+  // Folders never entered, counted as "excluded": the stores of the process indexing the
+  // tree, which may lie inside it (a database's log changes at every commit, and a watch
+  // would index its own writes). Absolute or relative to the working directory; they need
+  // not exist yet.
+  std::vector<std::string> own_folders;
 };
 
 struct SourceTree {
@@ -51,9 +56,9 @@ struct SourceTree {
 // Walks the folder `root`. Leaves out hidden files and folders (a name starting with "."; this
 // covers .git), build and dependency folders (build, dist, target, _build, cmake-build-*,
 // node_modules, bower_components, vendor, __pycache__, site-packages, and any folder holding a
-// pyvenv.cfg), what the filter's patterns leave out, what ignore files exclude, symbolic links,
-// binary files (looks_like_binary of their first 8000 bytes), and what is not a regular file or
-// is over the filter's size limit. The ignore files are those git reads (the .gitignore files
+// pyvenv.cfg), the filter's own folders, what its patterns leave out, what ignore files
+// exclude, symbolic links, binary files (looks_like_binary of their first 8000 bytes), and
+// what is not a regular file or is over the filter's size limit. The ignore files are those git reads (the .gitignore files
 // met on the way, and, when `root` lies in a repository, its .git/info/exclude and the
 // .gitignore files from its top down to `root`) and .vantoryignore files, read like .gitignore
 // files but overriding the .gitignore of their folder. A `root` that is a file stands for

@@ -50,6 +50,7 @@ FolderWatches::FolderWatches(host::Host& host, CallScheduler& scheduler,
       on_batch_(std::move(on_batch)) {
   host::SourceFilter filter;
   filter.max_file_bytes = host.config().max_file_bytes();
+  filter.own_folders = host.config().store_folders();
   for (const std::string& folder : folders) {
     host.allowed_roots().check(folder);
     auto watch = std::make_unique<Watch>(folder, filter, options);

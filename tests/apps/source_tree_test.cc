@@ -225,6 +225,26 @@ TEST(SourceRules, AgreeWithTheWalk) {
   EXPECT_EQ(part.folders, (std::vector<std::string>{"src", "src/lib"}));
 }
 
+// The stores of the process that indexes a tree are never indexed, however their folders are
+// named: by a path with a trailing slash or through the root's parent, or not made yet.
+TEST(CollectSourceFiles, LeavesOutTheIndexersOwnStores) {
+  TempDir root;
+  write_text(root / "main.py", "x = 1\n");
+  write_text(root / "index/code/code_memory.sqlite3-wal", "pages\n");
+  write_text(root / "index/notes.txt", "kept\n");
+  SourceFilter filter;
+  filter.own_folders = {root / "index/code/", root / "pkg/../later", root / "index/../index/data"};
+  write_text(root / "index/data/vectors.json", "[]\n");
+  SourceTree tree = collect_source_files(root.path(), filter);
+  EXPECT_EQ(tree.files, (std::vector<std::string>{root / "index/notes.txt", root / "main.py"}));
+  EXPECT_EQ(tree.skipped_reasons, (std::map<std::string, std::int64_t>{{"excluded", 2}}));
+  write_text(root / "later/a.py", "x = 1\n");
+  SourceRules rules(root.path(), filter);
+  EXPECT_FALSE(rules.keeps_file("later/a.py"));
+  EXPECT_FALSE(rules.keeps_file("index/code/code_memory.sqlite3-wal"));
+  EXPECT_TRUE(rules.keeps_file("index/notes.txt"));
+}
+
 TEST(CollectSourceFiles, JoinsRelativeRootsLexically) {
   TempDir root;
   write_text(root / "pkg/a.py", "x = 1\n");
