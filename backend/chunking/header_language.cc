@@ -66,6 +66,10 @@ bool looks_like_cpp(std::string_view text) {
     if (end == std::string_view::npos) end = text.size();
     std::string_view line = text.substr(start, end - start);
     start = end + 1;
+    if (!in_comment && line.find('/') == std::string_view::npos) {  // no comment to take out
+      if (cpp_line(line)) return true;
+      continue;
+    }
     // The line with its comments taken out; string literals are not told apart, which only
     // matters for a "/*" inside one.
     code.clear();
