@@ -26,6 +26,10 @@ QuestionWords::QuestionWords(std::string_view query, Database& db,
     auto held = static_cast<double>(docs);
     double weight = std::log(1.0 + (chunks - held + 0.5) / (held + 0.5));
     total_ += weight;
+    for (const std::string* form : {&word, &stem}) {
+      if (!form->empty() && static_cast<unsigned char>(form->front()) < 0x80)
+        starts_[static_cast<unsigned char>(form->front())] = true;
+    }
     words_.push_back({std::move(word), std::move(stem), weight});
   }
 }
@@ -40,6 +44,10 @@ double QuestionWords::coverage(const ChunkSearchText& text) const {
   for (const std::string* field :
        {&text.name, &text.path, &text.summary, &text.subwords, &text.content}) {
     for (std::string_view word : words_of(*field)) {
+      // Most of a unit's words start with a letter that none of the question's starts with.
+      auto first = static_cast<unsigned char>(word.front());
+      if (first < 0x80 && !starts_[first >= 'A' && first <= 'Z' ? first - 'A' + 'a' : first])
+        continue;
       assign_lower_word(lowered, word);
       for (std::size_t i = 0; i < words_.size(); ++i) {
         if (held[i] || (lowered != words_[i].word && lowered != words_[i].stem)) continue;

@@ -7,6 +7,7 @@
 // Thread-safe: QuestionWords is read-only once built; coverage is a pure function.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -41,6 +42,8 @@ class QuestionWords {
   };
   std::vector<Word> words_;
   double total_ = 0;
+  // The ASCII characters a word or stem of the question starts with (lower case).
+  std::array<bool, 128> starts_{};
 };
 
 }  // namespace vantory::backend
