@@ -58,13 +58,13 @@ struct SourceTree {
 // node_modules, bower_components, vendor, __pycache__, site-packages, and any folder holding a
 // pyvenv.cfg), the filter's own folders, what its patterns leave out, what ignore files
 // exclude, symbolic links, binary files (looks_like_binary of their first 8000 bytes), and
-// what is not a regular file or is over the filter's size limit. The ignore files are those git reads (the .gitignore files
-// met on the way, and, when `root` lies in a repository, its .git/info/exclude and the
-// .gitignore files from its top down to `root`) and .vantoryignore files, read like .gitignore
-// files but overriding the .gitignore of their folder. A `root` that is a file stands for
-// itself: it is kept unless it is binary or over the limit. Throws OSError when `root` does not
-// exist, is not a regular file or folder, or a folder cannot be read; unreadable entries below
-// it are counted as skipped.
+// what is not a regular file or is over the filter's size limit. The ignore files are those
+// git reads (the .gitignore files met on the way, and, when `root` lies in a repository, its
+// .git/info/exclude and the .gitignore files from its top down to `root`) and .vantoryignore
+// files, read like .gitignore files but overriding the .gitignore of their folder. A `root`
+// that is a file stands for itself: it is kept unless it is binary or over the limit. Throws
+// OSError when `root` does not exist, is not a regular file or folder, or a folder cannot be
+// read; unreadable entries below it are counted as skipped.
 SourceTree collect_source_files(const std::string& root, const SourceFilter& filter = {});
 
 class SourceWalker;
