@@ -9,7 +9,11 @@
 namespace vantory {
 
 std::string read_source_text(const std::string& path, std::uint64_t max_bytes) {
-  return translate_newlines(decode_utf8_lossy(read_regular_file(path, max_bytes)));
+  // Most files are UTF-8 with "\n" line ends already: they are handed on as read, uncopied.
+  std::string text = read_regular_file(path, max_bytes);
+  if (!is_valid_utf8(text)) text = decode_utf8_lossy(text);
+  if (text.find('\r') != std::string::npos) text = translate_newlines(text);
+  return text;
 }
 
 Json units_to_chunk_records(const std::vector<std::unique_ptr<CodeUnit>>& units) {

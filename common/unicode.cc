@@ -101,6 +101,15 @@ namespace {
 std::size_t first_invalid_utf8(std::string_view bytes, std::size_t& end) {
   std::size_t i = 0;
   while (i < bytes.size()) {
+    // Source text is mostly ASCII: eight bytes at a time while none has its high bit set.
+    std::uint64_t block;
+    if (i + sizeof block <= bytes.size()) {
+      std::memcpy(&block, bytes.data() + i, sizeof block);
+      if ((block & 0x8080808080808080ULL) == 0) {
+        i += sizeof block;
+        continue;
+      }
+    }
     if (static_cast<unsigned char>(bytes[i]) < 0x80) {
       ++i;
       continue;
@@ -164,14 +173,15 @@ std::string decode_utf8_lossy(std::string_view bytes) {
 std::string translate_newlines(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '\r') {
-      out.push_back('\n');
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      out.push_back(c);
-    }
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t cr = text.find('\r', i);
+    if (cr == std::string_view::npos) cr = text.size();
+    out.append(text.data() + i, cr - i);
+    if (cr == text.size()) break;
+    out.push_back('\n');
+    i = cr + 1;
+    if (i < text.size() && text[i] == '\n') ++i;
   }
   return out;
 }
@@ -289,8 +299,18 @@ std::string collapse_whitespace(std::string_view text) {
   while (i < text.size()) {
     std::size_t at = i;
     unsigned char c = static_cast<unsigned char>(text[i]);
-    char32_t cp = c < 0x80 ? (++i, c) : next_code_point(text, i);
-    if (is_space(cp)) {
+    if (c < 0x80) {
+      ++i;
+      if (is_space(c)) {
+        pending_space = true;
+        continue;
+      }
+      if (pending_space && !out.empty()) out.push_back(' ');
+      pending_space = false;
+      out.push_back(static_cast<char>(c));
+      continue;
+    }
+    if (is_space(next_code_point(text, i))) {
       pending_space = true;
       continue;
     }

@@ -86,5 +86,24 @@ TEST(Unicode, DecodeErrorsReadLikePythons) {
   for (const Case& c : cases) EXPECT_EQ(utf8_decode_error(c.bytes), c.error) << c.bytes;
 }
 
+// The scans skip runs of ASCII a block at a time: a bad byte, a CR or a blank is found wherever
+// it lies in the block, and wherever the text ends.
+TEST(Unicode, ScansFindEveryByteWhereverItLies) {
+  for (std::size_t at = 0; at < 20; ++at) {
+    std::string text(20, 'a');
+    text[at] = '\xFF';
+    EXPECT_EQ(utf8_decode_error(text), "'utf-8' codec can't decode byte 0xff in position " +
+                                           std::to_string(at) + ": invalid start byte");
+    EXPECT_TRUE(is_valid_utf8(text.substr(0, at)));
+    text[at] = '\r';
+    std::string lines(20, 'a');
+    lines[at] = '\n';
+    EXPECT_EQ(translate_newlines(text), lines);
+    text[at] = '\t';
+    EXPECT_EQ(collapse_whitespace(text),
+              std::string(at, 'a') + (at == 0 || at == 19 ? "" : " ") + std::string(19 - at, 'a'));
+  }
+}
+
 }  // namespace
 }  // namespace vantory
