@@ -1,5 +1,7 @@
 #include "backend/chunking/syntax.h"
 
+#include "backend/chunking/dense_grammar.h"
+
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -7,6 +9,11 @@
 
 namespace vantory::backend {
 namespace {
+
+// The most a grammar's full parse table may take: the C++ grammar's takes 9.3 MB, the
+// largest of the grammars (Scala's) 14 MB. Only the grammars a process parses with are made
+// full.
+constexpr std::size_t kMaxDenseGrammarBytes = std::size_t{16} << 20;
 
 const char* const kFieldNames[] = {
     "name",     "body",       "parameters",  "parameter", "function",  "declarator",
@@ -35,6 +42,8 @@ Syntax::Syntax(const LanguageRules& rules, const TSLanguage* grammar)
                     std::to_string(TREE_SITTER_LANGUAGE_VERSION) + ")";
     return;
   }
+  dense_ = DenseGrammar::make(grammar_, kMaxDenseGrammarBytes);
+  if (dense_) grammar_ = dense_->grammar();
   std::uint32_t count = ts_language_symbol_count(grammar_);
   roles_.assign(count, Role::kOther);
   for (TSSymbol symbol = 0; symbol < count; ++symbol) {
@@ -111,6 +120,8 @@ bool Syntax::is_parameter(TSNode node) const {
   }
   return false;
 }
+
+Syntax::~Syntax() = default;
 
 const Syntax* Syntax::find(std::string_view language) {
   // Each language's syntax is built on its first use, so that a process reads the tables of

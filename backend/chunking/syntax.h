@@ -6,11 +6,14 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vantory::backend {
+
+class DenseGrammar;
 
 enum class Lang : std::uint8_t {
   kPython, kJavaScript, kTypeScript, kTsx, kC, kCpp, kGo, kRust, kJava, kCSharp, kRuby, kPhp,
@@ -90,9 +93,14 @@ class Syntax {
   // Built over `grammar` (the language's own grammar unless given): reads its node types and
   // fields once.
   explicit Syntax(const LanguageRules& rules, const TSLanguage* grammar = nullptr);
+  ~Syntax();
+  Syntax(const Syntax&) = delete;
+  Syntax& operator=(const Syntax&) = delete;
 
   Lang lang() const { return rules_.lang; }
   const LanguageRules& rules() const { return rules_; }
+  // The grammar to parse with: the language's, with a full parse-table row for every state
+  // where that takes at most 16 MB (dense_grammar.h).
   const TSLanguage* grammar() const { return grammar_; }
   Role role(TSNode node) const {
     if (ts_node_is_null(node)) return Role::kOther;
@@ -125,6 +133,7 @@ class Syntax {
  private:
   const LanguageRules& rules_;
   const TSLanguage* grammar_;
+  std::unique_ptr<DenseGrammar> dense_;
   std::vector<Role> roles_;
   std::vector<std::pair<std::string, TSFieldId>> fields_;
   std::vector<TSFieldId> callee_fields_;
