@@ -296,21 +296,23 @@ std::string collapse_whitespace(std::string_view text) {
   out.reserve(text.size());
   bool pending_space = false;
   std::size_t i = 0;
-  while (i < text.size()) {
+  const std::size_t n = text.size();
+  auto ascii_space = [](unsigned char c) { return c < 0x80 && is_space(c); };
+  while (i < n) {
     std::size_t at = i;
     unsigned char c = static_cast<unsigned char>(text[i]);
     if (c < 0x80) {
-      ++i;
-      if (is_space(c)) {
+      if (ascii_space(c)) {
         pending_space = true;
+        ++i;
         continue;
       }
-      if (pending_space && !out.empty()) out.push_back(' ');
-      pending_space = false;
-      out.push_back(static_cast<char>(c));
-      continue;
-    }
-    if (is_space(next_code_point(text, i))) {
+      // A run of ASCII that is not white space goes in at once.
+      while (++i < n) {
+        unsigned char d = static_cast<unsigned char>(text[i]);
+        if (d >= 0x80 || ascii_space(d)) break;
+      }
+    } else if (is_space(next_code_point(text, i))) {
       pending_space = true;
       continue;
     }
