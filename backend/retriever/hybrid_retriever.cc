@@ -238,7 +238,9 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
     }
   }
 
-  bool tests_wanted = asks_for_tests(query_words(query));
+  bool tests_wanted = asks_for_tests(query_words(query), [&](const std::string& term) {
+    return vocabulary.chunks_holding(db, term) > 0;
+  });
   std::unordered_set<std::string> asked = asked_words(query);
   QuestionWords question(query, db, vocabulary);
   std::vector<std::pair<std::int64_t, Candidate>> ranked(candidates.begin(), candidates.end());

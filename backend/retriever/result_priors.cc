@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 
 #include "backend/text/identifiers.h"
+#include "backend/text/search_text.h"
 
 namespace vantory::backend {
 
@@ -56,9 +58,28 @@ bool is_secondary_path(std::string_view path) {
          ends_with(stem, ".generated") || ends_with(stem, "_generated");
 }
 
-bool asks_for_tests(const std::vector<std::string>& words) {
-  return std::any_of(words.begin(), words.end(),
-                     [](const std::string& word) { return one_of(word, kTestWords); });
+bool asks_for_tests(const std::vector<std::string>& words,
+                    const std::function<bool(const std::string&)>& names_code) {
+  // Neighbours are counted across small words, as joins are (query_terms).
+  std::vector<const std::string*> meaningful;
+  for (const std::string& word : words) {
+    if (!is_stop_word(word)) meaningful.push_back(&word);
+  }
+  for (std::size_t i = 0; i < meaningful.size(); ++i) {
+    if (!one_of(*meaningful[i], kTestWords)) continue;
+    // With the word before or after it, the word may name code rather than ask for tests:
+    // "test case" where the code base defines TestCase, "skip a test" where it defines
+    // SkipTest.
+    bool named = false;
+    for (std::size_t j : {i, i + 1}) {
+      if (j == 0 || j >= meaningful.size() || !names_code) continue;
+      const std::string& a = *meaningful[j - 1];
+      const std::string& b = *meaningful[j];
+      if (names_code(a + b) || names_code(a + "_" + b)) named = true;
+    }
+    if (!named) return true;
+  }
+  return false;
 }
 
 bool is_anonymous_unit(std::string_view type) { return type == "block" || type == "import"; }

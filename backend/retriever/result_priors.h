@@ -6,6 +6,7 @@
 // Thread-safe: pure functions.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,8 +20,11 @@ namespace vantory::backend {
 bool is_secondary_path(std::string_view path);
 
 // Whether the lower-cased query words ask for tests themselves ("test",
-// "tests", "fixture", "fuzz", "mock", ...), so that test code is not put back.
-bool asks_for_tests(const std::vector<std::string>& words);
+// "tests", "fixture", "fuzz", "mock", ...), so that test code is not put back. A test word
+// joined with the word next to it into a term for which `names_code` answers true (one that
+// the code base holds, such as testcase or skip_test) names that code and asks for nothing.
+bool asks_for_tests(const std::vector<std::string>& words,
+                    const std::function<bool(const std::string&)>& names_code = nullptr);
 
 // Whether a unit of this chunk type ("block", "import", anything else) names nothing the reader
 // could ask for by name.

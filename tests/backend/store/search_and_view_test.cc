@@ -225,6 +225,13 @@ TEST_F(SearchTest, ImplementationsComeBeforeTestsDataAndBlocks) {
   EXPECT_EQ(answer["results"][1]["chunk"]["type"], "declaration");
   EXPECT_EQ(names(search("test parse number array", 1)),
             std::vector<std::string>{"test_parse_number_array"});
+  // "test case" names a class of the code base: the code comes before its tests.
+  index("unittest/case.py", Json::array({chunk("TestCase", "class",
+                                               "class TestCase:\n    def run(self): pass")}));
+  index("unittest/tests/test_case.py",
+        Json::array({chunk("Test_TestCase", "class",
+                           "class Test_TestCase(TestCase):\n    def test_run(self): pass")}));
+  EXPECT_EQ(names(search("test case run", 1)), std::vector<std::string>{"TestCase"});
   // Stems meet the words they came from: "parsing numbers" finds
   // parse_number_array.
   EXPECT_EQ(names(search("parsing numbers", 1)), std::vector<std::string>{"parse_number_array"});
