@@ -134,6 +134,48 @@ constexpr double kAnonymousUnitFactor = 0.7;
 // as well, and before blocks.
 constexpr double kDeclarationFactor = 0.9;
 
+// The keyword index is asked for this many hits per place in the pool, and the pool takes the
+// best of them by the score they will have once the priors of their files are applied (below):
+// ranked by BM25 alone, the tests of a module, whose paths hold the module's words, could take
+// every place from the code they test, which ranks above them in the end.
+constexpr std::int64_t kKeywordHitsPerPlace = 3;
+
+// `hits` (chunk id, relevance, best first) cut to the `pool` best by relevance times the prior
+// of the chunk's file (kSecondaryPathFactor for tests, fixtures, generated and data files). The
+// relevances are kept as they are: the priors are applied once, in the final ranking.
+void cut_by_file_prior(Database& db, std::vector<std::pair<std::int64_t, double>>& hits,
+                       std::size_t pool) {
+  std::unordered_map<std::int64_t, bool> secondary;  // by context id
+  std::vector<std::pair<double, std::size_t>> order;  // (prior times relevance, index in hits)
+  for (std::size_t i = 0; i < hits.size(); ++i) {
+    // No hit after this one scores above its relevance: once `pool` scores are at least that,
+    // the cut is known.
+    std::size_t above = 0;
+    for (const auto& scored : order) above += scored.first >= hits[i].second ? 1 : 0;
+    if (above >= pool) break;
+    double factor = 1.0;
+    Statement chunk = db.prepare("SELECT context_id FROM chunks WHERE id = ?1");
+    chunk.bind(1, hits[i].first);
+    if (chunk.step()) {
+      auto [known, added] = secondary.emplace(chunk.column_int(0), false);
+      if (added) {
+        Statement context = db.prepare("SELECT file_path FROM contexts WHERE id = ?1");
+        context.bind(1, known->first);
+        known->second = context.step() && is_secondary_path(context.column_text_view(0));
+      }
+      if (known->second) factor = kSecondaryPathFactor;
+    }
+    order.emplace_back(hits[i].second * factor, i);
+  }
+  std::stable_sort(order.begin(), order.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  if (order.size() > pool) order.resize(pool);
+  std::vector<std::pair<std::int64_t, double>> kept;
+  kept.reserve(order.size());
+  for (const auto& [score, i] : order) kept.push_back(hits[i]);
+  hits = std::move(kept);
+}
+
 struct Candidate {
   double keyword = 0;
   double vector = 0;
@@ -181,24 +223,30 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
   KeywordVocabulary& vocabulary = core_->keyword_vocabulary();
   vocabulary.refresh(db);
   std::vector<std::string> words = useful_terms(db, vocabulary, with_stems);
+  bool tests_wanted = asks_for_tests(query_words(query), [&](const std::string& term) {
+    return vocabulary.chunks_holding(db, term) > 0;
+  });
   if (!words.empty()) {
     Statement st = db.prepare(allowed ? kKeywordSearchFiltered
                               : sole    ? kKeywordSearchSole
                                         : kKeywordSearch);
     st.bind(1, match_any(words));
+    // Without a wish for tests, the hits are cut by the priors of their files.
+    std::int64_t asked = tests_wanted ? pool : pool * kKeywordHitsPerPlace;
     if (sole) {
-      st.bind(2, pool);
+      st.bind(2, asked);
     } else {
-      st.bind(2, agent_id).bind(3, pool);
+      st.bind(2, agent_id).bind(3, asked);
     }
     if (allowed) st.bind(4, dump_json(allowed_ids));
-    double best = 0;
     std::vector<std::pair<std::int64_t, double>> hits;
     while (st.step()) {
-      double relevance = -st.column_double(1);  // bm25() is lower for better matches
-      best = std::max(best, relevance);
-      hits.emplace_back(st.column_int(0), relevance);
+      // bm25() is lower for better matches
+      hits.emplace_back(st.column_int(0), -st.column_double(1));
     }
+    if (!tests_wanted) cut_by_file_prior(db, hits, static_cast<std::size_t>(pool));
+    double best = 0;
+    for (const auto& hit : hits) best = std::max(best, hit.second);
     // The chunks of copies of a file are found as their original's, whose keyword index rows
     // they share: each matches as well.
     if (allowed) {
@@ -238,9 +286,6 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
     }
   }
 
-  bool tests_wanted = asks_for_tests(query_words(query), [&](const std::string& term) {
-    return vocabulary.chunks_holding(db, term) > 0;
-  });
   std::unordered_set<std::string> asked = asked_words(query);
   QuestionWords question(query, db, vocabulary);
   std::vector<std::pair<std::int64_t, Candidate>> ranked(candidates.begin(), candidates.end());

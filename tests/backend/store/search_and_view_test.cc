@@ -237,6 +237,29 @@ TEST_F(SearchTest, ImplementationsComeBeforeTestsDataAndBlocks) {
   EXPECT_EQ(names(search("parsing numbers", 1)), std::vector<std::string>{"parse_number_array"});
 }
 
+// The tests of a module hold its words in their paths, names and code, and BM25 ranks dozens of
+// them above the module itself: they must not take every candidate's place from the code, which
+// ranks above them once their files' priors count.
+TEST_F(SearchTest, TestsDoNotTakeTheCodesPlaceAmongTheCandidates) {
+  Json tests = Json::array();
+  for (int i = 0; i < 60; ++i) {
+    std::string n = std::to_string(i);
+    tests.push_back(chunk("test_cursor_" + n, "function",
+                          "def test_cursor_" + n + "(self):\n    cursor = self.connection.cursor()"
+                          "\n    cursor.execute(" + n + ")"));
+  }
+  index("tests/test_cursor.py", tests);
+  std::string code = "class Connection:\n    def cursor(self):\n        return Cursor(self)\n";
+  for (const char* other : {"commit", "rollback", "close", "execute", "executemany", "backup",
+                            "interrupt", "set_trace_callback", "create_function", "iterdump"}) {
+    code += "    def " + std::string(other) + "(self, *args): return self._db." + other +
+            "(*args)\n";
+  }
+  index("sqlite/dbapi.py", Json::array({chunk("Connection", "class", code)}));
+  // BM25 alone ranks all sixty tests first; their halved scores put the class among them.
+  EXPECT_THAT(names(search("connection cursor", 5)), ::testing::Contains("Connection"));
+}
+
 TEST(NameMatch, ShareOfTheNameTheQuestionHolds) {
   struct Case {
     const char* name;
