@@ -32,8 +32,6 @@ class DenseGrammar {
   DenseGrammar& operator=(const DenseGrammar&) = delete;
 
   const TSLanguage* grammar() const { return language_.get(); }
-  // The bytes of the rows.
-  std::size_t table_bytes() const { return table_.size() * sizeof(std::uint16_t); }
 
  private:
   struct LanguageDeleter {
