@@ -21,9 +21,18 @@ packages=(
   clang-14 libclang-rt-14-dev
 )
 
+# Installed for this machine's architecture (or for all). The 32-bit ARM cross build installs
+# :armhf copies of some -dev packages; one that cannot sit beside the machine's own replaces
+# it, and must not count as installed.
+arch=$(dpkg --print-architecture)
+installed() {
+  dpkg-query -W -f='${Status} ${Architecture}\n' "$1" 2>/dev/null |
+    grep -qE "^install ok installed ($arch|all)\$"
+}
+
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+  if ! installed "$p"; then
     missing+=("$p")
   fi
 done
