@@ -455,25 +455,24 @@ PackedContext ContextTable::hash_context(const ContextWrite& context) {
   // The context hash covers what the file holds, not when it was indexed, so re-indexing an
   // unchanged file leaves snapshots seeing it unmodified.
   PackedContext packed;
-  std::string hashed = context.file_path + '\0' + context.language + '\0';
+  // The digest of: the path, the language, each chunk's stored text and content, and each
+  // import record, each followed by a NUL.
+  Sha256 hashed;
+  hashed.update(context.file_path).update('\0').update(context.language).update('\0');
   packed.bodies.reserve(context.chunks.size());
   packed.movable.resize(context.chunks.size());
   for (std::size_t i = 0; i < context.chunks.size(); ++i) {
     std::string_view content;
     packed.bodies.push_back(
         stored_chunk_text(context.chunks[i], filled_hash(context, i), content, packed.movable[i]));
-    hashed += packed.bodies.back();
-    hashed += '\0';
-    hashed += content;
-    hashed += '\0';
+    hashed.update(packed.bodies.back()).update('\0').update(content).update('\0');
   }
   packed.imports.reserve(context.imports.size());
   for (const Json& import : context.imports) {
     packed.imports.push_back(dump_json(import));
-    hashed += packed.imports.back();
-    hashed += '\0';
+    hashed.update(packed.imports.back()).update('\0');
   }
-  packed.context_hash = sha256_hex(hashed);
+  packed.context_hash = hashed.hex();
   return packed;
 }
 
@@ -481,6 +480,7 @@ void ContextTable::pack_bodies(const ContextWrite& context, PackedContext& packe
                                const TextDictionary* dictionary) {
   packed.search_texts.reserve(context.chunks.size());
   FileWords file_words;
+  const std::string path_words = path_terms(context.file_path);
   for (const Json& chunk : context.chunks) {
     auto content = chunk.find("content");
     if (content != chunk.end() && content->is_string())
@@ -495,7 +495,7 @@ void ContextTable::pack_bodies(const ContextWrite& context, PackedContext& packe
     moved.keywords = movable.keywords_end > movable.keywords_begin;
     moved.hash_id = movable.hash_end > movable.hash_begin;
     moved.keywords_unindexed = true;
-    packed.search_texts.push_back(chunk_search_text(chunk, context.file_path, &file_words));
+    packed.search_texts.push_back(chunk_search_text(chunk, path_words, &file_words));
     packed.bodies[i] = pack_chunk_body(without_movable(packed.bodies[i], movable), moved,
                                        packed.search_texts.back(), dictionary);
     packed.search_texts.back().keywords.clear();  // what the keyword index is given

@@ -24,6 +24,7 @@ bool may_run_together(std::string_view word) {
 void FileWords::add_text(std::string_view text) {
   std::string lowered;
   for (std::string_view word : words_of(text)) {
+    if (word.size() < kMinPiece) continue;  // nor are any of its parts
     visit_subwords(word, [&](std::string_view part) {
       if (part.size() < kMinPiece || !ascii_letters(part)) return;
       assign_lower_word(lowered, part);

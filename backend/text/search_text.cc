@@ -62,7 +62,7 @@ bool is_stop_word(std::string_view word) {
   return std::find(kStopWords.begin(), kStopWords.end(), word) != kStopWords.end();
 }
 
-ChunkSearchText chunk_search_text(const Json& chunk, std::string_view file_path,
+ChunkSearchText chunk_search_text(const Json& chunk, std::string path_words,
                                   const FileWords* file_words) {
   ChunkSearchText text;
   text.name = with_subwords(utf8_member(chunk, "name"), file_words);
@@ -94,7 +94,7 @@ ChunkSearchText chunk_search_text(const Json& chunk, std::string_view file_path,
       }
     }
   }
-  text.path = path_terms(file_path);
+  text.path = std::move(path_words);
   return text;
 }
 

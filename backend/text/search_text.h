@@ -26,10 +26,11 @@ struct ChunkSearchText {
   std::string path;      // the words of the file path, without its extension
 };
 
-// The column texts of `chunk` (a chunk record) in the file `file_path`. Members of the wrong
-// type count as empty. With `file_words` (the words of the chunk's file), the name also holds
-// the pieces of its run-together parts (run_together.h).
-ChunkSearchText chunk_search_text(const Json& chunk, std::string_view file_path,
+// The column texts of `chunk` (a chunk record) in a file whose path's words are `path_words`
+// (path_terms of the path: made once for all the chunks of a file). Members of the wrong type
+// count as empty. With `file_words` (the words of the chunk's file), the name also holds the
+// pieces of its run-together parts (run_together.h).
+ChunkSearchText chunk_search_text(const Json& chunk, std::string path_words,
                                   const FileWords* file_words = nullptr);
 
 // The words of `path` for the index: directories and the stem, with their sub-words, lower

@@ -39,6 +39,12 @@ std::uint64_t term_hash(std::string_view term) {
   return h;
 }
 
+constexpr std::size_t kLongestNoiseWord = [] {
+  std::size_t longest = 0;
+  for (std::string_view word : kNoiseWords) longest = std::max(longest, word.size());
+  return longest;
+}();
+
 // The hashes of kNoiseWords, sorted.
 const std::array<std::uint64_t, kNoiseWords.size()>& noise_hashes() {
   static const std::array<std::uint64_t, kNoiseWords.size()> hashes = [] {
@@ -77,7 +83,9 @@ std::vector<float> LocalEmbedder::embed_text(std::string_view text) {
   auto count = [&](std::string_view term) {
     if (term.size() < 2) return;
     std::uint64_t h = term_hash(term);
-    if (!std::binary_search(noise.begin(), noise.end(), h)) hashes.push_back(h);
+    if (term.size() > kLongestNoiseWord || !std::binary_search(noise.begin(), noise.end(), h)) {
+      hashes.push_back(h);
+    }
   };
   std::vector<std::string_view> parts;
   for (std::string_view word : words_of(text)) {

@@ -73,9 +73,9 @@ TEST(IdentifierText, CutsRunTogetherNamesByTheWordsOfTheirFile) {
     EXPECT_EQ(words.split(c.word), c.pieces) << c.word;
   }
   backend::ChunkSearchText text = backend::chunk_search_text(
-      Json{{"name", "ntpath.splitdrive"}}, "ntpath.py", &words);
+      Json{{"name", "ntpath.splitdrive"}}, backend::path_terms("ntpath.py"), &words);
   EXPECT_EQ(text.name, "ntpath.splitdrive split drive");
-  EXPECT_EQ(backend::chunk_search_text(Json{{"name", "splitdrive"}}, "a.py").name,
+  EXPECT_EQ(backend::chunk_search_text(Json{{"name", "splitdrive"}}, "a").name,
             "splitdrive");
 }
 
