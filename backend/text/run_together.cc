@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "backend/text/identifiers.h"
+#include "backend/text/recent_words.h"
 
 namespace vantory::backend {
 
@@ -23,8 +24,10 @@ bool may_run_together(std::string_view word) {
 
 void FileWords::add_text(std::string_view text) {
   std::string lowered;
+  RecentWords recent;
   for (std::string_view word : words_of(text)) {
     if (word.size() < kMinPiece) continue;  // nor are any of its parts
+    if (recent.met(word)) continue;         // its parts are in already
     visit_subwords(word, [&](std::string_view part) {
       if (part.size() < kMinPiece || !ascii_letters(part)) return;
       assign_lower_word(lowered, part);

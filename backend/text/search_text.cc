@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "backend/text/identifiers.h"
+#include "backend/text/recent_words.h"
 #include "backend/text/run_together.h"
 #include "backend/text/stemming.h"
 #include "common/unicode.h"
@@ -76,12 +77,12 @@ ChunkSearchText chunk_search_text(const Json& chunk, std::string path_words,
     }
   }
   text.content = utf8_member(chunk, "content");
-  std::unordered_set<std::string_view> seen_words;
+  RecentWords recent;  // a word met again adds nothing new
   std::unordered_set<std::string> seen_parts;
   std::vector<std::string_view> parts;
   std::string lowered;
   for (std::string_view word : words_of(text.content)) {
-    if (!seen_words.insert(word).second) continue;
+    if (recent.met(word)) continue;
     parts.clear();
     visit_subwords(word, [&](std::string_view part) { parts.push_back(part); });
     if (parts.size() < 2) continue;

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "backend/text/identifiers.h"
+#include "backend/text/recent_words.h"
 
 namespace vantory::backend {
 
@@ -87,14 +88,40 @@ std::vector<float> LocalEmbedder::embed_text(std::string_view text) {
       hashes.push_back(h);
     }
   };
+  // The terms a word counted, remembered for the words met a moment ago: a text repeats its
+  // identifiers. A slot holds a word of this text only when it was filled for this text.
+  struct WordTerms {
+    std::uint64_t text = 0;  // the number of the text whose word the slot holds; 0: none
+    std::string_view word;
+    std::size_t count = 0;
+    std::array<std::uint64_t, 6> hashes{};
+  };
+  thread_local std::vector<WordTerms> memo(RecentWords::kSlots);
+  thread_local std::uint64_t text_number = 0;
+  ++text_number;
   std::vector<std::string_view> parts;
   for (std::string_view word : words_of(text)) {
     if (word[0] >= '0' && word[0] <= '9') continue;
+    WordTerms& slot = memo[cheap_word_hash(word) % RecentWords::kSlots];
+    if (slot.text == text_number && slot.word == word) {
+      hashes.insert(hashes.end(), slot.hashes.begin(), slot.hashes.begin() + slot.count);
+      continue;
+    }
+    const std::size_t before = hashes.size();
     count(word);
     parts.clear();
     visit_subwords(word, [&](std::string_view part) { parts.push_back(part); });
-    if (parts.size() < 2) continue;
-    for (std::string_view part : parts) count(part);
+    if (parts.size() >= 2) {
+      for (std::string_view part : parts) count(part);
+    }
+    const std::size_t made = hashes.size() - before;
+    if (made <= slot.hashes.size()) {
+      slot.text = text_number;
+      slot.word = word;
+      slot.count = made;
+      std::copy(hashes.begin() + static_cast<std::ptrdiff_t>(before), hashes.end(),
+                slot.hashes.begin());
+    }
   }
   std::sort(hashes.begin(), hashes.end());
   std::vector<float> vector(kLocalDimension, 0.0f);
