@@ -69,14 +69,9 @@ ChunkCache::ChunkCache() = default;
 ChunkCache::~ChunkCache() = default;
 
 std::string ChunkCache::key_of(std::string_view language, std::string_view text) {
-  std::string keyed;
-  keyed.reserve(64 + language.size() + text.size() + 2);
-  keyed += kChunkerRevision;
-  keyed += '\0';
-  keyed += language;
-  keyed += '\0';
-  keyed += text;
-  return sha256_hex(keyed);
+  Sha256 keyed;
+  keyed.update(kChunkerRevision).update('\0').update(language).update('\0').update(text);
+  return keyed.hex();
 }
 
 void ChunkCache::attach(const std::string& root_path) {
