@@ -18,6 +18,9 @@ class CodeUnit {
   // A new chunk record ({"name", "type", "content", "summary", "keywords", "start_line",
   // "calls", "parameters", ...}) that the caller owns and may change. May throw.
   virtual Json to_dict() const = 0;
+  // The same record for a caller that is done with the unit: a unit may hand over its own
+  // texts instead of copies, and is left valid but unspecified.
+  virtual Json take_dict() { return to_dict(); }
 };
 
 // Cuts the text of one file into code units. Not required to be thread-safe.

@@ -33,15 +33,18 @@ struct ChunkRecord {
 
   // {"name", "type", "content", "summary", "keywords", "start_line", "end_line", "calls":
   // [{"target", "line"}], "parameters": [{"name"}], "language", "file_path"}.
-  Json to_json() const;
+  Json to_json() const&;
+  // The same, with the record's texts moved into it.
+  Json to_json() &&;
 };
 
-// A CodeUnit over one ChunkRecord. Immutable.
+// A CodeUnit over one ChunkRecord. Immutable but for take_dict, which spends the record.
 class RecordUnit : public CodeUnit {
  public:
   explicit RecordUnit(ChunkRecord record) : record_(std::move(record)) {}
   const ChunkRecord& record() const { return record_; }
   Json to_dict() const override { return record_.to_json(); }
+  Json take_dict() override { return std::move(record_).to_json(); }
 
  private:
   ChunkRecord record_;

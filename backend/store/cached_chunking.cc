@@ -39,7 +39,7 @@ class CachedChunker : public Chunker {
       if (!chunker) throw RuntimeError("no chunker for language " + language_);
       Json made = Json::array();
       for (const std::unique_ptr<CodeUnit>& unit : chunker->chunk_file(text, file_path)) {
-        made.push_back(unit->to_dict());
+        made.push_back(unit->take_dict());  // the units go with this loop
       }
       records = std::make_shared<const Json>(std::move(made));
       stored = ChunkCache::Stored{};
