@@ -5,7 +5,6 @@
 
 #include "backend/storage/database.h"
 #include "backend/storage/hash_keys.h"
-#include "common/json_text.h"
 
 namespace vantory::backend {
 
@@ -35,22 +34,21 @@ std::unordered_set<std::string> hashes_with_vectors(Database& db, const std::str
                                                     const std::vector<std::string>& hash_ids) {
   std::unordered_set<std::string> held;
   if (hash_ids.empty()) return held;
-  std::string array = "[";
+  // One look into the index a hash: handing the hashes over as one JSON array to read in SQL
+  // cost more than the looks themselves.
+  const bool uniform = only_embedder(db, agent_id, embedder);
+  const char* sql = uniform ? "SELECT 1 FROM vectors WHERE agent_id = ?1 AND hash_id = ?2"
+                            : "SELECT 1 FROM vectors WHERE agent_id = ?1 AND hash_id = ?2 AND "
+                              "embedder = ?3";
+  std::unordered_set<std::string_view> asked;
   for (const std::string& hash : hash_ids) {
-    if (array.size() > 1) array += ',';
-    append_json_string(array, hash);
+    if (!asked.insert(hash).second) continue;
+    Statement st = db.prepare(sql);
+    st.bind(1, agent_id);
+    if (!uniform) st.bind(3, embedder);
+    bind_hash_id(st, 2, hash);
+    if (st.step()) held.insert(hash);
   }
-  array += ']';
-  bool uniform = only_embedder(db, agent_id, embedder);
-  Statement st = db.prepare(
-      uniform ? "SELECT DISTINCT j.value FROM json_each(?1) j WHERE EXISTS (SELECT 1 FROM "
-                "vectors v WHERE v.agent_id = ?2 AND v.hash_id = stored_hash_id(j.value))"
-              : "SELECT DISTINCT j.value FROM json_each(?1) j WHERE EXISTS (SELECT 1 FROM "
-                "vectors v WHERE v.agent_id = ?2 AND v.hash_id = stored_hash_id(j.value) AND "
-                "v.embedder = ?3)");
-  st.bind(1, array).bind(2, agent_id);
-  if (!uniform) st.bind(3, embedder);
-  while (st.step()) held.insert(st.column_text(0));
   return held;
 }
 

@@ -24,7 +24,7 @@ class Database;
 bool only_embedder(Database& db, const std::string& agent_id, const std::string& embedder);
 
 // The distinct hash ids among `hash_ids` for which the agent holds a vector made by
-// `embedder`, in one query. Every vector of an agent comes from one embedder as a rule (until
+// `embedder`, one look into the vectors' index each. Every vector of an agent comes from one embedder as a rule (until
 // the embedder in use changes), and then a hash's entry in the vectors' index answers without
 // reading the vector's row: the rows are a kilobyte each and spread over the file, the index
 // entries are not.
