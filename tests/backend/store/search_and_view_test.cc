@@ -10,6 +10,7 @@
 #include "backend/retriever/name_match.h"
 #include "backend/retriever/question_coverage.h"
 #include "backend/text/identifiers.h"
+#include "backend/text/recent_words.h"
 #include "backend/text/search_text.h"
 #include "backend/vectors/local_embedder.h"
 #include "backend_fixture.h"
@@ -50,6 +51,24 @@ TEST(IdentifierText, SplitsCompoundsTheWayCodeIsWritten) {
   EXPECT_EQ(backend::match_any({"a"}, {"pars"}), "\"a\" OR \"pars\" *");
   EXPECT_EQ(backend::query_stems("Parsing the headers of a parsed file"),
             (std::vector<std::string>{"pars", "header"}));
+}
+
+TEST(IdentifierText, WordsRunAcrossAnyLetterAndRecentWordsAreExact) {
+  // ASCII runs are read at once; a letter past them (ï, é) goes on with the word, a dash or a
+  // CJK full stop ends it.
+  EXPECT_THAT(backend::words_of("naïve café_x 42\xe2\x80\x94" "b x\xe3\x80\x82y_"),
+              ElementsAre("naïve", "café_x", "42", "b", "x", "y_"));
+  EXPECT_THAT(backend::words_of("éa"), ElementsAre("éa"));
+  EXPECT_THAT(backend::words_of(""), IsEmpty());
+  // Same length, first, middle and last letters: one slot. Only the very word is ever met.
+  std::string first = "axbyc", second = "azbwc";
+  backend::RecentWords recent;
+  EXPECT_FALSE(recent.met(first));
+  EXPECT_TRUE(recent.met(std::string("axbyc")));
+  EXPECT_FALSE(recent.met(second));
+  EXPECT_FALSE(recent.met(first));
+  EXPECT_FALSE(recent.met(""));
+  EXPECT_TRUE(recent.met(""));
 }
 
 TEST(IdentifierText, CutsRunTogetherNamesByTheWordsOfTheirFile) {
