@@ -102,6 +102,9 @@ struct MemoryBuilder::Prepared : PreparedFile {
   // True when `held` was looked up in the transaction that writes the file: no other writer
   // can have dropped one of those vectors since.
   bool held_under_lock = false;
+  // True when write stores each of `made` unless the agent holds it, and learns `held` and
+  // the counts of new and reused chunks from that, instead of looking each hash up first.
+  bool insert_unless_held = false;
   std::unordered_set<std::string> held;  // hashes whose vector the agent holds
   std::vector<std::string> to_embed;     // hashes to make a vector for, with `made`
   std::vector<std::vector<float>> made;
@@ -150,6 +153,16 @@ Json imports_of(ContextTable& table, const std::optional<ContextRow>& stored,
 }
 
 }  // namespace
+
+// True when a vector was made ahead (in a worker) for every hash of the file.
+bool MemoryBuilder::made_ahead(const Prepared& p) {
+  for (const std::string& hash : p.hashes) {
+    if (hash.empty()) continue;
+    auto it = p.vectors.find(hash);
+    if (it == p.vectors.end() || it->second.empty()) return false;
+  }
+  return true;
+}
 
 void MemoryBuilder::stage(Prepared& p, const std::string& agent_id, const std::string& file_path,
                           const Json& chunks, const std::string& language) {
@@ -234,6 +247,18 @@ void MemoryBuilder::settle(Prepared& p) {
       same_context && stored->vectors_complete && only_embedder(db, agent_id, embedder.name());
   if (p.trusted) {
     p.held.insert(p.hashes.begin(), p.hashes.end());
+  } else if (batch_ && made_ahead(p) && only_embedder(db, agent_id, embedder.name())) {
+    // Every vector is made, and whatever the agent holds for a hash is this embedder's: in
+    // the batch's transaction, storing each unless it is held answers what a look would.
+    p.insert_unless_held = true;
+    std::unordered_set<std::string> seen;
+    for (const std::string& hash : p.hashes) {
+      if (hash.empty() || !seen.insert(hash).second) continue;
+      p.to_embed.push_back(hash);
+      p.made.push_back(std::move(p.vectors[hash]));
+    }
+    p.vectors.clear();
+    return;
   } else {
     p.held = hashes_with_vectors(db, agent_id, embedder.name(), p.hashes);
   }
@@ -297,10 +322,25 @@ std::int64_t MemoryBuilder::write(const std::string& agent_id, Prepared& p) {
                    std::move(record), p.chunk_key, vectors_complete,
                    p.packed ? &*p.packed : nullptr});
   std::int64_t embedded = 0;
-  for (std::size_t i = 0; i < p.to_embed.size() && i < p.made.size(); ++i) {
-    if (p.made[i].empty()) continue;  // the service failed: tried again next time
-    put_vector(db, agent_id, p.to_embed[i], embedder, p.made[i]);
-    ++embedded;
+  if (p.insert_unless_held) {
+    p.held.clear();
+    for (std::size_t i = 0; i < p.to_embed.size() && i < p.made.size(); ++i) {
+      if (insert_vector_unless_held(db, agent_id, p.to_embed[i], embedder, p.made[i])) {
+        ++embedded;
+      } else {
+        p.held.insert(p.to_embed[i]);
+      }
+    }
+    p.new_chunks = p.reused_chunks = 0;
+    for (const std::string& hash : p.hashes) {
+      if (!hash.empty()) ++(p.held.count(hash) ? p.reused_chunks : p.new_chunks);
+    }
+  } else {
+    for (std::size_t i = 0; i < p.to_embed.size() && i < p.made.size(); ++i) {
+      if (p.made[i].empty()) continue;  // the service failed: tried again next time
+      put_vector(db, agent_id, p.to_embed[i], embedder, p.made[i]);
+      ++embedded;
+    }
   }
   std::unordered_set<std::string> kept(p.hashes.begin(), p.hashes.end());
   std::int64_t removed = 0;

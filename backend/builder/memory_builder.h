@@ -81,6 +81,8 @@ class MemoryBuilder : public CodingMemoryBuilder, public BatchedWrites, public P
   void stage(Prepared& prepared, const std::string& agent_id, const std::string& file_path,
              const Json& chunks, const std::string& language);
   void settle(Prepared& prepared);
+  // True when every hash of the file has a vector made ahead (the local embedder, in a worker).
+  static bool made_ahead(const Prepared& prepared);
   std::int64_t write(const std::string& agent_id, Prepared& prepared);
   // settle, then write in the open batch or a transaction of its own.
   Json store(Prepared& prepared);

@@ -102,6 +102,21 @@ void put_vector(Database& db, const std::string& agent_id, const std::string& ha
   st.run();
 }
 
+bool insert_vector_unless_held(Database& db, const std::string& agent_id,
+                               const std::string& hash_id, const std::string& embedder,
+                               const std::vector<float>& vector) {
+  Statement st = db.prepare(
+      "INSERT INTO vectors(agent_id, hash_id, embedder, dim, vector) VALUES(?1, ?2, ?3, ?4, ?5) "
+      "ON CONFLICT(agent_id, hash_id) DO NOTHING");
+  st.bind(1, agent_id).bind(3, embedder);
+  bind_hash_id(st, 2, hash_id);
+  st.bind(4, static_cast<std::int64_t>(vector.size()));
+  std::string blob = encode_vector(vector);
+  st.bind_blob(5, blob.data(), blob.size());
+  st.run();
+  return sqlite3_changes(db.handle()) > 0;
+}
+
 int drop_unreferenced_vectors(Database& db, const std::string& agent_id,
                               const std::vector<std::string>& hash_ids) {
   int dropped = 0;

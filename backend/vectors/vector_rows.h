@@ -46,6 +46,13 @@ bool decode_vector(std::string_view blob, std::size_t dim, float* out);
 void put_vector(Database& db, const std::string& agent_id, const std::string& hash_id,
                 const std::string& embedder, const std::vector<float>& vector);
 
+// Stores the agent's vector for `hash_id` unless the agent holds one for it already, made by
+// whichever embedder: for an agent whose vectors all come from `embedder` (only_embedder).
+// True when it was stored.
+bool insert_vector_unless_held(Database& db, const std::string& agent_id,
+                               const std::string& hash_id, const std::string& embedder,
+                               const std::vector<float>& vector);
+
 // Deletes the agent's vectors among `hash_ids` that no stored chunk of the agent refers to
 // any longer. Answers how many were deleted.
 int drop_unreferenced_vectors(Database& db, const std::string& agent_id,
