@@ -88,26 +88,14 @@ bool decode_vector(std::string_view blob, std::size_t dim, float* out) {
   return true;
 }
 
-void put_vector(Database& db, const std::string& agent_id, const std::string& hash_id,
-                const std::string& embedder, const std::vector<float>& vector) {
-  Statement st = db.prepare(
-      "INSERT OR REPLACE INTO vectors(agent_id, hash_id, "
-      "embedder, dim, vector) "
-      "VALUES(?1, ?2, ?3, ?4, ?5)");
-  st.bind(1, agent_id).bind(3, embedder);
-  bind_hash_id(st, 2, hash_id);
-  st.bind(4, static_cast<std::int64_t>(vector.size()));
-  std::string blob = encode_vector(vector);
-  st.bind_blob(5, blob.data(), blob.size());
-  st.run();
-}
+namespace {
 
-bool insert_vector_unless_held(Database& db, const std::string& agent_id,
-                               const std::string& hash_id, const std::string& embedder,
-                               const std::vector<float>& vector) {
-  Statement st = db.prepare(
-      "INSERT INTO vectors(agent_id, hash_id, embedder, dim, vector) VALUES(?1, ?2, ?3, ?4, ?5) "
-      "ON CONFLICT(agent_id, hash_id) DO NOTHING");
+// Runs `sql`, an insert of (agent_id, hash_id, embedder, dim, vector) as ?1 to ?5; answers
+// whether a row was written.
+bool insert_vector(Database& db, const char* sql, const std::string& agent_id,
+                   const std::string& hash_id, const std::string& embedder,
+                   const std::vector<float>& vector) {
+  Statement st = db.prepare(sql);
   st.bind(1, agent_id).bind(3, embedder);
   bind_hash_id(st, 2, hash_id);
   st.bind(4, static_cast<std::int64_t>(vector.size()));
@@ -115,6 +103,25 @@ bool insert_vector_unless_held(Database& db, const std::string& agent_id,
   st.bind_blob(5, blob.data(), blob.size());
   st.run();
   return sqlite3_changes(db.handle()) > 0;
+}
+
+}  // namespace
+
+void put_vector(Database& db, const std::string& agent_id, const std::string& hash_id,
+                const std::string& embedder, const std::vector<float>& vector) {
+  insert_vector(db,
+                "INSERT OR REPLACE INTO vectors(agent_id, hash_id, embedder, dim, vector) "
+                "VALUES(?1, ?2, ?3, ?4, ?5)",
+                agent_id, hash_id, embedder, vector);
+}
+
+bool insert_vector_unless_held(Database& db, const std::string& agent_id,
+                               const std::string& hash_id, const std::string& embedder,
+                               const std::vector<float>& vector) {
+  return insert_vector(db,
+                       "INSERT INTO vectors(agent_id, hash_id, embedder, dim, vector) "
+                       "VALUES(?1, ?2, ?3, ?4, ?5) ON CONFLICT(agent_id, hash_id) DO NOTHING",
+                       agent_id, hash_id, embedder, vector);
 }
 
 int drop_unreferenced_vectors(Database& db, const std::string& agent_id,
