@@ -17,5 +17,14 @@ TEST(Sha256, DigestIsTheBytesOfTheHex) {
   EXPECT_EQ(digest[31], 0xad);
 }
 
+TEST(Sha256, PiecesDigestAsTheWholeText) {
+  const std::string whole = std::string("path\0lang\0", 10) + std::string(200, 'x') + "tail";
+  Sha256 pieces;
+  pieces.update("path").update('\0').update("").update("lang").update('\0');
+  pieces.update(std::string(200, 'x')).update("tail");
+  EXPECT_EQ(pieces.hex(), sha256_hex(whole));
+  EXPECT_EQ(Sha256().hex(), sha256_hex(""));
+}
+
 }  // namespace
 }  // namespace vantory

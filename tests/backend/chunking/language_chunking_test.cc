@@ -761,6 +761,15 @@ TEST(PythonChunking, CallLinesAndKeywords) {
   }
 }
 
+TEST(PythonChunking, ASpentUnitAnswersTheRecordItKept) {
+  auto units = ChunkingEngine::get_chunker("python")->chunk_file(kPython, "src/store.py");
+  ASSERT_FALSE(units.empty());
+  for (const auto& unit : units) {
+    Json kept = unit->to_dict();
+    EXPECT_EQ(unit->take_dict(), kept);
+  }
+}
+
 TEST(PythonChunking, NestedFunctionsStayInTheirEnclosingFunction) {
   std::vector<Json> records = chunk("python", kPython);
   EXPECT_EQ(find_chunk(records, "inner"), nullptr);

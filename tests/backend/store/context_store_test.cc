@@ -596,6 +596,17 @@ TEST_F(BackendTest, TextsAndVectorsReadBackExactly) {
   }
   EXPECT_EQ(backend::encode_vector(sparse).size(), 12u);
 
+  // Stored unless held: a held vector is neither replaced nor counted as stored.
+  std::string hash = sha256_hex("held");
+  EXPECT_TRUE(backend::insert_vector_unless_held(db, "agent", hash, "local", sparse));
+  EXPECT_FALSE(backend::insert_vector_unless_held(db, "agent", hash, "local", dense));
+  EXPECT_TRUE(backend::insert_vector_unless_held(db, "other", hash, "local", dense));
+  EXPECT_EQ(backend::hashes_with_vectors(db, "agent", "local", {hash, hash, "missing"}),
+            std::unordered_set<std::string>{hash});
+  backend::Statement held = db.prepare("SELECT vector FROM vectors WHERE agent_id = 'agent'");
+  ASSERT_TRUE(held.step());
+  EXPECT_EQ(held.column_blob(0), backend::encode_vector(sparse));
+
   // Hash ids come back as given, whichever form the database keeps them in.
   std::string lower = sha256_hex("x");
   std::string upper = lower;
