@@ -176,6 +176,21 @@ void cut_by_file_prior(Database& db, std::vector<std::pair<std::int64_t, double>
   hits = std::move(kept);
 }
 
+// BM25's length norm (k1 1.2, b 0.75) of a file of `words` distinct words, among files of
+// `average` words.
+double file_length_norm(std::int64_t words, double average) {
+  if (average <= 0) return 1.0;
+  return 2.2 / (1.0 + 1.2 * (0.25 + 0.75 * static_cast<double>(words) / average));
+}
+
+// The mean count of distinct words of an agent's files that have any.
+double average_file_words(Database& db, const std::string& agent_id) {
+  Statement st = db.prepare(
+      "SELECT AVG(word_count) FROM contexts WHERE agent_id = ?1 AND word_count > 0");
+  st.bind(1, agent_id);
+  return st.step() && !st.is_null(0) ? st.column_double(0) : 0.0;
+}
+
 struct Candidate {
   double keyword = 0;
   double vector = 0;
@@ -289,17 +304,29 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
   std::unordered_set<std::string> asked = asked_words(query);
   QuestionWords question(query, db, vocabulary);
   std::vector<std::pair<std::int64_t, Candidate>> ranked(candidates.begin(), candidates.end());
+  std::optional<double> file_words_average;
+  std::unordered_map<std::int64_t, double> file_scores;  // by context id
   for (auto& [id, candidate] : ranked) {
     candidate.score =
         kKeywordWeight * candidate.keyword + (1 - kKeywordWeight) * candidate.vector;
     Statement place = db.prepare(
-        "SELECT x.file_path, COALESCE(o.body, c.body) FROM chunks c "
-        "JOIN contexts x ON x.id = c.context_id LEFT JOIN chunks o ON o.id = c.body_of "
-        "WHERE c.id = ?1");
+        "SELECT x.file_path, COALESCE(o.body, c.body), x.id, x.words, x.word_count "
+        "FROM chunks c JOIN contexts x ON x.id = c.context_id "
+        "LEFT JOIN chunks o ON o.id = c.body_of WHERE c.id = ?1");
     place.bind(1, id);
     if (!place.step()) continue;
     ChunkBody body = unpack_chunk_body(place.column_blob(1), db.text_dictionaries());
     candidate.score += kCoverageWeight * question.coverage(body.text);
+    auto [file_score, unscored] = file_scores.emplace(place.column_int(2), 0.0);
+    if (unscored) {
+      if (!file_words_average) file_words_average = average_file_words(db, agent_id);
+      std::int64_t count = place.column_int(4);
+      WordFilter words = WordFilter::from_bytes(place.column_blob(3));
+      file_score->second =
+          question.file_coverage(words, path_terms(place.column_text_view(0))) *
+          file_length_norm(count, *file_words_average);
+    }
+    candidate.score += kFileWeight * file_score->second;
     Json record = parse_json(body.record);
     auto type = record.find("type");
     auto name = record.find("name");

@@ -9,6 +9,7 @@
 // kKeywordWeight * keyword + (1 - kKeywordWeight) * vector, plus kCoverageWeight times the
 // weighed share of the query's words that the unit holds (question_coverage.h), plus
 // kNameWeight times the share of a named unit's name that the query holds (name_match.h),
+// plus kFileWeight times how much of the query the unit's file holds,
 // times the share that tests, fixtures, generated and data files, anonymous blocks and
 // declarations keep (result_priors.h) unless the query asks for tests. Candidates are the
 // best hits of each kind.
@@ -34,6 +35,11 @@ inline constexpr double kNameWeight = 0.3;
 // What a unit that holds every word of the query gains: one whose name holds a word or two
 // must not outrank one that holds most of the question.
 inline constexpr double kCoverageWeight = 0.3;
+// What a unit gains by the share of the query its file holds, among the words of all its units
+// and its path, times BM25's length norm of the file's words (k1 1.2, b 0.75): a question
+// about a unit tends to use the words of the module it lives in (its other functions, its
+// comments), and a module that holds most words somewhere is no better for it.
+inline constexpr double kFileWeight = 0.3;
 
 class HybridRetriever : public CodingHybridRetriever {
  public:

@@ -63,4 +63,23 @@ double QuestionWords::coverage(const ChunkSearchText& text) const {
   return found / total_;
 }
 
+double QuestionWords::file_coverage(const WordFilter& words, std::string_view path_words) const {
+  if (words_.empty() || total_ <= 0) return 0;
+  std::vector<bool> held(words_.size(), false);
+  std::string lowered;
+  for (std::string_view word : words_of(path_words)) {
+    assign_lower_word(lowered, word);
+    for (std::size_t i = 0; i < words_.size(); ++i) {
+      if (lowered == words_[i].word || lowered == words_[i].stem) held[i] = true;
+    }
+  }
+  double found = 0;
+  for (std::size_t i = 0; i < words_.size(); ++i) {
+    const Word& word = words_[i];
+    if (held[i] || words.may_hold(word.word) || (!word.stem.empty() && words.may_hold(word.stem)))
+      found += word.weight;
+  }
+  return found / total_;
+}
+
 }  // namespace vantory::backend

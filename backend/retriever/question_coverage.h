@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "backend/text/search_text.h"
+#include "backend/text/word_filter.h"
 
 namespace vantory::backend {
 
@@ -31,6 +32,10 @@ class QuestionWords {
   // name, summary, content, sub-words or path, by the word or by its stem; 0 when the
   // question has no words to hold.
   double coverage(const ChunkSearchText& text) const;
+
+  // The same share for a unit's file: of the question's words, those that the words of the
+  // file's chunks (`words`) or the words of its path (path_terms) hold.
+  double file_coverage(const WordFilter& words, std::string_view path_words) const;
 
   static constexpr std::size_t kMaxWords = 64;
 

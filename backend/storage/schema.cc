@@ -4,6 +4,7 @@
 
 #include "backend/storage/database.h"
 #include "backend/store/chunk_body.h"
+#include "backend/text/run_together.h"
 #include "common/error.h"
 
 namespace vantory::backend {
@@ -218,6 +219,38 @@ CREATE INDEX chunks_by_hash ON chunks(agent_id, hash_id, body_of) WHERE body_of 
 PRAGMA user_version = 5;
 )sql";
 
+// Version 6: each context holds the words of its chunks as a filter (word_filter.h), and how
+// many there are, so that a search weighs a unit by how much of the question its file holds
+// without reading the file's chunks. Filled here from the stored chunks.
+constexpr const char* kUpgradeTo6 = R"sql(
+ALTER TABLE contexts ADD COLUMN words BLOB;
+ALTER TABLE contexts ADD COLUMN word_count INTEGER NOT NULL DEFAULT 0;
+CREATE INDEX contexts_by_word_count ON contexts(agent_id, word_count);
+)sql";
+
+void upgrade_to_6(Database& db) {
+  db.exec(kUpgradeTo6);
+  Statement contexts = db.prepare("SELECT id FROM contexts ORDER BY id");
+  while (contexts.step()) {
+    std::int64_t id = contexts.column_int(0);
+    Statement bodies = db.prepare(
+        "SELECT COALESCE(o.body, c.body) FROM chunks c LEFT JOIN chunks o ON o.id = c.body_of "
+        "WHERE c.context_id = ?1");
+    bodies.bind(1, id);
+    FileWords words;
+    while (bodies.step()) {
+      words.add_text(unpack_chunk_body(bodies.column_blob(0), db.text_dictionaries()).text.content);
+    }
+    WordFilter filter = words.filter();
+    if (filter.size() == 0) continue;
+    std::string stored = filter.bytes();
+    Statement put = db.prepare("UPDATE contexts SET words = ?2, word_count = ?3 WHERE id = ?1");
+    put.bind(1, id).bind_blob(2, stored.data(), stored.size());
+    put.bind(3, static_cast<std::int64_t>(filter.size())).run();
+  }
+  db.exec("PRAGMA user_version = 6;");
+}
+
 int user_version(Database& db) {
   Statement st = db.prepare("PRAGMA user_version");
   return st.step() ? static_cast<int>(st.column_int(0)) : 0;
@@ -241,6 +274,7 @@ void ensure_schema(Database& db) {
   if (version <= 2) upgrade_to_3(db);
   if (version <= 3) db.exec(kUpgradeTo4);
   if (version <= 4) db.exec(kUpgradeTo5);
+  if (version <= 5) upgrade_to_6(db);
   tx.commit();
 }
 

@@ -7,7 +7,8 @@
 //                 record without its chunks and imports, the facts of the file on disk when
 //                 it was indexed (size, mtime, SHA-256), access counters, the chunk key
 //                 when its chunks are what the chunker made of a known text (ChunkCache),
-//                 and whether all of its chunks' vectors are stored.
+//                 whether all of its chunks' vectors are stored, and the words of its
+//                 chunks as a filter (word_filter.h) with their count.
 //   chunks        the chunk records of each context in order, each with its content and the
 //                 texts the keyword index was given packed into one compressed body
 //                 (chunk_body.h); chunk_fts is the keyword index (FTS5, contentless),
@@ -30,7 +31,7 @@ namespace vantory::backend {
 
 class Database;
 
-inline constexpr int kSchemaVersion = 5;
+inline constexpr int kSchemaVersion = 6;
 
 // Creates the tables of an empty database, or brings those of an older version up to date.
 // Throws RuntimeError for a database written by a

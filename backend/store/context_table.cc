@@ -500,6 +500,9 @@ void ContextTable::pack_bodies(const ContextWrite& context, PackedContext& packe
                                        packed.search_texts.back(), dictionary);
     packed.search_texts.back().keywords.clear();  // what the keyword index is given
   }
+  WordFilter words = file_words.filter();
+  packed.word_count = static_cast<std::int64_t>(words.size());
+  if (packed.word_count > 0) packed.words = words.bytes();
   packed.bodies_packed = true;
 }
 
@@ -521,10 +524,25 @@ void ContextTable::note_unchanged(const ContextRow& existing, const ContextWrite
       .run();
 }
 
+namespace {
+
+// Binds the words of `packed` (none without it) at `index` and their count at `index` + 1.
+void bind_words(Statement& st, int index, const PackedContext* packed) {
+  if (packed == nullptr || packed->words.empty()) {
+    st.bind_null(index).bind(index + 1, std::int64_t{0});
+  } else {
+    st.bind_blob(index, packed->words.data(), packed->words.size());
+    st.bind(index + 1, packed->word_count);
+  }
+}
+
+}  // namespace
+
 std::int64_t ContextTable::write_context_row(const std::string& agent_id,
                                              const std::optional<ContextRow>& existing,
                                              const ContextWrite& context,
-                                             const std::string& context_hash) {
+                                             const std::string& context_hash,
+                                             const PackedContext* words) {
   std::string record_text = dump_json(context.record);
   auto chunk_count = static_cast<std::int64_t>(context.chunks.size());
   const FileFacts& facts = context.facts;
@@ -536,11 +554,14 @@ std::int64_t ContextTable::write_context_row(const std::string& agent_id,
         "= ?8, indexed_at = ?9, chunk_key = ?10, "
         "vectors_complete = ?11, revision = (SELECT "
         "generation + 1 FROM agents WHERE agent_id = "
-        "?12) WHERE id = ?1");
+        "?12), words = CASE WHEN ?13 THEN ?14 ELSE words END, "
+        "word_count = CASE WHEN ?13 THEN ?15 ELSE word_count END WHERE id = ?1");
     st.bind(1, existing->id).bind(2, context.language).bind(3, record_text);
     st.bind(4, context_hash).bind(5, chunk_count).bind(6, facts.size).bind(7, facts.mtime_ns);
     st.bind(8, facts.sha256).bind(9, context.indexed_at).bind(10, context.chunk_key);
     st.bind(11, static_cast<std::int64_t>(context.vectors_complete)).bind(12, agent_id);
+    st.bind(13, static_cast<std::int64_t>(words != nullptr));
+    bind_words(st, 14, words);
     st.run();
     return existing->id;
   }
@@ -549,17 +570,27 @@ std::int64_t ContextTable::write_context_row(const std::string& agent_id,
       "record, context_hash, "
       "chunk_count, file_size, file_mtime_ns, file_hash, "
       "indexed_at, chunk_key, "
-      "vectors_complete, revision) VALUES(?1, "
+      "vectors_complete, revision, words, word_count) VALUES(?1, "
       "(SELECT COALESCE(MAX(seq), -1) + 1 FROM contexts WHERE "
       "agent_id = ?1), ?2, ?3, ?4, "
       "?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
-      "(SELECT generation + 1 FROM agents WHERE agent_id = ?1))");
+      "(SELECT generation + 1 FROM agents WHERE agent_id = ?1), ?13, ?14)");
   st.bind(1, agent_id).bind(2, context.file_path).bind(3, context.language).bind(4, record_text);
   st.bind(5, context_hash).bind(6, chunk_count).bind(7, facts.size).bind(8, facts.mtime_ns);
   st.bind(9, facts.sha256).bind(10, context.indexed_at).bind(11, context.chunk_key);
   st.bind(12, static_cast<std::int64_t>(context.vectors_complete));
+  bind_words(st, 13, words);
   st.run();
   return db_.last_insert_rowid();
+}
+
+void ContextTable::copy_words(std::int64_t context_id, std::int64_t shared_chunk) {
+  db_.prepare(
+         "UPDATE contexts SET (words, word_count) = (SELECT x.words, x.word_count FROM chunks c "
+         "JOIN contexts x ON x.id = c.context_id WHERE c.id = ?2) WHERE id = ?1")
+      .bind(1, context_id)
+      .bind(2, shared_chunk)
+      .run();
 }
 
 std::vector<std::int64_t> ContextTable::bodies_to_share(const std::string& agent_id,
@@ -734,7 +765,9 @@ std::vector<std::string> ContextTable::put(const std::string& agent_id,
     pack_bodies(context, *own, db_.text_dictionaries().current().get());
     packed = &*own;
   }
-  std::int64_t context_id = write_context_row(agent_id, existing, context, packed->context_hash);
+  std::int64_t context_id = write_context_row(agent_id, existing, context, packed->context_hash,
+                                              shared.empty() ? packed : nullptr);
+  if (!shared.empty()) copy_words(context_id, shared.front());
   std::unordered_set<std::string> new_hashes =
       insert_chunks(agent_id, context_id, context, *packed, shared);
   insert_imports(agent_id, context_id, context, *packed);

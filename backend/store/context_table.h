@@ -93,6 +93,10 @@ struct PackedContext {
     std::size_t hash_begin = 0, hash_end = 0;
   };
   std::vector<Movable> movable;
+  // Once the bodies are packed: the words of the file's chunks (word_filter.h), stored form;
+  // empty when they have none.
+  std::string words;
+  std::int64_t word_count = 0;
 };
 
 class ContextTable {
@@ -190,9 +194,14 @@ class ContextTable {
   // Notes what an unchanged context may still learn: that its records are the
   // chunker's own, or that all of its vectors are stored now.
   void note_unchanged(const ContextRow& existing, const ContextWrite& context);
+  // With `words` (packed bodies), the row takes its words; without, an existing row keeps
+  // its own and a new one has none.
   std::int64_t write_context_row(const std::string& agent_id,
                                  const std::optional<ContextRow>& existing,
-                                 const ContextWrite& context, const std::string& context_hash);
+                                 const ContextWrite& context, const std::string& context_hash,
+                                 const PackedContext* words = nullptr);
+  // A copy's words are those of the file whose chunk bodies it reads.
+  void copy_words(std::int64_t context_id, std::int64_t shared_chunk);
   // The chunks whose bodies the chunks of `context` (stored as `context_id`) can read, in
   // order: those of another context of the agent with the same chunk key and the same hash
   // ids (the original's own, when that context is a copy too). Empty when there is none.

@@ -36,6 +36,13 @@ void FileWords::add_text(std::string_view text) {
   }
 }
 
+WordFilter FileWords::filter() const {
+  if (words_.empty()) return {};
+  WordFilter filter(words_.size());
+  for (const std::string& word : words_) filter.add(word);
+  return filter;
+}
+
 std::vector<std::string> FileWords::split(std::string_view word) const {
   if (!may_run_together(word) || word.size() > kMaxWord || words_.empty()) return {};
   // pieces[i]: the fewest pieces that spell word[0, i), 0 when none; from[i]: where the last

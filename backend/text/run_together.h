@@ -11,6 +11,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "backend/text/word_filter.h"
+
 namespace vantory::backend {
 
 // The words of one file that may be pieces of its run-together names: the lower-cased
@@ -30,6 +32,9 @@ class FileWords {
   // `word` itself does not count as one of the file's words: a name is no evidence of its
   // own pieces.
   std::vector<std::string> split(std::string_view word) const;
+
+  // The file's words as a filter (word_filter.h); empty when it has none.
+  WordFilter filter() const;
 
  private:
   static constexpr std::size_t kMaxWord = 40;

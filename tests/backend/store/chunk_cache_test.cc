@@ -321,6 +321,9 @@ TEST_F(CachedChunkingTest, CopiesShareTheOriginalsTextsAndOutliveIt) {
   };
   EXPECT_EQ(count("SELECT COUNT(*) FROM chunks WHERE body_of IS NOT NULL"),
             2 * static_cast<std::int64_t>(original.size()));
+  // Each copy holds its original's words.
+  EXPECT_EQ(count("SELECT COUNT(DISTINCT words) FROM contexts WHERE word_count > 0"), 1);
+  EXPECT_EQ(count("SELECT COUNT(*) FROM contexts WHERE word_count > 0"), 3);
   EXPECT_EQ(found_in(nullptr), (std::set<std::string>{original_path, copies[0], copies[1]}));
   EXPECT_EQ(found_in(Json::array({copies[1]})), std::set<std::string>{copies[1]});
   // The test's embedder is not the configured one: no chunk has the vector the stats ask for.

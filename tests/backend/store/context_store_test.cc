@@ -14,6 +14,7 @@
 #include "backend/storage/hash_keys.h"
 #include "backend/storage/packed_texts.h"
 #include "backend/storage/schema.h"
+#include "backend/text/word_filter.h"
 #include "backend/vectors/vector_rows.h"
 #include "backend_fixture.h"
 #include "common/error.h"
@@ -462,10 +463,21 @@ TEST_F(ContextStoreTest, AVersionThreeDatabaseKeepsItsHashIdsAndVectors) {
         "UPDATE vectors SET hash_id = lower(hex(hash_id)) WHERE typeof(hash_id) = 'blob'; "
         "DROP TABLE text_dictionaries; DROP INDEX chunks_by_body_of; DROP INDEX chunks_by_hash; "
         "ALTER TABLE chunks DROP COLUMN body_of; "
-        "CREATE INDEX chunks_by_hash ON chunks(agent_id, hash_id); PRAGMA user_version = 3;");
+        "CREATE INDEX chunks_by_hash ON chunks(agent_id, hash_id); "
+        "DROP INDEX contexts_by_word_count; ALTER TABLE contexts DROP COLUMN words; "
+        "ALTER TABLE contexts DROP COLUMN word_count; PRAGMA user_version = 3;");
   }
   open();
   EXPECT_EQ(contexts(), before);
+  {
+    // The upgrade gives each file the words of its stored chunks.
+    backend::Database db(root_);
+    backend::Statement words = db.prepare("SELECT words, word_count FROM contexts");
+    ASSERT_TRUE(words.step());
+    backend::WordFilter filter = backend::WordFilter::from_bytes(words.column_blob(0));
+    EXPECT_EQ(words.column_int(1), 4);  // def, load, pass, save
+    EXPECT_TRUE(filter.may_hold("load") && filter.may_hold("save"));
+  }
   EXPECT_EQ(index(path, chunks)["reused_chunks"], 2);
   backend::Database db(root_);
   backend::Statement kinds = db.prepare(

@@ -12,6 +12,7 @@
 #include "backend/text/identifiers.h"
 #include "backend/text/recent_words.h"
 #include "backend/text/search_text.h"
+#include "backend/text/word_filter.h"
 #include "backend/vectors/local_embedder.h"
 #include "backend_fixture.h"
 #include "common/error.h"
@@ -332,6 +333,43 @@ TEST_F(SearchTest, QuestionCoverageWeighsRareWordsMoreAndMatchesByStem) {
   EXPECT_DOUBLE_EQ(save + user, 1.0);
   EXPECT_DOUBLE_EQ(coverage("Save", "the USERS"), 1.0);
   EXPECT_DOUBLE_EQ(coverage("tokens", "quickly saved"), 0.0);
+}
+
+TEST(WordFilter, HoldsItsWordsAndRarelyOthers) {
+  backend::WordFilter filter(2000);
+  for (int i = 0; i < 2000; ++i) filter.add("word" + std::to_string(i));
+  backend::WordFilter stored = backend::WordFilter::from_bytes(filter.bytes());
+  EXPECT_EQ(stored.size(), 2000u);
+  int others_held = 0;
+  for (int i = 0; i < 2000; ++i) EXPECT_TRUE(stored.may_hold("word" + std::to_string(i)));
+  for (int i = 0; i < 20000; ++i) others_held += stored.may_hold("other" + std::to_string(i));
+  EXPECT_LT(others_held, 400);  // about 0.8% expected
+  // A damaged or missing blob holds nothing.
+  std::string bytes = filter.bytes();
+  for (std::string_view damaged : {std::string_view(), std::string_view(bytes).substr(0, 3),
+                                   std::string_view(bytes).substr(0, bytes.size() - 1)}) {
+    EXPECT_EQ(backend::WordFilter::from_bytes(damaged).size(), 0u);
+    EXPECT_FALSE(backend::WordFilter::from_bytes(damaged).may_hold("word1"));
+  }
+}
+
+TEST_F(SearchTest, AUnitsFileCountsByTheWordsOfItsOtherUnits) {
+  // Two units alike but for their files: the question's other words are in one file only.
+  for (const char* kind : {"image", "sound"}) {  // ties go to the first indexed
+    std::string k = kind;
+    index(k == "image" ? "formats/first.py" : "formats/second.py",
+          Json::array({chunk("what", "function", "def what(h):\n    return tests[0](h)"),
+                       chunk("recognize_" + k, "function",
+                             "def recognize_" + k + "(h):\n    # recognizes " + k +
+                                 " files by the magic of their header\n"
+                                 "    return h[:4] == MAGIC")}));
+  }
+  Json answer = search("guess the type of a sound file, what it is", 10);
+  std::vector<std::string> files;
+  for (const Json& result : answer["results"]) {
+    if (result["chunk"]["name"] == "what") files.push_back(result["file_path"]);
+  }
+  EXPECT_EQ(files, (std::vector<std::string>{"formats/second.py", "formats/first.py"}));
 }
 
 TEST_F(SearchTest, AnyQueryAnswersWithoutFailing) {
