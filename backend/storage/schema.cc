@@ -221,11 +221,12 @@ PRAGMA user_version = 5;
 
 // Version 6: each context holds the words of its chunks as a filter (word_filter.h), and how
 // many there are, so that a search weighs a unit by how much of the question its file holds
-// without reading the file's chunks. Filled here from the stored chunks.
+// without reading the file's chunks. Filled here from the stored chunks. The index serves
+// the mean count; partial, so that no query by agent alone mistakes it for a way in.
 constexpr const char* kUpgradeTo6 = R"sql(
 ALTER TABLE contexts ADD COLUMN words BLOB;
 ALTER TABLE contexts ADD COLUMN word_count INTEGER NOT NULL DEFAULT 0;
-CREATE INDEX contexts_by_word_count ON contexts(agent_id, word_count);
+CREATE INDEX contexts_by_word_count ON contexts(agent_id, word_count) WHERE word_count > 0;
 )sql";
 
 void upgrade_to_6(Database& db) {
