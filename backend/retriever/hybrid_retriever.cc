@@ -310,7 +310,8 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
     candidate.score =
         kKeywordWeight * candidate.keyword + (1 - kKeywordWeight) * candidate.vector;
     Statement place = db.prepare(
-        "SELECT x.file_path, COALESCE(o.body, c.body), x.id, x.words, x.word_count "
+        "SELECT x.file_path, COALESCE(o.body, c.body), x.id, "
+        "COALESCE(x.words, (SELECT words FROM contexts WHERE id = o.context_id)), x.word_count "
         "FROM chunks c JOIN contexts x ON x.id = c.context_id "
         "LEFT JOIN chunks o ON o.id = c.body_of WHERE c.id = ?1");
     place.bind(1, id);

@@ -353,6 +353,14 @@ void ContextTable::hand_body_to_copy(std::int64_t chunk_id, ChunkBody body) {
       .bind(1, chunk_id)
       .bind(2, heir)
       .run();
+  // The heir's file read its words where it read its bodies: it holds them now.
+  db_.prepare(
+         "UPDATE contexts SET words = (SELECT x.words FROM chunks o JOIN contexts x "
+         "ON x.id = o.context_id WHERE o.id = ?2) "
+         "WHERE id = (SELECT context_id FROM chunks WHERE id = ?1) AND words IS NULL")
+      .bind(1, heir)
+      .bind(2, chunk_id)
+      .run();
   keyword_write(false, heir, indexed_text(body));
 }
 
@@ -584,9 +592,9 @@ std::int64_t ContextTable::write_context_row(const std::string& agent_id,
   return db_.last_insert_rowid();
 }
 
-void ContextTable::copy_words(std::int64_t context_id, std::int64_t shared_chunk) {
+void ContextTable::read_words_of_original(std::int64_t context_id, std::int64_t shared_chunk) {
   db_.prepare(
-         "UPDATE contexts SET (words, word_count) = (SELECT x.words, x.word_count FROM chunks c "
+         "UPDATE contexts SET words = NULL, word_count = (SELECT x.word_count FROM chunks c "
          "JOIN contexts x ON x.id = c.context_id WHERE c.id = ?2) WHERE id = ?1")
       .bind(1, context_id)
       .bind(2, shared_chunk)
@@ -767,7 +775,7 @@ std::vector<std::string> ContextTable::put(const std::string& agent_id,
   }
   std::int64_t context_id = write_context_row(agent_id, existing, context, packed->context_hash,
                                               shared.empty() ? packed : nullptr);
-  if (!shared.empty()) copy_words(context_id, shared.front());
+  if (!shared.empty()) read_words_of_original(context_id, shared.front());
   std::unordered_set<std::string> new_hashes =
       insert_chunks(agent_id, context_id, context, *packed, shared);
   insert_imports(agent_id, context_id, context, *packed);

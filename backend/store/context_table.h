@@ -200,8 +200,9 @@ class ContextTable {
                                  const std::optional<ContextRow>& existing,
                                  const ContextWrite& context, const std::string& context_hash,
                                  const PackedContext* words = nullptr);
-  // A copy's words are those of the file whose chunk bodies it reads.
-  void copy_words(std::int64_t context_id, std::int64_t shared_chunk);
+  // A copy holds no words of its own: it reads those of the file whose chunk bodies it reads
+  // (`shared_chunk` is one of them), and keeps only their count.
+  void read_words_of_original(std::int64_t context_id, std::int64_t shared_chunk);
   // The chunks whose bodies the chunks of `context` (stored as `context_id`) can read, in
   // order: those of another context of the agent with the same chunk key and the same hash
   // ids (the original's own, when that context is a copy too). Empty when there is none.

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <set>
 
 #include "backend/builder/memory_builder.h"
@@ -321,9 +322,20 @@ TEST_F(CachedChunkingTest, CopiesShareTheOriginalsTextsAndOutliveIt) {
   };
   EXPECT_EQ(count("SELECT COUNT(*) FROM chunks WHERE body_of IS NOT NULL"),
             2 * static_cast<std::int64_t>(original.size()));
-  // Each copy holds its original's words.
-  EXPECT_EQ(count("SELECT COUNT(DISTINCT words) FROM contexts WHERE word_count > 0"), 1);
+  // The copies read their original's words: they count them, but hold none.
+  const char* holding_words = "SELECT COUNT(*) FROM contexts WHERE words IS NOT NULL";
+  EXPECT_EQ(count(holding_words), 1);
   EXPECT_EQ(count("SELECT COUNT(*) FROM contexts WHERE word_count > 0"), 3);
+  // and each unit scores in a copy as in the original (paths that hold none of the words)
+  auto scores_by_unit = [&] {
+    std::map<std::string, std::set<double>> scores;
+    Json answer = tarnel_->search_codebase("agent", "box put", 10, nullptr);
+    for (const Json& result : answer["results"]) {
+      scores[result["chunk"]["name"].get<std::string>()].insert(result["score"].get<double>());
+    }
+    return scores;
+  };
+  for (const auto& [unit, scores] : scores_by_unit()) EXPECT_EQ(scores.size(), 1u) << unit;
   EXPECT_EQ(found_in(nullptr), (std::set<std::string>{original_path, copies[0], copies[1]}));
   EXPECT_EQ(found_in(Json::array({copies[1]})), std::set<std::string>{copies[1]});
   // The test's embedder is not the configured one: no chunk has the vector the stats ask for.
@@ -355,6 +367,8 @@ TEST_F(CachedChunkingTest, CopiesShareTheOriginalsTextsAndOutliveIt) {
   // The first copy takes the texts over; the second reads them there.
   ASSERT_TRUE(tarnel_->store().delete_code_mem("agent", original_path));
   for (const std::string& copy : copies) expect_records(copy);
+  EXPECT_EQ(count(holding_words), 1);
+  for (const auto& [unit, scores] : scores_by_unit()) EXPECT_EQ(scores.size(), 1u) << unit;
   EXPECT_EQ(found_in(nullptr), (std::set<std::string>{copies[0], copies[1]}));
   EXPECT_EQ(count("SELECT COUNT(DISTINCT x.file_path) FROM chunks c JOIN chunks o "
                   "ON o.id = c.body_of JOIN contexts x ON x.id = o.context_id"),
