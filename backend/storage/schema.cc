@@ -234,28 +234,28 @@ void upgrade_to_6(Database& db) {
   Statement contexts = db.prepare("SELECT id FROM contexts ORDER BY id");
   while (contexts.step()) {
     std::int64_t id = contexts.column_int(0);
-    Statement bodies = db.prepare(
-        "SELECT COALESCE(o.body, c.body), c.body_of IS NULL FROM chunks c "
-        "LEFT JOIN chunks o ON o.id = c.body_of WHERE c.context_id = ?1");
+    // A copy's chunks have no bodies of their own: it reads its original's words, as it reads
+    // its bodies, and takes their count below.
+    Statement bodies =
+        db.prepare("SELECT body FROM chunks WHERE context_id = ?1 AND body_of IS NULL");
     bodies.bind(1, id);
     FileWords words;
-    bool copy = true;  // a copy reads its original's words, as it reads its bodies
     while (bodies.step()) {
       words.add_text(unpack_chunk_body(bodies.column_blob(0), db.text_dictionaries()).text.content);
-      if (bodies.column_int(1) != 0) copy = false;
     }
     WordFilter filter = words.filter();
     if (filter.size() == 0) continue;
-    std::string stored = copy ? std::string() : filter.bytes();
+    std::string stored = filter.bytes();
     Statement put = db.prepare("UPDATE contexts SET words = ?2, word_count = ?3 WHERE id = ?1");
-    put.bind(1, id).bind(3, static_cast<std::int64_t>(filter.size()));
-    if (copy) {
-      put.bind_null(2);
-    } else {
-      put.bind_blob(2, stored.data(), stored.size());
-    }
-    put.run();
+    put.bind(1, id).bind_blob(2, stored.data(), stored.size());
+    put.bind(3, static_cast<std::int64_t>(filter.size())).run();
   }
+  db.exec(
+      "UPDATE contexts SET word_count = (SELECT x.word_count FROM chunks c "
+      "JOIN chunks o ON o.id = c.body_of JOIN contexts x ON x.id = o.context_id "
+      "WHERE c.context_id = contexts.id LIMIT 1) "
+      "WHERE words IS NULL AND EXISTS (SELECT 1 FROM chunks WHERE context_id = contexts.id "
+      "AND body_of IS NOT NULL)");
   db.exec("PRAGMA user_version = 6;");
 }
 
