@@ -1,5 +1,6 @@
 #include "backend/core/backend_core.h"
 
+#include "backend/retriever/keyword_rank.h"
 #include "common/message_text.h"
 
 namespace vantory::backend {
@@ -10,7 +11,9 @@ BackendCore::BackendCore(const std::string& root_path, std::shared_ptr<ChunkCach
       chunk_cache_(std::move(chunk_cache)),
       db_(root_path),
       table_(db_),
-      embedder_(embedder ? std::move(embedder) : make_embedder()) {}
+      embedder_(embedder ? std::move(embedder) : make_embedder()) {
+  register_keyword_rank(db_, keyword_vocabulary_);
+}
 
 void BackendCore::record_search(const std::string& agent_id, std::int64_t results,
                                 std::int64_t tokens_served, std::int64_t tokens_baseline) {

@@ -31,24 +31,24 @@ constexpr std::int64_t kMinCandidates = 30;
 // identifier sub-words, path words. Keywords are given to the index only by stores made
 // before they were left out of it (chunk_body.h), and count for nothing.
 constexpr const char* kKeywordSearch =
-    "SELECT c.id, bm25(chunk_fts, 10.0, 2.0, 0.0, 1.0, 0.5, 5.0) AS rank FROM chunk_fts "
+    "SELECT c.id, vantory_bm25(chunk_fts, 10.0, 2.0, 0.0, 1.0, 0.5, 5.0) AS rank FROM chunk_fts "
     "JOIN chunks c ON c.id = chunk_fts.rowid WHERE chunk_fts MATCH ?1 AND c.agent_id = ?2 "
     "ORDER BY rank LIMIT ?3";
 // The same when the agent's chunks are the only ones: no chunk is looked up to check whose it
 // is. A query of common words matches thousands of chunks, and those lookups, a seek each into
 // the chunk rows, were most of a warm search's time.
 constexpr const char* kKeywordSearchSole =
-    "SELECT rowid, bm25(chunk_fts, 10.0, 2.0, 0.0, 1.0, 0.5, 5.0) AS rank FROM chunk_fts "
+    "SELECT rowid, vantory_bm25(chunk_fts, 10.0, 2.0, 0.0, 1.0, 0.5, 5.0) AS rank FROM chunk_fts "
     "WHERE chunk_fts MATCH ?1 ORDER BY rank LIMIT ?2";
 constexpr const char* kKeywordSearchFiltered =
-    "SELECT c.id, bm25(chunk_fts, 10.0, 2.0, 0.0, 1.0, 0.5, 5.0) AS rank FROM chunk_fts "
+    "SELECT c.id, vantory_bm25(chunk_fts, 10.0, 2.0, 0.0, 1.0, 0.5, 5.0) AS rank FROM chunk_fts "
     "JOIN chunks c ON c.id = chunk_fts.rowid WHERE chunk_fts MATCH ?1 AND c.agent_id = ?2 "
     "AND c.context_id IN (SELECT value FROM json_each(?4)) ORDER BY rank LIMIT ?3";
 
 // The chunks of copies (chunks.body_of) in the files of the filter, found through the keyword
 // index rows of their originals, which may lie outside the filter.
 constexpr const char* kKeywordSearchCopiesFiltered =
-    "SELECT k.id, bm25(chunk_fts, 10.0, 2.0, 0.0, 1.0, 0.5, 5.0) AS rank FROM chunk_fts "
+    "SELECT k.id, vantory_bm25(chunk_fts, 10.0, 2.0, 0.0, 1.0, 0.5, 5.0) AS rank FROM chunk_fts "
     "JOIN chunks k ON k.body_of = chunk_fts.rowid WHERE chunk_fts MATCH ?1 AND k.agent_id = ?2 "
     "AND k.context_id IN (SELECT value FROM json_each(?4)) ORDER BY rank LIMIT ?3";
 
@@ -215,6 +215,10 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
   Database& db = core_->database();
   ContextTable& table = core_->contexts();
   VectorIndex& index = core_->vector_index();
+  // The search reads one state of the store: the kept keyword counts and row lengths are
+  // checked against the state its queries read, and its statements share one read lock
+  // instead of taking one each.
+  std::optional<ReadTransaction> snapshot(std::in_place, db);
 
   std::optional<std::unordered_set<std::int64_t>> allowed;
   Json allowed_ids = Json::array();
@@ -378,6 +382,7 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
                        {"file_path", file_path}});
   }
   answer["total_results"] = results.size();
+  snapshot.reset();
   core_->record_search(agent_id, static_cast<std::int64_t>(results.size()), tokens_served,
                        tokens_baseline);
   return answer;

@@ -335,6 +335,36 @@ TEST_F(SearchTest, QuestionCoverageWeighsRareWordsMoreAndMatchesByStem) {
   EXPECT_DOUBLE_EQ(coverage("tokens", "quickly saved"), 0.0);
 }
 
+TEST_F(SearchTest, KeywordRankIsBm25WithKeptRowLengths) {
+  backend::BackendCore core(root_);
+  auto compare = [&](const char* when) {
+    core.keyword_vocabulary().refresh(core.database());
+    // Twice: the second time every row's length is a kept one.
+    for (int pass = 0; pass < 2; ++pass) {
+      backend::Statement st = core.database().prepare(
+          "SELECT bm25(chunk_fts, 10.0, 2.0, 0.0, 1.0, 0.5, 5.0), "
+          "vantory_bm25(chunk_fts, 10.0, 2.0, 0.0, 1.0, 0.5, 5.0) FROM chunk_fts "
+          "WHERE chunk_fts MATCH '\"user\" OR \"conn\" OR \"text\" OR \"words\"'");
+      int rows = 0;
+      for (; st.step(); ++rows) {
+        EXPECT_EQ(st.column_double(0), st.column_double(1)) << when << ", pass " << pass;
+      }
+      EXPECT_GE(rows, 3) << when;
+    }
+  };
+  compare("as indexed");
+  // Every row was looked up alone: the next search reads the lengths of all rows at once.
+  compare("read at once");
+  // The last file's chunk goes, and the chunk that replaces it takes its row id: a length
+  // kept for the old row would score the new one wrongly.
+  index("text/tokenize.py",
+        Json::array({chunk("tokenize_words", "function",
+                           "def tokenize_words(text):\n    # split the text into words, then "
+                           "drop the empty words and the words of one letter\n    return [w for "
+                           "w in text.split() if len(w) > 1]")}));
+  compare("after a change");
+}
+
 TEST(WordFilter, HoldsItsWordsAndRarelyOthers) {
   backend::WordFilter filter(2000);
   for (int i = 0; i < 2000; ++i) filter.add("word" + std::to_string(i));
