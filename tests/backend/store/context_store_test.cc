@@ -310,6 +310,8 @@ TEST_F(ContextStoreTest, SavingAgentDataReplacesTheContexts) {
 TEST_F(ContextStoreTest, GlobalIndexDropsOneAgentAlone) {
   index("a.py", Json::array({chunk("a", "block", "a")}), "python", "one");
   index("b.py", Json::array({chunk("b", "block", "b")}), "python", "two");
+  index("d.py", Json::array({chunk("d", "block", "d"), chunk("e", "block", "e")}), "python",
+        "two");
   EXPECT_TRUE(context_store()._global_index["one"].contains("a.py"));
   EXPECT_EQ(context_store()._global_index["two"]["b.py"]["chunk_count"], 1);
 
@@ -321,8 +323,15 @@ TEST_F(ContextStoreTest, GlobalIndexDropsOneAgentAlone) {
   store()._save_global_index();
   open();
   EXPECT_FALSE(context_store()._global_index.contains("one"));
-  EXPECT_TRUE(context_store()._global_index.contains("two"));
-  EXPECT_TRUE(context_store()._global_index.contains("three"));
+  // Read back, each agent holds its own entries and only those.
+  auto paths = [&](const char* agent) {
+    std::vector<std::string> out;
+    for (const auto& item : context_store()._global_index[agent].items()) out.push_back(item.key());
+    return out;
+  };
+  EXPECT_EQ(paths("two"), (std::vector<std::string>{"b.py", "d.py"}));
+  EXPECT_EQ(paths("three"), std::vector<std::string>{"c.py"});
+  EXPECT_EQ(context_store()._global_index["two"]["d.py"]["chunk_count"], 2);
   context_store()._global_index = 3;
   EXPECT_THROW(store()._save_global_index(), TypeError);
 }
