@@ -259,6 +259,14 @@ void upgrade_to_6(Database& db) {
   db.exec("PRAGMA user_version = 6;");
 }
 
+// Version 7: the contexts' chunk counts indexed, so that their sum, which a new process's
+// first search weighs the question's words by, is read from the index instead of from every
+// context's row (0.6 MB against 42 MB for a tree of 71,432 files).
+constexpr const char* kUpgradeTo7 = R"sql(
+CREATE INDEX IF NOT EXISTS contexts_by_chunk_count ON contexts(chunk_count);
+PRAGMA user_version = 7;
+)sql";
+
 int user_version(Database& db) {
   Statement st = db.prepare("PRAGMA user_version");
   return st.step() ? static_cast<int>(st.column_int(0)) : 0;
@@ -283,6 +291,7 @@ void ensure_schema(Database& db) {
   if (version <= 3) db.exec(kUpgradeTo4);
   if (version <= 4) db.exec(kUpgradeTo5);
   if (version <= 5) upgrade_to_6(db);
+  if (version <= 6) db.exec(kUpgradeTo7);
   tx.commit();
 }
 

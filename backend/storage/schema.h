@@ -31,7 +31,7 @@ namespace vantory::backend {
 
 class Database;
 
-inline constexpr int kSchemaVersion = 6;
+inline constexpr int kSchemaVersion = 7;
 
 // Creates the tables of an empty database, or brings those of an older version up to date.
 // Throws RuntimeError for a database written by a

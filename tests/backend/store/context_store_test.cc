@@ -474,7 +474,8 @@ TEST_F(ContextStoreTest, AVersionThreeDatabaseKeepsItsHashIdsAndVectors) {
         "ALTER TABLE chunks DROP COLUMN body_of; "
         "CREATE INDEX chunks_by_hash ON chunks(agent_id, hash_id); "
         "DROP INDEX contexts_by_word_count; ALTER TABLE contexts DROP COLUMN words; "
-        "ALTER TABLE contexts DROP COLUMN word_count; PRAGMA user_version = 3;");
+        "ALTER TABLE contexts DROP COLUMN word_count; DROP INDEX contexts_by_chunk_count; "
+        "PRAGMA user_version = 3;");
   }
   open();
   EXPECT_EQ(contexts(), before);
@@ -486,6 +487,10 @@ TEST_F(ContextStoreTest, AVersionThreeDatabaseKeepsItsHashIdsAndVectors) {
     backend::WordFilter filter = backend::WordFilter::from_bytes(words.column_blob(0));
     EXPECT_EQ(words.column_int(1), 4);  // def, load, pass, save
     EXPECT_TRUE(filter.may_hold("load") && filter.may_hold("save"));
+    backend::Statement plan =
+        db.prepare("EXPLAIN QUERY PLAN SELECT COALESCE(SUM(chunk_count), 0) FROM contexts");
+    ASSERT_TRUE(plan.step());
+    EXPECT_THAT(plan.column_text(3), ::testing::HasSubstr("contexts_by_chunk_count"));
   }
   EXPECT_EQ(index(path, chunks)["reused_chunks"], 2);
   backend::Database db(root_);
