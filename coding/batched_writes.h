@@ -23,6 +23,9 @@ class BatchedWrites {
   virtual void commit_batch() = 0;
   // Drops the batch's files. Never throws.
   virtual void abort_batch() noexcept = 0;
+  // True when the open batch holds as much as it should before it is committed (a builder
+  // may keep what it wrote until the commit).
+  virtual bool batch_full() const { return false; }
 };
 
 }  // namespace vantory

@@ -185,7 +185,7 @@ class BatchWriter {
       return;
     }
     pending_.emplace_back(index, std::move(answer));
-    bool full = pending_.size() >= kBatchFiles ||
+    bool full = pending_.size() >= kBatchFiles || batches_->batch_full() ||
                 std::chrono::steady_clock::now() - opened_at_ >= kBatchTime;
     if (full) commit();
   }

@@ -22,11 +22,9 @@ namespace {
 // hold a copy of all their texts.
 constexpr std::size_t kMaxHeldKeywordBytes = std::size_t{4} << 20;
 
-// A span of a batch closes once it wrote this many files or this much content: the files it
-// keeps to write again stay few, while the pages that every file changes are saved for a
-// rollback once a span. (/usr/include: a savepoint a file saved about 9 GB of pages.)
-constexpr std::size_t kSpanFiles = 64;
-constexpr std::uint64_t kSpanBytes = std::uint64_t{2} << 20;
+// A batch asks to be committed once the files it keeps to write again hold this much
+// content (their records, packed texts and vectors take a few times as much).
+constexpr std::uint64_t kKeptBytes = std::uint64_t{8} << 20;
 
 // The hash id to fill in for a chunk that has none (missing, null or empty) but has content;
 // "" when the chunk keeps its own or has nothing to hash.
@@ -397,65 +395,54 @@ Json MemoryBuilder::store(Prepared& p) {
                  {"embedder", core_->embedder().name()},
                  {"time_ms", round_places(elapsed_ms, 2)}};
   if (batch_) {
-    // Kept for the span: with its own copy of the records when the caller holds them.
+    // Kept for the batch: with its own copy of the records when the caller holds them, and
+    // without its packed texts, worked out again from the records should it be written again.
     Json records = p.chunks == &p.own_chunks ? std::move(p.own_chunks) : Json(*p.chunks);
     auto kept = std::make_unique<Prepared>(std::move(p));
     kept->own_chunks = std::move(records);
     kept->chunks = &kept->own_chunks;
+    kept->packed.reset();
     for (const Json& chunk : kept->own_chunks) {
       auto content = chunk.find("content");
-      if (content != chunk.end() && content->is_string()) span_.bytes += content->size();
+      if (content != chunk.end() && content->is_string()) kept_bytes_ += content->size();
     }
-    span_.files.push_back(std::move(kept));
+    kept_.push_back(std::move(kept));
   }
   return answer;
 }
 
 std::int64_t MemoryBuilder::write_in_batch(const std::string& agent_id, Prepared& p) {
-  ContextTable& contexts = core_->contexts();
-  if (span_.files.size() >= kSpanFiles || span_.bytes >= kSpanBytes) close_span();
-  if (contexts.held_keyword_bytes() > kMaxHeldKeywordBytes) {
-    // Outside any span: rolling a span back must not undo the writes of the files before it.
-    close_span();
-    contexts.apply_keyword_writes();
-    contexts.hold_keyword_writes();
-  }
-  if (!span_.open) {
-    core_->database().exec("SAVEPOINT batch_span");
-    span_.open = true;
-    span_.held_keyword_writes = contexts.held_keyword_writes();
-  }
-  std::int64_t removed = 0;
+  apply_keyword_writes_past_limit();
   try {
-    removed = write(agent_id, p);
+    return write(agent_id, p);
   } catch (...) {
-    write_span_again();
+    write_batch_again();
     throw;
   }
-  batch_files_.emplace_back(agent_id, p.path);
-  return removed;
 }
 
-void MemoryBuilder::write_span_again() noexcept {
-  std::vector<std::unique_ptr<Prepared>> files = std::move(span_.files);
-  span_.files.clear();
+void MemoryBuilder::apply_keyword_writes_past_limit() {
+  ContextTable& contexts = core_->contexts();
+  if (contexts.held_keyword_bytes() <= kMaxHeldKeywordBytes) return;
+  contexts.apply_keyword_writes();
+  contexts.hold_keyword_writes();
+}
+
+void MemoryBuilder::write_batch_again() noexcept {
+  ContextTable& contexts = core_->contexts();
   try {
-    core_->database().exec("ROLLBACK TO batch_span");
-    core_->contexts().drop_keyword_writes_from(span_.held_keyword_writes);
-    for (const std::unique_ptr<Prepared>& file : files) {
+    contexts.discard_keyword_writes();
+    batch_->restart();
+    contexts.hold_keyword_writes();
+    for (const std::unique_ptr<Prepared>& file : kept_) {
       file->held_under_lock = false;  // looked up before the rollback: looked up again
+      apply_keyword_writes_past_limit();
       write(file->agent_id, *file);
     }
-    close_span();
   } catch (...) {
+    contexts.discard_keyword_writes();
     batch_failure_ = std::current_exception();
   }
-}
-
-void MemoryBuilder::close_span() {
-  if (!span_.open) return;
-  span_ = Span();
-  core_->database().exec("RELEASE batch_span");
 }
 
 MemoryBuilder::MemoryBuilder(std::shared_ptr<BackendCore> core) : core_(std::move(core)) {}
@@ -467,17 +454,20 @@ MemoryBuilder::~MemoryBuilder() {
 void MemoryBuilder::begin_batch() {
   if (batch_) commit_batch();
   batch_ = std::make_unique<Transaction>(core_->database());
-  span_ = Span();
+  kept_.clear();
+  kept_bytes_ = 0;
   batch_failure_ = nullptr;
   core_->contexts().hold_keyword_writes();
 }
 
+bool MemoryBuilder::batch_full() const { return kept_bytes_ >= kKeptBytes; }
+
 void MemoryBuilder::commit_batch() {
   if (!batch_) return;
   std::unique_ptr<Transaction> batch = std::move(batch_);
-  std::vector<std::pair<std::string, std::string>> files = std::move(batch_files_);
-  batch_files_.clear();
-  span_ = Span();  // the commit ends its savepoint
+  std::vector<std::unique_ptr<Prepared>> files = std::move(kept_);
+  kept_.clear();
+  kept_bytes_ = 0;
   if (std::exception_ptr failure = std::exchange(batch_failure_, nullptr)) {
     core_->contexts().discard_keyword_writes();
     std::rethrow_exception(failure);  // the batch rolls back as it goes
@@ -489,7 +479,9 @@ void MemoryBuilder::commit_batch() {
     throw;  // the batch rolls back as it goes
   }
   batch->commit();
-  for (const auto& [agent_id, path] : files) core_->note_indexed(agent_id, path);
+  for (const std::unique_ptr<Prepared>& file : files) {
+    core_->note_indexed(file->agent_id, file->path);
+  }
   train_dictionary();
 }
 
@@ -505,8 +497,8 @@ void MemoryBuilder::train_dictionary() noexcept {
 void MemoryBuilder::abort_batch() noexcept {
   core_->contexts().discard_keyword_writes();
   batch_.reset();  // rolls back
-  batch_files_.clear();
-  span_ = Span();
+  kept_.clear();
+  kept_bytes_ = 0;
   batch_failure_ = nullptr;
 }
 

@@ -235,6 +235,17 @@ void Transaction::commit() {
   open_ = false;
 }
 
+void Transaction::restart() {
+  sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+  // A failed rollback leaves the transaction open: the destructor tries again.
+  open_ = sqlite3_get_autocommit(db_.handle()) == 0;
+  if (open_) {
+    throw RuntimeError("cannot roll back a batch: " + std::string(sqlite3_errmsg(db_.handle())));
+  }
+  db_.exec("BEGIN IMMEDIATE");
+  open_ = true;
+}
+
 ReadTransaction::ReadTransaction(Database& db) : db_(db) { db_.exec("BEGIN DEFERRED"); }
 
 ReadTransaction::~ReadTransaction() {

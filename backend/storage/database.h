@@ -119,6 +119,10 @@ class Transaction {
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
   void commit();
+  // Rolls back everything written since BEGIN and begins again. The write lock is let go in
+  // between, so another writer may commit first. Throws when the new transaction cannot be
+  // begun; the transaction is then closed.
+  void restart();
 
  private:
   Database& db_;

@@ -38,8 +38,10 @@ class BatchingBuilder : public CodingMemoryBuilder, public BatchedWrites {
     pending.clear();
     open = false;
   }
+  bool batch_full() const override { return full_after > 0 && pending.size() >= full_after; }
 
   std::string failing;
+  std::size_t full_after = 0;  // the batch asks for its commit after this many files
   std::chrono::milliseconds delay{0};
   bool open = false;
   std::vector<std::string> pending, unbatched;
@@ -112,6 +114,15 @@ TEST_F(IndexFilesTest, BatchesHoldAtMost256FilesAndAFailureLeavesTheOthersStored
   EXPECT_TRUE(builder.unbatched.empty());
   EXPECT_EQ(outcome[300], "disk full");
   EXPECT_EQ(std::count(outcome.begin(), outcome.end(), "indexed"), 519);
+}
+
+TEST_F(IndexFilesTest, ABatchIsCommittedWhenItsBuilderHoldsEnough) {
+  builder.full_after = 100;
+  std::vector<std::string> outcome = index(files(250));
+  EXPECT_EQ(std::count(outcome.begin(), outcome.end(), "indexed"), 250);
+  ASSERT_EQ(builder.committed.size(), 3u);
+  EXPECT_EQ(builder.committed[0].size(), 100u);
+  EXPECT_EQ(builder.committed[1].size(), 100u);
 }
 
 TEST_F(IndexFilesTest, ABatchOpenForASecondIsCommitted) {

@@ -287,5 +287,40 @@ TEST_F(TarnelBackendTest, IndexFilesAnswersAsIndexFileDoesInTheGivenOrder) {
             2 + 2 * (stored.size() - 2));
 }
 
+// A file that fails among many cut on worker threads: its batch is rolled back and its
+// other files are written again from what was kept of them, texts worked out afresh.
+TEST_F(TarnelBackendTest, IndexFilesWritesABatchAgainAfterAFileFails) {
+  {
+    backend::Database db(root_);
+    db.exec("CREATE TRIGGER refuse_boom BEFORE INSERT ON imports WHEN NEW.module = 'boom' "
+            "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+  }
+  std::vector<std::string> paths;
+  for (int i = 0; i < 30; ++i) {
+    std::string n = std::to_string(i);
+    std::string imports = i == 17 ? "import boom\n" : "import os\n";
+    paths.push_back(write("b/m" + n + ".py", imports + "def walrus" + n + "(x):\n    return x\n"));
+  }
+  std::vector<std::string> failed;
+  tarnel_->index_files(
+      "agent", paths,
+      [&](std::size_t i, const Json*, std::exception_ptr error) {
+        if (error) failed.push_back(paths[i]);
+      },
+      2);
+  EXPECT_EQ(failed, std::vector<std::string>{paths[17]});
+  for (int i : {0, 16, 18, 29}) {
+    Json found = tarnel_->search_codebase("agent", "walrus" + std::to_string(i), 1);
+    ASSERT_EQ(found["results"].size(), 1u) << i;
+    EXPECT_EQ(found["results"][0]["file_path"], paths[i]);
+  }
+  EXPECT_TRUE(tarnel_->search_codebase("agent", "walrus17", 1)["results"].empty());
+  backend::Database db(root_);
+  EXPECT_NO_THROW(db.exec("INSERT INTO chunk_fts(chunk_fts) VALUES('integrity-check')"));
+  backend::Statement st = db.prepare("SELECT count(*) FROM contexts");
+  ASSERT_TRUE(st.step());
+  EXPECT_EQ(st.column_int(0), 2 + 29);
+}
+
 }  // namespace
 }  // namespace vantory::testing
