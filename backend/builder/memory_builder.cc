@@ -412,8 +412,8 @@ Json MemoryBuilder::store(Prepared& p) {
 }
 
 std::int64_t MemoryBuilder::write_in_batch(const std::string& agent_id, Prepared& p) {
-  apply_keyword_writes_past_limit();
   try {
+    apply_keyword_writes_past_limit();
     return write(agent_id, p);
   } catch (...) {
     write_batch_again();

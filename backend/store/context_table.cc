@@ -390,13 +390,6 @@ void ContextTable::keyword_write(bool remove, std::int64_t rowid, const ChunkSea
 
 void ContextTable::hold_keyword_writes() { holding_ = true; }
 
-void ContextTable::drop_keyword_writes_from(std::size_t n) {
-  for (std::size_t i = n; i < held_.size(); ++i) {
-    held_bytes_ -= text_bytes(held_[i].text);
-  }
-  if (n < held_.size()) held_.resize(n);
-}
-
 void ContextTable::apply_keyword_writes() {
   holding_ = false;
   if (held_.empty()) return;

@@ -159,16 +159,11 @@ class ContextTable {
 
   // From now on the keyword index's inserts and deletes are queued, in order, instead of
   // run. The index flushes what it was given at every savepoint, each flush a segment that
-  // later merges rewrite, so a batch of many savepoints wrote and merged its keyword index
-  // piece by piece. Until apply_keyword_writes, the keyword index does not show the queued
-  // changes.
+  // later merges rewrite: held, a batch's writes make one segment. Until
+  // apply_keyword_writes, the keyword index does not show the queued changes.
   void hold_keyword_writes();
-  // How many writes are queued; drop_keyword_writes_from(n) forgets those queued after the
-  // first n (the writes of files whose savepoint was rolled back).
-  std::size_t held_keyword_writes() const { return held_.size(); }
   // The bytes of text the queued writes hold.
   std::size_t held_keyword_bytes() const { return held_bytes_; }
-  void drop_keyword_writes_from(std::size_t n);
   // Runs the queued writes in order, all or none, inside the caller's transaction (between
   // savepoints), and stops queueing. Throws RuntimeError when the database fails: then none
   // of them ran, and they stay queued.
