@@ -241,6 +241,7 @@ void ContextStore::_save_global_index() {
 
 void ContextStore::drop_global_index_entries(const std::string& agent_id) {
   if (_global_index.is_object()) _global_index.erase(agent_id);
+  global_positions_.erase(agent_id);
   dropped_agents_.insert(agent_id);
 }
 
@@ -249,11 +250,57 @@ void ContextStore::note_indexed(const std::string& agent_id, const std::string& 
       db_.prepare("SELECT entry FROM global_index WHERE agent_id = ?1 AND file_path = ?2");
   st.bind(1, agent_id).bind(2, file_path);
   if (!_global_index.is_object()) _global_index = Json::object();
-  if (st.step()) {
-    _global_index[agent_id][file_path] = parse_json(st.column_text_view(0));
-  } else if (_global_index.contains(agent_id)) {
-    _global_index[agent_id].erase(file_path);
+  bool stored = st.step();
+  if (!stored && !_global_index.contains(agent_id)) return;
+  Json& agent = _global_index[agent_id];
+  if (agent.is_null()) agent = Json::object();
+  if (!agent.is_object()) {  // a caller put something else there: fails as it would
+    agent[file_path] = parse_json(st.column_text_view(0));
+    return;
   }
+  auto& entries = agent.get_ref<Json::object_t&>();
+  std::size_t at = global_position(agent_id, entries, file_path);
+  if (!stored) {
+    if (at == entries.size()) return;
+    agent.erase(file_path);
+    global_positions_.erase(agent_id);  // the paths after it moved
+  } else if (at < entries.size()) {
+    (entries.begin() + at)->second = parse_json(st.column_text_view(0));
+  } else {
+    entries.emplace_back(file_path, parse_json(st.column_text_view(0)));
+    note_global_append(agent_id, entries);
+  }
+}
+
+std::size_t ContextStore::global_position(const std::string& agent_id,
+                                          const Json::object_t& entries,
+                                          const std::string& path) {
+  GlobalPositions& positions = global_positions_[agent_id];
+  bool trusted = positions.object == &entries && positions.size == entries.size() &&
+                 (entries.empty() || entries.back().first == positions.last);
+  if (!trusted) {
+    positions = GlobalPositions{&entries, entries.size(), {}, {}};
+    positions.by_hash.reserve(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      positions.by_hash.emplace(std::hash<std::string>{}((entries.begin() + i)->first), i);
+    }
+    if (!entries.empty()) positions.last = entries.back().first;
+  }
+  // The first of equal paths, as the object's own look-up finds.
+  std::size_t at = entries.size();
+  auto [first, end] = positions.by_hash.equal_range(std::hash<std::string>{}(path));
+  for (auto it = first; it != end; ++it) {
+    if (it->second < at && (entries.begin() + it->second)->first == path) at = it->second;
+  }
+  return at;
+}
+
+void ContextStore::note_global_append(const std::string& agent_id,
+                                      const Json::object_t& entries) {
+  GlobalPositions& positions = global_positions_[agent_id];
+  positions.by_hash.emplace(std::hash<std::string>{}(entries.back().first), entries.size() - 1);
+  positions.size = entries.size();
+  positions.last = entries.back().first;
 }
 
 bool ContextStore::delete_code_mem(const std::string& agent_id, const std::string& file_path) {

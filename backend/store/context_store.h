@@ -19,6 +19,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 
 #include "backend/core/backend_core.h"
 #include "backend/storage/database.h"
@@ -116,6 +117,23 @@ class ContextStore : public CodingContextStore, public StoredChunks {
 
  private:
   void load_global_index();
+  // Where each path of an agent's object in _global_index sits, so that noting a file costs
+  // no comparison with every path before it (a tree of 70,000 files took seconds). Kept by
+  // the hash of the path, and trusted only while the object is the one it was made for, of
+  // the size and with the last path it had then: callers may change the field as they like.
+  struct GlobalPositions {
+    const Json::object_t* object = nullptr;
+    std::size_t size = 0;
+    std::string last;
+    std::unordered_multimap<std::size_t, std::size_t> by_hash;
+  };
+  // The position of `path` in `entries`, the agent's object in _global_index; entries.size()
+  // when it is not there.
+  std::size_t global_position(const std::string& agent_id, const Json::object_t& entries,
+                              const std::string& path);
+  // Notes that `path` was appended to `entries`.
+  void note_global_append(const std::string& agent_id, const Json::object_t& entries);
+  std::unordered_map<std::string, GlobalPositions> global_positions_;
 
   std::shared_ptr<BackendCore> core_;
   std::string root_path_;

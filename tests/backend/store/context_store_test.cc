@@ -336,6 +336,35 @@ TEST_F(ContextStoreTest, GlobalIndexDropsOneAgentAlone) {
   EXPECT_THROW(store()._save_global_index(), TypeError);
 }
 
+// Writes keep the agent's object current, in place, even after a caller changed it.
+TEST_F(ContextStoreTest, GlobalIndexFollowsWritesAfterCallersChangeIt) {
+  auto one = [](const char* name) { return Json::array({chunk(name, "block", name)}); };
+  auto keys = [&] {
+    std::vector<std::string> out;
+    for (const auto& item : context_store()._global_index["agent"].items()) {
+      out.push_back(item.key());
+    }
+    return out;
+  };
+  for (const char* path : {"a.py", "b.py", "c.py"}) index(path, one(path));
+  index("b.py", Json::array({chunk("b", "block", "b"), chunk("b2", "block", "b2")}));
+  EXPECT_EQ(keys(), (std::vector<std::string>{"a.py", "b.py", "c.py"}));
+  EXPECT_EQ(context_store()._global_index["agent"]["b.py"]["chunk_count"], 2);
+
+  // Replaced by one of the same size: c.py is found where the caller put it.
+  context_store()._global_index["agent"] = {{"c.py", 0}, {"x.py", 0}, {"y.py", 0}};
+  index("c.py", one("c2"));
+  index("d.py", one("d"));
+  EXPECT_EQ(keys(), (std::vector<std::string>{"c.py", "x.py", "y.py", "d.py"}));
+  EXPECT_EQ(context_store()._global_index["agent"]["c.py"]["chunk_count"], 1);
+
+  store().delete_code_mem("agent", "c.py");
+  index("d.py", Json::array({chunk("d", "block", "d"), chunk("d2", "block", "d2")}));
+  index("c.py", one("c3"));
+  EXPECT_EQ(keys(), (std::vector<std::string>{"x.py", "y.py", "d.py", "c.py"}));
+  EXPECT_EQ(context_store()._global_index["agent"]["d.py"]["chunk_count"], 2);
+}
+
 TEST_F(ContextStoreTest, BadRecordsAreRefusedWithoutDamage) {
   index("good.py", Json::array({chunk("g", "block", "good")}));
   Json deep = Json::array();
