@@ -46,6 +46,7 @@ ContextStore::~ContextStore() {
 
 void ContextStore::load_global_index() {
   _global_index = Json::object();
+  global_positions_.clear();
   Statement st = db_.prepare(
       "SELECT agent_id, file_path, entry FROM global_index ORDER BY agent_id, file_path");
   // The rows come by agent, each path of an agent once: each entry is appended to its agent's
@@ -207,6 +208,7 @@ void ContextStore::_save_agent_data(const std::string& agent_id, const std::stri
   drop_all_unreferenced_vectors(db_, agent_id);
   tx.commit();
   _global_index.erase(agent_id);
+  global_positions_.erase(agent_id);
   for (const std::string& path : order) note_indexed(agent_id, path);
 }
 
@@ -255,7 +257,11 @@ void ContextStore::note_indexed(const std::string& agent_id, const std::string& 
   Json& agent = _global_index[agent_id];
   if (agent.is_null()) agent = Json::object();
   if (!agent.is_object()) {  // a caller put something else there: fails as it would
-    agent[file_path] = parse_json(st.column_text_view(0));
+    if (stored) {
+      agent[file_path] = parse_json(st.column_text_view(0));
+    } else {
+      agent.erase(file_path);
+    }
     return;
   }
   auto& entries = agent.get_ref<Json::object_t&>();
