@@ -131,7 +131,7 @@ class ContextStore : public CodingContextStore, public StoredChunks {
   // when it is not there.
   std::size_t global_position(const std::string& agent_id, const Json::object_t& entries,
                               const std::string& path);
-  // Notes that `path` was appended to `entries`.
+  // Notes that the last entry of `entries` was just appended.
   void note_global_append(const std::string& agent_id, const Json::object_t& entries);
   std::unordered_map<std::string, GlobalPositions> global_positions_;
 

@@ -164,9 +164,9 @@ class ContextTable {
   void hold_keyword_writes();
   // The bytes of text the queued writes hold.
   std::size_t held_keyword_bytes() const { return held_bytes_; }
-  // Runs the queued writes in order, all or none, inside the caller's transaction (between
-  // savepoints), and stops queueing. Throws RuntimeError when the database fails: then none
-  // of them ran, and they stay queued.
+  // Runs the queued writes in order, all or none, inside the caller's transaction, and stops
+  // queueing. Throws RuntimeError when the database fails: then none of them ran, and they
+  // stay queued.
   void apply_keyword_writes();
   // Forgets the queued writes and stops queueing (the batch was rolled back).
   void discard_keyword_writes() noexcept;
