@@ -8,6 +8,7 @@
 #include "backend/retriever/name_match.h"
 #include "backend/retriever/question_coverage.h"
 #include "backend/retriever/result_priors.h"
+#include "backend/retriever/result_spread.h"
 #include "backend/storage/hash_keys.h"
 #include "backend/store/chunk_body.h"
 #include "backend/text/search_text.h"
@@ -195,6 +196,7 @@ struct Candidate {
   double keyword = 0;
   double vector = 0;
   double score = 0;
+  std::int64_t file = -1;  // its context's id; -1 until found
 };
 
 }  // namespace
@@ -322,7 +324,8 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
     if (!place.step()) continue;
     ChunkBody body = unpack_chunk_body(place.column_blob(1), db.text_dictionaries());
     candidate.score += kCoverageWeight * question.coverage(body.text);
-    auto [file_score, unscored] = file_scores.emplace(place.column_int(2), 0.0);
+    candidate.file = place.column_int(2);
+    auto [file_score, unscored] = file_scores.emplace(candidate.file, 0.0);
     if (unscored) {
       if (!file_words_average) file_words_average = average_file_words(db, agent_id);
       std::int64_t count = place.column_int(4);
@@ -352,8 +355,15 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
   std::sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) {
     return a.second.score != b.second.score ? a.second.score > b.second.score : a.first < b.first;
   });
-  if (static_cast<std::int64_t>(ranked.size()) > top_k)
-    ranked.resize(static_cast<std::size_t>(top_k));
+  std::vector<SpreadUnit> spread;
+  spread.reserve(ranked.size());
+  for (const auto& [id, candidate] : ranked) spread.push_back({candidate.file, candidate.score});
+  std::vector<std::pair<std::int64_t, Candidate>> shown;
+  for (std::size_t i : spread_over_files(spread, static_cast<std::size_t>(top_k))) {
+    shown.push_back(ranked[i]);
+    shown.back().second.score = spread[i].score;
+  }
+  ranked = std::move(shown);
 
   Json& results = answer["results"];
   std::int64_t tokens_served = 0;

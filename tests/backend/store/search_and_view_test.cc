@@ -9,6 +9,7 @@
 #include "backend/retriever/keyword_vocabulary.h"
 #include "backend/retriever/name_match.h"
 #include "backend/retriever/question_coverage.h"
+#include "backend/retriever/result_spread.h"
 #include "backend/text/identifiers.h"
 #include "backend/text/recent_words.h"
 #include "backend/text/search_text.h"
@@ -297,6 +298,25 @@ TEST(NameMatch, ShareOfTheNameTheQuestionHolds) {
     EXPECT_DOUBLE_EQ(backend::name_coverage(c.name, backend::asked_words(c.query)), c.share)
         << c.name;
   }
+}
+
+TEST(ResultSpread, AFilesFurtherUnitsGiveWayToNearTiesFromOtherFiles) {
+  using backend::SpreadUnit;
+  // File 1's second unit (0.95) yields to file 2's (0.9 > 0.95 x 0.9), not to file 3's (0.5);
+  // a unit with no file (-1) never counts as shown.
+  std::vector<SpreadUnit> units = {{1, 1.0}, {1, 0.95}, {1, 0.94}, {2, 0.9},
+                                   {-1, 0.8}, {-1, 0.7}, {3, 0.5}};
+  EXPECT_THAT(backend::spread_over_files(units, 10), ElementsAre(0, 3, 1, 2, 4, 5, 6));
+  double previous = 2;
+  for (std::size_t i : {0, 3, 1, 2, 4, 5, 6}) {
+    EXPECT_LE(units[i].score, previous);
+    previous = units[i].score;
+  }
+  EXPECT_DOUBLE_EQ(units[1].score, 0.95 * backend::kFurtherUnitOfFileFactor);
+  std::vector<SpreadUnit> cut = {{1, 1.0}, {1, 0.99}, {2, 0.2}};
+  EXPECT_THAT(backend::spread_over_files(cut, 2), ElementsAre(0, 1));
+  std::vector<SpreadUnit> none;
+  EXPECT_THAT(backend::spread_over_files(none, 5), IsEmpty());
 }
 
 TEST_F(SearchTest, TheUnitTheQuestionNamesComesBeforeItsCallers) {
