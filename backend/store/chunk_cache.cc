@@ -16,9 +16,9 @@ namespace vantory::backend {
 namespace {
 
 // Answers are taken by the builder call that follows the chunking, at most as many files later
-// as Tarnel::index_files lets its workers run ahead (96); more cover answers whose builder
+// as Tarnel::index_files lets its workers run ahead (256); more cover answers whose builder
 // call never came (a failed delta_update) or a provider shared by threads.
-constexpr std::size_t kRememberedAnswers = 128;
+constexpr std::size_t kRememberedAnswers = 320;
 
 bool is_filled_summary(const Json& summary, const Json& made) {
   auto name = made.find("name");
