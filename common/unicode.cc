@@ -297,7 +297,10 @@ std::string collapse_whitespace(std::string_view text) {
   bool pending_space = false;
   std::size_t i = 0;
   const std::size_t n = text.size();
-  auto ascii_space = [](unsigned char c) { return c < 0x80 && is_space(c); };
+  // is_space for ASCII, spelt out so that the loop over a run does not call it a byte.
+  auto ascii_space = [](unsigned char c) {
+    return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20);
+  };
   while (i < n) {
     std::size_t at = i;
     unsigned char c = static_cast<unsigned char>(text[i]);
