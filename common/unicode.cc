@@ -9,8 +9,17 @@
 
 namespace vantory {
 
+namespace {
+
+// is_space for an ASCII character; inline, for loops that test each byte.
+inline bool is_ascii_space(unsigned char c) {
+  return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20);
+}
+
+}  // namespace
+
 bool is_space(char32_t c) {
-  if (c < 0x80) return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20);
+  if (c < 0x80) return is_ascii_space(static_cast<unsigned char>(c));
   switch (c) {
     case 0x85: case 0xA0: case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F:
     case 0x3000:
@@ -297,15 +306,11 @@ std::string collapse_whitespace(std::string_view text) {
   bool pending_space = false;
   std::size_t i = 0;
   const std::size_t n = text.size();
-  // is_space for ASCII, spelt out so that the loop over a run does not call it a byte.
-  auto ascii_space = [](unsigned char c) {
-    return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20);
-  };
   while (i < n) {
     std::size_t at = i;
     unsigned char c = static_cast<unsigned char>(text[i]);
     if (c < 0x80) {
-      if (ascii_space(c)) {
+      if (is_ascii_space(c)) {
         pending_space = true;
         ++i;
         continue;
@@ -313,7 +318,7 @@ std::string collapse_whitespace(std::string_view text) {
       // A run of ASCII that is not white space goes in at once.
       while (++i < n) {
         unsigned char d = static_cast<unsigned char>(text[i]);
-        if (d >= 0x80 || ascii_space(d)) break;
+        if (d >= 0x80 || is_ascii_space(d)) break;
       }
     } else if (is_space(next_code_point(text, i))) {
       pending_space = true;
