@@ -111,9 +111,10 @@ def measure(name, kind, source, args):
     copy_tree(source, tree)
     questions = build_questions(kind, tree, args.count, args.seed)
     peer_ranks, peer_run = run_peer(kind, tree, questions)
-    vantory_ranks, vantory_run = run_vantory(args.build, tree, os.path.join(args.work,
-                                                                            name + "-store"),
-                                             questions)
+    # A store left by an earlier run would be re-scanned, not indexed: start from none.
+    store = os.path.join(args.work, name + "-store")
+    shutil.rmtree(store, ignore_errors=True)
+    vantory_ranks, vantory_run = run_vantory(args.build, tree, store, questions)
     out = {"tree": source, "questions": len(questions), "seed": args.seed}
     for side, ranks, run in (("vantory", vantory_ranks, vantory_run),
                              ("bm25", peer_ranks, peer_run)):
