@@ -139,6 +139,14 @@ std::optional<std::string> Statement::column_optional_text(int column) const {
 }
 
 Database::Database(const std::string& root_path) {
+  // SQLite counts every allocation under one process-wide mutex, for statistics that nothing
+  // here reads. The setting only takes before SQLite first initialises; later it is refused,
+  // harmlessly.
+  static const bool no_memory_statistics = [] {
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    return true;
+  }();
+  (void)no_memory_statistics;
   std::string root = root_path.empty() ? "." : root_path;
   make_directories(root);
   path_ = (root.back() == '/' ? root : root + "/") + kDatabaseFileName;
