@@ -453,6 +453,8 @@ MemoryBuilder::~MemoryBuilder() {
 
 void MemoryBuilder::begin_batch() {
   if (batch_) commit_batch();
+  // Batches commit often: their commits should not wait for the log's copies and syncs.
+  core_->database().copy_log_in_background();
   batch_ = std::make_unique<Transaction>(core_->database());
   kept_.clear();
   kept_bytes_ = 0;

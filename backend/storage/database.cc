@@ -182,8 +182,9 @@ Database::Database(const std::string& root_path) {
       if (st.step()) page_size = std::max<std::int64_t>(st.column_int(0), 512);
     }
     constexpr std::int64_t kCheckpointLogBytes = std::int64_t{64} << 20;
+    checkpoint_pages_ = static_cast<int>(kCheckpointLogBytes / page_size);
     exec(("PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536; PRAGMA wal_autocheckpoint=" +
-          std::to_string(kCheckpointLogBytes / page_size) +
+          std::to_string(checkpoint_pages_) +
           "; PRAGMA journal_size_limit=16777216;")
              .c_str());
     ensure_schema(*this);
@@ -197,7 +198,12 @@ Database::Database(const std::string& root_path) {
 
 Database::~Database() { close(); }
 
+void Database::copy_log_in_background() {
+  if (!log_copier_) log_copier_ = std::make_unique<LogCopier>(db_, path_, checkpoint_pages_);
+}
+
 void Database::close() {
+  log_copier_.reset();
   for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
   statements_.clear();
   sqlite3_close(db_);

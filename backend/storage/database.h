@@ -20,6 +20,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "backend/storage/log_copier.h"
 #include "backend/storage/text_dictionaries.h"
 
 namespace vantory::backend {
@@ -93,6 +94,10 @@ class Database {
   void exec(const char* sql);
 
   std::int64_t last_insert_rowid() const;
+  // From now on the write-ahead log is copied into the database file by a thread of its own
+  // (log_copier.h), not by the connection's commits; for a connection that commits often.
+  // Idempotent. Throws std::system_error when no thread can be started.
+  void copy_log_in_background();
   // The dictionaries the database's packed texts are compressed with.
   TextDictionaries& text_dictionaries() { return dictionaries_; }
   const std::string& path() const { return path_; }
@@ -107,6 +112,8 @@ class Database {
 
   std::string path_;
   sqlite3* db_ = nullptr;
+  int checkpoint_pages_ = 0;  // the log's pages that call for a copy into the file
+  std::unique_ptr<LogCopier> log_copier_;
   std::unordered_map<const char*, sqlite3_stmt*> statements_;
   TextDictionaries dictionaries_{*this};
 };
