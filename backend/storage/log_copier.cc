@@ -57,6 +57,7 @@ sqlite3* LogCopier::open_reader() const {
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
                       nullptr) != SQLITE_OK ||
+      sqlite3_busy_timeout(db, 2000) != SQLITE_OK ||  // another process recovering the log
       // A connection opens the log with its first read.
       sqlite3_exec(db, "SELECT 1 FROM sqlite_schema LIMIT 1", nullptr, nullptr, nullptr) !=
           SQLITE_OK) {
