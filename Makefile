@@ -47,10 +47,11 @@ asan: setup
 	  ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
 
 # The tests that run threads (embed_batch, the process-wide client, processes sharing one
-# database, the reliability tests) built with ThreadSanitizer.
+# database, the thread that copies the write-ahead log, the reliability tests) built with
+# ThreadSanitizer.
 TSAN_DIR ?= build-tsan
 TSAN_TARGETS ?= embedding_tests backend_store_tests ambrel_tests reliability_tests
-TSAN_TESTS ?= EmbedOperations|ProcessClientTest|GradioProtocol|HttpErrorsTest|TwoProcesses|ConcurrentAdds|CrashConsistency|ConcurrentLoad
+TSAN_TESTS ?= EmbedOperations|LogCopier|ProcessClientTest|GradioProtocol|HttpErrorsTest|TwoProcesses|ConcurrentAdds|CrashConsistency|ConcurrentLoad
 tsan: setup
 	cmake -S . -B $(TSAN_DIR) -G Ninja -DVANTORY_SANITIZE=thread \
 	  -DVANTORY_BUILD_BENCH=OFF $(CMAKE_FLAGS)
