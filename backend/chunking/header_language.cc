@@ -97,11 +97,11 @@ bool looks_like_cpp(std::string_view text) {
 }
 
 bool header_looks_like_cpp(const std::string& path) {
-  // Read with the system's calls into a buffer kept by the thread: every header of a tree is
-  // read here once before it is cut, and a stream cost more to set up than the read.
+  // Read with the system's calls into a buffer on the stack, left unfilled: every header of a
+  // tree is read here once before it is cut, and a stream cost more to set up than the read.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a FIFO never blocks
   if (fd < 0) return false;
-  thread_local std::array<char, kHeaderSniffBytes> buffer;
+  std::array<char, kHeaderSniffBytes> buffer;
   std::size_t size = 0;
   while (size < buffer.size()) {
     ssize_t n = ::read(fd, buffer.data() + size, buffer.size() - size);
