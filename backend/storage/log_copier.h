@@ -6,11 +6,11 @@
 //
 // Each time the log passes another `threshold_pages` after a commit, the writer's connection
 // wakes the thread, which copies over a connection of its own, passively: it never blocks the
-// writer or a reader, and copies what was committed when it began. A passive copy cannot take the log
-// back to its start while the writer keeps appending, so once the log holds kRewindFactor
-// times the threshold, the writer copies what is left itself (little: the thread copied the
-// rest), and its next transaction writes the log from its start again. When the thread cannot
-// open its connection, the writer copies the log itself, as SQLite would.
+// writer or a reader, and copies what was committed when it began. A passive copy cannot take
+// the log back to its start while the writer keeps appending, so once the log holds
+// kRewindFactor times the threshold, the writer copies what is left itself (little: the thread
+// copied the rest), and its next transaction writes the log from its start again. When the
+// thread cannot open its connection, the writer copies the log itself, as SQLite would.
 //
 // Thread safety: construct and destroy on the thread that uses the writer's connection; the
 // connection must outlive the LogCopier.
