@@ -79,13 +79,17 @@ class ChunkCache {
              const std::vector<std::optional<std::string>>& keys);
 
   // What is stored under `key` in an attached database (or offered from one): the array of
-  // chunk records, in order, as stored for the path they were cut for. Throws RuntimeError
-  // when a database cannot be read.
+  // chunk records, in order, as stored for the path they were cut for. When no store holds
+  // the key: what a chunker made of the same text a short while ago in this process (a copy
+  // met before its original's batch is committed), with nothing known of its imports and
+  // vectors. Throws RuntimeError when a database cannot be read.
   Stored find(const std::string& key);
 
   // Notes what the chunker answered for `path` in `language`: the array of its units'
   // records, the key of the text it cut, and what a store told of that text's imports and
   // vectors (`known`, whose records, when not null, tell only that a store held the text).
+  // Records that were cut (`known` holds none) answer `find` until the records remembered
+  // after them hold a few MB of content.
   void remember(const std::string& path, const std::string& language, std::string key,
                 std::shared_ptr<const Json> records, Stored known = Stored{});
 
@@ -116,8 +120,18 @@ class ChunkCache {
     std::unordered_map<std::string, Stored> offered;
   };
 
+  // Records a chunker made in this process, under their chunk key.
+  struct Made {
+    std::string key;
+    std::shared_ptr<const Json> records;
+    std::size_t bytes = 0;  // of their contents
+  };
+
   Mutex mutex_;
   std::deque<Answer> answers_ GUARDED_BY(mutex_);  // the latest few, newest last
+  std::deque<Made> made_ GUARDED_BY(mutex_);       // newest last
+  std::unordered_map<std::string, std::shared_ptr<const Json>> made_by_key_ GUARDED_BY(mutex_);
+  std::size_t made_bytes_ GUARDED_BY(mutex_) = 0;
   std::map<std::string, Source> sources_ GUARDED_BY(mutex_);
 };
 

@@ -107,6 +107,28 @@ TEST(ChunkCache, TheKeyOfAnAnswerIsTakenOnceAndOnlyForTheSameRecords) {
   EXPECT_EQ(key_taken("a.py", "python", stored), "older");
 }
 
+// Records cut a moment ago answer for a copy of their text until a few MB of records were cut
+// after them; records a store answered are not kept again.
+TEST(ChunkCache, RecordsCutInThisProcessAnswerForCopiesForAWhile) {
+  ChunkCache cache;
+  auto made = std::make_shared<const Json>(parse_json(R"([{"name": "f", "content": "x"}])"));
+  cache.remember("a.py", "python", "cut", made);
+  ChunkCache::Stored found = cache.find("cut");
+  EXPECT_EQ(found.records, made);
+  EXPECT_EQ(found.imports, nullptr);
+  EXPECT_EQ(found.vectors_of, std::nullopt);
+  cache.remember("b.py", "python", "stored", made,
+                 ChunkCache::Stored{made, nullptr, std::nullopt, std::nullopt});
+  EXPECT_EQ(cache.find("stored").records, nullptr);
+  Json large = Json::array({{{"content", std::string(512 * 1024, 'y')}}});
+  for (int i = 0; i < 8; ++i) {
+    cache.remember("c.py", "python", "large" + std::to_string(i),
+                   std::make_shared<const Json>(large));
+  }
+  EXPECT_EQ(cache.find("cut").records, nullptr);
+  EXPECT_NE(cache.find("large7").records, nullptr);
+}
+
 // An embedder whose name can change and whose service can be down.
 class SwitchableEmbedder : public backend::Embedder {
  public:
@@ -400,6 +422,32 @@ TEST_F(CachedChunkingTest, ACopyOfAFileOfAnotherStoreIsStoredWhole) {
   Json found = other.search_codebase("agent", "box put", 1);
   ASSERT_EQ(found["results"].size(), 1u);
   EXPECT_EQ(found["results"][0]["file_path"], copy);
+}
+
+// Copies met in the batch of their original, before it is stored, are not cut again and
+// read their original's texts.
+TEST_F(CachedChunkingTest, CopiesInTheBatchOfTheirOriginalAreNotCutAgain) {
+  std::vector<std::string> paths = {file_};
+  for (const char* path : {"vendored/a/util.py", "vendored/b/util.py"}) {
+    paths.push_back(write(path, read_file(file_)));
+  }
+  std::string failure;
+  tarnel_->index_files("agent", paths, [&](std::size_t, const Json* answer, std::exception_ptr) {
+    if (!answer || (*answer)["status"] != "indexed") failure = "not indexed";
+  }, 1);
+  EXPECT_EQ(failure, "");
+  EXPECT_EQ(cuts(), 1);
+  const Json original = stored_chunks();
+  for (std::size_t i = 1; i < paths.size(); ++i) {
+    file_ = paths[i];
+    Json expected = original;
+    for (Json& record : expected) record["file_path"] = paths[i];
+    EXPECT_EQ(stored_chunks(), expected) << paths[i];
+  }
+  backend::Database db(root_);
+  backend::Statement st = db.prepare("SELECT COUNT(*) FROM chunks WHERE body_of IS NOT NULL");
+  ASSERT_TRUE(st.step());
+  EXPECT_EQ(st.column_int(0), 2 * static_cast<std::int64_t>(original.size()));
 }
 
 TEST_F(CachedChunkingTest, MissingVectorsAndVectorsOfAnotherEmbedderAreMadeAgain) {
