@@ -1,5 +1,7 @@
 #include "backend/storage/text_dictionaries.h"
 
+// The trainer with parameters of its own (ZDICT_trainFromBuffer_fastCover).
+#define ZDICT_STATIC_LINKING_ONLY
 #include <zdict.h>
 #include <zstd.h>
 
@@ -16,7 +18,7 @@ namespace {
 // Large enough for the shapes a code base repeats; small beside the store.
 constexpr std::size_t kDictionaryBytes = 64 * 1024;
 // What a dictionary is trained on: bodies spread over the whole store, about a MB (training
-// takes about 0.07 s a MB, on the writer's time; four times as much would make bodies only
+// takes about 0.02 s a MB, on the writer's time; four times as much would make bodies only
 // 1.5% smaller).
 constexpr std::int64_t kSamples = 2000;
 constexpr std::size_t kSampleBytes = 1200 * 1024;
@@ -70,8 +72,20 @@ std::string train(const std::vector<std::string>& samples) {
   }
   if (joined.size() < kDictionaryBytes) return "";
   std::string dictionary(kDictionaryBytes, '\0');
-  std::size_t n = ZDICT_trainFromBuffer(dictionary.data(), dictionary.size(), joined.data(),
-                                        sizes.data(), static_cast<unsigned>(sizes.size()));
+  // zstd's default trainer tries several segment sizes on three quarters of the samples, then
+  // trains on them all: four times the work. On code bodies (the Lib, /usr/include) every size
+  // from 200 to 1,000 bytes made dictionaries that compressed other bodies as well as its
+  // choice (537), or 1% better, in a fifth of the time.
+  ZDICT_fastCover_params_t params{};
+  params.k = 400;
+  params.d = 8;
+  params.f = 20;
+  params.accel = 1;
+  params.splitPoint = 1.0;
+  params.zParams.compressionLevel = kPackedTextLevel;
+  std::size_t n = ZDICT_trainFromBuffer_fastCover(dictionary.data(), dictionary.size(),
+                                                  joined.data(), sizes.data(),
+                                                  static_cast<unsigned>(sizes.size()), params);
   if (ZDICT_isError(n)) return "";
   dictionary.resize(n);
   return dictionary;
