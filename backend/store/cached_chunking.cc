@@ -32,7 +32,7 @@ class CachedChunker : public Chunker {
                                                     const std::string& file_path) override {
     std::string key = ChunkCache::key_of(language_, text);
     // The records stored for the same text, maybe at another path: a copy of the file.
-    ChunkCache::Stored stored = cache_->find(key);
+    ChunkCache::Stored stored = cache_->find(key, &file_path);
     std::shared_ptr<const Json> records = for_path(stored.records, file_path);
     if (!records) {
       std::unique_ptr<Chunker> chunker = chunking_->get_chunker(language_);

@@ -125,7 +125,7 @@ void ChunkCache::offer(const std::string& root_path, std::shared_ptr<const Json>
   if (it != sources_.end()) it->second.offered = std::move(offered);
 }
 
-ChunkCache::Stored ChunkCache::find(const std::string& key) {
+ChunkCache::Stored ChunkCache::find(const std::string& key, const std::string* path) {
   std::vector<std::shared_ptr<Reader>> readers;
   {
     MutexLock lock(mutex_);
@@ -150,8 +150,8 @@ ChunkCache::Stored ChunkCache::find(const std::string& key) {
     if (!st.step()) continue;
     std::int64_t id = st.column_int(0);
     ContextTable table(db);
-    Stored stored{std::make_shared<const Json>(table.chunk_records(id)), nullptr, std::nullopt,
-                  std::nullopt};
+    Stored stored{std::make_shared<const Json>(table.chunk_records(id, path)), nullptr,
+                  std::nullopt, std::nullopt};
     if (!st.is_null(1)) {
       stored.file_hash = st.column_text(1);
       stored.imports = std::make_shared<const Json>(table.import_records(id));

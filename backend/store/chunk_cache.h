@@ -79,11 +79,12 @@ class ChunkCache {
              const std::vector<std::optional<std::string>>& keys);
 
   // What is stored under `key` in an attached database (or offered from one): the array of
-  // chunk records, in order, as stored for the path they were cut for. When no store holds
+  // chunk records, in order, as stored for the path they were cut for (read from a database:
+  // as if cut for `path`, when one is given). When no store holds
   // the key: what a chunker made of the same text a short while ago in this process (a copy
   // met before its original's batch is committed), with nothing known of its imports and
   // vectors. Throws RuntimeError when a database cannot be read.
-  Stored find(const std::string& key);
+  Stored find(const std::string& key, const std::string* path = nullptr);
 
   // Notes what the chunker answered for `path` in `language`: the array of its units'
   // records, the key of the text it cut, and what a store told of that text's imports and

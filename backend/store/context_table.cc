@@ -284,7 +284,7 @@ std::vector<ContextRow> ContextTable::rows(const std::string& agent_id) {
   return out;
 }
 
-Json ContextTable::chunk_records(std::int64_t context_id) {
+Json ContextTable::chunk_records(std::int64_t context_id, const std::string* file_path) {
   Statement st = db_.prepare(
       "SELECT COALESCE(o.body, c.body), c.hash_id, c.body_of IS NOT NULL, x.file_path "
       "FROM chunks c JOIN contexts x ON x.id = c.context_id "
@@ -294,7 +294,11 @@ Json ContextTable::chunk_records(std::int64_t context_id) {
   while (st.step()) {
     Json record = chunk_record(unpack_chunk_body(st.column_blob(0), db_.text_dictionaries()),
                                column_hash_id(st, 1));
-    if (st.column_int(2) != 0) put_in_file(record, st.column_text(3));
+    if (file_path) {
+      put_in_file(record, *file_path);
+    } else if (st.column_int(2) != 0) {
+      put_in_file(record, st.column_text(3));
+    }
     chunks.push_back(std::move(record));
   }
   return chunks;
