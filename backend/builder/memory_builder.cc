@@ -73,12 +73,49 @@ std::vector<std::string> modules_of(const std::string& language, const FileFacts
 }  // namespace
 
 struct MemoryBuilder::Prepared : PreparedFile {
+  // Records offered to a chunk cache (ChunkCache::hold) while their file waits to be stored;
+  // withdrawn when this goes.
+  class HeldRecords {
+   public:
+    HeldRecords() = default;
+    HeldRecords(std::shared_ptr<ChunkCache> cache, std::string key,
+                std::shared_ptr<const Json> records)
+        : cache_(std::move(cache)), key_(std::move(key)), records_(records.get()) {
+      cache_->hold(key_, std::move(records));
+    }
+    HeldRecords(HeldRecords&& other) noexcept
+        : cache_(std::move(other.cache_)), key_(std::move(other.key_)), records_(other.records_) {}
+    HeldRecords& operator=(HeldRecords&& other) noexcept {
+      if (this != &other) {
+        release();
+        cache_ = std::move(other.cache_);
+        key_ = std::move(other.key_);
+        records_ = other.records_;
+      }
+      return *this;
+    }
+    ~HeldRecords() { release(); }
+
+   private:
+    void release() noexcept {
+      if (cache_) cache_->release(key_, records_);
+      cache_.reset();
+    }
+    std::shared_ptr<ChunkCache> cache_;
+    std::string key_;
+    const Json* records_ = nullptr;
+  };
+
   std::chrono::steady_clock::time_point started;
   std::string agent_id;
   std::string path;
   std::string language;
-  Json own_chunks;  // the records, when the file was prepared ahead
+  // The records, when the file was prepared ahead (or kept for its batch).
+  std::shared_ptr<const Json> own_chunks;
   const Json* chunks = nullptr;
+  // While a worker's records that are the chunker's wait to be stored: a copy of their text
+  // cut meanwhile is answered from them.
+  HeldRecords held_records;
   std::vector<std::string> filled;  // per chunk: the hash id to fill in, or ""
   std::vector<std::string> hashes;  // per chunk: its hash id, or ""
   std::optional<std::string> chunk_key;
@@ -193,9 +230,12 @@ std::unique_ptr<PreparedFile> MemoryBuilder::prepare_file(const std::string& age
                                                           Json chunks,
                                                           const std::string& language) {
   auto p = std::make_unique<Prepared>();
-  p->own_chunks = std::move(chunks);
-  stage(*p, agent_id, file_path, p->own_chunks, language);
-  const Json& records = p->own_chunks;
+  p->own_chunks = std::make_shared<const Json>(std::move(chunks));
+  stage(*p, agent_id, file_path, *p->own_chunks, language);
+  const Json& records = *p->own_chunks;
+  if (p->chunk_key && core_->chunk_cache()) {
+    p->held_records = Prepared::HeldRecords(core_->chunk_cache(), *p->chunk_key, p->own_chunks);
+  }
   // In a worker thread the chunker has just cut this text, and remembers its imports.
   if (!p->imports) p->imports = import_records(language, p->facts, p->bytes, records);
   p->bytes.clear();
@@ -397,12 +437,14 @@ Json MemoryBuilder::store(Prepared& p) {
   if (batch_) {
     // Kept for the batch: with its own copy of the records when the caller holds them, and
     // without its packed texts, worked out again from the records should it be written again.
-    Json records = p.chunks == &p.own_chunks ? std::move(p.own_chunks) : Json(*p.chunks);
+    std::shared_ptr<const Json> records = p.chunks == p.own_chunks.get()
+                                              ? std::move(p.own_chunks)
+                                              : std::make_shared<const Json>(*p.chunks);
     auto kept = std::make_unique<Prepared>(std::move(p));
     kept->own_chunks = std::move(records);
-    kept->chunks = &kept->own_chunks;
+    kept->chunks = kept->own_chunks.get();
     kept->packed.reset();
-    for (const Json& chunk : kept->own_chunks) {
+    for (const Json& chunk : *kept->own_chunks) {
       auto content = chunk.find("content");
       if (content != chunk.end() && content->is_string()) kept_bytes_ += content->size();
     }

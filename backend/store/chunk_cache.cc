@@ -19,22 +19,6 @@ namespace {
 // as Tarnel::index_files lets its workers run ahead (256); more cover answers whose builder
 // call never came (a failed delta_update) or a provider shared by threads.
 constexpr std::size_t kRememberedAnswers = 320;
-// Records cut in this process answer for copies of their text while the records cut after
-// them hold at most this much content. A copy is mostly met a few hundred files after its
-// original (vendored trees side by side), often in the same batch of the index, whose
-// original is not stored yet; records in memory take about eight times their content.
-constexpr std::size_t kMadeBytes = std::size_t{4} << 20;
-
-std::size_t content_bytes(const Json& records) {
-  std::size_t bytes = 0;
-  for (const Json& record : records) {
-    auto content = record.is_object() ? record.find("content") : record.end();
-    if (content != record.end() && content->is_string()) {
-      bytes += content->get_ref<const std::string&>().size();
-    }
-  }
-  return bytes;
-}
 
 bool is_filled_summary(const Json& summary, const Json& made) {
   auto name = made.find("name");
@@ -160,26 +144,16 @@ ChunkCache::Stored ChunkCache::find(const std::string& key, const std::string* p
     return stored;
   }
   MutexLock lock(mutex_);
-  auto made = made_by_key_.find(key);
-  if (made == made_by_key_.end()) return Stored{};
-  return Stored{made->second, nullptr, std::nullopt, std::nullopt};
+  auto held = held_.find(key);
+  if (held == held_.end()) return Stored{};
+  return Stored{held->second, nullptr, std::nullopt, std::nullopt};
 }
 
 void ChunkCache::remember(const std::string& path, const std::string& language, std::string key,
                           std::shared_ptr<const Json> records, Stored known) {
-  bool stored = known.records != nullptr;
-  std::size_t bytes = stored || !records ? 0 : content_bytes(*records);
   MutexLock lock(mutex_);
-  if (!stored && records && bytes <= kMadeBytes / 4 && made_by_key_.emplace(key, records).second) {
-    made_.push_back(Made{key, records, bytes});
-    made_bytes_ += bytes;
-    while (made_bytes_ > kMadeBytes) {
-      made_by_key_.erase(made_.front().key);
-      made_bytes_ -= made_.front().bytes;
-      made_.pop_front();
-    }
-  }
   if (answers_.size() >= kRememberedAnswers) answers_.pop_front();
+  bool stored = known.records != nullptr;
   answers_.push_back(Answer{path, language,
                             Taken{std::move(key), std::move(known.imports),
                                   std::move(known.file_hash), std::move(known.vectors_of),
@@ -208,6 +182,17 @@ std::optional<ChunkCache::Taken> ChunkCache::take(const std::string& path,
     if (!is_chunker_record(chunks[i], made[i])) return std::nullopt;
   }
   return std::move(answer.taken);
+}
+
+void ChunkCache::hold(const std::string& key, std::shared_ptr<const Json> records) {
+  MutexLock lock(mutex_);
+  held_.emplace(key, std::move(records));
+}
+
+void ChunkCache::release(const std::string& key, const Json* records) {
+  MutexLock lock(mutex_);
+  auto held = held_.find(key);
+  if (held != held_.end() && held->second.get() == records) held_.erase(held);
 }
 
 std::shared_ptr<const Json> for_path(std::shared_ptr<const Json> records,

@@ -80,17 +80,14 @@ class ChunkCache {
 
   // What is stored under `key` in an attached database (or offered from one): the array of
   // chunk records, in order, as stored for the path they were cut for (read from a database:
-  // as if cut for `path`, when one is given). When no store holds
-  // the key: what a chunker made of the same text a short while ago in this process (a copy
-  // met before its original's batch is committed), with nothing known of its imports and
-  // vectors. Throws RuntimeError when a database cannot be read.
+  // as if cut for `path`, when one is given). When no store holds the key: records held for
+  // it (hold), with nothing known of their imports and vectors. Throws RuntimeError when a
+  // database cannot be read.
   Stored find(const std::string& key, const std::string* path = nullptr);
 
   // Notes what the chunker answered for `path` in `language`: the array of its units'
   // records, the key of the text it cut, and what a store told of that text's imports and
   // vectors (`known`, whose records, when not null, tell only that a store held the text).
-  // Records that were cut (`known` holds none) answer `find` until the records remembered
-  // after them hold a few MB of content.
   void remember(const std::string& path, const std::string& language, std::string key,
                 std::shared_ptr<const Json> records, Stored known = Stored{});
 
@@ -99,6 +96,13 @@ class ChunkCache {
   // Tarnel's fillings; nothing otherwise. The remembered answer is forgotten either way.
   std::optional<Taken> take(const std::string& path, const std::string& language,
                             const Json& chunks);
+
+  // Offers `records`, which the builder took under `key` (take) and keeps until they are
+  // stored, to find() until released: a copy of their text met before they are committed is
+  // answered from them. The cache shares them and copies nothing.
+  void hold(const std::string& key, std::shared_ptr<const Json> records);
+  // Stops offering `records` under `key` (nothing when others are held there).
+  void release(const std::string& key, const Json* records);
 
  private:
   struct Answer {
@@ -121,18 +125,9 @@ class ChunkCache {
     std::unordered_map<std::string, Stored> offered;
   };
 
-  // Records a chunker made in this process, under their chunk key.
-  struct Made {
-    std::string key;
-    std::shared_ptr<const Json> records;
-    std::size_t bytes = 0;  // of their contents
-  };
-
   Mutex mutex_;
   std::deque<Answer> answers_ GUARDED_BY(mutex_);  // the latest few, newest last
-  std::deque<Made> made_ GUARDED_BY(mutex_);       // newest last
-  std::unordered_map<std::string, std::shared_ptr<const Json>> made_by_key_ GUARDED_BY(mutex_);
-  std::size_t made_bytes_ GUARDED_BY(mutex_) = 0;
+  std::unordered_map<std::string, std::shared_ptr<const Json>> held_ GUARDED_BY(mutex_);
   std::map<std::string, Source> sources_ GUARDED_BY(mutex_);
 };
 

@@ -107,26 +107,23 @@ TEST(ChunkCache, TheKeyOfAnAnswerIsTakenOnceAndOnlyForTheSameRecords) {
   EXPECT_EQ(key_taken("a.py", "python", stored), "older");
 }
 
-// Records cut a moment ago answer for a copy of their text until a few MB of records were cut
-// after them; records a store answered are not kept again.
-TEST(ChunkCache, RecordsCutInThisProcessAnswerForCopiesForAWhile) {
+// Records the builder holds answer for a copy of their text until it releases them; a
+// store's answer comes first.
+TEST(ChunkCache, HeldRecordsAnswerForCopiesUntilReleased) {
   ChunkCache cache;
-  auto made = std::make_shared<const Json>(parse_json(R"([{"name": "f", "content": "x"}])"));
-  cache.remember("a.py", "python", "cut", made);
-  ChunkCache::Stored found = cache.find("cut");
-  EXPECT_EQ(found.records, made);
+  auto first = std::make_shared<const Json>(parse_json(R"([{"name": "f"}])"));
+  auto second = std::make_shared<const Json>(parse_json(R"([{"name": "f"}])"));
+  EXPECT_EQ(cache.find("key").records, nullptr);
+  cache.hold("key", first);
+  cache.hold("key", second);
+  ChunkCache::Stored found = cache.find("key");
+  EXPECT_EQ(found.records, first);
   EXPECT_EQ(found.imports, nullptr);
   EXPECT_EQ(found.vectors_of, std::nullopt);
-  cache.remember("b.py", "python", "stored", made,
-                 ChunkCache::Stored{made, nullptr, std::nullopt, std::nullopt});
-  EXPECT_EQ(cache.find("stored").records, nullptr);
-  Json large = Json::array({{{"content", std::string(512 * 1024, 'y')}}});
-  for (int i = 0; i < 8; ++i) {
-    cache.remember("c.py", "python", "large" + std::to_string(i),
-                   std::make_shared<const Json>(large));
-  }
-  EXPECT_EQ(cache.find("cut").records, nullptr);
-  EXPECT_NE(cache.find("large7").records, nullptr);
+  cache.release("key", second.get());  // not the ones held
+  EXPECT_EQ(cache.find("key").records, first);
+  cache.release("key", first.get());
+  EXPECT_EQ(cache.find("key").records, nullptr);
 }
 
 // An embedder whose name can change and whose service can be down.
