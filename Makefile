@@ -47,11 +47,12 @@ asan: setup
 	  ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
 
 # The tests that run threads (embed_batch, the process-wide client, processes sharing one
-# database, the thread that copies the write-ahead log, the reliability tests) built with
-# ThreadSanitizer.
+# database, the thread that copies the write-ahead log, the indexing pipeline's workers and
+# the chunk cache they share, the reliability tests) built with ThreadSanitizer.
 TSAN_DIR ?= build-tsan
-TSAN_TARGETS ?= embedding_tests backend_store_tests ambrel_tests reliability_tests
-TSAN_TESTS ?= EmbedOperations|LogCopier|ProcessClientTest|GradioProtocol|HttpErrorsTest|TwoProcesses|ConcurrentAdds|CrashConsistency|ConcurrentLoad
+TSAN_TARGETS ?= embedding_tests backend_store_tests backend_tarnel_tests ambrel_tests \
+  reliability_tests
+TSAN_TESTS ?= EmbedOperations|LogCopier|ProcessClientTest|GradioProtocol|HttpErrorsTest|TwoProcesses|ConcurrentAdds|CrashConsistency|ConcurrentLoad|CachedChunking|TarnelBackendTest.IndexFiles
 tsan: setup
 	cmake -S . -B $(TSAN_DIR) -G Ninja -DVANTORY_SANITIZE=thread \
 	  -DVANTORY_BUILD_BENCH=OFF $(CMAKE_FLAGS)
