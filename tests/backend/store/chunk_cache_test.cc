@@ -107,8 +107,8 @@ TEST(ChunkCache, TheKeyOfAnAnswerIsTakenOnceAndOnlyForTheSameRecords) {
   EXPECT_EQ(key_taken("a.py", "python", stored), "older");
 }
 
-// Records the builder holds answer for a copy of their text until it releases them; a
-// store's answer comes first.
+// Records the builder holds answer for a copy of their text until it releases them; the
+// first records held under a key answer, and only their release withdraws them.
 TEST(ChunkCache, HeldRecordsAnswerForCopiesUntilReleased) {
   ChunkCache cache;
   auto first = std::make_shared<const Json>(parse_json(R"([{"name": "f"}])"));
