@@ -73,39 +73,6 @@ std::vector<std::string> modules_of(const std::string& language, const FileFacts
 }  // namespace
 
 struct MemoryBuilder::Prepared : PreparedFile {
-  // Records offered to a chunk cache (ChunkCache::hold) while their file waits to be stored;
-  // withdrawn when this goes.
-  class HeldRecords {
-   public:
-    HeldRecords() = default;
-    HeldRecords(std::shared_ptr<ChunkCache> cache, std::string key,
-                std::shared_ptr<const Json> records)
-        : cache_(std::move(cache)), key_(std::move(key)), records_(records.get()) {
-      cache_->hold(key_, std::move(records));
-    }
-    HeldRecords(HeldRecords&& other) noexcept
-        : cache_(std::move(other.cache_)), key_(std::move(other.key_)), records_(other.records_) {}
-    HeldRecords& operator=(HeldRecords&& other) noexcept {
-      if (this != &other) {
-        release();
-        cache_ = std::move(other.cache_);
-        key_ = std::move(other.key_);
-        records_ = other.records_;
-      }
-      return *this;
-    }
-    ~HeldRecords() { release(); }
-
-   private:
-    void release() noexcept {
-      if (cache_) cache_->release(key_, records_);
-      cache_.reset();
-    }
-    std::shared_ptr<ChunkCache> cache_;
-    std::string key_;
-    const Json* records_ = nullptr;
-  };
-
   std::chrono::steady_clock::time_point started;
   std::string agent_id;
   std::string path;
@@ -113,9 +80,10 @@ struct MemoryBuilder::Prepared : PreparedFile {
   // The records, when the file was prepared ahead (or kept for its batch).
   std::shared_ptr<const Json> own_chunks;
   const Json* chunks = nullptr;
-  // While a worker's records that are the chunker's wait to be stored: a copy of their text
-  // cut meanwhile is answered from them.
-  HeldRecords held_records;
+  // While a worker's records that are the chunker's wait to be stored, they are offered to
+  // the chunk cache (ChunkCache::hold): a copy of their text cut meanwhile is answered from
+  // them. Withdrawn when the last owner of this handle goes.
+  std::shared_ptr<void> held_records;
   std::vector<std::string> filled;  // per chunk: the hash id to fill in, or ""
   std::vector<std::string> hashes;  // per chunk: its hash id, or ""
   std::optional<std::string> chunk_key;
@@ -233,8 +201,12 @@ std::unique_ptr<PreparedFile> MemoryBuilder::prepare_file(const std::string& age
   p->own_chunks = std::make_shared<const Json>(std::move(chunks));
   stage(*p, agent_id, file_path, *p->own_chunks, language);
   const Json& records = *p->own_chunks;
-  if (p->chunk_key && core_->chunk_cache()) {
-    p->held_records = Prepared::HeldRecords(core_->chunk_cache(), *p->chunk_key, p->own_chunks);
+  if (const std::shared_ptr<ChunkCache>& cache = core_->chunk_cache(); cache && p->chunk_key) {
+    cache->hold(*p->chunk_key, p->own_chunks);
+    p->held_records = std::shared_ptr<void>(
+        nullptr, [cache, key = *p->chunk_key, records = p->own_chunks.get()](void*) {
+          cache->release(key, records);
+        });
   }
   // In a worker thread the chunker has just cut this text, and remembers its imports.
   if (!p->imports) p->imports = import_records(language, p->facts, p->bytes, records);
