@@ -8,6 +8,7 @@
 #include "backend/storage/database.h"
 #include "backend/storage/hash_keys.h"
 #include "backend/store/chunk_body.h"
+#include "backend/text/file_topic.h"
 #include "backend/text/search_text.h"
 #include "backend/vectors/vector_rows.h"
 #include "common/error.h"
@@ -446,6 +447,19 @@ void check_records(const std::string& file_path, const Json& chunks, const Json&
   }
 }
 
+// The topic (file_topic.h) of a file in `language` whose chunk records are `chunks`: that of
+// the chunk that starts at its first line, if any.
+std::string opening_topic(const Json& chunks, const std::string& language) {
+  for (const Json& chunk : chunks) {
+    auto line = chunk.find("start_line");
+    auto content = chunk.find("content");
+    if (line == chunk.end() || *line != 1) continue;
+    if (content == chunk.end() || !content->is_string()) return {};
+    return file_topic(content->get_ref<const std::string&>(), language);
+  }
+  return {};
+}
+
 }  // namespace
 
 PackedContext ContextTable::pack(const ContextWrite& context, const TextDictionary* dictionary,
@@ -486,6 +500,7 @@ void ContextTable::pack_bodies(const ContextWrite& context, PackedContext& packe
   packed.search_texts.reserve(context.chunks.size());
   FileWords file_words;
   const std::string path_words = path_terms(context.file_path);
+  const std::string topic = opening_topic(context.chunks, context.language);
   for (const Json& chunk : context.chunks) {
     auto content = chunk.find("content");
     if (content != chunk.end() && content->is_string())
@@ -500,7 +515,7 @@ void ContextTable::pack_bodies(const ContextWrite& context, PackedContext& packe
     moved.keywords = movable.keywords_end > movable.keywords_begin;
     moved.hash_id = movable.hash_end > movable.hash_begin;
     moved.keywords_unindexed = true;
-    packed.search_texts.push_back(chunk_search_text(chunk, path_words, &file_words));
+    packed.search_texts.push_back(chunk_search_text(chunk, path_words, &file_words, topic));
     packed.bodies[i] = pack_chunk_body(without_movable(packed.bodies[i], movable), moved,
                                        packed.search_texts.back(), dictionary);
     packed.search_texts.back().keywords.clear();  // what the keyword index is given

@@ -64,7 +64,7 @@ bool is_stop_word(std::string_view word) {
 }
 
 ChunkSearchText chunk_search_text(const Json& chunk, std::string path_words,
-                                  const FileWords* file_words) {
+                                  const FileWords* file_words, std::string_view topic) {
   ChunkSearchText text;
   text.name = with_subwords(utf8_member(chunk, "name"), file_words);
   text.summary = utf8_member(chunk, "summary");
@@ -94,6 +94,10 @@ ChunkSearchText chunk_search_text(const Json& chunk, std::string path_words,
         text.subwords += lowered;
       }
     }
+  }
+  if (!topic.empty()) {
+    if (!text.subwords.empty()) text.subwords += ' ';
+    text.subwords += topic;
   }
   text.path = std::move(path_words);
   return text;

@@ -22,16 +22,18 @@ struct ChunkSearchText {
   std::string summary;
   std::string keywords;  // the keywords joined by blanks
   std::string content;   // the content, as valid UTF-8
-  std::string subwords;  // distinct sub-words of the compound identifiers in the content
+  std::string subwords;  // distinct sub-words of the content's compound identifiers; topic
   std::string path;      // the words of the file path, without its extension
 };
 
 // The column texts of `chunk` (a chunk record) in a file whose path's words are `path_words`
 // (path_terms of the path: made once for all the chunks of a file). Members of the wrong type
 // count as empty. With `file_words` (the words of the chunk's file), the name also holds the
-// pieces of its run-together parts (run_together.h).
+// pieces of its run-together parts (run_together.h). The sub-words end with `topic`, the
+// words of what the file says it is about (file_topic.h).
 ChunkSearchText chunk_search_text(const Json& chunk, std::string path_words,
-                                  const FileWords* file_words = nullptr);
+                                  const FileWords* file_words = nullptr,
+                                  std::string_view topic = {});
 
 // The words of `path` for the index: directories and the stem, with their sub-words, lower
 // case ("/usr/lib/python3.11/json/decoder.py" -> "usr lib python3 11 json decoder").

@@ -10,6 +10,7 @@
 #include "backend/retriever/name_match.h"
 #include "backend/retriever/question_coverage.h"
 #include "backend/retriever/result_spread.h"
+#include "backend/text/file_topic.h"
 #include "backend/text/identifiers.h"
 #include "backend/text/recent_words.h"
 #include "backend/text/search_text.h"
@@ -100,6 +101,34 @@ TEST(IdentifierText, CutsRunTogetherNamesByTheWordsOfTheirFile) {
             "splitdrive");
 }
 
+TEST(IdentifierText, AFilesTopicIsTheFirstSentenceOfItsOpeningDocumentation) {
+  struct Case {
+    const char* opening;
+    const char* language;
+    const char* topic;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"#!/usr/bin/env python3\n# -*- coding: utf-8 -*-\n\n\"\"\"Terminal utilities.\n\n"
+            "Raw mode.\"\"\"\nimport os",
+            "python", "terminal utilities"},
+           {"r'''Parse a module\nand describe it. Then'''", "python",
+            "parse a module and describe it"},
+           {"'use strict'\nconst a = 1", "javascript", ""},
+           {"/**\n * Diff helpers for\n * change lists.\n *\n * @module diff\n */", "javascript",
+            "diff helpers for change lists"},
+           {"/** @fileoverview Tab completion. */", "javascript", "tab completion"},
+           {"/** @param x one */", "javascript", ""},
+           {"#ifndef A_H\n/* Copyright 2020 */\n/** Not this. */", "c", ""},
+           {"//! Line editing\n//! for terminals.\nfn main() {}", "rust",
+            "line editing for terminals"},
+           {"def f(): pass", "python", ""},
+           {"\"\"\"a b c d e f g h i j k l m n o p q r s t u v w x y z", "python",
+            "a b c d e f g h i j k l m n o p q r s t u v w x"},
+       }) {
+    EXPECT_EQ(backend::file_topic(c.opening, c.language), c.topic) << c.opening;
+  }
+}
+
 class SearchTest : public BackendTest {
  protected:
   void SetUp() override {
@@ -161,6 +190,10 @@ TEST_F(SearchTest, FindsUnitsByNamesSubWordsAndPaths) {
         Json::array({chunk("splitdrive", "function", "def splitdrive(p): ..."),
                      chunk("lines 3-4", "block", "# the drive letter, split off")}));
   EXPECT_EQ(names(search("drive", 1)), std::vector<std::string>{"splitdrive"});
+  // A unit is also found by the words of what its file says it is about.
+  index("tty.py", Json::array({chunk("lines 1", "block", "\"\"\"Terminal utilities.\"\"\""),
+                               chunk("setraw", "function", "def setraw(fd): ...")}));
+  EXPECT_THAT(names(search("terminal", 2)), ::testing::Contains("setraw"));
   EXPECT_EQ(answer["search_type"], "hybrid");
   EXPECT_EQ(answer["embedder"], "local-hash-256");
 }

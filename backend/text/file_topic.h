@@ -1,0 +1,24 @@
+// What a file says it is about: the first sentence of the documentation it opens with. A
+// question about a function often uses its module's words rather than the function's own
+// ("Put terminal into a raw mode" for `setraw` in a module documented as "Terminal
+// utilities"), and the keyword index gives each unit its file's topic beside its path words.
+//
+// Thread-safe: pure functions.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vantory::backend {
+
+// The lower-cased words (at most kMaxTopicWords) of the first sentence of the documentation
+// that `opening` (the text of a file's first lines, in `language`) starts with, after blank
+// lines and `#` lines (an interpreter or encoding line, comments, C's directives): in Python a
+// string literal (the module's docstring), in any language a `/** ... */` comment or `//!`
+// lines. Empty when it starts with anything else: a plain comment is more often a licence
+// than a description, and a string elsewhere is code ("use strict").
+std::string file_topic(std::string_view opening, std::string_view language);
+
+constexpr std::size_t kMaxTopicWords = 24;
+
+}  // namespace vantory::backend
