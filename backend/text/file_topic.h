@@ -13,10 +13,11 @@ namespace vantory::backend {
 
 // The lower-cased words (at most kMaxTopicWords) of the first sentence of the documentation
 // that `opening` (the text of a file's first lines, in `language`) starts with, after blank
-// lines and `#` lines (an interpreter or encoding line, comments, C's directives): in Python a
-// string literal (the module's docstring), in any language a `/** ... */` comment or `//!`
-// lines. Empty when it starts with anything else: a plain comment is more often a licence
-// than a description, and a string elsewhere is code ("use strict").
+// lines and an interpreter line: a Python module's docstring (after comments too), a
+// `/** ... */` comment about the file (tagged `@file`, `@fileoverview` or `@overview`, or
+// followed by a blank line: one right above a declaration documents the declaration), or
+// `//!` lines. Empty when the file starts with anything else: a plain comment is more often a
+// licence than a description, and a string outside Python is code ("use strict").
 std::string file_topic(std::string_view opening, std::string_view language);
 
 constexpr std::size_t kMaxTopicWords = 24;
