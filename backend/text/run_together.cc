@@ -31,7 +31,7 @@ void FileWords::add_text(std::string_view text) {
     visit_subwords(word, [&](std::string_view part) {
       if (part.size() < kMinPiece || !ascii_letters(part)) return;
       assign_lower_word(lowered, part);
-      if (words_.find(lowered) == words_.end()) words_.insert(lowered);
+      words_.insert(lowered);
     });
   }
 }

@@ -88,8 +88,7 @@ ChunkSearchText chunk_search_text(const Json& chunk, std::string path_words,
     if (parts.size() < 2) continue;
     for (std::string_view part : parts) {
       assign_lower_word(lowered, part);
-      if (seen_parts.find(lowered) == seen_parts.end()) {
-        seen_parts.insert(lowered);
+      if (seen_parts.insert(lowered).second) {
         if (!text.subwords.empty()) text.subwords += ' ';
         text.subwords += lowered;
       }
