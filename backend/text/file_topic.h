@@ -1,7 +1,7 @@
 // What a file says it is about: the first sentence of the documentation it opens with. A
 // question about a function often uses its module's words rather than the function's own
 // ("Put terminal into a raw mode" for `setraw` in a module documented as "Terminal
-// utilities"), and the keyword index gives each unit its file's topic beside its path words.
+// utilities"), and the keyword index holds each unit's file topic among its sub-words.
 //
 // Thread-safe: pure functions.
 #pragma once
