@@ -135,9 +135,7 @@ std::string file_topic(std::string_view opening, std::string_view language) {
   } else {
     doc = inner_doc_lines(text);
   }
-  std::string_view sentence = first_sentence(doc);
-  std::string valid =
-      is_valid_utf8(sentence) ? std::string(sentence) : decode_utf8_lossy(sentence);
+  std::string valid = decode_utf8_lossy(first_sentence(doc));
   std::string out;
   std::size_t count = 0;
   for (std::string_view word : words_of(valid)) {
