@@ -257,6 +257,13 @@ void MemoryBuilder::settle(Prepared& p) {
       same_context && stored->vectors_complete && only_embedder(db, agent_id, embedder.name());
   if (p.trusted) {
     p.held.insert(p.hashes.begin(), p.hashes.end());
+  } else if (batch_ && p.copies_held_vectors && p.chunk_key &&
+             table.key_has_all_vectors(agent_id, *p.chunk_key) &&
+             only_embedder(db, agent_id, embedder.name())) {
+    // A copy of a text stored with all its vectors: the same chunk key means the same records
+    // and so the same hash ids, and a vector stays while a stored chunk refers to it. Looked
+    // at in the batch's transaction, this holds until the copy is written.
+    p.held.insert(p.hashes.begin(), p.hashes.end());
   } else if (batch_ && made_ahead(p) && only_embedder(db, agent_id, embedder.name())) {
     // Every vector is made, and whatever the agent holds for a hash is this embedder's: in
     // the batch's transaction, storing each unless it is held answers what a look would.

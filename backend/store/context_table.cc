@@ -285,6 +285,14 @@ std::vector<ContextRow> ContextTable::rows(const std::string& agent_id) {
   return out;
 }
 
+bool ContextTable::key_has_all_vectors(const std::string& agent_id, const std::string& chunk_key) {
+  Statement st = db_.prepare(
+      "SELECT 1 FROM contexts WHERE chunk_key = ?1 AND agent_id = ?2 AND vectors_complete = 1 "
+      "LIMIT 1");
+  st.bind(1, chunk_key).bind(2, agent_id);
+  return st.step();
+}
+
 Json ContextTable::chunk_records(std::int64_t context_id, const std::string* file_path) {
   Statement st = db_.prepare(
       "SELECT COALESCE(o.body, c.body), c.hash_id, c.body_of IS NOT NULL, x.file_path "

@@ -121,6 +121,9 @@ class ContextTable {
   std::optional<ContextRow> find(const std::string& agent_id, const std::string& file_path);
   // All of the agent's contexts without chunks, in indexing order.
   std::vector<ContextRow> rows(const std::string& agent_id);
+  // True when one of the agent's contexts has the chunk key `chunk_key` and a vector stored
+  // for each of its chunks.
+  bool key_has_all_vectors(const std::string& agent_id, const std::string& chunk_key);
   // The chunk records and the import records of one context, in order. Given `file_path`,
   // the chunk records name it, as if cut for that file (ChunkCache).
   Json chunk_records(std::int64_t context_id, const std::string* file_path = nullptr);

@@ -447,6 +447,48 @@ TEST_F(CachedChunkingTest, CopiesInTheBatchOfTheirOriginalAreNotCutAgain) {
   EXPECT_EQ(st.column_int(0), 2 * static_cast<std::int64_t>(original.size()));
 }
 
+// A copy indexed in a later batch takes its original's vectors only when they are all there
+// and are the embedder's in use; otherwise it makes them.
+TEST_F(CachedChunkingTest, ACopyInALaterBatchTakesOnlyCompleteVectorsOfItsEmbedder) {
+  struct Case {
+    const char* agent;
+    bool service_down_for_original;
+    const char* copy_embedder;
+    bool copy_reuses;
+  };
+  const Case cases[] = {
+      {"all-vectors-same-embedder", false, "first", true},
+      {"no-vectors-stored", true, "first", false},
+      {"another-embedder", false, "second", false},
+  };
+  for (const Case& c : cases) {
+    auto index_one = [&](const std::string& path) {
+      Json answer;
+      tarnel_->index_files(c.agent, {path}, [&](std::size_t, const Json* a, std::exception_ptr) {
+        if (a) answer = *a;
+      }, 1);
+      return answer;
+    };
+    provider_->embedder->name_ = "first";
+    provider_->embedder->down = c.service_down_for_original;
+    ASSERT_EQ(index_one(file_)["status"], "indexed") << c.agent;
+    provider_->embedder->down = false;
+    provider_->embedder->name_ = c.copy_embedder;
+    std::string copy_path = write(std::string(c.agent) + "/util.py", read_file(file_));
+    Json copy = index_one(copy_path);
+    ASSERT_EQ(copy["status"], "indexed") << c.agent;
+    std::int64_t total = copy["total_chunks"];
+    EXPECT_EQ(copy["new_chunks"], c.copy_reuses ? 0 : total) << c.agent;
+    EXPECT_EQ(copy["reused_chunks"], c.copy_reuses ? total : 0) << c.agent;
+    backend::Database db(root_);
+    backend::Statement st =
+        db.prepare("SELECT vectors_complete FROM contexts WHERE agent_id = ?1 AND file_path = ?2");
+    st.bind(1, std::string(c.agent)).bind(2, copy_path);
+    ASSERT_TRUE(st.step()) << c.agent;
+    EXPECT_EQ(st.column_int(0), 1) << c.agent;
+  }
+}
+
 TEST_F(CachedChunkingTest, MissingVectorsAndVectorsOfAnotherEmbedderAreMadeAgain) {
   provider_->embedder->down = true;
   Json first = tarnel_->index_file("agent", file_);
