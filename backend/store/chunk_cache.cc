@@ -20,6 +20,23 @@ namespace {
 // call never came (a failed delta_update) or a provider shared by threads.
 constexpr std::size_t kRememberedAnswers = 320;
 
+// What a source keeps of its latest reads, at most: the copies of a text in a tree mostly
+// come within a megabyte of text of one another.
+constexpr std::size_t kRecentReadBytes = 2u << 20;
+constexpr std::size_t kRecentReads = 256;
+
+// The bytes of the contents of `records`.
+std::size_t content_bytes(const Json& records) {
+  std::size_t bytes = 0;
+  for (const Json& record : records) {
+    auto content = record.is_object() ? record.find("content") : record.end();
+    if (content != record.end() && content->is_string()) {
+      bytes += content->get_ref<const std::string&>().size();
+    }
+  }
+  return bytes;
+}
+
 bool is_filled_summary(const Json& summary, const Json& made) {
   auto name = made.find("name");
   return summary.is_string() &&
@@ -111,16 +128,30 @@ void ChunkCache::offer(const std::string& root_path, std::shared_ptr<const Json>
 
 ChunkCache::Stored ChunkCache::find(const std::string& key, const std::string* path) {
   std::vector<std::shared_ptr<Reader>> readers;
+  std::optional<Stored> read_lately;
   {
     MutexLock lock(mutex_);
     for (auto& [root, source] : sources_) {
       auto offered = source.offered.find(key);
       if (offered != source.offered.end()) return offered->second;
+      std::deque<RecentRead>& found = source.recent.found;
+      auto recent = std::find_if(found.rbegin(), found.rend(),
+                                 [&](const RecentRead& read) { return read.key == key; });
+      if (recent != found.rend()) {
+        read_lately = recent->stored;
+        std::rotate(recent.base() - 1, recent.base(), found.end());  // now the latest
+        break;
+      }
     }
     for (auto& [root, source] : sources_) {
+      if (read_lately) break;
       if (!source.reader) source.reader = std::make_shared<Reader>(root);
       readers.push_back(source.reader);
     }
+  }
+  if (read_lately) {
+    if (path) read_lately->records = for_path(read_lately->records, *path);
+    return *read_lately;
   }
   for (const std::shared_ptr<Reader>& reader : readers) {
     MutexLock lock(reader->mutex);
@@ -141,12 +172,37 @@ ChunkCache::Stored ChunkCache::find(const std::string& key, const std::string* p
       stored.imports = std::make_shared<const Json>(table.import_records(id));
     }
     if (st.column_int(3) != 0) stored.vectors_of = st.column_text(2);
+    keep_read(reader->root_path, key, stored);
     return stored;
   }
   MutexLock lock(mutex_);
   auto held = held_.find(key);
   if (held == held_.end()) return Stored{};
   return Stored{held->second, nullptr, std::nullopt, std::nullopt};
+}
+
+void ChunkCache::keep_read(const std::string& root_path, const std::string& key,
+                           const Stored& stored) {
+  std::size_t bytes = content_bytes(*stored.records);
+  if (bytes > kRecentReadBytes) return;
+  MutexLock lock(mutex_);
+  auto source = sources_.find(root_path);
+  if (source == sources_.end()) return;  // detached meanwhile
+  RecentReads& recent = source->second.recent;
+  auto once = std::find(recent.read_once.begin(), recent.read_once.end(), key);
+  if (once == recent.read_once.end()) {
+    if (recent.read_once.size() >= kRecentReads) recent.read_once.pop_front();
+    recent.read_once.push_back(key);
+    return;
+  }
+  recent.read_once.erase(once);
+  while (!recent.found.empty() &&
+         (recent.bytes + bytes > kRecentReadBytes || recent.found.size() >= kRecentReads)) {
+    recent.bytes -= recent.found.front().bytes;
+    recent.found.pop_front();
+  }
+  recent.found.push_back(RecentRead{key, stored, bytes});
+  recent.bytes += bytes;
 }
 
 void ChunkCache::remember(const std::string& path, const std::string& language, std::string key,

@@ -78,11 +78,11 @@ class ChunkCache {
   void offer(const std::string& root_path, std::shared_ptr<const Json> contexts,
              const std::vector<std::optional<std::string>>& keys);
 
-  // What is stored under `key` in an attached database (or offered from one): the array of
-  // chunk records, in order, as stored for the path they were cut for (read from a database:
-  // as if cut for `path`, when one is given). When no store holds the key: records held for
-  // it (hold), with nothing known of their imports and vectors. Throws RuntimeError when a
-  // database cannot be read.
+  // What is stored under `key` in an attached database (or offered from one, or read from one
+  // lately): the array of chunk records, in order, as stored for the path they were cut for
+  // (read from a database: as if cut for `path`, when one is given). When no store holds the
+  // key: records held for it (hold), with nothing known of their imports and vectors. Throws
+  // RuntimeError when a database cannot be read.
   Stored find(const std::string& key, const std::string* path = nullptr);
 
   // Notes what the chunker answered for `path` in `language`: the array of its units'
@@ -105,6 +105,9 @@ class ChunkCache {
   void release(const std::string& key, const Json* records);
 
  private:
+  // Keeps what a read of the database under `root_path` found under `key` (RecentReads).
+  void keep_read(const std::string& root_path, const std::string& key, const Stored& stored);
+
   struct Answer {
     std::string path;
     std::string language;
@@ -119,10 +122,26 @@ class ChunkCache {
     Mutex mutex;
     std::unique_ptr<Database> db GUARDED_BY(mutex);
   };
+  // What the latest reads of a database found, newest last, so that the copies of a text
+  // that follow one another in a tree (the same header vendored for each platform) are not
+  // all read. A text is kept once it was read twice within the latest reads: copies far apart
+  // (a whole tree vendored again) would only be freed late. Bounded by the bytes of the
+  // records' contents.
+  struct RecentRead {
+    std::string key;
+    Stored stored;
+    std::size_t bytes = 0;  // of the records' contents
+  };
+  struct RecentReads {
+    std::deque<RecentRead> found;  // the latest found or asked for last
+    std::size_t bytes = 0;
+    std::deque<std::string> read_once;  // the keys of the latest reads not kept, newest last
+  };
   struct Source {
     int attached = 0;
     std::shared_ptr<Reader> reader;
     std::unordered_map<std::string, Stored> offered;
+    RecentReads recent;
   };
 
   Mutex mutex_;

@@ -447,6 +447,32 @@ TEST_F(CachedChunkingTest, CopiesInTheBatchOfTheirOriginalAreNotCutAgain) {
   EXPECT_EQ(st.column_int(0), 2 * static_cast<std::int64_t>(original.size()));
 }
 
+// Copies that follow one another are answered from the store's latest reads, each naming
+// its own path.
+TEST_F(CachedChunkingTest, CopiesAnsweredFromRecentReadsNameTheirOwnPaths) {
+  ASSERT_EQ(tarnel_->index_file("agent", file_)["status"], "indexed");
+  Json original = stored_chunks();
+  reopen();  // nothing offered from contexts held in memory: the copies read the store
+  const std::string text = read_file(file_);
+  std::vector<std::string> copies;
+  for (const char* path : {"v/a/util.py", "v/b/util.py", "v/c/util.py", "v/d/util.py"}) {
+    copies.push_back(write(path, text));
+    Json answer;
+    tarnel_->index_files("agent", {copies.back()},
+                         [&](std::size_t, const Json* a, std::exception_ptr) {
+                           if (a) answer = *a;
+                         }, 1);
+    ASSERT_EQ(answer["status"], "indexed") << path;
+  }
+  EXPECT_EQ(cuts(), 0);
+  for (const std::string& copy : copies) {
+    file_ = copy;
+    Json expected = original;
+    for (Json& record : expected) record["file_path"] = copy;
+    EXPECT_EQ(stored_chunks(), expected) << copy;
+  }
+}
+
 // A copy indexed in a later batch takes its original's vectors only when they are all there
 // and are the embedder's in use; otherwise it makes them.
 TEST_F(CachedChunkingTest, ACopyInALaterBatchTakesOnlyCompleteVectorsOfItsEmbedder) {
