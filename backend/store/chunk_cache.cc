@@ -183,8 +183,7 @@ ChunkCache::Stored ChunkCache::find(const std::string& key, const std::string* p
 
 void ChunkCache::keep_read(const std::string& root_path, const std::string& key,
                            const Stored& stored) {
-  std::size_t bytes = content_bytes(*stored.records);
-  if (bytes > kRecentReadBytes) return;
+  std::vector<RecentRead> evicted;  // freed once the lock is let go
   MutexLock lock(mutex_);
   auto source = sources_.find(root_path);
   if (source == sources_.end()) return;  // detached meanwhile
@@ -196,9 +195,12 @@ void ChunkCache::keep_read(const std::string& root_path, const std::string& key,
     return;
   }
   recent.read_once.erase(once);
+  std::size_t bytes = content_bytes(*stored.records);
+  if (bytes > kRecentReadBytes) return;
   while (!recent.found.empty() &&
          (recent.bytes + bytes > kRecentReadBytes || recent.found.size() >= kRecentReads)) {
     recent.bytes -= recent.found.front().bytes;
+    evicted.push_back(std::move(recent.found.front()));
     recent.found.pop_front();
   }
   recent.found.push_back(RecentRead{key, stored, bytes});
