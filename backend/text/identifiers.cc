@@ -1,16 +1,10 @@
 #include "backend/text/identifiers.h"
 
-#include <array>
-
 #include "common/unicode.h"
 
 namespace vantory::backend {
 
 namespace {
-
-constexpr bool is_ascii_word_byte(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
 
 bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
 
@@ -28,42 +22,13 @@ void append_lower_ascii(std::string& out, std::string_view s) {
 }  // namespace
 
 std::vector<std::string_view> words_of(std::string_view text) {
-  // Which ASCII bytes make words; a byte of 0x80 or more starts a code point looked up below.
-  static constexpr auto kWordByte = [] {
-    std::array<bool, 128> table{};
-    for (int c = 0; c < 128; ++c) table[c] = is_ascii_word_byte(static_cast<unsigned char>(c));
-    return table;
-  }();
   std::vector<std::string_view> words;
-  const std::size_t size = text.size();
-  std::size_t pos = 0;
-  std::size_t start = std::string_view::npos;
-  while (pos < size) {
-    std::size_t here = pos;
-    auto c = static_cast<unsigned char>(text[pos]);
-    bool word_char;
-    if (c < 0x80) {
-      word_char = kWordByte[c];
-      ++pos;
-      if (word_char) {
-        // The rest of an ASCII run at once: most of a source text.
-        while (pos < size && static_cast<unsigned char>(text[pos]) < 0x80 &&
-               kWordByte[static_cast<unsigned char>(text[pos])]) {
-          ++pos;
-        }
-      }
-    } else {
-      word_char = is_alnum(next_code_point(text, pos));
-    }
-    if (word_char) {
-      if (start == std::string_view::npos) start = here;
-    } else if (start != std::string_view::npos) {
-      words.push_back(text.substr(start, here - start));
-      start = std::string_view::npos;
-    }
-  }
-  if (start != std::string_view::npos) words.push_back(text.substr(start));
+  visit_words(text, [&](std::string_view word) { words.push_back(word); });
   return words;
+}
+
+bool is_word_code_point(std::string_view text, std::size_t& pos) {
+  return is_alnum(next_code_point(text, pos));
 }
 
 std::string lower_word(std::string_view word) {

@@ -4,6 +4,8 @@
 // Thread-safe: pure functions.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +15,15 @@ namespace vantory::backend {
 // The words of `text`: maximal runs of letters, digits and underscores (any Unicode letter or
 // digit counts), in order. Views into `text`.
 std::vector<std::string_view> words_of(std::string_view text);
+
+// Calls `visit(word)` for each word of `text`, in order, as words_of lists them: for loops
+// over long texts, which need no list.
+template <typename Visit>
+void visit_words(std::string_view text, Visit&& visit);
+
+// True when the code point that starts at byte `pos` of `text` (0x80 or more) is a letter or
+// a digit; moves `pos` past it.
+bool is_word_code_point(std::string_view text, std::size_t& pos);
 
 // Calls `visit(part)` for each sub-word of one identifier, in order, as views into `word` in
 // their original case: split at underscores, at a lower-case letter or digit followed by an
@@ -29,6 +40,47 @@ std::vector<std::string> split_identifier(std::string_view word);
 std::string lower_word(std::string_view word);
 // The same into `out`, which keeps its storage: for loops over many words.
 void assign_lower_word(std::string& out, std::string_view word);
+
+template <typename Visit>
+void visit_words(std::string_view text, Visit&& visit) {
+  // Which ASCII bytes make words; a byte of 0x80 or more starts a code point looked up apart.
+  static constexpr auto kWordByte = [] {
+    std::array<bool, 128> table{};
+    for (int c = 0; c < 128; ++c) {
+      table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                 c == '_';
+    }
+    return table;
+  }();
+  const std::size_t size = text.size();
+  std::size_t pos = 0;
+  std::size_t start = std::string_view::npos;
+  while (pos < size) {
+    std::size_t here = pos;
+    auto c = static_cast<unsigned char>(text[pos]);
+    bool word_char;
+    if (c < 0x80) {
+      word_char = kWordByte[c];
+      ++pos;
+      if (word_char) {
+        // The rest of an ASCII run at once: most of a source text.
+        while (pos < size && static_cast<unsigned char>(text[pos]) < 0x80 &&
+               kWordByte[static_cast<unsigned char>(text[pos])]) {
+          ++pos;
+        }
+      }
+    } else {
+      word_char = is_word_code_point(text, pos);
+    }
+    if (word_char) {
+      if (start == std::string_view::npos) start = here;
+    } else if (start != std::string_view::npos) {
+      visit(text.substr(start, here - start));
+      start = std::string_view::npos;
+    }
+  }
+  if (start != std::string_view::npos) visit(text.substr(start));
+}
 
 template <typename Visit>
 std::size_t visit_subwords(std::string_view word, Visit&& visit) {

@@ -25,15 +25,15 @@ bool may_run_together(std::string_view word) {
 void FileWords::add_text(std::string_view text) {
   std::string lowered;
   RecentWords recent;
-  for (std::string_view word : words_of(text)) {
-    if (word.size() < kMinPiece) continue;  // nor are any of its parts
-    if (recent.met(word)) continue;         // its parts are in already
+  visit_words(text, [&](std::string_view word) {
+    if (word.size() < kMinPiece) return;  // nor are any of its parts
+    if (recent.met(word)) return;         // its parts are in already
     visit_subwords(word, [&](std::string_view part) {
       if (part.size() < kMinPiece || !ascii_letters(part)) return;
       assign_lower_word(lowered, part);
       words_.insert(lowered);
     });
-  }
+  });
 }
 
 WordFilter FileWords::filter() const {

@@ -81,11 +81,11 @@ ChunkSearchText chunk_search_text(const Json& chunk, std::string path_words,
   std::unordered_set<std::string> seen_parts;
   std::vector<std::string_view> parts;
   std::string lowered;
-  for (std::string_view word : words_of(text.content)) {
-    if (recent.met(word)) continue;
+  visit_words(text.content, [&](std::string_view word) {
+    if (recent.met(word)) return;
     parts.clear();
     visit_subwords(word, [&](std::string_view part) { parts.push_back(part); });
-    if (parts.size() < 2) continue;
+    if (parts.size() < 2) return;
     for (std::string_view part : parts) {
       assign_lower_word(lowered, part);
       if (seen_parts.insert(lowered).second) {
@@ -93,7 +93,7 @@ ChunkSearchText chunk_search_text(const Json& chunk, std::string path_words,
         text.subwords += lowered;
       }
     }
-  }
+  });
   if (!topic.empty()) {
     if (!text.subwords.empty()) text.subwords += ' ';
     text.subwords += topic;

@@ -100,12 +100,12 @@ std::vector<float> LocalEmbedder::embed_text(std::string_view text) {
   thread_local std::uint64_t text_number = 0;
   ++text_number;
   std::vector<std::string_view> parts;
-  for (std::string_view word : words_of(text)) {
-    if (word[0] >= '0' && word[0] <= '9') continue;
+  visit_words(text, [&](std::string_view word) {
+    if (word[0] >= '0' && word[0] <= '9') return;
     WordTerms& slot = memo[cheap_word_hash(word) % RecentWords::kSlots];
     if (slot.text == text_number && slot.word == word) {
       hashes.insert(hashes.end(), slot.hashes.begin(), slot.hashes.begin() + slot.count);
-      continue;
+      return;
     }
     const std::size_t before = hashes.size();
     count(word);
@@ -122,7 +122,7 @@ std::vector<float> LocalEmbedder::embed_text(std::string_view text) {
       std::copy(hashes.begin() + static_cast<std::ptrdiff_t>(before), hashes.end(),
                 slot.hashes.begin());
     }
-  }
+  });
   std::sort(hashes.begin(), hashes.end());
   std::vector<float> vector(kLocalDimension, 0.0f);
   for (std::size_t i = 0, end; i < hashes.size(); i = end) {
