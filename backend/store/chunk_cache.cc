@@ -20,15 +20,18 @@ namespace {
 // call never came (a failed delta_update) or a provider shared by threads.
 constexpr std::size_t kRememberedAnswers = 320;
 
-// What a source keeps of its latest reads, at most: the copies of a text in a tree mostly
-// come within a megabyte of text of one another.
-constexpr std::size_t kRecentReadBytes = 2u << 20;
+// What a source keeps of its latest reads, at most, in the bytes that record_bytes counts:
+// enough for the copies of a folder of headers vendored once for each platform.
+constexpr std::size_t kRecentReadBytes = 4u << 20;
 constexpr std::size_t kRecentReads = 256;
+// About what a record holds in memory beside its content: its other members, the keys.
+constexpr std::size_t kRecordBytes = 1024;
 
-// The bytes of the contents of `records`.
-std::size_t content_bytes(const Json& records) {
+// About the bytes that `records` take in memory.
+std::size_t record_bytes(const Json& records) {
   std::size_t bytes = 0;
   for (const Json& record : records) {
+    bytes += kRecordBytes;
     auto content = record.is_object() ? record.find("content") : record.end();
     if (content != record.end() && content->is_string()) {
       bytes += content->get_ref<const std::string&>().size();
@@ -195,7 +198,7 @@ void ChunkCache::keep_read(const std::string& root_path, const std::string& key,
     return;
   }
   recent.read_once.erase(once);
-  std::size_t bytes = content_bytes(*stored.records);
+  std::size_t bytes = record_bytes(*stored.records);
   if (bytes > kRecentReadBytes) return;
   while (!recent.found.empty() &&
          (recent.bytes + bytes > kRecentReadBytes || recent.found.size() >= kRecentReads)) {

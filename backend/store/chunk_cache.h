@@ -125,12 +125,12 @@ class ChunkCache {
   // What the latest reads of a database found, newest last, so that the copies of a text
   // that follow one another in a tree (the same header vendored for each platform) are not
   // all read. A text is kept once it was read twice within the latest reads: copies far apart
-  // (a whole tree vendored again) would only be freed late. Bounded by the bytes of the
-  // records' contents.
+  // (a whole tree vendored again) would only be freed late. Bounded by about the memory the
+  // records take.
   struct RecentRead {
     std::string key;
     Stored stored;
-    std::size_t bytes = 0;  // of the records' contents
+    std::size_t bytes = 0;  // about what the records take in memory
   };
   struct RecentReads {
     std::deque<RecentRead> found;  // the latest found or asked for last
