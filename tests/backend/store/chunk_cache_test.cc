@@ -214,6 +214,14 @@ class CachedChunkingTest : public BackendTest {
     tarnel_ = std::make_unique<Tarnel>(root_, provider_);
   }
   int cuts() const { return provider_->chunking->cuts; }
+  // index_files' answer for `path` indexed alone: a batch of its own.
+  Json index_in_own_batch(const std::string& agent, const std::string& path) {
+    Json answer;
+    tarnel_->index_files(agent, {path}, [&](std::size_t, const Json* a, std::exception_ptr) {
+      if (a) answer = *a;
+    }, 1);
+    return answer;
+  }
   Json stored_chunks() {
     auto contexts = tarnel_->store()._load_agent_data("agent", "file_contexts");
     for (const Json& context : *contexts) {
@@ -457,12 +465,7 @@ TEST_F(CachedChunkingTest, CopiesAnsweredFromRecentReadsNameTheirOwnPaths) {
   std::vector<std::string> copies;
   for (const char* path : {"v/a/util.py", "v/b/util.py", "v/c/util.py", "v/d/util.py"}) {
     copies.push_back(write(path, text));
-    Json answer;
-    tarnel_->index_files("agent", {copies.back()},
-                         [&](std::size_t, const Json* a, std::exception_ptr) {
-                           if (a) answer = *a;
-                         }, 1);
-    ASSERT_EQ(answer["status"], "indexed") << path;
+    ASSERT_EQ(index_in_own_batch("agent", copies.back())["status"], "indexed") << path;
   }
   EXPECT_EQ(cuts(), 0);
   for (const std::string& copy : copies) {
@@ -488,13 +491,7 @@ TEST_F(CachedChunkingTest, ACopyInALaterBatchTakesOnlyCompleteVectorsOfItsEmbedd
       {"another-embedder", false, "second", false},
   };
   for (const Case& c : cases) {
-    auto index_one = [&](const std::string& path) {
-      Json answer;
-      tarnel_->index_files(c.agent, {path}, [&](std::size_t, const Json* a, std::exception_ptr) {
-        if (a) answer = *a;
-      }, 1);
-      return answer;
-    };
+    auto index_one = [&](const std::string& path) { return index_in_own_batch(c.agent, path); };
     provider_->embedder->name_ = "first";
     provider_->embedder->down = c.service_down_for_original;
     ASSERT_EQ(index_one(file_)["status"], "indexed") << c.agent;
