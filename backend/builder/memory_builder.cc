@@ -201,17 +201,20 @@ std::unique_ptr<PreparedFile> MemoryBuilder::prepare_file(const std::string& age
   p->own_chunks = std::make_shared<const Json>(std::move(chunks));
   stage(*p, agent_id, file_path, *p->own_chunks, language);
   const Json& records = *p->own_chunks;
+  // In a worker thread the chunker has just cut this text, and remembers its imports.
+  if (!p->imports) p->imports = import_records(language, p->facts, p->bytes, records);
+  p->bytes.clear();
+  p->bytes.shrink_to_fit();
   if (const std::shared_ptr<ChunkCache>& cache = core_->chunk_cache(); cache && p->chunk_key) {
-    cache->hold(*p->chunk_key, p->own_chunks);
+    // A copy of the text met before this file is stored takes its imports too, when it has
+    // the same bytes: it is not parsed for them.
+    cache->hold(*p->chunk_key, p->own_chunks, std::make_shared<const Json>(*p->imports),
+                p->facts.sha256);
     p->held_records = std::shared_ptr<void>(
         nullptr, [cache, key = *p->chunk_key, records = p->own_chunks.get()](void*) {
           cache->release(key, records);
         });
   }
-  // In a worker thread the chunker has just cut this text, and remembers its imports.
-  if (!p->imports) p->imports = import_records(language, p->facts, p->bytes, records);
-  p->bytes.clear();
-  p->bytes.shrink_to_fit();
   std::shared_ptr<const TextDictionary> dictionary =
       core_->database().text_dictionaries().current();
   // A copy of a stored file is stored reading that file's bodies: none are packed ahead.

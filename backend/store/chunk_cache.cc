@@ -180,8 +180,7 @@ ChunkCache::Stored ChunkCache::find(const std::string& key, const std::string* p
   }
   MutexLock lock(mutex_);
   auto held = held_.find(key);
-  if (held == held_.end()) return Stored{};
-  return Stored{held->second, nullptr, std::nullopt, std::nullopt};
+  return held == held_.end() ? Stored{} : held->second;
 }
 
 void ChunkCache::keep_read(const std::string& root_path, const std::string& key,
@@ -245,15 +244,21 @@ std::optional<ChunkCache::Taken> ChunkCache::take(const std::string& path,
   return std::move(answer.taken);
 }
 
-void ChunkCache::hold(const std::string& key, std::shared_ptr<const Json> records) {
+void ChunkCache::hold(const std::string& key, std::shared_ptr<const Json> records,
+                      std::shared_ptr<const Json> imports, std::optional<std::string> file_hash) {
+  if (!imports || !file_hash) {
+    imports = nullptr;
+    file_hash.reset();
+  }
   MutexLock lock(mutex_);
-  held_.emplace(key, std::move(records));
+  held_.emplace(key, Stored{std::move(records), std::move(imports), std::move(file_hash),
+                            std::nullopt});
 }
 
 void ChunkCache::release(const std::string& key, const Json* records) {
   MutexLock lock(mutex_);
   auto held = held_.find(key);
-  if (held != held_.end() && held->second.get() == records) held_.erase(held);
+  if (held != held_.end() && held->second.records.get() == records) held_.erase(held);
 }
 
 std::shared_ptr<const Json> for_path(std::shared_ptr<const Json> records,

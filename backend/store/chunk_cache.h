@@ -81,7 +81,7 @@ class ChunkCache {
   // What is stored under `key` in an attached database (or offered from one, or read from one
   // lately): the array of chunk records, in order, as stored for the path they were cut for
   // (read from a database: as if cut for `path`, when one is given). When no store holds the
-  // key: records held for it (hold), with nothing known of their imports and vectors. Throws
+  // key: records held for it (hold), with the imports held beside them. Throws
   // RuntimeError when a database cannot be read.
   Stored find(const std::string& key, const std::string* path = nullptr);
 
@@ -99,8 +99,12 @@ class ChunkCache {
 
   // Offers `records`, which the builder took under `key` (take) and keeps until they are
   // stored, to find() until released: a copy of their text met before they are committed is
-  // answered from them. The cache shares them and copies nothing.
-  void hold(const std::string& key, std::shared_ptr<const Json> records);
+  // answered from them, with `imports`, the import records of the file whose bytes have the
+  // SHA-256 `file_hash` (none when either is not known). The cache shares them and copies
+  // nothing.
+  void hold(const std::string& key, std::shared_ptr<const Json> records,
+            std::shared_ptr<const Json> imports = nullptr,
+            std::optional<std::string> file_hash = std::nullopt);
   // Stops offering `records` under `key` (nothing when others are held there).
   void release(const std::string& key, const Json* records);
 
@@ -146,7 +150,7 @@ class ChunkCache {
 
   Mutex mutex_;
   std::deque<Answer> answers_ GUARDED_BY(mutex_);  // the latest few, newest last
-  std::unordered_map<std::string, std::shared_ptr<const Json>> held_ GUARDED_BY(mutex_);
+  std::unordered_map<std::string, Stored> held_ GUARDED_BY(mutex_);
   std::map<std::string, Source> sources_ GUARDED_BY(mutex_);
 };
 

@@ -120,6 +120,13 @@ TEST(ChunkCache, HeldRecordsAnswerForCopiesUntilReleased) {
   EXPECT_EQ(found.records, first);
   EXPECT_EQ(found.imports, nullptr);
   EXPECT_EQ(found.vectors_of, std::nullopt);
+  // Imports held beside the records are told with the hash of the bytes they were read from.
+  auto imports = std::make_shared<const Json>(parse_json(R"([{"module": "os"}])"));
+  cache.hold("other", second, imports, std::string("abc"));
+  found = cache.find("other");
+  EXPECT_EQ(found.imports, imports);
+  EXPECT_EQ(found.file_hash, "abc");
+  cache.release("other", second.get());
   cache.release("key", second.get());  // not the ones held
   EXPECT_EQ(cache.find("key").records, first);
   cache.release("key", first.get());
@@ -443,11 +450,14 @@ TEST_F(CachedChunkingTest, CopiesInTheBatchOfTheirOriginalAreNotCutAgain) {
   EXPECT_EQ(failure, "");
   EXPECT_EQ(cuts(), 1);
   const Json original = stored_chunks();
+  const Json imports = tarnel_->store().get_file_imports("agent", paths[0]);
+  ASSERT_FALSE(imports.empty());
   for (std::size_t i = 1; i < paths.size(); ++i) {
     file_ = paths[i];
     Json expected = original;
     for (Json& record : expected) record["file_path"] = paths[i];
     EXPECT_EQ(stored_chunks(), expected) << paths[i];
+    EXPECT_EQ(tarnel_->store().get_file_imports("agent", paths[i]), imports) << paths[i];
   }
   backend::Database db(root_);
   backend::Statement st = db.prepare("SELECT COUNT(*) FROM chunks WHERE body_of IS NOT NULL");
