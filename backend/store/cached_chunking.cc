@@ -4,21 +4,33 @@
 #include <utility>
 #include <vector>
 
+#include "backend/store/chunk_body.h"
 #include "common/error.h"
 
 namespace vantory::backend {
 
 namespace {
 
-// One record of a chunker's answer, shared with the cache's copy of that answer.
+// A chunker's answer for one file: records shared with the cache (a copy's records may name
+// the file they were first cut for), and the path they are handed on for.
+struct Answered {
+  std::shared_ptr<const Json> records;
+  std::string path;
+};
+
+// One record of a chunker's answer, naming the file it is handed on for.
 class RecordOfAnswer : public CodeUnit {
  public:
-  RecordOfAnswer(std::shared_ptr<const Json> records, std::size_t index)
-      : records_(std::move(records)), index_(index) {}
-  Json to_dict() const override { return (*records_)[index_]; }
+  RecordOfAnswer(std::shared_ptr<const Answered> answer, std::size_t index)
+      : answer_(std::move(answer)), index_(index) {}
+  Json to_dict() const override {
+    Json record = (*answer_->records)[index_];
+    put_in_file(record, answer_->path);
+    return record;
+  }
 
  private:
-  std::shared_ptr<const Json> records_;
+  std::shared_ptr<const Answered> answer_;
   std::size_t index_;
 };
 
@@ -33,7 +45,8 @@ class CachedChunker : public Chunker {
     std::string key = ChunkCache::key_of(language_, text);
     // The records stored for the same text, maybe at another path: a copy of the file.
     ChunkCache::Stored stored = cache_->find(key, &file_path);
-    std::shared_ptr<const Json> records = for_path(stored.records, file_path);
+    // Shared as found: each record is put in this file as it is handed on.
+    std::shared_ptr<const Json> records = stored.records;
     if (!records) {
       std::unique_ptr<Chunker> chunker = chunking_->get_chunker(language_);
       if (!chunker) throw RuntimeError("no chunker for language " + language_);
@@ -45,10 +58,11 @@ class CachedChunker : public Chunker {
       stored = ChunkCache::Stored{};
     }
     cache_->remember(file_path, language_, std::move(key), records, std::move(stored));
+    auto answer = std::make_shared<const Answered>(Answered{records, file_path});
     std::vector<std::unique_ptr<CodeUnit>> units;
     units.reserve(records->size());
     for (std::size_t i = 0; i < records->size(); ++i) {
-      units.push_back(std::make_unique<RecordOfAnswer>(records, i));
+      units.push_back(std::make_unique<RecordOfAnswer>(answer, i));
     }
     return units;
   }

@@ -57,7 +57,7 @@ Json chunk_record(const ChunkBody& body, const std::optional<std::string>& row_h
 
 // A chunk of a copy of a file reads the body of the original's chunk (schema.h), whose record
 // names the original's file: `record`, or `body`, is put in the file `file_path` instead. Only
-// a record that names a file changes, as the chunk cache moves a copy's records (for_path).
+// a record that names a file changes, as the cached chunker hands on a copy's records.
 void put_in_file(Json& record, const std::string& file_path);
 ChunkBody body_in_file(ChunkBody body, const std::string& file_path);
 

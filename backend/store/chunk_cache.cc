@@ -61,12 +61,14 @@ std::string content_hash_id(std::string_view content) {
   return sha256_hex(collapse_whitespace(content));
 }
 
-bool is_chunker_record(const Json& stored, const Json& made) {
+bool is_chunker_record(const Json& stored, const Json& made, const std::string* path) {
   if (!stored.is_object() || !made.is_object() || stored.size() < made.size()) return false;
   auto s = stored.begin();
   for (auto m = made.begin(); m != made.end(); ++m, ++s) {
     if (s.key() != m.key()) return false;
-    bool same = s.value() == m.value();
+    bool same = path && m.key() == "file_path"
+                    ? s.value().is_string() && s.value().get_ref<const std::string&>() == *path
+                    : s.value() == m.value();
     if (!same && m.key() == "summary" && !truthy(m.value())) {
       same = is_filled_summary(s.value(), made);
     } else if (!same && m.key() == "hash_id" && !truthy(m.value())) {
@@ -152,10 +154,7 @@ ChunkCache::Stored ChunkCache::find(const std::string& key, const std::string* p
       readers.push_back(source.reader);
     }
   }
-  if (read_lately) {
-    if (path) read_lately->records = for_path(read_lately->records, *path);
-    return *read_lately;
-  }
+  if (read_lately) return *read_lately;
   for (const std::shared_ptr<Reader>& reader : readers) {
     MutexLock lock(reader->mutex);
     if (!reader->db) reader->db = std::make_unique<Database>(reader->root_path);
@@ -239,7 +238,7 @@ std::optional<ChunkCache::Taken> ChunkCache::take(const std::string& path,
   const Json& made = *answer.records;
   if (!chunks.is_array() || !made.is_array() || chunks.size() != made.size()) return std::nullopt;
   for (std::size_t i = 0; i < made.size(); ++i) {
-    if (!is_chunker_record(chunks[i], made[i])) return std::nullopt;
+    if (!is_chunker_record(chunks[i], made[i], &answer.path)) return std::nullopt;
   }
   return std::move(answer.taken);
 }
@@ -259,23 +258,6 @@ void ChunkCache::release(const std::string& key, const Json* records) {
   MutexLock lock(mutex_);
   auto held = held_.find(key);
   if (held != held_.end() && held->second.records.get() == records) held_.erase(held);
-}
-
-std::shared_ptr<const Json> for_path(std::shared_ptr<const Json> records,
-                                     const std::string& path) {
-  auto elsewhere = [&](const Json& record) {
-    auto it = record.is_object() ? record.find("file_path") : record.end();
-    return it != record.end() && !(it->is_string() && it->get_ref<const std::string&>() == path);
-  };
-  if (!records || !records->is_array() ||
-      std::none_of(records->begin(), records->end(), elsewhere)) {
-    return records;
-  }
-  Json copy = *records;
-  for (Json& record : copy) {
-    if (elsewhere(record)) record["file_path"] = path;
-  }
-  return std::make_shared<const Json>(std::move(copy));
 }
 
 }  // namespace vantory::backend

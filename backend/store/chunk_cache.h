@@ -8,7 +8,9 @@
 // Tarnel hands them on (a missing or empty summary filled with "Code unit: <name>", a missing
 // hash_id filled with the hash of the content). The key leaves the path out: what a chunker
 // makes of a text does not depend on where the text is, except for the path each record
-// names in "file_path", which `for_path` puts right. Only the memory builder sets a key, and
+// names in "file_path", which the cached chunker puts right as it hands a record on (and
+// take() reads the remembered records as cut for the path asked about). Only the memory
+// builder sets a key, and
 // only after comparing the records it stores with what the chunker answered in this process
 // (remember, then take): records supplied by a caller are never served as the chunker's,
 // unless they are identical to them.
@@ -80,14 +82,16 @@ class ChunkCache {
 
   // What is stored under `key` in an attached database (or offered from one, or read from one
   // lately): the array of chunk records, in order, as stored for the path they were cut for
-  // (read from a database: as if cut for `path`, when one is given). When no store holds the
+  // (read from the database now: as if cut for `path`, when one is given; records found
+  // otherwise may name another copy's file, and are shared, not copied). When no store holds the
   // key: records held for it (hold), with the imports held beside them. Throws
   // RuntimeError when a database cannot be read.
   Stored find(const std::string& key, const std::string* path = nullptr);
 
   // Notes what the chunker answered for `path` in `language`: the array of its units'
-  // records, the key of the text it cut, and what a store told of that text's imports and
-  // vectors (`known`, whose records, when not null, tell only that a store held the text).
+  // records (as cut for `path`, whatever file they name: see is_chunker_record), the key of
+  // the text it cut, and what a store told of that text's imports and vectors (`known`, whose
+  // records, when not null, tell only that a store held the text).
   void remember(const std::string& path, const std::string& language, std::string key,
                 std::shared_ptr<const Json> records, Stored known = Stored{});
 
@@ -154,11 +158,6 @@ class ChunkCache {
   std::map<std::string, Source> sources_ GUARDED_BY(mutex_);
 };
 
-// `records` (an array of chunk records) as cut for `path`: each record's "file_path" is
-// `path`. The same array when it already is; a copy otherwise.
-std::shared_ptr<const Json> for_path(std::shared_ptr<const Json> records,
-                                     const std::string& path);
-
 // The hash id of a chunk's content: SHA-256 of the content with white-space runs collapsed
 // to one blank and the ends trimmed.
 std::string content_hash_id(std::string_view content);
@@ -168,7 +167,7 @@ std::string content_hash_id(std::string_view content);
 // empty or null summary became "Code unit: " + the name ("unnamed" without one) and a
 // missing or empty hash_id became the hash of a non-empty content; such members that were
 // missing are appended in that order. A hash_id already in `stored` is checked against the
-// content.
-bool is_chunker_record(const Json& stored, const Json& made);
+// content. With `path`, `made` counts as cut for that file (put_in_file, chunk_body.h).
+bool is_chunker_record(const Json& stored, const Json& made, const std::string* path = nullptr);
 
 }  // namespace vantory::backend

@@ -81,6 +81,14 @@ TEST(ChunkCache, RecordsCountAsTheChunkersOwnOnlyWithTarnelsFillings) {
     EXPECT_EQ(backend::is_chunker_record(parse_json(c.stored), parse_json(c.made)), c.own)
         << c.name;
   }
+  // A copy's records, as found, name the file first cut: they count as cut for the copy.
+  const Json original = parse_json(R"({"name": "f", "file_path": "a/x.py", "summary": "s"})");
+  const Json copy = parse_json(R"({"name": "f", "file_path": "b/x.py", "summary": "s"})");
+  const std::string path = "b/x.py", other = "c/x.py";
+  EXPECT_FALSE(backend::is_chunker_record(copy, original));
+  EXPECT_TRUE(backend::is_chunker_record(copy, original, &path));
+  EXPECT_FALSE(backend::is_chunker_record(copy, original, &other));
+  EXPECT_FALSE(backend::is_chunker_record(original, original, &path));
 }
 
 TEST(ChunkCache, TheKeyOfAnAnswerIsTakenOnceAndOnlyForTheSameRecords) {
