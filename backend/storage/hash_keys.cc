@@ -12,22 +12,30 @@ namespace {
 
 constexpr std::size_t kDigestBytes = 32;
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
+// Per byte: the value of a lowercase hex digit, or 0xff.
+constexpr std::array<unsigned char, 256> kHexValues = [] {
+  std::array<unsigned char, 256> values{};
+  for (unsigned char& value : values) value = 0xff;
+  for (int c = '0'; c <= '9'; ++c) {
+    values[static_cast<std::size_t>(c)] = static_cast<unsigned char>(c - '0');
+  }
+  for (int c = 'a'; c <= 'f'; ++c) {
+    values[static_cast<std::size_t>(c)] = static_cast<unsigned char>(c - 'a' + 10);
+  }
+  return values;
+}();
 
 // The 32 bytes of a 64-digit lowercase hex id; false for any other text.
 bool digest_of(std::string_view text, std::array<unsigned char, kDigestBytes>& digest) {
   if (text.size() != 2 * kDigestBytes) return false;
+  unsigned char bad = 0;
   for (std::size_t i = 0; i < kDigestBytes; ++i) {
-    int high = hex_value(text[2 * i]);
-    int low = hex_value(text[2 * i + 1]);
-    if (high < 0 || low < 0) return false;
+    unsigned char high = kHexValues[static_cast<unsigned char>(text[2 * i])];
+    unsigned char low = kHexValues[static_cast<unsigned char>(text[2 * i + 1])];
+    bad |= high | low;
     digest[i] = static_cast<unsigned char>(high << 4 | low);
   }
-  return true;
+  return (bad & 0xf0) == 0;
 }
 
 void stored_hash_id(sqlite3_context* context, int, sqlite3_value** values) {

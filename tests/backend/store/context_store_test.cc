@@ -127,6 +127,18 @@ TEST_F(ContextStoreTest, SuppliedHashIdsAndUnknownKeysAreKept) {
   }
   open();
   EXPECT_EQ(contexts()[1]["chunks"], stored);
+
+  // Ids of 64 characters that are not lowercase hex digits are kept as the text they are.
+  Json ids = Json::array();
+  for (std::string id : {std::string(64, 'A'), std::string(63, 'a') + "g",
+                         std::string(63, '0') + ":", std::string(64, '9')}) {
+    Json record = chunk("i" + std::to_string(ids.size()), "function", "def i(): pass");
+    record["hash_id"] = id;
+    ids.push_back(record);
+  }
+  index("nowhere/i.py", ids);
+  open();
+  EXPECT_EQ(contexts()[2]["chunks"], ids);
 }
 
 TEST_F(ContextStoreTest, FreshnessFollowsTheFileOnDisk) {
