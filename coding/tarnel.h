@@ -208,6 +208,15 @@ class Tarnel {
   // failures of the store, the vectors or the builder, reach the caller.
   Json delta_update(const std::string& agent_id, const std::string& file_path);
 
+  // Updates each of `paths` as delta_update does, with the same answers and the same stored
+  // result, faster: the files are read and cut on worker threads and stored in order, many a
+  // transaction, as index_files stores them. The vectors of a file's removed chunks are
+  // deleted once its batch is committed (a failure to delete is that file's). `on_updated` is
+  // called as index_files calls `on_indexed`, with delta_update's answers or the exceptions
+  // it would have thrown. Throws only what binding the chunking component throws.
+  void delta_update_files(const std::string& agent_id, const std::vector<std::string>& paths,
+                          const FileIndexed& on_updated, unsigned threads = 0);
+
   // --- Timing ---
 
   // Performance timing data for key operations, scoped to the life of the instance.

@@ -5,6 +5,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "coding/internal/delta_steps.h"
 #include "coding/internal/file_contexts.h"
 #include "coding/internal/record_views.h"
 #include "coding/internal/records.h"
@@ -31,70 +32,33 @@ const Json* hash_of(const Json& chunk) {
   return hash && records::truthy(*hash) ? hash : nullptr;
 }
 
-struct FreshChunks {
-  std::string language;
-  Json records;
-};
-
-// Reads and chunks the file. Nothing has been changed yet, so any failure here is answered
-// rather than raised.
-FreshChunks chunk_file_on_disk(ChunkingComponent& chunking, const std::string& path,
-                               std::uint64_t max_bytes) {
-  std::string content = read_source_text(path, max_bytes);
-  FreshChunks fresh;
-  fresh.language = chunking.detect_language(path);
-  std::unique_ptr<Chunker> chunker = chunking.get_chunker(fresh.language);
-  if (!chunker) throw RuntimeError("no chunker for language " + fresh.language);
-  fresh.records = units_to_chunk_records(chunker->chunk_file(content, path));
-  return fresh;
-}
-
 }  // namespace
 
-Json Tarnel::delta_update(const std::string& agent_id, const std::string& file_path) {
-  std::string path = normalize_path(file_path);
-  if (!path_exists(path)) return error_answer("File not found: " + path);
-
-  std::unordered_set<Json> old_hashes;
-  std::vector<const Json*> old_order;
-  // The stored chunks of this file alone when the store can answer them; otherwise (or when
-  // it finds none under the normalised path) every context of the agent is looked through.
-  std::optional<Json> stored;
-  if (auto* lookup = dynamic_cast<StoredChunks*>(store_.get())) {
-    stored = lookup->stored_chunks(agent_id, path);
+DeltaCut cut_for_delta(ChunkingComponent& chunking, const std::string& path,
+                       std::uint64_t max_bytes) {
+  DeltaCut cut;
+  if (!path_exists(path)) {
+    cut.answer = error_answer("File not found: " + path);
+    return cut;
   }
-  std::optional<FileContexts> contexts;
-  const Json* old_chunks = nullptr;
-  if (stored) {
-    records::expect_array(*stored, "stored_chunks", false);
-    old_chunks = &*stored;
-  } else {
-    contexts.emplace(*store_, agent_id);
-    if (std::optional<std::size_t> old = contexts->find(path)) {
-      old_chunks = &contexts->chunks(*old);
-    }
-  }
-  if (old_chunks) {
-    for (const Json& chunk : *old_chunks) {
-      const Json* hash = hash_of(chunk);
-      if (hash && old_hashes.insert(*hash).second) old_order.push_back(hash);
-    }
-  }
-
-  std::shared_ptr<ChunkingComponent> chunking = provider().bind_chunking();
-  FreshChunks fresh;
+  // Reads and chunks the file. Nothing has been changed yet, so any failure here is answered
+  // rather than raised.
   try {
-    fresh = chunk_file_on_disk(*chunking, path, max_file_bytes_);
+    std::string content = read_source_text(path, max_bytes);
+    cut.language = chunking.detect_language(path);
+    std::unique_ptr<Chunker> chunker = chunking.get_chunker(cut.language);
+    if (!chunker) throw RuntimeError("no chunker for language " + cut.language);
+    cut.records = units_to_chunk_records(chunker->chunk_file(content, path));
   } catch (const std::exception& e) {
-    return error_answer(std::string("Chunking failed: ") + e.what());
+    cut.answer = error_answer(std::string("Chunking failed: ") + e.what());
+    return cut;
   } catch (...) {
-    return error_answer("Chunking failed: unknown error");
+    cut.answer = error_answer("Chunking failed: unknown error");
+    return cut;
   }
-
   // Whitespace-insensitive: re-indenting or re-wrapping a unit keeps its hash, so its vector
   // is kept too.
-  std::unordered_set<Json> new_hashes;
-  for (Json& chunk : fresh.records) {
+  for (Json& chunk : cut.records) {
     const Json& content = records::get_or(chunk, "content", records::kNull);
     if (!hash_of(chunk) && records::truthy(content)) {
       if (!content.is_string()) {
@@ -103,30 +67,71 @@ Json Tarnel::delta_update(const std::string& agent_id, const std::string& file_p
       std::string hash = sha256_hex(collapse_whitespace(content.get_ref<const std::string&>()));
       chunk["hash_id"] = std::move(hash);  // may move the chunk's members: `content` is spent
     }
-    if (const Json* hash = hash_of(chunk)) new_hashes.insert(*hash);
+    if (const Json* hash = hash_of(chunk)) cut.hashes.insert(*hash);
   }
+  return cut;
+}
 
-  std::size_t unchanged = 0;
-  Json removed = Json::array();
-  for (const Json* hash : old_order) {
-    if (new_hashes.contains(*hash)) {
-      ++unchanged;
-    } else {
-      removed.push_back(*hash);
+std::vector<Json> stored_hash_ids(CodingContextStore& store, const std::string& agent_id,
+                                  const std::string& path) {
+  // The stored chunks of this file alone when the store can answer them; otherwise (or when
+  // it finds none under the normalised path) every context of the agent is looked through.
+  std::optional<Json> stored;
+  if (auto* lookup = dynamic_cast<StoredChunks*>(&store)) {
+    stored = lookup->stored_chunks(agent_id, path);
+  }
+  std::optional<FileContexts> contexts;
+  const Json* old_chunks = nullptr;
+  if (stored) {
+    records::expect_array(*stored, "stored_chunks", false);
+    old_chunks = &*stored;
+  } else {
+    contexts.emplace(store, agent_id);
+    if (std::optional<std::size_t> old = contexts->find(path)) {
+      old_chunks = &contexts->chunks(*old);
     }
   }
-  std::size_t added = new_hashes.size() - unchanged;
+  std::vector<Json> ids;
+  if (!old_chunks) return ids;
+  std::unordered_set<Json> seen;
+  for (const Json& chunk : *old_chunks) {
+    const Json* hash = hash_of(chunk);
+    if (hash && seen.insert(*hash).second) ids.push_back(*hash);
+  }
+  return ids;
+}
 
-  if (!removed.empty()) ambrel_->delete_vectors(agent_id, removed);
-  std::size_t total = fresh.records.size();
-  builder_->process_file_chunks(agent_id, path, fresh.records, fresh.language);
-
+Json delta_answer(const std::string& path, const std::vector<Json>& stored,
+                  const std::unordered_set<Json>& fresh, std::size_t total, Json& removed) {
+  std::size_t unchanged = 0;
+  removed = Json::array();
+  for (const Json& hash : stored) {
+    if (fresh.contains(hash)) {
+      ++unchanged;
+    } else {
+      removed.push_back(hash);
+    }
+  }
   return Json{{"status", "delta_applied"},
               {"file_path", path},
-              {"chunks_added", added},
+              {"chunks_added", fresh.size() - unchanged},
               {"chunks_removed", removed.size()},
               {"chunks_unchanged", unchanged},
               {"total_chunks", total}};
+}
+
+Json Tarnel::delta_update(const std::string& agent_id, const std::string& file_path) {
+  std::string path = normalize_path(file_path);
+  if (!path_exists(path)) return error_answer("File not found: " + path);
+  std::vector<Json> stored = stored_hash_ids(*store_, agent_id, path);
+  std::shared_ptr<ChunkingComponent> chunking = provider().bind_chunking();
+  DeltaCut cut = cut_for_delta(*chunking, path, max_file_bytes_);
+  if (cut.answer) return std::move(*cut.answer);
+  Json removed;
+  Json answer = delta_answer(path, stored, cut.hashes, cut.records.size(), removed);
+  if (!removed.empty()) ambrel_->delete_vectors(agent_id, removed);
+  builder_->process_file_chunks(agent_id, path, cut.records, cut.language);
+  return answer;
 }
 
 }  // namespace vantory

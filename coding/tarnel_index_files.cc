@@ -4,16 +4,20 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "coding/batched_writes.h"
+#include "coding/internal/delta_steps.h"
 #include "coding/internal/ingest_steps.h"
 #include "coding/internal/records.h"
 #include "coding/internal/timing.h"
 #include "coding/prepared_writes.h"
 #include "coding/tarnel.h"
 #include "common/mutex.h"
+#include "common/paths.h"
 
 namespace vantory {
 
@@ -46,12 +50,18 @@ constexpr std::size_t kMaxWindow = 256;
 constexpr std::uint64_t kMaxWaitingBytes = std::uint64_t{16} << 20;
 
 // A file as a worker left it: cut, and prepared for the store when the builder
-// can be told so.
+// can be told so. For a delta update, with the distinct hash ids of its records.
 struct Cut {
   CutFile file;
   std::unique_ptr<PreparedFile> prepared;
   std::exception_ptr error;
+  std::unordered_set<Json> hashes;
+  std::size_t total = 0;
 };
+
+// What a worker does to the file of an index: fills its Cut (throwing leaves the
+// failure in it).
+using CutStep = std::function<void(std::size_t index, Cut& cut)>;
 
 // The files between the workers and the writer: a window of slots that the
 // workers fill in any order and the writer empties in order. A worker may not
@@ -124,22 +134,14 @@ class CutWindow {
 // on destruction, so that no exception of the writer leaves them running.
 class CutWorkers {
  public:
-  CutWorkers(CutWindow& window, unsigned count, ChunkingComponent& chunking,
-             PreparedWrites* preparing, const std::string& agent_id,
-             const std::vector<std::string>& paths, std::uint64_t max_bytes)
-      : window_(window) {
+  CutWorkers(CutWindow& window, unsigned count, const CutStep& step) : window_(window) {
     for (unsigned i = 0; i < count; ++i) {
-      threads_.emplace_back([&window, &chunking, preparing, &agent_id, &paths, max_bytes] {
+      threads_.emplace_back([&window, &step] {
         std::size_t index;
         while (window.claim(index)) {
           Cut cut;
           try {
-            cut.file = cut_file(chunking, paths[index], max_bytes);
-            if (preparing && cut.file.chunks.is_array()) {
-              cut.prepared = preparing->prepare_file(agent_id, paths[index],
-                                                     std::move(cut.file.chunks),
-                                                     cut.file.language);
-            }
+            step(index, cut);
           } catch (...) {
             cut.error = std::current_exception();
           }
@@ -230,7 +232,14 @@ void Tarnel::index_files(const std::string& agent_id, const std::vector<std::str
   CutWindow window(paths.size(), std::min(kWindowPerWorker * threads, kMaxWindow));
   BatchWriter writer(dynamic_cast<BatchedWrites*>(builder_.get()), on_indexed);
   auto* preparing = dynamic_cast<PreparedWrites*>(builder_.get());
-  CutWorkers workers(window, threads, *chunking, preparing, agent_id, paths, max_file_bytes_);
+  const CutStep step = [&](std::size_t index, Cut& cut) {
+    cut.file = cut_file(*chunking, paths[index], max_file_bytes_);
+    if (preparing && cut.file.chunks.is_array()) {
+      cut.prepared = preparing->prepare_file(agent_id, paths[index], std::move(cut.file.chunks),
+                                             cut.file.language);
+    }
+  };
+  CutWorkers workers(window, threads, step);
   for (std::size_t i = 0; i < paths.size(); ++i) {
     Cut cut = window.take(i);
     if (cut.error) {
@@ -253,6 +262,84 @@ void Tarnel::index_files(const std::string& agent_id, const std::vector<std::str
       }
     } catch (...) {
       on_indexed(i, nullptr, std::current_exception());
+      continue;
+    }
+    writer.stored(i, std::move(answer));
+  }
+  writer.commit();
+}
+
+void Tarnel::delta_update_files(const std::string& agent_id, const std::vector<std::string>& paths,
+                                const FileIndexed& on_updated, unsigned threads) {
+  if (paths.empty()) return;
+  std::shared_ptr<ChunkingComponent> chunking = provider().bind_chunking();
+  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  threads = static_cast<unsigned>(std::min<std::size_t>(threads, paths.size()));
+  std::vector<std::string> normalised;
+  normalised.reserve(paths.size());
+  for (const std::string& path : paths) normalised.push_back(normalize_path(path));
+  // The hash ids each stored file left behind: their vectors are deleted once the file's
+  // batch is committed, outside it, as delta_update deletes them outside its store.
+  std::vector<Json> removed(paths.size());
+  const FileIndexed after_commit = [&](std::size_t i, const Json* answer,
+                                       std::exception_ptr error) {
+    if (answer && !removed[i].empty()) {
+      try {
+        ambrel_->delete_vectors(agent_id, removed[i]);
+      } catch (...) {
+        error = std::current_exception();
+        answer = nullptr;
+      }
+    }
+    removed[i] = Json();
+    on_updated(i, answer, error);
+  };
+  CutWindow window(paths.size(), std::min(kWindowPerWorker * threads, kMaxWindow));
+  BatchWriter writer(dynamic_cast<BatchedWrites*>(builder_.get()), after_commit);
+  auto* preparing = dynamic_cast<PreparedWrites*>(builder_.get());
+  const CutStep step = [&](std::size_t index, Cut& cut) {
+    DeltaCut delta = cut_for_delta(*chunking, normalised[index], max_file_bytes_);
+    if (delta.answer) {
+      cut.file.chunks = std::move(*delta.answer);
+      return;
+    }
+    cut.hashes = std::move(delta.hashes);
+    cut.total = delta.records.size();
+    cut.file.language = std::move(delta.language);
+    if (preparing) {
+      cut.prepared = preparing->prepare_file(agent_id, normalised[index],
+                                             std::move(delta.records), cut.file.language);
+    } else {
+      cut.file.chunks = std::move(delta.records);
+    }
+  };
+  CutWorkers workers(window, threads, step);
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    Cut cut = window.take(i);
+    if (cut.error) {
+      on_updated(i, nullptr, cut.error);
+      continue;
+    }
+    if (!cut.prepared && cut.file.chunks.is_object()) {  // answered without a write
+      on_updated(i, &cut.file.chunks, nullptr);
+      continue;
+    }
+    if (!writer.ready_for(i)) continue;
+    Json answer;
+    try {
+      std::vector<Json> stored = stored_hash_ids(*store_, agent_id, normalised[i]);
+      answer = delta_answer(normalised[i], stored, cut.hashes, cut.total, removed[i]);
+      if (cut.prepared) {
+        timed_call("indexing", [&] { return preparing->store_prepared(*cut.prepared); });
+      } else {
+        timed_call("indexing", [&] {
+          return builder_->process_file_chunks(agent_id, normalised[i], cut.file.chunks,
+                                               cut.file.language);
+        });
+      }
+    } catch (...) {
+      removed[i] = Json();
+      on_updated(i, nullptr, std::current_exception());
       continue;
     }
     writer.stored(i, std::move(answer));

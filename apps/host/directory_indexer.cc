@@ -70,7 +70,8 @@ Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::str
     if (progress) progress(++done, total, path);
   };
   // Fresh files are left alone, new ones go through the indexing pipeline (cut on every core,
-  // stored in batches), stale ones are updated by their changed chunks, and fresh ones with
+  // stored in batches), stale ones are updated by their changed chunks (through the same
+  // pipeline), and fresh ones with
   // chunks the embedder in use has not embedded are indexed again, which embeds just those.
   std::vector<std::string> fresh, stale, added, reembed;
   for (const std::string& path : tree.files) {
@@ -104,16 +105,13 @@ Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::str
     }
     finish(path, failure);
   }
-  for (const std::string& path : stale) {
-    std::string failure;
-    try {
-      failure = indexing_failure(tarnel.delta_update(agent_id, path));
-      if (failure.empty()) ++updated;
-    } catch (const std::exception& e) {
-      failure = exception_text(e);
-    }
-    finish(path, failure);
-  }
+  tarnel.delta_update_files(agent_id, stale,
+                            [&](std::size_t i, const Json* answer, std::exception_ptr error) {
+                              std::string failure =
+                                  error ? exception_text(error) : indexing_failure(*answer);
+                              if (failure.empty()) ++updated;
+                              finish(stale[i], failure);
+                            });
 
   std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
   return {{"status", "ok"},

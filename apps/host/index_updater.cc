@@ -63,45 +63,46 @@ void IndexUpdater::note_done(const Task& task, const std::string& failure, const
   count(report, counter);
 }
 
-void IndexUpdater::run_task(Tarnel& tarnel, const Task& task, Json& report) {
-  std::string failure;
-  Json answer;
+void IndexUpdater::remove(Tarnel& tarnel, const Task& task, Json& report) {
   try {
-    if (task.kind == Task::kRemove) {
-      if (tarnel.remove_index(agent_id_, task.path)) count(report, "removed");
-      indexed_.erase(task.path);
-      return;
-    }
-    answer = task.kind == Task::kUpdate ? tarnel.delta_update(agent_id_, task.path)
-                                        : tarnel.index_file(agent_id_, task.path);
-    failure = error_answer_message(answer).value_or("");
+    if (tarnel.remove_index(agent_id_, task.path)) count(report, "removed");
+    indexed_.erase(task.path);
   } catch (const std::exception& e) {
-    failure = exception_text(e);
+    note_done(task, exception_text(e), nullptr, report);
   }
-  note_done(task, failure, &answer, report);
 }
 
 void IndexUpdater::run_slice(Tarnel& tarnel, const std::vector<const Task*>& slice,
                              Json& report) {
-  // New files go through the indexing pipeline together (cut on every core, stored in one
-  // batch); the others one by one.
-  std::vector<const Task*> added;
+  // New and changed files go through the indexing pipeline together (cut on every core,
+  // stored in batches); removals one by one.
+  std::vector<const Task*> added, changed;
   for (const Task* task : slice) {
     if (task->kind == Task::kIndex) {
       added.push_back(task);
+    } else if (task->kind == Task::kUpdate) {
+      changed.push_back(task);
     } else {
-      run_task(tarnel, *task, report);
+      remove(tarnel, *task, report);
     }
   }
-  if (added.empty()) return;
-  std::vector<std::string> paths;
-  for (const Task* task : added) paths.push_back(task->path);
-  tarnel.index_files(agent_id_, paths,
-                     [&](std::size_t i, const Json* answer, std::exception_ptr error) {
-                       std::string failure = error ? exception_text(error)
-                                                   : error_answer_message(*answer).value_or("");
-                       note_done(*added[i], failure, answer, report);
-                     });
+  auto run = [&](const std::vector<const Task*>& tasks, bool update) {
+    if (tasks.empty()) return;
+    std::vector<std::string> paths;
+    for (const Task* task : tasks) paths.push_back(task->path);
+    auto done = [&](std::size_t i, const Json* answer, std::exception_ptr error) {
+      std::string failure =
+          error ? exception_text(error) : error_answer_message(*answer).value_or("");
+      note_done(*tasks[i], failure, answer, report);
+    };
+    if (update) {
+      tarnel.delta_update_files(agent_id_, paths, done);
+    } else {
+      tarnel.index_files(agent_id_, paths, done);
+    }
+  };
+  run(changed, true);
+  run(added, false);
 }
 
 std::string IndexUpdater::counts_text(const Json& report) {

@@ -74,7 +74,8 @@ class IndexUpdater {
 
   static std::optional<Stamp> stamp_of(const std::string& path);
   void learn_indexed(Tarnel& tarnel);
-  void run_task(Tarnel& tarnel, const Task& task, Json& report);
+  // Drops a file that is gone from the memory.
+  void remove(Tarnel& tarnel, const Task& task, Json& report);
   void run_slice(Tarnel& tarnel, const std::vector<const Task*>& slice, Json& report);
   // Counts a task done (its answer, when it did not fail) and remembers its stamp.
   void note_done(const Task& task, const std::string& failure, const Json* answer, Json& report);

@@ -287,6 +287,58 @@ TEST_F(TarnelBackendTest, IndexFilesAnswersAsIndexFileDoesInTheGivenOrder) {
             2 + 2 * (stored.size() - 2));
 }
 
+// Changed files updated many at once answer and store what delta_update does one by one,
+// the vectors of their removed chunks deleted alike.
+TEST_F(TarnelBackendTest, DeltaUpdateFilesAnswersAndStoresAsDeltaUpdateDoes) {
+  std::vector<std::string> paths;
+  for (int i = 0; i < 12; ++i) {
+    std::string n = std::to_string(i);
+    paths.push_back(write("d/m" + n + ".py", "def keep" + n + "(x):\n    return x\n\n\n"
+                                             "def old" + n + "(y):\n    return y * 2\n"));
+  }
+  for (const char* agent : {"batched", "one-by-one"}) {
+    tarnel_->index_files(agent, paths, [](std::size_t, const Json*, std::exception_ptr) {});
+  }
+  for (int i = 0; i < 12; i += 2) {  // half of them changed: one unit replaced, one kept
+    std::string n = std::to_string(i);
+    write("d/m" + n + ".py", "def keep" + n + "(x):\n    return x\n\n\n"
+                             "def new" + n + "(z):\n    return z - 1\n");
+  }
+  paths.push_back(dir_ + "/d/missing.py");
+  paths.push_back(write("d/data.bin", std::string("\x00\x01\x02", 3)));
+  std::vector<Json> answers(paths.size());
+  tarnel_->delta_update_files(
+      "batched", paths,
+      [&](std::size_t i, const Json* answer, std::exception_ptr error) {
+        ASSERT_FALSE(error);
+        answers[i] = *answer;
+      },
+      2);
+  EXPECT_EQ(answers[0]["chunks_added"], 1);
+  EXPECT_EQ(answers[0]["chunks_removed"], 1);
+  EXPECT_EQ(answers[1]["chunks_unchanged"], 2);
+  auto vectors_of = [&](const char* agent) {
+    backend::Database db(root_);
+    backend::Statement st = db.prepare("SELECT count(*) FROM vectors WHERE agent_id = ?1");
+    st.bind(1, std::string(agent));
+    EXPECT_TRUE(st.step());
+    return st.column_int(0);
+  };
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    EXPECT_EQ(answers[i], tarnel_->delta_update("one-by-one", paths[i])) << paths[i];
+  }
+  EXPECT_EQ(vectors_of("batched"), vectors_of("one-by-one"));
+  auto chunks_of = [&](const char* agent) {
+    Json chunks = Json::array();
+    for (const Json& context : *tarnel_->store()._load_agent_data(agent, "file_contexts")) {
+      chunks.push_back(context["chunks"]);
+    }
+    return chunks;
+  };
+  EXPECT_EQ(chunks_of("batched"), chunks_of("one-by-one"));
+  EXPECT_EQ(tarnel_->search_codebase("batched", "new0", 1)["results"][0]["file_path"], paths[0]);
+}
+
 // A file that fails among many cut on worker threads: its batch is rolled back and its
 // other files are written again from what was kept of them, texts worked out afresh.
 TEST_F(TarnelBackendTest, IndexFilesWritesABatchAgainAfterAFileFails) {
