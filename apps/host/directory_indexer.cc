@@ -70,8 +70,7 @@ Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::str
     if (progress) progress(++done, total, path);
   };
   // Fresh files are left alone, new ones go through the indexing pipeline (cut on every core,
-  // stored in batches), stale ones are updated by their changed chunks (through the same
-  // pipeline), and fresh ones with
+  // stored in batches), stale ones are updated by their changed chunks, and fresh ones with
   // chunks the embedder in use has not embedded are indexed again, which embeds just those.
   std::vector<std::string> fresh, stale, added, reembed;
   for (const std::string& path : tree.files) {
@@ -88,30 +87,18 @@ Json index_directory(Tarnel& tarnel, const std::string& agent_id, const std::str
     ++unchanged;
     finish(path, "");
   }
-  tarnel.index_files(agent_id, added,
-                     [&](std::size_t i, const Json* answer, std::exception_ptr error) {
-                       std::string failure =
-                           error ? exception_text(error) : indexing_failure(*answer);
-                       if (failure.empty()) ++indexed;
-                       finish(added[i], failure);
-                     });
-  for (const std::string& path : reembed) {
-    std::string failure;
-    try {
-      failure = indexing_failure(tarnel.index_file(agent_id, path));
-      if (failure.empty()) ++reembedded;
-    } catch (const std::exception& e) {
-      failure = exception_text(e);
-    }
-    finish(path, failure);
-  }
-  tarnel.delta_update_files(agent_id, stale,
-                            [&](std::size_t i, const Json* answer, std::exception_ptr error) {
-                              std::string failure =
-                                  error ? exception_text(error) : indexing_failure(*answer);
-                              if (failure.empty()) ++updated;
-                              finish(stale[i], failure);
-                            });
+  // Counts a file in `counter` when it did not fail.
+  auto tally = [&finish](const std::vector<std::string>& paths, std::int64_t& counter) {
+    return [&finish, &paths, &counter](std::size_t i, const Json* answer,
+                                       std::exception_ptr error) {
+      std::string failure = error ? exception_text(error) : indexing_failure(*answer);
+      if (failure.empty()) ++counter;
+      finish(paths[i], failure);
+    };
+  };
+  tarnel.index_files(agent_id, added, tally(added, indexed));
+  tarnel.index_files(agent_id, reembed, tally(reembed, reembedded));
+  tarnel.delta_update_files(agent_id, stale, tally(stale, updated));
 
   std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
   return {{"status", "ok"},
