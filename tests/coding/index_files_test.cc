@@ -114,7 +114,9 @@ TEST_F(IndexFilesTest, BatchesHoldAtMost512FilesAndAFailureLeavesTheOthersStored
     stored += batch.size();
   }
   EXPECT_EQ(stored, 1039u);
-  if (builder.committed[0].size() == 512u) EXPECT_EQ(builder.committed[1].front(), paths[512]);
+  if (builder.committed[0].size() == 512u) {
+    EXPECT_EQ(builder.committed[1].front(), paths[512]);
+  }
   EXPECT_TRUE(builder.unbatched.empty());
   EXPECT_EQ(outcome[600], "disk full");
   EXPECT_EQ(std::count(outcome.begin(), outcome.end(), "indexed"), 1039);
