@@ -45,6 +45,7 @@ DeltaCut cut_for_delta(ChunkingComponent& chunking, const std::string& path,
   // rather than raised.
   try {
     std::string content = read_source_text(path, max_bytes);
+    cut.bytes = content.size();
     cut.language = chunking.detect_language(path);
     std::unique_ptr<Chunker> chunker = chunking.get_chunker(cut.language);
     if (!chunker) throw RuntimeError("no chunker for language " + cut.language);

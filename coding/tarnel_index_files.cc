@@ -303,6 +303,7 @@ void Tarnel::delta_update_files(const std::string& agent_id, const std::vector<s
       cut.file.chunks = std::move(*delta.answer);
       return;
     }
+    cut.file.bytes = delta.bytes;  // what waits in the window
     cut.hashes = std::move(delta.hashes);
     cut.total = delta.records.size();
     cut.file.language = std::move(delta.language);

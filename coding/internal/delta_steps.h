@@ -21,6 +21,7 @@ namespace vantory {
 // when the chunking component is.
 struct DeltaCut {
   std::string language;
+  std::uint64_t bytes = 0;  // the size of the text read
   Json records;
   std::unordered_set<Json> hashes;
   std::optional<Json> answer;
