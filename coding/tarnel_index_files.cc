@@ -221,16 +221,49 @@ class BatchWriter {
   std::vector<std::pair<std::size_t, Json>> pending_;
 };
 
+// What the writer does to a cut file, in order: stores it and answers its answer.
+using StoreStep = std::function<Json(std::size_t index, Cut& cut)>;
+
+// Cuts `count` files on `threads` worker threads (0: one per core) with `step` and stores
+// them in order on the calling thread with `store`, many a transaction when `builder` can
+// batch; `on_done` is told of each file as index_files tells `on_indexed`.
+void run_pipeline(std::size_t count, unsigned threads, CodingMemoryBuilder& builder,
+                  const CutStep& step, const StoreStep& store,
+                  const Tarnel::FileIndexed& on_done) {
+  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  threads = static_cast<unsigned>(std::min<std::size_t>(threads, count));
+  CutWindow window(count, std::min(kWindowPerWorker * threads, kMaxWindow));
+  BatchWriter writer(dynamic_cast<BatchedWrites*>(&builder), on_done);
+  CutWorkers workers(window, threads, step);
+  for (std::size_t i = 0; i < count; ++i) {
+    Cut cut = window.take(i);
+    if (cut.error) {
+      on_done(i, nullptr, cut.error);
+      continue;
+    }
+    if (!cut.prepared && cut.file.chunks.is_object()) {  // answered without a write
+      on_done(i, &cut.file.chunks, nullptr);
+      continue;
+    }
+    if (!writer.ready_for(i)) continue;
+    Json answer;
+    try {
+      answer = store(i, cut);
+    } catch (...) {
+      on_done(i, nullptr, std::current_exception());
+      continue;
+    }
+    writer.stored(i, std::move(answer));
+  }
+  writer.commit();
+}
+
 }  // namespace
 
 void Tarnel::index_files(const std::string& agent_id, const std::vector<std::string>& paths,
                          const FileIndexed& on_indexed, unsigned threads) {
   if (paths.empty()) return;
   std::shared_ptr<ChunkingComponent> chunking = provider().bind_chunking();
-  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-  threads = static_cast<unsigned>(std::min<std::size_t>(threads, paths.size()));
-  CutWindow window(paths.size(), std::min(kWindowPerWorker * threads, kMaxWindow));
-  BatchWriter writer(dynamic_cast<BatchedWrites*>(builder_.get()), on_indexed);
   auto* preparing = dynamic_cast<PreparedWrites*>(builder_.get());
   const CutStep step = [&](std::size_t index, Cut& cut) {
     cut.file = cut_file(*chunking, paths[index], max_file_bytes_);
@@ -239,42 +272,20 @@ void Tarnel::index_files(const std::string& agent_id, const std::vector<std::str
                                              cut.file.language);
     }
   };
-  CutWorkers workers(window, threads, step);
-  for (std::size_t i = 0; i < paths.size(); ++i) {
-    Cut cut = window.take(i);
-    if (cut.error) {
-      on_indexed(i, nullptr, cut.error);
-      continue;
+  const StoreStep store = [&](std::size_t index, Cut& cut) {
+    if (!cut.prepared) {
+      return store_chunks(agent_id, paths[index], cut.file.chunks, cut.file.language);
     }
-    if (!cut.prepared && cut.file.chunks.is_object()) {  // the error object of auto-chunking
-      on_indexed(i, &cut.file.chunks, nullptr);
-      continue;
-    }
-    if (!writer.ready_for(i)) continue;
-    Json answer;
-    try {
-      if (cut.prepared) {
-        Json stored =
-            timed_call("indexing", [&] { return preparing->store_prepared(*cut.prepared); });
-        answer = records::expect_object(std::move(stored), "process_file_chunks");
-      } else {
-        answer = store_chunks(agent_id, paths[i], cut.file.chunks, cut.file.language);
-      }
-    } catch (...) {
-      on_indexed(i, nullptr, std::current_exception());
-      continue;
-    }
-    writer.stored(i, std::move(answer));
-  }
-  writer.commit();
+    Json stored = timed_call("indexing", [&] { return preparing->store_prepared(*cut.prepared); });
+    return records::expect_object(std::move(stored), "process_file_chunks");
+  };
+  run_pipeline(paths.size(), threads, *builder_, step, store, on_indexed);
 }
 
 void Tarnel::delta_update_files(const std::string& agent_id, const std::vector<std::string>& paths,
                                 const FileIndexed& on_updated, unsigned threads) {
   if (paths.empty()) return;
   std::shared_ptr<ChunkingComponent> chunking = provider().bind_chunking();
-  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-  threads = static_cast<unsigned>(std::min<std::size_t>(threads, paths.size()));
   std::vector<std::string> normalised;
   normalised.reserve(paths.size());
   for (const std::string& path : paths) normalised.push_back(normalize_path(path));
@@ -294,8 +305,6 @@ void Tarnel::delta_update_files(const std::string& agent_id, const std::vector<s
     removed[i] = Json();
     on_updated(i, answer, error);
   };
-  CutWindow window(paths.size(), std::min(kWindowPerWorker * threads, kMaxWindow));
-  BatchWriter writer(dynamic_cast<BatchedWrites*>(builder_.get()), after_commit);
   auto* preparing = dynamic_cast<PreparedWrites*>(builder_.get());
   const CutStep step = [&](std::size_t index, Cut& cut) {
     DeltaCut delta = cut_for_delta(*chunking, normalised[index], max_file_bytes_);
@@ -314,38 +323,18 @@ void Tarnel::delta_update_files(const std::string& agent_id, const std::vector<s
       cut.file.chunks = std::move(delta.records);
     }
   };
-  CutWorkers workers(window, threads, step);
-  for (std::size_t i = 0; i < paths.size(); ++i) {
-    Cut cut = window.take(i);
-    if (cut.error) {
-      on_updated(i, nullptr, cut.error);
-      continue;
-    }
-    if (!cut.prepared && cut.file.chunks.is_object()) {  // answered without a write
-      on_updated(i, &cut.file.chunks, nullptr);
-      continue;
-    }
-    if (!writer.ready_for(i)) continue;
-    Json answer;
-    try {
-      std::vector<Json> stored = stored_hash_ids(*store_, agent_id, normalised[i]);
-      answer = delta_answer(normalised[i], stored, cut.hashes, cut.total, removed[i]);
-      if (cut.prepared) {
-        timed_call("indexing", [&] { return preparing->store_prepared(*cut.prepared); });
-      } else {
-        timed_call("indexing", [&] {
-          return builder_->process_file_chunks(agent_id, normalised[i], cut.file.chunks,
-                                               cut.file.language);
-        });
-      }
-    } catch (...) {
-      removed[i] = Json();
-      on_updated(i, nullptr, std::current_exception());
-      continue;
-    }
-    writer.stored(i, std::move(answer));
-  }
-  writer.commit();
+  const StoreStep store = [&](std::size_t index, Cut& cut) {
+    const std::string& path = normalised[index];
+    std::vector<Json> stored = stored_hash_ids(*store_, agent_id, path);
+    Json answer = delta_answer(path, stored, cut.hashes, cut.total, removed[index]);
+    timed_call("indexing", [&] {
+      return cut.prepared ? preparing->store_prepared(*cut.prepared)
+                          : builder_->process_file_chunks(agent_id, path, cut.file.chunks,
+                                                          cut.file.language);
+    });
+    return answer;
+  };
+  run_pipeline(paths.size(), threads, *builder_, step, store, after_commit);
 }
 
 }  // namespace vantory
