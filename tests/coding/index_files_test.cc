@@ -144,5 +144,35 @@ TEST_F(IndexFilesTest, ABatchOpenForASecondIsCommitted) {
   EXPECT_EQ(stored, paths.size());
 }
 
+// Changed files are stored in batches, and the vectors of their removed chunks are deleted
+// once the batch holding them is committed, outside it.
+TEST_F(IndexFilesTest, DeltaUpdatesDeleteRemovedVectorsAfterTheirBatch) {
+  std::vector<std::string> paths = files(3);
+  Json contexts = Json::array();
+  for (const std::string& path : paths) {
+    contexts.push_back({{"file_path", path},
+                        {"chunks", Json::array({{{"hash_id", "gone"}}, {{"hash_id", "gone"}}})}});
+  }
+  EXPECT_CALL(*provider->store, _load_agent_data("a", "file_contexts"))
+      .WillRepeatedly(Invoke([&](auto&, auto&) { return snapshot(contexts); }));
+  int deletes = 0;
+  EXPECT_CALL(*provider->ambrel, delete_vectors("a", Json::array({"gone"})))
+      .Times(3)
+      .WillRepeatedly(Invoke([&](auto&, auto&) {
+        EXPECT_FALSE(builder.open);
+        EXPECT_EQ(builder.committed.size(), 1u);
+        ++deletes;
+      }));
+  std::vector<Json> answers(paths.size());
+  tarnel.delta_update_files("a", paths, [&](std::size_t i, const Json* answer, auto error) {
+    ASSERT_FALSE(error);
+    EXPECT_EQ(deletes, static_cast<int>(i) + 1);  // told once its vectors are gone
+    answers[i] = *answer;
+  });
+  EXPECT_EQ(builder.committed, std::vector<std::vector<std::string>>{paths});
+  EXPECT_EQ(answers[2]["chunks_added"], 1);
+  EXPECT_EQ(answers[2]["chunks_removed"], 1);
+}
+
 }  // namespace
 }  // namespace vantory
