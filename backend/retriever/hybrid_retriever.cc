@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "backend/retriever/name_match.h"
+#include "backend/retriever/namesakes.h"
 #include "backend/retriever/question_coverage.h"
 #include "backend/retriever/result_priors.h"
 #include "backend/retriever/result_spread.h"
@@ -197,7 +198,47 @@ struct Candidate {
   double vector = 0;
   double score = 0;
   std::int64_t file = -1;  // its context's id; -1 until found
+  std::string name;        // a named unit's name, outside tests and data; empty otherwise
 };
+
+bool by_score(const std::pair<std::int64_t, Candidate>& a,
+              const std::pair<std::int64_t, Candidate>& b) {
+  return a.second.score != b.second.score ? a.second.score > b.second.score : a.first < b.first;
+}
+
+// Each of the best kNamesakeSeeds units (`ranked`, sorted) lends kNamesakeFactor of its score
+// to the units that bear its name in other files (namesakes.h), which keep their own score
+// where it is higher (a declaration keeps kDeclarationFactor of what it is lent); `ranked`
+// is sorted again. Units of files outside `allowed` (when given) are not added.
+void lend_to_namesakes(Database& db, const std::string& agent_id,
+                       const std::unordered_set<std::int64_t>* allowed,
+                       std::vector<std::pair<std::int64_t, Candidate>>& ranked) {
+  std::unordered_map<std::int64_t, std::size_t> at;  // chunk id -> index in ranked
+  for (std::size_t i = 0; i < ranked.size(); ++i) at.emplace(ranked[i].first, i);
+  bool lent = false;
+  for (std::size_t i = 0, seeds = std::min(kNamesakeSeeds, ranked.size()); i < seeds; ++i) {
+    if (ranked[i].second.name.empty()) continue;
+    double score = ranked[i].second.score * kNamesakeFactor;
+    for (const Namesake& namesake :
+         find_namesakes(db, agent_id, ranked[i].second.name, ranked[i].second.file)) {
+      if (allowed && !allowed->count(namesake.file)) continue;
+      double share = score * (namesake.declaration ? kDeclarationFactor : 1.0);
+      auto [place, added] = at.emplace(namesake.chunk, ranked.size());
+      if (added) {
+        Candidate candidate;
+        candidate.file = namesake.file;
+        candidate.score = share;
+        ranked.emplace_back(namesake.chunk, std::move(candidate));
+      } else if (ranked[place->second].second.score < share) {
+        ranked[place->second].second.score = share;
+      } else {
+        continue;
+      }
+      lent = true;
+    }
+  }
+  if (lent) std::sort(ranked.begin(), ranked.end(), by_score);
+}
 
 }  // namespace
 
@@ -335,6 +376,7 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
           file_length_norm(count, *file_words_average);
     }
     candidate.score += kFileWeight * file_score->second;
+    bool secondary = is_secondary_path(place.column_text_view(0));
     Json record = parse_json(body.record);
     auto type = record.find("type");
     auto name = record.find("name");
@@ -343,18 +385,18 @@ Json HybridRetriever::search(const std::string& agent_id, const std::string& que
       candidate.score *= kAnonymousUnitFactor;
     } else if (name != record.end() && name->is_string()) {
       candidate.score += kNameWeight * name_coverage(name->get_ref<const std::string&>(), asked);
+      if (!secondary) candidate.name = name->get<std::string>();
       if (type != record.end() && type->is_string() &&
           is_declaration_unit(type->get_ref<const std::string&>())) {
         candidate.score *= kDeclarationFactor;
       }
     }
-    if (!tests_wanted && is_secondary_path(place.column_text_view(0))) {
+    if (!tests_wanted && secondary) {
       candidate.score *= kSecondaryPathFactor;
     }
   }
-  std::sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) {
-    return a.second.score != b.second.score ? a.second.score > b.second.score : a.first < b.first;
-  });
+  std::sort(ranked.begin(), ranked.end(), by_score);
+  lend_to_namesakes(db, agent_id, allowed ? &*allowed : nullptr, ranked);
   std::vector<SpreadUnit> spread;
   spread.reserve(ranked.size());
   for (const auto& [id, candidate] : ranked) spread.push_back({candidate.file, candidate.score});

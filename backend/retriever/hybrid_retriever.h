@@ -12,13 +12,16 @@
 // plus kFileWeight times how much of the query the unit's file holds,
 // times the share that tests, fixtures, generated and data files, anonymous blocks and
 // declarations keep (result_priors.h) unless the query asks for tests. Candidates are the
-// best hits of each kind.
+// best hits of each kind, and the units that bear the name of one of the best in other files
+// (namesakes.h), which score at least kNamesakeFactor of its score. Once a file has a result,
+// its further units weigh less (result_spread.h).
 //
 // It is an adapter over its BackendCore (database, embedder, vector index).
 //
 // Thread safety: as its core.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -40,6 +43,12 @@ inline constexpr double kCoverageWeight = 0.3;
 // about a unit tends to use the words of the module it lives in (its other functions, its
 // comments), and a module that holds most words somewhere is no better for it.
 inline constexpr double kFileWeight = 0.3;
+
+// The best units, in the order of their scores, that lend part of their score to the units
+// bearing their name in other files, and that part: a variant or copy that its own text does
+// not document comes after the one that is, above units that hold fewer of the words.
+inline constexpr std::size_t kNamesakeSeeds = 5;
+inline constexpr double kNamesakeFactor = 0.8;
 
 class HybridRetriever : public CodingHybridRetriever {
  public:

@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 
 #include <functional>
+#include <map>
 
 #include "backend/builder/memory_builder.h"
 #include "backend/core/backend_core.h"
@@ -456,6 +457,39 @@ TEST_F(SearchTest, AUnitsFileCountsByTheWordsOfItsOtherUnits) {
     if (result["chunk"]["name"] == "what") files.push_back(result["file_path"]);
   }
   EXPECT_EQ(files, (std::vector<std::string>{"formats/second.py", "formats/first.py"}));
+}
+
+TEST_F(SearchTest, AUnitLendsItsScoreToTheUnitsBearingItsNameElsewhere) {
+  // The one variant says what it does; the other, and a data file's unit of that name, do not.
+  index("posixpath.py",
+        Json::array({chunk("relpath", "function",
+                           "def relpath(path, start=None):\n    \"\"\"Return a relative "
+                           "version of a path\"\"\"\n    return _split(path, start)")}));
+  index("ntpath.py", Json::array({chunk("relpath", "function",
+                                        "def relpath(path, start=None):\n    return _nt(path)")}));
+  index("paths.json", Json::array({chunk("relpath", "function", "relpath: 1")}));
+  index("platform.py",
+        Json::array({chunk("version", "function", "def version():\n    return _uname()")}));
+  auto scores = [&](const Json& filter) {
+    std::map<std::string, double> out;
+    Json answer = search("return a relative version of a path", 10, filter);
+    for (const Json& r : answer["results"]) {
+      out[r["file_path"].get<std::string>()] = r["score"];
+    }
+    return out;
+  };
+  std::map<std::string, double> lent = scores(nullptr);
+  ASSERT_TRUE(lent.count("posixpath.py") && lent.count("ntpath.py") && lent.count("platform.py"));
+  EXPECT_NEAR(lent["ntpath.py"], backend::kNamesakeFactor * lent["posixpath.py"], 1e-3);
+  EXPECT_GT(lent["ntpath.py"], lent["platform.py"]);
+  EXPECT_LT(lent["paths.json"], lent["platform.py"]);
+  // Nothing is lent into files the filter leaves out.
+  EXPECT_FALSE(scores(Json::array({"posixpath.py", "platform.py"})).count("ntpath.py"));
+  // A name that many units bear says nothing of what they do.
+  for (const char* more : {"a.py", "b.py", "c.py"}) {
+    index(more, Json::array({chunk("relpath", "function", "def relpath(p):\n    return p")}));
+  }
+  EXPECT_LT(scores(nullptr)["ntpath.py"], lent["ntpath.py"] - 0.01);
 }
 
 TEST_F(SearchTest, AnyQueryAnswersWithoutFailing) {
