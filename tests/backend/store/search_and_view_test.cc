@@ -490,6 +490,13 @@ TEST_F(SearchTest, AUnitLendsItsScoreToTheUnitsBearingItsNameElsewhere) {
     index(more, Json::array({chunk("relpath", "function", "def relpath(p):\n    return p")}));
   }
   EXPECT_LT(scores(nullptr)["ntpath.py"], lent["ntpath.py"] - 0.01);
+  // Any name is looked up as words, never as query syntax.
+  for (const std::string& odd : {std::string("path\0\"rel\" NEAR("), std::string("\xff\xfe path"),
+                                 std::string("*"), std::string("relative AND version")}) {
+    index("odd.py", Json::array({chunk(odd, "function", "# relative version of a path")}));
+    index("odd2.py", Json::array({chunk(odd, "function", "pass")}));
+    EXPECT_NO_THROW(search("relative version of a path", 10)) << odd;
+  }
 }
 
 TEST_F(SearchTest, AnyQueryAnswersWithoutFailing) {
