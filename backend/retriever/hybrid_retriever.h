@@ -14,8 +14,7 @@
 // declarations keep (result_priors.h) unless the query asks for tests. Candidates are the
 // best hits of each kind, and the units that bear the name of one of the best in other files
 // (namesakes.h), which score at least kNamesakeFactor of its score (a declaration 0.9 of
-// that). Once a file has a result,
-// its further units weigh less (result_spread.h).
+// that). Once a file has a result, its further units weigh less (result_spread.h).
 //
 // It is an adapter over its BackendCore (database, embedder, vector index).
 //
