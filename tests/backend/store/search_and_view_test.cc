@@ -330,6 +330,8 @@ TEST(NameMatch, ShareOfTheNameTheQuestionHolds) {
            {"parseUnparsedAttributes", "Parses the remaining attributes", 2.0 / 3},  // stems
            {"readlines", "read the lines of a file", 1.0},  // a join of the question's words
            {"isWin", "uses Windows line endings", 1.0},     // abbreviated; "is" says nothing
+           {"randint", "a random integer", 1.0},  // run together, each piece abbreviated
+           {"getenv", "read an environment variable", 0.0},  // get is no word of it
            {"to_str", "convert it", 0.0},
            {"describe_format", "windows line endings", 0.0},
            {"lines 1-3", "", 0.0}}) {
