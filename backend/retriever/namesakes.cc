@@ -1,10 +1,9 @@
 #include "backend/retriever/namesakes.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "backend/retriever/result_priors.h"
 #include "backend/store/chunk_body.h"
+#include "backend/text/identifiers.h"
+#include "backend/text/search_text.h"
 #include "common/json_text.h"
 
 namespace vantory::backend {
@@ -20,19 +19,10 @@ constexpr std::int64_t kMostNameRows = 16;
 std::vector<Namesake> find_namesakes(Database& db, const std::string& agent_id,
                                      const std::string& name, std::int64_t own_file) {
   // A name with no letter or digit has no words to look up.
-  if (std::none_of(name.begin(), name.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || static_cast<unsigned char>(c) >= 0x80;
-      })) {
-    return {};
-  }
-  // The name's words as one phrase of the name column, quoted so that nothing in a name is
-  // read as query syntax.
-  std::string phrase = "fts_name : \"";
-  for (char c : name) {
-    phrase += c;
-    if (c == '"') phrase += c;
-  }
-  phrase += '"';
+  if (words_of(name).empty()) return {};
+  // The name's words as one quoted phrase of the name column: nothing in a name is read as
+  // query syntax.
+  std::string phrase = "fts_name : " + match_any({name});
   Statement rows = db.prepare("SELECT rowid FROM chunk_fts WHERE chunk_fts MATCH ?1 LIMIT ?2");
   rows.bind(1, phrase).bind(2, kMostNameRows + 1);
   std::vector<std::int64_t> ids;
